@@ -1,0 +1,8 @@
+/* libzufack9: audio-coding primitives for AAC and MP3 codecs. Umbrella header. */
+#ifndef ZUFACK9_ZUFACK9_H
+#define ZUFACK9_ZUFACK9_H
+
+#include "zuf_core.h"
+#include "zuf_aac.h"
+
+#endif /* ZUFACK9_ZUFACK9_H */

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the build tree into a scratch prefix and builds tests/install/consumer.c against it:
+# shared and static through pkg-config, and both again through find_package(zufack9).
+set -euo pipefail
+build=$1 cc=$2 cflags=$3 cmake=$4 srcdir=$5 toolchain=${6:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+"$cmake" --install "$build" --prefix "$prefix" >/dev/null
+
+pc=$(find "$prefix" -name zufack9.pc | head -1)
+lib=$(dirname "$(dirname "$pc")")
+[ -n "$pc" ] || { echo "zufack9.pc was not installed"; exit 1; }
+for f in "$lib/libzufack9.so.5.2" "$lib/libzufack9.so.5" "$lib/libzufack9.so" "$lib/libzufack9.a" \
+         "$prefix/include/zufack9/zufack9.h"; do
+  [ -e "$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+soname=$(readelf -d "$lib/libzufack9.so.5.2" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
+[ "$soname" = libzufack9.so.5 ] || { echo "SONAME is '$soname'"; exit 1; }
+
+export PKG_CONFIG_PATH=$(dirname "$pc")
+# shellcheck disable=SC2086
+$cc $cflags -std=c99 -Wall -Werror "$srcdir/consumer.c" $(pkg-config --cflags --libs zufack9) -o "$work/pc_shared"
+LD_LIBRARY_PATH=$lib "$work/pc_shared"
+ldd "$work/pc_shared" | grep -q "libzufack9.so.5 => $lib" || { echo "pc_shared did not load the installed library"; exit 1; }
+# shellcheck disable=SC2086
+$cc $cflags -std=c99 -Wall -Werror "$srcdir/consumer.c" $(pkg-config --cflags zufack9) "$lib/libzufack9.a" -lm -o "$work/pc_static"
+env -u LD_LIBRARY_PATH "$work/pc_static"
+if ldd "$work/pc_static" | grep -q libzufack9; then echo "pc_static links the shared library"; exit 1; fi
+
+tc=()
+[ -n "$toolchain" ] && tc=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+"$cmake" -S "$srcdir" -B "$work/cm" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" "${tc[@]}" \
+  -DCMAKE_C_FLAGS="$cflags" >/dev/null
+"$cmake" --build "$work/cm" >/dev/null
+LD_LIBRARY_PATH=$lib "$work/cm/consumer_shared"
+"$work/cm/consumer_static"
+echo "install consumer: pkg-config and find_package, shared and static: ok"
