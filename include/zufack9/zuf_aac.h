@@ -101,6 +101,12 @@ ZUF_API zufResult zufsUnpackADIFHeader_AAC(Zuf8u **ppBitStream, AacAdifHeader *p
  * element id at any bit offset. */
 ZUF_API zufResult zufsDecodePrgCfgElt_AAC(Zuf8u **ppBitStream, int *pOffset, AacPrgCfgElt *pPrgCfgElt);
 
+/* ------------------------------------------------------------------ channel side information,
+ * noiseless decoding and syntax elements */
+
+/* ------------------------------------------------------------------ spectral tools and
+ * fixed-point filter bank */
+
 #ifdef __cplusplus
 }
 #endif
