@@ -1,9 +1,400 @@
-/* zufinfo: prints the library version (stream listing comes with the ADTS/ADIF parser). */
+/*
+ * zufinfo: lists the stream headers of a coded audio file with libzufack9's public API.
+ *
+ *   zufinfo [--summary] FILE
+ *
+ * Prints the library version, then the file's format and its headers: for ADTS every frame
+ * (or, with --summary, one line plus totals); for ADIF the header and each program
+ * configuration element. ADTS damage is recoverable: junk between frames is skipped (and
+ * reported) by scanning for the next header that the following one confirms, and a truncated
+ * last frame is reported. Exit status: 0 when the file was listed, 1 on unusable input
+ * (missing, empty, unknown format, truncated ADIF header), 2 on a usage error.
+ *
+ * Structure: the file is read into a padded buffer, a format is chosen from the table of
+ * detectors, and that format's lister does the rest; another format is one more table entry.
+ */
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
 #include <zufack9/zufack9.h>
 
-int main(void) {
-    const LibVersionRecord *v = zufacGetLibVersion();
-    printf("%s %d.%d\n", v->libName, v->versionMajor, v->versionMinor);
+/* The parsers read four bytes at a time, up to three past the header's last byte, and they are
+ * not told where the buffer ends: an ADIF header with sixteen maximal program configuration
+ * elements spans 4929 bytes. Zero padding beyond that lets any header run off the end of the
+ * file harmlessly; the listers then compare where it ended with the real size. */
+#define INPUT_PADDING 8192
+
+typedef struct {
+    Zuf8u *data; /* size bytes of the file, then INPUT_PADDING zero bytes */
+    size_t size;
+} Input;
+
+typedef struct {
+    int summary;
+} Options;
+
+/* ------------------------------------------------------------------ shared helpers */
+
+/* 13818-7 Table 35 (indices 0..11) and 14496-3 Table 1.18 (index 12); 13 and 14 are reserved,
+ * 15 is an escape that ADTS cannot use. */
+static const int k_sample_rates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                       22050, 16000, 12000, 11025, 8000,  7350};
+
+static int sample_rate(int index) { return index >= 0 && index < 13 ? k_sample_rates[index] : 0; }
+
+/* profile (ADTS) or object_type (PCE): the MPEG-2 profile names of 13818-7 Table 31. */
+static const char *profile_name(int profile) {
+    static const char *const names[4] = {"Main", "LC", "SSR", "LTP"};
+    return profile >= 0 && profile < 4 ? names[profile] : "?";
+}
+
+static const char *channel_config_name(int config) {
+    static const char *const names[8] = {
+        "set by a PCE", "mono", "stereo", "3.0 (C, L/R)", "4.0 (C, L/R, Cs)",
+        "5.0 (C, L/R, Ls/Rs)", "5.1 (C, L/R, Ls/Rs, LFE)", "7.1 (C, L/R, Lc/Rc, Ls/Rs, LFE)"};
+    return config >= 0 && config < 8 ? names[config] : "?";
+}
+
+/* Prints bytes as a C string literal: printable ASCII as is, everything else escaped, so a
+ * comment field cannot disturb the terminal or the line structure. */
+static void print_quoted(const Zuf8u *s, int n) {
+    int i;
+    putchar('"');
+    for (i = 0; i < n; ++i) {
+        const int c = s[i];
+        if (c == '"' || c == '\\') printf("\\%c", c);
+        else if (c == '\n') fputs("\\n", stdout);
+        else if (c == '\t') fputs("\\t", stdout);
+        else if (c == '\r') fputs("\\r", stdout);
+        else if (c >= 0x20 && c < 0x7F) putchar(c);
+        else printf("\\x%02X", c);
+    }
+    putchar('"');
+}
+
+/* Reads the whole file into a zero-padded buffer. Returns 0, or 1 after a message. */
+static int read_input(const char *path, Input *in) {
+    FILE *f = fopen(path, "rb");
+    size_t cap = 1 << 16, n = 0;
+    Zuf8u *buf;
+    if (!f) {
+        fprintf(stderr, "zufinfo: cannot open '%s'\n", path);
+        return 1;
+    }
+    buf = malloc(cap + INPUT_PADDING);
+    for (;;) {
+        size_t got;
+        if (!buf) {
+            fclose(f);
+            fprintf(stderr, "zufinfo: out of memory reading '%s'\n", path);
+            return 1;
+        }
+        got = fread(buf + n, 1, cap - n, f);
+        n += got;
+        if (n < cap) break;
+        {
+            Zuf8u *bigger = cap <= ((size_t)-1 - INPUT_PADDING) / 2 ? realloc(buf, 2 * cap + INPUT_PADDING) : NULL;
+            if (!bigger) free(buf);
+            buf = bigger;
+            cap *= 2;
+        }
+    }
+    if (ferror(f)) {
+        fclose(f);
+        free(buf);
+        fprintf(stderr, "zufinfo: error reading '%s'\n", path);
+        return 1;
+    }
+    fclose(f);
+    if (n == 0) {
+        free(buf);
+        fprintf(stderr, "zufinfo: '%s' is empty\n", path);
+        return 1;
+    }
+    memset(buf + n, 0, INPUT_PADDING);
+    in->data = buf;
+    in->size = n;
     return 0;
+}
+
+/* ------------------------------------------------------------------ ADTS */
+
+typedef struct {
+    AacAdtsFrameHeader h;
+    size_t header_bytes; /* 7, plus 2 per raw data block when protected */
+} AdtsFrame;
+
+/* Unpacks the header at pos if it looks like ADTS: syncword 0xFFF and layer 0, a sampling
+ * index with a rate, and a frame long enough for its own header. */
+static int adts_header_at(const Input *in, size_t pos, AdtsFrame *fr) {
+    Zuf8u *p = in->data + pos;
+    if (in->size - pos < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return 0;
+    if (zufsUnpackADTSFrameHeader_AAC(&p, &fr->h) != zufOk) return 0;
+    /* adts_header_error_check(): with several blocks a protected frame carries the positions of
+     * blocks 2..n and then crc_check, so the header grows by two bytes per block. */
+    fr->header_bytes = 7 + (fr->h.protection_absent ? 0 : 2 * (size_t)fr->h.num_raw_data_blocks);
+    return sample_rate(fr->h.sampling_frequency_index) != 0 && (size_t)fr->h.aac_frame_length >= fr->header_bytes;
+}
+
+/* Fields of adts_fixed_header() that stay the same from frame to frame of one stream. */
+static int adts_same_stream(const AacAdtsFrameHeader *a, const AacAdtsFrameHeader *b) {
+    return a->id == b->id && a->profile == b->profile && a->sampling_frequency_index == b->sampling_frequency_index &&
+           a->channel_configuration == b->channel_configuration;
+}
+
+/* A frame is taken as real when the next frame follows where its length says, with the same
+ * fixed header, or when it ends exactly at the end of the file. While listing, a frame that
+ * runs past the end is accepted too (and reported as truncated); format detection wants a
+ * frame whose length is confirmed. */
+static int adts_confirmed_at(const Input *in, size_t pos, int allow_truncated, AdtsFrame *fr) {
+    AdtsFrame next;
+    size_t end;
+    if (!adts_header_at(in, pos, fr)) return 0;
+    end = pos + (size_t)fr->h.aac_frame_length;
+    if (end == in->size) return 1;
+    if (end > in->size) return allow_truncated;
+    return adts_header_at(in, end, &next) && adts_same_stream(&fr->h, &next.h);
+}
+
+/* The first confirmed frame at or after pos, or in->size. */
+static size_t adts_resync(const Input *in, size_t pos, int allow_truncated, AdtsFrame *fr) {
+    for (; pos < in->size; ++pos)
+        if (adts_confirmed_at(in, pos, allow_truncated, fr)) return pos;
+    return in->size;
+}
+
+static int adts_detect(const Input *in) {
+    AdtsFrame fr;
+    return adts_resync(in, 0, 0, &fr) < in->size;
+}
+
+static void adts_print_frame(unsigned long index, size_t pos, const AdtsFrame *fr) {
+    const AacAdtsFrameHeader *h = &fr->h;
+    printf("%7lu %9lu  %-6s  %-4s %6d  %2d %6d  %6d  ", index, (unsigned long)pos, h->id ? "MPEG-2" : "MPEG-4",
+           profile_name(h->profile), sample_rate(h->sampling_frequency_index), h->channel_configuration,
+           h->aac_frame_length, h->num_raw_data_blocks);
+    if (h->protection_absent) puts("-");
+    else if (h->num_raw_data_blocks == 1) printf("0x%04X\n", (unsigned)h->crc_check);
+    else puts("per block");
+}
+
+static int adts_list(const Input *in, const Options *opt) {
+    AdtsFrame fr, first, prev;
+    size_t pos = 0, skipped = 0, frame_bytes = 0;
+    unsigned long frames = 0, changes = 0;
+    double seconds = 0.0;
+    int truncated = 0;
+
+    memset(&first, 0, sizeof first);
+    memset(&prev, 0, sizeof prev);
+    if (!opt->summary) puts("  frame    offset  id      prof    rate  ch length  blocks  crc");
+    while (pos < in->size) {
+        /* Within a chain a header that continues the stream is enough; after junk, or when the
+         * stream changes, the frame must be confirmed by the one after it. */
+        const int continues = frames > 0 && adts_header_at(in, pos, &fr) && adts_same_stream(&prev.h, &fr.h);
+        size_t next = continues || adts_confirmed_at(in, pos, 1, &fr) ? pos : adts_resync(in, pos + 1, 1, &fr);
+        size_t len;
+        if (next > pos) {
+            printf("skipped %lu bytes at offset %lu%s\n", (unsigned long)(next - pos), (unsigned long)pos,
+                   next == in->size ? " (no further frame)" : "");
+            skipped += next - pos;
+            pos = next;
+            if (pos == in->size) break;
+        }
+        len = (size_t)fr.h.aac_frame_length;
+        if (frames == 0) first = fr;
+        else if (!adts_same_stream(&first.h, &fr.h)) ++changes;
+        if (len > in->size - pos) {
+            printf("truncated frame at offset %lu: %lu of %lu bytes present\n", (unsigned long)pos,
+                   (unsigned long)(in->size - pos), (unsigned long)len);
+            truncated = 1;
+            break;
+        }
+        if (!opt->summary) adts_print_frame(frames, pos, &fr);
+        prev = fr;
+        ++frames;
+        frame_bytes += len;
+        seconds += fr.h.num_raw_data_blocks * 1024.0 / sample_rate(fr.h.sampling_frequency_index);
+        pos += len;
+    }
+
+    if (frames == 0) {
+        fprintf(stderr, "zufinfo: no complete ADTS frame\n");
+        return 1;
+    }
+    if (opt->summary) {
+        printf("ADTS %s %s, %d Hz, channel configuration %d: %s, %s\n", first.h.id ? "MPEG-2" : "MPEG-4",
+               profile_name(first.h.profile), sample_rate(first.h.sampling_frequency_index),
+               first.h.channel_configuration, channel_config_name(first.h.channel_configuration),
+               first.h.protection_absent ? "no CRC" : "CRC");
+    }
+    if (changes) printf("stream parameters change in %lu frames\n", changes);
+    printf("frames: %lu, bytes: %lu, duration: %.3f s, average bitrate: %.1f kbit/s\n", frames,
+           (unsigned long)frame_bytes, seconds, seconds > 0.0 ? frame_bytes * 8.0 / seconds / 1000.0 : 0.0);
+    if (skipped || truncated)
+        printf("damage: %lu bytes skipped%s\n", (unsigned long)skipped, truncated ? ", last frame truncated" : "");
+    return 0;
+}
+
+/* ------------------------------------------------------------------ ADIF */
+
+static int adif_detect(const Input *in) { return in->size >= 4 && memcmp(in->data, "ADIF", 4) == 0; }
+
+static void pce_print_pairs(const char *label, const char *yes, const char *no, int count, const Zuf32s *flags,
+                            const Zuf32s *tags) {
+    int i;
+    printf("    %-11s", label);
+    if (count == 0) fputs(" none", stdout);
+    for (i = 0; i < count; ++i) printf("%s %s %d", i ? "," : "", flags[i] ? yes : no, tags[i]);
+    putchar('\n');
+}
+
+static void pce_print_tags(const char *label, const char *kind, int count, const Zuf32s *tags) {
+    int i;
+    printf("    %-11s", label);
+    if (count == 0) fputs(" none", stdout);
+    for (i = 0; i < count; ++i) printf("%s %s %d", i ? "," : "", kind, tags[i]);
+    putchar('\n');
+}
+
+/* Output channels the element describes: one per SCE, two per CPE, plus the LFEs. */
+static int pce_channels(const AacPrgCfgElt *e, int *lfe) {
+    int n = 0, i;
+    for (i = 0; i < e->num_front_channel_elements; ++i) n += 1 + (e->front_element_is_cpe[i] != 0);
+    for (i = 0; i < e->num_side_channel_elements; ++i) n += 1 + (e->side_element_is_cpe[i] != 0);
+    for (i = 0; i < e->num_back_channel_elements; ++i) n += 1 + (e->back_element_is_cpe[i] != 0);
+    *lfe = e->num_lfe_channel_elements;
+    return n;
+}
+
+static void pce_print(int index, const AacPrgCfgElt *e, const AacAdifHeader *h) {
+    int lfe, channels = pce_channels(e, &lfe);
+    printf("  program config element %d: element_instance_tag %d, object type %d (%s), %d Hz (index %d)\n", index,
+           e->element_instance_tag, e->object_type, profile_name(e->object_type),
+           sample_rate(e->sampling_frequency_index), e->sampling_frequency_index);
+    if (h->bitstream_type == 0) printf("    buffer fullness %d\n", h->adif_buffer_fullness[index]);
+    printf("    channels    %d + %d LFE\n", channels, lfe);
+    pce_print_pairs("front:", "CPE", "SCE", e->num_front_channel_elements, e->front_element_is_cpe,
+                    e->front_element_tag_select);
+    pce_print_pairs("side:", "CPE", "SCE", e->num_side_channel_elements, e->side_element_is_cpe,
+                    e->side_element_tag_select);
+    pce_print_pairs("back:", "CPE", "SCE", e->num_back_channel_elements, e->back_element_is_cpe,
+                    e->back_element_tag_select);
+    pce_print_tags("lfe:", "LFE", e->num_lfe_channel_elements, e->lfe_element_tag_select);
+    pce_print_tags("assoc data:", "DSE", e->num_assoc_data_elements, e->assoc_data_element_tag_select);
+    pce_print_pairs("cc:", "CCE(ind_sw)", "CCE", e->num_valid_cc_elements, e->cc_element_is_ind_sw,
+                    e->valid_cc_element_tag_select);
+    printf("    mixdown:    mono ");
+    if (e->mono_mixdown_present) printf("element %d", e->mono_mixdown_element_number);
+    else fputs("none", stdout);
+    printf(", stereo ");
+    if (e->stereo_mixdown_present) printf("element %d", e->stereo_mixdown_element_number);
+    else fputs("none", stdout);
+    printf(", matrix ");
+    if (e->matrix_mixdown_idx_present)
+        printf("idx %d, pseudo surround %d", e->matrix_mixdown_idx, e->pseudo_surround_enable);
+    else fputs("none", stdout);
+    printf("\n    comment     %d bytes ", e->comment_field_bytes);
+    print_quoted(e->comment_field_data, e->comment_field_bytes);
+    putchar('\n');
+}
+
+static int adif_list(const Input *in, const Options *opt) {
+    /* Static: sixteen elements are 14 KB, and zufinfo lists one file per run. */
+    static AacPrgCfgElt pce[16];
+    AacAdifHeader h;
+    Zuf8u *p = in->data;
+    size_t used;
+    int i;
+    const zufResult st = zufsUnpackADIFHeader_AAC(&p, &h, pce, 16);
+    if (st == zufErrAacPrgNum) {
+        fprintf(stderr, "zufinfo: ADIF header declares %d program config elements, more than 16\n",
+                h.num_program_config_elements);
+        return 1;
+    }
+    if (st != zufOk) {
+        fprintf(stderr, "zufinfo: ADIF header not readable (status %d)\n", st);
+        return 1;
+    }
+    used = (size_t)(p - in->data);
+    if (used > in->size) {
+        fprintf(stderr, "zufinfo: ADIF header truncated: it needs %lu bytes, the file has %lu\n",
+                (unsigned long)used, (unsigned long)in->size);
+        return 1;
+    }
+    if (opt->summary) {
+        int lfe, channels = pce_channels(&pce[0], &lfe);
+        printf("ADIF %s rate, %d bit/s, %d program config element%s, first: %s, %d Hz, %d + %d LFE channels\n",
+               h.bitstream_type ? "variable" : "constant", h.bitrate, h.num_program_config_elements,
+               h.num_program_config_elements > 1 ? "s" : "", profile_name(pce[0].object_type),
+               sample_rate(pce[0].sampling_frequency_index), channels, lfe);
+    } else {
+        printf("adif_id 0x%08lX, bitstream_type %d (%s rate), bitrate %d bit/s\n", (unsigned long)h.adif_id,
+               h.bitstream_type, h.bitstream_type ? "variable" : "constant", h.bitrate);
+        printf("copyright_id ");
+        if (h.copyright_id_present) print_quoted(h.copyright_id, 9);
+        else fputs("none", stdout);
+        printf(", original_copy %d, home %d\n", h.original_copy, h.home);
+        printf("program config elements: %d\n", h.num_program_config_elements);
+        for (i = 0; i < h.num_program_config_elements; ++i) pce_print(i, &pce[i], &h);
+    }
+    printf("header: %lu bytes, raw data: %lu bytes\n", (unsigned long)used, (unsigned long)(in->size - used));
+    return 0;
+}
+
+/* ------------------------------------------------------------------ formats */
+
+typedef struct {
+    const char *name;
+    int (*detect)(const Input *in);
+    int (*list)(const Input *in, const Options *opt);
+} Format;
+
+/* In order of trust: a magic word first, then formats found by scanning for a sync pattern. */
+static const Format k_formats[] = {
+    {"ADIF", adif_detect, adif_list},
+    {"ADTS", adts_detect, adts_list},
+};
+
+static void usage(void) { fputs("usage: zufinfo [--summary] FILE\n", stderr); }
+
+int main(int argc, char **argv) {
+    const LibVersionRecord *v = zufacGetLibVersion();
+    Options opt = {0};
+    const char *path = NULL;
+    Input in;
+    size_t i;
+    int rc, a;
+
+    for (a = 1; a < argc; ++a) {
+        if (strcmp(argv[a], "--summary") == 0) opt.summary = 1;
+        else if (argv[a][0] == '-' && argv[a][1] != '\0') {
+            fprintf(stderr, "zufinfo: unknown option '%s'\n", argv[a]);
+            usage();
+            return 2;
+        } else if (path) {
+            usage();
+            return 2;
+        } else path = argv[a];
+    }
+    if (!path) {
+        usage();
+        return 2;
+    }
+
+    printf("%s %s (build %d.%d, %s)\n", v->libName, v->versionText, v->buildMajor, v->buildNumber, v->buildDate);
+    if (read_input(path, &in) != 0) return 1;
+    printf("%s: %lu bytes\n", path, (unsigned long)in.size);
+    for (i = 0; i < sizeof k_formats / sizeof k_formats[0]; ++i) {
+        if (k_formats[i].detect(&in)) {
+            printf("format: %s\n", k_formats[i].name);
+            rc = k_formats[i].list(&in, &opt);
+            free(in.data);
+            return rc;
+        }
+    }
+    free(in.data);
+    fprintf(stderr, "zufinfo: '%s': unknown format (neither ADIF nor ADTS)\n", path);
+    return 1;
 }
