@@ -107,6 +107,92 @@ ZUF_API zufResult zufsDecodePrgCfgElt_AAC(Zuf8u **ppBitStream, int *pOffset, Aac
 /* ------------------------------------------------------------------ spectral tools and
  * fixed-point filter bank */
 
+/* Spectra are 32-bit fixed point: zufsQuantInv_AAC_32s_I produces Q3 (8 times the real value),
+ * which the stereo, noise, TNS and filter-bank functions keep. Until zufsDeinterleaveSpectrum_
+ * AAC_32s, a short-window frame is in the grouped, interleaved order of the standard (group
+ * after group, each groupLen * 128 values, inside a group band after band, each band holding
+ * its coefficients of every window of the group one window after the other); TNS and the
+ * filter bank read eight consecutive windows of 128. Scale factors, codebooks and noise
+ * energies hold maxSfb entries per group; ms_used flags are rows of 60 per group. */
+
+/* Inverse quantisation sign(x) |x|^(4/3) 2^((sf - 100) / 4) in place, result Q3; bands coded
+ * with codebook 0, 13, 14 or 15 are left as they are. winLen is 1024 or 128. */
+ZUF_API zufResult zufsQuantInv_AAC_32s_I(Zuf32s *pSrcDst, const Zuf16s *pScaleFactor, int numWinGrp,
+                                         const int *pWinGrpLen, int maxSfb, const Zuf8u *pSfbCb,
+                                         int samplingRateIndex, int winLen);
+
+/* The same power law on 16-bit values, result Q0 divided by 2^scaleFactor: band b covers
+ * [pBandOffset[b] * groupLen, pBandOffset[b+1] * groupLen) with exponent
+ * pScaleFactor[b] - offset - 4 * scaleFactor. */
+ZUF_API zufResult zufsPow43Scale_16s32s_Sf(const Zuf16s *pSrc, Zuf32s *pDst, const Zuf16s *pScaleFactor,
+                                           const Zuf32s *pBandOffset, int offset, int bandsNumber,
+                                           int groupLen, int scaleFactor);
+
+/* Mid/side: L' = L + R, R' = L - R in bands with ms_used set (msMaskPresent 1) or in every band
+ * (msMaskPresent 2), except noise and intensity bands; an intensity band of the right channel
+ * (pSfbCb) with ms_used set has its codebook 14/15 swapped, inverting its sign. */
+ZUF_API zufResult zufsDecodeMsStereo_AAC_32s_I(Zuf32s *pSrcDstL, Zuf32s *pSrcDstR, int msMaskPresent,
+                                               const Zuf8u *pMsUsed, Zuf8u *pSfbCb, int numWinGrp,
+                                               const int *pWinGrpLen, int maxSfb, int samplingRateIndex,
+                                               int winLen);
+
+/* Intensity stereo: right-channel bands coded with codebook 15 (14) become +(-) L *
+ * 2^(-is_position / 4); pScaleFactor holds the right channel's is_position values. */
+ZUF_API zufResult zufsDecodeIsStereo_AAC_32s(const Zuf32s *pSrcL, Zuf32s *pDstR, const Zuf16s *pScaleFactor,
+                                             const Zuf8u *pSfbCb, int numWinGrp, const int *pWinGrpLen,
+                                             int maxSfb, int samplingRateIndex, int winLen);
+
+/* Grouped, interleaved short-window spectrum to eight windows of 128 values (winLen 128 only);
+ * the bins from swb_offset[maxSfb] to 127 of every window are set to 0. */
+ZUF_API zufResult zufsDeinterleaveSpectrum_AAC_32s(const Zuf32s *pSrc, Zuf32s *pDst, int numWinGrp,
+                                                   const int *pWinGrpLen, int maxSfb, int samplingRateIndex,
+                                                   int winLen);
+
+/* Perceptual noise substitution: every band coded with codebook 13 is filled with noise from
+ * the caller's seed (advanced once per value) scaled to 2^(n/4) per window, n the band's noise
+ * energy (pScaleFactor, 0..83). Short windows use the grouped, interleaved layout: per group,
+ * band after band, each window of the group in turn. With one window group pLtpFlag[sfb + 1]
+ * is cleared for every noise band. */
+ZUF_API zufResult zufsDecodePNS_AAC_32s(Zuf32s *pSrcDst, int *pLtpFlag, const Zuf8u *pSfbCb,
+                                        const Zuf16s *pScaleFactor, int maxSfb, int numWinGrp,
+                                        const int *pWinGrpLen, int samplingRateIndex, int winLen,
+                                        Zuf32u *pSeed);
+
+/* Noise substitution for one channel of a pair: channel 0 saves the seed of each noise band in
+ * pNoiseState[g * maxSfb + sfb] before generating; channel 1 regenerates bands with ms_used set
+ * from those saved seeds (so both channels get the same noise there) and leaves *pSeed alone
+ * for them. */
+ZUF_API zufResult zufsDecodeMsPNS_AAC_32s(Zuf32s *pSrcDst, int *pLtpFlag, const Zuf8u *pSfbCb,
+                                          const Zuf16s *pScaleFactor, int maxSfb, int numWinGrp,
+                                          const int *pWinGrpLen, int samplingRateIndex, int winLen,
+                                          Zuf32u *pSeed, int channel, const Zuf8u *pMsUsed,
+                                          Zuf32u *pNoiseState);
+
+/* Temporal noise shaping on 1024 values (eight windows of 128 for winLen 128): the decoder runs
+ * the all-pole filter, the encoder the all-zero one (profile must be 1). pNumFilt, pCoefRes per
+ * window; pFiltLength, pFiltOrder per filter; pCoef and pDirection only for filters of non-zero
+ * order. */
+ZUF_API zufResult zufsDecodeTNS_AAC_32s_I(Zuf32s *pSrcDst, const int *pNumFilt, const int *pFiltLength,
+                                          const int *pFiltOrder, const int *pCoefRes, const Zuf8s *pCoef,
+                                          const int *pDirection, int maxSfb, int profile,
+                                          int samplingRateIndex, int winLen);
+ZUF_API zufResult zufsEncodeTNS_AAC_32s_I(Zuf32s *pSrcDst, const int *pNumFilt, const int *pFiltLength,
+                                          const int *pFiltOrder, const int *pCoefRes, const Zuf8s *pCoef,
+                                          const int *pDirection, int maxSfb, int profile,
+                                          int samplingRateIndex, int winLen);
+
+/* Synthesis filter bank: inverse MDCT of 1024 values (or eight of 128, consecutive), window
+ * (shape 0 sine, 1 KBD; the rising half uses prevWindowShape) and overlap-add with the 1024
+ * values of pSrcDstOverlap (zero before the first frame; carried between calls). pSrc (Q3) is
+ * used as work space. 16-bit PCM goes to pDst[0], pDst[stride], ... (stride 1 or 2). */
+ZUF_API zufResult zufsMDCTInv_AAC_32s16s(Zuf32s *pSrc, Zuf16s *pDst, Zuf32s *pSrcDstOverlap, int windowSequence,
+                                         int windowShape, int prevWindowShape, int stride);
+
+/* The same transform with fixed scaling in place on 32-bit values: the output is 32 (long) or 4
+ * (short) times the standard's time samples in the input's Q format; len must be 1024. */
+ZUF_API zufResult zufsMDCTInv_AAC_32s_I(Zuf32s *pSrcDst, Zuf32s *pSrcDstOverlap, int windowSequence,
+                                        int windowShape, int prevWindowShape, int len);
+
 #ifdef __cplusplus
 }
 #endif

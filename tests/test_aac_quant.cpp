@@ -1,0 +1,197 @@
+// AAC inverse quantisation against the double-precision power law
+// y = sign(x) |x|^(4/3) 2^((sf - 100) / 4), in Q3 (in place) and Q0 (16-bit form).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "aac/aac_band_tables.h"
+#include "aac/aac_quant.h"
+#include "aac/aac_quant_tables.h"
+#include "support/test_util.h"
+#include "zufack9/zuf_aac.h"
+
+namespace {
+
+double pow43(double a) { return std::cbrt(a * a * a * a); }
+
+// |table - exact| < 1, and equal to the rounded value except for the one documented word.
+void expect_near_exact(int64_t got, double exact, const char* what, int i) {
+    EXPECT_LT(std::fabs(double(got) - std::min(exact, 2147483647.0)), 1.0) << what << " " << i;
+}
+
+}  // namespace
+
+TEST(AacQuantTables, RecomputedFromThePowerLaw) {
+    for (int r = 0; r < 4; ++r) {
+        EXPECT_EQ(zuf::_pReq16x4_Audio[r][0], 0);
+        for (int a = 1; a < 16; ++a) {
+            const double v = std::ldexp(pow43(a) * std::exp2(-r / 4.0), a < 4 ? 28 : 25);
+            EXPECT_EQ(zuf::_pReq16x4_Audio[r][a], std::llround(v)) << r << " " << a;
+        }
+    }
+    for (int a = 16; a <= 128; ++a)
+        EXPECT_EQ(zuf::_pSqrt43_Audio[a - 16], std::llround(std::ldexp(pow43(a), a < 64 ? 23 : 21))) << a;
+    for (int r = 0; r < 4; ++r) expect_near_exact(zuf::_pSqrt14_32s_Audio[r], std::ldexp(std::exp2(-r / 4.0), 31), "sqrt14", r);
+    EXPECT_EQ(zuf::_pSqrt14_32s_Audio[0], 0x7FFFFFFF);
+    // Power path: index 6 - k pairs the factor 2^-f with the exponent e such that
+    // 4 (k - 14) / 3 + 31 = e - f.
+    for (int k = 0; k <= 6; ++k) {
+        const double x = 4.0 * (k - 14) / 3 + 31;
+        const int e = zuf::_pXtExp_Audio[6 - k];
+        EXPECT_GE(x - e, -1e-9);
+        EXPECT_LT(x - e, 1.0);
+        expect_near_exact(zuf::_pXt43_Audio[6 - k], std::ldexp(std::exp2(-(x - e)), 31), "xt43", k);
+    }
+}
+
+TEST(AacQuantInv, KernelMatchesThePowerLawOverTheWholeRange) {
+    // Every magnitude 0..8191 at every exponent sf - 100 = -60 .. 42 (the range where |x| = 8191
+    // still fits). Error model: relative 2^-22 from the tables and the polynomial, plus one unit
+    // from the truncating shift.
+    std::vector<int32_t> v(8192);
+    double maxRel = 0;
+    for (int s = -60; s <= 42; ++s) {
+        for (int a = 0; a < 8192; ++a) v[a] = (a & 1) ? -a : a;
+        ASSERT_EQ(zuf::ownsReqCore_AAC_I(v.data(), 8192, s), zufOk);
+        for (int a = 0; a < 8192; ++a) {
+            const double ref = 8 * pow43(a) * std::exp2(s / 4.0);
+            const double got = (a & 1) ? -double(v[a]) : double(v[a]);
+            ASSERT_LE(std::fabs(got - ref), 1.0 + ref * 0x1p-22) << "a " << a << " s " << s;
+            if (ref >= 0x1p24) maxRel = std::max(maxRel, std::fabs(got - ref) / ref);
+        }
+    }
+    std::printf("[ accuracy ] inverse quantiser: max relative error %.2e (outputs >= 2^24)\n", maxRel);
+}
+
+TEST(AacQuantInv, EdgeValues) {
+    int32_t v[6] = {1, -1, 0, 8, 8191, -8191};
+    ASSERT_EQ(zuf::ownsReqCore_AAC_I(v, 6, 0), zufOk);
+    EXPECT_EQ(v[0], 8);
+    EXPECT_EQ(v[1], -8);
+    EXPECT_EQ(v[2], 0);
+    EXPECT_EQ(v[3], 128);
+    EXPECT_EQ(v[4], -v[5]);
+    int32_t w[4] = {1, 100, 8191, -3};
+    ASSERT_EQ(zuf::ownsReqCore_AAC_I(w, 4, -128), zufOk);
+    for (int32_t x : w) EXPECT_EQ(x, 0);
+    int32_t bad[3] = {5, 8192, 7};
+    EXPECT_EQ(zuf::ownsReqCore_AAC_I(bad, 3, 0), zufErrAacCoef);
+    EXPECT_EQ(bad[1], 8192);
+    EXPECT_EQ(bad[2], 7);
+    EXPECT_NE(bad[0], 5);
+}
+
+TEST(AacQuantInv, DriverWalksGroupsBandsAndCodebooks) {
+    // Short windows at 44.1 kHz: groups of 3, 1, 4 windows, 10 bands; per band a codebook and a
+    // scale factor. Special codebooks leave their bands alone but consume their scale factor.
+    const int sri = 4, maxSfb = 10, grp[3] = {3, 1, 4};
+    const Zuf16s* swb = zuf::_pAACSwbOffsetTableShort[sri];
+    zuft::Rng rng(3);
+    std::vector<int32_t> x(1024);
+    for (auto& v : x) v = rng.range(-40, 40);
+    std::vector<Zuf16s> sf(3 * maxSfb);
+    std::vector<Zuf8u> cb(3 * maxSfb);
+    const Zuf8u books[] = {1, 0, 13, 14, 15, 11, 5};
+    for (int i = 0; i < 3 * maxSfb; ++i) sf[i] = Zuf16s(90 + i), cb[i] = books[i % 7];
+    std::vector<int32_t> y = x;
+    ASSERT_EQ(zufsQuantInv_AAC_32s_I(y.data(), sf.data(), 3, grp, maxSfb, cb.data(), sri, 128), zufOk);
+    int start = 0;
+    for (int g = 0; g < 3; ++g) {
+        int p = start;
+        for (int b = 0; b < maxSfb; ++b) {
+            const int run = (swb[b + 1] - swb[b]) * grp[g], idx = g * maxSfb + b;
+            const bool converted = cb[idx] != 0 && cb[idx] < 13;
+            for (int i = p; i < p + run; ++i) {
+                const double ref = (x[i] < 0 ? -8 : 8) * pow43(std::abs(x[i])) * std::exp2((sf[idx] - 100) / 4.0);
+                if (converted) EXPECT_NEAR(y[i], ref, 1.0 + std::fabs(ref) * 1e-6) << i;
+                else EXPECT_EQ(y[i], x[i]) << i;
+            }
+            p += run;
+        }
+        for (int i = p; i < start + 128 * grp[g]; ++i) EXPECT_EQ(y[i], x[i]) << "above max_sfb " << i;
+        start += 128 * grp[g];
+    }
+    // A magnitude above 8191 in the third band of the long frame: earlier bands converted, the
+    // rest untouched, -163.
+    std::vector<int32_t> z(1024, 3);
+    const Zuf16s* lswb = zuf::_pAACSwbOffsetTableLong[sri];
+    z[lswb[2] + 1] = -8192;
+    std::vector<Zuf16s> sf1(49, 100);
+    std::vector<Zuf8u> cb1(49, 1);
+    const int one = 1;
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(z.data(), sf1.data(), 1, &one, 49, cb1.data(), sri, 1024), zufErrAacCoef);
+    EXPECT_EQ(z[0], zuf::_pReq16x4_Audio[0][3] >> 25);
+    EXPECT_EQ(z[lswb[2]], z[0]);
+    EXPECT_EQ(z[lswb[2] + 2], 3);
+    EXPECT_EQ(z[1000], 3);
+}
+
+TEST(AacQuantInv, ChecksInOrder) {
+    std::vector<int32_t> x(1024);
+    std::vector<Zuf16s> sf(8 * 51);
+    std::vector<Zuf8u> cb(8 * 51);
+    const int g[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(nullptr, sf.data(), 1, g, 0, cb.data(), 99, 7), zufErrNullPtr);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), nullptr, 1, g, 0, cb.data(), 0, 1024), zufErrNullPtr);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, nullptr, 0, cb.data(), 0, 1024), zufErrNullPtr);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 0, nullptr, 0, 1024), zufErrNullPtr);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 2, g, 99, cb.data(), 99, 1024), zufErrAacWinGrp);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 9, g, 99, cb.data(), 99, 128), zufErrAacWinGrp);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 0, g, 99, cb.data(), 99, 128), zufErrAacWinGrp);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 99, cb.data(), 99, 256), zufErrAacWinLen);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 52, cb.data(), 99, 1024), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, -1, cb.data(), 99, 1024), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 50, cb.data(), 12, 1024), zufErrAacSmplRateIdx);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 50, cb.data(), 3, 1024), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 8, g, 15, cb.data(), 3, 128), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 8, g, 14, cb.data(), 3, 128), zufOk);
+}
+
+TEST(AacPow43Scale, SixteenBitFormIsQ0AndMatchesTheInPlaceForm) {
+    std::vector<Zuf16s> src(8192);
+    for (int a = 0; a < 8192; ++a) src[a] = Zuf16s((a % 3 == 1) ? -a : a);
+    const Zuf32s off[2] = {0, 8192};
+    std::vector<Zuf32s> dst(8192);
+    std::vector<int32_t> q3(8192);
+    for (int s = -60; s <= 39; s += 3) {
+        const Zuf16s sf = Zuf16s(s + 100);
+        ASSERT_EQ(zufsPow43Scale_16s32s_Sf(src.data(), dst.data(), &sf, off, 100, 1, 1, 0), zufOk);
+        for (int a = 0; a < 8192; ++a) q3[a] = src[a];
+        ASSERT_EQ(zuf::ownsReqCore_AAC_I(q3.data(), 8192, s), zufOk);
+        // The same magnitude with three more bits truncated, same sign.
+        for (int a = 0; a < 8192; ++a)
+            ASSERT_EQ(dst[a], q3[a] < 0 ? -(-q3[a] >> 3) : q3[a] >> 3) << "a " << a << " s " << s;
+    }
+    // Magnitudes up to 16383 and the output scaling: 16383 at exponent 24 is 26630002.
+    const Zuf16s big[2] = {16383, -16383};
+    Zuf32s out[2];
+    const Zuf16s sf24 = 24 + 100 + 8;
+    const Zuf32s off2[2] = {0, 1};
+    ASSERT_EQ(zufsPow43Scale_16s32s_Sf(big, out, &sf24, off2, 100, 1, 2, 2), zufOk);
+    EXPECT_EQ(out[0], 26630002);
+    EXPECT_EQ(out[1], -26630002);
+    for (int a = 8192; a <= 16383; a += 97) {
+        const Zuf16s v = Zuf16s(a), sf = 100;
+        Zuf32s o;
+        const Zuf32s of1[2] = {0, 1};
+        ASSERT_EQ(zufsPow43Scale_16s32s_Sf(&v, &o, &sf, of1, 100, 1, 1, 0), zufOk);
+        EXPECT_NEAR(o, pow43(a), 1.0 + pow43(a) * 1e-7) << a;
+    }
+    // Zero values are written as 0; bands with groupLen; statuses.
+    Zuf16s z4[4] = {0, 0, 2, 0};
+    Zuf32s o4[4] = {9, 9, 9, 9};
+    const Zuf16s sfs[2] = {100, 104};
+    const Zuf32s offs[3] = {0, 1, 2};
+    ASSERT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 2, 2, 0), zufOk);
+    EXPECT_EQ(o4[0], 0);
+    EXPECT_EQ(o4[1], 0);
+    EXPECT_EQ(o4[2], 5);  // 2^(4/3) * 2 = 5.04
+    EXPECT_EQ(o4[3], 0);
+    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(nullptr, o4, sfs, offs, 100, -1, 1, 0), zufErrNullPtr);
+    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, nullptr, 100, 1, 1, 0), zufErrNullPtr);
+    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, -1, 1, 0), zufErrSize);
+    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 1, -1, 0), zufErrSize);
+    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 0, 1, 0), zufOk);
+}
