@@ -1,0 +1,237 @@
+// AAC fixed-point synthesis filter bank (ISO/IEC 13818-7 15.3): inverse MDCT through an M = N/2
+// point complex FFT with pre- and post-rotation, windowing with the sine or KBD window of the
+// frame's window_sequence, and overlap-add with the previous frame's second half.
+//
+// Formats: the spectrum arrives in Q3; the scaled core keeps Q3 (it carries the standard's 2/N'),
+// so the output sample is the Q3 sum rounded by (v + 4) >> 3 and saturated to 16 bits.
+#include "aac/aac_filterbank.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "aac/aac_fft32s.h"
+#include "aac/aac_filterbank_tables.h"
+#include "aac/aac_spectral.h"
+#include "common/checks.h"
+#include "common/fixed_point.h"
+
+namespace zuf {
+namespace {
+
+inline int32_t neg(int32_t v) { return wrap_sub(0, v); }
+
+inline int64_t abs64(int32_t v) { return v < 0 ? -int64_t{v} : int64_t{v}; }
+
+// Pre-rotation z_i = (X[2i] + j X[N-1-2i]) conj(W_i) / 4 with W_i Q30, into z (2M values).
+// Returns the sum of the magnitudes of all 2M values (the block scaling's measure).
+int64_t pre_rotate(const Zuf32s* x, Zuf32s* z, int n, const Zuf32s* tw) {
+    const int m = n / 2;
+    int64_t s = 0;
+    for (int i = 0; i < m; ++i) {
+        const int64_t a = x[2 * i], b = x[n - 1 - 2 * i];
+        const int64_t wc = tw[2 * i], ws = tw[2 * i + 1];
+        z[2 * i] = hi(wc * a + ws * b);
+        z[2 * i + 1] = hi(wc * b - ws * a);
+        s += abs64(z[2 * i]) + abs64(z[2 * i + 1]);
+    }
+    return s;
+}
+
+// Block floating point: the number of halvings that bring the sum of magnitudes s to 0x1FFFFFFF
+// or less (the FFT's headroom), applied with rounding; 0 when none is needed.
+int block_scale(Zuf32s* z, int count, int64_t s) {
+    int sigma = 0;
+    while (s > 0x1FFFFFFF) {
+        s >>= 1;
+        ++sigma;
+    }
+    if (sigma > 0)
+        for (int i = 0; i < count; ++i) z[i] = static_cast<int32_t>(rshift_round(z[i], sigma));
+    return sigma;
+}
+
+// Post-rotation R_i = Z_i conj(W_i) (64-bit sums of two products), scaled by `scale`, and placed:
+// i < M/2: out[N-1-2i] = -Re, out[M-1-2i] = -Im; i >= M/2: out[2i-M] = Re, out[2i] = Im.
+template <class Scale>
+void post_rotate(const Zuf32s* z, Zuf32s* out, int n, const Zuf32s* tw, Scale scale) {
+    const int m = n / 2;
+    for (int i = 0; i < m; ++i) {
+        const int64_t zr = z[2 * i], zi = z[2 * i + 1];
+        const int64_t wc = tw[2 * i], ws = tw[2 * i + 1];
+        const int32_t re = scale(zr * wc + zi * ws), im = scale(zi * wc - zr * ws);
+        if (i < m / 2) {
+            out[n - 1 - 2 * i] = neg(re);
+            out[m - 1 - 2 * i] = neg(im);
+        } else {
+            out[2 * i - m] = re;
+            out[2 * i] = im;
+        }
+    }
+}
+
+template <bool kScaled>
+void mdct_inv_core(Zuf32s* x, int n) {
+    const int order = n == 1024 ? 9 : 6;
+    const Zuf32s* tw = n == 1024 ? pTwidlTables2 : pTwidlTables1;
+    alignas(16) Zuf32s z[1024];
+    const int64_t magnitude = pre_rotate(x, z, n, tw);
+    if constexpr (kScaled) {
+        const int sigma = block_scale(z, n, magnitude);
+        ownsIMDCT_FFT_32sc_I(z, order);
+        // The FFT's gain M, the rotations' 1/16 and the standard's 2/N' = 1/(2M) leave a shift of
+        // order - 3 in all, less the block scaling.
+        const int t = order - sigma - 3;
+        if (t > 0) {
+            const int64_t half = int64_t{1} << (t - 1);
+            post_rotate(z, x, n, tw, [=](int64_t s) { return static_cast<int32_t>((hi(s) + half) >> t); });
+        } else {
+            post_rotate(z, x, n, tw, [=](int64_t s) { return static_cast<int32_t>(s >> (32 + t)); });
+        }
+    } else {
+        ownsIMDCT_FFT_32sc_I(z, order);
+        post_rotate(z, x, n, tw, [](int64_t s) { return hi(s); });
+    }
+}
+
+// Window factors are unsigned Q31 values up to 2^31 (the factor 1) so that both paths apply every
+// factor, 0 and 1 included, with one product.
+constexpr uint32_t kOne = 0x80000000u;
+
+struct Path16 {  // (w y) >> 31; sums saturate to 32 bits (exact for the later 16-bit output)
+    static int32_t win(uint32_t w, int32_t y) { return static_cast<int32_t>((int64_t{w} * y) >> 31); }
+    static int32_t out(int32_t overlap, int64_t windowed) { return sat32(int64_t{overlap} + windowed); }
+};
+struct Path32 {  // hi(w y); plain wrapping sums
+    static int32_t win(uint32_t w, int32_t y) { return static_cast<int32_t>((int64_t{w} * y) >> 32); }
+    static int32_t out(int32_t overlap, int64_t windowed) {
+        return static_cast<int32_t>(static_cast<uint32_t>(overlap) + static_cast<uint32_t>(windowed));
+    }
+};
+
+// One long transform: frame position p < 1024 reads y[p] (p < 512: core[p], else -core[1023-p]),
+// position 1024 + m reads y[1024 + m] (m < 512: core[512+m], else core[1535-m]). f1(p) and f2(m)
+// are the window factors of the two halves.
+template <class P, class F1, class F2>
+void long_frame(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, F1 f1, F2 f2) {
+    for (int k = 0; k < 512; ++k) {
+        const int32_t c1 = core[k], c2 = core[512 + k];
+        const int k2 = 1023 - k;
+        sum[k] = P::out(ov[k], P::win(f1(k), c1));
+        sum[k2] = P::out(ov[k2], P::win(f1(k2), neg(c1)));
+        ov[k] = P::win(f2(k), c2);
+        ov[k2] = P::win(f2(k2), c2);
+    }
+}
+
+// Eight short transforms: window w's y_w[n] (n < 256) is windowed rising (n < 128) and falling
+// and added at frame position 448 + 128 w + n. Positions 0..447 carry the old overlap only, the
+// new overlap is zero from 576 on.
+template <class P>
+void short_frame(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* prev, const Zuf32s* cur) {
+    int64_t acc[1152] = {};  // frame positions 448 .. 1599
+    for (int w = 0; w < 8; ++w) {
+        const Zuf32s* o = core + 128 * w;
+        const Zuf32s* rise = w == 0 ? prev : cur;
+        int64_t* a = acc + 128 * w;
+        for (int n = 0; n < 64; ++n) {
+            const int32_t c1 = o[n], c2 = o[64 + n];
+            a[n] += P::win(static_cast<uint32_t>(rise[n]), c1);                 // y[n]
+            a[127 - n] += P::win(static_cast<uint32_t>(rise[127 - n]), neg(c1));  // y[127-n] = -y[n]
+            a[128 + n] += P::win(static_cast<uint32_t>(cur[127 - n]), c2);        // y[128+n]
+            a[255 - n] += P::win(static_cast<uint32_t>(cur[n]), c2);              // y[255-n] = y[128+n]
+        }
+    }
+    for (int p = 0; p < 448; ++p) sum[p] = P::out(ov[p], 0);
+    for (int p = 448; p < 1024; ++p) sum[p] = P::out(ov[p], acc[p - 448]);
+    for (int m = 0; m < 576; ++m) ov[m] = static_cast<int32_t>(static_cast<uint64_t>(acc[576 + m]));
+    std::memset(ov + 576, 0, sizeof(Zuf32s) * 448);
+}
+
+// LONG_START second half: 1 below 448, the falling short window 448..575, 0 from 576.
+inline uint32_t start_tail(const Zuf32s* shortCur, int m) {
+    return m < 448 ? kOne : (m < 576 ? static_cast<uint32_t>(shortCur[575 - m]) : 0u);
+}
+// LONG_STOP first half: 0 below 448, the rising short window 448..575, 1 from 576.
+inline uint32_t stop_head(const Zuf32s* shortPrev, int p) {
+    return p < 448 ? 0u : (p < 576 ? static_cast<uint32_t>(shortPrev[p - 448]) : kOne);
+}
+
+template <class P>
+void only_long(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* prev, const Zuf32s* cur) {
+    long_frame<P>(core, sum, ov, [=](int p) { return static_cast<uint32_t>(prev[p]); },
+                  [=](int m) { return static_cast<uint32_t>(cur[1023 - m]); });
+}
+template <class P>
+void long_start(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* prev, const Zuf32s* shortCur) {
+    long_frame<P>(core, sum, ov, [=](int p) { return static_cast<uint32_t>(prev[p]); },
+                  [=](int m) { return start_tail(shortCur, m); });
+}
+template <class P>
+void long_stop(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* shortPrev, const Zuf32s* cur) {
+    long_frame<P>(core, sum, ov, [=](int p) { return stop_head(shortPrev, p); },
+                  [=](int m) { return static_cast<uint32_t>(cur[1023 - m]); });
+}
+
+const Zuf32s* long_window(int shape) { return shape ? pWinKBDLong : pWinSINLong; }
+const Zuf32s* short_window(int shape) { return shape ? pWinKBDShort : pWinSINShort; }
+
+// Core transform(s) in place on x, then the frame's windowing and overlap-add into sum.
+template <class P, bool kScaled>
+void synthesis(Zuf32s* x, Zuf32s* sum, Zuf32s* ov, int seq, int shape, int prevShape) {
+    if (seq == aac::kEightShort) {
+        for (int w = 0; w < 8; ++w) mdct_inv_core<kScaled>(x + 128 * w, 128);
+        short_frame<P>(x, sum, ov, short_window(prevShape), short_window(shape));
+        return;
+    }
+    mdct_inv_core<kScaled>(x, 1024);
+    switch (seq) {
+        case aac::kLongStart: long_start<P>(x, sum, ov, long_window(prevShape), short_window(shape)); break;
+        case aac::kLongStop: long_stop<P>(x, sum, ov, short_window(prevShape), long_window(shape)); break;
+        default: only_long<P>(x, sum, ov, long_window(prevShape), long_window(shape)); break;
+    }
+}
+
+}  // namespace
+
+void ownsMDCTInv_Radix2_32s(Zuf32s* pSrcDst, int n) { mdct_inv_core<true>(pSrcDst, n); }
+void ownsMDCTInv_Radix2_32s_I(Zuf32s* pSrcDst, int n) { mdct_inv_core<false>(pSrcDst, n); }
+
+void ownsOverlapAdd_Long_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { only_long<Path16>(c, s, o, p, k); }
+void ownsOverlapAdd_LongStart_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { long_start<Path16>(c, s, o, p, k); }
+void ownsOverlapAdd_LongStop_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { long_stop<Path16>(c, s, o, p, k); }
+void ownsOverlapAdd_Short_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { short_frame<Path16>(c, s, o, p, k); }
+void ownsOverlapAdd_Long_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { only_long<Path32>(c, s, o, p, k); }
+void ownsOverlapAdd_LongStart_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { long_start<Path32>(c, s, o, p, k); }
+void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { long_stop<Path32>(c, s, o, p, k); }
+void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { short_frame<Path32>(c, s, o, p, k); }
+
+void ownsPcmAudioOutput_32s16s(const Zuf32s* pSum, Zuf16s* pDst, int stride) {
+    for (int p = 0; p < 1024; ++p) pDst[p * stride] = sat16((int64_t{pSum[p]} + 4) >> 3);
+}
+
+}  // namespace zuf
+
+extern "C" ZUF_API zufResult zufsMDCTInv_AAC_32s16s(Zuf32s* pSrc, Zuf16s* pDst, Zuf32s* pSrcDstOverlap,
+                                                    int windowSequence, int windowShape, int prevWindowShape,
+                                                    int stride) {
+    ZUF_REQUIRE(zuf::nonnull(pSrc, pDst, pSrcDstOverlap), zufErrNullPtr);
+    ZUF_REQUIRE(zuf::in_range(windowSequence, 0, 3), zufErrAacWinSeq);
+    ZUF_REQUIRE(zuf::in_range(windowShape, 0, 1) && zuf::in_range(prevWindowShape, 0, 1), zufErrAacWinShape);
+    ZUF_REQUIRE(zuf::in_range(stride, 1, 2), zufErrAacStride);
+    alignas(16) Zuf32s sum[1024];
+    zuf::synthesis<zuf::Path16, true>(pSrc, sum, pSrcDstOverlap, windowSequence, windowShape, prevWindowShape);
+    zuf::ownsPcmAudioOutput_32s16s(sum, pDst, stride);
+    return zufOk;
+}
+
+extern "C" ZUF_API zufResult zufsMDCTInv_AAC_32s_I(Zuf32s* pSrcDst, Zuf32s* pSrcDstOverlap, int windowSequence,
+                                                   int windowShape, int prevWindowShape, int len) {
+    ZUF_REQUIRE(zuf::nonnull(pSrcDst, pSrcDstOverlap), zufErrNullPtr);
+    ZUF_REQUIRE(zuf::in_range(windowSequence, 0, 3), zufErrAacWinSeq);
+    ZUF_REQUIRE(zuf::in_range(windowShape, 0, 1) && zuf::in_range(prevWindowShape, 0, 1), zufErrAacWinShape);
+    ZUF_REQUIRE(len == 1024, zufErrSize);
+    alignas(16) Zuf32s sum[1024];
+    zuf::synthesis<zuf::Path32, false>(pSrcDst, sum, pSrcDstOverlap, windowSequence, windowShape, prevWindowShape);
+    std::memcpy(pSrcDst, sum, sizeof(sum));
+    return zufOk;
+}

@@ -1,0 +1,47 @@
+// Internal operations of the AAC fixed-point synthesis filter bank (ISO/IEC 13818-7 15.3), shared
+// with long-term prediction and the forward MDCT.
+#pragma once
+
+#include "zufack9/zuf_core.h"
+
+namespace zuf {
+
+// Inverse MDCT core on N = 1024 or 128 values in place. With y[n] the standard's IMDCT output
+// (2N points) without its 2/N' factor, the result is out[n] = g y[n] for n < N/2 and
+// out[N/2 + m] = g y[N + m] for m < N/2; the remaining points follow by the symmetries
+// y[N - 1 - n] = -y[n] and y[2N - 1 - m] = y[N + m].
+//   _32s:   g = 2/N' (the standard's normalisation: Q3 in, Q3 out), block floating point inside.
+//   _32s_I: g = 1/16, fixed scaling, no rounding; the caller keeps the FFT input bounded.
+void ownsMDCTInv_Radix2_32s(Zuf32s* pSrcDst, int n);
+void ownsMDCTInv_Radix2_32s_I(Zuf32s* pSrcDst, int n);
+
+// Windowing and overlap-add of one frame from the core output(s) in pCore (one 1024 transform,
+// or eight 128 transforms one after the other), with the window tables (rising halves) of the
+// previous shape (...Prev) and the current shape (...Cur) that the sequence needs.
+//
+// 16-bit path (_32s): windowed value (w y) >> 31; pSum[p] = sat32(overlap[p] + windowed values
+// at p) for p < 1024, the new overlap is the sum of the windowed values at 1024 + m.
+// 32-bit path (_AAC_32s_I): windowed value hi(w y), a factor of 1 gives y >> 1; pSum[p] =
+// overlap[p] + windowed values, wrapping.
+// pSum must not overlap pCore.
+void ownsOverlapAdd_Long_32s(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pLongPrev,
+                             const Zuf32s* pLongCur);
+void ownsOverlapAdd_LongStart_32s(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pLongPrev,
+                                  const Zuf32s* pShortCur);
+void ownsOverlapAdd_LongStop_32s(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pShortPrev,
+                                 const Zuf32s* pLongCur);
+void ownsOverlapAdd_Short_32s(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pShortPrev,
+                              const Zuf32s* pShortCur);
+void ownsOverlapAdd_Long_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pLongPrev,
+                                   const Zuf32s* pLongCur);
+void ownsOverlapAdd_LongStart_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap,
+                                        const Zuf32s* pLongPrev, const Zuf32s* pShortCur);
+void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap,
+                                       const Zuf32s* pShortPrev, const Zuf32s* pLongCur);
+void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pShortPrev,
+                                    const Zuf32s* pShortCur);
+
+// 16-bit PCM from Q3 sums: sat16((sum + 4) >> 3), written at pDst[p * stride], p < 1024.
+void ownsPcmAudioOutput_32s16s(const Zuf32s* pSum, Zuf16s* pDst, int stride);
+
+}  // namespace zuf

@@ -1,0 +1,438 @@
+// AAC fixed-point filter bank against a double-precision model: the IMDCT of ISO/IEC 13818-7
+// 15.3.2 evaluated directly, windowed with sine/KBD windows computed here from their formulas,
+// and overlapped frame by frame. Also the tables, the FFT core and the argument checks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "aac/aac_fft32s.h"
+#include "aac/aac_filterbank.h"
+#include "aac/aac_filterbank_tables.h"
+#include "support/test_util.h"
+#include "zufack9/zuf_aac.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+enum { kLong = 0, kStart = 1, kShort = 2, kStop = 3 };
+
+// Slower under user-mode emulation: fewer random frames there.
+bool emulated() { return std::string(ZUF_EMULATOR).size() > 0; }
+
+// --------------------------------------------------------------------------- double model
+
+double bessel_i0(double x) {
+    double sum = 1, term = 1;
+    for (int k = 1; k < 200; ++k) {
+        term *= (x / 2) / k;
+        sum += term * term;
+        if (term * term < 1e-20 * sum) break;
+    }
+    return sum;
+}
+
+// Full window of length len (symmetric), shape 0 sine, 1 KBD (alpha 4 long, 6 short).
+std::vector<double> window(int shape, int len) {
+    std::vector<double> w(len);
+    if (shape == 0) {
+        for (int i = 0; i < len; ++i) w[i] = std::sin(kPi * (i + 0.5) / len);
+        return w;
+    }
+    const double alpha = len == 2048 ? 4 : 6;
+    std::vector<double> k(len / 2 + 1);
+    for (int p = 0; p <= len / 2; ++p) {
+        const double r = (p - len / 4.0) / (len / 4.0);
+        k[p] = bessel_i0(kPi * alpha * std::sqrt(std::max(0.0, 1 - r * r)));
+    }
+    double total = 0;
+    for (double v : k) total += v;
+    double acc = 0;
+    for (int n = 0; n < len / 2; ++n) {
+        acc += k[n];
+        w[n] = w[len - 1 - n] = std::sqrt(acc / total);
+    }
+    return w;
+}
+
+// x[n] = 2/N' sum_k X[k] cos(2 pi / N' (n + n0)(k + 1/2)), n < N' = 2N, n0 = N'/4 + 1/2.
+// The angle is 2 pi (2n + N'/2 + 1)(2k + 1) / (4N'): an index into one cosine table.
+std::vector<double> imdct(const double* X, int n) {
+    const int np = 2 * n, period = 4 * np;
+    static std::vector<double> cosTab[2];
+    std::vector<double>& ct = cosTab[n == 1024];
+    if (ct.empty()) {
+        ct.resize(period);
+        for (int i = 0; i < period; ++i) ct[i] = std::cos(2 * kPi * i / period);
+    }
+    std::vector<double> x(np);
+    for (int i = 0; i < np; ++i) {
+        const long long a = 2LL * i + np / 2 + 1;
+        double s = 0;
+        for (int k = 0; k < n; ++k) s += X[k] * ct[(a * (2 * k + 1)) % period];
+        x[i] = s * 2.0 / np;
+    }
+    return x;
+}
+
+// Windowed frame (2048 values) of one window_sequence; `scaleLong`/`scaleShort` multiply the
+// contributions of long and short transforms (1 for the standard's output).
+std::vector<double> model_frame(const double* X, int seq, int shape, int prev, double scaleLong = 1,
+                                double scaleShort = 1) {
+    std::vector<double> f(2048, 0.0);
+    const std::vector<double> lp = window(prev, 2048), lc = window(shape, 2048);
+    const std::vector<double> sp = window(prev, 256), sc = window(shape, 256);
+    if (seq == kShort) {
+        for (int w = 0; w < 8; ++w) {
+            const std::vector<double> x = imdct(X + 128 * w, 128);
+            for (int n = 0; n < 256; ++n) {
+                const double win = n < 128 ? (w == 0 ? sp[n] : sc[n]) : sc[n];
+                f[448 + 128 * w + n] += scaleShort * win * x[n];
+            }
+        }
+        return f;
+    }
+    const std::vector<double> x = imdct(X, 1024);
+    for (int n = 0; n < 2048; ++n) {
+        double win;
+        if (n < 1024) {
+            win = seq == kStop ? (n < 448 ? 0 : n < 576 ? sp[n - 448] : 1) : lp[n];
+        } else {
+            win = seq == kStart ? (n < 1472 ? 1 : n < 1600 ? sc[n - 1344] : 0) : lc[n];
+        }
+        f[n] = scaleLong * win * x[n];
+    }
+    return f;
+}
+
+// --------------------------------------------------------------------------- helpers
+
+// Random spectrum, Q3, with a spectral tilt like real audio: amplitude ~ level / (1 + k/64).
+void random_spectrum(zuft::Rng& rng, int32_t* X, int seq, double level) {
+    const int n = seq == kShort ? 128 : 1024;
+    for (int i = 0; i < 1024; ++i) {
+        const int k = i % n;
+        const double amp = level / (1.0 + (seq == kShort ? 8.0 : 1.0) * k / 64.0);
+        X[i] = static_cast<int32_t>(std::lround(amp * rng.uniform(-1.0f, 1.0f)));
+    }
+}
+
+struct ErrStats {
+    double maxErr = 0, sumSq = 0, sumSqRounded = 0;
+    long count = 0;
+    void add(double got, double ref) {
+        const double e = std::fabs(got - ref);
+        maxErr = std::max(maxErr, e);
+        sumSq += e * e;
+        const double r = std::clamp(std::nearbyint(ref), -32768.0, 32767.0) - got;
+        sumSqRounded += r * r;
+        ++count;
+    }
+    double rms() const { return std::sqrt(sumSq / count); }
+    double rmsRounded() const { return std::sqrt(sumSqRounded / count); }
+};
+
+struct Frame {
+    int seq, shape;
+};
+
+// Runs frames through zufsMDCTInv_AAC_32s16s and the model side by side; statistics per
+// window_sequence of the frame that produced the output.
+void run_sequence(const std::vector<Frame>& frames, double level, int stride, ErrStats stats[4], uint32_t seed) {
+    zuft::Rng rng(seed);
+    std::vector<int32_t> overlap(1024, 0);
+    std::vector<double> modelOverlap(1024, 0.0);
+    std::vector<int16_t> pcm(1024 * stride);
+    int prev = frames[0].shape;
+    for (const Frame& fr : frames) {
+        std::vector<int32_t> X(1024);
+        random_spectrum(rng, X.data(), fr.seq, level);
+        std::vector<double> Xd(X.begin(), X.end());
+        for (double& v : Xd) v /= 8;  // Q3 to real
+        const std::vector<double> f = model_frame(Xd.data(), fr.seq, fr.shape, prev);
+        std::fill(pcm.begin(), pcm.end(), int16_t{0x5A5A});
+        ASSERT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), overlap.data(), fr.seq, fr.shape, prev, stride), zufOk);
+        for (int p = 0; p < 1024; ++p) {
+            stats[fr.seq].add(pcm[p * stride], modelOverlap[p] + f[p]);
+            if (stride == 2) {
+                ASSERT_EQ(pcm[p * 2 + 1], int16_t{0x5A5A});
+            }
+        }
+        for (int m = 0; m < 1024; ++m) modelOverlap[m] = f[1024 + m];
+        prev = fr.shape;
+    }
+}
+
+// Every allowed transition with both shapes on each side.
+std::vector<Frame> all_transitions(int repeats) {
+    std::vector<Frame> v;
+    for (int r = 0; r < repeats; ++r)
+        for (int s0 = 0; s0 < 2; ++s0)
+            for (int s1 = 0; s1 < 2; ++s1) {
+                v.push_back({kLong, s0});
+                v.push_back({kLong, s1});
+                v.push_back({kStart, s0});
+                v.push_back({kShort, s1});
+                v.push_back({kShort, s0});
+                v.push_back({kStop, s1});
+                v.push_back({kLong, s0});
+            }
+    return v;
+}
+
+// Nearest-integer check that tolerates the last bit where the double evaluation is within
+// 1e-6 of a rounding tie.
+void expect_rounded(int64_t got, double exact, const char* what, int i) {
+    const double frac = exact - std::floor(exact);
+    if (std::fabs(frac - 0.5) < 1e-6) {
+        EXPECT_TRUE(got == std::floor(exact) || got == std::ceil(exact)) << what << " " << i;
+    } else {
+        EXPECT_EQ(got, std::llround(exact)) << what << " " << i;
+    }
+}
+
+}  // namespace
+
+// --------------------------------------------------------------------------- tables
+
+TEST(AacFilterBankTables, SineWindowsAreTheRoundedValues) {
+    for (int n = 0; n < 1024; ++n) expect_rounded(zuf::pWinSINLong[n], std::ldexp(std::sin(kPi * (n + 0.5) / 2048), 31), "long", n);
+    for (int n = 0; n < 128; ++n) expect_rounded(zuf::pWinSINShort[n], std::ldexp(std::sin(kPi * (n + 0.5) / 256), 31), "short", n);
+}
+
+TEST(AacFilterBankTables, KbdWindowsFollowTheBesselFormula) {
+    const std::vector<double> l = window(1, 2048), s = window(1, 256);
+    for (int n = 0; n < 1024; ++n) EXPECT_NEAR(zuf::pWinKBDLong[n], std::ldexp(l[n], 31), 3.0) << n;
+    for (int n = 0; n < 128; ++n) EXPECT_NEAR(zuf::pWinKBDShort[n], std::ldexp(s[n], 31), 3.0) << n;
+    // Princen-Bradley: w(n)^2 + w(n + L/2)^2 = 1 (the falling half mirrors the rising one).
+    for (int n = 0; n < 1024; ++n) {
+        const double a = std::ldexp(zuf::pWinKBDLong[n], -31), b = std::ldexp(zuf::pWinKBDLong[1023 - n], -31);
+        EXPECT_NEAR(a * a + b * b, 1.0, 1e-8);
+    }
+}
+
+TEST(AacFilterBankTables, TwiddlesAndFftTables) {
+    for (int i = 0; i < 512; ++i) {
+        const double a = 2 * kPi * (i + 0.125) / 2048;
+        expect_rounded(zuf::pTwidlTables2[2 * i], std::ldexp(std::cos(a), 30), "tw2 cos", i);
+        expect_rounded(zuf::pTwidlTables2[2 * i + 1], std::ldexp(std::sin(a), 30), "tw2 sin", i);
+    }
+    for (int i = 0; i < 64; ++i) {
+        const double a = 2 * kPi * (i + 0.125) / 256;
+        expect_rounded(zuf::pTwidlTables1[2 * i], std::ldexp(std::cos(a), 30), "tw1 cos", i);
+        expect_rounded(zuf::pTwidlTables1[2 * i + 1], std::ldexp(std::sin(a), 30), "tw1 sin", i);
+    }
+    for (const auto& [tab, m] : {std::pair{zuf::pFFTtables1, 64}, std::pair{zuf::pFFTtables2, 512}}) {
+        const int b = m / 8 - 1;
+        for (int k = 1; k <= b; ++k) {
+            const double t = 2 * kPi * k / m;
+            expect_rounded(tab[k - 1], std::ldexp(std::cos(t), 30), "cos", k);
+            expect_rounded(tab[b + k - 1], std::ldexp(std::cos(3 * t), 30), "cos3", k);
+            expect_rounded(tab[2 * b + k - 1], std::ldexp(std::sin(t), 30), "sin", k);
+            expect_rounded(tab[3 * b + k - 1], std::ldexp(std::sin(3 * t), 30), "sin3", k);
+        }
+    }
+}
+
+TEST(AacFilterBankTables, BitReversalListsDescribeThePermutation) {
+    for (const auto& [list, order] : {std::pair{zuf::pRevTable1, 6}, std::pair{zuf::pRevTable2, 9}}) {
+        const int m = 1 << order, h = m / 2;
+        std::vector<int> perm(m);
+        for (int i = 0; i < m; ++i) perm[i] = i;
+        const Zuf8u* p = list;
+        for (; *p; p += 2) {
+            const int a = p[0], b = p[1];
+            ASSERT_LT(a, b);
+            std::swap(perm[a], perm[b]);
+            std::swap(perm[a + 1], perm[b + h]);
+            std::swap(perm[a + h], perm[b + 1]);
+            std::swap(perm[a + h + 1], perm[b + h + 1]);
+        }
+        for (++p;; ++p) {
+            std::swap(perm[*p + 1], perm[*p + h]);
+            if (*p == 0) break;
+        }
+        for (int i = 0; i < m; ++i) {
+            int r = 0;
+            for (int b = 0; b < order; ++b) r |= ((i >> b) & 1) << (order - 1 - b);
+            EXPECT_EQ(perm[i], r) << "order " << order << " index " << i;
+        }
+    }
+}
+
+// --------------------------------------------------------------------------- FFT and core
+
+TEST(AacFft32s, MatchesTheDftWithinAFewUnits) {
+    zuft::Rng rng(7);
+    for (int order = 2; order <= 9; ++order) {
+        const int m = 1 << order;
+        std::vector<int32_t> z(2 * m);
+        // Inputs whose magnitudes sum to just under 0x1FFFFFFF: the largest headroom-safe level.
+        const int32_t lim = static_cast<int32_t>(0x1FFFFFFF / (2 * m));
+        for (auto& v : z) v = rng.range(-lim, lim);
+        std::vector<int32_t> in = z;
+        zuf::ownsIMDCT_FFT_32sc_I(z.data(), order);
+        double maxErr = 0;
+        for (int k = 0; k < m; ++k) {
+            double re = 0, im = 0;
+            for (int i = 0; i < m; ++i) {
+                const double a = -2 * kPi * double((long long)i * k % m) / m;
+                re += in[2 * i] * std::cos(a) - in[2 * i + 1] * std::sin(a);
+                im += in[2 * i] * std::sin(a) + in[2 * i + 1] * std::cos(a);
+            }
+            maxErr = std::max({maxErr, std::fabs(z[2 * k] - re), std::fabs(z[2 * k + 1] - im)});
+        }
+        // Each rotation truncates (hi() floors), and the unscaled later stages add those biases
+        // coherently into a few outputs: up to about M/8 units against outputs near 2^29.
+        EXPECT_LE(maxErr, m / 4.0) << "order " << order;
+    }
+}
+
+TEST(AacFilterBankCore, ScaledCoreIsTheNormalisedImdctAtEveryBlockScale) {
+    zuft::Rng rng(11);
+    for (int n : {1024, 128}) {
+        for (int lg = 8; lg <= 28; lg += 4) {  // block scaling from 0 up to 7 halvings
+            std::vector<int32_t> X(n);
+            const int32_t lim = 1 << lg;
+            for (auto& v : X) v = rng.range(-lim, lim);
+            std::vector<double> Xd(X.begin(), X.end());
+            const std::vector<double> y = imdct(Xd.data(), n);
+            std::vector<int32_t> out = X;
+            zuf::ownsMDCTInv_Radix2_32s(out.data(), n);
+            std::vector<int32_t> fixed = X;
+            zuf::ownsMDCTInv_Radix2_32s_I(fixed.data(), n);
+            double maxErr = 0, maxRef = 0, maxErrFixed = 0;
+            for (int i = 0; i < n; ++i) {
+                const double ref = i < n / 2 ? y[i] : y[n + i - n / 2];
+                maxRef = std::max(maxRef, std::fabs(ref));
+                maxErr = std::max(maxErr, std::fabs(out[i] - ref));
+                // Fixed-scale core: gain 1/16 on the unnormalised sum, i.e. N'/32 times y.
+                maxErrFixed = std::max(maxErrFixed, std::fabs(fixed[i] - ref * 2 * n / 32));
+            }
+            // Scaled core: a few units, plus the rounding of the block-scaled FFT input at high levels.
+            EXPECT_LE(maxErr, 4.0 + maxRef * 2e-6) << "n " << n << " level 2^" << lg;
+            // Fixed-scale core: the truncation biases of the rotations add up coherently in the
+            // outputs fed by the FFT's first bins, about M/8 units whatever the level.
+            if (lg <= 20) {
+                EXPECT_LE(maxErrFixed, n / 8.0 + maxRef * 64 * 1e-6) << "n " << n << " level 2^" << lg;
+            }
+        }
+    }
+}
+
+// --------------------------------------------------------------------------- the exported bank
+
+TEST(AacFilterBank, EveryWindowSequenceAndShapeTransitionMatchesTheModel) {
+    const int reps = emulated() ? 1 : 2;
+    const char* names[4] = {"ONLY_LONG", "LONG_START", "EIGHT_SHORT", "LONG_STOP"};
+    // Realistic level: output RMS of a few thousand LSB (spectral RMS ~ 2^20 in Q3 at low
+    // frequencies, falling with frequency), and a quiet one.
+    for (double level : {2.0e6, 2.0e4}) {
+        ErrStats stats[4];
+        for (int stride : {1, 2}) run_sequence(all_transitions(reps), level, stride, stats, 1234 + stride);
+        for (int s = 0; s < 4; ++s) {
+            std::printf("[ accuracy ] level %.0e %-11s max %.3f LSB, RMS %.3f LSB (vs unrounded model), "
+                        "RMS %.3f LSB (vs rounded model)\n",
+                        level, names[s], stats[s].maxErr, stats[s].rms(), stats[s].rmsRounded());
+            EXPECT_LT(stats[s].maxErr, 1.0) << names[s];
+            EXPECT_LT(stats[s].rms(), 0.40) << names[s];
+        }
+    }
+}
+
+TEST(AacFilterBank, ThirtyTwoBitPathIsScaledModelOutput) {
+    // Output = overlap + windowed: long transforms contribute 32 times, short ones 4 times the
+    // standard's samples, in the input's units.
+    zuft::Rng rng(5);
+    std::vector<int32_t> overlap(1024, 0);
+    std::vector<double> modelOverlap(1024, 0.0);
+    int prev = 0;
+    double maxErr = 0, maxRef = 0;
+    for (const Frame& fr : all_transitions(1)) {
+        std::vector<int32_t> X(1024);
+        random_spectrum(rng, X.data(), fr.seq, 1.0e5);
+        std::vector<double> Xd(X.begin(), X.end());
+        const std::vector<double> f = model_frame(Xd.data(), fr.seq, fr.shape, prev, 32, 4);
+        ASSERT_EQ(zufsMDCTInv_AAC_32s_I(X.data(), overlap.data(), fr.seq, fr.shape, prev, 1024), zufOk);
+        for (int p = 0; p < 1024; ++p) {
+            maxErr = std::max(maxErr, std::fabs(X[p] - (modelOverlap[p] + f[p])));
+            maxRef = std::max(maxRef, std::fabs(modelOverlap[p] + f[p]));
+        }
+        for (int m = 0; m < 1024; ++m) modelOverlap[m] = f[1024 + m];
+        prev = fr.shape;
+    }
+    // The fixed-scale core's coherent truncation bias (up to about 64 units in a few outputs of a
+    // long transform), halved by the window, from both overlapping halves.
+    EXPECT_LE(maxErr, 96.0) << "max reference " << maxRef;
+}
+
+TEST(AacFilterBank, SaturationRoundingAndShortOverlap) {
+    std::vector<int32_t> X(1024, 0), ov(1024, 0);
+    std::vector<int16_t> pcm(1024);
+    // Zero in, zero out.
+    ASSERT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), kLong, 0, 0, 1), zufOk);
+    EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](int16_t v) { return v == 0; }));
+    EXPECT_TRUE(std::all_of(ov.begin(), ov.end(), [](int32_t v) { return v == 0; }));
+    // Eight short windows after a start frame: 0..447 carry the old overlap alone, (v + 4) >> 3
+    // saturated; the new overlap is 0 from 576 on.
+    zuft::Rng rng(3);
+    for (int p = 0; p < 1024; ++p) ov[p] = p < 448 ? rng.s32() : 0;
+    ov[0] = 8 * 32767 + 3, ov[1] = 8 * 32767 - 4, ov[2] = -8 * 32768 - 5, ov[3] = -8 * 32767 - 4, ov[4] = -5;
+    const std::vector<int32_t> old = ov;
+    random_spectrum(rng, X.data(), kShort, 1e6);
+    ASSERT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), kShort, 1, 0, 1), zufOk);
+    for (int p = 0; p < 448; ++p) {
+        const int64_t v = (int64_t{old[p]} + 4) >> 3;
+        EXPECT_EQ(pcm[p], std::clamp<int64_t>(v, -32768, 32767)) << p;
+    }
+    EXPECT_EQ(pcm[0], 32767);
+    EXPECT_EQ(pcm[1], 32767);
+    EXPECT_EQ(pcm[2], -32768);
+    EXPECT_EQ(pcm[3], -32767);
+    EXPECT_EQ(pcm[4], -1);
+    for (int m = 576; m < 1024; ++m) EXPECT_EQ(ov[m], 0) << m;
+    // A loud long frame clips at both rails, where the model exceeds them.
+    std::fill(ov.begin(), ov.end(), 0);
+    for (int k = 0; k < 1024; ++k) X[k] = k < 8 ? 200000000 * (k % 2 ? -1 : 1) : 0;
+    std::vector<double> Xd(X.begin(), X.end());
+    for (double& v : Xd) v /= 8;
+    const std::vector<double> f = model_frame(Xd.data(), kLong, 0, 0);
+    ASSERT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), kLong, 0, 0, 1), zufOk);
+    int clippedHigh = 0, clippedLow = 0;
+    for (int p = 0; p < 1024; ++p) {
+        if (f[p] >= 32768) {
+            EXPECT_EQ(pcm[p], 32767);
+            ++clippedHigh;
+        } else if (f[p] <= -32769) {
+            EXPECT_EQ(pcm[p], -32768);
+            ++clippedLow;
+        } else {
+            EXPECT_NEAR(pcm[p], f[p], 1.0) << p;
+        }
+    }
+    EXPECT_GT(clippedHigh, 0);
+    EXPECT_GT(clippedLow, 0);
+}
+
+TEST(AacFilterBank, ChecksInOrder) {
+    std::vector<int32_t> X(1024), ov(1024);
+    std::vector<int16_t> pcm(2048);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s16s(nullptr, pcm.data(), ov.data(), 7, 0, 0, 1), zufErrNullPtr);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), nullptr, ov.data(), 0, 0, 0, 1), zufErrNullPtr);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), nullptr, 0, 0, 0, 1), zufErrNullPtr);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), 4, 2, 0, 3), zufErrAacWinSeq);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), -1, 0, 0, 1), zufErrAacWinSeq);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), 0, 2, 0, 3), zufErrAacWinShape);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), 0, 0, -1, 3), zufErrAacWinShape);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), 0, 0, 0, 3), zufErrAacStride);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), 0, 0, 0, 0), zufErrAacStride);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s_I(nullptr, ov.data(), 0, 0, 0, 2048), zufErrNullPtr);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s_I(X.data(), nullptr, 0, 0, 0, 1024), zufErrNullPtr);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s_I(X.data(), ov.data(), 4, 2, 0, 2048), zufErrAacWinSeq);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s_I(X.data(), ov.data(), 0, 0, 2, 2048), zufErrAacWinShape);
+    EXPECT_EQ(zufsMDCTInv_AAC_32s_I(X.data(), ov.data(), 0, 0, 0, 2048), zufErrSize);
+}
