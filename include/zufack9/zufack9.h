@@ -4,5 +4,7 @@
 
 #include "zuf_core.h"
 #include "zuf_aac.h"
+#include "zuf_transforms.h"
+#include "zuf_mp3.h"
 
 #endif /* ZUFACK9_ZUFACK9_H */

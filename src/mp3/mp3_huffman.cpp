@@ -1,0 +1,454 @@
+// Layer III Huffman decoding of part 3 (ISO/IEC 11172-3 2.4.2.7 and 2.4.3.4.5, Annex B Table
+// 3-B.7): big_values pairs in up to three regions, then count1 quadruples.
+//
+// The packed tables (mp3_huff_tables.cpp, layout in tools/gen/gen_mp3_huffman.py) resolve every
+// code of up to 4 bits, sign bits included where they fit, with one lookup; longer codes walk
+// the code tree one bit at a time from the node reached after 4 bits.
+//
+// Bits come through a left-aligned 64-bit cache that is topped up to at least 56 bits before
+// every pair or quadruple (a pair takes at most 19 + 13 + 1 + 13 + 1 = 47 bits). Bytes are
+// fetched from the stream only up to three bytes past the last Huffman bit; beyond that the cache
+// is filled with zeros, so damaged side information can never make the decoder read further.
+#include <cstring>
+
+#include "common/bitstream.h"
+#include "common/checks.h"
+#include "mp3/mp3_tables.h"
+
+namespace zuf {
+
+namespace {
+
+class BitCache {
+public:
+    BitCache(const Zuf8u* p, int offset, const Zuf8u* limit) : p_(p), limit_(limit) {
+        start_ = p;
+        refill();
+        skip(static_cast<unsigned>(offset));
+        start_bits_ = offset;
+    }
+
+    // Guarantees at least 56 valid bits.
+    void refill() {
+        if (limit_ - p_ >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p_, 8);
+            w = __builtin_bswap64(w);
+            cache_ |= w >> bits_;
+            const int bytes = (63 - bits_) >> 3;
+            p_ += bytes;
+            bits_ += 8 * bytes;
+        } else {
+            while (bits_ <= 56) {
+                const uint64_t b = p_ < limit_ ? *p_ : 0;
+                ++p_;  // past the limit only as a count: nothing more is read
+                cache_ |= b << (56 - bits_);
+                bits_ += 8;
+            }
+        }
+    }
+
+    uint32_t peek(unsigned n) const { return static_cast<uint32_t>(cache_ >> (64 - n)); }
+    void skip(unsigned n) {
+        cache_ <<= n;
+        bits_ -= static_cast<int>(n);
+    }
+    uint32_t get(unsigned n) {  // n = 1..32
+        const uint32_t v = peek(n);
+        skip(n);
+        return v;
+    }
+
+    // Bits consumed since the entry position.
+    long consumed() const { return 8 * (p_ - start_) - bits_ - start_bits_; }
+
+private:
+    const Zuf8u* p_;
+    const Zuf8u* limit_;
+    const Zuf8u* start_;
+    uint64_t cache_ = 0;
+    int bits_ = 0;
+    int start_bits_ = 0;
+};
+
+inline Zuf32s sext(uint32_t v, int bits) {
+    return static_cast<Zuf32s>(v << (32 - bits)) >> (32 - bits);
+}
+
+// Magnitude m with the next stream bit as its sign (1 = negative).
+inline Zuf32s with_sign(BitCache& bc, Zuf32s m) {
+    const Zuf32s s = -static_cast<Zuf32s>(bc.get(1));
+    return (m ^ s) - s;
+}
+
+// Pairs of a small table (1..12) into is[i..end).
+void decode_small(BitCache& bc, const Zuf8u* t, Zuf32s* is, int i, int end) {
+    const Zuf8u* tree = t + 16;
+    for (; i < end; i += 2) {
+        bc.refill();
+        const uint32_t e = t[bc.peek(4)];
+        Zuf32s x, y;
+        if (e & 1) {
+            switch ((e >> 1) & 7) {
+                case 0:
+                    x = sext(e >> 6, 2), y = sext(e >> 4, 2);
+                    bc.skip(4);
+                    break;
+                case 1:
+                    x = sext(e >> 6, 2), y = sext(e >> 4, 2);
+                    bc.skip(3);
+                    break;
+                case 2:
+                    x = y = 0;
+                    bc.skip(2);
+                    break;
+                case 3:
+                    x = y = 0;
+                    bc.skip(1);
+                    break;
+                case 4:
+                    bc.skip(4);
+                    x = with_sign(bc, 2), y = 0;
+                    break;
+                case 6:
+                    x = sext(e >> 6, 2);
+                    bc.skip(4);
+                    y = with_sign(bc, 1);
+                    break;
+                default:  // 5, 7: magnitudes, then their signs
+                    bc.skip(4);
+                    x = with_sign(bc, (e >> 6) & 3);
+                    y = with_sign(bc, (e >> 4) & 3);
+                    break;
+            }
+        } else {
+            bc.skip(4);
+            uint32_t v = tree[e >> 1];
+            uint32_t node = e >> 1;
+            while (!(v & 1)) {
+                node = bc.get(1) ? (v >> 1) : node + 1;
+                v = tree[node];
+            }
+            x = (v >> 5) & 7, y = (v >> 2) & 7;
+            if (x) x = with_sign(bc, x);
+            if (y) y = with_sign(bc, y);
+        }
+        is[i] = x;
+        is[i + 1] = y;
+    }
+}
+
+// Pairs of a big table (13..31) with `linbits` escape bits into is[i..end).
+void decode_big(BitCache& bc, const Zuf16u* t, unsigned linbits, Zuf32s* is, int i, int end) {
+    const Zuf16u* tree = t + 16;
+    for (; i < end; i += 2) {
+        bc.refill();
+        const uint32_t e = t[bc.peek(4)];
+        Zuf32s x, y;
+        if (e & 1) {
+            switch ((e >> 1) & 7) {
+                case 0:
+                    x = sext(e >> 8, 4), y = 0;
+                    bc.skip(4);
+                    break;
+                case 1:
+                    x = y = 0;
+                    bc.skip(3);
+                    break;
+                case 3:
+                    x = y = 0;
+                    bc.skip(1);
+                    break;
+                case 4:
+                    bc.skip(4);
+                    x = with_sign(bc, 1), y = 0;
+                    break;
+                case 5:
+                    bc.skip(4);
+                    x = 0, y = with_sign(bc, 1);
+                    break;
+                case 6:
+                    x = sext(e >> 8, 4);
+                    bc.skip(4);
+                    y = with_sign(bc, 1);
+                    break;
+                default: {  // 2, 7: magnitudes after a 4-bit code
+                    bc.skip(4);
+                    Zuf32s mx = (e >> 8) & 15, my = (e >> 4) & 15;
+                    if (mx == 15 && linbits) {
+                        x = with_sign(bc, mx + static_cast<Zuf32s>(bc.get(linbits)));
+                        y = with_sign(bc, my + static_cast<Zuf32s>(bc.get(linbits)));
+                    } else {
+                        x = with_sign(bc, mx);
+                        y = with_sign(bc, my);
+                    }
+                    break;
+                }
+            }
+        } else {
+            bc.skip(4);
+            uint32_t node = (e & 0xFFFEu) >> 1;
+            uint32_t v = tree[node];
+            while (!(v & 1)) {
+                node = bc.get(1) ? ((v & 0xFFFEu) >> 1) : node + 1;
+                v = tree[node];
+            }
+            x = (v >> 6) & 15, y = (v >> 2) & 15;
+            if (x == 15 && linbits) x += static_cast<Zuf32s>(bc.get(linbits));
+            if (x) x = with_sign(bc, x);
+            if (y == 15 && linbits) y += static_cast<Zuf32s>(bc.get(linbits));
+            if (y) y = with_sign(bc, y);
+        }
+        is[i] = x;
+        is[i + 1] = y;
+    }
+}
+
+// One count1 quadruple with table A into q[0..3].
+void decode_quad_a(BitCache& bc, Zuf32s* q) {
+    const uint32_t p = bc.peek(6);
+    if (p >= 32) {
+        q[0] = q[1] = q[2] = q[3] = 0;
+        bc.skip(1);
+        return;
+    }
+    uint32_t e;
+    if (p >= 16) {
+        e = _pHfQTable0[p];
+        bc.skip(5);
+    } else if (p >= 6) {
+        bc.skip(6);
+        e = _pHfQTable0[_pHfQTable0[p] + bc.get(1)];
+    } else {
+        const uint32_t code = _pHfQTable0[p];
+        bc.skip(6);
+        Zuf32s m[4];
+        if ((code & 7) == 2) {
+            m[0] = 0, m[1] = 1, m[2] = 0, m[3] = 1;
+        } else if ((code & 7) == 3) {
+            m[0] = code > 63, m[1] = (code >> 5) & 1, m[2] = (code >> 4) & 1, m[3] = (code >> 3) & 1;
+        } else {
+            m[0] = m[1] = m[2] = m[3] = 1;
+        }
+        for (int k = 0; k < 4; ++k) q[k] = m[k] ? with_sign(bc, 1) : 0;
+        return;
+    }
+    q[0] = sext(e >> 6, 2), q[1] = sext(e >> 4, 2), q[2] = sext(e >> 2, 2), q[3] = sext(e, 2);
+}
+
+// One count1 quadruple with table B: the inverted code is the magnitudes.
+void decode_quad_b(BitCache& bc, Zuf32s* q) {
+    const uint32_t m = ~bc.get(4) & 15u;
+    for (int k = 0; k < 4; ++k) q[k] = (m >> (3 - k)) & 1 ? with_sign(bc, 1) : 0;
+}
+
+struct Regions {
+    int end[3];  // region ends in lines, each limited to 2 * big_values
+};
+
+// Checks shared by the variants once the variant-specific ones have passed: items 6 and 7 of
+// the decoder's check list are done while decoding.
+zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, const Mp3SideInfo* si,
+                 int hufSize, const Regions& rg) {
+    const int bv2 = 2 * si->big_values;
+    // table_select of every used region is checked just before the region is decoded.
+    if (hufSize == 0) {
+        int start = 0;
+        for (int r = 0; r < 3; ++r) {
+            if (rg.end[r] > start) ZUF_REQUIRE(in_range(si->table_select[r], 0, 31), zufErrMp3SideInfo);
+            start = rg.end[r] > start ? rg.end[r] : start;
+        }
+        std::memset(is, 0, 576 * sizeof(Zuf32s));
+        *pNonZero = 0;
+        return zufOk;
+    }
+    const Zuf8u* p0 = *ppBitStream;
+    const int off0 = *pOffset;
+    // Bytes that hold Huffman bits, plus the three-byte read-ahead the caller guarantees.
+    const Zuf8u* limit = p0 + (off0 + hufSize + 7) / 8 + 3;
+    BitCache bc(p0, off0, limit);
+
+    int i = 0;
+    for (int r = 0; r < 3; ++r) {
+        const int end = rg.end[r];
+        if (end <= i) continue;
+        const int tsel = si->table_select[r];
+        ZUF_REQUIRE(in_range(tsel, 0, 31), zufErrMp3SideInfo);
+        if (tsel == 0 || tsel == 4 || tsel == 14) {
+            std::memset(is + i, 0, static_cast<size_t>(end - i) * sizeof(Zuf32s));
+        } else if (tsel < 13) {
+            decode_small(bc, _pHuffmanSmallTables[tsel], is, i, end);
+        } else {
+            decode_big(bc, _pHuffmanBigTables[tsel - 13], _pHfLinbits[tsel - 13], is, i, end);
+        }
+        i = end;
+    }
+    long left = hufSize - bc.consumed();
+    if (left < 0) {
+        const long pos = off0 + bc.consumed();
+        *ppBitStream = const_cast<Zuf8u*>(p0) + pos / 8;
+        *pOffset = static_cast<int>(pos % 8);
+        return zufErrRange;
+    }
+    i = bv2;
+    // count1 region: quadruples while bits remain and four lines fit below 576.
+    while (left > 0 && i < 574) {
+        bc.refill();
+        const long before = bc.consumed();
+        if (si->count1table_select == 0) decode_quad_a(bc, is + i);
+        else decode_quad_b(bc, is + i);
+        left -= bc.consumed() - before;
+        i += 4;
+    }
+    if (left < 0) {
+        // The last quadruple ran past the end of part 3: it is not part of the data.
+        i -= 4;
+        is[i] = is[i + 1] = is[i + 2] = is[i + 3] = 0;
+    }
+    // Whatever was or was not consumed, part 3 ends hufSize bits after its start.
+    const long pos = off0 + static_cast<long>(hufSize);
+    *ppBitStream = const_cast<Zuf8u*>(p0) + pos / 8;
+    *pOffset = static_cast<int>(pos % 8);
+    if (i < 576) std::memset(is + i, 0, static_cast<size_t>(576 - i) * sizeof(Zuf32s));
+    int nz = i;
+    while (nz > 0 && is[nz - 1] == 0) --nz;
+    *pNonZero = nz;
+    return zufOk;
+}
+
+// Region ends of a granule without window switching, from the long band table row.
+Regions long_regions(const Mp3SideInfo* si, const Zuf16s* L) {
+    const int bv2 = 2 * si->big_values;
+    Regions rg;
+    int e0 = L[si->region0_count + 1], e1 = L[si->region0_count + si->region1_count + 2];
+    rg.end[0] = e0 < bv2 ? e0 : bv2;
+    rg.end[1] = e1 < bv2 ? e1 : bv2;
+    rg.end[2] = bv2;
+    return rg;
+}
+
+bool common_side_checks(const Mp3SideInfo* si) {
+    return in_range(si->block_type, 0, 3) && in_range(si->window_switching_flag, 0, 1) &&
+           in_range(si->count1table_select, 0, 1);
+}
+
+}  // namespace
+
+zufResult ownsHuffmanDecodeSfb_MP3(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero,
+                                   const Mp3SideInfo* si, const Mp3FrameHeader* h, int hufSize,
+                                   const Zuf16s* pSfbLong) {
+    ZUF_REQUIRE(bit_offset_ok(pOffset) && hufSize >= 0 && hufSize <= si->part2_3_length, zufErrBadArg);
+    ZUF_REQUIRE(in_range(2 * static_cast<int64_t>(si->big_values), 0, 576), zufErrMp3SideInfo);
+    ZUF_REQUIRE(common_side_checks(si), zufErrMp3SideInfo);
+    ZUF_REQUIRE(in_range(h->ID, 0, 1) && h->layer == 1, zufErrMp3FrameHeader);
+    ZUF_REQUIRE(in_range(h->sampling_frequency, 0, 2), zufErrMp3FrameHeader);
+    const Zuf16s* L = pSfbLong + 23 * (3 * h->ID + h->sampling_frequency);
+    Regions rg;
+    if (si->window_switching_flag) {
+        ZUF_REQUIRE(si->block_type != 0, zufErrMp3SideInfo);
+        // Region 0 is 36 lines (MPEG-2 start and stop blocks: 54, ISO/IEC 13818-3 2.4.3.4);
+        // region 1 takes the rest of the big values.
+        const int bv2 = 2 * si->big_values;
+        const int r0 = (h->ID == 0 && (si->block_type == 1 || si->block_type == 3)) ? 54 : 36;
+        rg.end[0] = r0 < bv2 ? r0 : bv2;
+        rg.end[1] = bv2;
+        rg.end[2] = bv2;
+    } else {
+        ZUF_REQUIRE(si->region0_count >= 0 && si->region1_count >= 0 &&
+                        si->region0_count + si->region1_count < 21,
+                    zufErrMp3SideInfo);
+        rg = long_regions(si, L);
+    }
+    return decode(ppBitStream, pOffset, is, pNonZero, si, hufSize, rg);
+}
+
+zufResult ownsHuffmanDecodeSfbMbp_MP3(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero,
+                                      const Mp3SideInfo* si, const Mp3FrameHeader* h, int hufSize,
+                                      const Zuf16s* pSfbLong, const Zuf16s* pSfbShort, const Zuf16s* pMbp) {
+    ZUF_REQUIRE(bit_offset_ok(pOffset), zufErrBadArg);
+    ZUF_REQUIRE(in_range(h->ID, 0, 1), zufErrMp3FrameHeader);
+    ZUF_REQUIRE(in_range(2 * static_cast<int64_t>(si->big_values), 0, 576), zufErrMp3SideInfo);
+    ZUF_REQUIRE(in_range(si->block_type, 0, 3), zufErrMp3SideInfo);
+    ZUF_REQUIRE(in_range(si->window_switching_flag, 0, 1), zufErrMp3SideInfo);
+    // Without window switching the block type is taken as 0 whatever the record holds.
+    const int block_type = si->window_switching_flag ? si->block_type : 0;
+    ZUF_REQUIRE(!(si->window_switching_flag && block_type == 0), zufErrMp3SideInfo);
+    ZUF_REQUIRE(h->layer == 1, zufErrMp3FrameHeader);
+    ZUF_REQUIRE(in_range(h->sampling_frequency, 0, 2), zufErrMp3FrameHeader);
+    ZUF_REQUIRE(in_range(si->count1table_select, 0, 1) && hufSize >= 0 && hufSize <= si->part2_3_length,
+                zufErrMp3SideInfo);
+    const int row = 3 * h->ID + h->sampling_frequency;
+    const Zuf16s* L = pSfbLong + 23 * row;
+    const Zuf16s* S = pSfbShort + 14 * row;
+    Regions rg;
+    if (si->window_switching_flag) {
+        const int bv2 = 2 * si->big_values;
+        int r0;
+        if (block_type != 2) {
+            r0 = L[8];
+        } else if (!si->mixed_block_flag) {
+            r0 = 3 * S[3];  // short bands 0..2 of all three windows
+        } else {
+            // The long part, then pMbp[1] short band-windows in stream order (each short band
+            // appears three times, once per window).
+            const int m = pMbp[2 * row], n = pMbp[2 * row + 1];
+            r0 = (m >= 0 && m <= 22) ? L[m] : 576;
+            int k = 0;
+            while (k < 13 && 3 * S[k] <= r0) ++k;
+            for (int i = 1, j = 0; i <= n && k + j <= 13; ++i) {
+                r0 += S[k + j] - S[k + j - 1];
+                if ((i + 1) % 3 == 0) ++j;
+            }
+        }
+        rg.end[0] = r0 < bv2 ? r0 : bv2;
+        rg.end[1] = bv2;
+        rg.end[2] = bv2;
+    } else {
+        ZUF_REQUIRE(si->region0_count >= 0 && si->region1_count >= 0 &&
+                        si->region0_count + si->region1_count < 21,
+                    zufErrMp3SideInfo);
+        rg = long_regions(si, L);
+    }
+    return decode(ppBitStream, pOffset, is, pNonZero, si, hufSize, rg);
+}
+
+}  // namespace zuf
+
+using namespace zuf;
+
+extern "C" {
+
+ZUF_API zufResult zufsHuffmanDecodeSfb_MP3_1u32s(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDstIs,
+                                                 int* pDstNonZeroBound, const Mp3SideInfo* pSideInfo,
+                                                 const Mp3FrameHeader* pFrameHeader, int hufSize,
+                                                 const Zuf16s* pSfbTableLong) {
+    ZUF_REQUIRE(nonnull(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader, pSfbTableLong),
+                zufErrNullPtr);
+    ZUF_REQUIRE(*ppBitStream != nullptr, zufErrNullPtr);
+    return ownsHuffmanDecodeSfb_MP3(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader, hufSize,
+                                    pSfbTableLong);
+}
+
+ZUF_API zufResult zufsHuffmanDecode_MP3_1u32s(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDstIs,
+                                              int* pDstNonZeroBound, const Mp3SideInfo* pSideInfo,
+                                              const Mp3FrameHeader* pFrameHeader, int hufSize) {
+    ZUF_REQUIRE(nonnull(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader), zufErrNullPtr);
+    ZUF_REQUIRE(*ppBitStream != nullptr, zufErrNullPtr);
+    return ownsHuffmanDecodeSfb_MP3(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader, hufSize,
+                                    _zuf_pMP3SfbTableLong);
+}
+
+ZUF_API zufResult zufsHuffmanDecodeSfbMbp_MP3_1u32s(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDstIs,
+                                                    int* pDstNonZeroBound, const Mp3SideInfo* pSideInfo,
+                                                    const Mp3FrameHeader* pFrameHeader, int hufSize,
+                                                    const Zuf16s* pSfbTableLong, const Zuf16s* pSfbTableShort,
+                                                    const Zuf16s* pMbp) {
+    ZUF_REQUIRE(nonnull(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader, pSfbTableLong,
+                        pSfbTableShort, pMbp),
+                zufErrNullPtr);
+    ZUF_REQUIRE(*ppBitStream != nullptr, zufErrNullPtr);
+    return ownsHuffmanDecodeSfbMbp_MP3(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader,
+                                       hufSize, pSfbTableLong, pSfbTableShort, pMbp);
+}
+
+}  // extern "C"

@@ -1,0 +1,346 @@
+#!/usr/bin/env python3
+"""Generates src/mp3/mp3_tables.cpp: the constant tables of the Layer III decoder
+(ISO/IEC 11172-3 and ISO/IEC 13818-3) apart from the Huffman tables (gen_mp3_huffman.py).
+
+  gen_mp3_tables.py TABLES_DIR OUT.cpp
+
+TABLES_DIR holds the plain-text tables of the standards: mp3_sfb_bands.txt (band boundaries),
+mp3_misc.txt (pretab, slen1/slen2, nr_of_sfb_block) and mp3_synthesis_window_D.txt (Table 3-B.3).
+Everything else is a formula, evaluated here exactly: integer tables with integer roots and
+40-digit decimal trigonometry, double tables correctly rounded from the same 40 digits. The
+tests recompute the formula tables independently. Standard library only.
+"""
+import sys
+from decimal import Decimal, getcontext
+
+getcontext().prec = 60
+PI = Decimal("3.14159265358979323846264338327950288419716939937510582097494459")
+
+
+def dcos(x):
+    """cos(x) for a Decimal x, by reduction to [-pi, pi] and its Taylor series."""
+    two_pi = 2 * PI
+    x = x - two_pi * (x / two_pi).to_integral_value()
+    term, total, n = Decimal(1), Decimal(1), 0
+    while True:
+        n += 2
+        term = -term * x * x / (n * (n - 1))
+        if abs(term) < Decimal(10) ** -55:
+            return total
+        total += term
+
+
+def dsin(x):
+    return dcos(PI / 2 - x)
+
+
+def dsqrt(x):
+    return Decimal(x).sqrt()
+
+
+def icbrt(n):
+    """floor(n ** (1/3)) for an integer n >= 0, exactly."""
+    if n < 2:
+        return n
+    x = 1 << ((n.bit_length() + 2) // 3)
+    while True:
+        y = (2 * x + n // (x * x)) // 3
+        if y >= x:
+            return x
+        x = y
+
+
+def pow43_q14(n):
+    """round(n^(4/3) * 2^14) = round((n^4 * 2^42)^(1/3)), exactly."""
+    big = n ** 4 << 42
+    c = icbrt(big)
+    # round half up: c + 1 when (c + 1/2)^3 <= big, i.e. (2c + 1)^3 <= 8 big
+    return c + 1 if (2 * c + 1) ** 3 <= 8 * big else c
+
+
+def qround(x, bits):
+    """round(x * 2^bits) for a Decimal x, saturated to the signed 32-bit range."""
+    v = int((x * (1 << bits)).to_integral_value(rounding="ROUND_HALF_EVEN"))
+    return max(-(1 << 31), min((1 << 31) - 1, v))
+
+
+def read_data(path):
+    rows = []
+    with open(path) as f:
+        for line in f:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                rows.append(line.split())
+    return rows
+
+
+def c_int_array(values, per_line=12, indent="    "):
+    lines = []
+    for i in range(0, len(values), per_line):
+        lines.append(indent + ", ".join(str(v) for v in values[i:i + per_line]) + ",")
+    return "\n".join(lines)
+
+
+def c_double(x):
+    r = repr(float(x))
+    return r if ("e" in r or "." in r) else r + ".0"
+
+
+def c_double_array(values, per_line=4, indent="    "):
+    lines = []
+    for i in range(0, len(values), per_line):
+        lines.append(indent + ", ".join(c_double(v) for v in values[i:i + per_line]) + ",")
+    return "\n".join(lines)
+
+
+def main(tables_dir, out_path):
+    # ---------------------------------------------------------------- band tables
+    long_rows, short_rows = {}, {}
+    for rec in read_data(tables_dir + "/mp3_sfb_bands.txt"):
+        kind, rate, vals = rec[0], int(rec[1]), [int(v) for v in rec[2:]]
+        (long_rows if kind == "long" else short_rows)[rate] = vals
+    order = [22050, 24000, 16000, 44100, 48000, 32000]  # row = ID * 3 + sampling_frequency
+    sfb_long = [long_rows[r] for r in order]
+    sfb_short = [short_rows[r] for r in order]
+    assert all(len(r) == 23 and r[0] == 0 and r[-1] == 576 for r in sfb_long)
+    assert all(len(r) == 14 and r[0] == 0 and r[-1] == 192 for r in sfb_short)
+    assert sfb_long[1][18] == 332  # 24 kHz: the value of ISO/IEC 13818-3 Table B.2, not 330
+    # Mixed blocks: the long part ends at line 36 for every rate (8 MPEG-1 bands, 6 MPEG-2 bands)
+    # and the short part starts with short band 3 at 3 * 12 = 36.
+    assert all(r[8] == 36 for r in sfb_long[3:]) and all(r[6] == 36 for r in sfb_long[:3])
+    assert all(r[3] == 12 for r in sfb_short)
+
+    misc = {}
+    nr_of_sfb = [[None] * 3 for _ in range(6)]
+    for rec in read_data(tables_dir + "/mp3_misc.txt"):
+        if rec[0] == "nr_of_sfb_block":
+            t, kind = int(rec[1]), ["long", "short", "mixed"].index(rec[2])
+            nr_of_sfb[t][kind] = [int(v) for v in rec[3:7]]
+        else:
+            misc[rec[0]] = [int(v) for v in rec[1:]]
+    pretab, slen1, slen2 = misc["pretab"], misc["slen1"], misc["slen2"]
+    assert len(pretab) == 22 and len(slen1) == 16 and len(slen2) == 16
+
+    # ---------------------------------------------------------------- formula tables
+    # Bytes per MPEG-1 Layer III frame without padding: 144 * bitrate / fs, truncated.
+    bitrates = [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320]
+    slots = [[144000 * b // fs for b in bitrates] for fs in (44100, 48000, 32000)]
+    assert slots[0] == [0, 104, 130, 156, 182, 208, 261, 313, 365, 417, 522, 626, 731, 835, 1044]
+
+    req = [pow43_q14(n) for n in range(8207)]
+    assert req[1] == 16384 and req[8] == 16 * 16384 and req[-1] < (1 << 32)
+
+    # Intensity stereo, MPEG-1: is_ratio / (1 + is_ratio), is_ratio = tan(k pi / 12), Q31;
+    # k = 6 is 1 (saturated), entry 7 (illegal position) is never used for scaling.
+    is_left = []
+    for k in range(6):
+        angle = PI * k / 12
+        s, c = dsin(angle), dcos(angle)
+        is_left.append(qround(s / (s + c), 31))
+    is_left += [(1 << 31) - 1, (1 << 31) - 1]
+    # MPEG-2 intensity and the requantiser: 2^(-k/4) in Q31 (rounded) and 2^(k/4) in Q30
+    # (truncated), k = 0..3.
+    sqrt14 = [qround(Decimal(2) ** (Decimal(-k) / 4), 31) for k in range(4)]
+    pow2q30 = [int((Decimal(2) ** (Decimal(k) / 4) * (1 << 30)).to_integral_value(rounding="ROUND_FLOOR"))
+               for k in range(4)]
+    assert sqrt14 == [0x7FFFFFFF, 0x6BA27E65, 0x5A82799A, 0x4C1BF829]
+    assert pow2q30 == [0x40000000, 1276901416, 1518500249, 1805811301]
+
+    # Alias reduction butterflies, ISO/IEC 11172-3 Table 3-B.9.
+    ci = [Decimal(v) for v in ("-0.6", "-0.535", "-0.33", "-0.185", "-0.095", "-0.041", "-0.0142", "-0.0037")]
+    cs = [1 / dsqrt(1 + c * c) for c in ci]
+    ca = [c / dsqrt(1 + c * c) for c in ci]
+
+    # Inverse MDCT, 36 points (see mp3_imdct.cpp for the factorisation): 9-point cosine kernel,
+    # the post-factors of the odd half, and the windows combined with the final post-factor,
+    # the output sign and the gain of one quarter.
+    k9 = [dcos(PI * j * (2 * m + 1) / 18) for m in range(9) for j in range(9)]
+    post9 = [1 / (2 * dcos(PI * (2 * m + 1) / 36)) for m in range(9)]
+
+    def long_window(block_type, i):
+        def sin36(n):
+            return dsin(PI / 36 * (Decimal(n) + Decimal("0.5")))
+
+        def sin12(n):
+            return dsin(PI / 12 * (Decimal(n) + Decimal("0.5")))
+        if block_type == 0:
+            return sin36(i)
+        if block_type == 1:
+            return sin36(i) if i < 18 else Decimal(1) if i < 24 else sin12(i - 18) if i < 30 else Decimal(0)
+        return Decimal(0) if i < 6 else sin12(i - 6) if i < 12 else Decimal(1) if i < 18 else sin36(i)
+
+    def long_map(i):
+        # x_i = sign * y_m of the 18-point DCT-IV y
+        return (i + 9, 1) if i < 9 else (26 - i, -1) if i < 27 else (i - 27, -1)
+
+    win_long = []
+    for bt in (0, 1, 3):
+        for i in range(36):
+            m, sign = long_map(i)
+            win_long.append(sign * long_window(bt, i) / (4 * 2 * dcos(PI * (2 * m + 1) / 72)))
+
+    k6 = [dcos(PI * (2 * m + 1) * (2 * k + 1) / 24) for m in range(6) for k in range(6)]
+
+    def short_map(i):
+        return (i + 3, 1) if i < 3 else (8 - i, -1) if i < 9 else (i - 9, -1)
+
+    win_short = []
+    for i in range(12):
+        m, sign = short_map(i)
+        win_short.append(sign * dsin(PI / 12 * (Decimal(i) + Decimal("0.5"))) / 4)
+
+    # Synthesis matrixing by the fast cosine transform: 1 / (2 cos((2k + 1) pi / 2N)) for the
+    # stages N = 32, 16, 8, 4, 2.
+    dct_h = {n: [1 / (2 * dcos(PI * (2 * k + 1) / (2 * n))) for k in range(n // 2)] for n in (32, 16, 8, 4, 2)}
+
+    # ---------------------------------------------------------------- synthesis window stage
+    dvals = [Decimal(r[0]) for r in read_data(tables_dir + "/mp3_synthesis_window_D.txt")]
+    assert len(dvals) == 512
+    dk = [int((d * 65536).to_integral_value()) for d in dvals]  # every D[i] is k / 65536
+    assert all(abs(Decimal(k) / 65536 - d) <= Decimal("0.0000000006") for k, d in zip(dk, dvals))
+    assert dk[256] == 75038 and dk[240] == -64019 and dk[48] == -104
+    dq30 = [k << 14 for k in dk]
+
+    # The window stage reads, for each history row, 16 coefficients starting at entry
+    # 16 - pos of a 32-entry run c(t mod 16), t = 0..31, where c(m) belongs to the matrixed
+    # block m calls old. With X the 32-point cosine transform of the subband samples, the
+    # 64 matrixed values of ISO/IEC 11172-3 are V[j] = X[16 + j] (j < 16), V[16] = 0,
+    # V[j] = -X[48 - j] (16 < j < 48), V[j] = -X[j - 48] (j >= 48); output j takes V[j] from
+    # the even-aged blocks and V[32 + j] from the odd-aged ones (the U vector of Figure A.2),
+    # times D[j + 32 m]. The signs of V are folded into the coefficients, so each product is
+    # exactly hi(V * D).
+    def run(coef):
+        return [coef(t % 16) for t in range(32)]
+
+    rows = []
+    rows.append(run(lambda m: dq30[32 * m] if m % 2 == 0 else -dq30[32 * m]))
+    for j in range(1, 16):
+        rows.append(run(lambda m, j=j: dq30[j + 32 * m] if m % 2 == 0 else -dq30[j + 32 * m]))
+        rows.append(run(lambda m, j=j: -dq30[32 - j + 32 * m]))
+    rows.append(run(lambda m: 0 if m % 2 == 0 else -dq30[16 + 32 * m]))
+    assert len(rows) == 32
+
+    # ---------------------------------------------------------------- output
+    out = []
+    w = out.append
+    w("// Generated by tools/gen/gen_mp3_tables.py from the tables of ISO/IEC 11172-3 and 13818-3.")
+    w("// Do not edit.")
+    w('#include "mp3/mp3_tables.h"')
+    w("")
+    w("// Scale-factor band boundaries, row = ID * 3 + sampling_frequency (22.05, 24, 16, 44.1, 48,")
+    w("// 32 kHz): ISO/IEC 13818-3 Table B.2 and ISO/IEC 11172-3 Table 3-B.8.")
+    w("extern \"C\" ZUF_API const Mp3SfbTableLong _zuf_pMP3SfbTableLong = {")
+    for r in sfb_long:
+        w("    " + ", ".join(str(v) for v in r) + ",")
+    w("};")
+    w("extern \"C\" ZUF_API const Mp3SfbTableShort _zuf_pMP3SfbTableShort = {")
+    for r in sfb_short:
+        w("    " + ", ".join(str(v) for v in r) + ",")
+    w("};")
+    w("")
+    w("namespace zuf {")
+    w("")
+    w("// ISO/IEC 11172-3 Table 3-B.6.")
+    w("const Zuf8u _pPretab[22] = {")
+    w(c_int_array(pretab, 22))
+    w("};")
+    w("")
+    w("// slen1 then slen2 by scalefac_compress, ISO/IEC 11172-3 2.4.2.7.")
+    w("const Zuf8u _pMP3TableSlen[2][16] = {")
+    w("    {" + ", ".join(map(str, slen1)) + "},")
+    w("    {" + ", ".join(map(str, slen2)) + "},")
+    w("};")
+    w("")
+    w("// nr_of_sfb_block of ISO/IEC 13818-3 2.4.3.2: [table][long, short, mixed][part].")
+    w("const Zuf8u _pNumberOfSfbBlock[6][3][4] = {")
+    for t in range(6):
+        w("    {" + ", ".join("{" + ", ".join(map(str, nr_of_sfb[t][k])) + "}" for k in range(3)) + "},")
+    w("};")
+    w("")
+    w("// Bytes per MPEG-1 Layer III frame without padding, 144 * bitrate / fs truncated; rows 44.1,")
+    w("// 48, 32 kHz, columns bitrate_index 0..14 (0 = free format).")
+    w("const Zuf32s _pMPEG1_nSlotTable[3][15] = {")
+    for r in slots:
+        w("    {" + ", ".join(map(str, r)) + "},")
+    w("};")
+    w("")
+    w("// round(n^(4/3) * 2^14), n = 0..8206 (15 plus the largest 13-bit linbits escape).")
+    w("const Zuf32u pReqTable[8207] = {")
+    w(c_int_array([str(v) + "u" for v in req], 10))
+    w("};")
+    w("")
+    w("// MPEG-1 intensity stereo: tan(k pi / 12) / (1 + tan(k pi / 12)), Q31, k = 0..6; entry 7")
+    w("// (the illegal position) is never used for scaling.")
+    w("const Zuf32s _pIsLeft[8] = {")
+    w(c_int_array(is_left, 8))
+    w("};")
+    w("")
+    w("// 2^(-k/4) in Q31, k = 0..3 (entry 0 saturated to 2^31 - 1).")
+    w("const Zuf32s _pMP3Sqrt14_32s[4] = {" + ", ".join(map(str, sqrt14)) + "};")
+    w("")
+    w("// 2^(k/4) in Q30, k = 0..3, truncated: the fractional quarter steps of the requantiser.")
+    w("const Zuf32u _pMP3Pow2Q30[4] = {" + ", ".join(str(v) + "u" for v in pow2q30) + "};")
+    w("")
+    w("// Alias-reduction butterflies cs_i = 1 / sqrt(1 + c_i^2), ca_i = c_i / sqrt(1 + c_i^2),")
+    w("// ISO/IEC 11172-3 Table 3-B.9.")
+    w("const double cCs[8] = {")
+    w(c_double_array(cs))
+    w("};")
+    w("const double cCa[8] = {")
+    w(c_double_array(ca))
+    w("};")
+    w("")
+    w("// 36-point inverse MDCT: [m][j] = cos(pi j (2m + 1) / 18), the 9-point cosine kernel.")
+    w("const double DCT36Coeff[81] = {")
+    w(c_double_array(k9, 3))
+    w("};")
+    w("// 1 / (2 cos((2m + 1) pi / 36)), m = 0..8: post-factors of the odd half.")
+    w("const double DCT36Post[9] = {")
+    w(c_double_array(post9, 3))
+    w("};")
+    w("// Windows of block types 0, 1 and 3 (ISO/IEC 11172-3 2.4.3.4.10.3) times the sign of the")
+    w("// DCT-IV output they take, 1 / (2 cos((2m + 1) pi / 72)) and the gain 1/4.")
+    w("const double DCTWinLong[3][36] = {")
+    for bt in range(3):
+        w("    {")
+        w(c_double_array(win_long[36 * bt:36 * bt + 36], 3, "        "))
+        w("    },")
+    w("};")
+    w("// 12-point inverse MDCT: [m][k] = cos(pi (2m + 1)(2k + 1) / 24), the 6-point DCT-IV.")
+    w("const double DCT12x3Coef[36] = {")
+    w(c_double_array(k6, 3))
+    w("};")
+    w("// sin(pi (i + 1/2) / 12) times the sign of the DCT-IV output and the gain 1/4.")
+    w("const double DCTWinShort[12] = {")
+    w(c_double_array(win_short, 3))
+    w("};")
+    w("")
+    w("// Fast 32-point cosine transform of the synthesis matrixing: 1 / (2 cos((2k + 1) pi / 2N))")
+    w("// for the stages N = 32 (H16), 16 (H8), 8 (H4), 4 and 2.")
+    names = {32: "H16", 16: "H8", 8: "H4", 4: "H2", 2: "H1"}
+    for n in (32, 16, 8, 4, 2):
+        w("const double %s[%d] = {" % (names[n], n // 2))
+        w(c_double_array(dct_h[n], 4))
+        w("};")
+    w("")
+    w("// Synthesis window D[i] of ISO/IEC 11172-3 Table 3-B.3 in Q30 (exact: every D[i] is a")
+    w("// multiple of 2^-16), with the signs of the matrixing symmetry folded in, in the order the")
+    w("// window stage reads it: row 0 output 0, rows 2j - 1 and 2j outputs j and 32 - j")
+    w("// (j = 1..15), row 31 output 16; each row holds c(t mod 16) for t = 0..31, c(m) being the")
+    w("// coefficient of the block m calls old.")
+    w("const Zuf32s _pDiQ30[32][32] = {")
+    for r in rows:
+        w("    {")
+        w(c_int_array(r, 8, "        "))
+        w("    },")
+    w("};")
+    w("")
+    w("}  // namespace zuf")
+    with open(out_path, "w") as f:
+        f.write("\n".join(out) + "\n")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        sys.exit("usage: gen_mp3_tables.py TABLES_DIR OUT.cpp")
+    main(*sys.argv[1:])
