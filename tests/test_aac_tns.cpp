@@ -1,0 +1,312 @@
+// Temporal noise shaping against a double-precision model of ISO/IEC 13818-7 8.8: reflection
+// coefficients from the iqfac formula, the lattice-to-direct-form recursion, and the all-pole
+// (decoder) / all-zero (encoder) filters over the band ranges.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "aac/aac_band_tables.h"
+#include "aac/aac_tns.h"
+#include "aac/aac_tns_tables.h"
+#include "support/test_util.h"
+#include "zufack9/zuf_aac.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kMaxBands[12][2] = {{31, 9}, {31, 9}, {34, 10}, {40, 14}, {42, 14}, {51, 14},
+                                  {46, 14}, {46, 14}, {42, 14}, {42, 14}, {42, 14}, {39, 14}};
+
+double reflection(int t, int res) {
+    const double half = 1 << (res - 1);
+    return std::sin(t / ((t >= 0 ? half - 0.5 : half + 0.5) / (kPi / 2)));
+}
+
+// tns_decode_coef: a[0] = 1; a[i] += k_m a[m - i] for i < m; a[m] = k_m.
+std::vector<double> direct_form(const std::vector<int>& idx, int res) {
+    std::vector<double> a(idx.size() + 1, 0.0);
+    a[0] = 1;
+    for (size_t m = 1; m <= idx.size(); ++m) {
+        const double k = reflection(idx[m - 1], res);
+        std::vector<double> b = a;
+        for (size_t i = 1; i < m; ++i) b[i] = a[i] + k * a[m - i];
+        b[m] = k;
+        a = b;
+    }
+    return a;
+}
+
+// The filters of ISO/IEC 13818-7 8.8 over a range, from `first` stepping by `step`.
+void model_filter(double* x, int size, int step, const std::vector<double>& a, bool encode) {
+    std::vector<double> in(size);
+    for (int n = 0; n < size; ++n) in[n] = x[n * step];
+    for (int n = 0; n < size; ++n) {
+        double y = in[n];
+        for (size_t j = 1; j < a.size() && int(j) <= n; ++j)
+            y += encode ? a[j] * in[n - j] : -a[j] * x[(n - j) * step];
+        x[n * step] = y;
+    }
+}
+
+struct Filt {
+    int length, order, direction;
+    std::vector<int> coef;
+};
+struct Win {
+    int res;
+    std::vector<Filt> filt;
+};
+
+// Flattens the per-window description into the argument arrays and runs the model.
+struct TnsCase {
+    std::vector<int> nFilt, length, order, res, direction;
+    std::vector<Zuf8s> coef;
+    TnsCase(const std::vector<Win>& wins) {
+        for (const Win& w : wins) {
+            nFilt.push_back(int(w.filt.size()));
+            res.push_back(w.res);
+            for (const Filt& f : w.filt) {
+                length.push_back(f.length);
+                order.push_back(f.order);
+                if (f.order) {
+                    direction.push_back(f.direction);
+                    for (int c : f.coef) coef.push_back(Zuf8s(c));
+                }
+            }
+        }
+        length.resize(length.size() + 8), order.resize(order.size() + 8), direction.resize(direction.size() + 8);
+        coef.resize(coef.size() + 16);
+    }
+};
+
+void model_tns(std::vector<double>& x, const std::vector<Win>& wins, int maxSfb, int sri, int winLen, bool encode) {
+    const bool isShort = winLen == 128;
+    const Zuf16s* swb = isShort ? zuf::_pAACSwbOffsetTableShort[sri] : zuf::_pAACSwbOffsetTableLong[sri];
+    const int numSwb = isShort ? zuf::_pAACNumSwbTableShort[sri] : zuf::_pAACNumSwbTableLong[sri];
+    const int maxBand = std::min(maxSfb, kMaxBands[sri][isShort]);
+    for (size_t w = 0; w < wins.size(); ++w) {
+        int top = numSwb;
+        for (const Filt& f : wins[w].filt) {
+            const int bottom = std::max(top - f.length, 0);
+            if (f.order) {
+                const int start = swb[std::min(bottom, maxBand)], end = swb[std::min(top, maxBand)];
+                if (end > start) {
+                    double* base = x.data() + 128 * w;
+                    model_filter(f.direction ? base + end - 1 : base + start, end - start, f.direction ? -1 : 1,
+                                 direct_form(f.coef, wins[w].res), encode);
+                }
+            }
+            top = bottom;
+        }
+    }
+}
+
+zufResult run(bool encode, std::vector<int32_t>& x, const TnsCase& c, int maxSfb, int sri, int winLen, int profile = 1) {
+    auto fn = encode ? zufsEncodeTNS_AAC_32s_I : zufsDecodeTNS_AAC_32s_I;
+    return fn(x.data(), c.nFilt.data(), c.length.data(), c.order.data(), c.res.data(), c.coef.data(), c.direction.data(),
+              maxSfb, profile, sri, winLen);
+}
+
+std::vector<int> random_coefs(zuft::Rng& rng, int order, int res) {
+    std::vector<int> c(order);
+    const int lim = 1 << (res - 1);
+    for (int& v : c) v = rng.range(-lim, lim - 1);
+    return c;
+}
+
+// Reflection coefficients of the size real encoders send: the first two up to about 0.8, the
+// later ones small (a random full-range set makes near-resonant all-pole filters whose gain
+// would amplify any rounding beyond what a comparison can bound).
+std::vector<int> realistic_coefs(zuft::Rng& rng, int order, int res) {
+    std::vector<int> c(order);
+    for (int m = 0; m < order; ++m) {
+        const int lim = (m < 2 ? 2 : 1) * (res == 4 ? 2 : 1);
+        c[m] = rng.range(-lim, lim);
+    }
+    return c;
+}
+
+// Random case: long windows up to three filters of order up to 12, short windows one filter of
+// order up to 7; both directions, both resolutions, occasional order-0 filters.
+std::vector<Win> random_case(zuft::Rng& rng, int winLen) {
+    const bool isShort = winLen == 128;
+    std::vector<Win> wins(isShort ? 8 : 1);
+    for (Win& w : wins) {
+        w.res = rng.range(3, 4);
+        const int nf = rng.range(0, isShort ? 1 : 3);
+        for (int f = 0; f < nf; ++f) {
+            const int order = rng.range(0, 8) == 0 ? 0 : rng.range(1, isShort ? 7 : 12);
+            w.filt.push_back({rng.range(1, isShort ? 10 : 30), order, rng.range(0, 1), realistic_coefs(rng, order, w.res)});
+        }
+    }
+    return wins;
+}
+
+}  // namespace
+
+TEST(AacTnsTables, DequantisationTableFollowsTheFormula) {
+    for (int res = 3; res <= 4; ++res) {
+        const int lo = -(1 << (res - 1)), hi = (1 << (res - 1)) - 1;
+        for (int t = -8; t <= 7; ++t) {
+            const int m = t > hi ? 2 * hi + 1 - t : (t < lo ? 2 * lo - 1 - t : t);  // mirrored outside the range
+            EXPECT_EQ(zuf::pIQTns[res - 3][t + 8], std::llround(std::ldexp(reflection(m, res), 31))) << res << " " << t;
+        }
+    }
+}
+
+TEST(AacTns, CoefficientConversionMatchesTheDirectForm) {
+    zuft::Rng rng(41);
+    for (int it = 0; it < 300; ++it) {
+        const int res = rng.range(3, 4), order = rng.range(1, 12);
+        const std::vector<int> idx = random_coefs(rng, order, res);
+        std::vector<Zuf8s> c(idx.begin(), idx.end());
+        zuf::TnsFilter f;
+        ASSERT_EQ(zuf::ownsTnsDecodeCoef(c.data(), order, res, &f), zufOk);
+        const std::vector<double> a = direct_form(idx, res);
+        double mx = 0;
+        for (int i = 1; i <= order; ++i) mx = std::max(mx, std::fabs(a[i]));
+        for (int i = 1; i <= order; ++i) {
+            EXPECT_LE(std::abs(f.a[i]), (1 << 26) + 1);
+            // The recursion rounds the partner coefficient to Q21 at every step.
+            EXPECT_NEAR(std::ldexp(f.a[i], -f.q), a[i], 8e-6 * std::max(1.0, mx)) << "order " << order << " i " << i;
+        }
+    }
+    const Zuf8s zero = 0;
+    zuf::TnsFilter f;
+    ASSERT_EQ(zuf::ownsTnsDecodeCoef(&zero, 1, 4, &f), zufOk);
+    EXPECT_EQ(f.a[1], 0);
+    EXPECT_EQ(f.q, 31);
+}
+
+TEST(AacTns, DecoderAndEncoderMatchTheModel) {
+    zuft::Rng rng(42);
+    double worst[2] = {0, 0};
+    for (int it = 0; it < 120; ++it) {
+        const int winLen = it % 3 == 2 ? 128 : 1024, sri = rng.range(0, 11);
+        const int numSwb = winLen == 128 ? zuf::_pAACNumSwbTableShort[sri] : zuf::_pAACNumSwbTableLong[sri];
+        const int maxSfb = rng.range(0, numSwb);
+        const std::vector<Win> wins = random_case(rng, winLen);
+        const TnsCase c(wins);
+        for (bool encode : {false, true}) {
+            std::vector<int32_t> x(1024);
+            for (auto& v : x) v = rng.range(-(1 << 20), 1 << 20);
+            std::vector<double> ref(x.begin(), x.end());
+            model_tns(ref, wins, maxSfb, sri, winLen, encode);
+            ASSERT_EQ(run(encode, x, c, maxSfb, sri, winLen), zufOk);
+            double maxRef = 0, maxErr = 0;
+            for (int i = 0; i < 1024; ++i) {
+                maxRef = std::max(maxRef, std::fabs(ref[i]));
+                maxErr = std::max(maxErr, std::fabs(x[i] - ref[i]));
+            }
+            // Coefficients carry about 21 bits; each output is truncated once (the decoder feeds
+            // that back through its poles).
+            EXPECT_LE(maxErr, 16 + 1e-4 * maxRef) << (encode ? "encoder" : "decoder") << " case " << it;
+            worst[encode] = std::max(worst[encode], maxErr / std::max(maxRef, 1.0));
+        }
+    }
+    std::printf("[ accuracy ] TNS vs double model: decoder max error %.2e, encoder %.2e of the peak value\n", worst[0],
+                worst[1]);
+}
+
+TEST(AacTns, EncoderThenDecoderIsNearlyTheIdentity) {
+    zuft::Rng rng(43);
+    for (int it = 0; it < 40; ++it) {
+        const int winLen = it % 2 ? 128 : 1024;
+        const std::vector<Win> wins = random_case(rng, winLen);
+        const TnsCase c(wins);
+        std::vector<int32_t> x(1024);
+        for (auto& v : x) v = rng.range(-(1 << 22), 1 << 22);
+        std::vector<int32_t> y = x;
+        const int maxSfb = winLen == 128 ? 14 : 51;
+        ASSERT_EQ(run(true, y, c, maxSfb, 5, winLen), zufOk);
+        ASSERT_EQ(run(false, y, c, maxSfb, 5, winLen), zufOk);
+        for (int i = 0; i < 1024; ++i) EXPECT_NEAR(y[i], x[i], 64 + std::abs(x[i]) * 1e-5) << "case " << it << " i " << i;
+    }
+}
+
+TEST(AacTns, WalkEdgeCases) {
+    zuft::Rng rng(44);
+    std::vector<int32_t> x(1024);
+    for (auto& v : x) v = rng.range(-1000000, 1000000);
+    // n_filt 0 everywhere: unchanged.
+    {
+        std::vector<int32_t> y = x;
+        ASSERT_EQ(run(false, y, TnsCase(std::vector<Win>{{4, {}}}), 49, 4, 1024), zufOk);
+        EXPECT_EQ(y, x);
+    }
+    // An order-0 filter consumes a length and an order only; a filter above maxBand consumes
+    // its coefficients and direction but filters nothing; direction 1 starts at the top.
+    {
+        const std::vector<Win> wins = {{4, {{10, 0, 0, {}}, {10, 3, 1, {1, -2, 3}}, {25, 2, 0, {5, 6}}}}};
+        const TnsCase c(wins);
+        EXPECT_EQ(c.direction[0], 1);
+        EXPECT_EQ(c.coef[3], 5);
+        std::vector<int32_t> y = x;
+        ASSERT_EQ(run(false, y, c, 20, 4, 1024), zufOk);
+        std::vector<double> ref(x.begin(), x.end());
+        model_tns(ref, wins, 20, 4, 1024, false);
+        const int top = zuf::_pAACSwbOffsetTableLong[4][20];
+        for (int i = 0; i < 1024; ++i) {
+            EXPECT_NEAR(y[i], ref[i], 16 + 1e-4 * std::fabs(ref[i])) << i;
+            if (i >= top) {
+                EXPECT_EQ(y[i], x[i]) << i;
+            }
+        }
+    }
+}
+
+TEST(AacTns, ChecksInOrderAndWalkFailures) {
+    std::vector<int32_t> x(1024, 5);
+    const TnsCase ok(std::vector<Win>{{4, {{10, 1, 0, {1}}}}});
+    const int* nf = ok.nFilt.data();
+    const int *len = ok.length.data(), *ord = ok.order.data(), *res = ok.res.data(), *dir = ok.direction.data();
+    const Zuf8s* cf = ok.coef.data();
+    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, nullptr, dir, 99, 0, 99, 7), zufErrNullPtr);
+    EXPECT_EQ(zufsEncodeTNS_AAC_32s_I(x.data(), nf, len, ord, nullptr, cf, dir, 99, 0, 99, 7), zufErrNullPtr);
+    EXPECT_EQ(zufsEncodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 99, 0, 99, 7), zufErrAacWinLen);
+    EXPECT_EQ(zufsEncodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 99, 0, 99, 1024), zufErrAacTnsProfile);
+    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 99, 0, 12, 1024), zufErrAacSmplRateIdx);
+    EXPECT_EQ(zufsEncodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 99, 1, 12, 1024), zufErrAacSmplRateIdx);
+    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 52, 0, 3, 1024), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 50, 0, 3, 1024), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 15, 0, 3, 128), zufErrAacMaxSfb);
+    // Walk failures, each after a first filter that has already been applied.
+    struct Bad {
+        std::vector<Win> wins;
+        int winLen;
+        zufResult st;
+    };
+    const Filt good = {49, 2, 0, {3, -3}};
+    const Bad bad[] = {
+        {{{4, {good, good, good, good}}}, 1024, zufErrAacTnsNumFilt},
+        {{{4, {good, {52, 1, 0, {1}}}}}, 1024, zufErrAacTnsLength},
+        {{{4, {good, {-1, 1, 0, {1}}}}}, 1024, zufErrAacTnsLength},
+        {{{4, {good, {1, 13, 0, std::vector<int>(13, 1)}}}}, 1024, zufErrAacTnsOrder},
+        {{{4, {good, {1, -1, 0, {}}}}}, 1024, zufErrAacTnsOrder},
+        {{{4, {good, {1, 1, 0, {8}}}}}, 1024, zufErrAacTnsCoef},
+        {{{4, {good, {1, 1, 2, {1}}}}}, 1024, zufErrAacTnsDirect},
+        {{{4, {{14, 2, 0, {3, -3}}}}, {4, {{1, 8, 0, std::vector<int>(8, 1)}}}}, 128, zufErrAacTnsOrder},
+        {{{4, {{14, 2, 0, {3, -3}}}}, {4, {{1, 1, 0, {1}}, {1, 1, 0, {1}}}}}, 128, zufErrAacTnsNumFilt},
+        {{{4, {{14, 2, 0, {3, -3}}}}, {5, {{1, 1, 0, {1}}}}}, 128, zufErrAacTnsCoefRes},
+    };
+    for (const Bad& b : bad) {
+        TnsCase c(b.wins);
+        c.nFilt.resize(8, 0);
+        std::vector<int32_t> y(1024);
+        for (int i = 0; i < 1024; ++i) y[i] = (i * 37) % 1001 - 500;
+        const std::vector<int32_t> before = y;
+        EXPECT_EQ(run(false, y, c, b.winLen == 128 ? 14 : 51, 5, b.winLen), b.st);
+        // n_filt is tested before any filter of its window runs.
+        if (b.winLen == 1024 && b.st == zufErrAacTnsNumFilt) {
+            EXPECT_EQ(y, before);
+        } else {
+            EXPECT_NE(y, before) << "the first filter stays applied, status " << b.st;
+        }
+    }
+    // coef_res 3 with an index outside -4..3 is accepted (mirrored table entries).
+    const TnsCase mirrored(std::vector<Win>{{3, {{10, 2, 0, {7, -8}}}}});
+    EXPECT_EQ(run(false, x, mirrored, 49, 4, 1024), zufOk);
+}
