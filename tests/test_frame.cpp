@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <cctype>
 #include <set>
 #include <sstream>
 #include <string>
@@ -135,28 +135,40 @@ TEST(Allocation, FailingHookGivesNull) {
 
 // ---------------------------------------------------------------- exported symbol set
 
+// The identifier that ends at position `end` (exclusive) of `s`, skipping blanks before it.
+std::string identifier_before(const std::string& s, size_t end) {
+    while (end > 0 && std::isspace(static_cast<unsigned char>(s[end - 1]))) --end;
+    size_t begin = end;
+    while (begin > 0 && (std::isalnum(static_cast<unsigned char>(s[begin - 1])) || s[begin - 1] == '_')) --begin;
+    return s.substr(begin, end - begin);
+}
+
+// Names declared by the public headers: every declaration starts with ZUF_API and runs to its
+// ';'. Functions: the name before the first '('. Data: the name before the ';', or inside
+// "(*name)" for the allocator hooks.
 std::set<std::string> declared_in_public_headers() {
     std::set<std::string> names;
     const std::filesystem::path dir = std::filesystem::path(ZUF_SOURCE_DIR) / "include" / "zufack9";
-    // Declarations start with ZUF_API and may span lines up to their ';'.
-    const std::regex func(R"(ZUF_API\s+[^;(]*?\b(\w+)\s*\()");
-    const std::regex data(R"(ZUF_API\s+extern\s+[^;(]*?\b(\w+)\s*;)");
-    const std::regex fnptr(R"(ZUF_API\s+extern\s+[^;]*?\(\s*\*\s*(\w+)\s*\))");
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
         std::ifstream f(e.path());
         std::stringstream ss;
         ss << f.rdbuf();
         const std::string text = ss.str();
-        for (const auto* re : {&fnptr, &data, &func}) {
-            for (std::sregex_iterator it(text.begin(), text.end(), *re), end; it != end; ++it) {
-                const std::string decl = (*it)[0];
-                if (re == &func && decl.find("(*") != std::string::npos) continue;
-                if (re == &func && decl.find("extern") != std::string::npos) continue;
-                names.insert((*it)[1]);
+        for (size_t at = text.find("ZUF_API "); at != std::string::npos; at = text.find("ZUF_API ", at + 1)) {
+            if (at >= 7 && text.compare(at - 7, 7, "define ") == 0) continue;  // the macro itself
+            const std::string decl = text.substr(at, text.find(';', at) - at);
+            const size_t fnptr = decl.find("(*");
+            if (fnptr != std::string::npos) {
+                names.insert(identifier_before(decl, decl.find(')', fnptr)));
+            } else if (decl.find('(') != std::string::npos) {
+                names.insert(identifier_before(decl, decl.find('(')));
+            } else {
+                std::string d = decl;
+                while (!d.empty() && d.back() == ']') d.erase(d.rfind('['));  // arrays
+                names.insert(identifier_before(d, d.size()));
             }
         }
     }
-    names.erase("ZUF_API");
     return names;
 }
 
