@@ -32,63 +32,60 @@ inline void rotate(int32_t zr, int32_t zi, int32_t c, int32_t s, int32_t* out) {
     out[1] = hi(i4 * c - r4 * s);
 }
 
-struct Twiddles {
-    const Zuf32s* tab;  // four blocks of m8 - 1 values
-    int m8;             // M / 8 of the table's transform length M
-    // cos and sin of k theta and 3k theta, theta = 2 pi / M, for 0 < k < M/4, k != M/8.
-    void get(int k, int32_t* c1, int32_t* s1, int32_t* c3, int32_t* s3) const {
-        const int b = m8 - 1;
-        if (k < m8) {
-            *c1 = tab[k - 1];
-            *c3 = tab[b + k - 1];
-            *s1 = tab[2 * b + k - 1];
-            *s3 = tab[3 * b + k - 1];
-        } else {
-            // k = M/4 - k': k theta = pi/2 - k' theta, 3k theta = 3pi/2 - 3k' theta.
-            const int kk = 2 * m8 - k;
-            *c1 = tab[2 * b + kk - 1];
-            *s1 = tab[kk - 1];
-            *c3 = -tab[3 * b + kk - 1];
-            *s3 = -tab[b + kk - 1];
-        }
-    }
-};
+// One L-shaped butterfly at index j: the sums stay in a and b, the rotated differences go to c and
+// d through `rot` (which applies W^j and W^(3j) to u - jv and u + jv).
+template <class Rot>
+inline void l_butterfly(int32_t* a, int32_t* b, int32_t* c, int32_t* d, Rot rot) {
+    const int32_t ur = sub(a[0], c[0]), ui = sub(a[1], c[1]);
+    const int32_t vr = sub(b[0], d[0]), vi = sub(b[1], d[1]);
+    a[0] = add(a[0], c[0]), a[1] = add(a[1], c[1]);
+    b[0] = add(b[0], d[0]), b[1] = add(b[1], d[1]);
+    rot(add(ur, vi), sub(ui, vr), sub(ur, vi), add(ui, vr), c, d);  // u - jv, u + jv
+}
 
-// The L-shaped butterflies of one block of n >= 4 complex values; the twiddle W^j of this size
-// is entry j * stride of the table (stride = M / n).
-void l_butterflies(int32_t* x, int n, int stride, const Twiddles& tw) {
-    const int n4 = n / 4;
+// The L-shaped butterflies of one block of n >= 4 complex values. The twiddle W^j of this size is
+// k = j * stride of the table's transform (M = 8 m8 points): below M/8 read directly, above it
+// through k' = M/4 - k (k theta = pi/2 - k' theta, 3k theta = 3pi/2 - 3k' theta).
+void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
+    const int n4 = n / 4, b = m8 - 1;
     int32_t* pa = x;
     int32_t* pb = x + 2 * n4;
     int32_t* pc = x + 4 * n4;
     int32_t* pd = x + 6 * n4;
-    for (int j = 0; j < n4; ++j) {
-        const int r = 2 * j, i = 2 * j + 1;
-        const int32_t ur = sub(pa[r], pc[r]), ui = sub(pa[i], pc[i]);
-        const int32_t vr = sub(pb[r], pd[r]), vi = sub(pb[i], pd[i]);
-        pa[r] = add(pa[r], pc[r]);
-        pa[i] = add(pa[i], pc[i]);
-        pb[r] = add(pb[r], pd[r]);
-        pb[i] = add(pb[i], pd[i]);
-        const int32_t z1r = add(ur, vi), z1i = sub(ui, vr);  // u - j v
-        const int32_t z3r = sub(ur, vi), z3i = add(ui, vr);  // u + j v
-        if (j == 0) {
-            pc[r] = z1r, pc[i] = z1i;
-            pd[r] = z3r, pd[i] = z3i;
-        } else if (8 * j == n) {
-            // W^j = (1 - j) / sqrt(2), W^(3j) = (-1 - j) / sqrt(2).
-            pc[r] = sqrt_half(add(z1r, z1i)), pc[i] = sqrt_half(sub(z1i, z1r));
-            pd[r] = sqrt_half(sub(z3i, z3r)), pd[i] = sqrt_half(sub(0, add(z3r, z3i)));
-        } else {
-            int32_t c1, s1, c3, s3;
-            tw.get(j * stride, &c1, &s1, &c3, &s3);
-            rotate(z1r, z1i, c1, s1, pc + r);
-            rotate(z3r, z3i, c3, s3, pd + r);
-        }
+    const Zuf32s *cos1 = tab, *cos3 = tab + b, *sin1 = tab + 2 * b, *sin3 = tab + 3 * b;
+    // j = 0: W^0 = 1.
+    l_butterfly(pa, pb, pc, pd, [](int32_t z1r, int32_t z1i, int32_t z3r, int32_t z3i, int32_t* c, int32_t* d) {
+        c[0] = z1r, c[1] = z1i, d[0] = z3r, d[1] = z3i;
+    });
+    if (n4 == 1) return;
+    const int j8 = n / 8;
+    for (int j = 1; j < j8; ++j) {
+        const int k = j * stride - 1;
+        const int32_t c1 = cos1[k], s1 = sin1[k], c3 = cos3[k], s3 = sin3[k];
+        l_butterfly(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j,
+                    [=](int32_t z1r, int32_t z1i, int32_t z3r, int32_t z3i, int32_t* c, int32_t* d) {
+                        rotate(z1r, z1i, c1, s1, c);
+                        rotate(z3r, z3i, c3, s3, d);
+                    });
+    }
+    // j = n/8: W^j = (1 - j) / sqrt(2), W^(3j) = (-1 - j) / sqrt(2).
+    l_butterfly(pa + 2 * j8, pb + 2 * j8, pc + 2 * j8, pd + 2 * j8,
+                [](int32_t z1r, int32_t z1i, int32_t z3r, int32_t z3i, int32_t* c, int32_t* d) {
+                    c[0] = sqrt_half(add(z1r, z1i)), c[1] = sqrt_half(sub(z1i, z1r));
+                    d[0] = sqrt_half(sub(z3i, z3r)), d[1] = sqrt_half(sub(0, add(z3r, z3i)));
+                });
+    for (int j = j8 + 1; j < n4; ++j) {
+        const int k = (n4 - j) * stride - 1;
+        const int32_t c1 = sin1[k], s1 = cos1[k], c3 = -sin3[k], s3 = -cos3[k];
+        l_butterfly(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j,
+                    [=](int32_t z1r, int32_t z1i, int32_t z3r, int32_t z3i, int32_t* c, int32_t* d) {
+                        rotate(z1r, z1i, c1, s1, c);
+                        rotate(z3r, z3i, c3, s3, d);
+                    });
     }
 }
 
-void split_radix(int32_t* x, int n, int m, const Twiddles& tw) {
+void split_radix(int32_t* x, int n, int m, const Zuf32s* tab) {
     if (n == 2) {
         const int32_t ar = x[0], ai = x[1];
         x[0] = add(ar, x[2]), x[1] = add(ai, x[3]);
@@ -96,10 +93,10 @@ void split_radix(int32_t* x, int n, int m, const Twiddles& tw) {
         return;
     }
     if (n < 2) return;
-    l_butterflies(x, n, m / n, tw);
-    split_radix(x, n / 2, m, tw);
-    split_radix(x + n, n / 4, m, tw);
-    split_radix(x + 3 * n / 2, n / 4, m, tw);
+    l_butterflies(x, n, m / n, tab, m / 8);
+    split_radix(x, n / 2, m, tab);
+    split_radix(x + n, n / 4, m, tab);
+    split_radix(x + 3 * n / 2, n / 4, m, tab);
 }
 
 inline void swap_c(int32_t* x, int a, int b) {
@@ -137,13 +134,13 @@ void bit_reverse_direct(int32_t* x, int order) {
 void ownsIMDCT_FFT_32sc_I(Zuf32s* pSrcDst, int order) {
     const int m = 1 << order;
     if (order == 6) {
-        split_radix(pSrcDst, m, m, Twiddles{pFFTtables1, 8});
+        split_radix(pSrcDst, m, m, pFFTtables1);
         bit_reverse_list(pSrcDst, m, pRevTable1);
         return;
     }
     // The 512-point table serves every smaller size at a stride; as the "M" of the twiddle
     // lookup it stays 512.
-    split_radix(pSrcDst, m, 512, Twiddles{pFFTtables2, 64});
+    split_radix(pSrcDst, m, 512, pFFTtables2);
     if (order == 9)
         bit_reverse_list(pSrcDst, m, pRevTable2);
     else

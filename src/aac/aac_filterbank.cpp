@@ -14,6 +14,7 @@
 #include "aac/aac_spectral.h"
 #include "common/checks.h"
 #include "common/fixed_point.h"
+#include "common/simd.h"
 
 namespace zuf {
 namespace {
@@ -55,17 +56,17 @@ int block_scale(Zuf32s* z, int count, int64_t s) {
 template <class Scale>
 void post_rotate(const Zuf32s* z, Zuf32s* out, int n, const Zuf32s* tw, Scale scale) {
     const int m = n / 2;
-    for (int i = 0; i < m; ++i) {
+    for (int i = 0; i < m / 2; ++i) {
         const int64_t zr = z[2 * i], zi = z[2 * i + 1];
         const int64_t wc = tw[2 * i], ws = tw[2 * i + 1];
-        const int32_t re = scale(zr * wc + zi * ws), im = scale(zi * wc - zr * ws);
-        if (i < m / 2) {
-            out[n - 1 - 2 * i] = neg(re);
-            out[m - 1 - 2 * i] = neg(im);
-        } else {
-            out[2 * i - m] = re;
-            out[2 * i] = im;
-        }
+        out[n - 1 - 2 * i] = neg(scale(zr * wc + zi * ws));
+        out[m - 1 - 2 * i] = neg(scale(zi * wc - zr * ws));
+    }
+    for (int i = m / 2; i < m; ++i) {
+        const int64_t zr = z[2 * i], zi = z[2 * i + 1];
+        const int64_t wc = tw[2 * i], ws = tw[2 * i + 1];
+        out[2 * i - m] = scale(zr * wc + zi * ws);
+        out[2 * i] = scale(zi * wc - zr * ws);
     }
 }
 
@@ -205,8 +206,24 @@ void ownsOverlapAdd_LongStart_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, c
 void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { long_stop<Path32>(c, s, o, p, k); }
 void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { short_frame<Path32>(c, s, o, p, k); }
 
+// Mono output, eight samples per step: (sum + 4) >> 3 cannot wrap in 32 bits after the shift
+// is taken into account (the sum is first halved, see below), and packs saturates exactly like
+// sat16. Stereo output writes every second sample and stays scalar, so the other channel's
+// samples are never touched.
 void ownsPcmAudioOutput_32s16s(const Zuf32s* pSum, Zuf16s* pDst, int stride) {
-    for (int p = 0; p < 1024; ++p) pDst[p * stride] = sat16((int64_t{pSum[p]} + 4) >> 3);
+    if (stride != 1) {
+        for (int p = 0; p < 1024; ++p) pDst[p * stride] = sat16((int64_t{pSum[p]} + 4) >> 3);
+        return;
+    }
+    // (s + 4) >> 3 == ((s >> 1) + 2) >> 2 for every 32-bit s, and (s >> 1) + 2 does not overflow.
+    const __m128i two = _mm_set1_epi32(2);
+    for (int p = 0; p < 1024; p += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSum + p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSum + p + 4));
+        const __m128i ra = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(a, 1), two), 2);
+        const __m128i rb = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(b, 1), two), 2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + p), _mm_packs_epi32(ra, rb));
+    }
 }
 
 }  // namespace zuf
