@@ -1,0 +1,120 @@
+// Complex vectors: split into real and imaginary arrays, join, and the element-wise product.
+// Complex values are stored re, im; a 128-bit register holds two of them.
+#include <cstddef>
+
+#include "common/checks.h"
+#include "common/simd.h"
+#include "frame/vec_kernels.h"
+
+namespace zuf {
+namespace {
+
+inline const float* flt(const Zuf32fc* p) { return reinterpret_cast<const float*>(p); }
+inline float* flt(Zuf32fc* p) { return reinterpret_cast<float*>(p); }
+
+// (a + ib)(c + id) = (ac - bd) + i(ad + bc). Each product is rounded on its own and the two are
+// then added (no contraction), which is exactly what the SSE3 addsub form computes.
+inline Zuf32fc cmul(Zuf32fc x, Zuf32fc y) {
+    return Zuf32fc{x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re};
+}
+
+// Two complex products: [a, b] * [c, d] lane-wise as [ac, ad] -+ [bd, bc].
+inline __m128 cmul2(__m128 x, __m128 y) {
+    const __m128 re = _mm_moveldup_ps(x);                                  // a a
+    const __m128 im = _mm_movehdup_ps(x);                                  // b b
+    const __m128 ys = _mm_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1));       // d c
+    return _mm_addsub_ps(_mm_mul_ps(re, y), _mm_mul_ps(im, ys));
+}
+
+}  // namespace
+
+void scalar::ownsCplxToReal_32fc(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
+    for (int i = 0; i < len; ++i) {
+        pDstRe[i] = pSrc[i].re;
+        pDstIm[i] = pSrc[i].im;
+    }
+}
+
+void sse2::ownsCplxToReal_32fc(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
+    const float* s = flt(pSrc);
+    std::ptrdiff_t i = 0;  // 2 * i may pass INT_MAX
+    for (; i + 4 <= len; i += 4) {
+        const __m128 a = _mm_loadu_ps(s + 2 * i), b = _mm_loadu_ps(s + 2 * i + 4);
+        _mm_storeu_ps(pDstRe + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(pDstIm + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    for (; i < len; ++i) {
+        pDstRe[i] = pSrc[i].re;
+        pDstIm[i] = pSrc[i].im;
+    }
+}
+
+void scalar::ownsRealToCplx_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst, int len) {
+    for (int i = 0; i < len; ++i) pDst[i] = Zuf32fc{pSrcRe ? pSrcRe[i] : 0.0f, pSrcIm ? pSrcIm[i] : 0.0f};
+}
+
+void sse2::ownsRealToCplx_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst, int len) {
+    float* d = flt(pDst);
+    const __m128 zero = _mm_setzero_ps();
+    std::ptrdiff_t i = 0;  // 2 * i may pass INT_MAX
+    for (; i + 4 <= len; i += 4) {
+        const __m128 re = pSrcRe ? _mm_loadu_ps(pSrcRe + i) : zero;
+        const __m128 im = pSrcIm ? _mm_loadu_ps(pSrcIm + i) : zero;
+        _mm_storeu_ps(d + 2 * i, _mm_unpacklo_ps(re, im));
+        _mm_storeu_ps(d + 2 * i + 4, _mm_unpackhi_ps(re, im));
+    }
+    for (; i < len; ++i) pDst[i] = Zuf32fc{pSrcRe ? pSrcRe[i] : 0.0f, pSrcIm ? pSrcIm[i] : 0.0f};
+}
+
+void scalar::ownsMul_32fc(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst, int len) {
+    for (int i = 0; i < len; ++i) pDst[i] = cmul(pSrc1[i], pSrc2[i]);
+}
+
+// Each element is read before it is written, so pDst == pSrc2 (the in-place form) is safe.
+void sse2::ownsMul_32fc(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst, int len) {
+    const float* a = flt(pSrc1);
+    const float* b = flt(pSrc2);
+    float* d = flt(pDst);
+    std::ptrdiff_t i = 0;  // 2 * i may pass INT_MAX
+    for (; i + 4 <= len; i += 4) {
+        const __m128 p0 = cmul2(_mm_loadu_ps(a + 2 * i), _mm_loadu_ps(b + 2 * i));
+        const __m128 p1 = cmul2(_mm_loadu_ps(a + 2 * i + 4), _mm_loadu_ps(b + 2 * i + 4));
+        _mm_storeu_ps(d + 2 * i, p0);
+        _mm_storeu_ps(d + 2 * i + 4, p1);
+    }
+    for (; i < len; ++i) pDst[i] = cmul(pSrc1[i], pSrc2[i]);
+}
+
+}  // namespace zuf
+
+extern "C" ZUF_API zufResult zufsCplxToReal_32fc(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
+    ZUF_REQUIRE(zuf::nonnull(pSrc, pDstRe, pDstIm), zufErrNullPtr);
+    ZUF_REQUIRE(len >= 1, zufErrSize);
+    zuf::sse2::ownsCplxToReal_32fc(pSrc, pDstRe, pDstIm, len);
+    return zufOk;
+}
+
+// One of the two sources may be null: that part of every output element is +0.
+extern "C" ZUF_API zufResult zufsRealToCplx_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst,
+                                                 int len) {
+    ZUF_REQUIRE(zuf::nonnull(pDst), zufErrNullPtr);
+    ZUF_REQUIRE(pSrcRe || pSrcIm, zufErrNullPtr);
+    ZUF_REQUIRE(len >= 1, zufErrSize);
+    zuf::sse2::ownsRealToCplx_32f(pSrcRe, pSrcIm, pDst, len);
+    return zufOk;
+}
+
+extern "C" ZUF_API zufResult zufsMul_32fc(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst, int len) {
+    ZUF_REQUIRE(zuf::nonnull(pSrc1, pSrc2, pDst), zufErrNullPtr);
+    ZUF_REQUIRE(len >= 1, zufErrSize);
+    zuf::sse2::ownsMul_32fc(pSrc1, pSrc2, pDst, len);
+    return zufOk;
+}
+
+// pSrcDst[i] = pSrc[i] * pSrcDst[i].
+extern "C" ZUF_API zufResult zufsMul_32fc_I(const Zuf32fc* pSrc, Zuf32fc* pSrcDst, int len) {
+    ZUF_REQUIRE(zuf::nonnull(pSrc, pSrcDst), zufErrNullPtr);
+    ZUF_REQUIRE(len >= 1, zufErrSize);
+    zuf::sse2::ownsMul_32fc(pSrc, pSrcDst, pSrcDst, len);
+    return zufOk;
+}
