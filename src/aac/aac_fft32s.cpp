@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "common/fixed_point.h"
+#include "common/simd.h"
 
 namespace zuf {
 namespace {
@@ -32,6 +33,51 @@ inline void rotate(int32_t zr, int32_t zi, int32_t c, int32_t s, int32_t* out) {
     out[1] = hi(i4 * c - r4 * s);
 }
 
+// SSE2: two L-butterflies (j, j + 1) at once, each 128-bit vector holding two complex values.
+// The rotation forms the same 64-bit sums with the unsigned 32 x 32 multiply: a signed product
+// a b equals u(a) u(b) - 2^32 ([a < 0] b + [b < 0] a) modulo 2^64, so the high words of the
+// unsigned sums, corrected by those terms, are exactly the hi() of the signed sums (which fit
+// in 64 bits). The result is bit for bit the scalar one.
+namespace sse2 {
+
+// (z re, z im) pairs times (c - j s): C = (c0, c0, c1, c1), S = (s0, s0, s1, s1).
+inline __m128i rotate2(__m128i z, __m128i c, __m128i s) {
+    const __m128i hiMask = _mm_set_epi32(-1, 0, -1, 0);
+    const __m128i z4 = _mm_slli_epi32(z, 2);   // (4zr0, 4zi0, 4zr1, 4zi1), wrapping
+    const __m128i zi = _mm_srli_epi64(z4, 32);  // 4zi in the even lanes
+    const __m128i re = _mm_add_epi64(_mm_mul_epu32(z4, c), _mm_mul_epu32(zi, s));
+    const __m128i im = _mm_sub_epi64(_mm_mul_epu32(zi, c), _mm_mul_epu32(z4, s));
+    const __m128i hiWords = _mm_or_si128(_mm_srli_epi64(re, 32), _mm_and_si128(im, hiMask));
+    // Sign corrections: lanes (re, im) need zr c + zi s and zi c - zr s respectively.
+    const __m128i tc = _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(z4, 31), c), _mm_and_si128(_mm_srai_epi32(c, 31), z4));
+    const __m128i zsw = _mm_shuffle_epi32(z4, _MM_SHUFFLE(2, 3, 0, 1));  // (4zi, 4zr, ...)
+    const __m128i ts = _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(zsw, 31), s), _mm_and_si128(_mm_srai_epi32(s, 31), zsw));
+    const __m128i tsSigned = _mm_sub_epi32(_mm_xor_si128(ts, hiMask), hiMask);  // negate the im lanes
+    return _mm_sub_epi32(hiWords, _mm_add_epi32(tc, tsSigned));
+}
+
+inline __m128i pair(int32_t v0, int32_t v1) { return _mm_set_epi32(v1, v1, v0, v0); }
+
+inline void l_butterfly2(int32_t* pa, int32_t* pb, int32_t* pc, int32_t* pd, __m128i c1, __m128i s1, __m128i c3,
+                         __m128i s3) {
+    const __m128i reMask = _mm_set_epi32(0, -1, 0, -1);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pa));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pc));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pd));
+    const __m128i u = _mm_sub_epi32(a, c), v = _mm_sub_epi32(b, d);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pa), _mm_add_epi32(a, c));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pb), _mm_add_epi32(b, d));
+    const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));  // (vi, vr, ...)
+    const __m128i p = _mm_add_epi32(u, vs), q = _mm_sub_epi32(u, vs);  // (ur + vi, ui + vr), (ur - vi, ui - vr)
+    const __m128i z1 = _mm_or_si128(_mm_and_si128(reMask, p), _mm_andnot_si128(reMask, q));  // u - jv
+    const __m128i z3 = _mm_or_si128(_mm_and_si128(reMask, q), _mm_andnot_si128(reMask, p));  // u + jv
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pc), rotate2(z1, c1, s1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pd), rotate2(z3, c3, s3));
+}
+
+}  // namespace sse2
+
 // One L-shaped butterfly at index j: the sums stay in a and b, the rotated differences go to c and
 // d through `rot` (which applies W^j and W^(3j) to u - jv and u + jv).
 template <class Rot>
@@ -46,6 +92,7 @@ inline void l_butterfly(int32_t* a, int32_t* b, int32_t* c, int32_t* d, Rot rot)
 // The L-shaped butterflies of one block of n >= 4 complex values. The twiddle W^j of this size is
 // k = j * stride of the table's transform (M = 8 m8 points): below M/8 read directly, above it
 // through k' = M/4 - k (k theta = pi/2 - k' theta, 3k theta = 3pi/2 - 3k' theta).
+template <bool kSse2>
 void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
     const int n4 = n / 4, b = m8 - 1;
     int32_t* pa = x;
@@ -59,7 +106,16 @@ void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
     });
     if (n4 == 1) return;
     const int j8 = n / 8;
-    for (int j = 1; j < j8; ++j) {
+    int j = 1;
+    if constexpr (kSse2) {
+        for (; j + 1 < j8; j += 2) {
+            const int k0 = j * stride - 1, k1 = k0 + stride;
+            sse2::l_butterfly2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, sse2::pair(cos1[k0], cos1[k1]),
+                               sse2::pair(sin1[k0], sin1[k1]), sse2::pair(cos3[k0], cos3[k1]),
+                               sse2::pair(sin3[k0], sin3[k1]));
+        }
+    }
+    for (; j < j8; ++j) {
         const int k = j * stride - 1;
         const int32_t c1 = cos1[k], s1 = sin1[k], c3 = cos3[k], s3 = sin3[k];
         l_butterfly(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j,
@@ -74,7 +130,16 @@ void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
                     c[0] = sqrt_half(add(z1r, z1i)), c[1] = sqrt_half(sub(z1i, z1r));
                     d[0] = sqrt_half(sub(z3i, z3r)), d[1] = sqrt_half(sub(0, add(z3r, z3i)));
                 });
-    for (int j = j8 + 1; j < n4; ++j) {
+    j = j8 + 1;
+    if constexpr (kSse2) {
+        for (; j + 1 < n4; j += 2) {
+            const int k0 = (n4 - j) * stride - 1, k1 = k0 - stride;
+            sse2::l_butterfly2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, sse2::pair(sin1[k0], sin1[k1]),
+                               sse2::pair(cos1[k0], cos1[k1]), sse2::pair(-sin3[k0], -sin3[k1]),
+                               sse2::pair(-cos3[k0], -cos3[k1]));
+        }
+    }
+    for (; j < n4; ++j) {
         const int k = (n4 - j) * stride - 1;
         const int32_t c1 = sin1[k], s1 = cos1[k], c3 = -sin3[k], s3 = -cos3[k];
         l_butterfly(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j,
@@ -85,6 +150,7 @@ void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
     }
 }
 
+template <bool kSse2>
 void split_radix(int32_t* x, int n, int m, const Zuf32s* tab) {
     if (n == 2) {
         const int32_t ar = x[0], ai = x[1];
@@ -93,10 +159,10 @@ void split_radix(int32_t* x, int n, int m, const Zuf32s* tab) {
         return;
     }
     if (n < 2) return;
-    l_butterflies(x, n, m / n, tab, m / 8);
-    split_radix(x, n / 2, m, tab);
-    split_radix(x + n, n / 4, m, tab);
-    split_radix(x + 3 * n / 2, n / 4, m, tab);
+    l_butterflies<kSse2>(x, n, m / n, tab, m / 8);
+    split_radix<kSse2>(x, n / 2, m, tab);
+    split_radix<kSse2>(x + n, n / 4, m, tab);
+    split_radix<kSse2>(x + 3 * n / 2, n / 4, m, tab);
 }
 
 inline void swap_c(int32_t* x, int a, int b) {
@@ -129,22 +195,26 @@ void bit_reverse_direct(int32_t* x, int order) {
     }
 }
 
-}  // namespace
-
-void ownsIMDCT_FFT_32sc_I(Zuf32s* pSrcDst, int order) {
+template <bool kSse2>
+void fft(Zuf32s* pSrcDst, int order) {
     const int m = 1 << order;
     if (order == 6) {
-        split_radix(pSrcDst, m, m, pFFTtables1);
+        split_radix<kSse2>(pSrcDst, m, m, pFFTtables1);
         bit_reverse_list(pSrcDst, m, pRevTable1);
         return;
     }
     // The 512-point table serves every smaller size at a stride; as the "M" of the twiddle
     // lookup it stays 512.
-    split_radix(pSrcDst, m, 512, pFFTtables2);
+    split_radix<kSse2>(pSrcDst, m, 512, pFFTtables2);
     if (order == 9)
         bit_reverse_list(pSrcDst, m, pRevTable2);
     else
         bit_reverse_direct(pSrcDst, order);
 }
+
+}  // namespace
+
+void ownsIMDCT_FFT_32sc_I(Zuf32s* pSrcDst, int order) { fft<true>(pSrcDst, order); }
+void scalar::ownsIMDCT_FFT_32sc_I(Zuf32s* pSrcDst, int order) { fft<false>(pSrcDst, order); }
 
 }  // namespace zuf
