@@ -47,7 +47,9 @@ void ownsGenerateRandVec_AAC(Zuf32s* pDst, int w, Zuf32u* pSeed) {
     for (int i = 0; i < w; ++i) {
         int64_t q = (int64_t{r} * pDst[i]) >> 30;
         q = half - 1 > 0 ? static_cast<int64_t>(static_cast<uint64_t>(q) << (half - 1)) : q >> (1 - half);
-        if (e & 1) q = (q * 0x5A827999) >> 30;  // sqrt(2), Q30
+        // sqrt(2), Q30. The product is formed modulo 2^64: it fits for every band the generator
+        // can meet (E near 2^29, e of 1 or 2) and stays defined for seeds that starve E.
+        if (e & 1) q = static_cast<int64_t>(static_cast<uint64_t>(q) * 0x5A827999u) >> 30;
         pDst[i] = static_cast<int32_t>(q);
     }
 }
