@@ -1,0 +1,57 @@
+// Internals of the complex float engine shared by its source files (fftscore, fftsblk, fftsrec,
+// ffts): the pass plan of the radix-4 engine, the twiddle source used while building tables, and
+// the blocked large-transform path.
+#pragma once
+
+#include "transforms/fft_internal.h"
+
+namespace zuf::xf {
+
+// Orders up to this run the radix-4 engine on the whole transform; above, the blocked path.
+constexpr int kMaxRadix4Order = 16;
+// The blocked path transforms blocks of 2^kBlockOrder points with the radix-4 engine.
+constexpr int kBlockOrder = 12;
+
+// Inner passes of the radix-4 engine for complex order c >= 4: M = 2^(c-2) elements of four
+// lanes; radix 4 passes, closed by one radix-8 pass when c - 2 is odd.
+struct EnginePlan {
+    int M;
+    int npass;
+    int radix[16];
+};
+EnginePlan ownsEnginePlan(int corder);
+
+// Twiddles e^(-2 pi i e / 2^n) as float (re, im) while tables are built: from the static
+// 1024-point table (contexts up to order 10), from a quarter-wave cosine table of order
+// baseOrder built in the init buffer, or (beyond it) from cos/sin in double precision.
+struct TwiddleSource {
+    const double* base;  // cos(2 pi j / 2^baseOrder), j = 0..2^baseOrder / 4; null: static table
+    int baseOrder;
+    void get(int n, int64_t e, float* out) const;
+};
+void ownsFillCosBase(double* base, int order);
+
+// Bytes of the radix-4 engine's tables for complex order c (4..16), and their construction.
+int64_t ownsRadix4TableBytes(int corder);
+void ownsRadix4Init(FftContext_C_32fc* ctx, int corder, uint8_t* mem, const TwiddleSource& tw);
+
+// Straight-line complex kernels for orders 0..3 (interleaved; in place is fine).
+void ownsSmallC(int order, const float* src, float* dst, Dir dir, bool scale, float factor);
+
+// In-place unnormalised transform of one block with the radix-4 engine (work: N complex).
+void ownsFFT_C_32fc_Block(const FftContext_C_32fc* ctx, float* data, float* work, Dir dir, bool vector);
+
+// Blocked path, complex order >= 17: sizes, construction and transform. src and dst may be the
+// same array; work holds one block (2^kBlockOrder complex values).
+int64_t ownsLargeTableBytes(int corder, int tableOrder);
+void ownsLargeInit(FftContext_C_32fc* ctx, int corder, int tableOrder, uint8_t* mem, const TwiddleSource& tw);
+void ownsFFTLarge(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                  float factor, bool vector);
+// e^(-2 pi i e / 2^tableOrder) from the two-level tables of a large context, e < 2^tableOrder.
+void ownsTwoLevelTwiddle(const FftContext_C_32fc* ctx, int64_t e, float* out);
+
+// Real-family recombination tables for N = 2^order reals (order >= 4).
+int64_t ownsRecTableBytes(int order);
+void ownsRecInit(FftContext_C_32fc* ctx, int order, uint8_t* mem, const TwiddleSource& tw);
+
+}  // namespace zuf::xf

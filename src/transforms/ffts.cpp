@@ -1,0 +1,263 @@
+// The exported float FFT families: complex interleaved (C_32fc), complex split (C_32f) and real
+// (R_32f). Each shell checks its arguments in the documented order and calls the engine.
+//
+// Context block: the context at the caller's block rounded up to 32 bytes, its header, then the
+// tables from the next 32-byte boundary. Orders up to 10 take their twiddles from the static
+// 1024-point table; from order 11 Init first fills a quarter-wave cosine table (double) in the
+// init buffer and derives the float tables from it.
+#include <cmath>
+#include <cstring>
+
+#include "common/checks.h"
+#include "transforms/fft_engine.h"
+#include "transforms/xf_common.h"
+
+namespace zuf::xf {
+namespace {
+
+constexpr int kMaxBaseOrder = 17;
+
+int64_t header_bytes() { return round32(static_cast<int64_t>(sizeof(FftContext_C_32fc))); }
+bool flag_ok(int flag) { return flag == 1 || flag == 2 || flag == 4 || flag == 8; }
+int base_order(int order) { return order < kMaxBaseOrder ? order : kMaxBaseOrder; }
+
+int64_t engine_table_bytes(int corder, int order) {
+    if (corder <= 3) return 0;
+    if (corder <= kMaxRadix4Order) return ownsRadix4TableBytes(corder);
+    return ownsLargeTableBytes(corder, order);
+}
+
+}  // namespace
+
+zufResult ownsFFTGetSizes(int order, int flag, bool real, bool split, FloatSizes* out) {
+    (void)flag;
+    const int corder = real ? (order > 0 ? order - 1 : 0) : order;
+    if (order <= 3) {
+        *out = {static_cast<int64_t>(sizeof(FftContext_C_32fc)) + 32, 0, 0};
+        return zufOk;
+    }
+    const bool rec = real;
+    int64_t tables = engine_table_bytes(corder, order);
+    if (rec) tables += ownsRecTableBytes(order);
+    int64_t work = 0;
+    if (corder >= 4 && corder <= kMaxRadix4Order)
+        work = (split ? 16 : 8) * (int64_t{1} << corder);
+    else if (corder > kMaxRadix4Order)
+        work = 8 * (int64_t{1} << kBlockOrder) + (split ? 8 * (int64_t{1} << corder) : 0);
+    const int64_t init = order >= 11 ? 8 * ((int64_t{1} << base_order(order)) / 4 + 1) + 32 : 0;
+    out->spec = header_bytes() + tables + 32;
+    out->init = init;
+    out->work = work > 0 ? work + 32 : 0;
+    if (!fits_i32(out->spec) || !fits_i32(out->init) || !fits_i32(out->work)) return zufErrNoMemory;
+    return zufOk;
+}
+
+zufResult ownsFFTInitFloat(FftContext_C_32fc** ppCtx, uint32_t id, int order, int flag, int hint, uint8_t* pMemSpec,
+                           uint8_t* pMemInit, bool real) {
+    FloatSizes sz;
+    if (const zufResult st = ownsFFTGetSizes(order, flag, real, id == kIdFftC32f, &sz); st != zufOk) return st;
+    auto* ctx = reinterpret_cast<FftContext_C_32fc*>(align_up(pMemSpec, 32));
+    std::memset(ctx, 0, sizeof(*ctx));
+    ctx->id = id;
+    ctx->order = order;
+    ctx->hint = hint;
+    ctx->corder = real ? (order > 0 ? order - 1 : 0) : order;
+    ctx->fwdNorm = (flag == 1 || flag == 4) ? 1 : 0;
+    ctx->invNorm = (flag == 2 || flag == 4) ? 1 : 0;
+    // 1/N is exact; 1/sqrt N is formed in extended precision and rounded once.
+    if (flag == 1 || flag == 2) ctx->norm = std::ldexp(1.0f, -order);
+    if (flag == 4) ctx->norm = static_cast<float>(1.0L / std::sqrt(static_cast<long double>(std::ldexp(1.0L, order))));
+    ctx->workBytes = sz.work > 0 ? static_cast<int32_t>(sz.work - 32) : 0;
+    if (order >= 4) {
+        TwiddleSource tw{nullptr, 0};
+        if (order >= 11) {
+            auto* base = reinterpret_cast<double*>(align_up(pMemInit, 32));
+            ownsFillCosBase(base, base_order(order));
+            tw = {base, base_order(order)};
+        }
+        uint8_t* tables = reinterpret_cast<uint8_t*>(ctx) + header_bytes();
+        const int c = ctx->corder;
+        if (c >= 4 && c <= kMaxRadix4Order)
+            ownsRadix4Init(ctx, c, tables, tw);
+        else if (c > kMaxRadix4Order)
+            ownsLargeInit(ctx, c, order, tables, tw);
+        if (real) ownsRecInit(ctx, order, tables + engine_table_bytes(c, order), tw);
+    }
+    *ppCtx = ctx;
+    return zufOk;
+}
+
+}  // namespace zuf::xf
+
+using namespace zuf;
+using namespace zuf::xf;
+
+namespace {
+
+zufResult get_size(int order, int flag, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize, bool real,
+                   bool split) {
+    ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
+    ZUF_REQUIRE(nonnull(pSpecSize, pInitBufSize, pWorkBufSize), zufErrNullPtr);
+    ZUF_REQUIRE(flag_ok(flag), zufErrFftFlag);
+    FloatSizes sz;
+    if (const zufResult st = ownsFFTGetSizes(order, flag, real, split, &sz); st != zufOk) return st;
+    *pSpecSize = static_cast<int>(sz.spec);
+    *pInitBufSize = static_cast<int>(sz.init);
+    *pWorkBufSize = static_cast<int>(sz.work);
+    return zufOk;
+}
+
+template <class Ctx>
+zufResult init(Ctx** ppSpec, uint32_t id, int order, int flag, int hint, Zuf8u* pMemSpec, Zuf8u* pMemInit,
+               bool real) {
+    ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
+    ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
+    ZUF_REQUIRE(pMemSpec != nullptr, zufErrNullPtr);
+    ZUF_REQUIRE(flag_ok(flag), zufErrFftFlag);
+    ZUF_REQUIRE(order < 11 || pMemInit != nullptr, zufErrNullPtr);
+    FftContext_C_32fc* ctx = nullptr;
+    if (const zufResult st = ownsFFTInitFloat(&ctx, id, order, flag, hint, pMemSpec, pMemInit, real); st != zufOk)
+        return st;
+    *ppSpec = static_cast<Ctx*>(ctx);
+    return zufOk;
+}
+
+const FftContext_C_32fc* as_ctx(const void* p) { return static_cast<const FftContext_C_32fc*>(p); }
+
+zufResult run_c(const Zuf32fc* pSrc, Zuf32fc* pDst, const FftContext_C_32fc* pSpec, Zuf8u* pBuffer, Dir dir) {
+    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
+    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftC32fc, zufErrContext);
+    ZUF_REQUIRE(nonnull(pSrc, pDst), zufErrNullPtr);
+    WorkBuffer work(pBuffer, pSpec->workBytes);
+    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
+    const bool scale = dir == Dir::Fwd ? pSpec->fwdNorm : pSpec->invNorm;
+    ownsFFT_C_32fc(pSpec, reinterpret_cast<const float*>(pSrc), reinterpret_cast<float*>(pDst), work.get(), dir,
+                   scale, pSpec->norm);
+    return zufOk;
+}
+
+zufResult run_r(const Zuf32f* pSrc, Zuf32f* pDst, const FftContext_R_32f* pSpec, Zuf8u* pBuffer, Dir dir) {
+    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
+    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftR32f, zufErrContext);
+    ZUF_REQUIRE(nonnull(pSrc, pDst), zufErrNullPtr);
+    WorkBuffer work(pBuffer, pSpec->workBytes);
+    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
+    const bool scale = dir == Dir::Fwd ? pSpec->fwdNorm : pSpec->invNorm;
+    ownsFFT_R_32f(pSpec, pSrc, pDst, work.get(), dir, scale, pSpec->norm);
+    return zufOk;
+}
+
+zufResult buf_size(const void* pSpec, int* pSize, uint32_t id) {
+    ZUF_REQUIRE(nonnull(pSpec, pSize), zufErrNullPtr);
+    ZUF_REQUIRE(context_word(pSpec, 0) == id, zufErrContext);
+    const int32_t w = as_ctx(pSpec)->workBytes;
+    *pSize = w > 0 ? w + 32 : 0;
+    return zufOk;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZUF_API zufResult zufsFFTGetSize_C_32fc(int order, int flag, int hint, int* pSpecSize, int* pInitBufSize,
+                                        int* pWorkBufSize) {
+    (void)hint;
+    return get_size(order, flag, pSpecSize, pInitBufSize, pWorkBufSize, false, false);
+}
+ZUF_API zufResult zufsFFTGetSize_C_32f(int order, int flag, int hint, int* pSpecSize, int* pInitBufSize,
+                                       int* pWorkBufSize) {
+    (void)hint;
+    return get_size(order, flag, pSpecSize, pInitBufSize, pWorkBufSize, false, true);
+}
+ZUF_API zufResult zufsFFTGetSize_R_32f(int order, int flag, int hint, int* pSpecSize, int* pInitBufSize,
+                                       int* pWorkBufSize) {
+    (void)hint;
+    return get_size(order, flag, pSpecSize, pInitBufSize, pWorkBufSize, true, false);
+}
+
+ZUF_API zufResult zufsFFTInit_C_32fc(FftContext_C_32fc** ppSpec, int order, int flag, int hint, Zuf8u* pMemSpec,
+                                     Zuf8u* pMemInit) {
+    return init(ppSpec, kIdFftC32fc, order, flag, hint, pMemSpec, pMemInit, false);
+}
+// The split family is the interleaved engine under its own ID word.
+ZUF_API zufResult zufsFFTInit_C_32f(FftContext_C_32f** ppSpec, int order, int flag, int hint, Zuf8u* pMemSpec,
+                                    Zuf8u* pMemInit) {
+    return init(ppSpec, kIdFftC32f, order, flag, hint, pMemSpec, pMemInit, false);
+}
+ZUF_API zufResult zufsFFTInit_R_32f(FftContext_R_32f** ppSpec, int order, int flag, int hint, Zuf8u* pMemSpec,
+                                    Zuf8u* pMemInit) {
+    return init(ppSpec, kIdFftR32f, order, flag, hint, pMemSpec, pMemInit, true);
+}
+
+ZUF_API zufResult zufsFFTInitAlloc_C_32fc(FftContext_C_32fc** ppSpec, int order, int flag, int hint) {
+    ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
+    int specSize = 0, initSize = 0, workSize = 0;
+    if (const zufResult st = zufsFFTGetSize_C_32fc(order, flag, hint, &specSize, &initSize, &workSize); st != zufOk)
+        return st;
+    Zuf8u* block = zufsMalloc_8u(specSize);
+    ZUF_REQUIRE(block != nullptr, zufErrNoMemory);
+    Zuf8u* initBuf = nullptr;
+    if (initSize > 0) {
+        initBuf = zufsMalloc_8u(initSize);
+        if (!initBuf) {
+            zufsFree(block);
+            return zufErrNoMemory;
+        }
+    }
+    FftContext_C_32fc* ctx = nullptr;
+    const zufResult st = zufsFFTInit_C_32fc(&ctx, order, flag, hint, block, initBuf);
+    zufsFree(initBuf);
+    if (st != zufOk) {
+        zufsFree(block);
+        return st;
+    }
+    ctx->allocated = 1;
+    *ppSpec = ctx;
+    return zufOk;
+}
+
+ZUF_API zufResult zufsFFTFree_C_32fc(FftContext_C_32fc* pSpec) {
+    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
+    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftC32fc, zufErrContext);
+    pSpec->id = 0;
+    if (pSpec->allocated) zufsFree(pSpec);
+    return zufOk;
+}
+
+ZUF_API zufResult zufsFFTGetBufSize_C_32fc(const FftContext_C_32fc* pSpec, int* pSize) {
+    return buf_size(pSpec, pSize, kIdFftC32fc);
+}
+ZUF_API zufResult zufsFFTGetBufSize_R_32f(const FftContext_R_32f* pSpec, int* pSize) {
+    return buf_size(pSpec, pSize, kIdFftR32f);
+}
+
+ZUF_API zufResult zufsFFTFwd_CToC_32fc(const Zuf32fc* pSrc, Zuf32fc* pDst, const FftContext_C_32fc* pSpec,
+                                       Zuf8u* pBuffer) {
+    return run_c(pSrc, pDst, pSpec, pBuffer, Dir::Fwd);
+}
+ZUF_API zufResult zufsFFTInv_CToC_32fc(const Zuf32fc* pSrc, Zuf32fc* pDst, const FftContext_C_32fc* pSpec,
+                                       Zuf8u* pBuffer) {
+    return run_c(pSrc, pDst, pSpec, pBuffer, Dir::Inv);
+}
+
+ZUF_API zufResult zufsFFTFwd_CToC_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32f* pDstRe, Zuf32f* pDstIm,
+                                      const FftContext_C_32f* pSpec, Zuf8u* pBuffer) {
+    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
+    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftC32f, zufErrContext);
+    ZUF_REQUIRE(nonnull(pSrcRe, pSrcIm, pDstRe, pDstIm), zufErrNullPtr);
+    WorkBuffer work(pBuffer, pSpec->workBytes);
+    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
+    ownsFFT_C_32f(pSpec, pSrcRe, pSrcIm, pDstRe, pDstIm, work.get(), pSpec->fwdNorm, pSpec->norm);
+    return zufOk;
+}
+
+ZUF_API zufResult zufsFFTFwd_RToPerm_32f(const Zuf32f* pSrc, Zuf32f* pDst, const FftContext_R_32f* pSpec,
+                                         Zuf8u* pBuffer) {
+    return run_r(pSrc, pDst, pSpec, pBuffer, Dir::Fwd);
+}
+ZUF_API zufResult zufsFFTInv_PermToR_32f(const Zuf32f* pSrc, Zuf32f* pDst, const FftContext_R_32f* pSpec,
+                                         Zuf8u* pBuffer) {
+    return run_r(pSrc, pDst, pSpec, pBuffer, Dir::Inv);
+}
+
+}  // extern "C"

@@ -1,0 +1,443 @@
+// The complex float FFT engine.
+//
+// Orders 0..3 run straight-line kernels. Orders 4..16 run the radix-4 engine: the N inputs are
+// read as four interleaved sub-sequences x[4m + l] (l = 0..3), one per vector lane, so the
+// M = N/4-point transforms of all four run side by side with plain vertical arithmetic (real
+// parts of four lanes in one register, imaginary parts in another: no shuffles inside the
+// butterflies). Those M-point transforms are self-sorting radix-4 passes (a radix-8 pass closes
+// an odd number of bits); a final pass transposes 4x4 blocks and combines the four lanes with
+// the twiddles e^(-2 pi i l k / N), writing natural-order output. Orders from 17 go through the
+// blocked path (fftsblk.cpp), which uses this engine on cache-sized blocks.
+//
+// The inverse transform is the forward one with real and imaginary parts exchanged on input and
+// output (conj(i) trick: IDFT(x) = swap(DFT(swap(x)))), which in this layout costs nothing.
+#include <cmath>
+#include <cstring>
+
+#include "transforms/fft_engine.h"
+
+namespace zuf::xf {
+namespace {
+
+// ------------------------------------------------------------------ element access policies
+// An element is four complex values, one per lane. In the engine's buffers element e occupies
+// floats 8e..8e+7: four real parts, then four imaginary parts.
+template <class V>
+struct SoaIn {
+    const float* p;
+    CV<V> get(int e) const { return {load<V>(p + 8 * e), load<V>(p + 8 * e + 4)}; }
+};
+template <class V>
+inline void put(float* p, int e, CV<V> y) {
+    store(p + 8 * e, y.r);
+    store(p + 8 * e + 4, y.i);
+}
+// Interleaved complex input: element e is x[4e..4e+3]; kSwap exchanges re and im (inverse).
+template <class V, bool kSwap>
+struct CplxIn {
+    const float* p;
+    CV<V> get(int e) const {
+        V re, im;
+        deinterleave(load<V>(p + 8 * e), load<V>(p + 8 * e + 4), re, im);
+        return kSwap ? CV<V>{im, re} : CV<V>{re, im};
+    }
+};
+template <class V>
+struct SplitIn {
+    const float* re;
+    const float* im;
+    CV<V> get(int e) const { return {load<V>(re + 4 * e), load<V>(im + 4 * e)}; }
+};
+// Output of the final pass: four consecutive frequencies k..k+3.
+template <class V, bool kSwap, bool kScale>
+struct CplxOut {
+    float* p;
+    V f;
+    void put(int k, CV<V> y) const {
+        if (kScale) y = cscale(y, f);
+        V a, b;
+        if (kSwap)
+            interleave(y.i, y.r, a, b);
+        else
+            interleave(y.r, y.i, a, b);
+        store(p + 2 * k, a);
+        store(p + 2 * k + 4, b);
+    }
+};
+template <class V, bool kScale>
+struct SplitOut {
+    float* re;
+    float* im;
+    V f;
+    void put(int k, CV<V> y) const {
+        if (kScale) y = cscale(y, f);
+        store(re + k, y.r);
+        store(im + k, y.i);
+    }
+};
+
+// ------------------------------------------------------------------ passes
+// One self-sorting radix-4 pass over n-point sub-transforms with stride s (n * s = M): reads
+// elements q + s (p + k n/4), writes q + s (4p + k), twiddles e^(-2 pi i k p / n) for the outputs
+// k = 1..3. With n = 4 (the last pass) input and output positions coincide, so it may run in place.
+template <class V, class In>
+void pass4(In in, float* out, int n, int s, const float* tw) {
+    const int m = n / 4;
+    for (int p = 0; p < m; ++p) {
+        CV<V> w1{}, w2{}, w3{};
+        if (m > 1) {
+            w1 = {bcast<V>(tw[6 * p]), bcast<V>(tw[6 * p + 1])};
+            w2 = {bcast<V>(tw[6 * p + 2]), bcast<V>(tw[6 * p + 3])};
+            w3 = {bcast<V>(tw[6 * p + 4]), bcast<V>(tw[6 * p + 5])};
+        }
+        for (int q = 0; q < s; ++q) {
+            const CV<V> a = in.get(q + s * p), b = in.get(q + s * (p + m));
+            const CV<V> c = in.get(q + s * (p + 2 * m)), d = in.get(q + s * (p + 3 * m));
+            const CV<V> apc = cadd(a, c), amc = csub(a, c), bpd = cadd(b, d), bmd = csub(b, d);
+            CV<V> y1{add(amc.r, bmd.i), sub(amc.i, bmd.r)};  // (a - c) - i (b - d)
+            CV<V> y2 = csub(apc, bpd);
+            CV<V> y3{sub(amc.r, bmd.i), add(amc.i, bmd.r)};  // (a - c) + i (b - d)
+            if (m > 1) {
+                y1 = cmul(y1, w1);
+                y2 = cmul(y2, w2);
+                y3 = cmul(y3, w3);
+            }
+            const int o = q + 4 * s * p;
+            put<V>(out, o, cadd(apc, bpd));
+            put<V>(out, o + s, y1);
+            put<V>(out, o + 2 * s, y2);
+            put<V>(out, o + 3 * s, y3);
+        }
+    }
+}
+
+// 8-point DFT of x[0..7] (forward), the butterfly of the closing radix-8 pass.
+template <class V>
+inline void dft8(CV<V> x[8], CV<V> y[8]) {
+    const V h = bcast<V>(0.70710678118654752f);  // sqrt(1/2)
+    const CV<V> a0 = cadd(x[0], x[4]), a1 = csub(x[0], x[4]), a2 = cadd(x[2], x[6]), a3 = csub(x[2], x[6]);
+    const CV<V> a4 = cadd(x[1], x[5]), a5 = csub(x[1], x[5]), a6 = cadd(x[3], x[7]), a7 = csub(x[3], x[7]);
+    // Even outputs: 4-point DFT of (a0, a4, a2, a6).
+    const CV<V> e0 = cadd(a0, a2), e1 = csub(a0, a2), e2 = cadd(a4, a6), e3 = csub(a4, a6);
+    y[0] = cadd(e0, e2);
+    y[4] = csub(e0, e2);
+    y[2] = {add(e1.r, e3.i), sub(e1.i, e3.r)};
+    y[6] = {sub(e1.r, e3.i), add(e1.i, e3.r)};
+    // Odd outputs: 4-point DFT of (a1, a5 w, -i a3, a7 w^3), w = e^(-i pi/4).
+    const CV<V> b1{mul(add(a5.r, a5.i), h), mul(sub(a5.i, a5.r), h)};  // a5 w
+    const V x7 = mul(sub(a7.i, a7.r), h), y7 = mul(add(a7.r, a7.i), h);  // a7 w^3 = x7 - i y7
+    const CV<V> o0{add(a1.r, a3.i), sub(a1.i, a3.r)};                       // a1 - i a3
+    const CV<V> o1{sub(a1.r, a3.i), add(a1.i, a3.r)};                       // a1 + i a3
+    const CV<V> o2{add(b1.r, x7), sub(b1.i, y7)};
+    const CV<V> o3{sub(b1.r, x7), add(b1.i, y7)};
+    y[1] = cadd(o0, o2);
+    y[5] = csub(o0, o2);
+    y[3] = {add(o1.r, o3.i), sub(o1.i, o3.r)};
+    y[7] = {sub(o1.r, o3.i), add(o1.i, o3.r)};
+}
+
+// The closing radix-8 pass (sub-transforms of 8 points, stride s): in place capable.
+template <class V, class In>
+void pass8(In in, float* out, int s) {
+    for (int q = 0; q < s; ++q) {
+        CV<V> x[8], y[8];
+        for (int j = 0; j < 8; ++j) x[j] = in.get(q + s * j);
+        dft8<V>(x, y);
+        for (int k = 0; k < 8; ++k) put<V>(out, q + s * k, y[k]);
+    }
+}
+
+// The final pass: element 4g + j holds lane l's value at frequency k2 = 4g + j. A 4x4 transpose
+// gives each lane's four consecutive frequencies in one register; then
+// X[k2 + M k1] = sum_l W_N^(l k2) E_l[k2] (-i)^(l k1).
+template <class V, class Out>
+void lane_pass(const float* buf, const Out& out, int M, const float* tw) {
+    for (int g = 0; g < M / 4; ++g) {
+        const float* b = buf + 32 * g;
+        V r0 = load<V>(b), i0 = load<V>(b + 4), r1 = load<V>(b + 8), i1 = load<V>(b + 12);
+        V r2 = load<V>(b + 16), i2 = load<V>(b + 20), r3 = load<V>(b + 24), i3 = load<V>(b + 28);
+        transpose4(r0, r1, r2, r3);
+        transpose4(i0, i1, i2, i3);
+        const float* w = tw + 24 * g;
+        const CV<V> t0{r0, i0};
+        const CV<V> t1 = cmul(CV<V>{r1, i1}, CV<V>{load<V>(w), load<V>(w + 4)});
+        const CV<V> t2 = cmul(CV<V>{r2, i2}, CV<V>{load<V>(w + 8), load<V>(w + 12)});
+        const CV<V> t3 = cmul(CV<V>{r3, i3}, CV<V>{load<V>(w + 16), load<V>(w + 20)});
+        const CV<V> s02 = cadd(t0, t2), d02 = csub(t0, t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
+        out.put(4 * g, cadd(s02, s13));
+        out.put(4 * g + M, CV<V>{add(d02.r, d13.i), sub(d02.i, d13.r)});
+        out.put(4 * g + 2 * M, csub(s02, s13));
+        out.put(4 * g + 3 * M, CV<V>{sub(d02.r, d13.i), add(d02.i, d13.r)});
+    }
+}
+
+template <class V, class In>
+void run_pass(In in, float* out, int radix, int n, int s, const float* tw) {
+    if (radix == 4)
+        pass4<V>(in, out, n, s, tw);
+    else
+        pass8<V>(in, out, s);
+}
+
+// All inner passes, then the lane pass. wa and wb each hold N complex values; the passes
+// alternate between them and the last inner pass always ends in wa (in place when its input is
+// wa already), so wb may be the caller's destination even when it is also the source.
+template <class V, class In, class Out>
+void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, float* wb) {
+    const EnginePlan plan = ownsEnginePlan(ctx->corder);
+    const float* tw = ctx->twiddle;
+    int n = plan.M, s = 1;
+    for (int k = 0; k < plan.npass; ++k) {
+        const int r = plan.radix[k];
+        const bool last = k == plan.npass - 1;
+        float* dst = last ? wa : ((k & 1) ? wb : wa);
+        if (k == 0)
+            run_pass<V>(in, dst, r, n, s, tw);
+        else
+            run_pass<V>(SoaIn<V>{(k - 1) & 1 ? wb : wa}, dst, r, n, s, tw);
+        if (r == 4 && n > 4) tw += 6 * (n / 4);
+        n /= r;
+        s *= r;
+    }
+    lane_pass<V>(wa, out, plan.M, ctx->laneTw);
+}
+
+template <class V>
+void engine_c(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+              float factor) {
+    const V f = bcast<V>(factor);
+    if (dir == Dir::Fwd) {
+        if (scale)
+            run_engine<V>(ctx, CplxIn<V, false>{src}, CplxOut<V, false, true>{dst, f}, work, dst);
+        else
+            run_engine<V>(ctx, CplxIn<V, false>{src}, CplxOut<V, false, false>{dst, f}, work, dst);
+    } else {
+        if (scale)
+            run_engine<V>(ctx, CplxIn<V, true>{src}, CplxOut<V, true, true>{dst, f}, work, dst);
+        else
+            run_engine<V>(ctx, CplxIn<V, true>{src}, CplxOut<V, true, false>{dst, f}, work, dst);
+    }
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ orders 0..3
+// Straight-line kernels on interleaved complex values; the inverse swaps re and im around the
+// forward kernel. All inputs are read before any output is written (in place is fine).
+void ownsSmallC(int order, const float* src, float* dst, Dir dir, bool scale, float f) {
+    const int n = 1 << order;
+    float xr[8], xi[8], yr[8], yi[8];
+    for (int k = 0; k < n; ++k) {
+        xr[k] = src[2 * k + (dir == Dir::Inv)];
+        xi[k] = src[2 * k + (dir == Dir::Fwd)];
+    }
+    switch (order) {
+    case 0:
+        yr[0] = xr[0];
+        yi[0] = xi[0];
+        break;
+    case 1:
+        yr[0] = xr[0] + xr[1];
+        yi[0] = xi[0] + xi[1];
+        yr[1] = xr[0] - xr[1];
+        yi[1] = xi[0] - xi[1];
+        break;
+    case 2: {
+        const float ar = xr[0] + xr[2], ai = xi[0] + xi[2], br = xr[0] - xr[2], bi = xi[0] - xi[2];
+        const float cr = xr[1] + xr[3], ci = xi[1] + xi[3], dr = xr[1] - xr[3], di = xi[1] - xi[3];
+        yr[0] = ar + cr;
+        yi[0] = ai + ci;
+        yr[2] = ar - cr;
+        yi[2] = ai - ci;
+        yr[1] = br + di;  // (b) - i (d)
+        yi[1] = bi - dr;
+        yr[3] = br - di;
+        yi[3] = bi + dr;
+        break;
+    }
+    default: {
+        CV<Lanes4> x[8], y[8];
+        for (int k = 0; k < 8; ++k) x[k] = {bcast<Lanes4>(xr[k]), bcast<Lanes4>(xi[k])};
+        dft8<Lanes4>(x, y);
+        for (int k = 0; k < 8; ++k) {
+            yr[k] = y[k].r.v[0];
+            yi[k] = y[k].i.v[0];
+        }
+        break;
+    }
+    }
+    for (int k = 0; k < n; ++k) {
+        const float r = scale ? yr[k] * f : yr[k], i = scale ? yi[k] * f : yi[k];
+        dst[2 * k + (dir == Dir::Inv)] = r;
+        dst[2 * k + (dir == Dir::Fwd)] = i;
+    }
+}
+
+// ------------------------------------------------------------------ plans and tables
+EnginePlan ownsEnginePlan(int corder) {
+    EnginePlan p{};
+    p.M = 1 << (corder - 2);
+    int bits = corder - 2;
+    while (bits > 0) {
+        const int r = (bits == 3) ? 8 : 4;
+        p.radix[p.npass++] = r;
+        bits -= (r == 8) ? 3 : 2;
+    }
+    return p;
+}
+
+namespace {
+int64_t inner_twiddle_floats(const EnginePlan& p) {
+    int64_t total = 0;
+    int n = p.M;
+    for (int k = 0; k < p.npass; ++k) {
+        if (p.radix[k] == 4 && n > 4) total += 6 * (n / 4);
+        n /= p.radix[k];
+    }
+    return total;
+}
+int64_t round32(int64_t b) { return (b + 31) & ~int64_t{31}; }
+}  // namespace
+
+int64_t ownsRadix4TableBytes(int corder) {
+    const EnginePlan p = ownsEnginePlan(corder);
+    return round32(4 * inner_twiddle_floats(p)) + round32(4 * int64_t{6} * p.M);
+}
+
+void ownsRadix4Init(FftContext_C_32fc* ctx, int corder, uint8_t* mem, const TwiddleSource& tw) {
+    const EnginePlan p = ownsEnginePlan(corder);
+    float* inner = reinterpret_cast<float*>(mem);
+    float* lane = reinterpret_cast<float*>(mem + round32(4 * inner_twiddle_floats(p)));
+    // Inner passes: pass with n-point sub-transforms uses W_n^(k p) = W_N^(k p N/n).
+    float* t = inner;
+    int n = p.M;
+    for (int k = 0; k < p.npass; ++k) {
+        if (p.radix[k] == 4 && n > 4) {
+            const int64_t step = (int64_t{4} * p.M) / n;
+            for (int q = 0; q < n / 4; ++q)
+                for (int j = 1; j <= 3; ++j) {
+                    tw.get(corder, step * q * j, t);
+                    t += 2;
+                }
+        }
+        n /= p.radix[k];
+    }
+    // Lane pass: group g, lane l = 1..3: four real parts then four imaginary parts of
+    // W_N^(l k2), k2 = 4g..4g+3.
+    for (int g = 0; g < p.M / 4; ++g)
+        for (int l = 1; l <= 3; ++l)
+            for (int j = 0; j < 4; ++j) {
+                float w[2];
+                tw.get(corder, int64_t{l} * (4 * g + j), w);
+                lane[24 * g + 8 * (l - 1) + j] = w[0];
+                lane[24 * g + 8 * (l - 1) + 4 + j] = w[1];
+            }
+    ctx->twiddle = inner;
+    ctx->laneTw = lane;
+}
+
+void TwiddleSource::get(int n, int64_t e, float* out) const {
+    e &= (int64_t{1} << n) - 1;
+    if (base == nullptr && n <= 10) {
+        const int64_t j = e << (10 - n);
+        out[0] = fft_fix_twiddle_table_32f[2 * j];
+        out[1] = -fft_fix_twiddle_table_32f[2 * j + 1];
+        return;
+    }
+    if (base != nullptr && n <= baseOrder) {
+        const int64_t j = e << (baseOrder - n);
+        const int64_t full = int64_t{1} << baseOrder, q = full / 4;
+        auto qcos = [&](int64_t a) -> double {
+            a &= full - 1;
+            if (a <= q) return base[a];
+            if (a <= 2 * q) return -base[2 * q - a];
+            if (a <= 3 * q) return -base[a - 2 * q];
+            return base[full - a];
+        };
+        out[0] = static_cast<float>(qcos(j));
+        out[1] = static_cast<float>(-qcos(q - j));
+        return;
+    }
+    const double a = 6.283185307179586476925286766559 * (static_cast<double>(e) / std::ldexp(1.0, n));
+    out[0] = static_cast<float>(std::cos(a));
+    out[1] = static_cast<float>(-std::sin(a));
+}
+
+void ownsFillCosBase(double* base, int order) {
+    const int64_t q = (int64_t{1} << order) / 4;
+    for (int64_t j = 0; j <= q; ++j)
+        base[j] = std::cos(6.283185307179586476925286766559 * (static_cast<double>(j) / std::ldexp(1.0, order)));
+}
+
+// ------------------------------------------------------------------ dispatch
+void ownsFFT_C_32fc(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                    float factor, bool vector) {
+    const int c = ctx->corder;
+    if (c <= 3) {
+        ownsSmallC(c, src, dst, dir, scale, factor);
+    } else if (c <= kMaxRadix4Order) {
+        if (vector)
+            engine_c<__m128>(ctx, src, dst, work, dir, scale, factor);
+        else
+            engine_c<Lanes4>(ctx, src, dst, work, dir, scale, factor);
+    } else {
+        ownsFFTLarge(ctx, src, dst, work, dir, scale, factor, vector);
+    }
+}
+
+void ownsFFT_C_32fc_Block(const FftContext_C_32fc* ctx, float* data, float* work, Dir dir, bool vector) {
+    if (vector)
+        engine_c<__m128>(ctx, data, data, work, dir, false, 1.0f);
+    else
+        engine_c<Lanes4>(ctx, data, data, work, dir, false, 1.0f);
+}
+
+namespace {
+template <class V>
+void engine_split(const FftContext_C_32fc* ctx, const float* sr, const float* si, float* dr, float* di, float* work,
+                  bool scale, float factor) {
+    const int64_t n2 = int64_t{2} << ctx->corder;  // floats of N complex values
+    const V f = bcast<V>(factor);
+    if (scale)
+        run_engine<V>(ctx, SplitIn<V>{sr, si}, SplitOut<V, true>{dr, di, f}, work, work + n2);
+    else
+        run_engine<V>(ctx, SplitIn<V>{sr, si}, SplitOut<V, false>{dr, di, f}, work, work + n2);
+}
+}  // namespace
+
+void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe,
+                   float* dstIm, float* work, bool scale, float factor, bool vector) {
+    const int c = ctx->corder;
+    const int64_t n = int64_t{1} << c;
+    if (c <= 3) {
+        float x[16];
+        for (int k = 0; k < n; ++k) {
+            x[2 * k] = srcRe[k];
+            x[2 * k + 1] = srcIm[k];
+        }
+        ownsSmallC(c, x, x, Dir::Fwd, scale, factor);
+        for (int k = 0; k < n; ++k) {
+            dstRe[k] = x[2 * k];
+            dstIm[k] = x[2 * k + 1];
+        }
+    } else if (c <= kMaxRadix4Order) {
+        if (vector)
+            engine_split<__m128>(ctx, srcRe, srcIm, dstRe, dstIm, work, scale, factor);
+        else
+            engine_split<Lanes4>(ctx, srcRe, srcIm, dstRe, dstIm, work, scale, factor);
+    } else {
+        // Interleave into the work buffer, transform there, split back out.
+        float* x = work;
+        for (int64_t k = 0; k < n; ++k) {
+            x[2 * k] = srcRe[k];
+            x[2 * k + 1] = srcIm[k];
+        }
+        ownsFFTLarge(ctx, x, x, work + 2 * n, Dir::Fwd, scale, factor, vector);
+        for (int64_t k = 0; k < n; ++k) {
+            dstRe[k] = x[2 * k];
+            dstIm[k] = x[2 * k + 1];
+        }
+    }
+}
+
+}  // namespace zuf::xf

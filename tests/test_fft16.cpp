@@ -1,0 +1,154 @@
+// 16-bit complex FFT: against the ideal transform, rounded and saturated, on both paths (the
+// integer kernel of orders 1..3 and the float path), every flag, a range of scale factors;
+// context header, checks and allocation.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "support/test_util.h"
+#include "test_fft_ref.h"
+#include "zufack9/zufack9.h"
+
+namespace {
+
+using zuft::CLD;
+using zuft::LD;
+
+struct Ctx16 {
+    std::vector<Zuf8u> spec, initBuf, work;
+    FftContext_C_16sc* ctx = nullptr;
+    Ctx16(int order, int flag, int hint) {
+        int s = 0, i = 0, w = 0;
+        EXPECT_EQ(zufsFFTGetSize_C_16sc(order, flag, hint, &s, &i, &w), zufOk);
+        spec.resize(s + 5);
+        initBuf.resize(i + 5);
+        work.resize(w + 5);
+        EXPECT_EQ(zufsFFTInit_C_16sc(&ctx, order, flag, hint, spec.data() + 5, initBuf.data() + 5), zufOk);
+    }
+    std::vector<Zuf16sc> run(const std::vector<Zuf16sc>& x, int sf) {
+        std::vector<Zuf16sc> y(x.size());
+        EXPECT_EQ(zufsFFTFwd_CToC_16sc_Sfs(x.data(), y.data(), ctx, sf, work.data() + 5), zufOk);
+        return y;
+    }
+};
+
+std::vector<Zuf16sc> random16(int64_t n, int amp, uint32_t seed) {
+    zuft::Rng rng(seed);
+    std::vector<Zuf16sc> v(n);
+    for (auto& c : v) c = {static_cast<Zuf16s>(rng.range(-amp, amp)), static_cast<Zuf16s>(rng.range(-amp, amp))};
+    return v;
+}
+
+LD sat(LD v) { return v > 32767 ? 32767 : (v < -32768 ? -32768 : v); }
+
+// Largest deviation, in LSBs, from the ideal DFT * g * 2^-sf rounded and saturated.
+LD worst_lsb(const std::vector<Zuf16sc>& x, const std::vector<Zuf16sc>& y, LD g, int sf) {
+    const int64_t n = static_cast<int64_t>(x.size());
+    const zuft::Roots w(n);
+    auto xf = [&](int64_t i) { return CLD(x[i].re, x[i].im); };
+    LD worst = 0;
+    for (int64_t k = 0; k < n; ++k) {
+        const CLD v = zuft::dft_bin(xf, n, k, -1, w) * g * std::ldexp(1.0L, -sf);
+        worst = std::max(worst, std::fabs(sat(std::round(v.real())) - y[k].re));
+        worst = std::max(worst, std::fabs(sat(std::round(v.imag())) - y[k].im));
+    }
+    return worst;
+}
+
+LD norm_factor(int flag, int order) {
+    const LD n = std::ldexp(1.0L, order);
+    return flag == 1 ? 1 / n : flag == 4 ? 1 / std::sqrt(n) : 1;
+}
+
+TEST(Fft16, IntegerKernelWithinOneLsbOfTheIdeal) {
+    for (int order = 1; order <= 3; ++order)
+        for (int hint : {0, 1})
+            for (int flag : {1, 2, 4, 8}) {
+                Ctx16 c(order, flag, hint);
+                uint32_t word[8];
+                std::memcpy(word, c.ctx, sizeof(word));
+                EXPECT_EQ(word[0], 1u);
+                EXPECT_EQ(word[7], 0u) << "integer path, no float engine";
+                // The odd-order 1/sqrt 2 of flag 4 is the documented 23170 / 32768.
+                LD g = norm_factor(flag, order);
+                if (flag == 4 && (order & 1)) g = 23170.0L / 32768.0L / std::ldexp(1.0L, order / 2);
+                for (int sf = -3; sf <= 5; ++sf) {
+                    const auto x = random16(int64_t{1} << order, sf < 0 ? 3000 : 32767, 40u + order * 10u + sf);
+                    EXPECT_LE(worst_lsb(x, c.run(x, sf), g, sf), 1.0L) << order << " " << flag << " " << sf;
+                }
+                // A left shift of 32 or more gives 0.
+                const auto x = random16(int64_t{1} << order, 100, 3);
+                for (const auto& v : c.run(x, -60)) EXPECT_TRUE(v.re == 0 && v.im == 0);
+            }
+}
+
+TEST(Fft16, FloatPathWithinOneLsbOfTheIdeal) {
+    std::vector<int> orders = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12};
+    for (int order : orders)
+        for (int flag : {1, 2, 4, 8}) {
+            Ctx16 c(order, flag, 2);
+            uint32_t word[8];
+            std::memcpy(word, c.ctx, sizeof(word));
+            EXPECT_EQ(word[7], 1u) << "float engine";
+            const LD g = norm_factor(flag, order);
+            for (int sf : {-2, 0, 3, order}) {
+                const auto x = random16(int64_t{1} << order, 20000, 7u + order * 3u + sf);
+                EXPECT_LE(worst_lsb(x, c.run(x, sf), g, sf), 1.0L) << order << " " << flag << " " << sf;
+            }
+        }
+}
+
+TEST(Fft16, HeaderChecksAndAllocation) {
+    // Shifts by flag (forward, inverse, odd-order flag), order 5.
+    const int expect[4][4] = {{1, 5, 0, 0}, {2, 0, 5, 0}, {4, 2, 2, 1}, {8, 0, 0, 0}};
+    for (const auto& e : expect) {
+        Ctx16 c(5, e[0], 0);
+        uint32_t word[5];
+        std::memcpy(word, c.ctx, sizeof(word));
+        EXPECT_EQ(word[1], 5u);
+        EXPECT_EQ(static_cast<int>(word[2]), e[1]);
+        EXPECT_EQ(static_cast<int>(word[3]), e[2]);
+        EXPECT_EQ(static_cast<int>(word[4]), e[3]);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(c.ctx) % 32, 0u);
+    }
+    int s, i, w;
+    EXPECT_EQ(zufsFFTGetSize_C_16sc(31, 1, 0, &s, &i, &w), zufErrFftOrder);
+    EXPECT_EQ(zufsFFTGetSize_C_16sc(3, 1, 0, nullptr, &i, &w), zufErrNullPtr);
+    EXPECT_EQ(zufsFFTGetSize_C_16sc(3, 3, 0, &s, &i, &w), zufErrFftFlag);
+    std::vector<Zuf8u> mem(1 << 16);
+    FftContext_C_16sc* ctx = nullptr;
+    EXPECT_EQ(zufsFFTInit_C_16sc(&ctx, 1, 1, 0, mem.data(), nullptr), zufErrNullPtr);  // order >= 1 needs it
+    EXPECT_EQ(zufsFFTInit_C_16sc(&ctx, 31, 1, 0, mem.data(), mem.data()), zufErrFftOrder);
+    EXPECT_EQ(zufsFFTInit_C_16sc(&ctx, 0, 1, 0, mem.data(), nullptr), zufOk);
+
+    // A context of another family is refused, and the other way round.
+    Ctx16 c(6, 8, 0);
+    std::vector<Zuf16sc> x(64), y(64);
+    FftContext_C_32fc* fc = nullptr;
+    ASSERT_EQ(zufsFFTInitAlloc_C_32fc(&fc, 6, 8, 0), zufOk);
+    EXPECT_EQ(zufsFFTFwd_CToC_16sc_Sfs(x.data(), y.data(), reinterpret_cast<FftContext_C_16sc*>(fc), 0, nullptr),
+              zufErrContext);
+    EXPECT_EQ(zufsFFTFwd_CToC_32fc(reinterpret_cast<Zuf32fc*>(x.data()), reinterpret_cast<Zuf32fc*>(y.data()),
+                                   reinterpret_cast<FftContext_C_32fc*>(c.ctx), nullptr),
+              zufErrContext);
+    EXPECT_EQ(zufsFFTFree_C_16sc(reinterpret_cast<FftContext_C_16sc*>(fc)), zufErrContext);
+    EXPECT_EQ(zufsFFTFree_C_32fc(fc), zufOk);
+    EXPECT_EQ(zufsFFTFwd_CToC_16sc_Sfs(nullptr, y.data(), c.ctx, 0, nullptr), zufErrNullPtr);
+    int size = 0;
+    ASSERT_EQ(zufsFFTGetBufSize_C_16sc(c.ctx, &size), zufOk);
+    EXPECT_GE(size, 64 * 8);
+
+    // InitAlloc, a transform that allocates its own work buffer, Free.
+    FftContext_C_16sc* a = nullptr;
+    ASSERT_EQ(zufsFFTInitAlloc_C_16sc(&a, 6, 8, 0), zufOk);
+    x = random16(64, 1000, 5);
+    std::vector<Zuf16sc> z(64);
+    ASSERT_EQ(zufsFFTFwd_CToC_16sc_Sfs(x.data(), z.data(), a, 6, nullptr), zufOk);
+    EXPECT_EQ(std::memcmp(z.data(), c.run(x, 6).data(), 4 * 64), 0);
+    EXPECT_EQ(zufsFFTFree_C_16sc(a), zufOk);
+    EXPECT_EQ(zufsFFTInitAlloc_C_16sc(&a, 5, 7, 0), zufErrFftFlag);
+}
+
+}  // namespace

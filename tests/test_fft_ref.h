@@ -1,0 +1,102 @@
+// Independent references for the transform tests: the defining sums evaluated directly in long
+// double, with e^(-2 pi i j / P) from a two-level long-double table (exact index reduction, so no
+// argument error grows with j), and the relative RMS error measure.
+#pragma once
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+namespace zuft {
+
+using LD = long double;
+using CLD = std::complex<LD>;
+
+constexpr LD kTwoPiL = 6.283185307179586476925286766559005768L;
+
+// e^(-2 pi i j / P) for any integer j, P > 0.
+class Roots {
+public:
+    explicit Roots(int64_t period) : p_(period) {
+        int bits = 0;
+        while ((int64_t{1} << bits) * (int64_t{1} << bits) < period) ++bits;
+        h_ = int64_t{1} << bits;
+        lo_.resize(static_cast<size_t>(h_));
+        hi_.resize(static_cast<size_t>((period + h_ - 1) / h_));
+        for (int64_t j = 0; j < h_; ++j) lo_[j] = root(j);
+        for (size_t j = 0; j < hi_.size(); ++j) hi_[j] = root(static_cast<int64_t>(j) * h_);
+    }
+    CLD operator()(int64_t j) const {
+        j %= p_;
+        if (j < 0) j += p_;
+        return hi_[static_cast<size_t>(j / h_)] * lo_[static_cast<size_t>(j % h_)];
+    }
+    int64_t period() const { return p_; }
+
+private:
+    CLD root(int64_t j) const {
+        const LD a = kTwoPiL * static_cast<LD>(j) / static_cast<LD>(p_);
+        return {std::cos(a), -std::sin(a)};
+    }
+    int64_t p_, h_;
+    std::vector<CLD> lo_, hi_;
+};
+
+// Relative RMS error accumulated over any set of outputs.
+struct RelErr {
+    LD err = 0, ref = 0;
+    void add(CLD got, CLD want) {
+        err += std::norm(got - want);
+        ref += std::norm(want);
+    }
+    void add(LD got, LD want) { add(CLD(got), CLD(want)); }
+    double value() const { return ref > 0 ? static_cast<double>(std::sqrt(err / ref)) : static_cast<double>(std::sqrt(err)); }
+};
+
+// Bin k of sum_n x[n] e^(-+2 pi i n k / N) (sign -1 forward, +1 inverse), x complex.
+template <class X>
+CLD dft_bin(const X& x, int64_t n, int64_t k, int sign, const Roots& w) {
+    CLD s = 0;
+    for (int64_t i = 0; i < n; ++i) s += x(i) * w(sign < 0 ? i * k % n : -(i * k % n));
+    return s;
+}
+
+// The outputs whose reference is evaluated: all of them up to `all`, else a spread sample that
+// includes both ends and the middle.
+inline std::vector<int64_t> sample_bins(int64_t n, int64_t all = 1024, int count = 48) {
+    std::vector<int64_t> b;
+    if (n <= all) {
+        for (int64_t k = 0; k < n; ++k) b.push_back(k);
+        return b;
+    }
+    for (int64_t k : {int64_t{0}, int64_t{1}, n / 2 - 1, n / 2, n / 2 + 1, n - 1}) b.push_back(k);
+    uint64_t s = 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(n);
+    for (int i = 0; i < count; ++i) {
+        s = s * 6364136223846793005ull + 1442695040888963407ull;
+        b.push_back(static_cast<int64_t>((s >> 17) % static_cast<uint64_t>(n)));
+    }
+    return b;
+}
+
+// The accuracy bound of the float transforms: 2e-7 per doubling of the length.
+inline double accuracy_bound(int64_t n) {
+    const double l = std::log2(static_cast<double>(n));
+    return 2e-7 * (l < 1 ? 1 : l);
+}
+
+// Largest ratio error / bound seen by a test family; printed once at the end of its tests.
+struct WorstRatio {
+    double ratio = 0, err = 0;
+    int64_t n = 0;
+    void note(double e, int64_t len) {
+        const double r = e / accuracy_bound(len);
+        if (r > ratio) {
+            ratio = r;
+            err = e;
+            n = len;
+        }
+    }
+};
+
+}  // namespace zuft
