@@ -357,7 +357,7 @@ TEST(FftApi, ContextOfAnotherFamilyIsRefused) {
     EXPECT_EQ(zufsFFTFwd_CToC_32fc(xc, xc, nullptr, nullptr), zufErrNullPtr);
     EXPECT_EQ(zufsFFTGetBufSize_C_32fc(pc, nullptr), zufErrNullPtr);
     ASSERT_EQ(zufsFFTGetBufSize_C_32fc(pc, &size), zufOk);
-    EXPECT_EQ(size, 8 * 64 + 32);
+    EXPECT_EQ(size, 16 * 64 + 32);
 }
 
 // Counting allocator hooks.

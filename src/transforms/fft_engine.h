@@ -13,7 +13,7 @@ constexpr int kMaxRadix4Order = 16;
 constexpr int kBlockOrder = 12;
 
 // Inner passes of the radix-4 engine for complex order c >= 4: M = 2^(c-2) elements of four
-// lanes; radix 4 passes, closed by one radix-8 pass when c - 2 is odd.
+// lanes; a radix-8 pass first when c - 2 is odd, then radix-4 passes.
 struct EnginePlan {
     int M;
     int npass;
@@ -38,11 +38,11 @@ void ownsRadix4Init(FftContext_C_32fc* ctx, int corder, uint8_t* mem, const Twid
 // Straight-line complex kernels for orders 0..3 (interleaved; in place is fine).
 void ownsSmallC(int order, const float* src, float* dst, Dir dir, bool scale, float factor);
 
-// In-place unnormalised transform of one block with the radix-4 engine (work: N complex).
+// In-place unnormalised transform of one block with the radix-4 engine (work: 2N complex).
 void ownsFFT_C_32fc_Block(const FftContext_C_32fc* ctx, float* data, float* work, Dir dir, bool vector);
 
 // Blocked path, complex order >= 17: sizes, construction and transform. src and dst may be the
-// same array; work holds one block (2^kBlockOrder complex values).
+// same array; work holds two blocks (2 x 2^kBlockOrder complex values).
 int64_t ownsLargeTableBytes(int corder, int tableOrder);
 void ownsLargeInit(FftContext_C_32fc* ctx, int corder, int tableOrder, uint8_t* mem, const TwiddleSource& tw);
 void ownsFFTLarge(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,

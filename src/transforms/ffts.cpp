@@ -40,10 +40,12 @@ zufResult ownsFFTGetSizes(int order, int flag, bool real, bool split, FloatSizes
     int64_t tables = engine_table_bytes(corder, order);
     if (rec) tables += ownsRecTableBytes(order);
     int64_t work = 0;
+    // The radix-4 engine ping-pongs between two halves of N complex values; the blocked path needs
+    // that for one block (the split family first interleaves the whole input).
     if (corder >= 4 && corder <= kMaxRadix4Order)
-        work = (split ? 16 : 8) * (int64_t{1} << corder);
+        work = 16 * (int64_t{1} << corder);
     else if (corder > kMaxRadix4Order)
-        work = 8 * (int64_t{1} << kBlockOrder) + (split ? 8 * (int64_t{1} << corder) : 0);
+        work = 16 * (int64_t{1} << kBlockOrder) + (split ? 8 * (int64_t{1} << corder) : 0);
     const int64_t init = order >= 11 ? 8 * ((int64_t{1} << base_order(order)) / 4 + 1) + 32 : 0;
     out->spec = header_bytes() + tables + 32;
     out->init = init;

@@ -4,10 +4,12 @@
 // read as four interleaved sub-sequences x[4m + l] (l = 0..3), one per vector lane, so the
 // M = N/4-point transforms of all four run side by side with plain vertical arithmetic (real
 // parts of four lanes in one register, imaginary parts in another: no shuffles inside the
-// butterflies). Those M-point transforms are self-sorting radix-4 passes (a radix-8 pass closes
-// an odd number of bits); a final pass transposes 4x4 blocks and combines the four lanes with
-// the twiddles e^(-2 pi i l k / N), writing natural-order output. Orders from 17 go through the
-// blocked path (fftsblk.cpp), which uses this engine on cache-sized blocks.
+// butterflies). Those M-point transforms are self-sorting (Stockham) passes: radix 8 as far as the
+// bits allow (fewer passes over memory), then radix 4; the last radix-4 pass is fused with the lane
+// pass, which transposes 4x4 blocks and combines the four lanes with the twiddles
+// e^(-2 pi i l k / N), writing natural-order output. The first pass, where every butterfly has
+// its own twiddles, reads them stored four-wide. Orders from 17 go through the blocked path
+// (fftsblk.cpp), which uses this engine on cache-sized blocks.
 //
 // The inverse transform is the forward one with real and imaginary parts exchanged on input and
 // output (conj(i) trick: IDFT(x) = swap(DFT(swap(x)))), which in this layout costs nothing.
@@ -77,18 +79,27 @@ struct SplitOut {
 };
 
 // ------------------------------------------------------------------ passes
+// Twiddles of one p: from a table that already holds each value four times (the first pass,
+// where every butterfly has its own twiddles), or broadcast from a compact (re, im) table.
+template <class V, bool kWide>
+inline CV<V> twiddle(const float* t, int j) {
+    if (kWide) return {load<V>(t + 8 * j), load<V>(t + 8 * j + 4)};
+    return {bcast<V>(t[2 * j]), bcast<V>(t[2 * j + 1])};
+}
+
 // One self-sorting radix-4 pass over n-point sub-transforms with stride s (n * s = M): reads
 // elements q + s (p + k n/4), writes q + s (4p + k), twiddles e^(-2 pi i k p / n) for the outputs
-// k = 1..3. With n = 4 (the last pass) input and output positions coincide, so it may run in place.
-template <class V, class In>
+// k = 1..3. With n = 4 input and output positions coincide, so that pass may run in place.
+template <class V, class In, bool kWide>
 void pass4(In in, float* out, int n, int s, const float* tw) {
     const int m = n / 4;
+    const int per = kWide ? 24 : 6;
     for (int p = 0; p < m; ++p) {
         CV<V> w1{}, w2{}, w3{};
         if (m > 1) {
-            w1 = {bcast<V>(tw[6 * p]), bcast<V>(tw[6 * p + 1])};
-            w2 = {bcast<V>(tw[6 * p + 2]), bcast<V>(tw[6 * p + 3])};
-            w3 = {bcast<V>(tw[6 * p + 4]), bcast<V>(tw[6 * p + 5])};
+            w1 = twiddle<V, kWide>(tw + per * p, 0);
+            w2 = twiddle<V, kWide>(tw + per * p, 1);
+            w3 = twiddle<V, kWide>(tw + per * p, 2);
         }
         for (int q = 0; q < s; ++q) {
             const CV<V> a = in.get(q + s * p), b = in.get(q + s * (p + m));
@@ -111,7 +122,7 @@ void pass4(In in, float* out, int n, int s, const float* tw) {
     }
 }
 
-// 8-point DFT of x[0..7] (forward), the butterfly of the closing radix-8 pass.
+// 8-point DFT of x[0..7] (forward).
 template <class V>
 inline void dft8(CV<V> x[8], CV<V> y[8]) {
     const V h = bcast<V>(0.70710678118654752f);  // sqrt(1/2)
@@ -136,86 +147,127 @@ inline void dft8(CV<V> x[8], CV<V> y[8]) {
     y[7] = {sub(o1.r, o3.i), add(o1.i, o3.r)};
 }
 
-// The closing radix-8 pass (sub-transforms of 8 points, stride s): in place capable.
-template <class V, class In>
-void pass8(In in, float* out, int s) {
-    for (int q = 0; q < s; ++q) {
-        CV<V> x[8], y[8];
-        for (int j = 0; j < 8; ++j) x[j] = in.get(q + s * j);
-        dft8<V>(x, y);
-        for (int k = 0; k < 8; ++k) put<V>(out, q + s * k, y[k]);
+// A radix-8 pass over n-point sub-transforms with stride s (the same scheme as pass4).
+template <class V, class In, bool kWide>
+void pass8(In in, float* out, int n, int s, const float* tw) {
+    const int m = n / 8;
+    const int per = kWide ? 56 : 14;
+    for (int p = 0; p < m; ++p) {
+        for (int q = 0; q < s; ++q) {
+            CV<V> x[8], y[8];
+            for (int j = 0; j < 8; ++j) x[j] = in.get(q + s * (p + j * m));
+            dft8<V>(x, y);
+            put<V>(out, q + 8 * s * p, y[0]);
+            for (int k = 1; k < 8; ++k)
+                put<V>(out, q + s * (8 * p + k), m > 1 ? cmul(y[k], twiddle<V, kWide>(tw + per * p, k - 1)) : y[k]);
+        }
     }
 }
 
-// The final pass: element 4g + j holds lane l's value at frequency k2 = 4g + j. A 4x4 transpose
-// gives each lane's four consecutive frequencies in one register; then
+// The lane combination of one group: e_j holds the four lanes' values at frequency k2 = 4g + j.
+// A 4x4 transpose gives each lane l its four consecutive frequencies in one register; then
 // X[k2 + M k1] = sum_l W_N^(l k2) E_l[k2] (-i)^(l k1).
 template <class V, class Out>
+inline void lane_group(CV<V> e0, CV<V> e1, CV<V> e2, CV<V> e3, int g, const Out& out, int M, const float* tw) {
+    transpose4(e0.r, e1.r, e2.r, e3.r);
+    transpose4(e0.i, e1.i, e2.i, e3.i);
+    const float* w = tw + 24 * g;
+    const CV<V> t1 = cmul(e1, CV<V>{load<V>(w), load<V>(w + 4)});
+    const CV<V> t2 = cmul(e2, CV<V>{load<V>(w + 8), load<V>(w + 12)});
+    const CV<V> t3 = cmul(e3, CV<V>{load<V>(w + 16), load<V>(w + 20)});
+    const CV<V> s02 = cadd(e0, t2), d02 = csub(e0, t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
+    out.put(4 * g, cadd(s02, s13));
+    out.put(4 * g + M, CV<V>{add(d02.r, d13.i), sub(d02.i, d13.r)});
+    out.put(4 * g + 2 * M, csub(s02, s13));
+    out.put(4 * g + 3 * M, CV<V>{sub(d02.r, d13.i), add(d02.i, d13.r)});
+}
+
+// The lane pass on its own (4 and 8 points per lane, where the single inner pass has run).
+template <class V, class Out>
 void lane_pass(const float* buf, const Out& out, int M, const float* tw) {
-    for (int g = 0; g < M / 4; ++g) {
-        const float* b = buf + 32 * g;
-        V r0 = load<V>(b), i0 = load<V>(b + 4), r1 = load<V>(b + 8), i1 = load<V>(b + 12);
-        V r2 = load<V>(b + 16), i2 = load<V>(b + 20), r3 = load<V>(b + 24), i3 = load<V>(b + 28);
-        transpose4(r0, r1, r2, r3);
-        transpose4(i0, i1, i2, i3);
-        const float* w = tw + 24 * g;
-        const CV<V> t0{r0, i0};
-        const CV<V> t1 = cmul(CV<V>{r1, i1}, CV<V>{load<V>(w), load<V>(w + 4)});
-        const CV<V> t2 = cmul(CV<V>{r2, i2}, CV<V>{load<V>(w + 8), load<V>(w + 12)});
-        const CV<V> t3 = cmul(CV<V>{r3, i3}, CV<V>{load<V>(w + 16), load<V>(w + 20)});
-        const CV<V> s02 = cadd(t0, t2), d02 = csub(t0, t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
-        out.put(4 * g, cadd(s02, s13));
-        out.put(4 * g + M, CV<V>{add(d02.r, d13.i), sub(d02.i, d13.r)});
-        out.put(4 * g + 2 * M, csub(s02, s13));
-        out.put(4 * g + 3 * M, CV<V>{sub(d02.r, d13.i), add(d02.i, d13.r)});
+    const SoaIn<V> in{buf};
+    for (int g = 0; g < M / 4; ++g) lane_group<V>(in.get(4 * g), in.get(4 * g + 1), in.get(4 * g + 2), in.get(4 * g + 3), g, out, M, tw);
+}
+
+// The last radix-4 pass (4-point sub-transforms at stride s = M/4, no twiddles) fused with the
+// lane pass: four neighbouring butterflies q0..q0+3 give, for each output k, the four consecutive
+// elements q0 + s k .. q0 + 3 + s k, which are exactly one lane group. Saves a pass over memory.
+template <class V, class Out>
+void last4_lanes(const float* buf, const Out& out, int M, const float* tw) {
+    const SoaIn<V> in{buf};
+    const int s = M / 4;
+    for (int q0 = 0; q0 < s; q0 += 4) {
+        CV<V> y[4][4];
+        for (int j = 0; j < 4; ++j) {
+            const int q = q0 + j;
+            const CV<V> a = in.get(q), b = in.get(q + s), c = in.get(q + 2 * s), d = in.get(q + 3 * s);
+            const CV<V> apc = cadd(a, c), amc = csub(a, c), bpd = cadd(b, d), bmd = csub(b, d);
+            y[0][j] = cadd(apc, bpd);
+            y[1][j] = {add(amc.r, bmd.i), sub(amc.i, bmd.r)};
+            y[2][j] = csub(apc, bpd);
+            y[3][j] = {sub(amc.r, bmd.i), add(amc.i, bmd.r)};
+        }
+        for (int k = 0; k < 4; ++k) lane_group<V>(y[k][0], y[k][1], y[k][2], y[k][3], (q0 + s * k) / 4, out, M, tw);
     }
 }
 
-template <class V, class In>
-void run_pass(In in, float* out, int radix, int n, int s, const float* tw) {
-    if (radix == 4)
-        pass4<V>(in, out, n, s, tw);
-    else
-        pass8<V>(in, out, s);
-}
-
-// All inner passes, then the lane pass. wa and wb each hold N complex values; the passes
-// alternate between them and the last inner pass always ends in wa (in place when its input is
-// wa already), so wb may be the caller's destination even when it is also the source.
+// All passes. The first reads the caller's data (its twiddles stored four-wide); the middle ones
+// alternate between the two halves wa, wb of the work buffer; the last radix-4 pass is fused with
+// the lane pass and writes the caller's destination, which is therefore never used as scratch
+// (so it may be the source). With 4 or 8 points per lane the single pass runs in place in wa.
 template <class V, class In, class Out>
 void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, float* wb) {
     const EnginePlan plan = ownsEnginePlan(ctx->corder);
+    if (plan.npass == 1) {
+        if (plan.M == 4)
+            pass4<V, In, false>(in, wa, 4, 1, nullptr);
+        else
+            pass8<V, In, false>(in, wa, 8, 1, nullptr);
+        lane_pass<V>(wa, out, plan.M, ctx->laneTw);
+        return;
+    }
     const float* tw = ctx->twiddle;
     int n = plan.M, s = 1;
-    for (int k = 0; k < plan.npass; ++k) {
-        const int r = plan.radix[k];
-        const bool last = k == plan.npass - 1;
-        float* dst = last ? wa : ((k & 1) ? wb : wa);
-        if (k == 0)
-            run_pass<V>(in, dst, r, n, s, tw);
-        else
-            run_pass<V>(SoaIn<V>{(k - 1) & 1 ? wb : wa}, dst, r, n, s, tw);
-        if (r == 4 && n > 4) tw += 6 * (n / 4);
-        n /= r;
-        s *= r;
+    float* buf[2] = {wa, wb};
+    if (plan.radix[0] == 8) {
+        pass8<V, In, true>(in, wa, n, 1, tw);
+        tw += 56 * (n / 8);
+    } else {
+        pass4<V, In, true>(in, wa, n, 1, tw);
+        tw += 24 * (n / 4);
     }
-    lane_pass<V>(wa, out, plan.M, ctx->laneTw);
+    n /= plan.radix[0];
+    s *= plan.radix[0];
+    for (int k = 1; k < plan.npass - 1; ++k) {
+        const SoaIn<V> in2{buf[(k - 1) & 1]};
+        if (plan.radix[k] == 8) {
+            pass8<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
+            tw += 14 * (n / 8);
+        } else {
+            pass4<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
+            tw += 6 * (n / 4);
+        }
+        n /= plan.radix[k];
+        s *= plan.radix[k];
+    }
+    last4_lanes<V>(buf[(plan.npass - 2) & 1], out, plan.M, ctx->laneTw);
 }
 
 template <class V>
 void engine_c(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
               float factor) {
     const V f = bcast<V>(factor);
+    float* wb = work + (int64_t{2} << ctx->corder);
     if (dir == Dir::Fwd) {
         if (scale)
-            run_engine<V>(ctx, CplxIn<V, false>{src}, CplxOut<V, false, true>{dst, f}, work, dst);
+            run_engine<V>(ctx, CplxIn<V, false>{src}, CplxOut<V, false, true>{dst, f}, work, wb);
         else
-            run_engine<V>(ctx, CplxIn<V, false>{src}, CplxOut<V, false, false>{dst, f}, work, dst);
+            run_engine<V>(ctx, CplxIn<V, false>{src}, CplxOut<V, false, false>{dst, f}, work, wb);
     } else {
         if (scale)
-            run_engine<V>(ctx, CplxIn<V, true>{src}, CplxOut<V, true, true>{dst, f}, work, dst);
+            run_engine<V>(ctx, CplxIn<V, true>{src}, CplxOut<V, true, true>{dst, f}, work, wb);
         else
-            run_engine<V>(ctx, CplxIn<V, true>{src}, CplxOut<V, true, false>{dst, f}, work, dst);
+            run_engine<V>(ctx, CplxIn<V, true>{src}, CplxOut<V, true, false>{dst, f}, work, wb);
     }
 }
 
@@ -277,23 +329,29 @@ void ownsSmallC(int order, const float* src, float* dst, Dir dir, bool scale, fl
 EnginePlan ownsEnginePlan(int corder) {
     EnginePlan p{};
     p.M = 1 << (corder - 2);
-    int bits = corder - 2;
-    while (bits > 0) {
-        const int r = (bits == 3) ? 8 : 4;
-        p.radix[p.npass++] = r;
-        bits -= (r == 8) ? 3 : 2;
+    const int bits = corder - 2;
+    if (bits <= 3) {  // one pass of 4 or 8 points
+        p.radix[p.npass++] = bits == 3 ? 8 : 4;
+        return p;
     }
+    // The last pass is radix 4 (fused with the lane pass); before it as many radix-8 passes as
+    // the remaining bits allow (fewer passes over memory), then radix 4.
+    int rest = bits - 2;
+    const int fours = rest % 3 == 0 ? 0 : (rest % 3 == 2 ? 1 : 2);
+    for (int k = 0; k < (rest - 2 * fours) / 3; ++k) p.radix[p.npass++] = 8;
+    for (int k = 0; k < fours; ++k) p.radix[p.npass++] = 4;
+    p.radix[p.npass++] = 4;
     return p;
 }
 
 namespace {
+// First pass: (radix - 1) twiddles per p, each stored four-wide (8 floats); middle passes:
+// (radix - 1) (re, im) pairs per p; the last pass has none.
 int64_t inner_twiddle_floats(const EnginePlan& p) {
-    int64_t total = 0;
-    int n = p.M;
-    for (int k = 0; k < p.npass; ++k) {
-        if (p.radix[k] == 4 && n > 4) total += 6 * (n / 4);
-        n /= p.radix[k];
-    }
+    if (p.npass == 1) return 0;
+    int64_t total = int64_t{8} * (p.radix[0] - 1) * (p.M / p.radix[0]);
+    int n = p.M / p.radix[0];
+    for (int k = 1; k < p.npass - 1; n /= p.radix[k], ++k) total += 2 * (p.radix[k] - 1) * (n / p.radix[k]);
     return total;
 }
 int64_t round32(int64_t b) { return (b + 31) & ~int64_t{31}; }
@@ -308,19 +366,29 @@ void ownsRadix4Init(FftContext_C_32fc* ctx, int corder, uint8_t* mem, const Twid
     const EnginePlan p = ownsEnginePlan(corder);
     float* inner = reinterpret_cast<float*>(mem);
     float* lane = reinterpret_cast<float*>(mem + round32(4 * inner_twiddle_floats(p)));
-    // Inner passes: pass with n-point sub-transforms uses W_n^(k p) = W_N^(k p N/n).
+    // Inner passes: the pass over n-point sub-transforms uses W_n^(k p) = W_N^(k p N/n).
     float* t = inner;
-    int n = p.M;
-    for (int k = 0; k < p.npass; ++k) {
-        if (p.radix[k] == 4 && n > 4) {
+    if (p.npass > 1) {
+        const int r0 = p.radix[0];
+        for (int q = 0; q < p.M / r0; ++q)
+            for (int j = 1; j < r0; ++j) {
+                float w[2];
+                tw.get(corder, int64_t{4} * q * j, w);  // n = M: N/n = 4
+                for (int l = 0; l < 4; ++l) {
+                    t[l] = w[0];
+                    t[4 + l] = w[1];
+                }
+                t += 8;
+            }
+        int n = p.M / r0;
+        for (int k = 1; k < p.npass - 1; n /= p.radix[k], ++k) {
             const int64_t step = (int64_t{4} * p.M) / n;
-            for (int q = 0; q < n / 4; ++q)
-                for (int j = 1; j <= 3; ++j) {
+            for (int q = 0; q < n / p.radix[k]; ++q)
+                for (int j = 1; j < p.radix[k]; ++j) {
                     tw.get(corder, step * q * j, t);
                     t += 2;
                 }
         }
-        n /= p.radix[k];
     }
     // Lane pass: group g, lane l = 1..3: four real parts then four imaginary parts of
     // W_N^(l k2), k2 = 4g..4g+3.
