@@ -99,10 +99,8 @@ typedef struct {
  * MPEG-2 at 22.05, 24 and 16 kHz (ISO/IEC 13818-3 Table B.2), rows 3..5 MPEG-1 at 44.1, 48 and
  * 32 kHz (ISO/IEC 11172-3 Table 3-B.8). Long: 23 boundaries per row, band 0 start .. band 21
  * end = 576. Short: 14 boundaries per row in lines of one window, last = 192. */
-typedef Zuf16s Mp3SfbTableLong[6 * 23];
-typedef Zuf16s Mp3SfbTableShort[6 * 14];
-ZUF_API extern const Mp3SfbTableLong _zuf_pMP3SfbTableLong;
-ZUF_API extern const Mp3SfbTableShort _zuf_pMP3SfbTableShort;
+ZUF_API extern const Zuf16s _zuf_pMP3SfbTableLong[6 * 23];
+ZUF_API extern const Zuf16s _zuf_pMP3SfbTableShort[6 * 14];
 
 /* ------------------------------------------------------------------ header, side information */
 

@@ -136,11 +136,14 @@ struct Intensity {
     }
 };
 
+// Sum and difference, saturated like the requantised values to +-(2^31 - 1).
+inline Zuf32s sat_xr(int64_t v) { return static_cast<Zuf32s>(v > kMaxXr ? kMaxXr : v < -kMaxXr ? -kMaxXr : v); }
+
 void mid_side(Zuf32s* l, Zuf32s* r, int n) {
     for (int i = 0; i < n; ++i) {
-        const Zuf32s m = l[i], s = r[i];
-        l[i] = wrap_add(m, s);
-        r[i] = wrap_sub(m, s);
+        const int64_t m = l[i], s = r[i];
+        l[i] = sat_xr(m + s);
+        r[i] = sat_xr(m - s);
     }
 }
 

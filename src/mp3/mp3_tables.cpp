@@ -4,7 +4,7 @@
 
 // Scale-factor band boundaries, row = ID * 3 + sampling_frequency (22.05, 24, 16, 44.1, 48,
 // 32 kHz): ISO/IEC 13818-3 Table B.2 and ISO/IEC 11172-3 Table 3-B.8.
-extern "C" ZUF_API const Mp3SfbTableLong _zuf_pMP3SfbTableLong = {
+extern "C" ZUF_API const Zuf16s _zuf_pMP3SfbTableLong[6 * 23] = {
     0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576,
     0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 114, 136, 162, 194, 232, 278, 332, 394, 464, 540, 576,
     0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576,
@@ -12,7 +12,7 @@ extern "C" ZUF_API const Mp3SfbTableLong _zuf_pMP3SfbTableLong = {
     0, 4, 8, 12, 16, 20, 24, 30, 36, 42, 50, 60, 72, 88, 106, 128, 156, 190, 230, 276, 330, 384, 576,
     0, 4, 8, 12, 16, 20, 24, 30, 36, 44, 54, 66, 82, 102, 126, 156, 194, 240, 296, 364, 448, 550, 576,
 };
-extern "C" ZUF_API const Mp3SfbTableShort _zuf_pMP3SfbTableShort = {
+extern "C" ZUF_API const Zuf16s _zuf_pMP3SfbTableShort[6 * 14] = {
     0, 4, 8, 12, 18, 24, 32, 42, 56, 74, 100, 132, 174, 192,
     0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 136, 180, 192,
     0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192,

@@ -229,11 +229,11 @@ def main(tables_dir, out_path):
     w("")
     w("// Scale-factor band boundaries, row = ID * 3 + sampling_frequency (22.05, 24, 16, 44.1, 48,")
     w("// 32 kHz): ISO/IEC 13818-3 Table B.2 and ISO/IEC 11172-3 Table 3-B.8.")
-    w("extern \"C\" ZUF_API const Mp3SfbTableLong _zuf_pMP3SfbTableLong = {")
+    w("extern \"C\" ZUF_API const Zuf16s _zuf_pMP3SfbTableLong[6 * 23] = {")
     for r in sfb_long:
         w("    " + ", ".join(str(v) for v in r) + ",")
     w("};")
-    w("extern \"C\" ZUF_API const Mp3SfbTableShort _zuf_pMP3SfbTableShort = {")
+    w("extern \"C\" ZUF_API const Zuf16s _zuf_pMP3SfbTableShort[6 * 14] = {")
     for r in sfb_short:
         w("    " + ", ".join(str(v) for v in r) + ",")
     w("};")
