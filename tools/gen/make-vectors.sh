@@ -25,6 +25,97 @@ out=$(cd "$out" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
+# ---------------------------------------------------------------------------------- MP3
+# LAME streams for the MP3 decoder tests, in $out/mp3, each with a reference NAME.pcm: FFmpeg's
+# floating-point decode (-c:a pcm_f32le) rounded to 16 bits (nearest, ties to even, clipped).
+# The decoder under test must stay within 1 LSB of it. FFmpeg cannot read free-format streams:
+# that one's reference is mpg123's floating-point decode (-e f32). Both skip the LAME tag frame
+# and trim the encoder delay, so the tests align the output before comparing.
+#   ZUF_VECTORS_ONLY=mp3 tools/gen/make-vectors.sh   makes only these.
+mp3_vectors() {
+    local d="$out/mp3"
+    mkdir -p "$d"
+    # Test signals: tones with vibrato and a little noise ("music"), a quiet tone bed with
+    # decaying noise bursts every 0.3 s (transients: LAME switches to short blocks), and for
+    # 24 kHz content between 6.8 and 7 kHz, where long band 18 starts at line 332 (not 330).
+    local music="0.25*sin(2*PI*440*t)+0.15*sin(2*PI*1320*t+2*sin(2*PI*5*t))+0.05*sin(2*PI*3700*t)+0.02*(random(0)-0.5)"
+    local music2="0.2*sin(2*PI*554*t+sin(2*PI*3*t))+0.1*sin(2*PI*2217*t)+0.03*sin(2*PI*9000*t)+0.02*(random(1)-0.5)"
+    # (Commas inside an expression are escaped: lavfi separates filters with them.)
+    local burst="0.05*sin(2*PI*330*t)+if(lt(mod(t\,0.3)\,0.03)\,0.6*(random(0)-0.5)*exp(-120*mod(t\,0.3))\,0)"
+    local band18="0.2*sin(2*PI*6900*t)+0.15*sin(2*PI*6850*t)+0.1*sin(2*PI*700*t)+0.02*(random(0)-0.5)"
+    mkwav() {  # NAME RATE "LEFT[|RIGHT]" SECONDS
+        local layout=mono
+        case $3 in *'|'*) layout=stereo ;; esac
+        ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=$3:s=$2:d=$4:c=$layout" \
+            -c:a pcm_s16le "$tmp/$1.wav"
+    }
+    reference() {  # NAME [mpg123]: NAME.mp3 -> NAME.pcm
+        if [ "${2:-}" = mpg123 ]; then
+            mpg123 -q -e f32 -s "$d/$1.mp3" >"$tmp/$1.f32"
+        else
+            ffmpeg -nostdin -hide_banner -loglevel error -y -i "$d/$1.mp3" -c:a pcm_f32le -f f32le "$tmp/$1.f32"
+        fi
+        python3 - "$tmp/$1.f32" "$d/$1.pcm" <<'PY'
+import struct, sys
+raw = open(sys.argv[1], "rb").read()
+vals = struct.unpack("<%df" % (len(raw) // 4), raw)
+out = bytearray()
+for v in vals:
+    s = max(-32768, min(32767, round(v * 32768.0)))
+    out += struct.pack("<h", s)
+open(sys.argv[2], "wb").write(out)
+PY
+    }
+    # MPEG-1, joint stereo (LAME picks M/S or L/R per frame), CBR, with an ID3v2 and ID3v1 tag.
+    mkwav js44 44100 "$music|$music2" 2
+    lame --silent -b 128 -m j --add-id3v2 --tt "zufack9 js44" "$tmp/js44.wav" "$d/lame_44100_js_128.mp3"
+    reference lame_44100_js_128
+    # MPEG-1, forced M/S in every frame, 48 kHz, with CRC words.
+    mkwav ms48 48000 "$music|$music2" 1.5
+    lame --silent -b 160 -m f -p "$tmp/ms48.wav" "$d/lame_48000_ms_crc.mp3"
+    reference lame_48000_ms_crc
+    # MPEG-1 mono, 32 kHz, transients (short and mixed-in start/stop blocks).
+    mkwav tr32 32000 "$burst" 2
+    lame --silent -b 96 -m m "$tmp/tr32.wav" "$d/lame_32000_mono_transient.mp3"
+    reference lame_32000_mono_transient
+    # MPEG-1 joint stereo VBR, transients in one channel.
+    mkwav vbr44 44100 "$music|$burst" 2
+    lame --silent -V 2 -m j "$tmp/vbr44.wav" "$d/lame_44100_vbr_transient.mp3"
+    reference lame_44100_vbr_transient
+    # MPEG-2 (LSF) joint stereo, 22.05 kHz, transients.
+    mkwav js22 22050 "$music|$burst" 2
+    lame --silent -b 64 -m j "$tmp/js22.wav" "$d/lame_22050_js_transient.mp3"
+    reference lame_22050_js_transient
+    # MPEG-2 mono, 24 kHz, tones at 6.85 and 6.9 kHz: lines 328 to 331, which long band 17 holds
+    # when band 18 starts at line 332 (ISO/IEC 13818-3 Table B.2, LAME's encoder) and band 18
+    # when it starts at 330. FFmpeg 5.1 decodes with 330 and is off by hundreds of LSB here, so
+    # the reference is mpg123's (332); FFmpeg's is kept as NAME.ffmpeg330.pcm to show the
+    # difference.
+    mkwav m24 24000 "$band18" 2
+    lame --silent -b 48 -m m "$tmp/m24.wav" "$d/lame_24000_mono_band18.mp3"
+    reference lame_24000_mono_band18
+    mv "$d/lame_24000_mono_band18.pcm" "$d/lame_24000_mono_band18.ffmpeg330.pcm"
+    reference lame_24000_mono_band18 mpg123
+    # MPEG-2 forced M/S at 16 kHz, VBR.
+    mkwav ms16 16000 "$music|$music2" 2
+    lame --silent -V 4 -m f "$tmp/ms16.wav" "$d/lame_16000_ms_vbr.mp3"
+    reference lame_16000_ms_vbr
+    # MPEG-1 free format, 320 kbit/s.
+    mkwav free44 44100 "$music|$music2" 1
+    lame --silent --freeformat -b 320 "$tmp/free44.wav" "$d/lame_44100_free_format.mp3"
+    reference lame_44100_free_format mpg123
+    # ISO/IEC 11172-4 and 13818-4 compliance streams with their reference PCM, when present.
+    if [ -d "${ZUF_ISO_VECTORS:-/work/shared/vectors/mp3}" ]; then
+        cp "${ZUF_ISO_VECTORS:-/work/shared/vectors/mp3}"/*.bit "${ZUF_ISO_VECTORS:-/work/shared/vectors/mp3}"/*.pcm "$d/"
+        chmod 644 "$d"/*
+    fi
+    ls -l "$d"
+}
+if [ "${ZUF_VECTORS_ONLY:-}" = mp3 ]; then
+    mp3_vectors
+    exit 0
+fi
+
 # encode NAME SOURCE BITRATE [extra ffmpeg options...]: bit-exact mode keeps the encoder's
 # version string out of the stream.
 encode() {
@@ -76,4 +167,5 @@ if command -v faad >/dev/null; then
         fi
     done
 fi
+mp3_vectors
 ls -l "$out"

@@ -1,0 +1,159 @@
+// Test models for the MP3 decoder: a bit writer, the standard's Huffman code tables read from
+// their plain-text copy (tests/support/mp3_huffman.txt, ISO/IEC 11172-3 Table 3-B.7) with an
+// encoder for pairs and quadruples, the band tables typed in from the standards, and records
+// with chosen fields.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "zufack9/zufack9.h"
+
+namespace zuft {
+
+// MSB-first bit writer.
+class BitWriter {
+public:
+    void put(uint32_t value, int bits) {
+        for (int i = bits - 1; i >= 0; --i) bits_.push_back(static_cast<uint8_t>((value >> i) & 1));
+    }
+    void put_code(const std::string& code) {
+        for (char c : code) bits_.push_back(c == '1');
+    }
+    size_t size() const { return bits_.size(); }
+    // Bytes, zero-filled to a whole byte and followed by `pad` zero bytes.
+    std::vector<uint8_t> bytes(size_t pad = 8) const {
+        std::vector<uint8_t> b((bits_.size() + 7) / 8 + pad, 0);
+        for (size_t i = 0; i < bits_.size(); ++i)
+            if (bits_[i]) b[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+        return b;
+    }
+
+private:
+    std::vector<uint8_t> bits_;
+};
+
+// The pair and quadruple codes of ISO/IEC 11172-3 Table 3-B.7.
+struct Mp3HuffmanCodes {
+    int linbits[32] = {};
+    int size[32] = {};                       // values per axis
+    std::map<std::pair<int, int>, std::string> pair[32];
+    std::map<int, std::string> quad[2];      // 8v + 4w + 2x + y -> code, A then B
+
+    static const Mp3HuffmanCodes& get() {
+        static const Mp3HuffmanCodes codes = load(std::string(ZUF_SOURCE_DIR) + "/tests/support/mp3_huffman.txt");
+        return codes;
+    }
+
+    static Mp3HuffmanCodes load(const std::string& path) {
+        Mp3HuffmanCodes c;
+        std::ifstream f(path);
+        std::string line;
+        int cur = -1, alias[32];
+        for (int& a : alias) a = -1;
+        while (std::getline(f, line)) {
+            if (line.empty() || line[0] == '#') continue;
+            std::istringstream ss(line);
+            std::string w;
+            ss >> w;
+            if (w == "table") {
+                std::string k;
+                int n, lb, s;
+                ss >> n >> k >> lb >> k >> s;
+                cur = n;
+                c.linbits[n] = lb;
+                c.size[n] = s;
+                while (ss >> k)
+                    if (k == "codes_of") ss >> alias[n];
+            } else if (w == "count1") {
+                std::string which;
+                ss >> which;
+                cur = which == "A" ? 100 : 101;
+            } else if (w == "A" || w == "B") {
+                int v, x, y, z, len;
+                std::string code;
+                ss >> v >> x >> y >> z >> len >> code;
+                c.quad[w == "B"][8 * v + 4 * x + 2 * y + z] = code;
+            } else {
+                int x, y, len;
+                std::string code;
+                ss >> x >> y >> len >> code;
+                c.pair[cur][{x, y}] = code;
+            }
+        }
+        for (int n = 0; n < 32; ++n)
+            if (alias[n] >= 0) {
+                c.pair[n] = c.pair[alias[n]];
+                c.size[n] = c.size[alias[n]];
+            }
+        return c;
+    }
+
+    // Writes the pair (x, y) with table t: code, x's linbits and sign, y's linbits and sign.
+    void put_pair(BitWriter& bw, int t, int x, int y) const {
+        const int ax = x < 0 ? -x : x, ay = y < 0 ? -y : y;
+        const int lb = linbits[t];
+        const int cx = (lb && ax >= 15) ? 15 : ax, cy = (lb && ay >= 15) ? 15 : ay;
+        bw.put_code(pair[t].at({cx, cy}));
+        if (lb && cx == 15) bw.put(static_cast<uint32_t>(ax - 15), lb);
+        if (ax) bw.put(x < 0, 1);
+        if (lb && cy == 15) bw.put(static_cast<uint32_t>(ay - 15), lb);
+        if (ay) bw.put(y < 0, 1);
+    }
+
+    // Writes the quadruple q[0..3] (values -1..1) with table A (0) or B (1).
+    void put_quad(BitWriter& bw, int table, const int* q) const {
+        int idx = 0;
+        for (int k = 0; k < 4; ++k) idx = 2 * idx + (q[k] != 0);
+        bw.put_code(quad[table].at(idx));
+        for (int k = 0; k < 4; ++k)
+            if (q[k]) bw.put(q[k] < 0, 1);
+    }
+};
+
+// Scale-factor band boundaries typed in from ISO/IEC 11172-3 Table 3-B.8 and ISO/IEC 13818-3
+// Table B.2 (24 kHz long band 18 starts at 332), row = ID * 3 + sampling_frequency.
+inline const int kSfbLong[6][23] = {
+    {0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
+    {0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 114, 136, 162, 194, 232, 278, 332, 394, 464, 540, 576},
+    {0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
+    {0, 4, 8, 12, 16, 20, 24, 30, 36, 44, 52, 62, 74, 90, 110, 134, 162, 196, 238, 288, 342, 418, 576},
+    {0, 4, 8, 12, 16, 20, 24, 30, 36, 42, 50, 60, 72, 88, 106, 128, 156, 190, 230, 276, 330, 384, 576},
+    {0, 4, 8, 12, 16, 20, 24, 30, 36, 44, 54, 66, 82, 102, 126, 156, 194, 240, 296, 364, 448, 550, 576},
+};
+inline const int kSfbShort[6][14] = {
+    {0, 4, 8, 12, 18, 24, 32, 42, 56, 74, 100, 132, 174, 192},
+    {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 136, 180, 192},
+    {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192},
+    {0, 4, 8, 12, 16, 22, 30, 40, 52, 66, 84, 106, 136, 192},
+    {0, 4, 8, 12, 16, 22, 28, 38, 50, 64, 80, 100, 126, 192},
+    {0, 4, 8, 12, 16, 22, 30, 42, 58, 78, 104, 138, 180, 192},
+};
+
+inline Mp3FrameHeader make_header(int id, int sf, int mode, int mode_ext = 0) {
+    Mp3FrameHeader h;
+    std::memset(&h, 0, sizeof h);
+    h.ID = id;
+    h.layer = 1;
+    h.protection_bit = 1;
+    h.bitrate_index = 9;
+    h.sampling_frequency = sf;
+    h.mode = mode;
+    h.mode_extension = mode_ext;
+    return h;
+}
+
+inline Mp3SideInfo make_side_info() {
+    Mp3SideInfo si;
+    std::memset(&si, 0, sizeof si);
+    si.global_gain = 210;
+    return si;
+}
+
+}  // namespace zuft

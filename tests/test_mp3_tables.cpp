@@ -1,0 +1,130 @@
+// The MP3 decoder's constant tables: the exported band tables and the standard's small tables
+// against values typed in from ISO/IEC 11172-3 / 13818-3, the formula tables recomputed here in
+// long double, the synthesis window against Table 3-B.3.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "mp3/mp3_tables.h"
+#include "support/mp3_test_util.h"
+
+namespace {
+
+using namespace zuf;
+
+constexpr long double kPi = 3.141592653589793238462643383279502884L;
+
+// Doubles generated from 40-digit values: within an ulp or two of a long double recomputation.
+void expect_close(double got, long double want, const char* what, int i) {
+    const long double tol = 4e-16L * std::fabs(want) + 1e-18L;
+    EXPECT_LE(std::fabs(static_cast<long double>(got) - want), tol) << what << "[" << i << "]";
+}
+
+TEST(Mp3Tables, ExportedBandTables) {
+    for (int r = 0; r < 6; ++r) {
+        for (int b = 0; b < 23; ++b) EXPECT_EQ(_zuf_pMP3SfbTableLong[23 * r + b], zuft::kSfbLong[r][b]) << r << " " << b;
+        for (int b = 0; b < 14; ++b) EXPECT_EQ(_zuf_pMP3SfbTableShort[14 * r + b], zuft::kSfbShort[r][b]) << r << " " << b;
+    }
+    // 24 kHz long band 18 starts at 332 (ISO/IEC 13818-3 Table B.2), not at 330.
+    EXPECT_EQ(_zuf_pMP3SfbTableLong[23 * 1 + 18], 332);
+}
+
+TEST(Mp3Tables, SmallTablesOfTheStandards) {
+    const int pretab[22] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
+    for (int b = 0; b < 22; ++b) EXPECT_EQ(_pPretab[b], pretab[b]);
+    const int slen[2][16] = {{0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4}, {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3}};
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 16; ++c) EXPECT_EQ(_pMP3TableSlen[r][c], slen[r][c]);
+    // Every row of nr_of_sfb_block covers 21 long bands, 36 short values, 33 mixed ones.
+    for (int t = 0; t < 6; ++t) {
+        const int totals[3] = {21, 36, 33};
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(_pNumberOfSfbBlock[t][k][0] + _pNumberOfSfbBlock[t][k][1] + _pNumberOfSfbBlock[t][k][2] +
+                          _pNumberOfSfbBlock[t][k][3],
+                      totals[k]);
+    }
+    EXPECT_EQ(_pNumberOfSfbBlock[1][1][2], 12);
+    EXPECT_EQ(_pNumberOfSfbBlock[5][2][1], 18);
+    const int kbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    const int fs[3] = {44100, 48000, 32000};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 15; ++c) EXPECT_EQ(_pMPEG1_nSlotTable[r][c], 144000 * kbps[c] / fs[r]);
+}
+
+TEST(Mp3Tables, RequantiserTables) {
+    for (int n = 0; n < 8207; ++n) {
+        const long double v = std::pow(static_cast<long double>(n), 4.0L / 3.0L) * 16384.0L;
+        ASSERT_EQ(pReqTable[n], static_cast<Zuf32u>(std::llround(v))) << n;
+    }
+    for (int k = 0; k < 4; ++k) {
+        const long double q31 = std::round(std::pow(2.0L, -k / 4.0L) * 2147483648.0L);
+        EXPECT_EQ(_pMP3Sqrt14_32s[k], static_cast<Zuf32s>(std::fmin(q31, 2147483647.0L)));
+        EXPECT_EQ(_pMP3Pow2Q30[k], static_cast<Zuf32u>(std::floor(std::pow(2.0L, k / 4.0L) * 1073741824.0L)));
+    }
+    for (int k = 0; k < 7; ++k) {
+        const long double t = std::tan(k * kPi / 12);
+        const long double v = k == 6 ? 1.0L : t / (1 + t);
+        EXPECT_EQ(_pIsLeft[k], static_cast<Zuf32s>(std::fmin(std::round(v * 2147483648.0L), 2147483647.0L))) << k;
+    }
+    EXPECT_EQ(_pIsLeft[7], 0x7FFFFFFF);
+}
+
+TEST(Mp3Tables, TransformTables) {
+    const long double c[8] = {-0.6L, -0.535L, -0.33L, -0.185L, -0.095L, -0.041L, -0.0142L, -0.0037L};
+    for (int i = 0; i < 8; ++i) {
+        expect_close(cCs[i], 1 / std::sqrt(1 + c[i] * c[i]), "cs", i);
+        expect_close(cCa[i], c[i] / std::sqrt(1 + c[i] * c[i]), "ca", i);
+    }
+    for (int m = 0; m < 9; ++m) {
+        for (int j = 0; j < 9; ++j) expect_close(DCT36Coeff[9 * m + j], std::cos(kPi * j * (2 * m + 1) / 18), "k9", 9 * m + j);
+        expect_close(DCT36Post[m], 1 / (2 * std::cos(kPi * (2 * m + 1) / 36)), "post", m);
+    }
+    auto win = [](int bt, int i) -> long double {
+        auto s36 = [](int n) { return std::sin(kPi / 36 * (n + 0.5L)); };
+        auto s12 = [](int n) { return std::sin(kPi / 12 * (n + 0.5L)); };
+        if (bt == 1) return i < 18 ? s36(i) : i < 24 ? 1.0L : i < 30 ? s12(i - 18) : 0.0L;
+        if (bt == 3) return i < 6 ? 0.0L : i < 12 ? s12(i - 6) : i < 18 ? 1.0L : s36(i);
+        return s36(i);
+    };
+    const int types[3] = {0, 1, 3};
+    for (int t = 0; t < 3; ++t)
+        for (int i = 0; i < 36; ++i) {
+            const int m = i < 9 ? i + 9 : i < 27 ? 26 - i : i - 27;
+            const long double sign = i < 9 ? 1 : -1;
+            expect_close(DCTWinLong[t][i], sign * win(types[t], i) / (8 * std::cos(kPi * (2 * m + 1) / 72)), "winlong", 36 * t + i);
+        }
+    for (int m = 0; m < 6; ++m)
+        for (int k = 0; k < 6; ++k)
+            expect_close(DCT12x3Coef[6 * m + k], std::cos(kPi * (2 * m + 1) * (2 * k + 1) / 24), "k6", 6 * m + k);
+    for (int i = 0; i < 12; ++i)
+        expect_close(DCTWinShort[i], (i < 3 ? 1 : -1) * std::sin(kPi / 12 * (i + 0.5L)) / 4, "winshort", i);
+    const double* stages[5] = {H16, H8, H4, H2, H1};
+    for (int s = 0, n = 32; s < 5; ++s, n /= 2)
+        for (int k = 0; k < n / 2; ++k) expect_close(stages[s][k], 1 / (2 * std::cos(kPi * (2 * k + 1) / (2 * n))), "H", k);
+}
+
+TEST(Mp3Tables, SynthesisWindowAgainstTable3B3) {
+    std::ifstream f(std::string(ZUF_SOURCE_DIR) + "/tests/support/mp3_synthesis_window_D.txt");
+    std::vector<double> d;
+    std::string line;
+    while (std::getline(f, line))
+        if (!line.empty() && line[0] != '#') d.push_back(std::stod(line));
+    ASSERT_EQ(d.size(), 512u);
+    // Q30, exact: each D[i] is a multiple of 2^-16 printed with nine decimals.
+    auto q30 = [&](int i) { return static_cast<Zuf32s>(std::lround(d[static_cast<size_t>(i)] * 65536.0) << 14); };
+    EXPECT_EQ(q30(256), 75038 << 14);  // 1.144989014
+    for (int t = 0; t < 32; ++t) {
+        const int m = t % 16;
+        EXPECT_EQ(_pDiQ30[0][t], m % 2 ? -q30(32 * m) : q30(32 * m));
+        for (int j = 1; j < 16; ++j) {
+            EXPECT_EQ(_pDiQ30[2 * j - 1][t], m % 2 ? -q30(j + 32 * m) : q30(j + 32 * m)) << j << " " << t;
+            EXPECT_EQ(_pDiQ30[2 * j][t], -q30(32 - j + 32 * m)) << j << " " << t;
+        }
+        EXPECT_EQ(_pDiQ30[31][t], m % 2 ? -q30(16 + 32 * m) : 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+/*
+ * zufdec input: reading, tag stripping, MPEG audio header fields and format detection.
+ */
+#include "stream.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int input_read(const char *path, Input *in) {
+    FILE *f = fopen(path, "rb");
+    size_t cap = 1 << 16, n = 0;
+    Zuf8u *buf;
+    memset(in, 0, sizeof *in);
+    if (!f) {
+        fprintf(stderr, "zufdec: cannot open '%s'\n", path);
+        return 1;
+    }
+    buf = malloc(cap + INPUT_PADDING);
+    for (;;) {
+        size_t got;
+        if (!buf) {
+            fclose(f);
+            fprintf(stderr, "zufdec: out of memory reading '%s'\n", path);
+            return 1;
+        }
+        got = fread(buf + n, 1, cap - n, f);
+        n += got;
+        if (n < cap) break;
+        {
+            Zuf8u *bigger = cap <= ((size_t)-1 - INPUT_PADDING) / 2 ? realloc(buf, 2 * cap + INPUT_PADDING) : NULL;
+            if (!bigger) free(buf);
+            buf = bigger;
+            cap *= 2;
+        }
+    }
+    if (ferror(f)) {
+        fclose(f);
+        free(buf);
+        fprintf(stderr, "zufdec: error reading '%s'\n", path);
+        return 1;
+    }
+    fclose(f);
+    memset(buf + n, 0, INPUT_PADDING);
+    in->data = buf;
+    in->size = n;
+    in->begin = 0;
+    in->end = n;
+    return 0;
+}
+
+void input_free(Input *in) {
+    free(in->data);
+    memset(in, 0, sizeof *in);
+}
+
+static size_t syncsafe28(const Zuf8u *p) {
+    return ((size_t)(p[0] & 0x7F) << 21) | ((size_t)(p[1] & 0x7F) << 14) | ((size_t)(p[2] & 0x7F) << 7) | (p[3] & 0x7F);
+}
+
+static size_t le32(const Zuf8u *p) {
+    return (size_t)p[0] | ((size_t)p[1] << 8) | ((size_t)p[2] << 16) | ((size_t)p[3] << 24);
+}
+
+static void append_note(char *note, size_t note_len, const char *what) {
+    size_t used = strlen(note);
+    if (used + strlen(what) + 3 < note_len) {
+        if (used) strcat(note, ", ");
+        strcat(note, what);
+    }
+}
+
+void input_strip_tags(Input *in, char *note, size_t note_len) {
+    const Zuf8u *d = in->data;
+    int again = 1;
+    note[0] = '\0';
+    /* Leading tags: ID3v2 (header, then a syncsafe size, plus a footer when flag bit 4 is set),
+     * possibly several, and an APEv2 tag with its header. */
+    while (again) {
+        again = 0;
+        if (in->end - in->begin >= 10 && memcmp(d + in->begin, "ID3", 3) == 0 && d[in->begin + 3] < 0xFF &&
+            !(d[in->begin + 6] & 0x80)) {
+            size_t len = 10 + syncsafe28(d + in->begin + 6) + ((d[in->begin + 5] & 0x10) ? 10 : 0);
+            if (len > in->end - in->begin) len = in->end - in->begin;
+            in->begin += len;
+            append_note(note, note_len, "ID3v2 tag");
+            again = 1;
+        } else if (in->end - in->begin >= 32 && memcmp(d + in->begin, "APETAGEX", 8) == 0) {
+            size_t len = le32(d + in->begin + 12) + 32; /* items and footer, plus this header */
+            if (len > in->end - in->begin) len = in->end - in->begin;
+            in->begin += len;
+            append_note(note, note_len, "APE tag");
+            again = 1;
+        }
+    }
+    /* Trailing tags: ID3v1 (128 bytes, "TAG"), then APEv2 (footer "APETAGEX", the size counts
+     * the items and the footer; a header of 32 bytes precedes when flag bit 31 is set). */
+    again = 1;
+    while (again) {
+        again = 0;
+        if (in->end - in->begin >= 128 && memcmp(d + in->end - 128, "TAG", 3) == 0) {
+            in->end -= 128;
+            append_note(note, note_len, "ID3v1 tag");
+            again = 1;
+        } else if (in->end - in->begin >= 32 && memcmp(d + in->end - 32, "APETAGEX", 8) == 0) {
+            const Zuf8u *footer = d + in->end - 32;
+            size_t len = le32(footer + 12) + ((footer[23] & 0x80) ? 32 : 0);
+            if (len > in->end - in->begin) len = in->end - in->begin;
+            in->end -= len;
+            append_note(note, note_len, "APE tag");
+            again = 1;
+        }
+    }
+}
+
+int mpeg_header_parse(const Zuf8u *p, MpegHeader *h) {
+    /* Bit rates in kbit/s by [MPEG-1 ? 0 : 1][layer - 1][index]. */
+    static const short kBitrate[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static const int kRates[3] = {44100, 48000, 32000};
+    int vbits, lbits, bi, si, lsf;
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
+    vbits = (p[1] >> 3) & 3; /* 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5, 1 reserved */
+    lbits = (p[1] >> 1) & 3; /* 1 Layer III, 2 Layer II, 3 Layer I, 0 reserved */
+    bi = p[2] >> 4;
+    si = (p[2] >> 2) & 3;
+    if (vbits == 1 || lbits == 0 || bi == 15 || si == 3) return 0;
+    h->version = vbits == 3 ? 10 : vbits == 2 ? 20 : 25;
+    h->layer = 4 - lbits;
+    h->protection = !(p[1] & 1);
+    lsf = vbits != 3;
+    h->bitrate_kbps = kBitrate[lsf][h->layer - 1][bi];
+    h->sample_rate = kRates[si] >> (vbits == 3 ? 0 : vbits == 2 ? 1 : 2);
+    h->padding = (p[2] >> 1) & 1;
+    h->channels = (p[3] >> 6) == 3 ? 1 : 2;
+    h->samples = h->layer == 1 ? 384 : (h->layer == 3 && lsf) ? 576 : 1152;
+    if (h->bitrate_kbps == 0) h->frame_bytes = 0;
+    else if (h->layer == 1) h->frame_bytes = (12000 * h->bitrate_kbps / h->sample_rate + h->padding) * 4;
+    else h->frame_bytes = (h->samples / 8) * 1000 * h->bitrate_kbps / h->sample_rate + h->padding;
+    return 1;
+}
+
+int mpeg_same_stream(const Zuf8u *a, const Zuf8u *b) {
+    return (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0x0C) == (b[2] & 0x0C);
+}
+
+size_t mpeg_frame_len(const Input *in, size_t pos, const MpegHeader *h) {
+    size_t q;
+    if (h->frame_bytes) return (size_t)h->frame_bytes;
+    for (q = pos + 4; q + 4 <= in->end && q < pos + 8192; ++q) {
+        MpegHeader n;
+        if (mpeg_header_parse(in->data + q, &n) && mpeg_same_stream(in->data + pos, in->data + q) && n.bitrate_kbps == 0)
+            return q - pos;
+    }
+    return 0;
+}
+
+static int adts_at(const Input *in, size_t pos, size_t *len) {
+    const Zuf8u *p = in->data + pos;
+    if (in->end - pos < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0 || ((p[2] >> 2) & 15) > 12) return 0;
+    *len = ((size_t)(p[3] & 3) << 11) | ((size_t)p[4] << 3) | (p[5] >> 5);
+    return *len >= 7;
+}
+
+StreamFormat detect_format(const Input *in, size_t *first, char *what, size_t what_len) {
+    size_t pos;
+    if (in->end - in->begin >= 4 && memcmp(in->data + in->begin, "ADIF", 4) == 0) {
+        *first = in->begin;
+        snprintf(what, what_len, "AAC (ADIF)");
+        return FORMAT_ADIF;
+    }
+    for (pos = in->begin; pos + 4 <= in->end; ++pos) {
+        MpegHeader h, n;
+        size_t len;
+        const Zuf8u *p = in->data + pos;
+        if (p[0] != 0xFF) continue;
+        if (adts_at(in, pos, &len)) {
+            size_t next_len;
+            if (pos + len == in->end || (pos + len < in->end && adts_at(in, pos + len, &next_len))) {
+                *first = pos;
+                snprintf(what, what_len, "AAC (ADTS)");
+                return FORMAT_ADTS;
+            }
+            continue;
+        }
+        if (!mpeg_header_parse(p, &h)) continue;
+        len = mpeg_frame_len(in, pos, &h);
+        if (len < 4) continue;
+        if (pos + len != in->end &&
+            !(pos + len + 4 <= in->end && mpeg_header_parse(p + len, &n) && mpeg_same_stream(p, p + len)))
+            continue;
+        *first = pos;
+        snprintf(what, what_len, "%s Layer %s", h.version == 10 ? "MPEG-1" : h.version == 20 ? "MPEG-2" : "MPEG-2.5",
+                 h.layer == 1 ? "I" : h.layer == 2 ? "II" : "III");
+        return (h.layer == 3 && h.version != 25) ? FORMAT_MP3 : FORMAT_MPEG_OTHER;
+    }
+    *first = in->end;
+    what[0] = '\0';
+    return FORMAT_UNKNOWN;
+}
