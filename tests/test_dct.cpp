@@ -117,8 +117,7 @@ TEST(Dct, EveryPathMatchesTheDefiningSumsAndRoundTrips) {
         EXPECT_EQ(std::memcmp(p.data(), X.data(), 4 * c.n), 0) << "in place N = " << c.n;
         EXPECT_TRUE(p.guards_intact());
     }
-    std::printf("[ accuracy ] DCT: worst relative RMS error %.3g at N = %lld (%.2f of the bound)\n", worst.err,
-                static_cast<long long>(worst.n), worst.ratio);
+    worst.print("DCT");
 }
 
 TEST(Dct, DocumentedEdges) {

@@ -171,9 +171,7 @@ void check_accuracy(Fam fam, int order, bool printWorst) {
     }
     if (printWorst) {
         const auto& w = g_worst[static_cast<int>(fam)];
-        std::printf("[ accuracy ] %s: worst relative RMS error %.3g at N = %lld (%.2f of the bound)\n",
-                    fam == Fam::C32fc ? "C_32fc" : fam == Fam::C32f ? "C_32f" : "R_32f", w.err,
-                    static_cast<long long>(w.n), w.ratio);
+        w.print(fam == Fam::C32fc ? "C_32fc" : fam == Fam::C32f ? "C_32f" : "R_32f");
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace zuft {
@@ -85,10 +86,10 @@ inline double accuracy_bound(int64_t n) {
     return 2e-7 * (l < 1 ? 1 : l);
 }
 
-// Largest ratio error / bound seen by a test family; printed once at the end of its tests.
+// Largest error and largest ratio error / bound seen by a test family, printed at its end.
 struct WorstRatio {
-    double ratio = 0, err = 0;
-    int64_t n = 0;
+    double ratio = 0, err = 0, maxErr = 0;
+    int64_t n = 0, maxN = 0;
     void note(double e, int64_t len) {
         const double r = e / accuracy_bound(len);
         if (r > ratio) {
@@ -96,6 +97,16 @@ struct WorstRatio {
             err = e;
             n = len;
         }
+        if (e > maxErr) {
+            maxErr = e;
+            maxN = len;
+        }
+    }
+    void print(const char* family) const {
+        std::printf("[ accuracy ] %s: largest relative RMS error %.3g (N = %lld, bound %.3g); "
+                    "closest to the bound %.2f of it (N = %lld)\n",
+                    family, maxErr, static_cast<long long>(maxN), accuracy_bound(maxN), ratio,
+                    static_cast<long long>(n));
     }
 };
 
