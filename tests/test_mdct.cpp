@@ -209,6 +209,7 @@ struct Mdct16 {
 TEST(Mdct16, WithinTheDocumentedQuantisationOfTheIdeal) {
     LD worstAtFinest = 0, worstCoarse = 0, tolCoarse = 0;  // LSB deviations: final shift >= 16, below
     for (int n : {32, 64, 256, 1024, 4096}) {
+        if (zuft::kEmulatedTarget && n > 1024) continue;
         Mdct16 m(n);
         int lq = 0;
         while ((4 << lq) < n) ++lq;
@@ -227,6 +228,12 @@ TEST(Mdct16, WithinTheDocumentedQuantisationOfTheIdeal) {
             }
             if (v / 2 < 23169) ++s;
             const zuft::Roots w(4 * static_cast<int64_t>(n));
+            std::vector<LD> X(n / 2);  // 2 sum x cos, the unscaled transform
+            for (int k = 0; k < n / 2; ++k) {
+                LD acc = 0;
+                for (int i = 0; i < n; ++i) acc += x[i] * kernel(w, i, n, k);
+                X[k] = 2 * acc;
+            }
             for (int sf : {lq + 2, lq + 6, lq + 12}) {
                 std::vector<Zuf16s> y(n / 2);
                 ASSERT_EQ(zufsMDCTFwd_16s_Sfs(x.data(), y.data(), m.ctx, sf, m.work.data()), zufOk);
@@ -236,9 +243,7 @@ TEST(Mdct16, WithinTheDocumentedQuantisationOfTheIdeal) {
                 const LD tol = 1 + std::ldexp(1.0L, 16 - shift);
                 LD worst = 0;
                 for (int k = 0; k < n / 2; ++k) {
-                    LD acc = 0;
-                    for (int i = 0; i < n; ++i) acc += x[i] * kernel(w, i, n, k);
-                    LD ideal = std::round(2 * acc * std::ldexp(1.0L, -sf));
+                    LD ideal = std::round(X[k] * std::ldexp(1.0L, -sf));
                     ideal = std::min<LD>(32767, std::max<LD>(-32768, ideal));
                     worst = std::max(worst, std::fabs(ideal - y[k]));
                 }
