@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "mp3/mp3_kernels.h"
 #include "support/mp3_test_util.h"
 #include "support/test_util.h"
 
@@ -203,6 +204,37 @@ TEST(Mp3Imdct, Statuses) {
     prev = 33;
     EXPECT_EQ(zufsMDCTInv_MP3_32s(xr.data(), y.data(), overlap.data(), 0, &prev, 0, 0), zufErrBadArg);
     EXPECT_EQ(prev, 33);
+}
+
+// ---------------------------------------------------------------- vector kernels
+
+// Each SSE2 kernel against its scalar reference, bit for bit, at every level from silence to
+// values that saturate.
+TEST(Mp3Kernels, VectorKernelsMatchTheirScalarReferences) {
+    zuft::Rng rng(45);
+    const int reps = 3000;
+    for (int rep = 0; rep < reps; ++rep) {
+        const int shift = rep % 31;
+        Zuf32s src[64], a[36], b[36], c[36];
+        for (auto& v : src) v = rng.s32() >> shift;
+        zuf::ownsDct32_MP3_ref(src, a);
+        zuf::ownsDct32_MP3_sse2(src, b);
+        ASSERT_EQ(0, std::memcmp(a, b, 32 * sizeof(Zuf32s))) << "matrixing, rep " << rep;
+
+        std::vector<Zuf32s> hist(512);
+        for (auto& v : hist) v = rng.s32() >> (rng.u32() % 31);
+        const int pos = rep % 16;
+        zuf::ownsSynthWindow_MP3_ref(hist.data(), pos, a);
+        zuf::ownsSynthWindow_MP3_sse2(hist.data(), pos, b);
+        ASSERT_EQ(0, std::memcmp(a, b, 32 * sizeof(Zuf32s))) << "window, rep " << rep;
+
+        const int bt = rep % 4;
+        zuf::ownsImdctPair_MP3_sse2(src, b, c, bt);
+        zuf::ownsImdct_MP3_ref(src, a, bt);
+        ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "imdct subband 0, rep " << rep;
+        zuf::ownsImdct_MP3_ref(src + 18, a, bt);
+        ASSERT_EQ(0, std::memcmp(a, c, sizeof a)) << "imdct subband 1, rep " << rep;
+    }
 }
 
 // ---------------------------------------------------------------- synthesis

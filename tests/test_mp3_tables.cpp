@@ -78,10 +78,11 @@ TEST(Mp3Tables, TransformTables) {
         expect_close(cCs[i], 1 / std::sqrt(1 + c[i] * c[i]), "cs", i);
         expect_close(cCa[i], c[i] / std::sqrt(1 + c[i] * c[i]), "ca", i);
     }
-    for (int m = 0; m < 9; ++m) {
-        for (int j = 0; j < 9; ++j) expect_close(DCT36Coeff[9 * m + j], std::cos(kPi * j * (2 * m + 1) / 18), "k9", 9 * m + j);
-        expect_close(DCT36Post[m], 1 / (2 * std::cos(kPi * (2 * m + 1) / 36)), "post", m);
-    }
+    const int order[8] = {2, 4, 6, 8, 1, 3, 5, 7};
+    for (int m = 0; m < 5; ++m)
+        for (int k = 0; k < 8; ++k)
+            expect_close(DCT36Coeff[8 * m + k], std::cos(kPi * order[k] * (2 * m + 1) / 18), "k9", 8 * m + k);
+    for (int m = 0; m < 9; ++m) expect_close(DCT36Post[m], 1 / (2 * std::cos(kPi * (2 * m + 1) / 36)), "post", m);
     auto win = [](int bt, int i) -> long double {
         auto s36 = [](int n) { return std::sin(kPi / 36 * (n + 0.5L)); };
         auto s12 = [](int n) { return std::sin(kPi / 12 * (n + 0.5L)); };
@@ -116,7 +117,7 @@ TEST(Mp3Tables, SynthesisWindowAgainstTable3B3) {
     // Q30, exact: each D[i] is a multiple of 2^-16 printed with nine decimals.
     auto q30 = [&](int i) { return static_cast<Zuf32s>(std::lround(d[static_cast<size_t>(i)] * 65536.0) << 14); };
     EXPECT_EQ(q30(256), 75038 << 14);  // 1.144989014
-    for (int t = 0; t < 32; ++t) {
+    for (int t = 0; t < 33; ++t) {
         const int m = t % 16;
         EXPECT_EQ(_pDiQ30[0][t], m % 2 ? -q30(32 * m) : q30(32 * m));
         for (int j = 1; j < 16; ++j) {
@@ -124,6 +125,11 @@ TEST(Mp3Tables, SynthesisWindowAgainstTable3B3) {
             EXPECT_EQ(_pDiQ30[2 * j][t], -q30(32 - j + 32 * m)) << j << " " << t;
         }
         EXPECT_EQ(_pDiQ30[31][t], m % 2 ? -q30(16 + 32 * m) : 0);
+    }
+    for (int r = 0; r < 32; ++r) {
+        Zuf32u half = 0;
+        for (int t = 0; t < 16; ++t) half += static_cast<Zuf32u>(_pDiQ30[r][t] / 2);
+        EXPECT_EQ(static_cast<Zuf32u>(_pDiHalfSum[r]), half) << r;
     }
 }
 

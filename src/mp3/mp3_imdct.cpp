@@ -12,16 +12,23 @@
 // 2 cos(pi (2m + 1) / 72) y_m = sum_k Z_k cos(pi (2m + 1) k / 36) =: u_m; the even-indexed Z
 // form a 9-point DCT-III E_m, the odd-indexed ones a 9-point DCT-IV, which the same step turns
 // into a 9-point DCT-III of Z_(2j+1) + Z_(2j-1) times 1 / (2 cos(pi (2m + 1) / 36)): O_m. Then
-// u_m = E_m + O_m and u_(17-m) = E_m - O_m. The final 1 / (2 cos(pi (2m + 1) / 72)), the sign
-// of the unfolding, the window and the gain 1/4 are one table entry per output (DCTWinLong).
+// u_m = E_m + O_m and u_(17-m) = E_m - O_m. A 9-point DCT-III has outputs m and 8 - m from the
+// same two half sums (even j and odd j), which halves its products. The final
+// 1 / (2 cos(pi (2m + 1) / 72)), the sign of the unfolding, the window and the gain 1/4 are one
+// table entry per output (DCTWinLong).
 // 12-point IMDCT (short windows): the 6-point DCT-IV unfolded as (y3, y4, y5, -y5..-y0, -y0,
 // -y1, -y2), times sin(pi (i + 1/2) / 12) / 4 (DCTWinShort); windows overlap at 6, 12, 18.
+//
+// The transforms are written once over an element type: double for the scalar reference, and
+// a pair of doubles for two adjacent subbands at once with SSE2, which does the same operations
+// in the same order and so gives the same results bit for bit.
 #include <emmintrin.h>
 
 #include <cstring>
 
 #include "common/checks.h"
 #include "common/fixed_point.h"
+#include "mp3/mp3_kernels.h"
 #include "mp3/mp3_tables.h"
 
 namespace zuf {
@@ -35,57 +42,78 @@ inline Zuf32s round_sat(double v) {
     return _mm_cvtsd_si32(_mm_set_sd(v));
 }
 
-// 36 windowed outputs (doubles) of one subband's 18 lines.
-void imdct36(const Zuf32s* in, const double* win, double* out) {
-    double x[18];
-    for (int k = 0; k < 18; ++k) x[k] = in[k];
-    double e[9], zo[9], o[9];
+struct V2 {
+    __m128d v;
+};
+inline V2 operator+(V2 a, V2 b) { return {_mm_add_pd(a.v, b.v)}; }
+inline V2 operator-(V2 a, V2 b) { return {_mm_sub_pd(a.v, b.v)}; }
+inline V2 operator*(V2 a, double c) { return {_mm_mul_pd(a.v, _mm_set1_pd(c))}; }
+
+template <class T>
+inline T zero();
+template <>
+inline double zero<double>() { return 0.0; }
+template <>
+inline V2 zero<V2>() { return {_mm_setzero_pd()}; }
+
+// 36 windowed outputs of 18 lines.
+template <class T>
+void imdct36(const T* x, const double* win, T* out) {
+    T e[9], o[9], zo[9];
     e[0] = x[0];
     for (int j = 1; j < 9; ++j) e[j] = x[2 * j] + x[2 * j - 1];
     for (int j = 0; j < 9; ++j) zo[j] = x[2 * j + 1] + x[2 * j];
     o[0] = zo[0];
     for (int j = 1; j < 9; ++j) o[j] = zo[j] + zo[j - 1];
-    double u[18];
-    for (int m = 0; m < 9; ++m) {
-        const double* c = DCT36Coeff + 9 * m;
-        double se = 0.0, so = 0.0;
-        for (int j = 0; j < 9; ++j) {
-            se += e[j] * c[j];
-            so += o[j] * c[j];
+    T u[18];
+    for (int m = 0; m < 5; ++m) {
+        const double* c = DCT36Coeff + 8 * m;
+        // Even and odd half sums of both 9-point transforms.
+        const T ee = e[0] + e[2] * c[0] + e[4] * c[1] + e[6] * c[2] + e[8] * c[3];
+        const T eo = e[1] * c[4] + e[3] * c[5] + e[5] * c[6] + e[7] * c[7];
+        const T oe = o[0] + o[2] * c[0] + o[4] * c[1] + o[6] * c[2] + o[8] * c[3];
+        const T oo = o[1] * c[4] + o[3] * c[5] + o[5] * c[6] + o[7] * c[7];
+        if (m < 4) {
+            const T e_lo = ee + eo, e_hi = ee - eo;                                     // E_m, E_8-m
+            const T o_lo = (oe + oo) * DCT36Post[m], o_hi = (oe - oo) * DCT36Post[8 - m];  // O_m, O_8-m
+            u[m] = e_lo + o_lo;
+            u[17 - m] = e_lo - o_lo;
+            u[8 - m] = e_hi + o_hi;
+            u[9 + m] = e_hi - o_hi;
+        } else {  // m = 4 = 8 - m: the odd half sums vanish
+            const T o4 = oe * DCT36Post[4];
+            u[4] = ee + o4;
+            u[13] = ee - o4;
         }
-        so *= DCT36Post[m];
-        u[m] = se + so;
-        u[17 - m] = se - so;
     }
     for (int i = 0; i < 9; ++i) out[i] = u[i + 9] * win[i];
     for (int i = 9; i < 27; ++i) out[i] = u[26 - i] * win[i];
     for (int i = 27; i < 36; ++i) out[i] = u[i - 27] * win[i];
 }
 
-// 36 outputs of the three overlapped 12-point transforms of one subband (window w's six lines
-// at in[6w .. 6w + 5]).
-void imdct12x3(const Zuf32s* in, double* out) {
-    for (int i = 0; i < 36; ++i) out[i] = 0.0;
+// 36 outputs of the three overlapped 12-point transforms (window w's six lines at 6w..6w+5).
+template <class T>
+void imdct12x3(const T* x, T* out) {
+    for (int i = 0; i < 36; ++i) out[i] = zero<T>();
     for (int w = 0; w < 3; ++w) {
-        double y[6];
+        T y[6];
         for (int m = 0; m < 6; ++m) {
             const double* c = DCT12x3Coef + 6 * m;
-            double s = 0.0;
-            for (int k = 0; k < 6; ++k) s += in[6 * w + k] * c[k];
+            T s = x[6 * w] * c[0];
+            for (int k = 1; k < 6; ++k) s = s + x[6 * w + k] * c[k];
             y[m] = s;
         }
-        double* z = out + 6 + 6 * w;
-        for (int i = 0; i < 3; ++i) z[i] += y[i + 3] * DCTWinShort[i];
-        for (int i = 3; i < 9; ++i) z[i] += y[8 - i] * DCTWinShort[i];
-        for (int i = 9; i < 12; ++i) z[i] += y[i - 9] * DCTWinShort[i];
+        T* z = out + 6 + 6 * w;
+        for (int i = 0; i < 3; ++i) z[i] = z[i] + y[i + 3] * DCTWinShort[i];
+        for (int i = 3; i < 9; ++i) z[i] = z[i] + y[8 - i] * DCTWinShort[i];
+        for (int i = 9; i < 12; ++i) z[i] = z[i] + y[i - 9] * DCTWinShort[i];
     }
 }
 
-void imdct_subband(const Zuf32s* in, Zuf32s* out, int block_type) {
-    double v[36];
-    if (block_type == 2) imdct12x3(in, v);
-    else imdct36(in, DCTWinLong[block_type == 1 ? 1 : block_type == 3 ? 2 : 0], v);
-    for (int i = 0; i < 36; ++i) out[i] = round_sat(v[i]);
+template <class T>
+void imdct_any(const T* x, T* out, int block_type) {
+    if (block_type == 2) imdct12x3(x, out);
+    else imdct36(x, DCTWinLong[block_type == 1 ? 1 : block_type == 3 ? 2 : 0], out);
 }
 
 // Butterflies between subbands sb - 1 and sb (ISO/IEC 11172-3 2.4.3.4.10.1).
@@ -99,9 +127,49 @@ void alias_reduce(Zuf32s* xr, int sb) {
     }
 }
 
+// Overlap-add and frequency inversion of one subband's 36 transform outputs.
+inline void overlap_add(const Zuf32s* v, Zuf32s* ov, Zuf32s* y, int sb) {
+    const bool invert = sb & 1;  // odd subbands: odd time slots negated
+    for (int t = 0; t < 18; ++t) {
+        Zuf32s s = wrap_add(v[t], ov[t]);
+        if (invert && (t & 1)) s = wrap_sub(0, s);
+        y[32 * t + sb] = s;
+        ov[t] = v[18 + t];
+    }
+}
+
 }  // namespace
 
-void ownsMDCTInvWindow_MP3(const Zuf32s* in, Zuf32s* out, int block_type) { imdct_subband(in, out, block_type); }
+void ownsImdct_MP3_ref(const Zuf32s* in, Zuf32s* out, int block_type) {
+    double x[18], v[36];
+    for (int k = 0; k < 18; ++k) x[k] = in[k];
+    imdct_any(x, v, block_type);
+    for (int i = 0; i < 36; ++i) out[i] = round_sat(v[i]);
+}
+
+void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out0, Zuf32s* out1, int block_type) {
+    V2 x[18], v[36];
+    for (int k = 0; k < 16; k += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 18 + k));
+        const __m128i lo = _mm_unpacklo_epi32(a, b), hi = _mm_unpackhi_epi32(a, b);
+        x[k].v = _mm_cvtepi32_pd(lo);
+        x[k + 1].v = _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+        x[k + 2].v = _mm_cvtepi32_pd(hi);
+        x[k + 3].v = _mm_cvtepi32_pd(_mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    }
+    x[16].v = _mm_set_pd(in[34], in[16]);
+    x[17].v = _mm_set_pd(in[35], in[17]);
+    imdct_any(x, v, block_type);
+    const __m128d lo_clamp = _mm_set1_pd(-2147483648.0), hi_clamp = _mm_set1_pd(2147483647.0);
+    for (int i = 0; i < 36; ++i) {
+        const __m128i r = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(v[i].v, lo_clamp), hi_clamp));
+        out0[i] = _mm_cvtsi128_si32(r);
+        out1[i] = _mm_cvtsi128_si32(_mm_shuffle_epi32(r, 1));
+    }
+}
+
+void ownsMDCTInvWindow_MP3(const Zuf32s* in, Zuf32s* out, int block_type) { ownsImdct_MP3_ref(in, out, block_type); }
 
 void ownsMDCTInv_MP3(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, int block_type, int mixed) {
     // Subbands to transform: short blocks ceil(nz / 18); long blocks one more than the last
@@ -119,28 +187,26 @@ void ownsMDCTInv_MP3(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, 
         const int last = m - 1 > 1 ? m - 1 : 1;
         for (int sb = 1; sb <= last; ++sb) alias_reduce(xr, sb);
     }
-    const int active = n > *prev ? n : *prev;
-    static const Zuf32s kZero[18] = {};
-    for (int sb = 0; sb < active; ++sb) {
-        Zuf32s v[36];
-        if (sb < n) {
-            // mixed_block_flag: the two lowest subbands always take the normal window, whatever
-            // the block type (ISO/IEC 11172-3 2.4.2.7); the others take block_type's.
-            const int bt = (mixed && sb < 2) ? 0 : block_type;
-            imdct_subband(xr + 18 * sb, v, bt);
-        } else {
-            imdct_subband(kZero, v, 0);  // all zeros: only the overlap is emitted
-        }
-        Zuf32s* ov = overlap + 18 * sb;
-        const bool invert = sb & 1;  // frequency inversion: odd subbands, odd slots
-        for (int t = 0; t < 18; ++t) {
-            Zuf32s s = wrap_add(v[t], ov[t]);
-            if (invert && (t & 1)) s = wrap_sub(0, s);
-            y[32 * t + sb] = s;
-            ov[t] = v[18 + t];
-        }
+    // mixed_block_flag: the two lowest subbands always take the normal window, whatever the
+    // block type (ISO/IEC 11172-3 2.4.2.7); the others take block_type's.
+    auto type_of = [&](int sb) { return (mixed && sb < 2) ? 0 : block_type; };
+    Zuf32s v0[36], v1[36];
+    int sb = 0;
+    for (; sb + 1 < n; sb += 2) {
+        ownsImdctPair_MP3_sse2(xr + 18 * sb, v0, v1, type_of(sb));
+        overlap_add(v0, overlap + 18 * sb, y, sb);
+        overlap_add(v1, overlap + 18 * (sb + 1), y, sb + 1);
     }
-    for (int sb = active; sb < 32; ++sb)
+    if (sb < n) {
+        ownsImdct_MP3_ref(xr + 18 * sb, v0, type_of(sb));
+        overlap_add(v0, overlap + 18 * sb, y, sb);
+        ++sb;
+    }
+    // Subbands the previous granule reached: their overlap still comes out, and is then empty.
+    const int active = n > *prev ? n : *prev;
+    std::memset(v0, 0, sizeof v0);
+    for (; sb < active; ++sb) overlap_add(v0, overlap + 18 * sb, y, sb);
+    for (; sb < 32; ++sb)
         for (int t = 0; t < 18; ++t) y[32 * t + sb] = 0;
     *prev = n;
 }

@@ -7,7 +7,9 @@
 // so only X is kept. X comes from a fast (Lee) decomposition in double precision: X of N points
 // is the N/2-point transform of the folded sums (even outputs) and of the folded differences times
 // 1 / (2 cos((2k + 1) pi / 2N)) (odd outputs as neighbour sums). It is rounded to the nearest
-// integer: V keeps the 24 fractional bits of the subband samples.
+// integer: V keeps the 24 fractional bits of the subband samples. The vector version runs the
+// two 16-point halves side by side in the two lanes, with the same operations in the same order
+// as the scalar one, so the two agree bit for bit.
 //
 // Window stage. Output j sums U_i D_i over i = j + 32 m (m = 0..15): the block m calls old gives
 // V_j when m is even and V_(32+j) when m is odd. In terms of X, output j (1..15) needs X_(16+j)
@@ -18,13 +20,21 @@
 //     O rows k = 1..15 (272 + 16 (k - 1) + slot): X_(16-k) in even slots, X_(16+k) in odd ones.
 // A slot's age is (slot - pos) mod 16, so when pos is even the E rows hold exactly what outputs
 // j and 32 - j need, and when it is odd the O rows do. The coefficient of slot s is entry
-// 16 - pos + s of a 32-entry run (_pDiQ30), which carries D_i and the sign of V.
+// 16 - pos + s of a 33-entry run (_pDiQ30), which carries D_i and the sign of V.
 // Each product is hi(value * D_Q30) = value * D / 4, summed in 32 bits; (sum + 64) >> 7 then
 // scales V (1.0 = 2^24) times D / 512 to 16-bit PCM, saturated.
+//
+// The vector window stage forms the signed high halves from SSE2's unsigned 32 x 32 -> 64
+// products. With v_u = v + 2^31 (the sign bit flipped) and c even (every coefficient is a
+// multiple of 2^14): v c = v_u c - 2^31 c, so hi_s(v, c) = floor(v_u c / 2^32) - c / 2 =
+// hi_u(v_u, c mod 2^32) - [c < 0] v_u - c / 2 (mod 2^32). Only the sum modulo 2^32 is wanted:
+// the masked v_u are summed alongside, and the c / 2 of the sixteen ages of a row add up to a
+// constant of the row, whatever pos is (_pDiHalfSum).
 #include <emmintrin.h>
 
 #include "common/checks.h"
 #include "common/fixed_point.h"
+#include "mp3/mp3_kernels.h"
 #include "mp3/mp3_tables.h"
 
 namespace zuf {
@@ -37,18 +47,27 @@ inline Zuf32s round_sat(double v) {
     return _mm_cvtsd_si32(_mm_set_sd(v));
 }
 
-// Unnormalised DCT-II of N points: out_j = sum_k in_k cos(pi (2k + 1) j / 2N).
-template <int N>
-struct Dct {
-    static void run(const double* in, double* out, const double* const* h) {
-        double a[N / 2], b[N / 2], A[N / 2], B[N / 2];
+// Two doubles handled alike: the scalar transform's arithmetic, lane by lane.
+struct V2 {
+    __m128d v;
+};
+inline V2 operator+(V2 a, V2 b) { return {_mm_add_pd(a.v, b.v)}; }
+inline V2 operator-(V2 a, V2 b) { return {_mm_sub_pd(a.v, b.v)}; }
+inline V2 operator*(V2 a, double c) { return {_mm_mul_pd(a.v, _mm_set1_pd(c))}; }
+
+// Unnormalised DCT-II of N points: out_j = sum_k in_k cos(pi (2k + 1) j / 2N), h[0] holding
+// 1 / (2 cos((2k + 1) pi / 2N)) and h[1..] the factors of the smaller stages.
+template <int N, class T>
+struct Lee {
+    static void run(const T* in, T* out, const double* const* h) {
+        T a[N / 2], b[N / 2], A[N / 2], B[N / 2];
         const double* f = h[0];
         for (int k = 0; k < N / 2; ++k) {
             a[k] = in[k] + in[N - 1 - k];
             b[k] = (in[k] - in[N - 1 - k]) * f[k];
         }
-        Dct<N / 2>::run(a, A, h + 1);
-        Dct<N / 2>::run(b, B, h + 1);
+        Lee<N / 2, T>::run(a, A, h + 1);
+        Lee<N / 2, T>::run(b, B, h + 1);
         for (int j = 0; j < N / 2 - 1; ++j) {
             out[2 * j] = A[j];
             out[2 * j + 1] = B[j] + B[j + 1];
@@ -58,12 +77,15 @@ struct Dct {
     }
 };
 
-template <>
-struct Dct<1> {
-    static void run(const double* in, double* out, const double* const*) { out[0] = in[0]; }
+template <class T>
+struct Lee<1, T> {
+    static void run(const T* in, T* out, const double* const*) { out[0] = in[0]; }
 };
 
 const double* const kStages[5] = {H16, H8, H4, H2, H1};
+
+inline const Zuf32s* row_e(const Zuf32s* hist, int k) { return hist + 32 + 16 * (k - 1); }
+inline const Zuf32s* row_o(const Zuf32s* hist, int k) { return hist + 272 + 16 * (k - 1); }
 
 inline Zuf32s window_dot(const Zuf32s* v, const Zuf32s* c) {
     Zuf32u sum = 0;
@@ -71,41 +93,133 @@ inline Zuf32s window_dot(const Zuf32s* v, const Zuf32s* c) {
     return static_cast<Zuf32s>(sum);
 }
 
-inline Zuf16s to_pcm(Zuf32s sum) { return sat16(wrap_add(sum, 64) >> 7); }
+// Running sums of one history row against coefficient runs, four slots at a time.
+struct RowSum {
+    __m128i hi = _mm_setzero_si128();    // dwords 1 and 3: sums of unsigned high halves
+    __m128i corr = _mm_setzero_si128();  // all dwords: v_u where the coefficient is negative
+
+    // vu: four history values with their sign bits flipped; vu_odd: the odd ones in lanes 0, 2.
+    void add(__m128i vu, __m128i vu_odd, const Zuf32s* c) {
+        const __m128i ce = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+        const __m128i co = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 1));  // c1, _, c3, _
+        hi = _mm_add_epi32(hi, _mm_mul_epu32(vu, ce));
+        hi = _mm_add_epi32(hi, _mm_mul_epu32(vu_odd, co));
+        corr = _mm_add_epi32(corr, _mm_and_si128(_mm_srai_epi32(ce, 31), vu));
+    }
+    Zuf32s total(Zuf32s half_sum) const {
+        const __m128i h = _mm_add_epi32(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));  // dword 1: d1 + d3
+        __m128i c = _mm_add_epi32(corr, _mm_shuffle_epi32(corr, _MM_SHUFFLE(1, 0, 3, 2)));
+        c = _mm_add_epi32(c, _mm_shuffle_epi32(c, _MM_SHUFFLE(2, 3, 0, 1)));
+        return static_cast<Zuf32s>(static_cast<Zuf32u>(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, 1))) -
+                                   static_cast<Zuf32u>(_mm_cvtsi128_si32(c)) - static_cast<Zuf32u>(half_sum));
+    }
+};
+
+// Sums of one history row (16 slots) against the coefficient runs of table rows r1 and r2
+// (r2 < 0: one row only), starting at entry c0.
+inline void window_rows(const Zuf32s* v, int r1, int r2, int c0, Zuf32s* s1, Zuf32s* s2) {
+    const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
+    RowSum a, b;
+    for (int i = 0; i < 16; i += 4) {
+        const __m128i vu = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), flip);
+        const __m128i vu_odd = _mm_srli_epi64(vu, 32);
+        a.add(vu, vu_odd, _pDiQ30[r1] + c0 + i);
+        if (r2 >= 0) b.add(vu, vu_odd, _pDiQ30[r2] + c0 + i);
+    }
+    *s1 = a.total(_pDiHalfSum[r1]);
+    if (r2 >= 0) *s2 = b.total(_pDiHalfSum[r2]);
+}
 
 }  // namespace
+
+void ownsDct32_MP3_ref(const Zuf32s* src, Zuf32s* x) {
+    double in[32], out[32];
+    for (int k = 0; k < 32; ++k) in[k] = src[k];
+    Lee<32, double>::run(in, out, kStages);
+    for (int j = 0; j < 32; ++j) x[j] = round_sat(out[j]);
+}
+
+void ownsDct32_MP3_sse2(const Zuf32s* src, Zuf32s* x) {
+    alignas(16) double in[32];
+    for (int k = 0; k < 32; k += 4) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + k));
+        _mm_store_pd(in + k, _mm_cvtepi32_pd(s));
+        _mm_store_pd(in + k + 2, _mm_cvtepi32_pd(_mm_shuffle_epi32(s, _MM_SHUFFLE(1, 0, 3, 2))));
+    }
+    // First stage: lane 0 the folded sum, lane 1 the scaled folded difference.
+    V2 ab[16], R[16];
+    const __m128d sign = _mm_set_pd(-1.0, 1.0);
+    for (int k = 0; k < 16; ++k) {
+        const __m128d lo = _mm_set1_pd(in[k]);
+        const __m128d hi = _mm_mul_pd(_mm_set1_pd(in[31 - k]), sign);  // exact: a negation
+        ab[k].v = _mm_mul_pd(_mm_add_pd(lo, hi), _mm_set_pd(H16[k], 1.0));
+    }
+    Lee<16, V2>::run(ab, R, kStages + 1);
+    const __m128d lo_clamp = _mm_set1_pd(-2147483648.0), hi_clamp = _mm_set1_pd(2147483647.0);
+    for (int j = 0; j < 16; ++j) {
+        // Lane 0: X_2j = A_j; lane 1: X_2j+1 = B_j + B_j+1.
+        const __m128d next = j < 15 ? _mm_unpackhi_pd(_mm_setzero_pd(), R[j + 1].v) : _mm_setzero_pd();
+        __m128d o = _mm_add_pd(R[j].v, next);
+        o = _mm_min_pd(_mm_max_pd(o, lo_clamp), hi_clamp);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(x + 2 * j), _mm_cvtpd_epi32(o));
+    }
+}
+
+void ownsSynthWindow_MP3_ref(const Zuf32s* hist, int pos, Zuf32s* sums) {
+    const bool even = (pos & 1) == 0;
+    const int c0 = 16 - pos;
+    sums[0] = window_dot(hist, _pDiQ30[0] + c0);
+    for (int j = 1; j < 16; ++j) {
+        const Zuf32s* v = even ? row_e(hist, j) : row_o(hist, j);
+        sums[j] = window_dot(v, _pDiQ30[2 * j - 1] + c0);
+        sums[32 - j] = window_dot(v, _pDiQ30[2 * j] + c0);
+    }
+    sums[16] = window_dot(hist + 16, _pDiQ30[31] + c0);
+}
+
+void ownsSynthWindow_MP3_sse2(const Zuf32s* hist, int pos, Zuf32s* sums) {
+    const bool even = (pos & 1) == 0;
+    const int c0 = 16 - pos;
+    window_rows(hist, 0, -1, c0, &sums[0], nullptr);
+    for (int j = 1; j < 16; ++j) {
+        const Zuf32s* v = even ? row_e(hist, j) : row_o(hist, j);
+        window_rows(v, 2 * j - 1, 2 * j, c0, &sums[j], &sums[32 - j]);
+    }
+    window_rows(hist + 16, 31, -1, c0, &sums[16], nullptr);
+}
 
 void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, int step) {
     const int pos = (*pPos + 15) & 15;
     *pPos = pos;
 
-    double in[32], x[32];
-    for (int k = 0; k < 32; ++k) in[k] = src[k];
-    Dct<32>::run(in, x, kStages);
     Zuf32s X[32];
-    for (int j = 0; j < 32; ++j) X[j] = round_sat(x[j]);
-
-    Zuf32s* row0 = hist;
-    Zuf32s* row16 = hist + 16;
+    ownsDct32_MP3_sse2(src, X);
+    hist[pos] = X[16];
+    hist[16 + pos] = X[0];
     Zuf32s* E = hist + 32;
     Zuf32s* O = hist + 272;
-    row0[pos] = X[16];
-    row16[pos] = X[0];
     const bool even = (pos & 1) == 0;
     for (int k = 1; k < 16; ++k) {
         E[16 * (k - 1) + pos] = even ? X[16 + k] : X[16 - k];
         O[16 * (k - 1) + pos] = even ? X[16 - k] : X[16 + k];
     }
 
-    const Zuf32s* P = even ? E : O;
-    const int c0 = 16 - pos;
-    dst[0] = to_pcm(window_dot(row0, _pDiQ30[0] + c0));
-    for (int j = 1; j < 16; ++j) {
-        const Zuf32s* v = P + 16 * (j - 1);
-        dst[step * j] = to_pcm(window_dot(v, _pDiQ30[2 * j - 1] + c0));
-        dst[step * (32 - j)] = to_pcm(window_dot(v, _pDiQ30[2 * j] + c0));
+    alignas(16) Zuf32s sums[32];
+    ownsSynthWindow_MP3_sse2(hist, pos, sums);
+    // (sum + 64) >> 7 in 32-bit arithmetic, saturated to 16 bits.
+    alignas(16) Zuf16s pcm[32];
+    const __m128i r = _mm_set1_epi32(64);
+    for (int j = 0; j < 32; j += 8) {
+        const __m128i a = _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(sums + j)), r), 7);
+        const __m128i b = _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(sums + j + 4)), r), 7);
+        _mm_store_si128(reinterpret_cast<__m128i*>(pcm + j), _mm_packs_epi32(a, b));
     }
-    dst[step * 16] = to_pcm(window_dot(row16, _pDiQ30[31] + c0));
+    if (step == 1) {
+        for (int j = 0; j < 32; j += 8)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j), _mm_load_si128(reinterpret_cast<const __m128i*>(pcm + j)));
+    } else {
+        for (int j = 0; j < 32; ++j) dst[2 * j] = pcm[j];
+    }
 }
 
 }  // namespace zuf

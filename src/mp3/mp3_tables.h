@@ -32,7 +32,7 @@ extern const Zuf32u _pMP3Pow2Q30[4];   // 2^(k/4), Q30, truncated
 // ---------------------------------------------------------------- inverse MDCT (doubles)
 extern const double cCs[8];             // alias reduction cs_i
 extern const double cCa[8];             // alias reduction ca_i
-extern const double DCT36Coeff[81];     // [m][j] cos(pi j (2m + 1) / 18)
+extern const double DCT36Coeff[40];     // [m][.] cos(pi j (2m + 1) / 18), m = 0..4, j = 2,4,6,8,1,3,5,7
 extern const double DCT36Post[9];       // 1 / (2 cos((2m + 1) pi / 36))
 extern const double DCTWinLong[3][36];  // windows 0, 1, 3 with post-factor, sign and gain 1/4
 extern const double DCT12x3Coef[36];    // [m][k] cos(pi (2m + 1)(2k + 1) / 24)
@@ -44,6 +44,7 @@ extern const double H8[8];    // 1 / (2 cos((2k + 1) pi / 32))
 extern const double H4[4];    // 1 / (2 cos((2k + 1) pi / 16))
 extern const double H2[2];    // 1 / (2 cos((2k + 1) pi / 8))
 extern const double H1[1];    // 1 / (2 cos(pi / 4))
-extern const Zuf32s _pDiQ30[32][32];  // window stage coefficients, Q30 (see mp3_synth.cpp)
+extern const Zuf32s _pDiQ30[32][33];  // window stage coefficients, Q30 (see mp3_synth.cpp)
+extern const Zuf32s _pDiHalfSum[32];  // per row: sum of the sixteen coefficients / 2, mod 2^32
 
 }  // namespace zuf

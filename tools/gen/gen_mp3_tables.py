@@ -82,7 +82,8 @@ def c_int_array(values, per_line=12, indent="    "):
 
 
 def c_double(x):
-    r = repr(float(x))
+    # Exact zeros of the formulas (cos(pi / 2) and the like) come out of the series as 1e-55.
+    r = repr(float(x) if abs(x) > Decimal(10) ** -40 else 0.0)
     return r if ("e" in r or "." in r) else r + ".0"
 
 
@@ -154,7 +155,9 @@ def main(tables_dir, out_path):
     # Inverse MDCT, 36 points (see mp3_imdct.cpp for the factorisation): 9-point cosine kernel,
     # the post-factors of the odd half, and the windows combined with the final post-factor,
     # the output sign and the gain of one quarter.
-    k9 = [dcos(PI * j * (2 * m + 1) / 18) for m in range(9) for j in range(9)]
+    # 9-point DCT-III by halves: outputs m and 8 - m share the sums over even and odd j, so per
+    # m = 0..4 the even factors (j = 2, 4, 6, 8) and the odd ones (j = 1, 3, 5, 7).
+    k9 = [dcos(PI * j * (2 * m + 1) / 18) for m in range(5) for j in (2, 4, 6, 8, 1, 3, 5, 7)]
     post9 = [1 / (2 * dcos(PI * (2 * m + 1) / 36)) for m in range(9)]
 
     def long_window(block_type, i):
@@ -209,8 +212,10 @@ def main(tables_dir, out_path):
     # the even-aged blocks and V[32 + j] from the odd-aged ones (the U vector of Figure A.2),
     # times D[j + 32 m]. The signs of V are folded into the coefficients, so each product is
     # exactly hi(V * D).
+    # One entry more than the 32 the rows need: the vector window stage loads each run once
+    # more shifted by one entry for the odd lanes.
     def run(coef):
-        return [coef(t % 16) for t in range(32)]
+        return [coef(t % 16) for t in range(33)]
 
     rows = []
     rows.append(run(lambda m: dq30[32 * m] if m % 2 == 0 else -dq30[32 * m]))
@@ -290,9 +295,10 @@ def main(tables_dir, out_path):
     w(c_double_array(ca))
     w("};")
     w("")
-    w("// 36-point inverse MDCT: [m][j] = cos(pi j (2m + 1) / 18), the 9-point cosine kernel.")
-    w("const double DCT36Coeff[81] = {")
-    w(c_double_array(k9, 3))
+    w("// 36-point inverse MDCT, the 9-point cosine kernel cos(pi j (2m + 1) / 18) for m = 0..4:")
+    w("// row m holds j = 2, 4, 6, 8, then j = 1, 3, 5, 7.")
+    w("const double DCT36Coeff[40] = {")
+    w(c_double_array(k9, 4))
     w("};")
     w("// 1 / (2 cos((2m + 1) pi / 36)), m = 0..8: post-factors of the odd half.")
     w("const double DCT36Post[9] = {")
@@ -326,13 +332,23 @@ def main(tables_dir, out_path):
     w("// Synthesis window D[i] of ISO/IEC 11172-3 Table 3-B.3 in Q30 (exact: every D[i] is a")
     w("// multiple of 2^-16), with the signs of the matrixing symmetry folded in, in the order the")
     w("// window stage reads it: row 0 output 0, rows 2j - 1 and 2j outputs j and 32 - j")
-    w("// (j = 1..15), row 31 output 16; each row holds c(t mod 16) for t = 0..31, c(m) being the")
+    w("// (j = 1..15), row 31 output 16; each row holds c(t mod 16) for t = 0..32, c(m) being the")
     w("// coefficient of the block m calls old.")
-    w("const Zuf32s _pDiQ30[32][32] = {")
+    w("const Zuf32s _pDiQ30[32][33] = {")
     for r in rows:
         w("    {")
         w(c_int_array(r, 8, "        "))
         w("    },")
+    w("};")
+    w("")
+    w("// Per row of _pDiQ30: the sum of c(m) / 2 over the sixteen ages, modulo 2^32 (the vector")
+    w("// window stage's correction for its sign-flipped history values).")
+    half = []
+    for r in rows:
+        t = sum(c // 2 for c in r[:16]) % (1 << 32)
+        half.append(t - (1 << 32) if t >= (1 << 31) else t)
+    w("const Zuf32s _pDiHalfSum[32] = {")
+    w(c_int_array(half, 8))
     w("};")
     w("")
     w("}  // namespace zuf")

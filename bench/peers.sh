@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Times zufdec against mpg123 and ffmpeg (one thread) decoding the same MP3 stream to a 16-bit
+# WAV file, and prints each one's speed in times real time and the ratios.
+#
+#   bench/peers.sh [STREAM.mp3] [RUNS]
+#
+# Without a stream, a 120 s 128 kbit/s joint-stereo test stream is made with ffmpeg and lame.
+# Each decoder runs RUNS times (default 7); the best CPU time (user + system) counts, which is
+# steadier than wall-clock time on a shared machine. zufdec is taken from $ZUFDEC, else from
+# build/release/tools/zufdec or build/mp3/tools/zufdec of this checkout. Peers that are not
+# installed are left out.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+zufdec=${ZUFDEC:-}
+if [ -z "$zufdec" ]; then
+    for cand in "$root/build/release/tools/zufdec" "$root/build/mp3/tools/zufdec"; do
+        if [ -x "$cand" ]; then
+            zufdec=$cand
+            break
+        fi
+    done
+fi
+if [ -z "$zufdec" ] || [ ! -x "$zufdec" ]; then
+    echo "peers.sh: no zufdec binary (build the release preset, or set ZUFDEC)" >&2
+    exit 1
+fi
+runs=${2:-7}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+stream=${1:-}
+if [ -z "$stream" ]; then
+    stream="$tmp/test.mp3"
+    ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \
+        "aevalsrc=0.25*sin(2*PI*440*t)+0.15*sin(2*PI*1320*t+2*sin(2*PI*5*t))+0.05*sin(2*PI*3700*t)+0.02*(random(0)-0.5)|0.2*sin(2*PI*554*t+sin(2*PI*3*t))+0.1*sin(2*PI*2217*t)+0.03*sin(2*PI*9000*t)+0.02*(random(1)-0.5):s=44100:d=120:c=stereo" \
+        -c:a pcm_s16le "$tmp/test.wav"
+    lame --silent -b 128 -m j "$tmp/test.wav" "$stream"
+fi
+
+# Best CPU seconds (user + system) of RUNS runs of the command.
+best_cpu() {
+    local best="" t
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -f "%U %S" -o "$tmp/time.txt" "$@" >/dev/null 2>&1
+        t=$(awk '{ print $1 + $2 }' "$tmp/time.txt")
+        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+    done
+    echo "$best"
+}
+
+# Audio duration from zufdec's own report.
+seconds=$("$zufdec" "$stream" "$tmp/zufdec.wav" 2>&1 | sed -n 's/^zufdec: \([0-9.]*\) s of audio.*/\1/p' | tail -1)
+echo "stream: $stream ($seconds s of audio), best of $runs runs, CPU time (user + system)"
+
+declare -A cpu
+cpu[zufdec]=$(best_cpu "$zufdec" -q "$stream" "$tmp/zufdec.wav")
+if command -v mpg123 >/dev/null; then
+    cpu[mpg123]=$(best_cpu mpg123 -q -w "$tmp/mpg123.wav" "$stream")
+fi
+if command -v ffmpeg >/dev/null; then
+    cpu[ffmpeg]=$(best_cpu ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y -i "$stream" -c:a pcm_s16le "$tmp/ffmpeg.wav")
+fi
+
+for name in zufdec mpg123 ffmpeg; do
+    [ -n "${cpu[$name]:-}" ] || continue
+    awk -v n="$name" -v c="${cpu[$name]}" -v s="$seconds" \
+        'BEGIN { printf "%-8s %7.3f s  %7.0fx real time\n", n, c, (c > 0 ? s / c : 0) }'
+done
+for peer in mpg123 ffmpeg; do
+    [ -n "${cpu[$peer]:-}" ] || continue
+    awk -v p="$peer" -v a="${cpu[zufdec]}" -v b="${cpu[$peer]}" \
+        'BEGIN { printf "zufdec / %-7s speed ratio %.2f (%s)\n", p, (a > 0 ? b / a : 0), (a < b ? "zufdec faster" : "zufdec slower") }'
+done

@@ -1,0 +1,24 @@
+// Internal kernels of the MP3 decoder with their scalar references, for the exported functions
+// and for the tests that hold each vector kernel against its scalar reference.
+#pragma once
+
+#include "zufack9/zuf_mp3.h"
+
+namespace zuf {
+
+// Synthesis matrixing: the 32-point cosine transform X_j = sum_k cos(j (2k + 1) pi / 64) S_k of
+// 32 subband samples, rounded to integers (ties to even) and saturated.
+void ownsDct32_MP3_ref(const Zuf32s* src, Zuf32s* x);
+void ownsDct32_MP3_sse2(const Zuf32s* src, Zuf32s* x);
+
+// Synthesis window stage over the history rows of slot position pos: 32 sums, each of 16
+// products hi(value * coefficient), in 32-bit wrapping arithmetic (before the final rounding).
+void ownsSynthWindow_MP3_ref(const Zuf32s* hist, int pos, Zuf32s* sums);
+void ownsSynthWindow_MP3_sse2(const Zuf32s* hist, int pos, Zuf32s* sums);
+
+// One subband's windowed inverse MDCT, 18 lines to 36 outputs (block type 2: three short ones).
+void ownsImdct_MP3_ref(const Zuf32s* in, Zuf32s* out, int block_type);
+// Two adjacent subbands at once (in: 36 lines, out: 36 outputs each, subband 0 first).
+void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out0, Zuf32s* out1, int block_type);
+
+}  // namespace zuf
