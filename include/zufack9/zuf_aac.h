@@ -104,6 +104,156 @@ ZUF_API zufResult zufsDecodePrgCfgElt_AAC(Zuf8u **ppBitStream, int *pOffset, Aac
 /* ------------------------------------------------------------------ channel side information,
  * noiseless decoding and syntax elements */
 
+/* window_sequence values (ISO/IEC 13818-7 8.3.1) */
+#define ZUF_AAC_ONLY_LONG_SEQUENCE 0
+#define ZUF_AAC_LONG_START_SEQUENCE 1
+#define ZUF_AAC_EIGHT_SHORT_SEQUENCE 2
+#define ZUF_AAC_LONG_STOP_SEQUENCE 3
+
+/* ics_info(), ISO/IEC 13818-7 8.3.1 and ISO/IEC 14496-3 4.4.2.1. */
+typedef struct {
+    Zuf32s ics_reserved_bit;
+    Zuf32s window_sequence;              /* 0..3, see ZUF_AAC_*_SEQUENCE */
+    Zuf32s window_shape;                 /* 0 sine, 1 Kaiser-Bessel derived */
+    Zuf32s max_sfb;
+    Zuf32s scale_factor_grouping;        /* 7 bits, EIGHT_SHORT_SEQUENCE only */
+    Zuf32s predictor_data_present;
+    Zuf32s predictor_reset;
+    Zuf32s predictor_reset_group_number; /* written only when predictor_reset is 1 */
+    Zuf8u prediction_used[41];           /* one flag per scale-factor band */
+    Zuf32s num_window_groups;            /* 1 for long windows, 1..8 for short ones */
+    Zuf32s window_group_length[8];       /* windows per group; entries beyond the groups kept */
+} AacIcsInfo;
+
+/* One channel of a raw data block: what the noiseless drivers decode besides the scale
+ * factors, codebooks, spectrum and TNS coefficients, which go to caller arrays. */
+typedef struct {
+    Zuf32s reserved1;                    /* neither read nor written by the library */
+    Zuf32s reserved2;                    /* neither read nor written by the library */
+    Zuf32s sampling_frequency_index;     /* in: 0..11 */
+    Zuf32s pred_sfb_max;                 /* in: bands with prediction_used flags (0 for LC) */
+    Zuf32s reserved3;                    /* neither read nor written by the library */
+    Zuf32s win_len;                      /* out: 1024, or 128 for EIGHT_SHORT_SEQUENCE */
+    Zuf32s num_windows;                  /* out: 1 or 8 */
+    Zuf32s num_swb;                      /* out: scale-factor bands of that window length */
+    Zuf32s global_gain;
+    Zuf32s pulse_data_present;
+    Zuf32s tns_data_present;
+    Zuf32s gain_control_data_present;
+    AacIcsInfo *pIcsInfo;                /* in: this channel's ics_info (shared in a pair with
+                                            common_window) */
+    void *pReserved;                     /* neither read nor written by the library */
+    Zuf8u sect_cb[120];                  /* sections of all groups one after another */
+    Zuf8u sect_end[120];                 /* end band (exclusive) within the section's group */
+    Zuf32s num_sec[8];                   /* sections per window group */
+    Zuf32s n_filt[8];                    /* TNS filters per window */
+    Zuf32s coef_res[8];                  /* TNS coefficient resolution per window: 3 or 4 bits */
+    Zuf32s length[8];                    /* TNS filter lengths, all filters in order */
+    Zuf32s order[8];                     /* TNS filter orders, same order */
+    Zuf32s direction[8];                 /* one per filter of non-zero order */
+} AacChanInfo;
+
+/* ltp_data(), ISO/IEC 14496-3 4.4.2.1, of one channel. */
+typedef struct {
+    Zuf32s ltp_data_present;
+    Zuf32s ltp_lag;                      /* 11 bits */
+    Zuf16s ltp_coef;                     /* Q14 gain: 9352 .. 22438 */
+    Zuf32s ltp_long_present;             /* ltp_data_present, for long windows */
+    Zuf32s ltp_long_used[40];
+    Zuf32s reserved[20];                 /* never written by the parser */
+    Zuf32s ltp_short_used[8];
+    Zuf32s ltp_short_lag_present[8];
+    Zuf32s ltp_short_lag[8];             /* the effective lag of each used window */
+} AacLtpInfo;
+
+/* tns_data() of one channel together with its presence flag. */
+typedef struct {
+    Zuf32s tns_data_present;
+    Zuf32s n_filt[8];
+    Zuf32s coef_res[8];
+    Zuf32s length[8];
+    Zuf32s order[8];
+    Zuf32s direction[16];
+    Zuf8s coef[60];
+} AacTnsInfo;
+
+/* The MPEG-4 layer record: aac_scalable_main_header() (ISO/IEC 14496-3 4.4.2.3) and the
+ * ltp_data of the channels of a raw data block. */
+typedef struct {
+    Zuf32s window_sequence;
+    Zuf32s window_shape;
+    Zuf32s max_sfb;
+    Zuf32s scale_factor_grouping;
+    Zuf32s num_window_groups;
+    Zuf32s window_group_length[8];
+    Zuf32s ms_mask_present;
+    Zuf8u *ms_used;                      /* in: caller array of 8 x 60 flags, group x 60 + band */
+    AacTnsInfo tns[2];                   /* one per channel */
+    AacLtpInfo ltp[2];                   /* one per channel */
+} AacMainHeader;
+
+/* channel_pair_element() side information, ISO/IEC 13818-7 8.2.2. */
+typedef struct {
+    Zuf32s common_window;
+    Zuf32s ms_mask_present;
+    Zuf8u ms_used[8 * 60];               /* window group x 60 + band */
+} AacChanPairElt;
+
+/* aac_scalable_extension_header(), ISO/IEC 14496-3 4.4.2.3. */
+typedef struct {
+    Zuf32s ms_mask_present;
+    Zuf32s max_sfb;
+    Zuf8u *ms_used;                      /* in: caller array of 8 x 60 flags, group x 60 + band */
+    AacTnsInfo tns[2];                   /* one per channel */
+    Zuf32s diff_control_lr[2][51];       /* one array per channel */
+} AacExtensionHeader;
+
+/* Decodes one individual_channel_stream() of an MPEG-2 low-complexity stream (no prediction),
+ * starting at global_gain; with commonWin 1 its ics_info is already in *pChanInfo->pIcsInfo.
+ * Outputs: pScaleFactor (max_sfb per window group, at most 120), pSfbCb (the same), pQuantSpectrum
+ * (1024 values, grouped and interleaved as in the stream), pTnsFiltCoef (at most 60), and the
+ * fields of *pChanInfo. Refuses noise substitution (codebook 13) with zufErrAacCodebook. */
+ZUF_API zufResult zufsNoiselessDecoder_LC_AAC(Zuf8u **ppBitStream, int *pOffset, int commonWin,
+                                              AacChanInfo *pChanInfo, Zuf16s *pScaleFactor,
+                                              Zuf32s *pQuantSpectrum, Zuf8u *pSfbCb, Zuf8s *pTnsFiltCoef);
+
+/* As zufsNoiselessDecoder_LC_AAC for MPEG-4 streams: prediction (audioObjectType 1) or long-term
+ * prediction into pMainHeader->ltp[0], noise substitution (noise energies in pScaleFactor), and
+ * scalable-layer channels (scalableFlag 1: grouping from winSequence, maxSfb and pMainHeader;
+ * no pulse, TNS or gain-control data). */
+ZUF_API zufResult zufsNoiselessDecode_AAC(Zuf8u **ppBitStream, int *pOffset, AacMainHeader *pMainHeader,
+                                          Zuf16s *pScaleFactor, Zuf32s *pQuantSpectrum, Zuf8u *pSfbCb,
+                                          Zuf8s *pTnsFiltCoef, AacChanInfo *pChanInfo, int winSequence,
+                                          int maxSfb, int commonWin, int scalableFlag, int audioObjectType);
+
+/* channel_pair_element() after its element id and tag: common_window and, when set, the shared
+ * ics_info (predSfbMax 0..41) and the M/S mask. */
+ZUF_API zufResult zufsDecodeChanPairElt_AAC(Zuf8u **ppBitStream, int *pOffset, AacIcsInfo *pIcsInfo,
+                                            AacChanPairElt *pChanPairElt, int predSfbMax);
+
+/* The same for MPEG-4 streams: with long-term prediction both channels' ltp_data go to
+ * pMainHeader->ltp[0] and ltp[1]. predSfbMax 0..51. */
+ZUF_API zufResult zufsDecodeChanPairElt_MP4_AAC(Zuf8u **ppBitStream, int *pOffset, AacIcsInfo *pIcsInfo,
+                                                AacChanPairElt *pChanPairElt, AacMainHeader *pMainHeader,
+                                                int predSfbMax, int audioObjectType);
+
+/* data_stream_element() after its element id; pDataElt receives up to 510 bytes. */
+ZUF_API zufResult zufsDecodeDatStrElt_AAC(Zuf8u **ppBitStream, int *pOffset, int *pDataTag, int *pDataCnt,
+                                          Zuf8u *pDataElt);
+
+/* fill_element() after its element id; pFillElt receives up to 269 bytes, not interpreted. */
+ZUF_API zufResult zufsDecodeFillElt_AAC(Zuf8u **ppBitStream, int *pOffset, int *pFillCnt, Zuf8u *pFillElt);
+
+/* aac_scalable_main_header() for 1 or 2 channels. layerFlag 1 decodes everything and returns
+ * zufErrNotSupported. */
+ZUF_API zufResult zufsDecodeMainHeader_AAC(Zuf8u **ppBitStream, int *pOffset, AacMainHeader *pMainHeader,
+                                           int channels, int layerFlag);
+
+/* aac_scalable_extension_header(). */
+ZUF_API zufResult zufsDecodeExtensionHeader_AAC(Zuf8u **ppBitStream, int *pOffset, AacExtensionHeader *pExtHeader,
+                                                int tnsFlag, int stereoFlag, int diffCtrlFlag, int sfbStart,
+                                                int sfbLimit, int winSequence);
+
 /* ------------------------------------------------------------------ spectral tools and
  * fixed-point filter bank */
 

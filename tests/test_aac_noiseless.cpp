@@ -1,0 +1,461 @@
+// Noiseless decoding: the decode trees against the standard's codeword tables, the tuple and
+// escape decoder, spectral data and pulses, and both channel drivers against a test-side model
+// that writes individual_channel_stream() from the syntax.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "aac/aac_huffman_tables.h"
+#include "aac/aac_syntax.h"
+#include "support/aac_bitwriter.h"
+#include "zufack9/zuf_aac.h"
+
+namespace {
+
+using namespace zuft::aac;
+
+// Bits consumed from `start` (a buffer's first byte at offset 0) to the position (p, off).
+long consumed(const std::vector<uint8_t>& buf, const Zuf8u* p, int off) { return 8 * (p - buf.data()) + off; }
+
+// Values of codeword index idx of a book, by the index formula of ISO/IEC 13818-7 8.3.2.
+std::vector<int> tuple_of(int cb, int idx) {
+    const Book b = book_of(cb);
+    const int mod = b.is_unsigned ? b.lav + 1 : 2 * b.lav + 1, off = b.is_unsigned ? 0 : b.lav;
+    std::vector<int> v(static_cast<size_t>(b.dim));
+    for (int k = b.dim - 1; k >= 0; --k, idx /= mod) v[static_cast<size_t>(k)] = idx % mod - off;
+    return v;
+}
+
+TEST(AacHuffmanTrees, EveryCodewordWalksToItsOwnLeaf) {
+    // Scale factors: one byte per node, 1-child (byte >> 1) bytes on.
+    ASSERT_EQ(sizeof zuf::_pHfTableScf, 241u);
+    for (int idx = 0; idx < 121; ++idx) {
+        const Codeword c = kScfCodes[idx];
+        uint32_t pos = 0;
+        for (int i = c.len - 1; i >= 0; --i) {
+            ASSERT_EQ(zuf::_pHfTableScf[pos] & 1, 0) << idx;
+            pos += (c.code >> i) & 1 ? zuf::_pHfTableScf[pos] >> 1 : 1;
+            ASSERT_LT(pos, 241u);
+        }
+        ASSERT_EQ(zuf::_pHfTableScf[pos], (idx << 1) | 1) << idx;
+    }
+    // Spectra: 16-bit nodes, 1-child (node) bytes on, tuple fields in the leaf.
+    const size_t nodes[12] = {0, 161, 161, 161, 161, 161, 161, 127, 127, 337, 337, 577};
+    for (int cb = 0; cb < 16; ++cb) {
+        const zuf::AacCbParam& p = zuf::_pCbParam_AAC[cb];
+        ASSERT_EQ(p.codebook, cb);
+        if (cb == 0 || cb > 11) {
+            ASSERT_EQ(p.pTree, nullptr);
+            continue;
+        }
+        const Book b = book_of(cb);
+        ASSERT_EQ(p.dimension, b.dim);
+        ASSERT_EQ(p.is_unsigned, b.is_unsigned ? 1 : 0);
+        ASSERT_EQ(p.lav, b.lav);
+        std::vector<int> leaf_hits(nodes[cb], 0);
+        for (int idx = 0; idx < kSpectralEntries[cb]; ++idx) {
+            const Codeword c = kSpectralCodes[cb][idx];
+            uint32_t pos = 0;
+            for (int i = c.len - 1; i >= 0; --i) {
+                ASSERT_EQ(p.pTree[pos] & 1, 0) << cb << " " << idx;
+                pos += (c.code >> i) & 1 ? p.pTree[pos] / 2u : 1u;
+                ASSERT_LT(pos, nodes[cb]);
+            }
+            const uint32_t leaf = p.pTree[pos];
+            ASSERT_EQ(leaf & 0xC003u, 1u) << cb << " " << idx;  // bits 1, 14, 15 clear
+            ++leaf_hits[pos];
+            const auto v = tuple_of(cb, idx);
+            const int width = b.dim == 4 ? 3 : 6;
+            for (int k = 0; k < b.dim; ++k) {
+                int field = static_cast<int>(leaf >> (2 + width * k)) & ((1 << width) - 1);
+                if (field >= 1 << (width - 1)) field -= 1 << width;
+                ASSERT_EQ(field, v[static_cast<size_t>(k)]) << cb << " " << idx << " " << k;
+            }
+        }
+        // 2n - 1 nodes and n distinct leaves: the tree holds nothing but the code.
+        for (size_t i = 0, leaves = 0; i < nodes[cb]; ++i) {
+            ASSERT_LE(leaf_hits[i], 1);
+            leaves += static_cast<size_t>(leaf_hits[i]);
+            if (i + 1 == nodes[cb]) {
+                ASSERT_EQ(leaves, static_cast<size_t>(kSpectralEntries[cb]));
+            }
+        }
+    }
+}
+
+TEST(AacSpectralHuffman, RandomTuplesOfEveryBookRoundTrip) {
+    zuft::Rng rng(7);
+    for (int cb = 1; cb <= 11; ++cb)
+        for (int lead = 0; lead < 8; ++lead) {
+            const int n = book_of(cb).dim * rng.range(1, 128);
+            std::vector<int32_t> v(static_cast<size_t>(n));
+            for (auto& x : v) x = random_value(rng, cb);
+            BitWriter w;
+            w.put(0x5A, lead);
+            for (int i = 0; i < n; i += book_of(cb).dim) put_tuple(w, cb, &v[static_cast<size_t>(i)]);
+            auto buf = w.buffer();
+            Zuf8u* p = buf.data();
+            int off = lead;
+            zuft::Placed<Zuf32s> out(static_cast<size_t>(n), 4);
+            ASSERT_EQ(zuf::ownsDecodeSpecHuf_AAC(&p, &off, out.data(), n, cb), zufOk);
+            ASSERT_EQ(out.vec(), v) << "codebook " << cb;
+            ASSERT_EQ(consumed(buf, p, off), static_cast<long>(w.nbits));
+            ASSERT_TRUE(out.guards_intact());
+        }
+}
+
+TEST(AacSpectralHuffman, EscapeSequences) {
+    // Pair (16, 3) of book 11 with signs + and -, then prefix 10 and word 00101: 2^5 + 5 = 37.
+    BitWriter w;
+    w.put(kSpectralCodes[11][16 * 17 + 3]);
+    w.put(0, 1), w.put(1, 1);
+    w.put(0b10, 2), w.put(0b00101, 5);
+    // (16, 16) both negative: eight 1 bits, a 0, twelve 1 bits is 8191; then prefix 0, word 0000.
+    w.put(kSpectralCodes[11][16 * 17 + 16]);
+    w.put(1, 1), w.put(1, 1);
+    w.put(0xFF, 8), w.put(0, 1), w.put(0xFFF, 12);
+    w.put(0, 1), w.put(0, 4);
+    auto buf = w.buffer();
+    Zuf8u* p = buf.data();
+    int off = 0;
+    Zuf32s out[4];
+    ASSERT_EQ(zuf::ownsDecodeSpecHuf_AAC(&p, &off, out, 4, 11), zufOk);
+    EXPECT_EQ(std::vector<Zuf32s>(out, out + 4), (std::vector<Zuf32s>{37, -3, -8191, -16}));
+    EXPECT_EQ(consumed(buf, p, off), static_cast<long>(w.nbits));
+
+    // Nine leading 1 bits: -163, the earlier pair stored, the position back at the start.
+    BitWriter bad;
+    bad.put(3, 3);  // start inside a byte
+    bad.put(kSpectralCodes[11][2 * 17 + 1]), bad.put(0, 1), bad.put(1, 1);
+    bad.put(kSpectralCodes[11][16]), bad.put(0, 1), bad.put(0x1FF, 9), bad.put(0, 1), bad.put(0, 13);
+    buf = bad.buffer();
+    p = buf.data();
+    off = 3;
+    Zuf32s out2[4] = {7, 7, 7, 7};
+    EXPECT_EQ(zuf::ownsDecodeSpecHuf_AAC(&p, &off, out2, 4, 11), zufErrAacCoef);
+    EXPECT_EQ(std::vector<Zuf32s>(out2, out2 + 4), (std::vector<Zuf32s>{2, -1, 7, 7}));
+    EXPECT_EQ(p, buf.data());
+    EXPECT_EQ(off, 3);
+}
+
+// Section info of one long-window group at 44.1 kHz (49 bands) for the spectral data parser.
+struct Sections {
+    Zuf8u cb[120] = {}, end[120] = {};
+    Zuf32s num[8] = {};
+    Zuf32s group_len[8] = {1};
+    Sections(std::initializer_list<std::pair<int, int>> s) {
+        for (auto [c, e] : s) cb[num[0]] = static_cast<Zuf8u>(c), end[num[0]++] = static_cast<Zuf8u>(e);
+    }
+};
+
+TEST(AacSpectralData, SectionsWithoutSpectralBitsAndRefusals) {
+    const Zuf16s* swb = zuf::_pAACSwbOffsetTableLong[4];
+    zuft::Rng rng(3);
+    std::vector<int32_t> v(static_cast<size_t>(swb[3]));
+    for (auto& x : v) x = random_value(rng, 7);
+    BitWriter w;
+    for (size_t i = 0; i < v.size(); i += 2) put_tuple(w, 7, &v[i]);
+    const size_t first_bits = w.nbits;
+    auto buf = w.buffer();
+    // Zero, noise and intensity bands take no bits; everything above max_sfb 10 is cleared.
+    Sections s{{7, 3}, {0, 5}, {13, 6}, {14, 7}, {15, 10}};
+    std::vector<Zuf32s> quant(1024, 0x55);
+    Zuf8u* p = buf.data();
+    int off = 0;
+    ASSERT_EQ(zuf::ownsDecodeSpectralData_AAC_1u32s(&p, &off, quant.data(), 1, s.group_len, s.num, s.cb, s.end, 4, 1024),
+              zufOk);
+    v.resize(1024, 0);
+    EXPECT_EQ(quant, v);
+    EXPECT_EQ(consumed(buf, p, off), static_cast<long>(first_bits));
+
+    // A reserved book and a band past num_swb stop at the failing section's start.
+    for (auto [bad, status] : {std::pair{12, zufErrAacCodebook}, std::pair{-1, zufErrRange}}) {
+        Sections f = bad == 12 ? Sections{{7, 3}, {12, 5}} : Sections{{7, 3}, {1, 50}};
+        p = buf.data(), off = 0;
+        EXPECT_EQ(zuf::ownsDecodeSpectralData_AAC_1u32s(&p, &off, quant.data(), 1, f.group_len, f.num, f.cb, f.end, 4,
+                                                        1024),
+                  status);
+        EXPECT_EQ(consumed(buf, p, off), static_cast<long>(first_bits));
+    }
+}
+
+TEST(AacPulse, AddsKeepingSignAndStopsPastTheWindow) {
+    const Zuf16s* swb = zuf::_pAACSwbOffsetTableLong[4];
+    std::vector<Zuf32s> quant(1024, 0);
+    quant[swb[2] + 1] = 5, quant[swb[2] + 3] = -5;
+    const Zuf32s offs[4] = {1, 2, 1, 0}, amps[4] = {3, 4, 2, 1};
+    ASSERT_EQ(zuf::ownsAddPulseData_AAC(quant.data(), 4, 2, offs, amps, swb, 1024), zufOk);
+    EXPECT_EQ(quant[swb[2] + 1], 8);
+    EXPECT_EQ(quant[swb[2] + 3], -9);
+    EXPECT_EQ(quant[swb[2] + 4], -3);  // a zero value counts as negative: 0 - 2, then -2 - 1
+    // k reaching 1024 fails; the pulses before it stay added.
+    const Zuf32s far[4] = {31, 31, 31, 31}, a1[4] = {1, 1, 1, 1};
+    std::vector<Zuf32s> top(1024, 0);
+    EXPECT_EQ(zuf::ownsAddPulseData_AAC(top.data(), 4, 48, far, a1, swb, 1024), zufErrAacPulse);
+    EXPECT_EQ(top[928 + 93], -1);
+}
+
+// A channel decoded by one of the drivers into guarded arrays.
+struct Decoder {
+    AacIcsInfo ics{};
+    AacChanInfo ci{};
+    AacMainHeader mh{};
+    zuft::Placed<Zuf16s> sf{120, 2};
+    zuft::Placed<Zuf32s> quant{1024, 4};
+    zuft::Placed<Zuf8u> cb{120, 1};
+    zuft::Placed<Zuf8s> tns{60, 3};
+    std::vector<uint8_t> buf;
+    Zuf8u* p = nullptr;
+    int off = 0;
+
+    explicit Decoder(int sfi) {
+        ci.sampling_frequency_index = sfi;
+        ci.pIcsInfo = &ics;
+    }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+    void load(const BitWriter& w, int lead) {
+        buf = w.buffer();
+        p = buf.data() + lead / 8;
+        off = lead % 8;
+    }
+    zufResult lc(int common = 0) {
+        return zufsNoiselessDecoder_LC_AAC(&p, &off, common, &ci, sf.data(), quant.data(), cb.data(), tns.data());
+    }
+    zufResult mp4(int common = 0, int scalable = 0, int ws = 0, int max_sfb = 0, int aot = 2) {
+        return zufsNoiselessDecode_AAC(&p, &off, &mh, sf.data(), quant.data(), cb.data(), tns.data(), &ci, ws,
+                                       max_sfb, common, scalable, aot);
+    }
+    long pos() const { return consumed(buf, p, off); }
+};
+
+void set_ics(AacIcsInfo& ics, const IcsModel& m) {
+    ics.window_sequence = m.window_sequence;
+    ics.max_sfb = m.max_sfb;
+    ics.num_window_groups = static_cast<Zuf32s>(m.group_len.size());
+    for (size_t g = 0; g < m.group_len.size(); ++g) ics.window_group_length[g] = m.group_len[g];
+}
+
+void expect_decoded(const IcsModel& m, Decoder& d, bool side_flags = true) {
+    ASSERT_EQ(d.ci.global_gain, m.global_gain);
+    ASSERT_EQ(d.ci.win_len, m.win_len());
+    ASSERT_EQ(d.ci.num_windows, m.is_short() ? 8 : 1);
+    ASSERT_EQ(d.ci.num_swb, m.num_swb());
+    size_t slot = 0;
+    for (size_t g = 0; g < m.sections.size(); ++g) {
+        ASSERT_EQ(d.ci.num_sec[g], static_cast<Zuf32s>(m.sections[g].size()));
+        int end = 0;
+        for (const auto& s : m.sections[g]) {
+            ASSERT_EQ(d.ci.sect_cb[slot], s.cb);
+            ASSERT_EQ(d.ci.sect_end[slot++], end += s.len);
+        }
+    }
+    const auto cbs = m.sfb_cb();
+    for (size_t i = 0; i < cbs.size(); ++i) {
+        ASSERT_EQ(d.cb[i], cbs[i]) << i;
+        ASSERT_EQ(d.sf[i], m.sf[i]) << i;
+    }
+    ASSERT_EQ(d.quant.vec(), m.expected_spectrum());
+    if (side_flags) {
+        ASSERT_EQ(d.ci.pulse_data_present, m.pulse ? 1 : 0);
+        ASSERT_EQ(d.ci.tns_data_present, m.tns ? 1 : 0);
+        ASSERT_EQ(d.ci.gain_control_data_present, 0);
+    }
+    if (m.tns) {
+        size_t dir = 0, c = 0;
+        for (size_t w = 0; w < m.n_filt.size(); ++w) {
+            ASSERT_EQ(d.ci.n_filt[w], m.n_filt[w]);
+            if (m.n_filt[w]) {
+                ASSERT_EQ(d.ci.coef_res[w], m.coef_res[w]);
+            }
+        }
+        for (size_t f = 0; f < m.filters.size(); ++f) {
+            ASSERT_EQ(d.ci.length[f], m.filters[f].length);
+            ASSERT_EQ(d.ci.order[f], m.filters[f].order);
+            if (!m.filters[f].order) continue;
+            ASSERT_EQ(d.ci.direction[dir++], m.filters[f].direction);
+            for (int x : m.filters[f].coef) ASSERT_EQ(d.tns[c++], x);
+        }
+    }
+    ASSERT_TRUE(d.sf.guards_intact() && d.quant.guards_intact() && d.cb.guards_intact() && d.tns.guards_intact());
+}
+
+TEST(AacNoiselessDriver, RandomChannelsRoundTripThroughBothDrivers) {
+    zuft::Rng rng(11);
+    for (int it = 0; it < 400; ++it) {
+        const int sfi = rng.range(0, 11), ws = rng.range(0, 3), lead = rng.range(0, 23);
+        const bool mpeg4 = it % 2 == 1, common = rng.range(0, 3) == 0;
+        const IcsModel m = random_ics(rng, sfi, ws, mpeg4, true);
+        BitWriter w;
+        w.put(0, lead);
+        m.write(w, common);
+        Decoder d(sfi);
+        d.load(w, lead);
+        if (common) set_ics(d.ics, m);
+        ASSERT_EQ(mpeg4 ? d.mp4(common) : d.lc(common), zufOk) << "iteration " << it;
+        ASSERT_EQ(d.pos(), static_cast<long>(w.nbits)) << "iteration " << it;
+        if (!common) {
+            ASSERT_EQ(d.ics.window_sequence, ws);
+            ASSERT_EQ(d.ics.max_sfb, m.max_sfb);
+            ASSERT_EQ(d.ics.num_window_groups, static_cast<Zuf32s>(m.group_len.size()));
+        }
+        expect_decoded(m, d);
+    }
+}
+
+TEST(AacNoiselessDriver, ScalableChannelReadsGainSectionsScaleFactorsAndSpectrumOnly) {
+    zuft::Rng rng(12);
+    for (int ws : {0, 2}) {
+        IcsModel m = random_ics(rng, 3, ws, true, true);
+        BitWriter w;
+        m.write(w, true, false);
+        Decoder d(3);
+        d.load(w, 0);
+        d.mh.num_window_groups = static_cast<Zuf32s>(m.group_len.size());
+        for (size_t g = 0; g < m.group_len.size(); ++g) d.mh.window_group_length[g] = m.group_len[g];
+        d.ci.pulse_data_present = d.ci.tns_data_present = 7;
+        d.ics.window_sequence = 1 - ws / 2;  // ignored in scalable mode
+        ASSERT_EQ(d.mp4(0, 1, ws, m.max_sfb), zufOk);
+        EXPECT_EQ(d.pos(), static_cast<long>(w.nbits));
+        m.pulse = m.tns = false;
+        expect_decoded(m, d, false);
+        EXPECT_EQ(d.ci.pulse_data_present, 7);
+    }
+}
+
+TEST(AacNoiselessDriver, ArgumentChecksInOrder) {
+    Decoder d(4);
+    BitWriter w;
+    w.put(0, 32);
+    d.load(w, 0);
+    auto lc = [&](Zuf8u** pp, int* po, int common, AacChanInfo* ci, Zuf16s* sf) {
+        return zufsNoiselessDecoder_LC_AAC(pp, po, common, ci, sf, d.quant.data(), d.cb.data(), d.tns.data());
+    };
+    Zuf8u* null_p = nullptr;
+    EXPECT_EQ(lc(nullptr, &d.off, 5, &d.ci, d.sf.data()), zufErrNullPtr);
+    EXPECT_EQ(lc(&d.p, &d.off, 0, &d.ci, nullptr), zufErrNullPtr);
+    EXPECT_EQ(lc(&null_p, &d.off, 0, &d.ci, d.sf.data()), zufErrNullPtr);
+    d.ci.pIcsInfo = nullptr;
+    d.off = 9;
+    EXPECT_EQ(lc(&d.p, &d.off, 0, &d.ci, d.sf.data()), zufErrNullPtr);  // before the offset
+    d.ci.pIcsInfo = &d.ics;
+    EXPECT_EQ(lc(&d.p, &d.off, 2, &d.ci, d.sf.data()), zufErrAacBitOffset);
+    d.off = 0;
+    d.ci.sampling_frequency_index = 12;
+    EXPECT_EQ(lc(&d.p, &d.off, 2, &d.ci, d.sf.data()), zufErrAacCommonWin);
+    d.ci.pred_sfb_max = 40;
+    EXPECT_EQ(lc(&d.p, &d.off, 0, &d.ci, d.sf.data()), zufErrAacSmplRateIdx);
+    d.ci.sampling_frequency_index = 4;
+    EXPECT_EQ(lc(&d.p, &d.off, 0, &d.ci, d.sf.data()), zufErrAacPred);
+    EXPECT_EQ(d.pos(), 0);
+
+    // MPEG-4 driver: pMainHeader after the byte pointer, then the value checks in their order.
+    auto mp4 = [&](AacMainHeader* mh, int ws, int max_sfb, int common, int scalable, int aot) {
+        return zufsNoiselessDecode_AAC(&d.p, &d.off, mh, d.sf.data(), d.quant.data(), d.cb.data(), d.tns.data(),
+                                       &d.ci, ws, max_sfb, common, scalable, aot);
+    };
+    d.ci.sampling_frequency_index = 12;
+    EXPECT_EQ(mp4(nullptr, 9, 99, 9, 9, 99), zufErrNullPtr);
+    EXPECT_EQ(mp4(&d.mh, 9, 99, 9, 9, 99), zufErrAacCommonWin);
+    EXPECT_EQ(mp4(&d.mh, 4, 99, 1, 9, 99), zufErrAacWinSeq);
+    EXPECT_EQ(mp4(&d.mh, 3, 99, 1, 2, 99), zufErrAacScalableFlag);
+    EXPECT_EQ(mp4(&d.mh, 3, 99, 1, 1, 17), zufErrAacObjType);
+    EXPECT_EQ(mp4(&d.mh, 3, 52, 1, 1, 16), zufErrAacMaxSfb);
+    EXPECT_EQ(mp4(&d.mh, 3, 51, 1, 1, 16), zufErrAacSmplRateIdx);
+    d.ci.sampling_frequency_index = 4;
+    d.ci.pIcsInfo = nullptr;  // only a scalable channel may go without ics_info
+    EXPECT_EQ(mp4(&d.mh, 3, 51, 1, 0, 16), zufErrNullPtr);
+    EXPECT_EQ(d.pos(), 0);
+}
+
+TEST(AacNoiselessDriver, FailuresKeepWhatWasDecodedAndStopWhereDecodingStopped) {
+    zuft::Rng rng(13);
+    // A noise band refused by the LC driver in scale_factor_data: -166 with the position at
+    // the start of scale_factor_data, the sections stored.
+    IcsModel m = random_ics(rng, 4, 0, false, false);
+    m.global_gain = 100, m.max_sfb = 3, m.sections = {{{1, 1}, {13, 2}}}, m.sf = {100, 90, 91};
+    m.pulse = m.tns = false;
+    m.quant.assign(1024, 0), m.quant[0] = 1, m.quant[2] = -1;
+    BitWriter w;
+    m.write(w, false);
+    const long sf_start = 8 + 11 + 2 * 9;
+    Decoder d(4);
+    d.load(w, 0);
+    EXPECT_EQ(d.lc(), zufErrAacCodebook);
+    EXPECT_EQ(d.pos(), sf_start);
+    EXPECT_EQ(d.ci.num_sec[0], 2);
+    EXPECT_EQ(d.cb[2], 13);
+    d.load(w, 0);  // the MPEG-4 driver takes it
+    EXPECT_EQ(d.mp4(), zufOk);
+    expect_decoded(m, d);
+
+    {  // max_sfb above the band count: -162 after num_swb is stored, before win_len.
+        BitWriter w2;
+        w2.put(100, 8), w2.put(0, 4), w2.put(42, 6), w2.put(0, 1);
+        Decoder d2(0);
+        d2.load(w2, 0);
+        EXPECT_EQ(d2.lc(), zufErrAacMaxSfb);
+        EXPECT_EQ(d2.ci.num_swb, 41);
+        EXPECT_EQ(d2.ci.win_len, 0);
+    }
+    {  // Short-window pulse flag: -160 right after the flag, pulse_data_present not stored.
+        m = random_ics(rng, 4, 2, false, false);
+        m.pulse = true, m.pulse_start = 0, m.pulse_offset = {0}, m.pulse_amp = {1};
+        BitWriter w2;
+        m.write(w2, false);
+        Decoder d2(4);
+        d2.load(w2, 0);
+        d2.ci.pulse_data_present = 7;
+        EXPECT_EQ(d2.lc(), zufErrAacPulse);
+        EXPECT_EQ(d2.pos(), static_cast<long>(m.pulse_flag_at + 1));
+        EXPECT_EQ(d2.ci.pulse_data_present, 7);
+    }
+    // pulse_start_sfb not below num_swb (but <= 51): -160 after pulse_data; gain control: -159
+    // with the flag stored.
+    for (int gain : {0, 1}) {
+        m = random_ics(rng, 0, 0, false, false);  // 41 bands
+        m.pulse = gain == 0, m.pulse_start = 45, m.pulse_offset = {1}, m.pulse_amp = {1};
+        m.tns = false, m.gain_control = gain == 1;
+        BitWriter w2;
+        m.write(w2, false);
+        Decoder d2(0);
+        d2.load(w2, 0);
+        EXPECT_EQ(d2.lc(), gain ? zufErrAacGainCtrl : zufErrAacPulse);
+        EXPECT_EQ(d2.pos(), static_cast<long>(m.pulse_flag_at + (gain ? 3 : 1 + 2 + 6 + 9)));
+        EXPECT_EQ(gain ? d2.ci.gain_control_data_present : d2.ci.pulse_data_present, 1);
+    }
+}
+
+TEST(AacNoiselessDriver, RecordsNoStreamCanProduceAreRefused) {
+    // A common-window record with an impossible grouping or band count is refused before any
+    // section is read, so nothing is written past the 120 / 1024 slots.
+    BitWriter w;
+    w.put(0xFFFFFFFF, 32), w.put(0xFFFFFFFF, 32);
+    struct Case {
+        int ws, max_sfb, groups, len0;
+        zufResult lc, mp4;
+    } cases[] = {{2, 14, 9, 1, zufErrAacWinGrp, zufErrAacWinGrp},
+                 {2, 14, 8, 2, zufErrAacWinGrp, zufErrAacWinGrp},
+                 {0, 40, 3, 1, zufErrAacWinGrp, zufErrAacWinGrp},
+                 {0, 55, 1, 1, zufErrAacMaxSfb, zufErrAacMaxSfb},
+                 {0, -1, 1, 1, zufErrAacMaxSfb, zufErrAacMaxSfb}};
+    for (const auto& c : cases) {
+        Decoder d(4);
+        d.ics.window_sequence = c.ws, d.ics.max_sfb = c.max_sfb, d.ics.num_window_groups = c.groups;
+        for (auto& l : d.ics.window_group_length) l = 1;
+        d.ics.window_group_length[0] = c.len0;
+        d.load(w, 0);
+        EXPECT_EQ(d.lc(1), c.lc);
+        d.load(w, 0);
+        EXPECT_EQ(d.mp4(1), c.mp4);
+        EXPECT_EQ(d.pos(), 8);
+    }
+    // Scalable mode: short windows cannot have more than 15 bands.
+    Decoder d(4);
+    d.mh.num_window_groups = 1, d.mh.window_group_length[0] = 8;
+    d.load(w, 0);
+    EXPECT_EQ(d.mp4(0, 1, 2, 16), zufErrAacMaxSfb);
+}
+
+}  // namespace

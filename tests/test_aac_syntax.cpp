@@ -1,0 +1,465 @@
+// Channel side-information parsers and the syntax-element decoders on hand-built streams:
+// fields, what stays stored and where the position stands after each failure.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "aac/aac_huffman_tables.h"
+#include "aac/aac_syntax.h"
+#include "support/aac_bitwriter.h"
+#include "zufack9/zuf_aac.h"
+
+namespace {
+
+using namespace zuft::aac;
+
+// A written stream being parsed from bit `lead` on.
+struct Stream {
+    std::vector<uint8_t> buf;
+    Zuf8u* p;
+    int off;
+    Stream(const BitWriter& w, int lead = 0) : buf(w.buffer()), p(buf.data() + lead / 8), off(lead % 8) {}
+    long pos() const { return 8 * (p - buf.data()) + off; }
+};
+
+TEST(AacIcsInfo, LongWindowWithPredictorAndShortWindowGrouping) {
+    BitWriter w;
+    w.put(3, 3);                                 // lead
+    w.put(1, 1), w.put(1, 2), w.put(1, 1);       // reserved, LONG_START, KBD
+    w.put(8, 6), w.put(1, 1), w.put(1, 1);       // max_sfb, predictor_data_present, reset
+    w.put(17, 5), w.put(0b10110011, 8);          // group number, prediction_used 0..7
+    Stream s(w, 3);
+    AacIcsInfo ics;
+    std::memset(&ics, 0x77, sizeof ics);
+    ASSERT_EQ(zuf::ownsUnpackIcsInfo_AAC(&s.p, &s.off, &ics, 10), zufOk);
+    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(ics.ics_reserved_bit, 1);
+    EXPECT_EQ(ics.window_sequence, 1);
+    EXPECT_EQ(ics.window_shape, 1);
+    EXPECT_EQ(ics.max_sfb, 8);
+    EXPECT_EQ(ics.predictor_reset_group_number, 17);
+    const Zuf8u used[11] = {1, 0, 1, 1, 0, 0, 1, 1, 0, 0, 0x77};  // zeros up to pred_sfb_max - 1
+    EXPECT_EQ(std::memcmp(ics.prediction_used, used, 11), 0);
+    EXPECT_EQ(ics.num_window_groups, 1);
+    EXPECT_EQ(ics.window_group_length[0], 1);
+
+    // Grouping 1011010 from bit 6 down: windows 0-1, 2-4, 5-6, 7; entries 4..7 keep their values.
+    BitWriter ws;
+    ws.put(0, 1), ws.put(2, 2), ws.put(0, 1), ws.put(12, 4), ws.put(0b1011010, 7);
+    Stream s2(ws);
+    std::memset(&ics, 0x77, sizeof ics);
+    ASSERT_EQ(zuf::ownsUnpackIcsInfo_AAC(&s2.p, &s2.off, &ics, 41), zufOk);
+    EXPECT_EQ(s2.pos(), 15);
+    EXPECT_EQ(ics.predictor_data_present, 0);
+    EXPECT_EQ(ics.scale_factor_grouping, 0b1011010);
+    EXPECT_EQ(ics.num_window_groups, 4);
+    EXPECT_EQ(std::vector<Zuf32s>(ics.window_group_length, ics.window_group_length + 5),
+              (std::vector<Zuf32s>{2, 3, 2, 1, 0x77777777}));
+
+    // max_sfb 52 fails at once, right after the field.
+    BitWriter bad;
+    bad.put(0, 4), bad.put(52, 6), bad.put(0x3FF, 10);
+    Stream s3(bad);
+    EXPECT_EQ(zuf::ownsUnpackIcsInfo_AAC(&s3.p, &s3.off, &ics, 0), zufErrAacMaxSfb);
+    EXPECT_EQ(s3.pos(), 10);
+    EXPECT_EQ(ics.max_sfb, 52);
+}
+
+TEST(AacIcsInfo, Mpeg4LongTermPredictionAndWidePredictorBands) {
+    // LTP object type, pair with common window: both channels' ltp_data, 40 ltp_long_used bits
+    // for max_sfb 45.
+    BitWriter w;
+    w.put(0, 1), w.put(0, 2), w.put(0, 1), w.put(45, 6), w.put(1, 1);
+    for (int ch = 0; ch < 2; ++ch) {
+        w.put(1, 1), w.put(1000 + ch, 11), w.put(5 + ch, 3);
+        for (int b = 0; b < 40; ++b) w.put((b + ch) % 3 == 0, 1);
+    }
+    Stream s(w);
+    AacIcsInfo ics{};
+    AacMainHeader mh{};
+    ASSERT_EQ(zuf::ownsUnpackIcsInfo_MP4_AAC(&s.p, &s.off, &mh, &ics, 51, 4, 1), zufOk);
+    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(mh.max_sfb, 45);
+    EXPECT_EQ(mh.window_sequence, 0);
+    for (int ch = 0; ch < 2; ++ch) {
+        EXPECT_EQ(mh.ltp[ch].ltp_data_present, 1);
+        EXPECT_EQ(mh.ltp[ch].ltp_long_present, 1);
+        EXPECT_EQ(mh.ltp[ch].ltp_lag, 1000 + ch);
+        EXPECT_EQ(mh.ltp[ch].ltp_coef, ch ? 19572 : 17496);
+        for (int b = 0; b < 40; ++b) EXPECT_EQ(mh.ltp[ch].ltp_long_used[b], (b + ch) % 3 == 0);
+    }
+    // Without predictor data both LTP flags are cleared; a single channel reads one ltp_data.
+    BitWriter w1;
+    w1.put(0, 4), w1.put(3, 6), w1.put(0, 1);
+    Stream s1(w1);
+    ASSERT_EQ(zuf::ownsUnpackIcsInfo_MP4_AAC(&s1.p, &s1.off, &mh, &ics, 51, 4, 1), zufOk);
+    EXPECT_EQ(mh.ltp[0].ltp_data_present + mh.ltp[1].ltp_data_present, 0);
+
+    // Main object type with pred_sfb_max 51: all 51 flags are read, the first 41 kept.
+    BitWriter wm;
+    wm.put(0, 4), wm.put(51, 6), wm.put(1, 1), wm.put(0, 1);
+    for (int b = 0; b < 51; ++b) wm.put(b & 1, 1);
+    Stream sm(wm);
+    ASSERT_EQ(zuf::ownsUnpackIcsInfo_MP4_AAC(&sm.p, &sm.off, &mh, &ics, 51, 1, 0), zufOk);
+    EXPECT_EQ(sm.pos(), static_cast<long>(wm.nbits));
+    for (int b = 0; b < 41; ++b) EXPECT_EQ(ics.prediction_used[b], b & 1);
+}
+
+struct SectOut {
+    Zuf8u cb[120], end[120], sfb_cb[128];
+    Zuf32s num[8];
+    SectOut() { std::memset(this, 0x77, sizeof *this); }
+};
+
+TEST(AacSectionData, EscapesEndsAndRefusals) {
+    // Short windows, max_sfb 10, three groups: 7 (coded 7, 0) + 3; 10 (7, 3); 1 + 0 + 9 (7, 2).
+    BitWriter w;
+    w.put(5, 4), w.put(7, 3), w.put(0, 3), w.put(6, 4), w.put(3, 3);  // group 0: 7 + 3
+    w.put(9, 4), w.put(7, 3), w.put(3, 3);                            // group 1: 10
+    w.put(11, 4), w.put(1, 3), w.put(0, 4), w.put(0, 3), w.put(2, 4), w.put(7, 3), w.put(2, 3);
+    Stream s(w);
+    SectOut o;
+    ASSERT_EQ(zuf::ownsDecodeSectData_AAC(&s.p, &s.off, 10, 2, 3, o.cb, o.end, o.num, o.sfb_cb), zufOk);
+    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(std::vector<Zuf32s>(o.num, o.num + 4), (std::vector<Zuf32s>{2, 1, 3, 0x77777777}));
+    EXPECT_EQ(std::vector<int>(o.end, o.end + 7), (std::vector<int>{7, 10, 10, 1, 1, 10, 0x77}));
+    const std::vector<int> cbs = {5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9,
+                                  11, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0x77};
+    EXPECT_EQ(std::vector<int>(o.sfb_cb, o.sfb_cb + 31), cbs);
+
+    // max_sfb 51, lengths 31, 31: the second field takes the section past 51, so no third field
+    // is read; codebooks stop at band 51 and the section ends at 62.
+    BitWriter w2;
+    w2.put(3, 4), w2.put(31, 5), w2.put(31, 5), w2.put(31, 5);
+    Stream s2(w2);
+    SectOut o2;
+    EXPECT_EQ(zuf::ownsDecodeSectData_AAC(&s2.p, &s2.off, 51, 0, 1, o2.cb, o2.end, o2.num, o2.sfb_cb),
+              zufErrAacSectData);
+    EXPECT_EQ(s2.pos(), 14);
+    EXPECT_EQ(o2.sfb_cb[50], 3);
+    EXPECT_EQ(o2.sfb_cb[51], 0x77);
+    EXPECT_EQ(o2.end[0], 62);
+    EXPECT_EQ(o2.num[0], 0x77777777);
+
+    // max_sfb 0 reads nothing; zero-length sections cannot outnumber max_sfb.
+    Stream s3(w2);
+    ASSERT_EQ(zuf::ownsDecodeSectData_AAC(&s3.p, &s3.off, 0, 2, 8, o2.cb, o2.end, o2.num, o2.sfb_cb), zufOk);
+    EXPECT_EQ(s3.pos(), 0);
+    EXPECT_EQ(o2.num[7], 0);
+    BitWriter zeros;
+    zeros.put(0, 27);
+    Stream s4(zeros);
+    EXPECT_EQ(zuf::ownsDecodeSectData_AAC(&s4.p, &s4.off, 2, 0, 1, o2.cb, o2.end, o2.num, o2.sfb_cb),
+              zufErrAacSectData);
+    EXPECT_EQ(s4.pos(), 18);
+}
+
+// Scale factors of one group from hand-written sections.
+struct SfCase {
+    Zuf8u cb[120] = {}, end[120] = {};
+    Zuf32s num[8] = {};
+    Zuf16s out[120];
+    SfCase(std::initializer_list<std::pair<int, int>> s) {
+        std::memset(out, 0x55, sizeof out);
+        for (auto [c, e] : s) cb[num[0]] = static_cast<Zuf8u>(c), end[num[0]++] = static_cast<Zuf8u>(e);
+    }
+    zufResult run(Stream& s, bool mpeg4, int gain) {
+        return mpeg4 ? zuf::ownsDecodeScalefactor_AAC_MPEG4_1u16s(&s.p, &s.off, out, gain, 1, num, cb, end)
+                     : zuf::ownsDecodeScalefactor_AAC_1u16s(&s.p, &s.off, out, gain, 1, num, cb, end);
+    }
+};
+
+TEST(AacScaleFactors, ChainsRangesAndFailures) {
+    // sf 200 -> 250 (+50), intensity -7 -> +53, noise 9-bit first, zero band, sf 255 (+5).
+    BitWriter w;
+    w.put(1, 5);  // lead
+    w.put(kScfCodes[110]), w.put(kScfCodes[53]), w.put(kScfCodes[120]);
+    w.put(300, 9), w.put(kScfCodes[62]);
+    w.put(kScfCodes[65]);
+    SfCase c({{1, 1}, {15, 3}, {13, 5}, {0, 6}, {8, 7}});
+    Stream s(w, 5);
+    ASSERT_EQ(c.run(s, true, 200), zufOk);
+    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(std::vector<Zuf16s>(c.out, c.out + 8), (std::vector<Zuf16s>{250, -7, 53, 154, 156, 0, 255, 0x5555}));
+
+    // The MPEG-2 variant refuses the noise band with -166 at its first noise band; the
+    // position stays at the start, the values before it are stored.
+    SfCase c2({{1, 1}, {15, 3}, {13, 5}});
+    Stream s2(w, 5);
+    EXPECT_EQ(c2.run(s2, false, 200), zufErrAacCodebook);
+    EXPECT_EQ(s2.pos(), 5);
+    EXPECT_EQ(std::vector<Zuf16s>(c2.out, c2.out + 4), (std::vector<Zuf16s>{250, -7, 53, 0x5555}));
+
+    // 250 + 6 = 256 fails with -164; the same difference on an intensity band is accepted.
+    BitWriter w3;
+    w3.put(kScfCodes[110]), w3.put(kScfCodes[66]);
+    for (int cb : {15, 4}) {
+        SfCase c3({{1, 1}, {cb, 2}});
+        Stream s3(w3);
+        EXPECT_EQ(c3.run(s3, cb == 15, 200), cb == 15 ? zufOk : zufErrAacSfValue);
+        EXPECT_EQ(c3.out[0], 250);
+        EXPECT_EQ(s3.pos(), cb == 15 ? static_cast<long>(w3.nbits) : 0);
+    }
+    // A later noise energy outside 0..255 fails; the first, from the raw value, is not checked.
+    BitWriter w4;
+    w4.put(0, 9), w4.put(kScfCodes[59]);
+    SfCase c4({{13, 2}});
+    Stream s4(w4);
+    EXPECT_EQ(c4.run(s4, true, 100), zufErrAacSfValue);
+    EXPECT_EQ(c4.out[0], 100 - 346);
+    // Codebook 12 is reserved in both variants.
+    SfCase c5({{12, 1}});
+    for (bool mpeg4 : {false, true}) {
+        Stream s5(w4);
+        EXPECT_EQ(c5.run(s5, mpeg4, 100), zufErrAacCodebook);
+    }
+}
+
+TEST(AacPulseTnsLtp, FieldParsers) {
+    // pulse_data: start band 52 fails after its field.
+    BitWriter wp;
+    wp.put(3, 2), wp.put(52, 6), wp.put(0, 16);
+    Stream sp(wp);
+    Zuf32s np, start, offs[4], amps[4];
+    EXPECT_EQ(zuf::ownsDecodePulseData_AAC(&sp.p, &sp.off, &np, &start, offs, amps), zufErrAacPulse);
+    EXPECT_EQ(np, 4);
+    EXPECT_EQ(sp.pos(), 8);
+
+    // Long-window tns_data: two filters, the first of order 0 (no direction, no coefficients),
+    // the second of order 3 with 4-bit resolution compressed to 3 bits; then a filter of order
+    // 13 fails right after its order field.
+    BitWriter wt;
+    wt.put(3, 2), wt.put(1, 1);
+    wt.put(20, 6), wt.put(0, 5);
+    wt.put(33, 6), wt.put(3, 5), wt.put(1, 1), wt.put(1, 1), wt.put(0b011, 3), wt.put(0b100, 3), wt.put(0b111, 3);
+    const size_t before_bad = wt.nbits + 6 + 5;
+    wt.put(7, 6), wt.put(13, 5), wt.put(0, 8);
+    Stream st(wt);
+    AacChanInfo ci;
+    std::memset(&ci, 0x77, sizeof ci);
+    Zuf8s coef[8];
+    std::memset(coef, 0x77, sizeof coef);
+    EXPECT_EQ(zuf::ownsDecodeTnsData_AAC(&st.p, &st.off, 0, ci.n_filt, ci.coef_res, ci.length, ci.order, ci.direction,
+                                         coef),
+              zufErrAacTnsOrder);
+    EXPECT_EQ(st.pos(), static_cast<long>(before_bad));
+    EXPECT_EQ(ci.n_filt[0], 3);
+    EXPECT_EQ(ci.coef_res[0], 4);
+    EXPECT_EQ(std::vector<Zuf32s>(ci.length, ci.length + 3), (std::vector<Zuf32s>{20, 33, 7}));
+    EXPECT_EQ(std::vector<Zuf32s>(ci.order, ci.order + 3), (std::vector<Zuf32s>{0, 3, 13}));
+    EXPECT_EQ(ci.direction[0], 1);
+    EXPECT_EQ(ci.direction[1], 0x77777777);
+    EXPECT_EQ(std::vector<int>(coef, coef + 4), (std::vector<int>{3, -4, -1, 0x77}));
+
+    // Short-window ltp_data: windows 3 and 5 used; window 3 takes ltp_lag without lag bits,
+    // window 5 a coded difference: (lag - 20) + 16.
+    AacMainHeader mh{};
+    mh.window_sequence = 2;
+    BitWriter wl;
+    wl.put(700, 11), wl.put(0, 3);
+    for (int win = 0; win < 8; ++win) {
+        wl.put(win == 3 || win == 5, 1);
+        if (win == 5) wl.put(1, 1), wl.put(20, 5);
+    }
+    Stream sl(wl);
+    AacLtpInfo ltp;
+    std::memset(&ltp, 0x77, sizeof ltp);
+    zuf::ownsDecodeLtpData_AAC(&sl.p, &sl.off, &mh, &ltp);
+    EXPECT_EQ(sl.pos(), static_cast<long>(wl.nbits));
+    EXPECT_EQ(ltp.ltp_coef, 9352);
+    EXPECT_EQ(ltp.ltp_short_lag[3], 700);
+    EXPECT_EQ(ltp.ltp_short_lag_present[3], 0);
+    EXPECT_EQ(ltp.ltp_short_lag[5], 696);
+    EXPECT_EQ(ltp.ltp_short_used[4], 0);
+    EXPECT_EQ(ltp.ltp_short_lag[4], 0x77777777);
+    EXPECT_EQ(ltp.ltp_long_present, 0x77777777);
+    for (auto r : ltp.reserved) EXPECT_EQ(r, 0x77777777);
+}
+
+TEST(AacChanPairElt, CommonWindowAndMsMask) {
+    AacIcsInfo ics{};
+    AacChanPairElt cpe;
+    std::memset(&cpe, 0x77, sizeof cpe);
+    BitWriter w0;
+    w0.put(0, 1), w0.put(0xFFFF, 16);
+    Stream s0(w0, 0);
+    ASSERT_EQ(zufsDecodeChanPairElt_AAC(&s0.p, &s0.off, &ics, &cpe, 0), zufOk);
+    EXPECT_EQ(s0.pos(), 1);
+    EXPECT_EQ(cpe.common_window, 0);
+    EXPECT_EQ(cpe.ms_mask_present, 0x77777777);
+
+    // Short windows in groups 3 + 5, max_sfb 4, ms_mask_present 1: 8 flags at group x 60 + band.
+    BitWriter w;
+    w.put(1, 1), w.put(0, 1), w.put(2, 2), w.put(0, 1), w.put(4, 4), w.put(0b1101111, 7), w.put(1, 2);
+    w.put(0b1001, 4), w.put(0b0110, 4);
+    Stream s(w, 0);
+    ASSERT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &s.off, &ics, &cpe, 41), zufOk);
+    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(ics.num_window_groups, 2);
+    EXPECT_EQ(std::vector<int>(cpe.ms_used, cpe.ms_used + 5), (std::vector<int>{1, 0, 0, 1, 0x77}));
+    EXPECT_EQ(std::vector<int>(cpe.ms_used + 60, cpe.ms_used + 65), (std::vector<int>{0, 1, 1, 0, 0x77}));
+
+    // ms_mask_present 2 reads no flags and leaves them as they were.
+    BitWriter w2;
+    w2.put(1, 1), w2.put(0, 4), w2.put(30, 6), w2.put(0, 1), w2.put(2, 2);
+    Stream s2(w2, 0);
+    ASSERT_EQ(zufsDecodeChanPairElt_AAC(&s2.p, &s2.off, &ics, &cpe, 41), zufOk);
+    EXPECT_EQ(s2.pos(), static_cast<long>(w2.nbits));
+    EXPECT_EQ(cpe.ms_mask_present, 2);
+    EXPECT_EQ(cpe.ms_used[0], 1);
+
+    // The MPEG-4 variant with LTP: both channels' ltp_data_present are read.
+    BitWriter w4;
+    w4.put(1, 1), w4.put(0, 4), w4.put(2, 6), w4.put(1, 1), w4.put(1, 1), w4.put(5, 11), w4.put(0, 3), w4.put(3, 2);
+    w4.put(0, 1), w4.put(0, 2);
+    Stream s4(w4, 0);
+    AacMainHeader mh{};
+    ASSERT_EQ(zufsDecodeChanPairElt_MP4_AAC(&s4.p, &s4.off, &ics, &cpe, &mh, 51, 4), zufOk);
+    EXPECT_EQ(s4.pos(), static_cast<long>(w4.nbits));
+    EXPECT_EQ(mh.ltp[0].ltp_lag, 5);
+    EXPECT_EQ(mh.ltp[0].ltp_long_used[1], 1);
+    EXPECT_EQ(mh.ltp[1].ltp_data_present, 0);
+
+    // Checks, and an ics_info failure passed through.
+    Zuf8u* null_p = nullptr;
+    int bad_off = 8;
+    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&null_p, &s.off, &ics, &cpe, 0), zufErrNullPtr);
+    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &bad_off, nullptr, &cpe, 0), zufErrNullPtr);
+    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &bad_off, &ics, &cpe, 99), zufErrAacBitOffset);
+    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &s.off, &ics, &cpe, 42), zufErrAacPred);
+    EXPECT_EQ(zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, &mh, 52, 2), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, nullptr, 51, 2), zufErrNullPtr);
+    BitWriter wb;
+    wb.put(1, 1), wb.put(0, 4), wb.put(63, 6);
+    Stream sb(wb, 0);
+    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&sb.p, &sb.off, &ics, &cpe, 0), zufErrAacMaxSfb);
+    EXPECT_EQ(sb.pos(), 11);
+}
+
+TEST(AacDataAndFillElements, CountsEscapesAndAlignment) {
+    BitWriter w;
+    w.put(0, 2);
+    w.put(9, 4), w.put(1, 1), w.put(255, 8), w.put(255, 8);
+    w.align();
+    for (int i = 0; i < 510; ++i) w.put(static_cast<uint32_t>(i * 7) & 0xFF, 8);
+    Stream s(w, 2);
+    int tag = -1, cnt = -1;
+    std::vector<Zuf8u> data(512, 0);
+    ASSERT_EQ(zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, &cnt, data.data()), zufOk);
+    EXPECT_EQ(tag, 9);
+    EXPECT_EQ(cnt, 510);
+    EXPECT_EQ(data[509], (509 * 7) & 0xFF);
+    EXPECT_EQ(data[510], 0);
+    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+
+    for (int esc : {0, 255}) {
+        BitWriter wf;
+        wf.put(1, 2), wf.put(15, 4), wf.put(static_cast<uint32_t>(esc), 8);
+        for (int i = 0; i < 14 + esc; ++i) wf.put(0xA5, 8);
+        Stream sf(wf, 2);
+        ASSERT_EQ(zufsDecodeFillElt_AAC(&sf.p, &sf.off, &cnt, data.data()), zufOk);
+        EXPECT_EQ(cnt, 14 + esc);
+        EXPECT_EQ(sf.pos(), static_cast<long>(wf.nbits));
+    }
+    int bad = -1;
+    EXPECT_EQ(zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, nullptr, data.data()), zufErrNullPtr);
+    EXPECT_EQ(zufsDecodeDatStrElt_AAC(&s.p, &bad, &tag, &cnt, data.data()), zufErrAacBitOffset);
+    EXPECT_EQ(zufsDecodeFillElt_AAC(&s.p, &s.off, &cnt, nullptr), zufErrNullPtr);
+    EXPECT_EQ(zufsDecodeFillElt_AAC(&s.p, &bad, &cnt, data.data()), zufErrAacBitOffset);
+}
+
+TEST(AacScalableHeaders, MainHeader) {
+    std::vector<Zuf8u> ms(480, 0x77);
+    AacMainHeader mh;
+    std::memset(&mh, 0x55, sizeof mh);
+    mh.ms_used = ms.data();
+    // Short windows, grouping 0000000 (eight groups), max_sfb 3, ms_mask_present 2; channel 0
+    // with TNS (window 0: one filter of order 1) and no LTP, channel 1 with LTP.
+    BitWriter w;
+    w.put(2, 2), w.put(1, 1), w.put(3, 4), w.put(0, 7), w.put(2, 2);
+    w.put(1, 1), w.put(1, 1), w.put(0, 1), w.put(9, 4), w.put(1, 3), w.put(0, 1), w.put(0, 1), w.put(5, 3);
+    for (int win = 1; win < 8; ++win) w.put(0, 1);
+    w.put(0, 1);
+    w.put(0, 1), w.put(1, 1), w.put(1, 11), w.put(7, 3), w.put(0, 8);
+    Stream s(w, 0);
+    ASSERT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 2, 1), zufErrNotSupported);
+    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(mh.num_window_groups, 8);
+    for (int g = 0; g < 8; ++g) {
+        EXPECT_EQ(mh.window_group_length[g], 1);
+        EXPECT_EQ(ms[static_cast<size_t>(g * 60 + 2)], 1);
+        EXPECT_EQ(ms[static_cast<size_t>(g * 60 + 3)], 0x77);
+    }
+    EXPECT_EQ(mh.tns[0].tns_data_present, 1);
+    EXPECT_EQ(mh.tns[0].coef_res[0], 3);
+    EXPECT_EQ(mh.tns[0].coef[0], -3);
+    EXPECT_EQ(mh.tns[0].coef[1], 0);  // cleared before reading
+    EXPECT_EQ(mh.ltp[0].ltp_data_present, 0);
+    EXPECT_EQ(mh.ltp[0].ltp_lag, 0);
+    EXPECT_EQ(mh.ltp[1].ltp_coef, 22438);
+    EXPECT_EQ(mh.ltp[1].reserved[0], 0x55555555);
+
+    // Long window: one group, lengths 1..7 cleared, ms_mask_present 0 clears the coded flags.
+    BitWriter wl;
+    wl.put(0, 2), wl.put(0, 1), wl.put(40, 6), wl.put(0, 2), wl.put(0, 4);
+    Stream sl(wl, 0);
+    ASSERT_EQ(zufsDecodeMainHeader_AAC(&sl.p, &sl.off, &mh, 2, 0), zufOk);
+    EXPECT_EQ(sl.pos(), static_cast<long>(wl.nbits));
+    EXPECT_EQ(mh.window_group_length[7], 0);
+    EXPECT_EQ(ms[39], 0);
+    EXPECT_EQ(ms[40], 0x77);
+
+    int bad = 8;
+    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, nullptr, 9, 9), zufErrNullPtr);
+    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &bad, &mh, 9, 9), zufErrAacBitOffset);
+    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 3, 9), zufErrAacChanNum);
+    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 1, 2), zufErrAacLayerFlag);
+}
+
+TEST(AacScalableHeaders, ExtensionHeader) {
+    std::vector<Zuf8u> ms(480, 0x77);
+    AacExtensionHeader eh;
+    std::memset(&eh, 0x55, sizeof eh);
+    eh.ms_used = ms.data();
+    // Long window, max_sfb 6, bands 2..5 M/S flags 1 0 1 0; no TNS for either channel; diff
+    // control for bands 2..4 (sfbLimit 5) whose flag is 0: band 3 only, per channel.
+    BitWriter w;
+    w.put(6, 6), w.put(1, 2), w.put(0b1010, 4), w.put(0, 1), w.put(0, 1), w.put(1, 1), w.put(0, 1);
+    Stream s(w, 0);
+    ASSERT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 2, 5, 0), zufOk);
+    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(std::vector<int>(ms.begin(), ms.begin() + 7), (std::vector<int>{0x77, 0x77, 1, 0, 1, 0, 0x77}));
+    EXPECT_EQ(eh.diff_control_lr[0][0], 1);
+    EXPECT_EQ(eh.diff_control_lr[1][0], 0);
+    EXPECT_EQ(eh.diff_control_lr[0][1], 0x55555555);
+
+    // Short windows: four groups of flags from sfbStart 0, eight diff-control bits per channel.
+    BitWriter ws;
+    ws.put(2, 4), ws.put(1, 2), ws.put(0b11100100, 8), ws.put(0xAB, 8), ws.put(0xCD, 8);
+    Stream ss(ws, 0);
+    ASSERT_EQ(zufsDecodeExtensionHeader_AAC(&ss.p, &ss.off, &eh, 0, 1, 1, 0, 51, 2), zufOk);
+    EXPECT_EQ(ss.pos(), static_cast<long>(ws.nbits));
+    EXPECT_EQ(ms[180], 0);
+    EXPECT_EQ(ms[181], 0);
+    EXPECT_EQ(ms[121], 1);
+    EXPECT_EQ(eh.diff_control_lr[1][7], 1);
+
+    // max_sfb above 60 fails after its field; then the checks in their order.
+    BitWriter wb;
+    wb.put(61, 6);
+    Stream sb(wb, 0);
+    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&sb.p, &sb.off, &eh, 0, 0, 0, 0, 0, 3), zufErrAacMaxSfb);
+    EXPECT_EQ(sb.pos(), 6);
+    EXPECT_EQ(eh.max_sfb, 61);
+    int bad = -1;
+    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &bad, nullptr, 2, 2, 2, 99, 99, 9), zufErrNullPtr);
+    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &bad, &eh, 2, 2, 2, 99, 99, 9), zufErrAacBitOffset);
+    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 2, 2, 2, 99, 99, 9), zufErrAacLayerFlag);
+    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 2, 2, 99, 99, 9), zufErrAacStereoFlag);
+    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 2, 99, 99, 9), zufErrAacDiffCtrlFlag);
+    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 52, 9), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 51, 4), zufErrAacWinSeq);
+}
+
+}  // namespace
