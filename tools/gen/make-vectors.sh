@@ -169,3 +169,37 @@ if command -v faad >/dev/null; then
 fi
 mp3_vectors
 ls -l "$out"
+
+# ---------------------------------------------------------------------------------- AAC syntax
+# Streams for the raw_data_block() walk of tests/test_aac_syntax_streams.cpp, in $out/aac.
+# Together with the streams above they reach short windows, TNS, noise substitution (ffmpeg uses
+# it even in MPEG-2 LC streams), intensity stereo, escape sequences, the ics_info of the LTP
+# object type, and a fill element. The test checks only that every raw data block ends at its
+# frame end, so another ffmpeg version's bytes serve as well.
+aac_syntax_vectors() {
+    local tone_bursts="0.9*sin(2*PI*120*t)*lt(mod(t\,0.37)\,0.03)+0.2*sin(2*PI*3000*t)"
+    local tone_bursts2="0.6*sin(2*PI*80*t)*lt(mod(t+0.1\,0.29)\,0.02)+0.2*sin(2*PI*3000*t+0.3)"
+    mkdir -p "$out/aac"
+    # Loud low-frequency bursts: short windows, TNS and escapes.
+    encode aac/adts_lc_44100_stereo_transients.aac "aevalsrc=$tone_bursts|$tone_bursts2:s=44100:d=1.5" 128k
+    # Pink noise, the same in both channels: noise substitution and intensity stereo.
+    encode aac/adts_lc_32000_stereo_noise.aac \
+        "anoisesrc=color=pink:amplitude=0.3:sample_rate=32000:duration=1.5:seed=7" 48k -ac 2
+    # AAC LTP object type (ffmpeg's encoder marks it experimental and in practice never sets
+    # ltp_data_present, so this reaches the MPEG-4 ics_info and channel pair paths only).
+    encode aac/adts_ltp_48000_stereo.aac \
+        "aevalsrc=0.5*sin(2*PI*220*t)+0.2*sin(2*PI*1330*t)|0.4*sin(2*PI*330*t):s=48000:d=1.5" 64k \
+        -profile:a aac_ltp -strict -2
+    # Without bit-exact mode the encoder writes its version string in a fill element.
+    ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "sine=frequency=1000:sample_rate=16000:duration=1" \
+        -c:a aac -b:a 24k -f adts "$out/aac/adts_lc_16000_mono_fill.aac"
+    if command -v faad >/dev/null; then
+        for f in "$out"/aac/adts_*.aac; do
+            rm -f "$tmp/check.wav"
+            faad -q -o "$tmp/check.wav" "$f" >/dev/null 2>&1 || true
+            [ "$(stat -c %s "$tmp/check.wav" 2>/dev/null || echo 0)" -gt 4096 ] || { echo "faad cannot decode $f" >&2; exit 1; }
+        done
+    fi
+    ls -l "$out/aac"
+}
+aac_syntax_vectors
