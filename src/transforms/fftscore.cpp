@@ -27,12 +27,12 @@ namespace {
 template <class V>
 struct SoaIn {
     const float* p;
-    CV<V> get(int e) const { return {load<V>(p + 8 * e), load<V>(p + 8 * e + 4)}; }
+    CV<V> get(int e) const { return {loada<V>(p + 8 * e), loada<V>(p + 8 * e + 4)}; }
 };
 template <class V>
 inline void put(float* p, int e, CV<V> y) {
-    store(p + 8 * e, y.r);
-    store(p + 8 * e + 4, y.i);
+    storea(p + 8 * e, y.r);
+    storea(p + 8 * e + 4, y.i);
 }
 // Interleaved complex input: element e is x[4e..4e+3]; kSwap exchanges re and im (inverse).
 template <class V, bool kSwap>
@@ -83,7 +83,7 @@ struct SplitOut {
 // where every butterfly has its own twiddles), or broadcast from a compact (re, im) table.
 template <class V, bool kWide>
 inline CV<V> twiddle(const float* t, int j) {
-    if (kWide) return {load<V>(t + 8 * j), load<V>(t + 8 * j + 4)};
+    if (kWide) return {loada<V>(t + 8 * j), loada<V>(t + 8 * j + 4)};
     return {bcast<V>(t[2 * j]), bcast<V>(t[2 * j + 1])};
 }
 
@@ -172,9 +172,9 @@ inline void lane_group(CV<V> e0, CV<V> e1, CV<V> e2, CV<V> e3, int g, const Out&
     transpose4(e0.r, e1.r, e2.r, e3.r);
     transpose4(e0.i, e1.i, e2.i, e3.i);
     const float* w = tw + 24 * g;
-    const CV<V> t1 = cmul(e1, CV<V>{load<V>(w), load<V>(w + 4)});
-    const CV<V> t2 = cmul(e2, CV<V>{load<V>(w + 8), load<V>(w + 12)});
-    const CV<V> t3 = cmul(e3, CV<V>{load<V>(w + 16), load<V>(w + 20)});
+    const CV<V> t1 = cmul(e1, CV<V>{loada<V>(w), loada<V>(w + 4)});
+    const CV<V> t2 = cmul(e2, CV<V>{loada<V>(w + 8), loada<V>(w + 12)});
+    const CV<V> t3 = cmul(e3, CV<V>{loada<V>(w + 16), loada<V>(w + 20)});
     const CV<V> s02 = cadd(e0, t2), d02 = csub(e0, t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
     out.put(4 * g, cadd(s02, s13));
     out.put(4 * g + M, CV<V>{add(d02.r, d13.i), sub(d02.i, d13.r)});
