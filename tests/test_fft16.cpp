@@ -10,6 +10,7 @@
 
 #include "support/test_util.h"
 #include "test_fft_ref.h"
+#include "transforms/fft_internal.h"
 #include "zufack9/zufack9.h"
 
 namespace {
@@ -113,6 +114,21 @@ TEST(Fft16, FloatPathWithinOneLsbOfTheIdeal) {
         }
     }
     std::printf("[ accuracy ] C_16sc float path: largest deviation %.0Lf LSB\n", g_worst);
+}
+
+// The SSE conversions equal the scalar reference bit for bit, saturation and ties included.
+TEST(Fft16, ScalarReferenceAgreesBitForBit) {
+    for (int order : {0, 2, 4, 7, 10})
+        for (int sf : {-8, -1, 0, 2, 9}) {
+            Ctx16 c(order, 4, 2);
+            const auto x = random16(int64_t{1} << order, 32767, 90u + order);
+            std::vector<Zuf16sc> a(x.size()), b(x.size());
+            std::vector<uint8_t> w(c.work.size() + 32);
+            uint8_t* wa = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(w.data()) + 31) & ~uintptr_t{31});
+            zuf::xf::ownsFFT_C_16sc(c.ctx, x.data(), a.data(), sf, wa, true);
+            zuf::xf::ownsFFT_C_16sc(c.ctx, x.data(), b.data(), sf, wa, false);
+            EXPECT_EQ(std::memcmp(a.data(), b.data(), 4 * x.size()), 0) << order << " " << sf;
+        }
 }
 
 TEST(Fft16, HeaderChecksAndAllocation) {

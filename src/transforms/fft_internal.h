@@ -174,6 +174,10 @@ void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float
 void ownsFFT_R_32f(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
                    float factor, bool vector = true);
 
+// The 16-bit transform (either path) with its conversions; work as GetBufSize reports, aligned.
+void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work,
+                    bool vector = true);
+
 // e^(-2 pi i e / N) of the static 1024-point table (N <= 1024, N a power of two).
 void ownsTwiddleFromTable(int order, int64_t e, float* out);
 

@@ -37,8 +37,6 @@ static_assert(sizeof(MdctFwdContext_16s) == 24, "16-bit MDCT header is 24 bytes 
 
 namespace zuf::xf {
 
-void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work,
-                    bool vector);
 zufResult ownsFFTGetSizes16(int order, int flag, int hint, int64_t* spec, int64_t* init, int64_t* work);
 zufResult ownsFFTInit16(FftContext_C_16sc** ppCtx, int order, int flag, int hint, uint8_t* pMemSpec,
                         uint8_t* pMemInit);
