@@ -5,8 +5,9 @@
 // code of up to 4 bits, sign bits included where they fit, with one lookup; longer codes walk
 // the code tree one bit at a time from the node reached after 4 bits.
 //
-// Bits come through a left-aligned 64-bit cache that is topped up to at least 56 bits before
-// every pair or quadruple (a pair takes at most 19 + 13 + 1 + 13 + 1 = 47 bits). Bytes are
+// Bits come through a left-aligned 64-bit cache, topped up to at least 56 bits whenever fewer
+// remain than the longest pair or quadruple of the table in use can take (small tables: an
+// 11-bit code and two signs; big tables: 19 + 13 + 1 + 13 + 1 = 47 bits; count1: 10). Bytes are
 // fetched from the stream only up to three bytes past the last Huffman bit; beyond that the cache
 // is filled with zeros, so damaged side information can never make the decoder read further.
 #include <cstring>
@@ -48,6 +49,11 @@ public:
         }
     }
 
+    // At least n (up to 56) valid bits.
+    void ensure(int n) {
+        if (bits_ < n) refill();
+    }
+    uint64_t bits() const { return cache_; }  // the cache, next bit at the top
     uint32_t peek(unsigned n) const { return static_cast<uint32_t>(cache_ >> (64 - n)); }
     void skip(unsigned n) {
         cache_ <<= n;
@@ -81,54 +87,53 @@ inline Zuf32s with_sign(BitCache& bc, Zuf32s m) {
     return (m ^ s) - s;
 }
 
+// Walks the code tree from the node that first-level entry e references, the 4 looked-up bits
+// already taken; returns the leaf and consumes the bits walked.
+template <class E>
+inline uint32_t walk(BitCache& bc, const E* tree, uint32_t node) {
+    uint64_t c = bc.bits() << 4;
+    unsigned n = 4;
+    uint32_t v = tree[node];
+    while (!(v & 1)) {
+        // 1: the referenced node; 0: the next entry.
+        node = (c >> 63) ? (static_cast<uint32_t>(v) & 0xFFFEu) >> 1 : node + 1;
+        c <<= 1;
+        ++n;
+        v = tree[node];
+    }
+    bc.skip(n);
+    return v;
+}
+
 // Pairs of a small table (1..12) into is[i..end).
 void decode_small(BitCache& bc, const Zuf8u* t, Zuf32s* is, int i, int end) {
     const Zuf8u* tree = t + 16;
     for (; i < end; i += 2) {
-        bc.refill();
+        bc.ensure(13);
         const uint32_t e = t[bc.peek(4)];
+        const uint32_t kind = (e >> 1) & 7;
+        if ((e & 1) && kind < 4) {
+            // Code and signs within the 4 bits (kinds 0..3 use 4, 3, 2 and 1 of them; the (0, 0)
+            // of kinds 2 and 3 has zero fields).
+            is[i] = sext(e >> 6, 2);
+            is[i + 1] = sext(e >> 4, 2);
+            bc.skip(4 - kind);
+            continue;
+        }
         Zuf32s x, y;
         if (e & 1) {
-            switch ((e >> 1) & 7) {
-                case 0:
-                    x = sext(e >> 6, 2), y = sext(e >> 4, 2);
-                    bc.skip(4);
-                    break;
-                case 1:
-                    x = sext(e >> 6, 2), y = sext(e >> 4, 2);
-                    bc.skip(3);
-                    break;
-                case 2:
-                    x = y = 0;
-                    bc.skip(2);
-                    break;
-                case 3:
-                    x = y = 0;
-                    bc.skip(1);
-                    break;
-                case 4:
-                    bc.skip(4);
-                    x = with_sign(bc, 2), y = 0;
-                    break;
-                case 6:
-                    x = sext(e >> 6, 2);
-                    bc.skip(4);
-                    y = with_sign(bc, 1);
-                    break;
-                default:  // 5, 7: magnitudes, then their signs
-                    bc.skip(4);
-                    x = with_sign(bc, (e >> 6) & 3);
-                    y = with_sign(bc, (e >> 4) & 3);
-                    break;
+            bc.skip(4);
+            if (kind == 4) {
+                x = with_sign(bc, 2), y = 0;
+            } else if (kind == 6) {
+                x = sext(e >> 6, 2), y = with_sign(bc, 1);
+            } else {  // 5, 7: magnitudes, then their signs
+                x = with_sign(bc, (e >> 6) & 3);
+                y = with_sign(bc, (e >> 4) & 3);
             }
         } else {
-            bc.skip(4);
-            uint32_t v = tree[e >> 1];
-            uint32_t node = e >> 1;
-            while (!(v & 1)) {
-                node = bc.get(1) ? (v >> 1) : node + 1;
-                v = tree[node];
-            }
+            // Small tables reference node e >> 1 (the walk's rule for 8-bit entries).
+            const uint32_t v = walk(bc, tree, e >> 1);
             x = (v >> 5) & 7, y = (v >> 2) & 7;
             if (x) x = with_sign(bc, x);
             if (y) y = with_sign(bc, y);
@@ -142,11 +147,12 @@ void decode_small(BitCache& bc, const Zuf8u* t, Zuf32s* is, int i, int end) {
 void decode_big(BitCache& bc, const Zuf16u* t, unsigned linbits, Zuf32s* is, int i, int end) {
     const Zuf16u* tree = t + 16;
     for (; i < end; i += 2) {
-        bc.refill();
+        bc.ensure(47);
         const uint32_t e = t[bc.peek(4)];
+        const uint32_t kind = (e >> 1) & 7;
         Zuf32s x, y;
         if (e & 1) {
-            switch ((e >> 1) & 7) {
+            switch (kind) {
                 case 0:
                     x = sext(e >> 8, 4), y = 0;
                     bc.skip(4);
@@ -186,13 +192,8 @@ void decode_big(BitCache& bc, const Zuf16u* t, unsigned linbits, Zuf32s* is, int
                 }
             }
         } else {
-            bc.skip(4);
-            uint32_t node = (e & 0xFFFEu) >> 1;
-            uint32_t v = tree[node];
-            while (!(v & 1)) {
-                node = bc.get(1) ? ((v & 0xFFFEu) >> 1) : node + 1;
-                v = tree[node];
-            }
+            // Big tables reference the node at byte offset e & 0xFFFE.
+            const uint32_t v = walk(bc, tree, (e & 0xFFFEu) >> 1);
             x = (v >> 6) & 15, y = (v >> 2) & 15;
             if (x == 15 && linbits) x += static_cast<Zuf32s>(bc.get(linbits));
             if (x) x = with_sign(bc, x);
@@ -293,7 +294,7 @@ zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, c
     i = bv2;
     // count1 region: quadruples while bits remain and four lines fit below 576.
     while (left > 0 && i < 574) {
-        bc.refill();
+        bc.ensure(10);
         const long before = bc.consumed();
         if (si->count1table_select == 0) decode_quad_a(bc, is + i);
         else decode_quad_b(bc, is + i);

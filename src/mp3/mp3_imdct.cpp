@@ -116,14 +116,35 @@ void imdct_any(const T* x, T* out, int block_type) {
     else imdct36(x, DCTWinLong[block_type == 1 ? 1 : block_type == 3 ? 2 : 0], out);
 }
 
-// Butterflies between subbands sb - 1 and sb (ISO/IEC 11172-3 2.4.3.4.10.1).
-void alias_reduce(Zuf32s* xr, int sb) {
+// Butterflies between subbands sb - 1 and sb (ISO/IEC 11172-3 2.4.3.4.10.1), one at a time.
+void alias_reduce_ref(Zuf32s* xr, int sb) {
     Zuf32s* a = xr + 18 * sb - 1;
     Zuf32s* b = xr + 18 * sb;
     for (int i = 0; i < 8; ++i) {
         const double bu = a[-i], bd = b[i];
         a[-i] = round_sat(bu * cCs[i] - bd * cCa[i]);
         b[i] = round_sat(bd * cCs[i] + bu * cCa[i]);
+    }
+}
+
+// The same, two at a time:
+// a' = a cs - b ca, b' = b cs + a ca with a = line 18 sb - 1 - i, b = line 18 sb + i, each
+// rounded to the nearest integer.
+void alias_reduce(Zuf32s* xr, int sb) {
+    Zuf32s* a = xr + 18 * sb - 1;
+    Zuf32s* b = xr + 18 * sb;
+    const __m128d lo_clamp = _mm_set1_pd(-2147483648.0), hi_clamp = _mm_set1_pd(2147483647.0);
+    for (int i = 0; i < 8; i += 2) {
+        const __m128d bu = _mm_set_pd(a[-i - 1], a[-i]);
+        const __m128d bd = _mm_set_pd(b[i + 1], b[i]);
+        const __m128d cs = _mm_loadu_pd(cCs + i), ca = _mm_loadu_pd(cCa + i);
+        const __m128d na = _mm_sub_pd(_mm_mul_pd(bu, cs), _mm_mul_pd(bd, ca));
+        const __m128d nb = _mm_add_pd(_mm_mul_pd(bd, cs), _mm_mul_pd(bu, ca));
+        const __m128i ra = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(na, lo_clamp), hi_clamp));
+        const __m128i rb = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(nb, lo_clamp), hi_clamp));
+        a[-i] = _mm_cvtsi128_si32(ra);
+        a[-i - 1] = _mm_cvtsi128_si32(_mm_shuffle_epi32(ra, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(b + i), rb);
     }
 }
 
@@ -135,6 +156,32 @@ inline void overlap_add(const Zuf32s* v, Zuf32s* ov, Zuf32s* y, int sb) {
         if (invert && (t & 1)) s = wrap_sub(0, s);
         y[32 * t + sb] = s;
         ov[t] = v[18 + t];
+    }
+}
+
+// The same for an even subband sb and the odd one after it, whose outputs sit side by side.
+inline void overlap_add_pair(const Zuf32s* v0, const Zuf32s* v1, Zuf32s* ov0, Zuf32s* ov1, Zuf32s* y, int sb) {
+    const __m128i odd = _mm_set_epi32(-1, 0, -1, 0);  // slots t + 1 and t + 3
+    for (int t = 0; t < 16; t += 4) {
+        const __m128i a = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v0 + t)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov0 + t)));
+        __m128i b = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v1 + t)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov1 + t)));
+        b = _mm_sub_epi32(_mm_xor_si128(b, odd), odd);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ov0 + t), _mm_loadu_si128(reinterpret_cast<const __m128i*>(v0 + 18 + t)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ov1 + t), _mm_loadu_si128(reinterpret_cast<const __m128i*>(v1 + 18 + t)));
+        const __m128i lo = _mm_unpacklo_epi32(a, b), hi = _mm_unpackhi_epi32(a, b);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * t + sb), lo);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * (t + 1) + sb), _mm_unpackhi_epi64(lo, lo));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * (t + 2) + sb), hi);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * (t + 3) + sb), _mm_unpackhi_epi64(hi, hi));
+    }
+    for (int t = 16; t < 18; ++t) {
+        const Zuf32s s1 = wrap_add(v1[t], ov1[t]);
+        y[32 * t + sb] = wrap_add(v0[t], ov0[t]);
+        y[32 * t + sb + 1] = (t & 1) ? wrap_sub(0, s1) : s1;
+        ov0[t] = v0[18 + t];
+        ov1[t] = v1[18 + t];
     }
 }
 
@@ -171,9 +218,11 @@ void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out0, Zuf32s* out1, int bl
 
 void ownsMDCTInvWindow_MP3(const Zuf32s* in, Zuf32s* out, int block_type) { ownsImdct_MP3_ref(in, out, block_type); }
 
-void ownsMDCTInv_MP3(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, int block_type, int mixed) {
-    // Subbands to transform: short blocks ceil(nz / 18); long blocks one more than the last
-    // subband with data, since alias reduction spreads 8 lines into the next subband.
+namespace {
+
+// Subbands to transform: short blocks ceil(nz / 18); long blocks one more than the last
+// subband with data, since alias reduction spreads 8 lines into the next subband.
+int subbands_to_transform(int nz, int block_type, int mixed) {
     int n;
     if (block_type == 2) {
         n = (nz * 3641 + 61897) >> 16;
@@ -181,33 +230,60 @@ void ownsMDCTInv_MP3(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, 
     } else {
         n = ((nz * 3641 + 29128) >> 16) + 1;
     }
-    if (n > 32) n = 32;
-    if (block_type != 2 || mixed) {
-        const int m = (block_type == 2 && n >= 3) ? 2 : n;
-        const int last = m - 1 > 1 ? m - 1 : 1;
-        for (int sb = 1; sb <= last; ++sb) alias_reduce(xr, sb);
+    return n > 32 ? 32 : n;
+}
+
+// Alias-reduced boundaries 1..last: none for short blocks, only the one between the two long
+// subbands of a mixed block.
+int last_alias_boundary(int n, int block_type, int mixed) {
+    if (block_type == 2 && !mixed) return 0;
+    const int m = (block_type == 2 && n >= 3) ? 2 : n;
+    return m - 1 > 1 ? m - 1 : 1;
+}
+
+// Subbands [from, 32): those the previous granule reached emit their overlap (zero input),
+// the rest are zero.
+void finish_subbands(Zuf32s* y, Zuf32s* overlap, int from, int active) {
+    Zuf32s zero[36] = {};
+    int sb = from;
+    for (; sb < active; ++sb) overlap_add(zero, overlap + 18 * sb, y, sb);
+    for (; sb < 32; ++sb)
+        for (int t = 0; t < 18; ++t) y[32 * t + sb] = 0;
+}
+
+}  // namespace
+
+void ownsMDCTInv_MP3_ref(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, int block_type, int mixed) {
+    const int n = subbands_to_transform(nz, block_type, mixed);
+    for (int sb = 1, last = last_alias_boundary(n, block_type, mixed); sb <= last; ++sb) alias_reduce_ref(xr, sb);
+    Zuf32s v[36];
+    for (int sb = 0; sb < n; ++sb) {
+        // mixed_block_flag: the two lowest subbands always take the normal window, whatever
+        // the block type (ISO/IEC 11172-3 2.4.2.7).
+        ownsImdct_MP3_ref(xr + 18 * sb, v, (mixed && sb < 2) ? 0 : block_type);
+        overlap_add(v, overlap + 18 * sb, y, sb);
     }
-    // mixed_block_flag: the two lowest subbands always take the normal window, whatever the
-    // block type (ISO/IEC 11172-3 2.4.2.7); the others take block_type's.
+    finish_subbands(y, overlap, n, n > *prev ? n : *prev);
+    *prev = n;
+}
+
+void ownsMDCTInv_MP3(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, int block_type, int mixed) {
+    const int n = subbands_to_transform(nz, block_type, mixed);
+    for (int sb = 1, last = last_alias_boundary(n, block_type, mixed); sb <= last; ++sb) alias_reduce(xr, sb);
+    // Pairs of subbands (an even one and the odd one after it share their block type).
     auto type_of = [&](int sb) { return (mixed && sb < 2) ? 0 : block_type; };
     Zuf32s v0[36], v1[36];
     int sb = 0;
     for (; sb + 1 < n; sb += 2) {
         ownsImdctPair_MP3_sse2(xr + 18 * sb, v0, v1, type_of(sb));
-        overlap_add(v0, overlap + 18 * sb, y, sb);
-        overlap_add(v1, overlap + 18 * (sb + 1), y, sb + 1);
+        overlap_add_pair(v0, v1, overlap + 18 * sb, overlap + 18 * (sb + 1), y, sb);
     }
     if (sb < n) {
         ownsImdct_MP3_ref(xr + 18 * sb, v0, type_of(sb));
         overlap_add(v0, overlap + 18 * sb, y, sb);
         ++sb;
     }
-    // Subbands the previous granule reached: their overlap still comes out, and is then empty.
-    const int active = n > *prev ? n : *prev;
-    std::memset(v0, 0, sizeof v0);
-    for (; sb < active; ++sb) overlap_add(v0, overlap + 18 * sb, y, sb);
-    for (; sb < 32; ++sb)
-        for (int t = 0; t < 18; ++t) y[32 * t + sb] = 0;
+    finish_subbands(y, overlap, sb, n > *prev ? n : *prev);
     *prev = n;
 }
 

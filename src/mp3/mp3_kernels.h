@@ -21,4 +21,9 @@ void ownsImdct_MP3_ref(const Zuf32s* in, Zuf32s* out, int block_type);
 // Two adjacent subbands at once (in: 36 lines, out: 36 outputs each, subband 0 first).
 void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out0, Zuf32s* out1, int block_type);
 
+// The whole inverse hybrid transform of zufsMDCTInv_MP3_32s (arguments checked): with the
+// vector kernels, and all scalar as the reference.
+void ownsMDCTInv_MP3(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, int block_type, int mixed);
+void ownsMDCTInv_MP3_ref(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, int block_type, int mixed);
+
 }  // namespace zuf

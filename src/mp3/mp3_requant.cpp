@@ -19,28 +19,33 @@ namespace {
 constexpr Zuf32s kMaxXr = 0x7FFFFFFF;
 
 // Requantises n values of src with attenuation e (quarter steps) into dst (may equal src).
-// Returns false on a magnitude above 8206 (values before it are converted).
+// Returns false on a magnitude above 8206 (the run is then converted with such magnitudes taken
+// as 8206). Branch-free per value: zeros come out of the table as zeros.
 bool requant_run(const Zuf32s* src, Zuf32s* dst, int n, int e) {
     const int ne = -e;
-    const int q = ne >> 2;                 // floor(-e / 4)
+    const int q = ne >> 2;                     // floor(-e / 4)
     const Zuf32u mult = _pMP3Pow2Q30[ne & 3];  // 2^(((-e) mod 4) / 4), Q30
-    const int s = 18 - q;                  // Q14 * Q30 = Q44, down to Q26
-    for (int i = 0; i < n; ++i) {
-        const Zuf32s x = src[i];
-        if (x == 0) {
+    const int s = 18 - q;                      // Q14 * Q30 = Q44, down to Q26
+    Zuf32u bad = 0;
+    if (s >= 64) {  // everything shifts out
+        for (int i = 0; i < n; ++i) {
+            const Zuf32u sign = static_cast<Zuf32u>(src[i] >> 31);
+            bad |= ((static_cast<Zuf32u>(src[i]) ^ sign) - sign) > 8206u;
             dst[i] = 0;
-            continue;
         }
-        const Zuf32u m = x < 0 ? 0u - static_cast<Zuf32u>(x) : static_cast<Zuf32u>(x);
-        if (m > 8206) return false;
-        const uint64_t p = static_cast<uint64_t>(pReqTable[m]) * mult;
-        Zuf32s v;
-        if (s >= 64) v = 0;
-        else if (s < 33 && (p >> (s + 31)) != 0) v = kMaxXr;
-        else v = static_cast<Zuf32s>(p >> s);
-        dst[i] = x < 0 ? -v : v;
+        return !bad;
     }
-    return true;
+    // p >> s reaches 2^31 exactly when p >= 2^(s + 31); p < 2^63, so for s >= 33 never.
+    const uint64_t sat = s < 33 ? uint64_t{1} << (s + 31) : ~uint64_t{0};
+    for (int i = 0; i < n; ++i) {
+        const Zuf32u sign = static_cast<Zuf32u>(src[i] >> 31);
+        const Zuf32u m = (static_cast<Zuf32u>(src[i]) ^ sign) - sign;
+        bad |= m > 8206u;
+        const uint64_t p = static_cast<uint64_t>(pReqTable[m > 8206u ? 8206u : m]) * mult;
+        const Zuf32u v = p >= sat ? static_cast<Zuf32u>(kMaxXr) : static_cast<Zuf32u>(p >> s);
+        dst[i] = static_cast<Zuf32s>((v ^ sign) - sign);
+    }
+    return !bad;
 }
 
 struct Channel {
