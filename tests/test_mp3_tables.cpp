@@ -119,12 +119,13 @@ TEST(Mp3Tables, SynthesisWindowAgainstTable3B3) {
     EXPECT_EQ(q30(256), 75038 << 14);  // 1.144989014
     for (int t = 0; t < 33; ++t) {
         const int m = t % 16;
+        // Row j, output j: D[j + 32 m] times the sign of the matrixed value it meets.
         EXPECT_EQ(_pDiQ30[0][t], m % 2 ? -q30(32 * m) : q30(32 * m));
         for (int j = 1; j < 16; ++j) {
-            EXPECT_EQ(_pDiQ30[2 * j - 1][t], m % 2 ? -q30(j + 32 * m) : q30(j + 32 * m)) << j << " " << t;
-            EXPECT_EQ(_pDiQ30[2 * j][t], -q30(32 - j + 32 * m)) << j << " " << t;
+            EXPECT_EQ(_pDiQ30[j][t], m % 2 ? -q30(j + 32 * m) : q30(j + 32 * m)) << j << " " << t;
+            EXPECT_EQ(_pDiQ30[32 - j][t], -q30(32 - j + 32 * m)) << j << " " << t;
         }
-        EXPECT_EQ(_pDiQ30[31][t], m % 2 ? -q30(16 + 32 * m) : 0);
+        EXPECT_EQ(_pDiQ30[16][t], m % 2 ? -q30(16 + 32 * m) : 0);
     }
     for (int r = 0; r < 32; ++r) {
         Zuf32u half = 0;

@@ -93,41 +93,48 @@ inline Zuf32s window_dot(const Zuf32s* v, const Zuf32s* c) {
     return static_cast<Zuf32s>(sum);
 }
 
-// Running sums of one history row against coefficient runs, four slots at a time.
+// Running sums of one history row against a coefficient run, four slots at a time.
 struct RowSum {
-    __m128i hi = _mm_setzero_si128();    // dwords 1 and 3: sums of unsigned high halves
-    __m128i corr = _mm_setzero_si128();  // all dwords: v_u where the coefficient is negative
-
-    // vu: four history values with their sign bits flipped; vu_odd: the odd ones in lanes 0, 2.
-    void add(__m128i vu, __m128i vu_odd, const Zuf32s* c) {
-        const __m128i ce = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
-        const __m128i co = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 1));  // c1, _, c3, _
-        hi = _mm_add_epi32(hi, _mm_mul_epu32(vu, ce));
-        hi = _mm_add_epi32(hi, _mm_mul_epu32(vu_odd, co));
-        corr = _mm_add_epi32(corr, _mm_and_si128(_mm_srai_epi32(ce, 31), vu));
-    }
-    Zuf32s total(Zuf32s half_sum) const {
-        const __m128i h = _mm_add_epi32(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));  // dword 1: d1 + d3
-        __m128i c = _mm_add_epi32(corr, _mm_shuffle_epi32(corr, _MM_SHUFFLE(1, 0, 3, 2)));
-        c = _mm_add_epi32(c, _mm_shuffle_epi32(c, _MM_SHUFFLE(2, 3, 0, 1)));
-        return static_cast<Zuf32s>(static_cast<Zuf32u>(_mm_cvtsi128_si32(_mm_shuffle_epi32(h, 1))) -
-                                   static_cast<Zuf32u>(_mm_cvtsi128_si32(c)) - static_cast<Zuf32u>(half_sum));
-    }
+    __m128i hi;    // dwords 1 and 3: sums of unsigned high halves
+    __m128i corr;  // all dwords: v_u where the coefficient is negative
 };
 
-// Sums of one history row (16 slots) against the coefficient runs of table rows r1 and r2
-// (r2 < 0: one row only), starting at entry c0.
-inline void window_rows(const Zuf32s* v, int r1, int r2, int c0, Zuf32s* s1, Zuf32s* s2) {
+// vu: four history values with their sign bits flipped; vu_odd: the odd ones in lanes 0, 2.
+inline void row_add(RowSum& r, __m128i vu, __m128i vu_odd, const Zuf32s* c) {
+    const __m128i ce = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+    const __m128i co = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 1));  // c1, _, c3, _
+    r.hi = _mm_add_epi32(r.hi, _mm_mul_epu32(vu, ce));
+    r.hi = _mm_add_epi32(r.hi, _mm_mul_epu32(vu_odd, co));
+    r.corr = _mm_add_epi32(r.corr, _mm_and_si128(_mm_srai_epi32(ce, 31), vu));
+    // Keeps the compiler from regrouping the sums across the unrolled loop, which makes it
+    // hold every product at once and spill them.
+    __asm__("" : "+x"(r.hi), "+x"(r.corr));
+}
+
+// Accumulates history row v (16 slots) against the runs of outputs j1 and j2 (j2 < 0: one).
+inline void window_rows(const Zuf32s* v, int j1, int j2, int c0, RowSum* acc) {
     const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
-    RowSum a, b;
+    RowSum a = {_mm_setzero_si128(), _mm_setzero_si128()}, b = a;
     for (int i = 0; i < 16; i += 4) {
         const __m128i vu = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), flip);
         const __m128i vu_odd = _mm_srli_epi64(vu, 32);
-        a.add(vu, vu_odd, _pDiQ30[r1] + c0 + i);
-        if (r2 >= 0) b.add(vu, vu_odd, _pDiQ30[r2] + c0 + i);
+        row_add(a, vu, vu_odd, _pDiQ30[j1] + c0 + i);
+        if (j2 >= 0) row_add(b, vu, vu_odd, _pDiQ30[j2] + c0 + i);
     }
-    *s1 = a.total(_pDiHalfSum[r1]);
-    if (r2 >= 0) *s2 = b.total(_pDiHalfSum[r2]);
+    acc[j1] = a;
+    if (j2 >= 0) acc[j2] = b;
+}
+
+// The sums of four rows at once: hi dwords 1 + 3 minus all corrections minus the row constant.
+inline __m128i reduce4(const RowSum* r, const Zuf32s* half) {
+    // hi: [a1 + a3, b1 + b3] in the top lanes of one vector, [c.., d..] of the other.
+    const __m128i hab = _mm_add_epi32(_mm_unpacklo_epi32(r[0].hi, r[1].hi), _mm_unpackhi_epi32(r[0].hi, r[1].hi));
+    const __m128i hcd = _mm_add_epi32(_mm_unpacklo_epi32(r[2].hi, r[3].hi), _mm_unpackhi_epi32(r[2].hi, r[3].hi));
+    const __m128i h = _mm_unpackhi_epi64(hab, hcd);
+    const __m128i cab = _mm_add_epi32(_mm_unpacklo_epi32(r[0].corr, r[1].corr), _mm_unpackhi_epi32(r[0].corr, r[1].corr));
+    const __m128i ccd = _mm_add_epi32(_mm_unpacklo_epi32(r[2].corr, r[3].corr), _mm_unpackhi_epi32(r[2].corr, r[3].corr));
+    const __m128i c = _mm_add_epi32(_mm_unpacklo_epi64(cab, ccd), _mm_unpackhi_epi64(cab, ccd));
+    return _mm_sub_epi32(_mm_sub_epi32(h, c), _mm_loadu_si128(reinterpret_cast<const __m128i*>(half)));
 }
 
 }  // namespace
@@ -171,21 +178,21 @@ void ownsSynthWindow_MP3_ref(const Zuf32s* hist, int pos, Zuf32s* sums) {
     sums[0] = window_dot(hist, _pDiQ30[0] + c0);
     for (int j = 1; j < 16; ++j) {
         const Zuf32s* v = even ? row_e(hist, j) : row_o(hist, j);
-        sums[j] = window_dot(v, _pDiQ30[2 * j - 1] + c0);
-        sums[32 - j] = window_dot(v, _pDiQ30[2 * j] + c0);
+        sums[j] = window_dot(v, _pDiQ30[j] + c0);
+        sums[32 - j] = window_dot(v, _pDiQ30[32 - j] + c0);
     }
-    sums[16] = window_dot(hist + 16, _pDiQ30[31] + c0);
+    sums[16] = window_dot(hist + 16, _pDiQ30[16] + c0);
 }
 
 void ownsSynthWindow_MP3_sse2(const Zuf32s* hist, int pos, Zuf32s* sums) {
     const bool even = (pos & 1) == 0;
     const int c0 = 16 - pos;
-    window_rows(hist, 0, -1, c0, &sums[0], nullptr);
-    for (int j = 1; j < 16; ++j) {
-        const Zuf32s* v = even ? row_e(hist, j) : row_o(hist, j);
-        window_rows(v, 2 * j - 1, 2 * j, c0, &sums[j], &sums[32 - j]);
-    }
-    window_rows(hist + 16, 31, -1, c0, &sums[16], nullptr);
+    RowSum acc[32];
+    window_rows(hist, 0, -1, c0, acc);
+    for (int j = 1; j < 16; ++j) window_rows(even ? row_e(hist, j) : row_o(hist, j), j, 32 - j, c0, acc);
+    window_rows(hist + 16, 16, -1, c0, acc);
+    for (int j = 0; j < 32; j += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + j), reduce4(acc + j, _pDiHalfSum + j));
 }
 
 void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, int step) {

@@ -217,13 +217,13 @@ def main(tables_dir, out_path):
     def run(coef):
         return [coef(t % 16) for t in range(33)]
 
-    rows = []
-    rows.append(run(lambda m: dq30[32 * m] if m % 2 == 0 else -dq30[32 * m]))
+    # Row j belongs to output j.
+    rows = [None] * 32
+    rows[0] = run(lambda m: dq30[32 * m] if m % 2 == 0 else -dq30[32 * m])
     for j in range(1, 16):
-        rows.append(run(lambda m, j=j: dq30[j + 32 * m] if m % 2 == 0 else -dq30[j + 32 * m]))
-        rows.append(run(lambda m, j=j: -dq30[32 - j + 32 * m]))
-    rows.append(run(lambda m: 0 if m % 2 == 0 else -dq30[16 + 32 * m]))
-    assert len(rows) == 32
+        rows[j] = run(lambda m, j=j: dq30[j + 32 * m] if m % 2 == 0 else -dq30[j + 32 * m])
+        rows[32 - j] = run(lambda m, j=j: -dq30[32 - j + 32 * m])
+    rows[16] = run(lambda m: 0 if m % 2 == 0 else -dq30[16 + 32 * m])
 
     # ---------------------------------------------------------------- output
     out = []
@@ -331,9 +331,8 @@ def main(tables_dir, out_path):
     w("")
     w("// Synthesis window D[i] of ISO/IEC 11172-3 Table 3-B.3 in Q30 (exact: every D[i] is a")
     w("// multiple of 2^-16), with the signs of the matrixing symmetry folded in, in the order the")
-    w("// window stage reads it: row 0 output 0, rows 2j - 1 and 2j outputs j and 32 - j")
-    w("// (j = 1..15), row 31 output 16; each row holds c(t mod 16) for t = 0..32, c(m) being the")
-    w("// coefficient of the block m calls old.")
+    w("// window stage reads it: row j for output j; each row holds c(t mod 16) for t = 0..32, c(m)")
+    w("// being the coefficient of the block m calls old.")
     w("const Zuf32s _pDiQ30[32][33] = {")
     for r in rows:
         w("    {")
