@@ -1,7 +1,6 @@
 /*
  * zufdec decoding paths: one function per coded format, all with the same arguments, so that
- * main.c only detects the format and dispatches (MP3 in mp3_path.c; an AAC path slots in the
- * same way).
+ * main.c only detects the format and dispatches (MP3 in mp3_path.c, ADTS AAC in aac_path.c).
  */
 #ifndef ZUFDEC_DECODER_H
 #define ZUFDEC_DECODER_H
@@ -30,5 +29,6 @@ typedef struct {
 typedef int (*DecodeFn)(const Input *in, size_t first, WavWriter *w, const DecodeOptions *opt, DecodeStats *st);
 
 int mp3_decode(const Input *in, size_t first, WavWriter *w, const DecodeOptions *opt, DecodeStats *st);
+int aac_decode(const Input *in, size_t first, WavWriter *w, const DecodeOptions *opt, DecodeStats *st);
 
 #endif /* ZUFDEC_DECODER_H */

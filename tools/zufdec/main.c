@@ -3,7 +3,8 @@
  *
  *   zufdec [-q] IN OUT.wav
  *
- * MPEG-1 and MPEG-2 Layer III (MP3) are decoded; tags (ID3v1, ID3v2, APE) and junk are skipped.
+ * MPEG-1 and MPEG-2 Layer III (MP3) and ADTS AAC-LC (mono, stereo) are decoded; tags (ID3v1,
+ * ID3v2, APE) and junk are skipped.
  * The format is found from the first frame that the next one confirms, and a table maps each
  * format to its decoding path or to the reason it is refused. On stderr: the stream, the frames
  * decoded, concealed and damaged, and the speed in times real time (and progress on long
@@ -29,15 +30,15 @@ typedef struct {
 
 static const Path k_paths[] = {
     {FORMAT_MP3, mp3_decode, NULL},
-    {FORMAT_ADTS, NULL, "AAC decoding is not available yet"},
-    {FORMAT_ADIF, NULL, "AAC decoding is not available yet"},
+    {FORMAT_ADTS, aac_decode, NULL},
+    {FORMAT_ADIF, NULL, "ADIF is not decoded, only ADTS"},
     {FORMAT_MPEG_OTHER, NULL,
      "only Layer III of MPEG-1 and MPEG-2 is decoded (not Layers I and II, nor MPEG-2.5 at 8, 11.025 and 12 kHz)"},
 };
 
 static int usage(void) {
     fprintf(stderr, "usage: zufdec [-q] IN OUT.wav\n"
-                    "  decodes an MP3 (MPEG-1/2 Layer III) file to 16-bit PCM WAV\n"
+                    "  decodes an MP3 (MPEG-1/2 Layer III) or ADTS AAC-LC file to 16-bit PCM WAV\n"
                     "  -q  no damage reports and no progress\n");
     return 2;
 }
@@ -101,8 +102,8 @@ int main(int argc, char **argv) {
     fprintf(stderr, "zufdec: %s: %s, %d Hz, %d channel%s: %lu frames decoded", in_path, what, st.sample_rate,
             st.channels, st.channels == 1 ? "" : "s", st.frames);
     if (st.tag_frames) fprintf(stderr, ", %lu tag frame not played", st.tag_frames);
-    fprintf(stderr, ", %lu concealed (reservoir data missing), %lu damaged, %lu junk bytes skipped\n", st.concealed,
-            st.damaged, st.junk_bytes);
+    if (format == FORMAT_MP3) fprintf(stderr, ", %lu concealed (reservoir data missing)", st.concealed);
+    fprintf(stderr, ", %lu damaged, %lu junk bytes skipped\n", st.damaged, st.junk_bytes);
     if (secs > 0.0) fprintf(stderr, "zufdec: %.2f s of audio in %.3f s: %.0fx real time\n", audio, secs, audio / secs);
     else fprintf(stderr, "zufdec: %.2f s of audio\n", audio);
     if (rc && st.frames == 0) fprintf(stderr, "zufdec: %s: nothing could be decoded\n", in_path);

@@ -1,0 +1,379 @@
+/*
+ * AAC-LC frame decoder with libzufack9's primitives, in the order of ISO/IEC 13818-7 and
+ * ISO/IEC 14496-3 (4.6): per channel noiseless decoding and inverse quantisation; per pair M/S,
+ * then intensity stereo (M/S may flip an intensity band's direction, so it goes first); noise
+ * substitution (MPEG-4 only); short-window deinterleaving; TNS; the filter bank.
+ *
+ * Every frame is copied into a zero-padded buffer, so the parsers' read-ahead and an element
+ * that runs past a damaged frame's end stay inside memory this decoder owns, whatever the bytes.
+ */
+#include "aac_frame.h"
+
+#include <stdio.h>
+#include <string.h>
+
+/* Fixed ADTS header fields, from the first bytes of a frame. */
+#define ADTS_ID(p) (((p)[1] >> 3) & 1)
+#define ADTS_LAYER(p) (((p)[1] >> 1) & 3)
+#define ADTS_PROFILE(p) ((p)[2] >> 6)
+#define ADTS_SFI(p) (((p)[2] >> 2) & 15)
+#define ADTS_CHANNELS(p) ((((p)[2] & 1) << 2) | ((p)[3] >> 6))
+
+enum { ID_SCE = 0, ID_CPE, ID_CCE, ID_LFE, ID_DSE, ID_PCE, ID_FIL, ID_END };
+
+int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len) {
+    static const char *const profiles[4] = {"Main profile", "", "SSR profile", "LTP profile"};
+    const int profile = ADTS_PROFILE(p), chans = ADTS_CHANNELS(p);
+    if (p[0] != 0xFF || (p[1] & 0xF0) != 0xF0 || ADTS_LAYER(p) != 0) {
+        snprintf(why, why_len, "not an ADTS header");
+        return 1;
+    }
+    if (profile != 1) {
+        snprintf(why, why_len, "%s is not decoded (only AAC-LC)", profiles[profile]);
+        return 1;
+    }
+    if (ADTS_SFI(p) > 11) {
+        snprintf(why, why_len, "reserved sampling_frequency_index %d", ADTS_SFI(p));
+        return 1;
+    }
+    if (chans != 1 && chans != 2) {
+        if (chans == 0)
+            snprintf(why, why_len, "channel_configuration 0 (layout in a program configuration element) is not "
+                                   "decoded, only 1 (mono) and 2 (stereo)");
+        else
+            snprintf(why, why_len, "channel_configuration %d (%d channels) is not decoded, only 1 (mono) and 2 (stereo)",
+                     chans, chans == 7 ? 8 : chans);
+        return 1;
+    }
+    return 0;
+}
+
+int aac_same_stream(const Zuf8u *a, const Zuf8u *b) {
+    return a[0] == b[0] && a[1] == b[1] && (a[2] & 0xFD) == (b[2] & 0xFD) && (a[3] & 0xC0) == (b[3] & 0xC0);
+}
+
+void aac_decoder_init(AacDecoder *d, const Zuf8u *p) {
+    memset(d, 0, sizeof *d);
+    d->sfi = ADTS_SFI(p);
+    d->mpeg4 = ADTS_ID(p) == 0;
+    d->channels = ADTS_CHANNELS(p);
+    memset(d->ms_all, 1, sizeof d->ms_all);
+    /* Distinct seeds, so that the channels' noise differs where M/S does not tie it. */
+    d->ch[0].seed = 0x1F2E3D4Cu;
+    d->ch[1].seed = 0x5B6A7988u;
+}
+
+/* The few fixed-length fields that the element loop reads itself (element ids and tags). */
+static unsigned get_bits(Zuf8u **pp, int *off, int n) {
+    unsigned v = 0;
+    while (n-- > 0) {
+        v = (v << 1) | ((**pp >> (7 - *off)) & 1u);
+        if (++*off == 8) {
+            *off = 0;
+            ++*pp;
+        }
+    }
+    return v;
+}
+
+/* Bits from `start` to the current position. */
+static long bits_from(const Zuf8u *start, const Zuf8u *p, int off) { return 8L * (p - start) + off; }
+
+/* One individual_channel_stream(): the MPEG-4 driver for MPEG-4 ADTS (it accepts noise
+ * substitution, codebook 13), the MPEG-2 LC driver otherwise (where 13 is reserved). */
+static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int common, Zuf8u **pp, int *off,
+                          const char **why) {
+    zufResult r;
+    c->ci.sampling_frequency_index = d->sfi;
+    c->ci.pred_sfb_max = 0;
+    c->ci.pIcsInfo = ics;
+    if (d->mpeg4) {
+        r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spec, c->cb, c->tns, &c->ci, 0, 0, common, 0, 2);
+    } else {
+        Zuf8u *p0 = *pp;
+        const int off0 = *off;
+        r = zufsNoiselessDecoder_LC_AAC(pp, off, common, &c->ci, c->sf, c->spec, c->cb, c->tns);
+        /* Codebook 13 is reserved in MPEG-2 but some encoders (FFmpeg's with -write_mpeg2) write
+         * noise substitution there anyway, and common decoders accept it: decode the channel
+         * again as MPEG-4 and count it. */
+        if (r == zufErrAacCodebook) {
+            *pp = p0;
+            *off = off0;
+            r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spec, c->cb, c->tns, &c->ci, 0, 0, common, 0, 2);
+            d->tools.mpeg2_pns += r == zufOk;
+        }
+    }
+    if (r != zufOk) {
+        *why = r == zufErrAacCodebook ? "reserved or misplaced section codebook"
+             : r == zufErrAacGainCtrl ? "gain control data (SSR) in an LC stream"
+             : r == zufErrAacPred     ? "prediction data in an LC stream"
+                                      : "channel stream refused by the noiseless decoder";
+        return -1;
+    }
+    /* The MPEG-4 driver leaves this check to the caller. */
+    if (ics->max_sfb > c->ci.num_swb) {
+        *why = "max_sfb above the number of scale-factor bands";
+        return -1;
+    }
+    ++d->tools.channels;
+    d->tools.short_windows += c->ci.num_windows == 8;
+    d->tools.tns += c->ci.tns_data_present != 0;
+    d->tools.pulses += c->ci.pulse_data_present != 0;
+    return 0;
+}
+
+/* Inverse quantisation of one channel, counting the bands of the tools met. */
+static int dequantise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics) {
+    const int n = ics->num_window_groups * ics->max_sfb;
+    int i;
+    for (i = 0; i < n; ++i) {
+        d->tools.pns_bands += c->cb[i] == 13;
+        d->tools.is_bands += c->cb[i] >= 14;
+    }
+    return zufsQuantInv_AAC_32s_I(c->spec, c->sf, ics->num_window_groups, ics->window_group_length, ics->max_sfb,
+                                  c->cb, d->sfi, c->ci.win_len) != zufOk;
+}
+
+/* Deinterleaving, TNS and the filter bank of one channel into pcm (stride `step`). */
+static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16s *pcm, int step, const char **why) {
+    Zuf32s *x = c->spec;
+    const int win_len = c->ci.win_len;
+    if (win_len == 128) {
+        if (zufsDeinterleaveSpectrum_AAC_32s(c->spec, c->spec2, ics->num_window_groups, ics->window_group_length,
+                                             ics->max_sfb, d->sfi, 128) != zufOk) {
+            *why = "short-window grouping refused";
+            return -1;
+        }
+        x = c->spec2;
+    }
+    if (c->ci.tns_data_present &&
+        zufsDecodeTNS_AAC_32s_I(x, c->ci.n_filt, c->ci.length, c->ci.order, c->ci.coef_res, c->tns, c->ci.direction,
+                                ics->max_sfb, 1, d->sfi, win_len) != zufOk) {
+        *why = "TNS data refused";
+        return -1;
+    }
+    if (zufsMDCTInv_AAC_32s16s(x, pcm, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape, step) !=
+        zufOk) {
+        *why = "window sequence or shape refused by the filter bank";
+        return -1;
+    }
+    c->prev_shape = ics->window_shape;
+    return 0;
+}
+
+static int single_channel(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
+    AacChannel *c = &d->ch[0];
+    AacIcsInfo *ics = &c->ics;
+    get_bits(pp, off, 4); /* element_instance_tag */
+    if (channel_stream(d, c, ics, 0, pp, off, why)) return -1;
+    if (dequantise(d, c, ics)) {
+        *why = "spectrum refused by the inverse quantiser";
+        return -1;
+    }
+    if (zufsDecodePNS_AAC_32s(c->spec, d->ltp_flags, c->cb, c->sf, ics->max_sfb, ics->num_window_groups,
+                                          ics->window_group_length, d->sfi, c->ci.win_len, &c->seed) != zufOk) {
+        *why = "noise substitution refused";
+        return -1;
+    }
+    ++d->tools.sce;
+    return synthesise(d, c, ics, pcm, 1, why);
+}
+
+static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
+    AacChannel *l = &d->ch[0], *r = &d->ch[1];
+    AacChanPairElt *cpe = &d->cpe;
+    AacIcsInfo *ics[2];
+    const Zuf8u *ms = d->ms_none;
+    int common, ms_present = 0, ch;
+    get_bits(pp, off, 4); /* element_instance_tag */
+    if (zufsDecodeChanPairElt_AAC(pp, off, &l->ics, cpe, 0) != zufOk) {
+        *why = "channel pair side information refused";
+        return -1;
+    }
+    common = cpe->common_window;
+    ics[0] = &l->ics;
+    ics[1] = common ? &l->ics : &r->ics;
+    if (common) {
+        ms_present = cpe->ms_mask_present;
+        if (ms_present == 3) {
+            *why = "reserved ms_mask_present 3";
+            return -1;
+        }
+        ms = ms_present == 1 ? cpe->ms_used : ms_present == 2 ? d->ms_all : d->ms_none;
+    }
+    for (ch = 0; ch < 2; ++ch)
+        if (channel_stream(d, &d->ch[ch], ics[ch], common, pp, off, why)) return -1;
+    for (ch = 0; ch < 2; ++ch)
+        if (dequantise(d, &d->ch[ch], ics[ch])) {
+            *why = "spectrum refused by the inverse quantiser";
+            return -1;
+        }
+    ++d->tools.cpe;
+    if (common) {
+        const AacIcsInfo *s = ics[0];
+        const int win_len = l->ci.win_len;
+        ++d->tools.common_window;
+        if (ms_present) {
+            int g, b;
+            d->tools.ms_all_frames += ms_present == 2;
+            for (g = 0; g < s->num_window_groups; ++g)
+                for (b = 0; b < s->max_sfb; ++b) {
+                    const int i = g * s->max_sfb + b;
+                    d->tools.ms_bands += ms[60 * g + b] != 0;
+                    d->tools.pns_shared += ms[60 * g + b] && l->cb[i] == 13 && r->cb[i] == 13;
+                }
+            /* Before intensity: an M/S flag on an intensity band inverts its direction (the
+             * right channel's codebook 14/15 is swapped here). */
+            if (zufsDecodeMsStereo_AAC_32s_I(l->spec, r->spec, ms_present, ms, r->cb, s->num_window_groups,
+                                             s->window_group_length, s->max_sfb, d->sfi, win_len) != zufOk) {
+                *why = "M/S stereo refused";
+                return -1;
+            }
+        }
+        if (zufsDecodeIsStereo_AAC_32s(l->spec, r->spec, r->sf, r->cb, s->num_window_groups, s->window_group_length,
+                                       s->max_sfb, d->sfi, win_len) != zufOk) {
+            *why = "intensity stereo refused";
+            return -1;
+        }
+    }
+    for (ch = 0; ch < 2; ++ch) {
+        AacChannel *c = &d->ch[ch];
+        /* Noise substitution (no-op without codebook 13). Channel 0 first: it saves the seeds that
+         * channel 1 reuses in M/S bands. */
+        if (zufsDecodeMsPNS_AAC_32s(c->spec, d->ltp_flags, c->cb, c->sf, ics[ch]->max_sfb, ics[ch]->num_window_groups,
+                                    ics[ch]->window_group_length, d->sfi, c->ci.win_len, &c->seed, ch, ms,
+                                    d->noise_state) != zufOk) {
+            *why = "noise substitution refused";
+            return -1;
+        }
+    }
+    for (ch = 0; ch < 2; ++ch)
+        if (synthesise(d, &d->ch[ch], ics[ch], pcm + ch, 2, why)) return -1;
+    return 0;
+}
+
+/* One raw_data_block() up to and including its END element and byte alignment. */
+static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end, Zuf16s *pcm, const char **why) {
+    int audio = 0;
+    for (;;) {
+        unsigned id;
+        int r = 0;
+        if (bits_from(*pp, end, 0) - *off < 3) {
+            *why = "raw data block runs past the end of its frame";
+            return -1;
+        }
+        id = get_bits(pp, off, 3);
+        switch (id) {
+        case ID_END:
+            if (*off) *off = 0, ++*pp; /* byte_alignment() */
+            if (!audio) {
+                *why = d->channels == 1 ? "raw data block without its SCE" : "raw data block without its CPE";
+                return -1;
+            }
+            return 0;
+        case ID_SCE:
+        case ID_CPE:
+            if ((id == ID_SCE) != (d->channels == 1) || audio) {
+                *why = id == ID_SCE ? "unexpected SCE for the channel configuration"
+                                    : "unexpected CPE for the channel configuration";
+                return -1;
+            }
+            r = id == ID_SCE ? single_channel(d, pp, off, pcm, why) : channel_pair(d, pp, off, pcm, why);
+            audio = 1;
+            break;
+        case ID_CCE:
+            *why = "coupling channel element (CCE) is not decoded";
+            return -1;
+        case ID_LFE:
+            *why = "LFE element is not decoded with channel configuration 1 or 2";
+            return -1;
+        case ID_DSE: {
+            int tag, cnt;
+            Zuf8u bytes[512];
+            ++d->tools.dse;
+            if (zufsDecodeDatStrElt_AAC(pp, off, &tag, &cnt, bytes) != zufOk) {
+                *why = "data stream element refused";
+                return -1;
+            }
+            break;
+        }
+        case ID_PCE: {
+            AacPrgCfgElt pce;
+            ++d->tools.pce;
+            if (zufsDecodePrgCfgElt_AAC(pp, off, &pce) != zufOk) {
+                *why = "program configuration element refused";
+                return -1;
+            }
+            break;
+        }
+        case ID_FIL: {
+            int cnt;
+            Zuf8u bytes[272];
+            ++d->tools.fil;
+            if (zufsDecodeFillElt_AAC(pp, off, &cnt, bytes) != zufOk) {
+                *why = "fill element refused";
+                return -1;
+            }
+            break;
+        }
+        }
+        if (r) return -1;
+        if (*pp > end || (*pp == end && *off)) {
+            *why = "element runs past the end of its frame";
+            return -1;
+        }
+    }
+}
+
+/* Silence from block b on, and a filter bank that starts again from silence. */
+static void conceal(AacDecoder *d, Zuf16s *pcm, int b, int blocks) {
+    int ch;
+    if (blocks > b) memset(pcm + 1024 * d->channels * b, 0, sizeof(Zuf16s) * 1024 * d->channels * (blocks - b));
+    for (ch = 0; ch < 2; ++ch) {
+        memset(d->ch[ch].overlap, 0, sizeof d->ch[ch].overlap);
+        d->ch[ch].prev_shape = 0;
+    }
+}
+
+int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm, int *blocks, const char **why) {
+    AacAdtsFrameHeader h;
+    Zuf8u *p = d->buf, *end;
+    int off = 0, b, head;
+    *blocks = 0;
+    if (len < 7 || len > AAC_MAX_FRAME) {
+        *why = "frame length out of range";
+        conceal(d, pcm, 0, 0);
+        return -1;
+    }
+    /* Everything after the frame is zero: what a longer earlier frame left is cleared. */
+    memcpy(d->buf, frame, len);
+    if (d->used > len) memset(d->buf + len, 0, d->used - len);
+    d->used = len;
+    zufsUnpackADTSFrameHeader_AAC(&p, &h);
+    *blocks = h.num_raw_data_blocks;
+    /* adts_error_check() is one CRC word; with several blocks adts_header_error_check() also
+     * holds a 16-bit position for every block after the first (ISO/IEC 13818-7 6.2). */
+    head = 7 + (h.protection_absent ? 0 : 2 * h.num_raw_data_blocks);
+    if ((size_t)head >= len) {
+        *why = "frame shorter than its header";
+        conceal(d, pcm, 0, *blocks);
+        return -1;
+    }
+    p = d->buf + head;
+    end = d->buf + len;
+    for (b = 0; b < h.num_raw_data_blocks; ++b) {
+        ++d->tools.blocks;
+        if (raw_data_block(d, &p, &off, end, pcm + 1024 * d->channels * b, why)) {
+            conceal(d, pcm, b, *blocks);
+            return -1;
+        }
+        /* adts_raw_data_block_error_check() after each block of a protected multi-block frame. */
+        if (!h.protection_absent && h.num_raw_data_blocks > 1) p += 2;
+    }
+    if (p != end) {
+        *why = p > end ? "raw data runs past the end of the frame" : "raw data ends before the end of the frame";
+        conceal(d, pcm, 0, *blocks);
+        return -1;
+    }
+    return 0;
+}
