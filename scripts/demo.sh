@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the example program on a bundled sample stream.
+# Sets up, builds and runs the example decoder on a bundled sample AAC stream; the WAV file goes
+# to build/release/demo.wav.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target zufinfo -j "$(nproc 2>/dev/null || echo 2)"
+cmake --build --preset release --target zufdec -j "$(nproc 2>/dev/null || echo 2)"
 sample=${1:-tests/vectors/adts_lc_44100_stereo.aac}
-echo "--- build/release/tools/zufinfo --summary $sample"
-build/release/tools/zufinfo --summary "$sample"
+wav=build/release/demo.wav
+echo "--- build/release/tools/zufdec $sample $wav"
+build/release/tools/zufdec "$sample" "$wav"
+echo "--- the decoded audio is in $(pwd)/$wav"
