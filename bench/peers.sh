@@ -6,8 +6,8 @@
 #   bench/peers.sh aac [STREAM.aac] [RUNS]     (the AAC section below)
 #
 # Without a stream, a 120 s 128 kbit/s joint-stereo test stream is made with ffmpeg and lame.
-# Each decoder runs RUNS times (default 7); the best CPU time (user + system) counts, which is
-# steadier than wall-clock time on a shared machine. zufdec is taken from $ZUFDEC, else from
+# Each decoder runs RUNS times (default 7), the decoders taking turns; the best CPU time (user +
+# system) counts, which is steadier than wall-clock time on a shared machine. zufdec is taken from $ZUFDEC, else from
 # build/release/tools/zufdec or build/mp3/tools/zufdec of this checkout. Peers that are not
 # installed are left out.
 set -euo pipefail
@@ -99,44 +99,47 @@ if [ -z "$stream" ]; then
     lame --silent -b 128 -m j "$tmp/test.wav" "$stream"
 fi
 
-# Best CPU seconds (user + system, from the child's resource usage, microseconds) of RUNS
-# runs of the command.
-best_cpu() {
-    python3 - "$runs" "$@" <<'PY'
-import os, resource, subprocess, sys
-runs, cmd = int(sys.argv[1]), sys.argv[2:]
-best = None
-for _ in range(runs):
-    pid = os.fork()
-    if pid == 0:
-        fd = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(fd, 1)
-        os.dup2(fd, 2)
-        try:
-            os.execvp(cmd[0], cmd)
-        finally:
-            os._exit(127)
-    _, status, ru = os.wait4(pid, 0)
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit("peers.sh: %s failed" % cmd[0])
-    t = ru.ru_utime + ru.ru_stime
-    best = t if best is None or t < best else best
-print("%.4f" % best)
-PY
-}
-
 # Audio duration from zufdec's own report.
 seconds=$("$zufdec" "$stream" "$tmp/zufdec.wav" 2>&1 | sed -n 's/^zufdec: \([0-9.]*\) s of audio.*/\1/p' | tail -1)
 echo "stream: $stream ($seconds s of audio), best of $runs runs, CPU time (user + system)"
 
-declare -A cpu
-cpu[zufdec]=$(best_cpu "$zufdec" -q "$stream" "$tmp/zufdec.wav")
+# Each decoder runs RUNS times, taking turns so that they meet the same machine load; the best
+# CPU time (user + system, from the children's resource usage, in microseconds) counts.
+commands=("zufdec|$zufdec -q $stream $tmp/zufdec.wav")
 if command -v mpg123 >/dev/null; then
-    cpu[mpg123]=$(best_cpu mpg123 -q -w "$tmp/mpg123.wav" "$stream")
+    commands+=("mpg123|mpg123 -q -w $tmp/mpg123.wav $stream")
 fi
 if command -v ffmpeg >/dev/null; then
-    cpu[ffmpeg]=$(best_cpu ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y -i "$stream" -c:a pcm_s16le "$tmp/ffmpeg.wav")
+    commands+=("ffmpeg|ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y -i $stream -c:a pcm_s16le $tmp/ffmpeg.wav")
 fi
+declare -A cpu
+while IFS='=' read -r name value; do
+    cpu[$name]=$value
+done < <(python3 - "$runs" "${commands[@]}" <<'PY'
+import os, shlex, sys
+runs, specs = int(sys.argv[1]), [a.split("|", 1) for a in sys.argv[2:]]
+best = {}
+for _ in range(runs):
+    for name, cmd in specs:
+        argv = shlex.split(cmd)
+        pid = os.fork()
+        if pid == 0:
+            fd = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(fd, 1)
+            os.dup2(fd, 2)
+            try:
+                os.execvp(argv[0], argv)
+            finally:
+                os._exit(127)
+        _, status, ru = os.wait4(pid, 0)
+        if os.waitstatus_to_exitcode(status) != 0:
+            sys.exit("peers.sh: %s failed" % name)
+        t = ru.ru_utime + ru.ru_stime
+        best[name] = min(t, best.get(name, t))
+for name, t in best.items():
+    print("%s=%.4f" % (name, t))
+PY
+)
 
 for name in zufdec mpg123 ffmpeg; do
     [ -n "${cpu[$name]:-}" ] || continue

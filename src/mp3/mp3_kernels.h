@@ -6,6 +6,12 @@
 
 namespace zuf {
 
+// Requantisation of a run of n values with attenuation e (quarter steps), src and dst may be
+// the same: sign(x) min(pReqTable[|x|] 2^(((-e) mod 4) / 4) in Q30 >> (18 - floor(-e / 4)),
+// 2^31 - 1). False when a magnitude exceeds 8206 (taken as 8206).
+bool ownsRequantRun_MP3_ref(const Zuf32s* src, Zuf32s* dst, int n, int e);
+bool ownsRequantRun_MP3_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e);
+
 // Synthesis matrixing: the 32-point cosine transform X_j = sum_k cos(j (2k + 1) pi / 64) S_k of
 // 32 subband samples, rounded to integers (ties to even) and saturated.
 void ownsDct32_MP3_ref(const Zuf32s* src, Zuf32s* x);

@@ -6,10 +6,13 @@
 // shifted by 1 + scalefac_scale (2^(-(1 + scalefac_scale) / 2 * sf) is 2 or 4 quarter steps per
 // unit), plus 8 * subblock_gain for short windows, plus 2 in mid/side bands: that 2^(-1/2) is the
 // 1/sqrt(2) of M/S decoding, so the stereo step itself is a plain sum and difference.
+#include <emmintrin.h>
+
 #include <cstring>
 
 #include "common/checks.h"
 #include "common/fixed_point.h"
+#include "mp3/mp3_kernels.h"
 #include "mp3/mp3_tables.h"
 
 namespace zuf {
@@ -18,16 +21,40 @@ namespace {
 
 constexpr Zuf32s kMaxXr = 0x7FFFFFFF;
 
+struct RunParams {
+    Zuf32u mult;    // 2^(((-e) mod 4) / 4), Q30
+    int s;          // right shift taking Q14 * Q30 down to Q26
+    uint64_t sat;   // products at or above this saturate (p >> s would reach 2^31)
+};
+
+inline RunParams run_params(int e) {
+    const int ne = -e;
+    RunParams r;
+    r.mult = _pMP3Pow2Q30[ne & 3];
+    r.s = 18 - (ne >> 2);  // 18 - floor(-e / 4)
+    // p < 2^63, so for s >= 33 nothing saturates.
+    r.sat = r.s < 33 ? uint64_t{1} << (r.s + 31) : ~uint64_t{0};
+    return r;
+}
+
+// One value: sign(x) min(pReqTable[|x|] * mult >> s, 2^31 - 1); bad is set for |x| > 8206, which
+// is then taken as 8206. Branch-free: zeros come out of the table as zeros.
+inline Zuf32s requant_one(Zuf32s x, const RunParams& r, Zuf32u& bad) {
+    const Zuf32u sign = static_cast<Zuf32u>(x >> 31);
+    const Zuf32u m = (static_cast<Zuf32u>(x) ^ sign) - sign;
+    bad |= m > 8206u;
+    const uint64_t p = static_cast<uint64_t>(pReqTable[m > 8206u ? 8206u : m]) * r.mult;
+    const Zuf32u v = p >= r.sat ? static_cast<Zuf32u>(kMaxXr) : static_cast<Zuf32u>(p >> r.s);
+    return static_cast<Zuf32s>((v ^ sign) - sign);
+}
+
 // Requantises n values of src with attenuation e (quarter steps) into dst (may equal src).
 // Returns false on a magnitude above 8206 (the run is then converted with such magnitudes taken
-// as 8206). Branch-free per value: zeros come out of the table as zeros.
-bool requant_run(const Zuf32s* src, Zuf32s* dst, int n, int e) {
-    const int ne = -e;
-    const int q = ne >> 2;                     // floor(-e / 4)
-    const Zuf32u mult = _pMP3Pow2Q30[ne & 3];  // 2^(((-e) mod 4) / 4), Q30
-    const int s = 18 - q;                      // Q14 * Q30 = Q44, down to Q26
+// as 8206). The scalar reference.
+bool run_ref(const Zuf32s* src, Zuf32s* dst, int n, int e) {
+    const RunParams r = run_params(e);
     Zuf32u bad = 0;
-    if (s >= 64) {  // everything shifts out
+    if (r.s >= 64) {  // everything shifts out
         for (int i = 0; i < n; ++i) {
             const Zuf32u sign = static_cast<Zuf32u>(src[i] >> 31);
             bad |= ((static_cast<Zuf32u>(src[i]) ^ sign) - sign) > 8206u;
@@ -35,17 +62,53 @@ bool requant_run(const Zuf32s* src, Zuf32s* dst, int n, int e) {
         }
         return !bad;
     }
-    // p >> s reaches 2^31 exactly when p >= 2^(s + 31); p < 2^63, so for s >= 33 never.
-    const uint64_t sat = s < 33 ? uint64_t{1} << (s + 31) : ~uint64_t{0};
-    for (int i = 0; i < n; ++i) {
-        const Zuf32u sign = static_cast<Zuf32u>(src[i] >> 31);
-        const Zuf32u m = (static_cast<Zuf32u>(src[i]) ^ sign) - sign;
-        bad |= m > 8206u;
-        const uint64_t p = static_cast<uint64_t>(pReqTable[m > 8206u ? 8206u : m]) * mult;
-        const Zuf32u v = p >= sat ? static_cast<Zuf32u>(kMaxXr) : static_cast<Zuf32u>(p >> s);
-        dst[i] = static_cast<Zuf32s>((v ^ sign) - sign);
-    }
+    for (int i = 0; i < n; ++i) dst[i] = requant_one(src[i], r, bad);
     return !bad;
+}
+
+// The same, four values at a time: magnitudes, clamping and signs in SSE2, the table lookups
+// one by one, the 32 x 32 -> 64 products with pmuludq. A group where anything saturates is
+// redone by the scalar code (products that large come only from extreme gains).
+bool run_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
+    const RunParams r = run_params(e);
+    if (r.s >= 64) return run_ref(src, dst, n, e);
+    const __m128i bias = _mm_set1_epi32(static_cast<int>(0x80000000u));
+    const __m128i limit = _mm_set1_epi32(static_cast<int>(0x80000000u + 8206u));  // 8206, biased
+    const __m128i top = _mm_set1_epi32(8206);
+    const __m128i mult = _mm_set1_epi32(static_cast<int>(r.mult));
+    const __m128i shift = _mm_cvtsi32_si128(r.s);
+    const __m128i sat_shift = _mm_cvtsi32_si128(r.s + 31 < 64 ? r.s + 31 : 63);
+    const __m128i low = _mm_set_epi32(0, -1, 0, -1);
+    __m128i badv = _mm_setzero_si128();
+    Zuf32u bad = 0;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i sign = _mm_srai_epi32(x, 31);
+        __m128i m = _mm_sub_epi32(_mm_xor_si128(x, sign), sign);
+        const __m128i big = _mm_cmpgt_epi32(_mm_xor_si128(m, bias), limit);  // unsigned m > 8206
+        badv = _mm_or_si128(badv, big);
+        m = _mm_or_si128(_mm_andnot_si128(big, m), _mm_and_si128(big, top));
+        alignas(16) Zuf32u idx[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(idx), m);
+        const __m128i t = _mm_set_epi32(static_cast<int>(pReqTable[idx[3]]), static_cast<int>(pReqTable[idx[2]]),
+                                        static_cast<int>(pReqTable[idx[1]]), static_cast<int>(pReqTable[idx[0]]));
+        const __m128i pe = _mm_mul_epu32(t, mult);                     // values 0 and 2
+        const __m128i po = _mm_mul_epu32(_mm_srli_epi64(t, 32), mult);  // values 1 and 3
+        if (r.s < 33) {
+            const __m128i over = _mm_or_si128(_mm_srl_epi64(pe, sat_shift), _mm_srl_epi64(po, sat_shift));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(over, _mm_setzero_si128())) != 0xFFFF) {
+                for (int k = 0; k < 4; ++k) dst[i + k] = requant_one(src[i + k], r, bad);
+                continue;
+            }
+        }
+        // Below saturation p >> s < 2^31: the low dwords are the values.
+        const __m128i v = _mm_or_si128(_mm_and_si128(_mm_srl_epi64(pe, shift), low),
+                                       _mm_slli_epi64(_mm_srl_epi64(po, shift), 32));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi32(_mm_xor_si128(v, sign), sign));
+    }
+    for (; i < n; ++i) dst[i] = requant_one(src[i], r, bad);
+    return !bad && _mm_movemask_epi8(badv) == 0;
 }
 
 struct Channel {
@@ -175,6 +238,9 @@ int last_nonzero(const Zuf32s* x, int from) {
 
 }  // namespace
 
+bool ownsRequantRun_MP3_ref(const Zuf32s* src, Zuf32s* dst, int n, int e) { return run_ref(src, dst, n, e); }
+bool ownsRequantRun_MP3_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) { return run_sse2(src, dst, n, e); }
+
 zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3SideInfo* pSi,
                                 const Mp3FrameHeader* h, Zuf32s* work, const Zuf16s* pLong, const Zuf16s* pShort) {
     ZUF_REQUIRE(in_range(h->ID, 0, 1) && in_range(h->sampling_frequency, 0, 2) && in_range(h->mode, 0, 3) &&
@@ -260,7 +326,7 @@ zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3
         if (!c.is_short) {
             for (int b = 0; b < 22 && L[b] < nz[ch]; ++b) {
                 const int e = base + c.flag[b] + ((sf_mag(c.sf[b]) + g.preflag * _pPretab[b]) << shift);
-                ZUF_REQUIRE(requant_run(src + L[b], src + L[b], L[b + 1] - L[b], e), zufErrRange);
+                ZUF_REQUIRE(run_sse2(src + L[b], src + L[b], L[b + 1] - L[b], e), zufErrRange);
             }
             continue;
         }
@@ -270,7 +336,7 @@ zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3
         if (c.mixed) {
             for (int b = 0; b < c.nlong && L[b] < nz[ch]; ++b) {
                 const int e = base + c.flag[b] + ((sf_mag(c.sf[b]) + g.preflag * _pPretab[b]) << shift);
-                ZUF_REQUIRE(requant_run(src + L[b], dst + L[b], L[b + 1] - L[b], e), zufErrRange);
+                ZUF_REQUIRE(run_sse2(src + L[b], dst + L[b], L[b + 1] - L[b], e), zufErrRange);
             }
         }
         for (int w = 0; w < 3; ++w) {
@@ -279,7 +345,7 @@ zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3
                 const int width = S[s + 1] - S[s];
                 const int at = 3 * S[s] + w * width;
                 const int e = base + 8 * g.subblock_gain[w] + c.flag[k] + (sf_mag(c.sf[k]) << shift);
-                ZUF_REQUIRE(requant_run(src + at, dst + at, width, e), zufErrRange);
+                ZUF_REQUIRE(run_sse2(src + at, dst + at, width, e), zufErrRange);
             }
         }
     }
