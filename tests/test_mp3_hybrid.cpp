@@ -229,11 +229,14 @@ TEST(Mp3Kernels, VectorKernelsMatchTheirScalarReferences) {
         ASSERT_EQ(0, std::memcmp(a, b, 32 * sizeof(Zuf32s))) << "window, rep " << rep;
 
         const int bt = rep % 4;
-        zuf::ownsImdctPair_MP3_sse2(src, b, c, bt);
+        Zuf32s w[72];
+        zuf::ownsImdctPair_MP3_sse2(src, w, bt);
         zuf::ownsImdct_MP3_ref(src, a, bt);
-        ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "imdct subband 0, rep " << rep;
-        zuf::ownsImdct_MP3_ref(src + 18, a, bt);
-        ASSERT_EQ(0, std::memcmp(a, c, sizeof a)) << "imdct subband 1, rep " << rep;
+        zuf::ownsImdct_MP3_ref(src + 18, c, bt);
+        for (int i = 0; i < 36; ++i) {
+            ASSERT_EQ(w[2 * i], a[i]) << "imdct subband 0, rep " << rep << " output " << i;
+            ASSERT_EQ(w[2 * i + 1], c[i]) << "imdct subband 1, rep " << rep << " output " << i;
+        }
     }
 }
 

@@ -23,6 +23,7 @@
 // a pair of doubles for two adjacent subbands at once with SSE2, which does the same operations
 // in the same order and so gives the same results bit for bit.
 #include <emmintrin.h>
+#include <pmmintrin.h>
 
 #include <cstring>
 
@@ -47,7 +48,8 @@ struct V2 {
 };
 inline V2 operator+(V2 a, V2 b) { return {_mm_add_pd(a.v, b.v)}; }
 inline V2 operator-(V2 a, V2 b) { return {_mm_sub_pd(a.v, b.v)}; }
-inline V2 operator*(V2 a, double c) { return {_mm_mul_pd(a.v, _mm_set1_pd(c))}; }
+// Constants come from the tables: one movddup (SSE3) each.
+inline V2 operator*(V2 a, const double& c) { return {_mm_mul_pd(a.v, _mm_loaddup_pd(&c))}; }
 
 template <class T>
 inline T zero();
@@ -159,29 +161,36 @@ inline void overlap_add(const Zuf32s* v, Zuf32s* ov, Zuf32s* y, int sb) {
     }
 }
 
-// The same for an even subband sb and the odd one after it, whose outputs sit side by side.
-inline void overlap_add_pair(const Zuf32s* v0, const Zuf32s* v1, Zuf32s* ov0, Zuf32s* ov1, Zuf32s* y, int sb) {
-    const __m128i odd = _mm_set_epi32(-1, 0, -1, 0);  // slots t + 1 and t + 3
+// The same for an even subband sb and the odd one after it, from their interleaved transform
+// outputs w (w[2i] subband sb, w[2i + 1] subband sb + 1): their outputs sit side by side.
+inline void overlap_add_pair(const Zuf32s* w, Zuf32s* ov0, Zuf32s* ov1, Zuf32s* y, int sb) {
+    const __m128i odd_t = _mm_set_epi32(-1, 0, 0, 0);  // the odd subband in the odd slot
     for (int t = 0; t < 16; t += 4) {
-        const __m128i a = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v0 + t)),
-                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov0 + t)));
-        __m128i b = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v1 + t)),
-                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov1 + t)));
-        b = _mm_sub_epi32(_mm_xor_si128(b, odd), odd);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(ov0 + t), _mm_loadu_si128(reinterpret_cast<const __m128i*>(v0 + 18 + t)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(ov1 + t), _mm_loadu_si128(reinterpret_cast<const __m128i*>(v1 + 18 + t)));
-        const __m128i lo = _mm_unpacklo_epi32(a, b), hi = _mm_unpackhi_epi32(a, b);
+        const __m128i o0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov0 + t));
+        const __m128i o1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov1 + t));
+        // Slots t, t + 1 and t + 2, t + 3 of both subbands; odd slots of the odd subband negated.
+        __m128i lo = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * t)), _mm_unpacklo_epi32(o0, o1));
+        __m128i hi = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * t + 4)), _mm_unpackhi_epi32(o0, o1));
+        lo = _mm_sub_epi32(_mm_xor_si128(lo, odd_t), odd_t);
+        hi = _mm_sub_epi32(_mm_xor_si128(hi, odd_t), odd_t);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * t + sb), lo);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * (t + 1) + sb), _mm_unpackhi_epi64(lo, lo));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * (t + 2) + sb), hi);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * (t + 3) + sb), _mm_unpackhi_epi64(hi, hi));
+        // New overlap: outputs 18 + t .. 21 + t, split back into the two subbands.
+        const __m128i n0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 36 + 2 * t));      // a, b, a, b
+        const __m128i n1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 36 + 2 * t + 4));  // a, b, a, b
+        const __m128i s0 = _mm_shuffle_epi32(n0, _MM_SHUFFLE(3, 1, 2, 0));  // a, a, b, b
+        const __m128i s1 = _mm_shuffle_epi32(n1, _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ov0 + t), _mm_unpacklo_epi64(s0, s1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ov1 + t), _mm_unpackhi_epi64(s0, s1));
     }
     for (int t = 16; t < 18; ++t) {
-        const Zuf32s s1 = wrap_add(v1[t], ov1[t]);
-        y[32 * t + sb] = wrap_add(v0[t], ov0[t]);
+        const Zuf32s s1 = wrap_add(w[2 * t + 1], ov1[t]);
+        y[32 * t + sb] = wrap_add(w[2 * t], ov0[t]);
         y[32 * t + sb + 1] = (t & 1) ? wrap_sub(0, s1) : s1;
-        ov0[t] = v0[18 + t];
-        ov1[t] = v1[18 + t];
+        ov0[t] = w[2 * (18 + t)];
+        ov1[t] = w[2 * (18 + t) + 1];
     }
 }
 
@@ -194,7 +203,7 @@ void ownsImdct_MP3_ref(const Zuf32s* in, Zuf32s* out, int block_type) {
     for (int i = 0; i < 36; ++i) out[i] = round_sat(v[i]);
 }
 
-void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out0, Zuf32s* out1, int block_type) {
+void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out, int block_type) {
     V2 x[18], v[36];
     for (int k = 0; k < 16; k += 4) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k));
@@ -209,11 +218,9 @@ void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out0, Zuf32s* out1, int bl
     x[17].v = _mm_set_pd(in[35], in[17]);
     imdct_any(x, v, block_type);
     const __m128d lo_clamp = _mm_set1_pd(-2147483648.0), hi_clamp = _mm_set1_pd(2147483647.0);
-    for (int i = 0; i < 36; ++i) {
-        const __m128i r = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(v[i].v, lo_clamp), hi_clamp));
-        out0[i] = _mm_cvtsi128_si32(r);
-        out1[i] = _mm_cvtsi128_si32(_mm_shuffle_epi32(r, 1));
-    }
+    for (int i = 0; i < 36; ++i)
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * i),
+                         _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(v[i].v, lo_clamp), hi_clamp)));
 }
 
 void ownsMDCTInvWindow_MP3(const Zuf32s* in, Zuf32s* out, int block_type) { ownsImdct_MP3_ref(in, out, block_type); }
@@ -272,11 +279,11 @@ void ownsMDCTInv_MP3(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, 
     for (int sb = 1, last = last_alias_boundary(n, block_type, mixed); sb <= last; ++sb) alias_reduce(xr, sb);
     // Pairs of subbands (an even one and the odd one after it share their block type).
     auto type_of = [&](int sb) { return (mixed && sb < 2) ? 0 : block_type; };
-    Zuf32s v0[36], v1[36];
+    Zuf32s v0[36], w[72];
     int sb = 0;
     for (; sb + 1 < n; sb += 2) {
-        ownsImdctPair_MP3_sse2(xr + 18 * sb, v0, v1, type_of(sb));
-        overlap_add_pair(v0, v1, overlap + 18 * sb, overlap + 18 * (sb + 1), y, sb);
+        ownsImdctPair_MP3_sse2(xr + 18 * sb, w, type_of(sb));
+        overlap_add_pair(w, overlap + 18 * sb, overlap + 18 * (sb + 1), y, sb);
     }
     if (sb < n) {
         ownsImdct_MP3_ref(xr + 18 * sb, v0, type_of(sb));

@@ -24,8 +24,9 @@ void ownsSynthWindow_MP3_sse2(const Zuf32s* hist, int pos, Zuf32s* sums);
 
 // One subband's windowed inverse MDCT, 18 lines to 36 outputs (block type 2: three short ones).
 void ownsImdct_MP3_ref(const Zuf32s* in, Zuf32s* out, int block_type);
-// Two adjacent subbands at once (in: 36 lines, out: 36 outputs each, subband 0 first).
-void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out0, Zuf32s* out1, int block_type);
+// Two adjacent subbands at once (in: 36 lines; out: 72 values, output i of the first subband at
+// 2i and of the second at 2i + 1).
+void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out, int block_type);
 
 // The whole inverse hybrid transform of zufsMDCTInv_MP3_32s (arguments checked): with the
 // vector kernels, and all scalar as the reference.
