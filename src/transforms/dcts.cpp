@@ -3,7 +3,7 @@
 // Paths, chosen by N and the hint in GetSize, Init and the transforms alike:
 //  - N = 1, 2, 4, 8: sums over the static FFT twiddle table (cos(pi m / 16)), factors inside.
 //  - powers of two 16 and 32, and above 65536 unless hint is 2: the recursive even/odd split
-//    (sums and cosine-weighted differences go to two half-length transforms), down to 8 points.
+//    (sums and cosine-weighted differences go to two half-length transforms), down to one point.
 //  - powers of two from 64: through a real FFT of N points. The inputs are reordered
 //    v[n] = x[2n], v[N-1-n] = x[2n+1], so that X[k] = c(k) Re(e^(-i pi k/2N) V[k]) with V the
 //    N-point DFT of v: the table holds c(k) (cos, sin)(pi k / 2N). The inverse runs the same
@@ -97,8 +97,8 @@ zufResult layout(int n, int hint, Layout* l) {
         if (N <= 32) {
             l->spec = hdr + round32(4 * N) + 32;
             l->work = 4 * N + 32;
-        } else {  // in double precision: the level tables, the 8-point cosines, data and scratch
-            l->spec = hdr + round32(8 * N + 8 * 32) + 32;
+        } else {  // in double precision: the level tables, data and scratch
+            l->spec = hdr + round32(8 * N) + 32;
             l->work = 16 * N + 32;
         }
         break;
@@ -182,40 +182,22 @@ void direct(const Ctx* ctx, const float* x, float* y, bool inverse) {
 
 // ------------------------------------------------------------------ recursive power of two
 // Lee's split: a[i] = x[i] + x[n-1-i] gives the even outputs, b[i] = (x[i] - x[n-1-i]) / (2 cos
-// (pi (2i+1) / 2n)) the odd ones as B[k] + B[k+1]. The division by small cosines makes the top
-// levels amplify rounding errors roughly in proportion to sqrt N, harmless at 16 and 32 points but
-// not beyond 65536: there the recursion runs in double precision (tables and data).
-// In place on x (n points), tmp of n values, tab: this level's n/2 entries, then the next level's;
-// base: cos(pi m / 16), m < 32, for the 8-point sums.
+// (pi (2i+1) / 2n)) the odd ones as B[k] + B[k+1], down to single points. The division by small
+// cosines makes the top levels amplify rounding errors roughly in proportion to sqrt N, harmless
+// at 16 and 32 points but not beyond 65536: there the recursion runs in double precision.
+// In place on x (n points), tmp of n values, tab: this level's n/2 factors, then the next level's
+// (N - 1 in all, which the documented table of N floats holds).
 template <class T>
-void small_unnorm_t(T* x, int n, bool inverse, const T* base) {
-    const int step = 8 / n;
-    T t[8];
-    for (int a = 0; a < n; ++a) {
-        T s = 0;
-        for (int b = 0; b < n; ++b) {
-            const int k = inverse ? b : a, m = inverse ? a : b;
-            s += x[b] * base[(((2 * m + 1) * k) * step) & 31];
-        }
-        t[a] = s;
-    }
-    for (int a = 0; a < n; ++a) x[a] = t[a];
-}
-
-template <class T>
-void pow2_fwd(T* x, int n, T* tmp, const T* tab, const T* base) {
-    if (n <= 8) {
-        small_unnorm_t(x, n, false, base);
-        return;
-    }
+void pow2_fwd(T* x, int n, T* tmp, const T* tab) {
+    if (n == 1) return;
     const int h = n / 2;
     for (int i = 0; i < h; ++i) {
         const T a = x[i], b = x[n - 1 - i];
         tmp[i] = a + b;
         tmp[h + i] = (a - b) * tab[i];
     }
-    pow2_fwd(tmp, h, x, tab + h, base);
-    pow2_fwd(tmp + h, h, x + h, tab + h, base);
+    pow2_fwd(tmp, h, x, tab + h);
+    pow2_fwd(tmp + h, h, x + h, tab + h);
     for (int k = 0; k < h - 1; ++k) {
         x[2 * k] = tmp[k];
         x[2 * k + 1] = tmp[h + k] + tmp[h + k + 1];
@@ -225,11 +207,8 @@ void pow2_fwd(T* x, int n, T* tmp, const T* tab, const T* base) {
 }
 
 template <class T>
-void pow2_inv(T* x, int n, T* tmp, const T* tab, const T* base) {
-    if (n <= 8) {
-        small_unnorm_t(x, n, true, base);
-        return;
-    }
+void pow2_inv(T* x, int n, T* tmp, const T* tab) {
+    if (n == 1) return;
     const int h = n / 2;
     tmp[0] = x[0];
     tmp[h] = x[1];
@@ -237,22 +216,14 @@ void pow2_inv(T* x, int n, T* tmp, const T* tab, const T* base) {
         tmp[k] = x[2 * k];
         tmp[h + k] = x[2 * k + 1] + x[2 * k - 1];
     }
-    pow2_inv(tmp, h, x, tab + h, base);
-    pow2_inv(tmp + h, h, x + h, tab + h, base);
+    pow2_inv(tmp, h, x, tab + h);
+    pow2_inv(tmp + h, h, x + h, tab + h);
     for (int i = 0; i < h; ++i) {
         const T a = tmp[i], b = tmp[h + i] * tab[i];
         x[i] = a + b;
         x[n - 1 - i] = a - b;
     }
 }
-
-// The 8-point cosines as floats, from the static table.
-struct SmallCos {
-    float c[32];
-    SmallCos() {
-        for (int m = 0; m < 32; ++m) c[m] = fft_fix_twiddle_table_32f[64 * m];
-    }
-};
 
 // ------------------------------------------------------------------ FFT path
 void fft_fwd(const Ctx* ctx, const float* src, float* dst, uint8_t* work) {
@@ -376,15 +347,13 @@ zufResult build(Ctx** ppCtx, uint32_t id, int n, int hint, uint8_t* pMemSpec, ui
         ctx->pow2 = 1;
         if (n <= 32) {
             auto* t = reinterpret_cast<float*>(base + l.offTab);
-            for (int len = n; len > 8; len /= 2)
+            for (int len = n; len > 1; len /= 2)
                 for (int i = 0; i < len / 2; ++i)
                     *t++ = static_cast<float>(0.5 / std::cos(kPi * (2 * i + 1) / (2.0 * len)));
         } else {
             auto* t = reinterpret_cast<double*>(base + l.offTab);
-            for (int len = n; len > 8; len /= 2)
+            for (int len = n; len > 1; len /= 2)
                 for (int i = 0; i < len / 2; ++i) *t++ = 0.5 / std::cos(kPi * (2 * i + 1) / (2.0 * len));
-            auto* c = reinterpret_cast<double*>(base + l.offTab) + n;
-            for (int m = 0; m < 32; ++m) c[m] = std::cos(kPi * m / 16.0);
         }
         ctx->pow2Tab = reinterpret_cast<float*>(base + l.offTab);
         break;
@@ -511,32 +480,30 @@ zufResult run(const float* src, float* dst, const Ctx* ctx, Zuf8u* pBuffer, uint
     if (ctx->pow2) {
         if (n <= 32) {
             float* tmp = reinterpret_cast<float*>(w);
-            const SmallCos sc;
             if (!inverse) {
                 std::memmove(dst, src, sizeof(float) * n);
-                pow2_fwd(dst, n, tmp, ctx->pow2Tab, sc.c);
+                pow2_fwd(dst, n, tmp, ctx->pow2Tab);
                 dst[0] *= ctx->c0;
                 for (int k = 1; k < n; ++k) dst[k] *= ctx->ck;
             } else {
                 dst[0] = src[0] * ctx->c0;
                 for (int k = 1; k < n; ++k) dst[k] = src[k] * ctx->ck;
-                pow2_inv(dst, n, tmp, ctx->pow2Tab, sc.c);
+                pow2_inv(dst, n, tmp, ctx->pow2Tab);
             }
         } else {
             double* x = reinterpret_cast<double*>(w);
             double* tmp = x + n;
             const double* tab = reinterpret_cast<const double*>(ctx->pow2Tab);
-            const double* cos8 = tab + n;
             const double c0 = 1.0 / std::sqrt(static_cast<double>(n)), ck = std::sqrt(2.0 / n);
             if (!inverse) {
                 for (int i = 0; i < n; ++i) x[i] = src[i];
-                pow2_fwd(x, n, tmp, tab, cos8);
+                pow2_fwd(x, n, tmp, tab);
                 dst[0] = static_cast<float>(x[0] * c0);
                 for (int k = 1; k < n; ++k) dst[k] = static_cast<float>(x[k] * ck);
             } else {
                 x[0] = src[0] * c0;
                 for (int k = 1; k < n; ++k) x[k] = src[k] * ck;
-                pow2_inv(x, n, tmp, tab, cos8);
+                pow2_inv(x, n, tmp, tab);
                 for (int i = 0; i < n; ++i) dst[i] = static_cast<float>(x[i]);
             }
         }
