@@ -81,6 +81,10 @@ struct Lanes4 {
 inline Lanes4 add(Lanes4 a, Lanes4 b) { return {{a.v[0] + b.v[0], a.v[1] + b.v[1], a.v[2] + b.v[2], a.v[3] + b.v[3]}}; }
 inline Lanes4 sub(Lanes4 a, Lanes4 b) { return {{a.v[0] - b.v[0], a.v[1] - b.v[1], a.v[2] - b.v[2], a.v[3] - b.v[3]}}; }
 inline Lanes4 mul(Lanes4 a, Lanes4 b) { return {{a.v[0] * b.v[0], a.v[1] * b.v[1], a.v[2] * b.v[2], a.v[3] * b.v[3]}}; }
+// One lane: the scalar tails and straight-line kernels run the same templates on plain floats.
+inline float add(float a, float b) { return a + b; }
+inline float sub(float a, float b) { return a - b; }
+inline float mul(float a, float b) { return a * b; }
 inline __m128 add(__m128 a, __m128 b) { return _mm_add_ps(a, b); }
 inline __m128 sub(__m128 a, __m128 b) { return _mm_sub_ps(a, b); }
 inline __m128 mul(__m128 a, __m128 b) { return _mm_mul_ps(a, b); }
@@ -98,6 +102,7 @@ inline void storea(float* p, __m128 a) { _mm_store_ps(p, a); }
 template <class V> V bcast(float x);
 template <> inline Lanes4 bcast<Lanes4>(float x) { return {{x, x, x, x}}; }
 template <> inline __m128 bcast<__m128>(float x) { return _mm_set1_ps(x); }
+template <> inline float bcast<float>(float x) { return x; }
 inline void store(float* p, Lanes4 a) { p[0] = a.v[0]; p[1] = a.v[1]; p[2] = a.v[2]; p[3] = a.v[3]; }
 inline void store(float* p, __m128 a) { _mm_storeu_ps(p, a); }
 

@@ -308,12 +308,12 @@ void ownsSmallC(int order, const float* src, float* dst, Dir dir, bool scale, fl
         break;
     }
     default: {
-        CV<Lanes4> x[8], y[8];
-        for (int k = 0; k < 8; ++k) x[k] = {bcast<Lanes4>(xr[k]), bcast<Lanes4>(xi[k])};
-        dft8<Lanes4>(x, y);
+        CV<float> x[8], y[8];
+        for (int k = 0; k < 8; ++k) x[k] = {xr[k], xi[k]};
+        dft8<float>(x, y);
         for (int k = 0; k < 8; ++k) {
-            yr[k] = y[k].r.v[0];
-            yi[k] = y[k].i.v[0];
+            yr[k] = y[k].r;
+            yi[k] = y[k].i;
         }
         break;
     }

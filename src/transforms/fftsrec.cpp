@@ -7,7 +7,7 @@
 // the recombination first (without the halves: the inverse complex transform of M points then
 // yields the N reals directly) and runs the inverse complex engine. Pairs (k, M-k) are processed
 // four at a time, the mirrored four lane-reversed; the middle ones, and all of them in the
-// reference instantiation, one lane at a time through the same arithmetic.
+// reference instantiation, one at a time on plain floats through the same arithmetic.
 #include <cstring>
 
 #include "transforms/fft_engine.h"
@@ -45,10 +45,10 @@ inline void rec_inv_math(CV<V> a, CV<V> b, CV<V> w, bool scale, V f, CV<V>& zk, 
     }
 }
 
-inline CV<Lanes4> one_lane(const float* p) { return {{{p[0], 0, 0, 0}}, {{p[1], 0, 0, 0}}}; }
-inline void put_lane(float* p, CV<Lanes4> y) {
-    p[0] = y.r.v[0];
-    p[1] = y.i.v[0];
+inline CV<float> one_lane(const float* p) { return {p[0], p[1]}; }
+inline void put_lane(float* p, CV<float> y) {
+    p[0] = y.r;
+    p[1] = y.i;
 }
 
 // Twiddles of groups g0.. (SoA, 8 floats per group of four k) from the stored table or computed.
@@ -79,7 +79,7 @@ void recombine(const FftContext_C_32fc* ctx, const float* src, float* dst, Dir d
         dst[1] = scale ? (z0 - z1) * f : z0 - z1;
     }
     const V h = bcast<V>(0.5f * f), fv = bcast<V>(f);
-    const Lanes4 h1 = bcast<Lanes4>(0.5f * f), f1 = bcast<Lanes4>(f);
+    const float h1 = 0.5f * f, f1 = f;
     alignas(16) float chunk[8 * 64];
     const int64_t kmid = M / 2;  // pairs k = 1..kmid (k = kmid pairs with itself)
     int64_t k = 1;
@@ -110,9 +110,9 @@ void recombine(const FftContext_C_32fc* ctx, const float* src, float* dst, Dir d
             } else {
                 for (int j = 0; j < 4 && k + j <= kmid; ++j) {
                     const int64_t kk = k + j;
-                    const CV<Lanes4> a = one_lane(src + 2 * kk), b = one_lane(src + 2 * (M - kk));
-                    const CV<Lanes4> wv{{{w[j], 0, 0, 0}}, {{w[4 + j], 0, 0, 0}}};
-                    CV<Lanes4> x, y;
+                    const CV<float> a = one_lane(src + 2 * kk), b = one_lane(src + 2 * (M - kk));
+                    const CV<float> wv{w[j], w[4 + j]};
+                    CV<float> x, y;
                     if (dir == Dir::Fwd)
                         rec_fwd_math(a, b, wv, h1, x, y);
                     else
