@@ -3,7 +3,9 @@
 // output (MP3, AAC): interleaved channels, reference and output may start at different points.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -122,6 +124,133 @@ inline std::vector<int16_t> read_wav16(const std::string& path, int* channels = 
         at += 8 + len + (len & 1);
     }
     return v;
+}
+
+// ---------------------------------------------------------------- per channel, and conformance
+
+// A float sample (full scale 1.0) as the 16-bit value it rounds to: nearest, ties to even,
+// saturated. This is how a floating-point reference decode is brought to 16 bits before the
+// ISO/IEC 14496-26 RMS/LSB measurement.
+inline int16_t round_to_16(float v) {
+    const double x = std::nearbyint(static_cast<double>(v) * 32768.0);  // default mode: ties to even
+    return static_cast<int16_t>(std::clamp(x, -32768.0, 32767.0));
+}
+
+struct ChannelError {
+    double rms = 0.0;     // RMS of the difference, LSB
+    int max_abs = 0;      // largest |difference|, LSB
+    double snr_db = 0.0;  // reference power over difference power; infinite when equal
+    int k = 0;            // accuracy level reached (see accuracy_level)
+};
+
+// ISO/IEC 14496-26 RMS/LSB measurement at accuracy level K, on 16-bit samples: the RMS of the
+// difference must stay below 2^(16-K)/sqrt(12) LSB and the largest difference at most
+// 2^(17-K) LSB. Returns the largest K in 1..24 that both bounds allow (0 when none); K = 16
+// means RMS under 0.289 LSB and largest difference at most 2 LSB, K = 17 under 0.144 and 1;
+// equal signals give 24.
+inline int accuracy_level(double rms, int max_abs) {
+    int best = 0;
+    for (int k = 1; k <= 24 && rms < std::ldexp(1.0, 16 - k) / std::sqrt(12.0) && max_abs <= std::ldexp(1.0, 17 - k); ++k)
+        best = k;
+    return best;
+}
+
+// Per-channel errors of out against ref at a known offset (reference frame = output frame +
+// offset), over their overlap.
+inline std::vector<ChannelError> compare_channels(const int16_t* out, size_t out_frames, const int16_t* ref,
+                                                  size_t ref_frames, int channels, long offset) {
+    const size_t ch = static_cast<size_t>(channels);
+    std::vector<ChannelError> r(ch);
+    std::vector<double> sq(ch, 0.0), pw(ch, 0.0);
+    size_t n = 0;
+    for (size_t i = 0; i < out_frames; ++i) {
+        const long j = static_cast<long>(i) + offset;
+        if (j < 0 || static_cast<size_t>(j) >= ref_frames) continue;
+        for (size_t c = 0; c < ch; ++c) {
+            const int rv = ref[static_cast<size_t>(j) * ch + c];
+            const int e = out[i * ch + c] - rv;
+            r[c].max_abs = std::max(r[c].max_abs, std::abs(e));
+            sq[c] += static_cast<double>(e) * e;
+            pw[c] += static_cast<double>(rv) * rv;
+        }
+        ++n;
+    }
+    for (size_t c = 0; c < ch; ++c) {
+        r[c].rms = n ? std::sqrt(sq[c] / static_cast<double>(n)) : 0.0;
+        r[c].snr_db = sq[c] > 0 ? 10.0 * std::log10(pw[c] / sq[c]) : std::numeric_limits<double>::infinity();
+        r[c].k = accuracy_level(r[c].rms, r[c].max_abs);
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------- band energies (noise)
+
+// In-place radix-2 FFT (n a power of two), for the band-energy comparison only.
+inline void fft_inplace(std::vector<std::complex<double>>& a) {
+    const size_t n = a.size();
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+        const double ang = -2.0 * 3.14159265358979323846 / static_cast<double>(len);
+        const std::complex<double> wl(std::cos(ang), std::sin(ang));
+        for (size_t i = 0; i < n; i += len) {
+            std::complex<double> w(1.0);
+            for (size_t k = 0; k < len / 2; ++k, w *= wl) {
+                const auto u = a[i + k], v = a[i + k + len / 2] * w;
+                a[i + k] = u + v;
+                a[i + k + len / 2] = u - v;
+            }
+        }
+    }
+}
+
+struct BandEnergyMatch {
+    size_t compared = 0;  // band-blocks with signal in the reference
+    size_t within = 0;    // ... whose output energy is within the tolerance
+    double fraction() const { return compared ? static_cast<double>(within) / static_cast<double>(compared) : 0.0; }
+};
+
+// Noise substitution is random by design, so its output can only be compared in energy: per
+// channel, per block of 2048 sample frames (Hann window), per band [edges[b], edges[b+1]) of
+// the 1024 DFT bins, the output's band energy must be within tol_db of the reference's. Band-
+// blocks whose reference level is below 2 LSB RMS per bin are not counted.
+inline BandEnergyMatch compare_band_energies(const int16_t* out, size_t out_frames, const int16_t* ref,
+                                             size_t ref_frames, int channels, long offset,
+                                             const std::vector<int>& edges, double tol_db = 1.0) {
+    constexpr size_t N = 2048;
+    const size_t ch = static_cast<size_t>(channels);
+    BandEnergyMatch m;
+    std::vector<double> win(N);
+    for (size_t i = 0; i < N; ++i) win[i] = 0.5 - 0.5 * std::cos(2.0 * 3.14159265358979323846 * i / N);
+    const double floor_per_bin = 0.375 * N * 4.0;  // Hann gain times (2 LSB)^2
+    std::vector<std::complex<double>> a(N), b(N);
+    const size_t start = offset < 0 ? static_cast<size_t>(-offset) : 0;
+    for (size_t c = 0; c < ch; ++c)
+        for (size_t i = start; i + N <= out_frames; i += N) {
+            const size_t j = i + static_cast<size_t>(offset);
+            if (j + N > ref_frames) break;
+            for (size_t t = 0; t < N; ++t) {
+                a[t] = win[t] * out[(i + t) * ch + c];
+                b[t] = win[t] * ref[(j + t) * ch + c];
+            }
+            fft_inplace(a);
+            fft_inplace(b);
+            for (size_t k = 0; k + 1 < edges.size(); ++k) {
+                double eo = 0, er = 0;
+                for (int bin = edges[k]; bin < edges[k + 1]; ++bin) {
+                    eo += std::norm(a[static_cast<size_t>(bin)]);
+                    er += std::norm(b[static_cast<size_t>(bin)]);
+                }
+                if (er < floor_per_bin * (edges[k + 1] - edges[k])) continue;
+                ++m.compared;
+                m.within += std::fabs(10.0 * std::log10((eo + 1e-9) / er)) <= tol_db;
+            }
+        }
+    return m;
 }
 
 }  // namespace zuft

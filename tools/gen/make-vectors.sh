@@ -116,6 +116,79 @@ if [ "${ZUF_VECTORS_ONLY:-}" = mp3 ]; then
     exit 0
 fi
 
+# ---------------------------------------------------------------------------------- AAC decoder vectors
+# ADTS AAC-LC streams for the decoder tests (tests/test_aac_decode.cpp), in $out/aac as
+# dec_*.aac, each with a reference dec_*.pcm: FFmpeg's floating-point AAC decode (-c:a pcm_f32le)
+# rounded to 16 bits (nearest, ties to even, clipped), which is all the comparison uses (the
+# conformance measurement of ISO/IEC 14496-26 compares 16-bit output with the reference rounded
+# to 16 bits). FFmpeg's native encoder in bit-exact mode, 0.2 to 1.5 s per stream (more than
+# ten frames each; about 1.3 MB in all, references included). Signals: "music" (tones with
+# vibrato and a little noise), a different one per channel so that the pair does not collapse,
+# tone beds with decaying noise bursts (transients: short windows, TNS), and wide-band noise
+# (noise substitution). The tools that each stream really uses are counted by zufdec (stderr)
+# and printed by the tests.
+#   ZUF_VECTORS_ONLY=aacdec tools/gen/make-vectors.sh   makes only these.
+aac_decoder_vectors() {
+    local d="$out/aac"
+    mkdir -p "$d"
+    local music="0.25*sin(2*PI*440*t)+0.15*sin(2*PI*1320*t+2*sin(2*PI*5*t))+0.05*sin(2*PI*3700*t)+0.02*(random(0)-0.5)"
+    local music2="0.2*sin(2*PI*554*t+sin(2*PI*3*t))+0.1*sin(2*PI*2217*t)+0.03*sin(2*PI*9000*t)+0.02*(random(1)-0.5)"
+    local burst="0.05*sin(2*PI*330*t)+if(lt(mod(t\,0.3)\,0.03)\,0.6*(random(0)-0.5)*exp(-120*mod(t\,0.3))\,0)"
+    local burst2="0.05*sin(2*PI*523*t)+if(lt(mod(t+0.1\,0.4)\,0.03)\,0.6*(random(1)-0.5)*exp(-120*mod(t+0.1\,0.4))\,0)"
+    local noisy="0.1*sin(2*PI*300*t)+0.3*(random(0)-0.5)"
+    # A pair with mostly common noise: with M/S forced, both channels' noise bands carry
+    # ms_used, so the decoder must give them the same noise.
+    local cnoisy="0.1*sin(2*PI*300*t)+0.3*(random(0)-0.5)+0.1*(random(1)-0.5)"
+    local cnoisy2="0.1*sin(2*PI*300*t)+0.3*(random(0)-0.5)-0.1*(random(1)-0.5)"
+    # Nearly the same signal in both channels (intensity stereo at a low rate).
+    local near="0.25*sin(2*PI*440*t)+0.1*sin(2*PI*3100*t)+0.08*sin(2*PI*6300*t)+0.02*(random(0)-0.5)"
+    local near2="0.2*sin(2*PI*440*t)+0.06*sin(2*PI*3100*t)+0.1*sin(2*PI*6300*t)+0.02*(random(0)-0.5)"
+    aenc() {  # NAME RATE "LEFT[|RIGHT]" SECONDS BITRATE [encoder/muxer options...]
+        local name=$1 rate=$2 sig=$3 secs=$4 br=$5 layout=mono
+        shift 5
+        case $sig in *'|'*) layout=stereo ;; esac
+        ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=$sig:s=$rate:d=$secs:c=$layout" \
+            -c:a aac -profile:a aac_low -b:a "$br" "$@" -fflags +bitexact -flags:a +bitexact -f adts "$d/$name.aac"
+        ffmpeg -nostdin -hide_banner -loglevel error -y -i "$d/$name.aac" -c:a pcm_f32le -f f32le "$tmp/$name.f32"
+        python3 - "$tmp/$name.f32" "$d/$name.pcm" <<'PY'
+import struct, sys
+raw = open(sys.argv[1], "rb").read()
+vals = struct.unpack("<%df" % (len(raw) // 4), raw)
+out = bytearray()
+for v in vals:
+    s = max(-32768, min(32767, round(v * 32768.0)))  # round() ties to even
+    out += struct.pack("<h", s)
+open(sys.argv[2], "wb").write(out)
+PY
+    }
+    local nopns="-aac_pns 0"
+    # shellcheck disable=SC2086
+    {
+        aenc dec_8000_mono 8000 "$music" 1.5 16k $nopns
+        aenc dec_16000_mono_transients 16000 "$burst" 1.5 32k $nopns -aac_tns 1
+        aenc dec_22050_stereo_ms_off 22050 "$music|$music2" 1 64k $nopns -aac_ms 0 -aac_is 0
+        aenc dec_24000_stereo_ms_auto 24000 "$music|$music2" 1 64k $nopns -aac_is 0
+        aenc dec_32000_stereo_ms_all 32000 "$music|$music2" 0.8 96k $nopns -aac_ms 1 -aac_is 0
+        aenc dec_44100_stereo_is 44100 "$near|$near2" 0.8 40k $nopns -aac_is 1
+        aenc dec_44100_stereo_transients 44100 "$burst|$burst2" 0.8 96k $nopns -aac_tns 1
+        aenc dec_48000_stereo 48000 "$music|$music2" 0.7 128k $nopns
+        aenc dec_mpeg2_16000_stereo 16000 "$music|$burst" 1 48k $nopns -write_mpeg2 1
+        aenc dec_22050_mono_pns 22050 "$noisy" 1 24k -aac_pns 1
+        aenc dec_32000_stereo_pns 32000 "$cnoisy|$cnoisy2" 0.8 48k -aac_pns 1 -aac_is 0 -aac_ms 1
+        # The other sampling rates, mono, short (still more than ten frames each).
+        aenc dec_11025_mono 11025 "$music" 1.3 16k $nopns
+        aenc dec_12000_mono 12000 "$music" 1.2 16k $nopns
+        aenc dec_64000_mono 64000 "$music" 0.3 96k $nopns
+        aenc dec_88200_mono 88200 "$music" 0.25 96k $nopns
+        aenc dec_96000_mono 96000 "$music" 0.2 96k $nopns
+    }
+    ls -l "$d"/dec_*
+}
+if [ "${ZUF_VECTORS_ONLY:-}" = aacdec ]; then
+    aac_decoder_vectors
+    exit 0
+fi
+
 # encode NAME SOURCE BITRATE [extra ffmpeg options...]: bit-exact mode keeps the encoder's
 # version string out of the stream.
 encode() {
@@ -168,6 +241,7 @@ if command -v faad >/dev/null; then
     done
 fi
 mp3_vectors
+aac_decoder_vectors
 ls -l "$out"
 
 # ---------------------------------------------------------------------------------- AAC syntax
