@@ -298,4 +298,55 @@ TEST_F(Zufdec, SurvivesDamage) {
     }
 }
 
+// zufinfo lists MP3 frames as it lists ADTS frames.
+TEST_F(Zufdec, ZufinfoListsMp3Frames) {
+    if (std::string(ZUF_ZUFINFO).empty()) GTEST_SKIP() << "zufinfo is not built";
+    auto info = [&](const std::string& args) {
+        std::string cmd = "timeout 300 ";
+        cmd += ZUF_EMULATOR;
+        cmd += " ";
+        cmd += ZUF_ZUFINFO;
+        cmd += " ";
+        cmd += args;
+        cmd += " >";
+        cmd += path("out.txt");
+        cmd += " 2>&1";
+        const int rc = std::system(cmd.c_str());
+        std::ifstream f(path("out.txt"));
+        std::stringstream ss;
+        ss << f.rdbuf();
+        return std::make_pair(rc != -1 && WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ss.str());
+    };
+    auto [rc, out] = info(kDir + "lame_44100_js_128.mp3");
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("format: MP3"), std::string::npos) << out;
+    EXPECT_NE(out.find("ID3v2 tag: 119 bytes"), std::string::npos) << out;
+    EXPECT_NE(out.find("      0       119  MPEG-1   128  44100  joint     417  -  Xing/Info tag"), std::string::npos) << out;
+    EXPECT_NE(out.find("frames: 79,"), std::string::npos) << out;
+    EXPECT_EQ(out.find("damage"), std::string::npos) << out;  // the ID3v1 tag is not damage
+
+    std::tie(rc, out) = info("--summary " + kDir + "M2L3_compl24.bit");
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("MP3 MPEG-2 Layer III, 24000 Hz, mono, no CRC"), std::string::npos) << out;
+    EXPECT_NE(out.find("frames: 212,"), std::string::npos) << out;
+
+    std::tie(rc, out) = info("--summary " + kDir + "lame_48000_ms_crc.mp3");
+    EXPECT_NE(out.find("48000 Hz, joint, CRC"), std::string::npos) << out;
+
+    std::tie(rc, out) = info("--summary " + kDir + "lame_44100_free_format.mp3");
+    EXPECT_NE(out.find("average bitrate: 320.0 kbit/s"), std::string::npos) << out;
+    EXPECT_EQ(out.find("damage"), std::string::npos) << out;
+
+    // The ISO stream ends with a cut frame; junk inside a stream is reported.
+    std::tie(rc, out) = info("--summary " + kDir + "l3-compl.bit");
+    EXPECT_NE(out.find("frames: 216,"), std::string::npos) << out;
+    EXPECT_NE(out.find("last frame truncated"), std::string::npos) << out;
+    auto f = zuft::read_file(kDir + "l3-si.bit");
+    f.insert(f.begin() + 2089, 77, 0x00);  // between frames 9 and 10
+    write("junk.mp3", f);
+    std::tie(rc, out) = info("--summary " + path("junk.mp3"));
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("skipped 77 bytes at offset 2089"), std::string::npos) << out;
+}
+
 }  // namespace

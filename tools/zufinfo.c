@@ -3,8 +3,8 @@
  *
  *   zufinfo [--summary] FILE
  *
- * Prints the library version, then the file's format and its headers: for ADTS every frame
- * (or, with --summary, one line plus totals); for ADIF the header and each program
+ * Prints the library version, then the file's format and its headers: for ADTS and MP3 every
+ * frame (or, with --summary, one line plus totals); for ADIF the header and each program
  * configuration element. ADTS damage is recoverable: junk between frames is skipped (and
  * reported) by scanning for the next header that the following one confirms, and a truncated
  * last frame is reported. Exit status: 0 when the file was listed, 1 on unusable input
@@ -343,6 +343,180 @@ static int adif_list(const Input *in, const Options *opt) {
     return 0;
 }
 
+/* ------------------------------------------------------------------ MP3 */
+
+/* MPEG-1 and MPEG-2 Layer III (ISO/IEC 11172-3, 13818-3): every frame starts with a header whose
+ * fields the library unpacks. Frames are found like ADTS frames: a header that the next one
+ * confirms (same ID, layer and sampling frequency). */
+typedef struct {
+    Mp3FrameHeader h;
+    size_t len; /* bytes, padding included */
+} Mp3Frame;
+
+static int mp3_rate(const Mp3FrameHeader *h) {
+    static const int k_rates[2][3] = {{22050, 24000, 16000}, {44100, 48000, 32000}};
+    return h->sampling_frequency < 3 ? k_rates[h->ID][h->sampling_frequency] : 0;
+}
+
+static int mp3_kbps(const Mp3FrameHeader *h) {
+    static const int k_kbps[2][15] = {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                      {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}};
+    return h->bitrate_index < 15 ? k_kbps[h->ID][h->bitrate_index] : -1;
+}
+
+static const char *mp3_mode_name(int mode) {
+    static const char *const names[4] = {"stereo", "joint", "dual", "mono"};
+    return names[mode & 3];
+}
+
+static int mp3_same_stream(const Zuf8u *a, const Zuf8u *b) {
+    return (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0x0C) == (b[2] & 0x0C);
+}
+
+/* Free-format frame length without padding, once known (free format keeps it constant). */
+static size_t g_mp3_free_len;
+
+/* Unpacks the header at pos if it is a Layer III header of MPEG-1 or MPEG-2 (not MPEG-2.5) with
+ * a bit rate and sampling frequency; sets the frame length (free format: the distance to the
+ * next free-format header of the stream, within 8 KB, or the length found before). */
+static int mp3_header_at(const Input *in, size_t pos, Mp3Frame *fr) {
+    Zuf8u *p = in->data + pos;
+    size_t q;
+    int kbps;
+    if (in->size - pos < 4 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF2 || (p[2] >> 4) == 15 || ((p[2] >> 2) & 3) == 3)
+        return 0;
+    zufsUnpackFrameHeader_MP3(&p, &fr->h);
+    kbps = mp3_kbps(&fr->h);
+    if (kbps > 0) {
+        fr->len = (size_t)((fr->h.ID ? 144000 : 72000) * kbps / mp3_rate(&fr->h) + fr->h.padding_bit);
+        return 1;
+    }
+    for (q = pos + 4; q + 4 <= in->size && q < pos + 8192; ++q) {
+        const Zuf8u *n = in->data + q;
+        if (n[0] == 0xFF && mp3_same_stream(in->data + pos, n) && (n[2] >> 4) == 0) {
+            fr->len = q - pos;
+            return 1;
+        }
+    }
+    fr->len = g_mp3_free_len + (size_t)fr->h.padding_bit;
+    return g_mp3_free_len != 0;
+}
+
+static int mp3_confirmed_at(const Input *in, size_t pos, int allow_truncated, Mp3Frame *fr) {
+    Mp3Frame next;
+    size_t end;
+    if (!mp3_header_at(in, pos, fr)) return 0;
+    end = pos + fr->len;
+    if (end == in->size) return 1;
+    if (end > in->size) return allow_truncated;
+    return mp3_header_at(in, end, &next) && mp3_same_stream(in->data + pos, in->data + end);
+}
+
+static size_t mp3_resync(const Input *in, size_t pos, int allow_truncated, Mp3Frame *fr) {
+    for (; pos < in->size; ++pos)
+        if (mp3_confirmed_at(in, pos, allow_truncated, fr)) return pos;
+    return in->size;
+}
+
+/* An ID3v2 tag at the start: its length, else 0. */
+static size_t mp3_id3v2_len(const Input *in) {
+    const Zuf8u *d = in->data;
+    if (in->size < 10 || memcmp(d, "ID3", 3) != 0) return 0;
+    return 10 + (((size_t)(d[6] & 0x7F) << 21) | ((size_t)(d[7] & 0x7F) << 14) | ((size_t)(d[8] & 0x7F) << 7) |
+                 (d[9] & 0x7F)) + ((d[5] & 0x10) ? 10 : 0);
+}
+
+static int mp3_detect(const Input *in) {
+    Mp3Frame fr;
+    const size_t tag = mp3_id3v2_len(in);
+    return tag < in->size && mp3_resync(in, tag, 0, &fr) < in->size;
+}
+
+static void mp3_print_frame(unsigned long index, size_t pos, const Mp3Frame *fr, int tag) {
+    const Mp3FrameHeader *h = &fr->h;
+    char kbps[16];
+    if (mp3_kbps(h) > 0) snprintf(kbps, sizeof kbps, "%d", mp3_kbps(h));
+    else snprintf(kbps, sizeof kbps, "free");
+    printf("%7lu %9lu  %-6s  %4s %6d  %-6s %6lu  ", index, (unsigned long)pos, h->ID ? "MPEG-1" : "MPEG-2", kbps,
+           mp3_rate(h), mp3_mode_name(h->mode), (unsigned long)fr->len);
+    if (h->protection_bit) fputs("-", stdout);
+    else printf("0x%04X", (unsigned)h->crc_check);
+    puts(tag ? "  Xing/Info tag" : "");
+}
+
+static int mp3_list(const Input *in, const Options *opt) {
+    Mp3Frame fr, first;
+    const size_t tag = mp3_id3v2_len(in);
+    size_t pos = tag, skipped = 0, frame_bytes = 0, first_pos = 0, chain = (size_t)-1;
+    unsigned long frames = 0, changes = 0;
+    double seconds = 0.0;
+    int truncated = 0;
+
+    memset(&first, 0, sizeof first);
+    if (tag) printf("ID3v2 tag: %lu bytes\n", (unsigned long)tag);
+    if (!opt->summary) puts("  frame    offset  id      kbps   rate  mode   length  crc");
+    while (pos < in->size) {
+        /* Within a chain a header that continues the stream is enough; after junk, or when the
+         * stream changes, the frame must be confirmed by the one after it. */
+        const int continues = pos == chain && mp3_header_at(in, pos, &fr) && mp3_same_stream(in->data + first_pos, in->data + pos);
+        size_t next = continues || mp3_confirmed_at(in, pos, 1, &fr) ? pos : mp3_resync(in, pos + 1, 1, &fr);
+        int is_tag = 0;
+        if (next > pos) {
+            /* An ID3v1 tag ends most files: name it instead of calling it junk. */
+            if (next == in->size && in->size - pos == 128 && memcmp(in->data + pos, "TAG", 3) == 0) {
+                printf("ID3v1 tag: 128 bytes at offset %lu\n", (unsigned long)pos);
+            } else {
+                printf("skipped %lu bytes at offset %lu%s\n", (unsigned long)(next - pos), (unsigned long)pos,
+                       next == in->size ? " (no further frame)" : "");
+                skipped += next - pos;
+            }
+            pos = next;
+            if (pos == in->size) break;
+        }
+        if (frames == 0) {
+            first = fr;
+            first_pos = pos;
+        } else if (!mp3_same_stream(in->data + first_pos, in->data + pos) || (first.h.mode == 3) != (fr.h.mode == 3)) {
+            ++changes;
+        }
+        if (fr.len > in->size - pos) {
+            printf("truncated frame at offset %lu: %lu of %lu bytes present\n", (unsigned long)pos,
+                   (unsigned long)(in->size - pos), (unsigned long)fr.len);
+            truncated = 1;
+            break;
+        }
+        /* A Xing/Info (LAME) tag sits where the first frame's main data would start. */
+        if (frames == 0) {
+            const size_t side = fr.h.ID ? (fr.h.mode == 3 ? 17 : 32) : (fr.h.mode == 3 ? 9 : 17);
+            const size_t at = pos + (fr.h.protection_bit ? 4 : 6) + side;
+            is_tag = at + 4 <= in->size &&
+                     (memcmp(in->data + at, "Xing", 4) == 0 || memcmp(in->data + at, "Info", 4) == 0);
+        }
+        if (!opt->summary) mp3_print_frame(frames, pos, &fr, is_tag);
+        if (mp3_kbps(&fr.h) == 0) g_mp3_free_len = fr.len - (size_t)fr.h.padding_bit;
+        ++frames;
+        frame_bytes += fr.len;
+        seconds += (fr.h.ID ? 1152.0 : 576.0) / mp3_rate(&fr.h);
+        pos += fr.len;
+        chain = pos;
+    }
+
+    if (frames == 0) {
+        fprintf(stderr, "zufinfo: no complete MP3 frame\n");
+        return 1;
+    }
+    if (opt->summary) {
+        printf("MP3 %s Layer III, %d Hz, %s, %s\n", first.h.ID ? "MPEG-1" : "MPEG-2", mp3_rate(&first.h),
+               mp3_mode_name(first.h.mode), first.h.protection_bit ? "no CRC" : "CRC");
+    }
+    if (changes) printf("stream parameters change in %lu frames\n", changes);
+    printf("frames: %lu, bytes: %lu, duration: %.3f s, average bitrate: %.1f kbit/s\n", frames,
+           (unsigned long)frame_bytes, seconds, seconds > 0.0 ? frame_bytes * 8.0 / seconds / 1000.0 : 0.0);
+    if (skipped || truncated)
+        printf("damage: %lu bytes skipped%s\n", (unsigned long)skipped, truncated ? ", last frame truncated" : "");
+    return 0;
+}
+
 /* ------------------------------------------------------------------ formats */
 
 typedef struct {
@@ -355,6 +529,7 @@ typedef struct {
 static const Format k_formats[] = {
     {"ADIF", adif_detect, adif_list},
     {"ADTS", adts_detect, adts_list},
+    {"MP3", mp3_detect, mp3_list},
 };
 
 static void usage(void) { fputs("usage: zufinfo [--summary] FILE\n", stderr); }
@@ -395,6 +570,6 @@ int main(int argc, char **argv) {
         }
     }
     free(in.data);
-    fprintf(stderr, "zufinfo: '%s': unknown format (neither ADIF nor ADTS)\n", path);
+    fprintf(stderr, "zufinfo: '%s': unknown format (not ADIF, ADTS or MP3)\n", path);
     return 1;
 }
