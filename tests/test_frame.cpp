@@ -180,7 +180,10 @@ std::set<std::string> exported_by_shared_library() {
     char line[512];
     while (std::fgets(line, sizeof line, pipe)) {
         char addr[64], type[8], name[400];
-        if (std::sscanf(line, "%63s %7s %399s", addr, type, name) == 3) names.insert(name);
+        if (std::sscanf(line, "%63s %7s %399s", addr, type, name) != 3) continue;
+        // AddressSanitizer adds an __odr_asan.* indicator beside each exported variable.
+        if (std::strncmp(name, "__odr_asan", 10) == 0) continue;
+        names.insert(name);
     }
     pclose(pipe);
     return names;
