@@ -57,11 +57,14 @@ inline int frame_bytes(const uint8_t* p) {
 
 }  // namespace mp3detail
 
-// sfb_long: a 6 x 23 long band table to decode with instead of the library's (the Sfb variants
-// of the Huffman decoder and the requantiser), or null.
-inline Mp3Decoded decode_mp3(const std::vector<uint8_t>& file, const Zuf16s* sfb_long = nullptr) {
+// Decodes into `out`, whose PCM buffer keeps its capacity from call to call (the benchmark
+// decodes the same stream many times). sfb_long: a 6 x 23 long band table to decode with
+// instead of the library's (the Sfb variants of the Huffman decoder and the requantiser), or
+// null.
+inline void decode_mp3_into(const std::vector<uint8_t>& file, Mp3Decoded& out, const Zuf16s* sfb_long = nullptr) {
     using namespace mp3detail;
-    Mp3Decoded out;
+    out.pcm.clear();
+    out.channels = out.sample_rate = out.frames = out.concealed = out.errors = 0;
     // Room for the parsers' read-ahead past the end of the file.
     std::vector<uint8_t> in(file);
     in.resize(file.size() + 64, 0);
@@ -189,6 +192,11 @@ inline Mp3Decoded decode_mp3(const std::vector<uint8_t>& file, const Zuf16s* sfb
         }
         if (bad) ++out.errors;
     }
+}
+
+inline Mp3Decoded decode_mp3(const std::vector<uint8_t>& file, const Zuf16s* sfb_long = nullptr) {
+    Mp3Decoded out;
+    decode_mp3_into(file, out, sfb_long);
     return out;
 }
 
