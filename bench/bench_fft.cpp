@@ -40,9 +40,9 @@ std::function<void()> ours(Kind kind, int n, Buffers& b) {
     int order = 0;
     while ((1 << order) < n) ++order;
     int s = 0, i = 0, w = 0;
-    Zuf8u *spec = nullptr, *init = nullptr, *work = nullptr;
+    Zuf8u *ctxMem = nullptr, *init = nullptr, *work = nullptr;
     auto alloc = [&](int ss, int is, int ws) {
-        spec = zufsMalloc_8u(ss);
+        ctxMem = zufsMalloc_8u(ss);
         init = is > 0 ? zufsMalloc_8u(is) : nullptr;
         work = ws > 0 ? zufsMalloc_8u(ws) : nullptr;
     };
@@ -52,7 +52,7 @@ std::function<void()> ours(Kind kind, int n, Buffers& b) {
         zufsFFTGetSize_C_32fc(order, 8, 0, &s, &i, &w);
         alloc(s, i, w);
         FftContext_C_32fc* c = nullptr;
-        zufsFFTInit_C_32fc(&c, order, 8, 0, spec, init);
+        zufsFFTInit_C_32fc(&c, order, 8, 0, ctxMem, init);
         auto* x = reinterpret_cast<Zuf32fc*>(b.in);
         auto* y = reinterpret_cast<Zuf32fc*>(b.out);
         if (kind == kCFwd) return [=] { zufsFFTFwd_CToC_32fc(x, y, c, work); };
@@ -62,21 +62,21 @@ std::function<void()> ours(Kind kind, int n, Buffers& b) {
         zufsFFTGetSize_R_32f(order, 8, 0, &s, &i, &w);
         alloc(s, i, w);
         FftContext_R_32f* c = nullptr;
-        zufsFFTInit_R_32f(&c, order, 8, 0, spec, init);
+        zufsFFTInit_R_32f(&c, order, 8, 0, ctxMem, init);
         return [=, &b] { zufsFFTFwd_RToPerm_32f(b.in, b.out, c, work); };
     }
     case kDct: {
         zufsDCTFwdGetSize_32f(n, 0, &s, &i, &w);
         alloc(s, i, w);
         DctFwdContext_32f* c = nullptr;
-        zufsDCTFwdInit_32f(&c, n, 0, spec, init);
+        zufsDCTFwdInit_32f(&c, n, 0, ctxMem, init);
         return [=, &b] { zufsDCTFwd_32f(b.in, b.out, c, work); };
     }
     default: {
         zufsMDCTFwdGetSize_32f(n, &s, &i, &w);
         alloc(s, i, w);
         MdctFwdContext_32f* c = nullptr;
-        zufsMDCTFwdInit_32f(&c, n, spec, init);
+        zufsMDCTFwdInit_32f(&c, n, ctxMem, init);
         return [=, &b] { zufsMDCTFwd_32f(b.in, b.out, c, work); };
     }
     }

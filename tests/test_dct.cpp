@@ -19,19 +19,19 @@ using zuft::LD;
 template <bool kInverse>
 struct Dct {
     using C = std::conditional_t<kInverse, DctInvContext_32f, DctFwdContext_32f>;
-    std::vector<Zuf8u> spec, initBuf, work;
+    std::vector<Zuf8u> ctxMem, initBuf, work;
     C* ctx = nullptr;
     int n;
     Dct(int len, int hint) : n(len) {
         int s = 0, i = 0, w = 0;
         EXPECT_EQ((kInverse ? zufsDCTInvGetSize_32f : zufsDCTFwdGetSize_32f)(len, hint, &s, &i, &w), zufOk);
-        spec.resize(s + 1);
+        ctxMem.resize(s + 1);
         initBuf.resize(i + 1);
         work.resize(w + 1);
         if constexpr (kInverse)
-            EXPECT_EQ(zufsDCTInvInit_32f(&ctx, len, hint, spec.data() + 1, initBuf.data() + 1), zufOk);
+            EXPECT_EQ(zufsDCTInvInit_32f(&ctx, len, hint, ctxMem.data() + 1, initBuf.data() + 1), zufOk);
         else
-            EXPECT_EQ(zufsDCTFwdInit_32f(&ctx, len, hint, spec.data() + 1, initBuf.data() + 1), zufOk);
+            EXPECT_EQ(zufsDCTFwdInit_32f(&ctx, len, hint, ctxMem.data() + 1, initBuf.data() + 1), zufOk);
     }
     zufResult run(const float* x, float* y, Zuf8u* buf) const {
         if constexpr (kInverse)

@@ -30,27 +30,27 @@ zufResult get_size(Fam f, int order, int flag, int* s, int* i, int* w) {
     }
 }
 
-zufResult init(Fam f, void** ctx, int order, int flag, Zuf8u* spec, Zuf8u* initBuf) {
+zufResult init(Fam f, void** ctx, int order, int flag, Zuf8u* ctxMem, Zuf8u* initBuf) {
     switch (f) {
-    case Fam::C32fc: return zufsFFTInit_C_32fc(reinterpret_cast<FftContext_C_32fc**>(ctx), order, flag, 0, spec, initBuf);
-    case Fam::C32f: return zufsFFTInit_C_32f(reinterpret_cast<FftContext_C_32f**>(ctx), order, flag, 0, spec, initBuf);
-    default: return zufsFFTInit_R_32f(reinterpret_cast<FftContext_R_32f**>(ctx), order, flag, 0, spec, initBuf);
+    case Fam::C32fc: return zufsFFTInit_C_32fc(reinterpret_cast<FftContext_C_32fc**>(ctx), order, flag, 0, ctxMem, initBuf);
+    case Fam::C32f: return zufsFFTInit_C_32f(reinterpret_cast<FftContext_C_32f**>(ctx), order, flag, 0, ctxMem, initBuf);
+    default: return zufsFFTInit_R_32f(reinterpret_cast<FftContext_R_32f**>(ctx), order, flag, 0, ctxMem, initBuf);
     }
 }
 
 // A context in caller memory placed at an odd offset, with its work buffer.
 struct Ctx {
-    std::vector<Zuf8u> spec, initBuf, work;
+    std::vector<Zuf8u> ctxMem, initBuf, work;
     void* ctx = nullptr;
     Fam fam;
     int order, flag;
     Ctx(Fam f, int o, int fl) : fam(f), order(o), flag(fl) {
         int s = 0, i = 0, w = 0;
         EXPECT_EQ(get_size(f, o, fl, &s, &i, &w), zufOk);
-        spec.resize(s + 3);
+        ctxMem.resize(s + 3);
         initBuf.resize(i + 3);
         work.resize(w + 3);
-        EXPECT_EQ(init(f, &ctx, o, fl, spec.data() + 3, i ? initBuf.data() + 3 : nullptr), zufOk);
+        EXPECT_EQ(init(f, &ctx, o, fl, ctxMem.data() + 3, i ? initBuf.data() + 3 : nullptr), zufOk);
     }
     const FftContext_C_32fc* internal() const { return static_cast<const FftContext_C_32fc*>(ctx); }
     int64_t n() const { return int64_t{1} << order; }
@@ -313,7 +313,7 @@ TEST(FftApi, ContextsAreAlignedAndCarryTheirIdAndHeader) {
             Ctx c(f, 7, flag);
             const auto addr = reinterpret_cast<uintptr_t>(c.ctx);
             EXPECT_EQ(addr % 32, 0u);
-            EXPECT_GE(addr, reinterpret_cast<uintptr_t>(c.spec.data() + 3));
+            EXPECT_GE(addr, reinterpret_cast<uintptr_t>(c.ctxMem.data() + 3));
             uint32_t word[5];
             std::memcpy(word, c.ctx, sizeof(word));
             EXPECT_EQ(word[0], ids[static_cast<int>(f)]);

@@ -19,15 +19,15 @@ using zuft::CLD;
 using zuft::LD;
 
 struct Ctx16 {
-    std::vector<Zuf8u> spec, initBuf, work;
+    std::vector<Zuf8u> ctxMem, initBuf, work;
     FftContext_C_16sc* ctx = nullptr;
     Ctx16(int order, int flag, int hint) {
         int s = 0, i = 0, w = 0;
         EXPECT_EQ(zufsFFTGetSize_C_16sc(order, flag, hint, &s, &i, &w), zufOk);
-        spec.resize(s + 5);
+        ctxMem.resize(s + 5);
         initBuf.resize(i + 5);
         work.resize(w + 5);
-        EXPECT_EQ(zufsFFTInit_C_16sc(&ctx, order, flag, hint, spec.data() + 5, initBuf.data() + 5), zufOk);
+        EXPECT_EQ(zufsFFTInit_C_16sc(&ctx, order, flag, hint, ctxMem.data() + 5, initBuf.data() + 5), zufOk);
     }
     std::vector<Zuf16sc> run(const std::vector<Zuf16sc>& x, int sf) {
         std::vector<Zuf16sc> y(x.size());

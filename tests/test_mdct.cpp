@@ -19,19 +19,19 @@ using zuft::LD;
 template <bool kInverse>
 struct Mdct {
     using C = std::conditional_t<kInverse, MdctInvContext_32f, MdctFwdContext_32f>;
-    std::vector<Zuf8u> spec, initBuf, work;
+    std::vector<Zuf8u> ctxMem, initBuf, work;
     C* ctx = nullptr;
     int n;
     explicit Mdct(int len) : n(len) {
         int s = 0, i = 0, w = 0;
         EXPECT_EQ((kInverse ? zufsMDCTInvGetSize_32f : zufsMDCTFwdGetSize_32f)(len, &s, &i, &w), zufOk);
-        spec.resize(s + 7);
+        ctxMem.resize(s + 7);
         initBuf.resize(i + 7);
         work.resize(w);
         if constexpr (kInverse)
-            EXPECT_EQ(zufsMDCTInvInit_32f(&ctx, len, spec.data() + 7, initBuf.data() + 7), zufOk);
+            EXPECT_EQ(zufsMDCTInvInit_32f(&ctx, len, ctxMem.data() + 7, initBuf.data() + 7), zufOk);
         else
-            EXPECT_EQ(zufsMDCTFwdInit_32f(&ctx, len, spec.data() + 7, initBuf.data() + 7), zufOk);
+            EXPECT_EQ(zufsMDCTFwdInit_32f(&ctx, len, ctxMem.data() + 7, initBuf.data() + 7), zufOk);
     }
     std::vector<float> run(const std::vector<float>& x) {
         std::vector<float> y(kInverse ? 2 * x.size() : x.size() / 2);

@@ -83,7 +83,7 @@ zufResult tns(Zuf32s* pSrcDst, const int* pNumFilt, const int* pFiltLength, cons
     const int maxFilt = isShort ? 1 : 3, maxOrder = isShort ? 7 : 12;
     const int maxBand = std::min(maxSfb, static_cast<int>(_pAACTnsMaxBandTable[samplingRateIndex][isShort ? 1 : 0]));
     for (int w = 0; w < windows; ++w) {
-        Zuf32s* spec = pSrcDst + w * 128;
+        Zuf32s* winSpec = pSrcDst + w * 128;
         const int nFilt = pNumFilt[w];
         if (nFilt < 0 || nFilt > maxFilt) return zufErrAacTnsNumFilt;
         int top = b.count;
@@ -105,7 +105,7 @@ zufResult tns(Zuf32s* pSrcDst, const int* pNumFilt, const int* pFiltLength, cons
                 const int direction = *pDirection++;
                 if (direction != 0 && direction != 1) return zufErrAacTnsDirect;
                 if (end > start) {
-                    Zuf32s* first = direction ? spec + end - 1 : spec + start;
+                    Zuf32s* first = direction ? winSpec + end - 1 : winSpec + start;
                     const int step = direction ? -1 : 1;
                     if constexpr (kEncode)
                         ownsTnsMaFilter(first, end - start, step, filt);

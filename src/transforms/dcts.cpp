@@ -77,7 +77,7 @@ int chirp_order(int n) { return log2i(2 * int64_t{n} - 1); }
 
 struct Layout {
     Path path;
-    int64_t spec, init, work;
+    int64_t context, init, work;
     int64_t offTab, offTab2, offTab3, offFft;  // from the context start
     FloatSizes fft;
 };
@@ -90,28 +90,28 @@ zufResult layout(int n, int hint, Layout* l) {
     const int64_t hdr = header_bytes(), N = n;
     switch (l->path) {
     case Path::Small:
-        l->spec = static_cast<int64_t>(sizeof(Ctx)) + 32;
+        l->context = static_cast<int64_t>(sizeof(Ctx)) + 32;
         break;
     case Path::Pow2:
         l->offTab = hdr;
         if (N <= 32) {
-            l->spec = hdr + round32(4 * N) + 32;
+            l->context = hdr + round32(4 * N) + 32;
             l->work = 4 * N + 32;
         } else {  // in double precision: the level tables, data and scratch
-            l->spec = hdr + round32(8 * N) + 32;
+            l->context = hdr + round32(8 * N) + 32;
             l->work = 16 * N + 32;
         }
         break;
     case Path::Direct:
         l->offTab = hdr;
-        l->spec = hdr + round32(16 * N) + 32;
+        l->context = hdr + round32(16 * N) + 32;
         l->work = 4 * N + 32;
         break;
     case Path::Fft: {
         if (const zufResult st = ownsFFTGetSizes(log2i(N), 8, true, false, &l->fft); st != zufOk) return zufErrSize;
         l->offTab = hdr;
         l->offFft = hdr + round32(8 * N);
-        l->spec = l->offFft + l->fft.spec + 32;
+        l->context = l->offFft + l->fft.context + 32;
         l->init = l->fft.init;
         l->work = round32(4 * N) + l->fft.work + 32;
         break;
@@ -125,13 +125,13 @@ zufResult layout(int n, int hint, Layout* l) {
         l->offTab2 = l->offTab + round32(8 * N);   // rotation table
         l->offTab3 = l->offTab2 + round32(8 * N);  // chirp spectrum (L complex)
         l->offFft = l->offTab3 + round32(8 * L);
-        l->spec = l->offFft + l->fft.spec + 32;
+        l->context = l->offFft + l->fft.context + 32;
         l->init = round32(l->fft.init) + l->fft.work + 32;
         l->work = round32(8 * L) + l->fft.work + 32;
         break;
     }
     }
-    if (!fits_i32(l->spec) || !fits_i32(l->init) || !fits_i32(l->work)) return zufErrSize;
+    if (!fits_i32(l->context) || !fits_i32(l->init) || !fits_i32(l->work)) return zufErrSize;
     return zufOk;
 }
 
@@ -435,7 +435,7 @@ zufResult get_size(int len, int hint, int* pSpecSize, int* pInitBufSize, int* pW
     ZUF_REQUIRE(nonnull(pSpecSize, pInitBufSize, pWorkBufSize), zufErrNullPtr);
     Layout l;
     if (const zufResult st = layout(len, hint, &l); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(l.spec);
+    *pSpecSize = static_cast<int>(l.context);
     *pInitBufSize = static_cast<int>(l.init);
     *pWorkBufSize = static_cast<int>(l.work);
     return zufOk;

@@ -158,13 +158,13 @@ enum class Dir { Fwd, Inv };
 
 // Sizes in bytes, computed in 64 bits; the callers refuse what does not fit 32 bits.
 struct FloatSizes {
-    int64_t spec, init, work;
+    int64_t context, init, work;
 };
 // Context, init and work sizes of the complex engine of order `corder` (without the context
 // header and alignment slack: the callers add those).
 FloatSizes ownsEngineSizes(int corder);
 // Builds the complex engine of order `corder` into the context: tables from `mem` onward
-// (32-byte aligned, at least ownsEngineSizes().spec bytes), init scratch at `init`.
+// (32-byte aligned, at least ownsEngineSizes().context bytes), init scratch at `init`.
 void ownsEngineInit(FftContext_C_32fc* ctx, int corder, uint8_t* mem, uint8_t* init);
 
 // The complex transform of the context's complex order. src and dst are N interleaved complex

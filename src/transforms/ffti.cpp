@@ -27,7 +27,7 @@ constexpr int64_t kIntTableBytes = 64;  // 8 permutation bytes, then four Q31 co
 bool integer_path(int order, int hint) { return order >= 1 && order <= 3 && (hint == 0 || hint == 1); }
 
 struct Sizes16 {
-    int64_t spec, init, work;
+    int64_t context, init, work;
     FloatSizes fl;
 };
 
@@ -38,11 +38,11 @@ zufResult sizes16(int order, int flag, int hint, Sizes16* out) {
         return zufOk;
     }
     if (const zufResult st = ownsFFTGetSizes(order, flag, false, false, &out->fl); st != zufOk) return st;
-    out->spec = header_bytes() + kIntTableBytes + out->fl.spec + 32;
+    out->context = header_bytes() + kIntTableBytes + out->fl.context + 32;
     out->init = order >= 1 ? out->fl.init + 32 : 0;
     // Float copy of the data (N complex), then the float engine's work buffer.
     out->work = round32(8 * (int64_t{1} << order)) + out->fl.work + 32;
-    if (!fits_i32(out->spec) || !fits_i32(out->init) || !fits_i32(out->work)) return zufErrNoMemory;
+    if (!fits_i32(out->context) || !fits_i32(out->init) || !fits_i32(out->work)) return zufErrNoMemory;
     return zufOk;
 }
 
@@ -160,10 +160,10 @@ void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* d
     to_16s(x, dst, n, pow2_neg(scaleFactor), vector);
 }
 
-zufResult ownsFFTGetSizes16(int order, int flag, int hint, int64_t* spec, int64_t* init, int64_t* work) {
+zufResult ownsFFTGetSizes16(int order, int flag, int hint, int64_t* context, int64_t* init, int64_t* work) {
     Sizes16 sz;
     if (const zufResult st = sizes16(order, flag, hint, &sz); st != zufOk) return st;
-    *spec = sz.spec;
+    *context = sz.context;
     *init = sz.init;
     *work = sz.work;
     return zufOk;
@@ -234,9 +234,9 @@ ZUF_API zufResult zufsFFTGetSize_C_16sc(int order, int flag, int hint, int* pSpe
     ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
     ZUF_REQUIRE(nonnull(pSpecSize, pInitBufSize, pWorkBufSize), zufErrNullPtr);
     ZUF_REQUIRE(flag16_ok(flag), zufErrFftFlag);
-    int64_t spec, init, work;
-    if (const zufResult st = ownsFFTGetSizes16(order, flag, hint, &spec, &init, &work); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(spec);
+    int64_t context, init, work;
+    if (const zufResult st = ownsFFTGetSizes16(order, flag, hint, &context, &init, &work); st != zufOk) return st;
+    *pSpecSize = static_cast<int>(context);
     *pInitBufSize = static_cast<int>(init);
     *pWorkBufSize = static_cast<int>(work);
     return zufOk;

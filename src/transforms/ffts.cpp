@@ -47,10 +47,10 @@ zufResult ownsFFTGetSizes(int order, int flag, bool real, bool split, FloatSizes
     else if (corder > kMaxRadix4Order)
         work = 16 * (int64_t{1} << kBlockOrder) + (split ? 8 * (int64_t{1} << corder) : 0);
     const int64_t init = order >= 11 ? 8 * ((int64_t{1} << base_order(order)) / 4 + 1) + 32 : 0;
-    out->spec = header_bytes() + tables + 32;
+    out->context = header_bytes() + tables + 32;
     out->init = init;
     out->work = work > 0 ? work + 32 : 0;
-    if (!fits_i32(out->spec) || !fits_i32(out->init) || !fits_i32(out->work)) return zufErrNoMemory;
+    if (!fits_i32(out->context) || !fits_i32(out->init) || !fits_i32(out->work)) return zufErrNoMemory;
     return zufOk;
 }
 
@@ -103,7 +103,7 @@ zufResult get_size(int order, int flag, int* pSpecSize, int* pInitBufSize, int* 
     ZUF_REQUIRE(flag_ok(flag), zufErrFftFlag);
     FloatSizes sz;
     if (const zufResult st = ownsFFTGetSizes(order, flag, real, split, &sz); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(sz.spec);
+    *pSpecSize = static_cast<int>(sz.context);
     *pInitBufSize = static_cast<int>(sz.init);
     *pWorkBufSize = static_cast<int>(sz.work);
     return zufOk;

@@ -48,7 +48,7 @@ int log2i(int64_t n) {
 int64_t header_bytes() { return round32(static_cast<int64_t>(sizeof(Ctx))); }
 
 struct Layout {
-    int64_t spec, init, work;
+    int64_t context, init, work;
     FloatSizes fft;
 };
 
@@ -59,14 +59,14 @@ zufResult layout(int n, Layout* l) {
     const int64_t N = n, extra = header_bytes() - 32;
     if (is_pow2(n)) {
         if (ownsFFTGetSizes(log2i(N / 4), 8, false, false, &l->fft) != zufOk) return zufErrSize;
-        l->spec = (l->fft.spec + 32) + 4 * (N / 2) + 92 + extra;
+        l->context = (l->fft.context + 32) + 4 * (N / 2) + 92 + extra;
         l->init = l->fft.init;
         l->work = (l->fft.work + 32) + 4 * N + 64;
     } else {
-        l->spec = 4 * (N / 2) + 92 + extra;
+        l->context = 4 * (N / 2) + 92 + extra;
         l->work = 4 * N + 64;
     }
-    if (!fits_i32(l->spec) || !fits_i32(l->init) || !fits_i32(l->work)) return zufErrSize;
+    if (!fits_i32(l->context) || !fits_i32(l->init) || !fits_i32(l->work)) return zufErrSize;
     return zufOk;
 }
 
@@ -207,7 +207,7 @@ zufResult get_size(int len, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize
     ZUF_REQUIRE(len_ok(len), zufErrSize);
     Layout l;
     if (const zufResult st = layout(len, &l); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(l.spec);
+    *pSpecSize = static_cast<int>(l.context);
     *pInitBufSize = static_cast<int>(l.init);
     *pWorkBufSize = static_cast<int>(l.work);
     return zufOk;
@@ -232,7 +232,7 @@ zufResult init_alloc(C** ppSpec, uint32_t id, int len) {
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
     Layout l;
     if (const zufResult st = layout(len, &l); st != zufOk) return st;
-    Zuf8u* block = zufsMalloc_8u(static_cast<int>(l.spec));
+    Zuf8u* block = zufsMalloc_8u(static_cast<int>(l.context));
     ZUF_REQUIRE(block != nullptr, zufErrNoMemory);
     Zuf8u* initBuf = nullptr;
     if (l.init > 0 && (initBuf = zufsMalloc_8u(static_cast<int>(l.init))) == nullptr) {

@@ -37,7 +37,7 @@ static_assert(sizeof(MdctFwdContext_16s) == 24, "16-bit MDCT header is 24 bytes 
 
 namespace zuf::xf {
 
-zufResult ownsFFTGetSizes16(int order, int flag, int hint, int64_t* spec, int64_t* init, int64_t* work);
+zufResult ownsFFTGetSizes16(int order, int flag, int hint, int64_t* context, int64_t* init, int64_t* work);
 zufResult ownsFFTInit16(FftContext_C_16sc** ppCtx, int order, int flag, int hint, uint8_t* pMemSpec,
                         uint8_t* pMemInit);
 
@@ -55,17 +55,17 @@ int log2i(int64_t n) {
 int64_t header_bytes() { return round32(static_cast<int64_t>(sizeof(Ctx))); }
 
 struct Layout {
-    int64_t spec, init, work, fspec, finit, fwork;
+    int64_t context, init, work, fspec, finit, fwork;
 };
 
 zufResult layout(int n, Layout* l) {
     *l = {};
     const int64_t N = n;
     if (ownsFFTGetSizes16(log2i(N / 4), 8, kFftHint, &l->fspec, &l->finit, &l->fwork) != zufOk) return zufErrSize;
-    l->spec = header_bytes() + round32(2 * N) + l->fspec + 32;
+    l->context = header_bytes() + round32(2 * N) + l->fspec + 32;
     l->init = l->finit;
     l->work = 2 * round32(N) + l->fwork + 32;
-    if (!fits_i32(l->spec) || !fits_i32(l->init) || !fits_i32(l->work)) return zufErrSize;
+    if (!fits_i32(l->context) || !fits_i32(l->init) || !fits_i32(l->work)) return zufErrSize;
     return zufOk;
 }
 
@@ -157,7 +157,7 @@ ZUF_API zufResult zufsMDCTFwdGetSize_16s(int len, int* pSpecSize, int* pInitBufS
     ZUF_REQUIRE(len_ok(len), zufErrSize);
     Layout l;
     if (const zufResult st = layout(len, &l); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(l.spec);
+    *pSpecSize = static_cast<int>(l.context);
     *pInitBufSize = static_cast<int>(l.init);
     *pWorkBufSize = static_cast<int>(l.work);
     return zufOk;
@@ -177,7 +177,7 @@ ZUF_API zufResult zufsMDCTFwdInitAlloc_16s(MdctFwdContext_16s** ppSpec, int len)
     ZUF_REQUIRE(len_ok(len), zufErrSize);
     Layout l;
     if (const zufResult st = layout(len, &l); st != zufOk) return st;
-    Zuf8u* block = zufsMalloc_8u(static_cast<int>(l.spec));
+    Zuf8u* block = zufsMalloc_8u(static_cast<int>(l.context));
     ZUF_REQUIRE(block != nullptr, zufErrNoMemory);
     Zuf8u* initBuf = nullptr;
     if (l.init > 0 && (initBuf = zufsMalloc_8u(static_cast<int>(l.init))) == nullptr) {

@@ -88,18 +88,18 @@ static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int com
     c->ci.pred_sfb_max = 0;
     c->ci.pIcsInfo = ics;
     if (d->mpeg4) {
-        r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spec, c->cb, c->tns, &c->ci, 0, 0, common, 0, 2);
+        r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spectrum, c->cb, c->tns, &c->ci, 0, 0, common, 0, 2);
     } else {
         Zuf8u *p0 = *pp;
         const int off0 = *off;
-        r = zufsNoiselessDecoder_LC_AAC(pp, off, common, &c->ci, c->sf, c->spec, c->cb, c->tns);
+        r = zufsNoiselessDecoder_LC_AAC(pp, off, common, &c->ci, c->sf, c->spectrum, c->cb, c->tns);
         /* Codebook 13 is reserved in MPEG-2 but some encoders (FFmpeg's with -write_mpeg2) write
          * noise substitution there anyway, and common decoders accept it: decode the channel
          * again as MPEG-4 and count it. */
         if (r == zufErrAacCodebook) {
             *pp = p0;
             *off = off0;
-            r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spec, c->cb, c->tns, &c->ci, 0, 0, common, 0, 2);
+            r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spectrum, c->cb, c->tns, &c->ci, 0, 0, common, 0, 2);
             d->tools.mpeg2_pns += r == zufOk;
         }
     }
@@ -130,21 +130,21 @@ static int dequantise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics) {
         d->tools.pns_bands += c->cb[i] == 13;
         d->tools.is_bands += c->cb[i] >= 14;
     }
-    return zufsQuantInv_AAC_32s_I(c->spec, c->sf, ics->num_window_groups, ics->window_group_length, ics->max_sfb,
+    return zufsQuantInv_AAC_32s_I(c->spectrum, c->sf, ics->num_window_groups, ics->window_group_length, ics->max_sfb,
                                   c->cb, d->sfi, c->ci.win_len) != zufOk;
 }
 
 /* Deinterleaving, TNS and the filter bank of one channel into pcm (stride `step`). */
 static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16s *pcm, int step, const char **why) {
-    Zuf32s *x = c->spec;
+    Zuf32s *x = c->spectrum;
     const int win_len = c->ci.win_len;
     if (win_len == 128) {
-        if (zufsDeinterleaveSpectrum_AAC_32s(c->spec, c->spec2, ics->num_window_groups, ics->window_group_length,
+        if (zufsDeinterleaveSpectrum_AAC_32s(c->spectrum, c->spectrum2, ics->num_window_groups, ics->window_group_length,
                                              ics->max_sfb, d->sfi, 128) != zufOk) {
             *why = "short-window grouping refused";
             return -1;
         }
-        x = c->spec2;
+        x = c->spectrum2;
     }
     if (c->ci.tns_data_present &&
         zufsDecodeTNS_AAC_32s_I(x, c->ci.n_filt, c->ci.length, c->ci.order, c->ci.coef_res, c->tns, c->ci.direction,
@@ -170,7 +170,7 @@ static int single_channel(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, cons
         *why = "spectrum refused by the inverse quantiser";
         return -1;
     }
-    if (zufsDecodePNS_AAC_32s(c->spec, d->ltp_flags, c->cb, c->sf, ics->max_sfb, ics->num_window_groups,
+    if (zufsDecodePNS_AAC_32s(c->spectrum, d->ltp_flags, c->cb, c->sf, ics->max_sfb, ics->num_window_groups,
                                           ics->window_group_length, d->sfi, c->ci.win_len, &c->seed) != zufOk) {
         *why = "noise substitution refused";
         return -1;
@@ -224,13 +224,13 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
                 }
             /* Before intensity: an M/S flag on an intensity band inverts its direction (the
              * right channel's codebook 14/15 is swapped here). */
-            if (zufsDecodeMsStereo_AAC_32s_I(l->spec, r->spec, ms_present, ms, r->cb, s->num_window_groups,
+            if (zufsDecodeMsStereo_AAC_32s_I(l->spectrum, r->spectrum, ms_present, ms, r->cb, s->num_window_groups,
                                              s->window_group_length, s->max_sfb, d->sfi, win_len) != zufOk) {
                 *why = "M/S stereo refused";
                 return -1;
             }
         }
-        if (zufsDecodeIsStereo_AAC_32s(l->spec, r->spec, r->sf, r->cb, s->num_window_groups, s->window_group_length,
+        if (zufsDecodeIsStereo_AAC_32s(l->spectrum, r->spectrum, r->sf, r->cb, s->num_window_groups, s->window_group_length,
                                        s->max_sfb, d->sfi, win_len) != zufOk) {
             *why = "intensity stereo refused";
             return -1;
@@ -240,7 +240,7 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
         AacChannel *c = &d->ch[ch];
         /* Noise substitution (no-op without codebook 13). Channel 0 first: it saves the seeds that
          * channel 1 reuses in M/S bands. */
-        if (zufsDecodeMsPNS_AAC_32s(c->spec, d->ltp_flags, c->cb, c->sf, ics[ch]->max_sfb, ics[ch]->num_window_groups,
+        if (zufsDecodeMsPNS_AAC_32s(c->spectrum, d->ltp_flags, c->cb, c->sf, ics[ch]->max_sfb, ics[ch]->num_window_groups,
                                     ics[ch]->window_group_length, d->sfi, c->ci.win_len, &c->seed, ch, ms,
                                     d->noise_state) != zufOk) {
             *why = "noise substitution refused";

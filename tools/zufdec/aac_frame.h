@@ -33,8 +33,8 @@ typedef struct {
 
 typedef struct {
     Zuf32s overlap[1024];  /* second half of the last windowed inverse transform */
-    Zuf32s spec[1024];     /* quantised, then Q3 spectrum (grouped and interleaved for short windows) */
-    Zuf32s spec2[1024];    /* short windows: eight consecutive windows of 128 */
+    Zuf32s spectrum[1024];     /* quantised, then Q3 spectrum (grouped and interleaved for short windows) */
+    Zuf32s spectrum2[1024];    /* short windows: eight consecutive windows of 128 */
     Zuf16s sf[120];        /* scale factors, is_position or noise energies, max_sfb per group */
     Zuf8u cb[120];         /* sfb_cb, max_sfb per group */
     Zuf8s tns[60];         /* TNS coefficients */
