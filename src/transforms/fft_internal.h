@@ -195,4 +195,33 @@ zufResult ownsFFTGetSizes(int order, int flag, bool real, bool split, FloatSizes
 zufResult ownsFFTInitFloat(FftContext_C_32fc** ppCtx, uint32_t id, int order, int flag, int hint, uint8_t* pMemSpec,
                            uint8_t* pMemInit, bool real);
 
+// InitAlloc of a family that has GetSize(order, flag, hint, ...) and Init(pp, order, flag, hint,
+// spec, init): the context block and a temporary init buffer come from the library allocator,
+// the init buffer is released before returning, and the context is marked for Free to release.
+template <class Ctx, class GetSize, class Init>
+zufResult ownsFFTInitAlloc(Ctx** ppSpec, int order, int flag, int hint, GetSize getSize, Init initFn) {
+    int ctxSize = 0, initSize = 0, workSize = 0;
+    if (const zufResult st = getSize(order, flag, hint, &ctxSize, &initSize, &workSize); st != zufOk) return st;
+    Zuf8u* block = zufsMalloc_8u(ctxSize);
+    if (!block) return zufErrNoMemory;
+    Zuf8u* initBuf = nullptr;
+    if (initSize > 0) {
+        initBuf = zufsMalloc_8u(initSize);
+        if (!initBuf) {
+            zufsFree(block);
+            return zufErrNoMemory;
+        }
+    }
+    Ctx* ctx = nullptr;
+    const zufResult st = initFn(&ctx, order, flag, hint, block, initBuf);
+    zufsFree(initBuf);
+    if (st != zufOk) {
+        zufsFree(block);
+        return st;
+    }
+    ctx->allocated = 1;
+    *ppSpec = ctx;
+    return zufOk;
+}
+
 }  // namespace zuf::xf

@@ -193,29 +193,7 @@ ZUF_API zufResult zufsFFTInit_R_32f(FftContext_R_32f** ppSpec, int order, int fl
 
 ZUF_API zufResult zufsFFTInitAlloc_C_32fc(FftContext_C_32fc** ppSpec, int order, int flag, int hint) {
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
-    int specSize = 0, initSize = 0, workSize = 0;
-    if (const zufResult st = zufsFFTGetSize_C_32fc(order, flag, hint, &specSize, &initSize, &workSize); st != zufOk)
-        return st;
-    Zuf8u* block = zufsMalloc_8u(specSize);
-    ZUF_REQUIRE(block != nullptr, zufErrNoMemory);
-    Zuf8u* initBuf = nullptr;
-    if (initSize > 0) {
-        initBuf = zufsMalloc_8u(initSize);
-        if (!initBuf) {
-            zufsFree(block);
-            return zufErrNoMemory;
-        }
-    }
-    FftContext_C_32fc* ctx = nullptr;
-    const zufResult st = zufsFFTInit_C_32fc(&ctx, order, flag, hint, block, initBuf);
-    zufsFree(initBuf);
-    if (st != zufOk) {
-        zufsFree(block);
-        return st;
-    }
-    ctx->allocated = 1;
-    *ppSpec = ctx;
-    return zufOk;
+    return ownsFFTInitAlloc(ppSpec, order, flag, hint, zufsFFTGetSize_C_32fc, zufsFFTInit_C_32fc);
 }
 
 ZUF_API zufResult zufsFFTFree_C_32fc(FftContext_C_32fc* pSpec) {
