@@ -47,38 +47,38 @@ std::function<void()> ours(Kind kind, int n, Buffers& b) {
         work = ws > 0 ? zufsMalloc_8u(ws) : nullptr;
     };
     switch (kind) {
-    case kCFwd:
-    case kCInv: {
-        zufsFFTGetSize_C_32fc(order, 8, 0, &s, &i, &w);
-        alloc(s, i, w);
-        FftContext_C_32fc* c = nullptr;
-        zufsFFTInit_C_32fc(&c, order, 8, 0, ctxMem, init);
-        auto* x = reinterpret_cast<Zuf32fc*>(b.in);
-        auto* y = reinterpret_cast<Zuf32fc*>(b.out);
-        if (kind == kCFwd) return [=] { zufsFFTFwd_CToC_32fc(x, y, c, work); };
-        return [=] { zufsFFTInv_CToC_32fc(x, y, c, work); };
-    }
-    case kReal: {
-        zufsFFTGetSize_R_32f(order, 8, 0, &s, &i, &w);
-        alloc(s, i, w);
-        FftContext_R_32f* c = nullptr;
-        zufsFFTInit_R_32f(&c, order, 8, 0, ctxMem, init);
-        return [=, &b] { zufsFFTFwd_RToPerm_32f(b.in, b.out, c, work); };
-    }
-    case kDct: {
-        zufsDCTFwdGetSize_32f(n, 0, &s, &i, &w);
-        alloc(s, i, w);
-        DctFwdContext_32f* c = nullptr;
-        zufsDCTFwdInit_32f(&c, n, 0, ctxMem, init);
-        return [=, &b] { zufsDCTFwd_32f(b.in, b.out, c, work); };
-    }
-    default: {
-        zufsMDCTFwdGetSize_32f(n, &s, &i, &w);
-        alloc(s, i, w);
-        MdctFwdContext_32f* c = nullptr;
-        zufsMDCTFwdInit_32f(&c, n, ctxMem, init);
-        return [=, &b] { zufsMDCTFwd_32f(b.in, b.out, c, work); };
-    }
+        case kCFwd:
+        case kCInv: {
+            zufsFFTGetSize_C_32fc(order, 8, 0, &s, &i, &w);
+            alloc(s, i, w);
+            FftContext_C_32fc* c = nullptr;
+            zufsFFTInit_C_32fc(&c, order, 8, 0, ctxMem, init);
+            auto* x = reinterpret_cast<Zuf32fc*>(b.in);
+            auto* y = reinterpret_cast<Zuf32fc*>(b.out);
+            if (kind == kCFwd) return [=] { zufsFFTFwd_CToC_32fc(x, y, c, work); };
+            return [=] { zufsFFTInv_CToC_32fc(x, y, c, work); };
+        }
+        case kReal: {
+            zufsFFTGetSize_R_32f(order, 8, 0, &s, &i, &w);
+            alloc(s, i, w);
+            FftContext_R_32f* c = nullptr;
+            zufsFFTInit_R_32f(&c, order, 8, 0, ctxMem, init);
+            return [=, &b] { zufsFFTFwd_RToPerm_32f(b.in, b.out, c, work); };
+        }
+        case kDct: {
+            zufsDCTFwdGetSize_32f(n, 0, &s, &i, &w);
+            alloc(s, i, w);
+            DctFwdContext_32f* c = nullptr;
+            zufsDCTFwdInit_32f(&c, n, 0, ctxMem, init);
+            return [=, &b] { zufsDCTFwd_32f(b.in, b.out, c, work); };
+        }
+        default: {
+            zufsMDCTFwdGetSize_32f(n, &s, &i, &w);
+            alloc(s, i, w);
+            MdctFwdContext_32f* c = nullptr;
+            zufsMDCTFwdInit_32f(&c, n, ctxMem, init);
+            return [=, &b] { zufsMDCTFwd_32f(b.in, b.out, c, work); };
+        }
     }
 }
 
@@ -89,22 +89,22 @@ std::function<void()> fftw(Kind kind, int n, Buffers& b, unsigned flags) {
     float* o = fftwf_alloc_real(2 * n + 2);
     fftwf_plan p = nullptr;
     switch (kind) {
-    case kCFwd:
-    case kCInv:
-        p = fftwf_plan_dft_1d(n, reinterpret_cast<fftwf_complex*>(a), reinterpret_cast<fftwf_complex*>(o),
-                              kind == kCFwd ? FFTW_FORWARD : FFTW_BACKWARD, flags);
-        return [=, &b] {
-            fftwf_execute_dft(p, reinterpret_cast<fftwf_complex*>(b.in), reinterpret_cast<fftwf_complex*>(b.out));
-        };
-    case kReal:
-        p = fftwf_plan_dft_r2c_1d(n, a, reinterpret_cast<fftwf_complex*>(o), flags);
-        return [=, &b] { fftwf_execute_dft_r2c(p, b.in, reinterpret_cast<fftwf_complex*>(b.out)); };
-    case kDct:
-        p = fftwf_plan_r2r_1d(n, a, o, FFTW_REDFT10, flags);
-        return [=, &b] { fftwf_execute_r2r(p, b.in, b.out); };
-    default:
-        p = fftwf_plan_r2r_1d(n / 2, a, o, FFTW_REDFT11, flags);
-        return [=, &b] { fftwf_execute_r2r(p, b.in, b.out); };
+        case kCFwd:
+        case kCInv:
+            p = fftwf_plan_dft_1d(n, reinterpret_cast<fftwf_complex*>(a), reinterpret_cast<fftwf_complex*>(o),
+                                  kind == kCFwd ? FFTW_FORWARD : FFTW_BACKWARD, flags);
+            return [=, &b] {
+                fftwf_execute_dft(p, reinterpret_cast<fftwf_complex*>(b.in), reinterpret_cast<fftwf_complex*>(b.out));
+            };
+        case kReal:
+            p = fftwf_plan_dft_r2c_1d(n, a, reinterpret_cast<fftwf_complex*>(o), flags);
+            return [=, &b] { fftwf_execute_dft_r2c(p, b.in, reinterpret_cast<fftwf_complex*>(b.out)); };
+        case kDct:
+            p = fftwf_plan_r2r_1d(n, a, o, FFTW_REDFT10, flags);
+            return [=, &b] { fftwf_execute_r2r(p, b.in, b.out); };
+        default:
+            p = fftwf_plan_r2r_1d(n / 2, a, o, FFTW_REDFT11, flags);
+            return [=, &b] { fftwf_execute_r2r(p, b.in, b.out); };
     }
 }
 #endif
@@ -112,7 +112,7 @@ std::function<void()> fftw(Kind kind, int n, Buffers& b, unsigned flags) {
 // Collects each benchmark's CPU time per iteration while printing as usual (CPU rather than wall
 // time: on a shared machine the wall clock also counts the time other processes run).
 class Collector : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, double> ns;
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs)
@@ -121,7 +121,9 @@ public:
     }
 };
 
-std::string bench_name(Kind k, int n, const char* peer) { return std::string(kKindName[k]) + "/" + peer + "/" + std::to_string(n); }
+std::string bench_name(Kind k, int n, const char* peer) {
+    return std::string(kKindName[k]) + "/" + peer + "/" + std::to_string(n);
+}
 
 }  // namespace
 

@@ -31,14 +31,10 @@ void decode_stream(benchmark::State& state, const std::string& file) {
     state.counters["x_realtime"] = benchmark::Counter(audio, benchmark::Counter::kIsRate);
 }
 
-const char* const kStreams[] = {"l3-compl.bit",
-                                "l3-hecommon.bit",
-                                "l3-si_block.bit",
-                                "M2L3_compl24.bit",
-                                "lame_44100_js_128.mp3",
-                                "lame_44100_vbr_transient.mp3",
-                                "lame_48000_ms_crc.mp3",
-                                "lame_22050_js_transient.mp3"};
+const char* const kStreams[] = {"l3-compl.bit",          "l3-hecommon.bit",
+                                "l3-si_block.bit",       "M2L3_compl24.bit",
+                                "lame_44100_js_128.mp3", "lame_44100_vbr_transient.mp3",
+                                "lame_48000_ms_crc.mp3", "lame_22050_js_transient.mp3"};
 
 // One granule and channel of a 128 kbit/s stream, captured once, for the stage benchmarks.
 struct Granule {
@@ -90,7 +86,8 @@ void BM_Huffman(benchmark::State& state) {
         Zuf8u* p = g.main.data();
         int off = 0;
         zufsUnpackScaleFactors_MP3_1u8s(&p, &off, g.sf, &g.si, g.scfsi, &g.h, 0, 0);
-        zufsHuffmanDecode_MP3_1u32s(&p, &off, g.is.data(), &g.nz, &g.si, &g.h, g.si.part2_3_length - 8 * static_cast<int>(p - g.main.data()) - off);
+        zufsHuffmanDecode_MP3_1u32s(&p, &off, g.is.data(), &g.nz, &g.si, &g.h,
+                                    g.si.part2_3_length - 8 * static_cast<int>(p - g.main.data()) - off);
         benchmark::DoNotOptimize(g.is.data());
     }
     state.counters["nonzero"] = g.nz;
@@ -101,7 +98,8 @@ void BM_Requantise(benchmark::State& state) {
     Zuf8u* p = g.main.data();
     int off = 0;
     zufsUnpackScaleFactors_MP3_1u8s(&p, &off, g.sf, &g.si, g.scfsi, &g.h, 0, 0);
-    zufsHuffmanDecode_MP3_1u32s(&p, &off, g.is.data(), &g.nz, &g.si, &g.h, g.si.part2_3_length - 8 * static_cast<int>(p - g.main.data()) - off);
+    zufsHuffmanDecode_MP3_1u32s(&p, &off, g.is.data(), &g.nz, &g.si, &g.h,
+                                g.si.part2_3_length - 8 * static_cast<int>(p - g.main.data()) - off);
     const std::vector<Zuf32s> quantised = g.is;
     std::vector<Zuf32s> work(576);
     Mp3SideInfo pair[2] = {g.si, g.si};
@@ -143,8 +141,9 @@ void BM_Synthesis(benchmark::State& state) {
 // Whole streams.
 static const int kRegistered = [] {
     for (const char* s : kStreams)
-        benchmark::RegisterBenchmark((std::string("BM_Mp3Decode/") + s).c_str(), [s](benchmark::State& st) { decode_stream(st, s); })
-            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("BM_Mp3Decode/") + s).c_str(), [s](benchmark::State& st) {
+            decode_stream(st, s);
+        })->Unit(benchmark::kMillisecond);
     return 0;
 }();
 

@@ -37,8 +37,8 @@ struct Stream {
 };
 
 // One channel through the driver the selector picks.
-zufResult channel(Stream& s, Outputs& o, AacIcsInfo* ics, AacMainHeader* mh, int sfi, int common, int mpeg4,
-                  int aot, int pred) {
+zufResult channel(Stream& s, Outputs& o, AacIcsInfo* ics, AacMainHeader* mh, int sfi, int common, int mpeg4, int aot,
+                  int pred) {
     AacChanInfo ci;
     std::memset(&ci, 0, sizeof ci);
     ci.sampling_frequency_index = sfi;
@@ -47,8 +47,8 @@ zufResult channel(Stream& s, Outputs& o, AacIcsInfo* ics, AacMainHeader* mh, int
         return zufsNoiselessDecoder_LC_AAC(&s.p, &s.off, common, &ci, o.sf.data(), o.quant.data(), o.sfb_cb.data(),
                                            o.tns.data());
     ci.pred_sfb_max = pred;
-    return zufsNoiselessDecode_AAC(&s.p, &s.off, mh, o.sf.data(), o.quant.data(), o.sfb_cb.data(), o.tns.data(), &ci,
-                                   0, 0, common, 0, aot);
+    return zufsNoiselessDecode_AAC(&s.p, &s.off, mh, o.sf.data(), o.quant.data(), o.sfb_cb.data(), o.tns.data(), &ci, 0,
+                                   0, common, 0, aot);
 }
 
 // raw_data_block(): elements until END, an error, or the end of the fuzz data.
@@ -71,7 +71,8 @@ void walk(Stream& s, Outputs& o, int sfi, int mpeg4, int aot, int pred) {
             r = mpeg4 ? zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics[0], &cpe, &mh, std::min(pred, 51), aot)
                       : zufsDecodeChanPairElt_AAC(&s.p, &s.off, &ics[0], &cpe, 0);
             for (int ch = 0; ch < 2 && r == zufOk && s.inside(); ++ch)
-                r = channel(s, o, cpe.common_window ? &ics[0] : &ics[ch], &mh, sfi, cpe.common_window, mpeg4, aot, pred);
+                r = channel(s, o, cpe.common_window ? &ics[0] : &ics[ch], &mh, sfi, cpe.common_window, mpeg4, aot,
+                            pred);
         } else if (id == 4) {
             int tag, cnt;
             r = zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, &cnt, o.bytes.data());
@@ -120,58 +121,61 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int mpeg4 = (a >> 7) & 1;
 
     switch (sel) {
-    case 0:  // raw_data_block() with the LC or the MPEG-4 drivers
-        walk(s, o, sfi, mpeg4, aot, mpeg4 ? c % 52 : 0);
-        break;
-    case 1: {  // scalable layer: main header, then its channels in scalable mode
-        AacMainHeader mh;
-        std::memset(&mh, 0, sizeof mh);
-        mh.ms_used = o.ms_used.data();
-        const int channels = 1 + (c & 1);
-        const zufResult r = zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, channels, (c >> 1) & 1);
-        if (r != zufOk && r != zufErrNotSupported) break;
-        for (int ch = 0; ch < channels && s.inside(); ++ch) {
-            AacChanInfo ci;
-            std::memset(&ci, 0, sizeof ci);
-            ci.sampling_frequency_index = sfi;
-            if (zufsNoiselessDecode_AAC(&s.p, &s.off, &mh, o.sf.data(), o.quant.data(), o.sfb_cb.data(), o.tns.data(),
-                                        &ci, mh.window_sequence, std::min(mh.max_sfb, 51), 0, 1, aot) != zufOk)
-                break;
+        case 0:  // raw_data_block() with the LC or the MPEG-4 drivers
+            walk(s, o, sfi, mpeg4, aot, mpeg4 ? c % 52 : 0);
+            break;
+        case 1: {  // scalable layer: main header, then its channels in scalable mode
+            AacMainHeader mh;
+            std::memset(&mh, 0, sizeof mh);
+            mh.ms_used = o.ms_used.data();
+            const int channels = 1 + (c & 1);
+            const zufResult r = zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, channels, (c >> 1) & 1);
+            if (r != zufOk && r != zufErrNotSupported) break;
+            for (int ch = 0; ch < channels && s.inside(); ++ch) {
+                AacChanInfo ci;
+                std::memset(&ci, 0, sizeof ci);
+                ci.sampling_frequency_index = sfi;
+                if (zufsNoiselessDecode_AAC(&s.p, &s.off, &mh, o.sf.data(), o.quant.data(), o.sfb_cb.data(),
+                                            o.tns.data(), &ci, mh.window_sequence, std::min(mh.max_sfb, 51), 0, 1,
+                                            aot) != zufOk)
+                    break;
+            }
+            break;
         }
-        break;
-    }
-    case 2: {  // extension header with any flags
-        AacExtensionHeader eh;
-        std::memset(&eh, 0, sizeof eh);
-        eh.ms_used = o.ms_used.data();
-        zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, c & 1, (c >> 1) & 1, (c >> 2) & 1, b % 52, (b * 7 + c) % 52,
-                                      (c >> 3) & 3);
-        break;
-    }
-    case 3: {  // one MPEG-4 channel whose ics_info is a pair's common record
-        AacIcsInfo ics;
-        AacChanPairElt cpe;
-        AacMainHeader mh;
-        std::memset(&ics, 0, sizeof ics);
-        std::memset(&mh, 0, sizeof mh);
-        if (zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, &mh, c % 52, aot) == zufOk && s.inside())
-            channel(s, o, &ics, &mh, sfi, cpe.common_window, 1, aot, c % 64 - 6);
-        break;
-    }
-    case 4: {  // one LC channel
-        AacIcsInfo ics;
-        AacMainHeader mh;
-        std::memset(&ics, 0, sizeof ics);
-        std::memset(&mh, 0, sizeof mh);
-        channel(s, o, &ics, &mh, sfi, 0, 0, 2, 0);
-        break;
-    }
-    default: {  // the byte elements
-        int tag, cnt;
-        if (c & 1) zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, &cnt, o.bytes.data());
-        else zufsDecodeFillElt_AAC(&s.p, &s.off, &cnt, o.bytes.data());
-        break;
-    }
+        case 2: {  // extension header with any flags
+            AacExtensionHeader eh;
+            std::memset(&eh, 0, sizeof eh);
+            eh.ms_used = o.ms_used.data();
+            zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, c & 1, (c >> 1) & 1, (c >> 2) & 1, b % 52,
+                                          (b * 7 + c) % 52, (c >> 3) & 3);
+            break;
+        }
+        case 3: {  // one MPEG-4 channel whose ics_info is a pair's common record
+            AacIcsInfo ics;
+            AacChanPairElt cpe;
+            AacMainHeader mh;
+            std::memset(&ics, 0, sizeof ics);
+            std::memset(&mh, 0, sizeof mh);
+            if (zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, &mh, c % 52, aot) == zufOk && s.inside())
+                channel(s, o, &ics, &mh, sfi, cpe.common_window, 1, aot, c % 64 - 6);
+            break;
+        }
+        case 4: {  // one LC channel
+            AacIcsInfo ics;
+            AacMainHeader mh;
+            std::memset(&ics, 0, sizeof ics);
+            std::memset(&mh, 0, sizeof mh);
+            channel(s, o, &ics, &mh, sfi, 0, 0, 2, 0);
+            break;
+        }
+        default: {  // the byte elements
+            int tag, cnt;
+            if (c & 1)
+                zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, &cnt, o.bytes.data());
+            else
+                zufsDecodeFillElt_AAC(&s.p, &s.off, &cnt, o.bytes.data());
+            break;
+        }
     }
     return 0;
 }

@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (pos + g.part2_3_length > main_bits) return 0;  // beyond the data: stop
             Zuf8u* start = md;
             const int start_off = off;
-            const zufResult s1 = zufsUnpackScaleFactors_MP3_1u8s(&md, &off, sf + 40 * ch, &g, scfsi + 4 * ch, &h, gr, ch);
+            const zufResult s1 =
+                zufsUnpackScaleFactors_MP3_1u8s(&md, &off, sf + 40 * ch, &g, scfsi + 4 * ch, &h, gr, ch);
             if (s1 != zufOk) {
                 require(s1 == zufErrMp3SideInfo || s1 == zufErrMp3FrameHeader);
                 return 0;
@@ -83,7 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int before_off = off;
             zufResult s2;
             switch ((buf[2] ^ static_cast<uint8_t>(gr + ch)) % 3) {
-                case 0: s2 = zufsHuffmanDecode_MP3_1u32s(&md, &off, is.data() + 576 * ch, &nz[ch], &g, &h, huf); break;
+                case 0:
+                    s2 = zufsHuffmanDecode_MP3_1u32s(&md, &off, is.data() + 576 * ch, &nz[ch], &g, &h, huf);
+                    break;
                 case 1:
                     s2 = zufsHuffmanDecodeSfb_MP3_1u32s(&md, &off, is.data() + 576 * ch, &nz[ch], &g, &h, huf,
                                                         _zuf_pMP3SfbTableLong);
@@ -94,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     break;
             }
             if (s2 != zufOk) {
-                require(s2 == zufErrMp3SideInfo || s2 == zufErrMp3FrameHeader || s2 == zufErrRange || s2 == zufErrBadArg);
+                require(s2 == zufErrMp3SideInfo || s2 == zufErrMp3FrameHeader || s2 == zufErrRange ||
+                        s2 == zufErrBadArg);
                 ok = false;
                 break;
             }
@@ -117,7 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const Mp3SideInfo& g0 = si[gr * nch];
         require(zufsMDCTInv_MP3_32s(is.data(), y.data(), overlap.data(), nz[0], &prev, g0.block_type,
                                     g0.mixed_block_flag & 1) == zufOk);
-        for (int t = 0; t < 18; ++t) require(zufsSynthPQMF_MP3_32s16s(y.data() + 32 * t, pcm, hist.data(), &hpos, 2) == zufOk);
+        for (int t = 0; t < 18; ++t)
+            require(zufsSynthPQMF_MP3_32s16s(y.data() + 32 * t, pcm, hist.data(), &hpos, 2) == zufOk);
     }
     return 0;
 }

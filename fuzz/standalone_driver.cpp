@@ -46,9 +46,12 @@ int main(int argc, char** argv) {
     unsigned seed = 1;
     std::vector<std::string> dirs;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--iterations") && i + 1 < argc) iterations = std::atol(argv[++i]);
-        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) seed = static_cast<unsigned>(std::atol(argv[++i]));
-        else dirs.emplace_back(argv[i]);
+        if (!std::strcmp(argv[i], "--iterations") && i + 1 < argc)
+            iterations = std::atol(argv[++i]);
+        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
+            seed = static_cast<unsigned>(std::atol(argv[++i]));
+        else
+            dirs.emplace_back(argv[i]);
     }
     auto corpus = load_corpus(dirs);
     for (const auto& c : corpus) run(c);

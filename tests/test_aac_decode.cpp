@@ -94,8 +94,8 @@ struct Vector {
     const char* name;
     int channels;
     int rate;
-    bool noise;                                    // noise substitution: energy comparison
-    std::function<bool(const AacToolCounts&)> uses; // the tools the stream is made to reach
+    bool noise;                                      // noise substitution: energy comparison
+    std::function<bool(const AacToolCounts&)> uses;  // the tools the stream is made to reach
     const char* what;
 };
 
@@ -110,10 +110,9 @@ const std::vector<Vector>& vectors() {
          [](const AacToolCounts& t) { return t.cpe > 0 && t.ms_bands == 0 && t.is_bands == 0; }, "no M/S, no IS"},
         {"dec_24000_stereo_ms_auto", 2, 24000, false,
          [](const AacToolCounts& t) { return t.ms_bands > 0 && t.ms_all_frames < t.cpe; }, "M/S per band"},
-        {"dec_32000_stereo_ms_all", 2, 32000, false,
-         [](const AacToolCounts& t) { return t.ms_all_frames > 0; }, "M/S in all bands"},
-        {"dec_44100_stereo_is", 2, 44100, false, [](const AacToolCounts& t) { return t.is_bands > 0; },
-         "intensity"},
+        {"dec_32000_stereo_ms_all", 2, 32000, false, [](const AacToolCounts& t) { return t.ms_all_frames > 0; },
+         "M/S in all bands"},
+        {"dec_44100_stereo_is", 2, 44100, false, [](const AacToolCounts& t) { return t.is_bands > 0; }, "intensity"},
         {"dec_44100_stereo_transients", 2, 44100, false,
          [](const AacToolCounts& t) { return t.short_windows > 0 && t.common_window < t.cpe; },
          "short windows, independent windows"},
@@ -174,7 +173,8 @@ TEST(AacDecode, VectorsMeetTheConformanceCriterion) {
         if (v.noise) {
             const int sfi = d.sfi;
             std::vector<int> edges;
-            for (int b = 0; b <= zuf::_pAACNumSwbTableLong[sfi]; ++b) edges.push_back(zuf::_pAACSwbOffsetTableLong[sfi][b]);
+            for (int b = 0; b <= zuf::_pAACNumSwbTableLong[sfi]; ++b)
+                edges.push_back(zuf::_pAACSwbOffsetTableLong[sfi][b]);
             const auto m = zuft::compare_band_energies(d.pcm.data(), out_frames, ref.data(), ref_frames, v.channels,
                                                        align.offset, edges);
             std::printf("%-28s %-75s band-blocks within 1 dB: %zu of %zu (%.1f%%)\n", v.name, tools_used(d).c_str(),
@@ -182,8 +182,8 @@ TEST(AacDecode, VectorsMeetTheConformanceCriterion) {
             EXPECT_GT(m.compared, 100u);
             EXPECT_GE(m.fraction(), 0.95);
         } else {
-            const auto e = zuft::compare_channels(d.pcm.data(), out_frames, ref.data(), ref_frames, v.channels,
-                                                  align.offset);
+            const auto e =
+                zuft::compare_channels(d.pcm.data(), out_frames, ref.data(), ref_frames, v.channels, align.offset);
             std::string figures;
             char buf[96];
             for (const auto& c : e) {
@@ -212,11 +212,15 @@ TEST(AacDecode, DamagedStreamsAreConcealed) {
             const int kind = round % 4;
             for (int k = 0; k < 3; ++k) {
                 const size_t at = rng() % bytes.size();
-                if (kind == 0) bytes[at] ^= static_cast<uint8_t>(1u << (rng() % 8));  // bit errors
-                else if (kind == 1) bytes[at] = static_cast<uint8_t>(rng());          // garbage bytes
-                else if (kind == 2) bytes.erase(bytes.begin() + static_cast<long>(at),  // cuts
-                                                bytes.begin() + static_cast<long>(std::min(bytes.size(), at + rng() % 300)));
-                else bytes.insert(bytes.begin() + static_cast<long>(at), rng() % 50, static_cast<uint8_t>(0xFF));
+                if (kind == 0)
+                    bytes[at] ^= static_cast<uint8_t>(1u << (rng() % 8));  // bit errors
+                else if (kind == 1)
+                    bytes[at] = static_cast<uint8_t>(rng());  // garbage bytes
+                else if (kind == 2)
+                    bytes.erase(bytes.begin() + static_cast<long>(at),  // cuts
+                                bytes.begin() + static_cast<long>(std::min(bytes.size(), at + rng() % 300)));
+                else
+                    bytes.insert(bytes.begin() + static_cast<long>(at), rng() % 50, static_cast<uint8_t>(0xFF));
             }
             const Decoded d = decode_memory(bytes);
             // Each damage costs at most a few frames: the loop resynchronises at the next header.
@@ -312,7 +316,7 @@ TEST(AacDecode, CrcWordsAndSeveralBlocksPerFrame) {
 // ---------------------------------------------------------------- zufdec
 
 class ZufdecAac : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (std::string(ZUF_ZUFDEC).empty()) GTEST_SKIP() << "zufdec is not built";
         std::string name = "zufdec_aac_test_";

@@ -201,8 +201,10 @@ void expect_rounded(int64_t got, double exact, const char* what, int i) {
 // --------------------------------------------------------------------------- tables
 
 TEST(AacFilterBankTables, SineWindowsAreTheRoundedValues) {
-    for (int n = 0; n < 1024; ++n) expect_rounded(zuf::pWinSINLong[n], std::ldexp(std::sin(kPi * (n + 0.5) / 2048), 31), "long", n);
-    for (int n = 0; n < 128; ++n) expect_rounded(zuf::pWinSINShort[n], std::ldexp(std::sin(kPi * (n + 0.5) / 256), 31), "short", n);
+    for (int n = 0; n < 1024; ++n)
+        expect_rounded(zuf::pWinSINLong[n], std::ldexp(std::sin(kPi * (n + 0.5) / 2048), 31), "long", n);
+    for (int n = 0; n < 128; ++n)
+        expect_rounded(zuf::pWinSINShort[n], std::ldexp(std::sin(kPi * (n + 0.5) / 256), 31), "short", n);
 }
 
 TEST(AacFilterBankTables, KbdWindowsFollowTheBesselFormula) {
@@ -356,9 +358,10 @@ TEST(AacFilterBank, EveryWindowSequenceAndShapeTransitionMatchesTheModel) {
         ErrStats stats[4];
         for (int stride : {1, 2}) run_sequence(all_transitions(reps), level, stride, stats, 1234 + stride);
         for (int s = 0; s < 4; ++s) {
-            std::printf("[ accuracy ] level %.0e %-11s max %.3f LSB, RMS %.3f LSB (vs unrounded model), "
-                        "RMS %.3f LSB (vs rounded model)\n",
-                        level, names[s], stats[s].maxErr, stats[s].rms(), stats[s].rmsRounded());
+            std::printf(
+                "[ accuracy ] level %.0e %-11s max %.3f LSB, RMS %.3f LSB (vs unrounded model), "
+                "RMS %.3f LSB (vs rounded model)\n",
+                level, names[s], stats[s].maxErr, stats[s].rms(), stats[s].rmsRounded());
             EXPECT_LT(stats[s].maxErr, 1.0) << names[s];
             EXPECT_LT(stats[s].rms(), 0.40) << names[s];
         }
@@ -462,7 +465,8 @@ TEST(AacFilterBank, PcmOutputRoundsAndSaturatesOnEveryPath) {
     zuft::Rng rng(9);
     std::vector<int32_t> sum(1024);
     for (auto& v : sum) v = rng.s32() >> rng.range(0, 16);
-    const int32_t edge[] = {INT32_MIN, INT32_MAX, 8 * 32767 + 3, 8 * 32767 + 4, -8 * 32768 - 4, -8 * 32768 - 5, -5, -4, 3, 4};
+    const int32_t edge[] = {INT32_MIN, INT32_MAX, 8 * 32767 + 3, 8 * 32767 + 4, -8 * 32768 - 4, -8 * 32768 - 5, -5, -4,
+                            3,         4};
     for (int i = 0; i < 10; ++i) sum[100 + i] = edge[i];
     for (int stride : {1, 2}) {
         for (size_t mis : {0, 2, 6}) {

@@ -21,7 +21,7 @@
 namespace {
 
 class BitWriter {
-public:
+  public:
     void put(uint32_t v, int n) {
         for (int i = n - 1; i >= 0; --i) bits_.push_back(((v >> i) & 1u) != 0);
     }
@@ -39,7 +39,7 @@ public:
         return out;
     }
 
-private:
+  private:
     std::vector<bool> bits_;
 };
 
@@ -71,8 +71,7 @@ AdtsFields random_adts(zuft::Rng& rng, int protection_absent) {
     AdtsFields f{};
     auto r = [&](int bits) { return static_cast<Zuf32s>(rng.u32() & ((1u << bits) - 1u)); };
     f.sync = static_cast<uint32_t>(r(12));
-    f.h = {r(1), r(2), protection_absent, r(2), r(4), r(1), r(3), r(1), r(1), 0,
-           r(1), r(1), r(13), r(11), r(2), r(16)};
+    f.h = {r(1), r(2), protection_absent, r(2), r(4), r(1), r(3), r(1), r(1), 0, r(1), r(1), r(13), r(11), r(2), r(16)};
     return f;
 }
 
@@ -80,8 +79,15 @@ void write_adts(BitWriter& w, const AdtsFields& f) {
     const AacAdtsFrameHeader& h = f.h;
     w.put(f.sync, 12);
     const int widths[] = {1, 2, 1, 2, 4, 1, 3, 1, 1};
-    const Zuf32s values[] = {h.id, h.layer, h.protection_absent, h.profile, h.sampling_frequency_index,
-                             h.private_bit, h.channel_configuration, h.original_copy, h.home};
+    const Zuf32s values[] = {h.id,
+                             h.layer,
+                             h.protection_absent,
+                             h.profile,
+                             h.sampling_frequency_index,
+                             h.private_bit,
+                             h.channel_configuration,
+                             h.original_copy,
+                             h.home};
     for (int i = 0; i < 9; ++i) w.put(static_cast<uint32_t>(values[i]), widths[i]);
     w.put(h.copyright_identification_bit, 1);
     w.put(h.copyright_identification_start, 1);
@@ -403,7 +409,8 @@ AacAdifHeader expected_adif(const AdifModel& m, const AacAdifHeader& before, boo
     x.num_program_config_elements = m.h.num_program_config_elements;
     if (m.h.copyright_id_present) std::memcpy(x.copyright_id, m.h.copyright_id, 9);
     if (!count_only && m.h.bitstream_type == 0)
-        for (int i = 0; i < m.h.num_program_config_elements; ++i) x.adif_buffer_fullness[i] = m.h.adif_buffer_fullness[i];
+        for (int i = 0; i < m.h.num_program_config_elements; ++i)
+            x.adif_buffer_fullness[i] = m.h.adif_buffer_fullness[i];
     return x;
 }
 
@@ -425,7 +432,8 @@ TEST(AacAdif, RandomRoundTrip) {
         EXPECT_EQ(static_cast<std::size_t>(p - buf.data()) * 8, w.size());
         ASSERT_EQ(first_difference(h, expected_adif(m, h_before)), -1) << "iteration " << iter;
         for (int i = 0; i < 16; ++i) {
-            const AacPrgCfgElt x = i < count ? expected_pce(m.pce[i], sentinel<AacPrgCfgElt>()) : sentinel<AacPrgCfgElt>();
+            const AacPrgCfgElt x =
+                i < count ? expected_pce(m.pce[i], sentinel<AacPrgCfgElt>()) : sentinel<AacPrgCfgElt>();
             ASSERT_EQ(first_difference(pce[i], x), -1) << "iteration " << iter << ", element " << i;
         }
     }
@@ -583,8 +591,10 @@ TEST(AacAdtsVectors, EveryFrameHasTheEncodedFieldsAndTheChainEndsAtTheFileEnd) {
             EXPECT_EQ(h.reserved, 0x5A5A5A5A);
             EXPECT_EQ(h.crc_check, 0x5A5A5A5A);
             ASSERT_GT(h.aac_frame_length, 7);
-            if (pos + static_cast<std::size_t>(h.aac_frame_length) < size) EXPECT_EQ(h.num_raw_data_blocks, v.blocks);
-            else EXPECT_TRUE(h.num_raw_data_blocks >= 1 && h.num_raw_data_blocks <= v.blocks);  // last frame
+            if (pos + static_cast<std::size_t>(h.aac_frame_length) < size)
+                EXPECT_EQ(h.num_raw_data_blocks, v.blocks);
+            else
+                EXPECT_TRUE(h.num_raw_data_blocks >= 1 && h.num_raw_data_blocks <= v.blocks);  // last frame
             pos += static_cast<std::size_t>(h.aac_frame_length);
             blocks += static_cast<std::size_t>(h.num_raw_data_blocks);
             ++frames;

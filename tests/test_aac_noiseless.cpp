@@ -163,8 +163,9 @@ TEST(AacSpectralData, SectionsWithoutSpectralBitsAndRefusals) {
     std::vector<Zuf32s> quant(1024, 0x55);
     Zuf8u* p = buf.data();
     int off = 0;
-    ASSERT_EQ(zuf::ownsDecodeSpectralData_AAC_1u32s(&p, &off, quant.data(), 1, s.group_len, s.num, s.cb, s.end, 4, 1024),
-              zufOk);
+    ASSERT_EQ(
+        zuf::ownsDecodeSpectralData_AAC_1u32s(&p, &off, quant.data(), 1, s.group_len, s.num, s.cb, s.end, 4, 1024),
+        zufOk);
     v.resize(1024, 0);
     EXPECT_EQ(quant, v);
     EXPECT_EQ(consumed(buf, p, off), static_cast<long>(first_bits));
@@ -173,9 +174,9 @@ TEST(AacSpectralData, SectionsWithoutSpectralBitsAndRefusals) {
     for (auto [bad, status] : {std::pair{12, zufErrAacCodebook}, std::pair{-1, zufErrRange}}) {
         Sections f = bad == 12 ? Sections{{7, 3}, {12, 5}} : Sections{{7, 3}, {1, 50}};
         p = buf.data(), off = 0;
-        EXPECT_EQ(zuf::ownsDecodeSpectralData_AAC_1u32s(&p, &off, quant.data(), 1, f.group_len, f.num, f.cb, f.end, 4,
-                                                        1024),
-                  status);
+        EXPECT_EQ(
+            zuf::ownsDecodeSpectralData_AAC_1u32s(&p, &off, quant.data(), 1, f.group_len, f.num, f.cb, f.end, 4, 1024),
+            status);
         EXPECT_EQ(consumed(buf, p, off), static_cast<long>(first_bits));
     }
 }
@@ -224,8 +225,8 @@ struct Decoder {
         return zufsNoiselessDecoder_LC_AAC(&p, &off, common, &ci, sf.data(), quant.data(), cb.data(), tns.data());
     }
     zufResult mp4(int common = 0, int scalable = 0, int ws = 0, int max_sfb = 0, int aot = 2) {
-        return zufsNoiselessDecode_AAC(&p, &off, &mh, sf.data(), quant.data(), cb.data(), tns.data(), &ci, ws,
-                                       max_sfb, common, scalable, aot);
+        return zufsNoiselessDecode_AAC(&p, &off, &mh, sf.data(), quant.data(), cb.data(), tns.data(), &ci, ws, max_sfb,
+                                       common, scalable, aot);
     }
     long pos() const { return consumed(buf, p, off); }
 };
@@ -352,8 +353,8 @@ TEST(AacNoiselessDriver, ArgumentChecksInOrder) {
 
     // MPEG-4 driver: pMainHeader after the byte pointer, then the value checks in their order.
     auto mp4 = [&](AacMainHeader* mh, int ws, int max_sfb, int common, int scalable, int aot) {
-        return zufsNoiselessDecode_AAC(&d.p, &d.off, mh, d.sf.data(), d.quant.data(), d.cb.data(), d.tns.data(),
-                                       &d.ci, ws, max_sfb, common, scalable, aot);
+        return zufsNoiselessDecode_AAC(&d.p, &d.off, mh, d.sf.data(), d.quant.data(), d.cb.data(), d.tns.data(), &d.ci,
+                                       ws, max_sfb, common, scalable, aot);
     };
     d.ci.sampling_frequency_index = 12;
     EXPECT_EQ(mp4(nullptr, 9, 99, 9, 9, 99), zufErrNullPtr);

@@ -35,7 +35,8 @@ struct Layout {
 template <class SeedFor>
 uint32_t model_frame(const Layout& lay, const std::vector<Zuf8u>& cb, const std::vector<Zuf16s>& nrg, uint32_t seed,
                      std::vector<double>& out, SeedFor seedFor) {
-    const Zuf16s* swb = lay.winLen == 128 ? zuf::_pAACSwbOffsetTableShort[lay.sri] : zuf::_pAACSwbOffsetTableLong[lay.sri];
+    const Zuf16s* swb =
+        lay.winLen == 128 ? zuf::_pAACSwbOffsetTableShort[lay.sri] : zuf::_pAACSwbOffsetTableLong[lay.sri];
     int start = 0;
     for (int g = 0; g < lay.numGrp; ++g) {
         int p = start;
@@ -58,7 +59,8 @@ uint32_t model_frame(const Layout& lay, const std::vector<Zuf8u>& cb, const std:
 // quadratic inverse square root (0.51% at most) and the truncation of each value (< 2 units).
 void expect_noise(const std::vector<int32_t>& got, const std::vector<double>& ref, const Layout& lay,
                   const std::vector<Zuf8u>& cb) {
-    const Zuf16s* swb = lay.winLen == 128 ? zuf::_pAACSwbOffsetTableShort[lay.sri] : zuf::_pAACSwbOffsetTableLong[lay.sri];
+    const Zuf16s* swb =
+        lay.winLen == 128 ? zuf::_pAACSwbOffsetTableShort[lay.sri] : zuf::_pAACSwbOffsetTableLong[lay.sri];
     int start = 0;
     for (int g = 0; g < lay.numGrp; ++g) {
         int p = start;
@@ -71,7 +73,8 @@ void expect_noise(const std::vector<int32_t>& got, const std::vector<double>& re
                         eg += double(got[i]) * got[i], er += ref[i] * ref[i], sa += std::fabs(ref[i]);
                         EXPECT_NEAR(got[i], ref[i], 0.0052 * std::fabs(ref[i]) + 2) << i;
                     }
-                    EXPECT_NEAR(eg, er, 0.0105 * er + 4.1 * sa + 4 * w) << "group " << g << " band " << b << " window " << k;
+                    EXPECT_NEAR(eg, er, 0.0105 * er + 4.1 * sa + 4 * w)
+                        << "group " << g << " band " << b << " window " << k;
                 }
             } else {
                 p += w * lay.grp[g];
@@ -85,7 +88,8 @@ void expect_noise(const std::vector<int32_t>& got, const std::vector<double>& re
 
 TEST(AacPns, NoiseBandsMatchTheModelInLevelShapeAndSeedSteps) {
     zuft::Rng rng(31);
-    const Layout layouts[] = {{4, 1024, 1, {1}, 49}, {11, 1024, 1, {1}, 40}, {3, 128, 3, {3, 1, 4}, 14}, {8, 128, 1, {8}, 15}};
+    const Layout layouts[] = {
+        {4, 1024, 1, {1}, 49}, {11, 1024, 1, {1}, 40}, {3, 128, 3, {3, 1, 4}, 14}, {8, 128, 1, {8}, 15}};
     for (const Layout& lay : layouts) {
         const int n = lay.numGrp * lay.maxSfb;
         std::vector<Zuf8u> cb(n);
@@ -97,7 +101,8 @@ TEST(AacPns, NoiseBandsMatchTheModelInLevelShapeAndSeedSteps) {
         std::vector<double> ref(1024, 1234567.0);
         const uint32_t refSeed = model_frame(lay, cb, nrg, seed, ref, [](int, int) -> uint32_t* { return nullptr; });
         ASSERT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), nrg.data(), lay.maxSfb, lay.numGrp, lay.grp,
-                                        lay.sri, lay.winLen, &seed), zufOk);
+                                        lay.sri, lay.winLen, &seed),
+                  zufOk);
         EXPECT_EQ(seed, refSeed);  // one step per generated value
         expect_noise(x, ref, lay, cb);
         for (int i = 0; i < 1024; ++i) {
@@ -125,16 +130,19 @@ TEST(AacMsPns, PairSharesNoiseInMsBandsThroughTheSavedSeeds) {
         std::vector<Zuf32u> state(n, 0);
         uint32_t seed = 99;
         ASSERT_EQ(zufsDecodeMsPNS_AAC_32s(l.data(), ltp.data(), cb.data(), nrgL.data(), lay.maxSfb, lay.numGrp, lay.grp,
-                                          lay.sri, lay.winLen, &seed, 0, used.data(), state.data()), zufOk);
+                                          lay.sri, lay.winLen, &seed, 0, used.data(), state.data()),
+                  zufOk);
         const uint32_t afterLeft = seed;
         ASSERT_EQ(zufsDecodeMsPNS_AAC_32s(r.data(), ltp.data(), cb.data(), nrgR.data(), lay.maxSfb, lay.numGrp, lay.grp,
-                                          lay.sri, lay.winLen, &seed, 1, used.data(), state.data()), zufOk);
+                                          lay.sri, lay.winLen, &seed, 1, used.data(), state.data()),
+                  zufOk);
         // Model of the right channel: saved seeds in ms bands, the running seed elsewhere.
         std::vector<double> ref(1024, 0.0);
         uint32_t leftSeed = 99;
         std::vector<uint32_t> saved(n);
         // Replay the left channel to learn each band's starting seed.
-        const Zuf16s* swb = lay.winLen == 128 ? zuf::_pAACSwbOffsetTableShort[lay.sri] : zuf::_pAACSwbOffsetTableLong[lay.sri];
+        const Zuf16s* swb =
+            lay.winLen == 128 ? zuf::_pAACSwbOffsetTableShort[lay.sri] : zuf::_pAACSwbOffsetTableLong[lay.sri];
         for (int g = 0; g < lay.numGrp; ++g)
             for (int b = 0; b < lay.maxSfb; ++b) {
                 saved[g * lay.maxSfb + b] = leftSeed;
@@ -173,18 +181,32 @@ TEST(AacPnsChecks, InOrder) {
     std::vector<Zuf32u> st(8 * 51);
     Zuf32u seed = 1;
     const int g[8] = {1, 1, 1, 1, 1, 1, 1, 1};
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 99, 0, g, 99, 5, nullptr), zufErrNullPtr);
+    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 99, 0, g, 99, 5, nullptr),
+              zufErrNullPtr);
     EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), nullptr, cb.data(), e.data(), 99, 0, g, 99, 5, &seed), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 52, 0, g, 99, 5, &seed), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 9, g, 99, 5, &seed), zufErrAacWinGrp);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 1, g, 12, 5, &seed), zufErrAacSmplRateIdx);
+    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 52, 0, g, 99, 5, &seed),
+              zufErrAacMaxSfb);
+    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 9, g, 99, 5, &seed),
+              zufErrAacWinGrp);
+    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 1, g, 12, 5, &seed),
+              zufErrAacSmplRateIdx);
     EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 1, g, 0, 5, &seed), zufErrAacWinLen);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 2, g, 0, 1024, &seed), zufErrAacWinGrp);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 1, g, 3, 1024, &seed), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 2, g, 0, 1024, &seed),
+              zufErrAacWinGrp);
+    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 1, g, 3, 1024, &seed),
+              zufErrAacMaxSfb);
     EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 49, 1, g, 3, 1024, &seed), zufOk);
     EXPECT_EQ(seed, 1u);  // no noise band: the seed stays
-    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 9, 8, g, 3, 128, &seed, 0, used.data(), nullptr), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 9, 8, g, 3, 128, &seed, 1, nullptr, st.data()), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 9, 8, g, 3, 128, &seed, 2, nullptr, nullptr), zufOk);
-    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 15, 8, g, 3, 128, &seed, 0, used.data(), st.data()), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 9, 8, g, 3, 128, &seed, 0, used.data(),
+                                      nullptr),
+              zufErrNullPtr);
+    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 9, 8, g, 3, 128, &seed, 1, nullptr,
+                                      st.data()),
+              zufErrNullPtr);
+    EXPECT_EQ(
+        zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 9, 8, g, 3, 128, &seed, 2, nullptr, nullptr),
+        zufOk);
+    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 15, 8, g, 3, 128, &seed, 0,
+                                      used.data(), st.data()),
+              zufErrAacMaxSfb);
 }

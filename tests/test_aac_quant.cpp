@@ -33,7 +33,8 @@ TEST(AacQuantTables, RecomputedFromThePowerLaw) {
     }
     for (int a = 16; a <= 128; ++a)
         EXPECT_EQ(zuf::_pSqrt43_Audio[a - 16], std::llround(std::ldexp(pow43(a), a < 64 ? 23 : 21))) << a;
-    for (int r = 0; r < 4; ++r) expect_near_exact(zuf::_pSqrt14_32s_Audio[r], std::ldexp(std::exp2(-r / 4.0), 31), "sqrt14", r);
+    for (int r = 0; r < 4; ++r)
+        expect_near_exact(zuf::_pSqrt14_32s_Audio[r], std::ldexp(std::exp2(-r / 4.0), 31), "sqrt14", r);
     EXPECT_EQ(zuf::_pSqrt14_32s_Audio[0], 0x7FFFFFFF);
     // Power path: index 6 - k pairs the factor 2^-f with the exponent e such that
     // 4 (k - 14) / 3 + 31 = e - f.
@@ -105,8 +106,10 @@ TEST(AacQuantInv, DriverWalksGroupsBandsAndCodebooks) {
             const bool converted = cb[idx] != 0 && cb[idx] < 13;
             for (int i = p; i < p + run; ++i) {
                 const double ref = (x[i] < 0 ? -8 : 8) * pow43(std::abs(x[i])) * std::exp2((sf[idx] - 100) / 4.0);
-                if (converted) EXPECT_NEAR(y[i], ref, 1.0 + std::fabs(ref) * 1e-6) << i;
-                else EXPECT_EQ(y[i], x[i]) << i;
+                if (converted)
+                    EXPECT_NEAR(y[i], ref, 1.0 + std::fabs(ref) * 1e-6) << i;
+                else
+                    EXPECT_EQ(y[i], x[i]) << i;
             }
             p += run;
         }

@@ -33,16 +33,21 @@ void walk(int sri, int winLen, int numGrp, const int* grp, int maxSfb, F f) {
 TEST(AacStereoTables, RecomputedFromTheirFormulas) {
     for (int i = 0; i < 11; ++i)
         EXPECT_EQ(zuf::_pAacIsSqrt14_32s[i], std::llround(std::ldexp(std::exp2(-(i + 1) / 4.0), 31))) << i;
-    for (int w = 1; w <= 96; ++w) EXPECT_NEAR(zuf::_Tab_NormEnergy[w - 1], 0x1p64 / 1e10 / std::sqrt(w), 0.5 + 1e-6) << w;
+    for (int w = 1; w <= 96; ++w)
+        EXPECT_NEAR(zuf::_Tab_NormEnergy[w - 1], 0x1p64 / 1e10 / std::sqrt(w), 0.5 + 1e-6) << w;
     EXPECT_EQ(zuf::_Tab_NormEnergy[0], 1844674407);
-    for (int i = 0; i < 4; ++i) EXPECT_LT(std::fabs(zuf::_TAB_PowQuater[i] - std::ldexp(std::exp2(i / 4.0), 30)), 1.0) << i;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_LT(std::fabs(zuf::_TAB_PowQuater[i] - std::ldexp(std::exp2(i / 4.0), 30)), 1.0) << i;
 }
 
 TEST(AacMsStereo, MatrixAndIntensitySignFollowTheMask) {
     zuft::Rng rng(21);
     const int sri = 3;
-    struct Case { int winLen, numGrp, grp[8], maxSfb, mask; };
-    const Case cases[] = {{1024, 1, {1}, 49, 1}, {1024, 1, {1}, 40, 2}, {128, 3, {2, 5, 1}, 14, 1}, {128, 2, {4, 4}, 11, 2}};
+    struct Case {
+        int winLen, numGrp, grp[8], maxSfb, mask;
+    };
+    const Case cases[] = {
+        {1024, 1, {1}, 49, 1}, {1024, 1, {1}, 40, 2}, {128, 3, {2, 5, 1}, 14, 1}, {128, 2, {4, 4}, 11, 2}};
     for (const Case& c : cases) {
         std::vector<int32_t> l(1024), r(1024);
         for (int i = 0; i < 1024; ++i) l[i] = rng.s32() >> 2, r[i] = rng.s32() >> 2;
@@ -54,7 +59,8 @@ TEST(AacMsStereo, MatrixAndIntensitySignFollowTheMask) {
         const std::vector<Zuf8u> cb0 = cb;
         std::vector<int32_t> L = l, R = r;
         ASSERT_EQ(zufsDecodeMsStereo_AAC_32s_I(L.data(), R.data(), c.mask, used.data(), cb.data(), c.numGrp, c.grp,
-                                               c.maxSfb, sri, c.winLen), zufOk);
+                                               c.maxSfb, sri, c.winLen),
+                  zufOk);
         walk(sri, c.winLen, c.numGrp, c.grp, c.maxSfb, [&](int g, int b, int p, int run, int) {
             const int idx = g * c.maxSfb + b, book = cb0[idx];
             const bool on = used[g * 60 + b] != 0;
@@ -80,7 +86,9 @@ TEST(AacIsStereo, RightIsScaledLeftInIntensityBands) {
         std::vector<Zuf16s> pos(numGrp * maxSfb);
         for (size_t i = 0; i < cb.size(); ++i) cb[i] = Zuf8u(i % 3 == 0 ? 1 : (i % 3 == 1 ? 15 : 14));
         for (size_t i = 0; i < pos.size(); ++i) pos[i] = Zuf16s(rng.range(-24, 60));
-        ASSERT_EQ(zufsDecodeIsStereo_AAC_32s(l.data(), r.data(), pos.data(), cb.data(), numGrp, grp, maxSfb, sri, winLen), zufOk);
+        ASSERT_EQ(
+            zufsDecodeIsStereo_AAC_32s(l.data(), r.data(), pos.data(), cb.data(), numGrp, grp, maxSfb, sri, winLen),
+            zufOk);
         walk(sri, winLen, numGrp, grp, maxSfb, [&](int g, int b, int p, int run, int) {
             const int idx = g * maxSfb + b;
             for (int i = p; i < p + run; ++i) {
@@ -132,20 +140,28 @@ TEST(AacStereoChecks, InOrder) {
     const int g[8] = {1, 1, 1, 1, 1, 1, 1, 1};
     // M/S
     EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, nullptr, cb.data(), 9, g, 99, 99, 5), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 2, g, 99, 99, 1024), zufErrAacWinGrp);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 9, g, 99, 99, 128), zufErrAacWinGrp);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 1, g, 99, 99, 512), zufErrAacWinLen);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 1, g, 52, 99, 1024), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 1, g, 51, 12, 1024), zufErrAacSmplRateIdx);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 3, used.data(), cb.data(), 1, g, 51, 0, 1024), zufErrAacMsMask);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 2, used.data(), cb.data(), 1, g, 51, 0, 1024), zufErrAacMaxSfb);
+    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 2, g, 99, 99, 1024),
+              zufErrAacWinGrp);
+    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 9, g, 99, 99, 128),
+              zufErrAacWinGrp);
+    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 1, g, 99, 99, 512),
+              zufErrAacWinLen);
+    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 1, g, 52, 99, 1024),
+              zufErrAacMaxSfb);
+    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 1, g, 51, 12, 1024),
+              zufErrAacSmplRateIdx);
+    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 3, used.data(), cb.data(), 1, g, 51, 0, 1024),
+              zufErrAacMsMask);
+    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 2, used.data(), cb.data(), 1, g, 51, 0, 1024),
+              zufErrAacMaxSfb);
     EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 2, used.data(), cb.data(), 1, g, 41, 0, 1024), zufOk);
     // Intensity
     EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), nullptr, 1, g, 0, 0, 1024), zufErrNullPtr);
     EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 1, g, 99, 99, 100), zufErrAacWinLen);
     EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 0, g, 99, 99, 128), zufErrAacWinGrp);
     EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 8, g, 52, 99, 128), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 8, g, 15, -1, 128), zufErrAacSmplRateIdx);
+    EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 8, g, 15, -1, 128),
+              zufErrAacSmplRateIdx);
     EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 8, g, 15, 0, 128), zufErrAacMaxSfb);
     // Deinterleave
     EXPECT_EQ(zufsDeinterleaveSpectrum_AAC_32s(a.data(), b.data(), 1, nullptr, 0, 0, 128), zufErrNullPtr);

@@ -25,10 +25,10 @@ struct Stream {
 
 TEST(AacIcsInfo, LongWindowWithPredictorAndShortWindowGrouping) {
     BitWriter w;
-    w.put(3, 3);                                 // lead
-    w.put(1, 1), w.put(1, 2), w.put(1, 1);       // reserved, LONG_START, KBD
-    w.put(8, 6), w.put(1, 1), w.put(1, 1);       // max_sfb, predictor_data_present, reset
-    w.put(17, 5), w.put(0b10110011, 8);          // group number, prediction_used 0..7
+    w.put(3, 3);                            // lead
+    w.put(1, 1), w.put(1, 2), w.put(1, 1);  // reserved, LONG_START, KBD
+    w.put(8, 6), w.put(1, 1), w.put(1, 1);  // max_sfb, predictor_data_present, reset
+    w.put(17, 5), w.put(0b10110011, 8);     // group number, prediction_used 0..7
     Stream s(w, 3);
     AacIcsInfo ics;
     std::memset(&ics, 0x77, sizeof ics);
@@ -124,8 +124,8 @@ TEST(AacSectionData, EscapesEndsAndRefusals) {
     EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
     EXPECT_EQ(std::vector<Zuf32s>(o.num, o.num + 4), (std::vector<Zuf32s>{2, 1, 3, 0x77777777}));
     EXPECT_EQ(std::vector<int>(o.end, o.end + 7), (std::vector<int>{7, 10, 10, 1, 1, 10, 0x77}));
-    const std::vector<int> cbs = {5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9,
-                                  11, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0x77};
+    const std::vector<int> cbs = {5, 5, 5, 5, 5,  5, 5, 6, 6, 6, 9, 9, 9, 9, 9,   9,
+                                  9, 9, 9, 9, 11, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0x77};
     EXPECT_EQ(std::vector<int>(o.sfb_cb, o.sfb_cb + 31), cbs);
 
     // max_sfb 51, lengths 31, 31: the second field takes the section past 51, so no third field
@@ -240,9 +240,9 @@ TEST(AacPulseTnsLtp, FieldParsers) {
     std::memset(&ci, 0x77, sizeof ci);
     Zuf8s coef[8];
     std::memset(coef, 0x77, sizeof coef);
-    EXPECT_EQ(zuf::ownsDecodeTnsData_AAC(&st.p, &st.off, 0, ci.n_filt, ci.coef_res, ci.length, ci.order, ci.direction,
-                                         coef),
-              zufErrAacTnsOrder);
+    EXPECT_EQ(
+        zuf::ownsDecodeTnsData_AAC(&st.p, &st.off, 0, ci.n_filt, ci.coef_res, ci.length, ci.order, ci.direction, coef),
+        zufErrAacTnsOrder);
     EXPECT_EQ(st.pos(), static_cast<long>(before_bad));
     EXPECT_EQ(ci.n_filt[0], 3);
     EXPECT_EQ(ci.coef_res[0], 4);

@@ -73,7 +73,8 @@ struct Channel {
     }
     if (r != zufOk || lc_p != *pp || lc_off != *off) return ::testing::AssertionFailure() << "LC driver: " << r;
     const int n = ics->num_window_groups * ics->max_sfb;
-    if (std::memcmp(lc.quant, c.quant, sizeof c.quant) || std::memcmp(lc.sf, c.sf, 2 * n) || std::memcmp(lc.cb, c.cb, n))
+    if (std::memcmp(lc.quant, c.quant, sizeof c.quant) || std::memcmp(lc.sf, c.sf, 2 * n) ||
+        std::memcmp(lc.cb, c.cb, n))
         return ::testing::AssertionFailure() << "LC and MPEG-4 drivers disagree";
     return ::testing::AssertionSuccess();
 }
@@ -141,8 +142,8 @@ struct Channel {
             zuf::ownsByteAlign_AAC(&p, &off);  // byte_alignment() closes raw_data_block()
         }
         if (p != frame + h.aac_frame_length)
-            return ::testing::AssertionFailure() << "frame " << st.frames << " ends at byte " << (p - frame)
-                                                 << " of " << h.aac_frame_length;
+            return ::testing::AssertionFailure()
+                   << "frame " << st.frames << " ends at byte " << (p - frame) << " of " << h.aac_frame_length;
         pos += static_cast<size_t>(h.aac_frame_length);
         ++st.frames;
     }
@@ -163,10 +164,11 @@ TEST(AacSyntaxStreams, EveryRawDataBlockEndsAtItsFrameEnd) {
         ASSERT_TRUE(walk(f, st)) << f.filename();
         EXPECT_GT(st.blocks, 10) << f.filename();
         own += f.parent_path().filename() == "aac";
-        std::printf("%-36s %4d frames %4d blocks %4d channels: short %d, TNS %d, pulse %d, LTP %d, noise bands %d, "
-                    "intensity bands %d, escapes %d, FIL %d, LC refusals %d\n",
-                    f.filename().c_str(), st.frames, st.blocks, st.channels, st.short_windows, st.tns, st.pulses,
-                    st.ltp, st.noise_bands, st.intensity_bands, st.escapes, st.fill, st.lc_refusals);
+        std::printf(
+            "%-36s %4d frames %4d blocks %4d channels: short %d, TNS %d, pulse %d, LTP %d, noise bands %d, "
+            "intensity bands %d, escapes %d, FIL %d, LC refusals %d\n",
+            f.filename().c_str(), st.frames, st.blocks, st.channels, st.short_windows, st.tns, st.pulses, st.ltp,
+            st.noise_bands, st.intensity_bands, st.escapes, st.fill, st.lc_refusals);
         total.short_windows += st.short_windows, total.tns += st.tns, total.noise_bands += st.noise_bands;
         total.intensity_bands += st.intensity_bands, total.escapes += st.escapes, total.ltp += st.ltp;
         total.pulses += st.pulses, total.fill += st.fill;

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr int kMaxBands[12][2] = {{31, 9}, {31, 9}, {34, 10}, {40, 14}, {42, 14}, {51, 14},
+constexpr int kMaxBands[12][2] = {{31, 9},  {31, 9},  {34, 10}, {40, 14}, {42, 14}, {51, 14},
                                   {46, 14}, {46, 14}, {42, 14}, {42, 14}, {42, 14}, {39, 14}};
 
 double reflection(int t, int res) {
@@ -45,8 +45,7 @@ void model_filter(double* x, int size, int step, const std::vector<double>& a, b
     for (int n = 0; n < size; ++n) in[n] = x[n * step];
     for (int n = 0; n < size; ++n) {
         double y = in[n];
-        for (size_t j = 1; j < a.size() && int(j) <= n; ++j)
-            y += encode ? a[j] * in[n - j] : -a[j] * x[(n - j) * step];
+        for (size_t j = 1; j < a.size() && int(j) <= n; ++j) y += encode ? a[j] * in[n - j] : -a[j] * x[(n - j) * step];
         x[n * step] = y;
     }
 }
@@ -104,10 +103,11 @@ void model_tns(std::vector<double>& x, const std::vector<Win>& wins, int maxSfb,
     }
 }
 
-zufResult run(bool encode, std::vector<int32_t>& x, const TnsCase& c, int maxSfb, int sri, int winLen, int profile = 1) {
+zufResult run(bool encode, std::vector<int32_t>& x, const TnsCase& c, int maxSfb, int sri, int winLen,
+              int profile = 1) {
     auto fn = encode ? zufsEncodeTNS_AAC_32s_I : zufsDecodeTNS_AAC_32s_I;
-    return fn(x.data(), c.nFilt.data(), c.length.data(), c.order.data(), c.res.data(), c.coef.data(), c.direction.data(),
-              maxSfb, profile, sri, winLen);
+    return fn(x.data(), c.nFilt.data(), c.length.data(), c.order.data(), c.res.data(), c.coef.data(),
+              c.direction.data(), maxSfb, profile, sri, winLen);
 }
 
 std::vector<int> random_coefs(zuft::Rng& rng, int order, int res) {
@@ -139,7 +139,8 @@ std::vector<Win> random_case(zuft::Rng& rng, int winLen) {
         const int nf = rng.range(0, isShort ? 1 : 3);
         for (int f = 0; f < nf; ++f) {
             const int order = rng.range(0, 8) == 0 ? 0 : rng.range(1, isShort ? 7 : 12);
-            w.filt.push_back({rng.range(1, isShort ? 10 : 30), order, rng.range(0, 1), realistic_coefs(rng, order, w.res)});
+            w.filt.push_back(
+                {rng.range(1, isShort ? 10 : 30), order, rng.range(0, 1), realistic_coefs(rng, order, w.res)});
         }
     }
     return wins;
@@ -223,7 +224,8 @@ TEST(AacTns, EncoderThenDecoderIsNearlyTheIdentity) {
         const int maxSfb = winLen == 128 ? 14 : 51;
         ASSERT_EQ(run(true, y, c, maxSfb, 5, winLen), zufOk);
         ASSERT_EQ(run(false, y, c, maxSfb, 5, winLen), zufOk);
-        for (int i = 0; i < 1024; ++i) EXPECT_NEAR(y[i], x[i], 64 + std::abs(x[i]) * 1e-5) << "case " << it << " i " << i;
+        for (int i = 0; i < 1024; ++i)
+            EXPECT_NEAR(y[i], x[i], 64 + std::abs(x[i]) * 1e-5) << "case " << it << " i " << i;
     }
 }
 

@@ -116,10 +116,10 @@ TEST(BitWriter, RandomFieldsAtEveryOffsetAndWidth) {
                 const size_t start = 8 + o, end = start + n;
                 ASSERT_EQ(static_cast<size_t>(8 * (p - buf.data()) + off), end) << o << " " << n;
                 for (size_t b = 0; b < 8 * buf.size(); ++b) {
-                    const int want = b < start || (n == 0)  ? model_bit(before, b)
-                                     : b < end              ? static_cast<int>((value >> (n - 1 - (b - start))) & 1)
+                    const int want = b < start || (n == 0)   ? model_bit(before, b)
+                                     : b < end               ? static_cast<int>((value >> (n - 1 - (b - start))) & 1)
                                      : b < (end + 7) / 8 * 8 ? 0
-                                                            : model_bit(before, b);
+                                                             : model_bit(before, b);
                     ASSERT_EQ(model_bit(buf, b), want) << "o=" << o << " n=" << n << " bit " << b;
                 }
             }
@@ -190,8 +190,8 @@ TEST(Stuffing, MatchesModelForEveryOffsetAndCount) {
             const size_t start = 8 + o, end = start + (n > 0 ? n : 0);
             ASSERT_EQ(static_cast<size_t>(8 * (p - buf.data()) + off), end);
             for (size_t b = 0; b < 8 * buf.size(); ++b) {
-                const int want = (b < start || n <= 0) ? model_bit(before, b)
-                                 : b < end             ? 1
+                const int want = (b < start || n <= 0)   ? model_bit(before, b)
+                                 : b < end               ? 1
                                  : b < (end + 7) / 8 * 8 ? 0
                                                          : model_bit(before, b);
                 ASSERT_EQ(model_bit(buf, b), want) << "o=" << o << " n=" << n << " bit " << b;

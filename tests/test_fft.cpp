@@ -24,17 +24,23 @@ constexpr int kFlags[] = {1, 2, 4, 8};
 
 zufResult get_size(Fam f, int order, int flag, int* s, int* i, int* w) {
     switch (f) {
-    case Fam::C32fc: return zufsFFTGetSize_C_32fc(order, flag, 0, s, i, w);
-    case Fam::C32f: return zufsFFTGetSize_C_32f(order, flag, 0, s, i, w);
-    default: return zufsFFTGetSize_R_32f(order, flag, 0, s, i, w);
+        case Fam::C32fc:
+            return zufsFFTGetSize_C_32fc(order, flag, 0, s, i, w);
+        case Fam::C32f:
+            return zufsFFTGetSize_C_32f(order, flag, 0, s, i, w);
+        default:
+            return zufsFFTGetSize_R_32f(order, flag, 0, s, i, w);
     }
 }
 
 zufResult init(Fam f, void** ctx, int order, int flag, Zuf8u* ctxMem, Zuf8u* initBuf) {
     switch (f) {
-    case Fam::C32fc: return zufsFFTInit_C_32fc(reinterpret_cast<FftContext_C_32fc**>(ctx), order, flag, 0, ctxMem, initBuf);
-    case Fam::C32f: return zufsFFTInit_C_32f(reinterpret_cast<FftContext_C_32f**>(ctx), order, flag, 0, ctxMem, initBuf);
-    default: return zufsFFTInit_R_32f(reinterpret_cast<FftContext_R_32f**>(ctx), order, flag, 0, ctxMem, initBuf);
+        case Fam::C32fc:
+            return zufsFFTInit_C_32fc(reinterpret_cast<FftContext_C_32fc**>(ctx), order, flag, 0, ctxMem, initBuf);
+        case Fam::C32f:
+            return zufsFFTInit_C_32f(reinterpret_cast<FftContext_C_32f**>(ctx), order, flag, 0, ctxMem, initBuf);
+        default:
+            return zufsFFTInit_R_32f(reinterpret_cast<FftContext_R_32f**>(ctx), order, flag, 0, ctxMem, initBuf);
     }
 }
 
@@ -59,16 +65,17 @@ struct Ctx {
     zufResult run(const float* in, float* out, bool inverse, Zuf8u* buf) const {
         const int64_t N = n();
         switch (fam) {
-        case Fam::C32fc:
-            return inverse ? zufsFFTInv_CToC_32fc(reinterpret_cast<const Zuf32fc*>(in), reinterpret_cast<Zuf32fc*>(out),
+            case Fam::C32fc:
+                return inverse
+                           ? zufsFFTInv_CToC_32fc(reinterpret_cast<const Zuf32fc*>(in), reinterpret_cast<Zuf32fc*>(out),
                                                   static_cast<FftContext_C_32fc*>(ctx), buf)
                            : zufsFFTFwd_CToC_32fc(reinterpret_cast<const Zuf32fc*>(in), reinterpret_cast<Zuf32fc*>(out),
                                                   static_cast<FftContext_C_32fc*>(ctx), buf);
-        case Fam::C32f:  // split arrays: real parts, then imaginary parts
-            return zufsFFTFwd_CToC_32f(in, in + N, out, out + N, static_cast<FftContext_C_32f*>(ctx), buf);
-        default:
-            return inverse ? zufsFFTInv_PermToR_32f(in, out, static_cast<FftContext_R_32f*>(ctx), buf)
-                           : zufsFFTFwd_RToPerm_32f(in, out, static_cast<FftContext_R_32f*>(ctx), buf);
+            case Fam::C32f:  // split arrays: real parts, then imaginary parts
+                return zufsFFTFwd_CToC_32f(in, in + N, out, out + N, static_cast<FftContext_C_32f*>(ctx), buf);
+            default:
+                return inverse ? zufsFFTInv_PermToR_32f(in, out, static_cast<FftContext_R_32f*>(ctx), buf)
+                               : zufsFFTFwd_RToPerm_32f(in, out, static_cast<FftContext_R_32f*>(ctx), buf);
         }
     }
     zufResult run(const float* in, float* out, bool inverse) { return run(in, out, inverse, work.data() + 3); }
@@ -126,12 +133,18 @@ double error_vs(Fam fam, int64_t n, bool inverse, const Ref& r, const std::vecto
     for (size_t i = 0; i < r.bins.size(); ++i) {
         const int64_t k = r.bins[i];
         CLD got;
-        if (fam == Fam::C32fc) got = CLD(out[2 * k], out[2 * k + 1]);
-        else if (fam == Fam::C32f) got = CLD(out[k], out[n + k]);
-        else if (inverse) got = out[k];
-        else if (k == 0) got = out[0];
-        else if (k == n / 2) got = out[1];
-        else got = CLD(out[2 * k], out[2 * k + 1]);
+        if (fam == Fam::C32fc)
+            got = CLD(out[2 * k], out[2 * k + 1]);
+        else if (fam == Fam::C32f)
+            got = CLD(out[k], out[n + k]);
+        else if (inverse)
+            got = out[k];
+        else if (k == 0)
+            got = out[0];
+        else if (k == n / 2)
+            got = out[1];
+        else
+            got = CLD(out[2 * k], out[2 * k + 1]);
         e.add(got, f * r.want[i]);
     }
     return e.value();
@@ -183,7 +196,8 @@ constexpr int kLargeOrders[] = {17, 19, 22};
 
 TEST(FftAccuracy, ComplexInterleavedEveryOrderAndFlag) {
     for (int order = 0; order <= 16; ++order) check_accuracy(Fam::C32fc, order, false);
-    for (int order : kLargeOrders) check_accuracy(Fam::C32fc, order, order == kLargeOrders[std::size(kLargeOrders) - 1]);
+    for (int order : kLargeOrders)
+        check_accuracy(Fam::C32fc, order, order == kLargeOrders[std::size(kLargeOrders) - 1]);
 }
 TEST(FftAccuracy, ComplexSplitEveryOrderAndFlag) {
     for (int order = 0; order <= 16; ++order) check_accuracy(Fam::C32f, order, false);
@@ -341,16 +355,20 @@ TEST(FftApi, ContextOfAnotherFamilyIsRefused) {
     auto* xc = reinterpret_cast<Zuf32fc*>(x.data());
     EXPECT_EQ(zufsFFTFwd_CToC_32fc(xc, xc, reinterpret_cast<FftContext_C_32fc*>(pr), nullptr), zufErrContext);
     EXPECT_EQ(zufsFFTInv_CToC_32fc(xc, xc, reinterpret_cast<FftContext_C_32fc*>(ps), nullptr), zufErrContext);
-    EXPECT_EQ(zufsFFTFwd_CToC_32f(x.data(), x.data(), y.data(), y.data(), reinterpret_cast<FftContext_C_32f*>(pc), nullptr),
+    EXPECT_EQ(
+        zufsFFTFwd_CToC_32f(x.data(), x.data(), y.data(), y.data(), reinterpret_cast<FftContext_C_32f*>(pc), nullptr),
+        zufErrContext);
+    EXPECT_EQ(zufsFFTFwd_RToPerm_32f(x.data(), y.data(), reinterpret_cast<FftContext_R_32f*>(pc), nullptr),
               zufErrContext);
-    EXPECT_EQ(zufsFFTFwd_RToPerm_32f(x.data(), y.data(), reinterpret_cast<FftContext_R_32f*>(pc), nullptr), zufErrContext);
-    EXPECT_EQ(zufsFFTInv_PermToR_32f(x.data(), y.data(), reinterpret_cast<FftContext_R_32f*>(ps), nullptr), zufErrContext);
+    EXPECT_EQ(zufsFFTInv_PermToR_32f(x.data(), y.data(), reinterpret_cast<FftContext_R_32f*>(ps), nullptr),
+              zufErrContext);
     int size = 0;
     EXPECT_EQ(zufsFFTGetBufSize_R_32f(reinterpret_cast<FftContext_R_32f*>(pc), &size), zufErrContext);
     EXPECT_EQ(zufsFFTGetBufSize_C_32fc(reinterpret_cast<FftContext_C_32fc*>(pr), &size), zufErrContext);
     EXPECT_EQ(zufsFFTFree_C_32fc(reinterpret_cast<FftContext_C_32fc*>(ps)), zufErrContext);
     // The ID is checked before the data pointers; a null context before the ID.
-    EXPECT_EQ(zufsFFTFwd_RToPerm_32f(nullptr, nullptr, reinterpret_cast<FftContext_R_32f*>(pc), nullptr), zufErrContext);
+    EXPECT_EQ(zufsFFTFwd_RToPerm_32f(nullptr, nullptr, reinterpret_cast<FftContext_R_32f*>(pc), nullptr),
+              zufErrContext);
     EXPECT_EQ(zufsFFTFwd_RToPerm_32f(x.data(), nullptr, pr, nullptr), zufErrNullPtr);
     EXPECT_EQ(zufsFFTFwd_CToC_32fc(xc, xc, nullptr, nullptr), zufErrNullPtr);
     EXPECT_EQ(zufsFFTGetBufSize_C_32fc(pc, nullptr), zufErrNullPtr);
@@ -411,9 +429,9 @@ TEST(FftApi, InitAllocAndFree) {
     EXPECT_EQ(g_mallocs, 2);  // the context block and the temporary init buffer
     EXPECT_EQ(g_frees, 1);
     std::vector<float> x(2 * 4096, 1.0f);
-    EXPECT_EQ(zufsFFTFwd_CToC_32fc(reinterpret_cast<Zuf32fc*>(x.data()), reinterpret_cast<Zuf32fc*>(x.data()), ctx,
-                                   nullptr),
-              zufOk);
+    EXPECT_EQ(
+        zufsFFTFwd_CToC_32fc(reinterpret_cast<Zuf32fc*>(x.data()), reinterpret_cast<Zuf32fc*>(x.data()), ctx, nullptr),
+        zufOk);
     EXPECT_FLOAT_EQ(x[0], 64.0f);  // 4096 / sqrt 4096
     EXPECT_EQ(zufsFFTFree_C_32fc(ctx), zufOk);
     EXPECT_EQ(g_frees, g_mallocs);

@@ -110,7 +110,8 @@ TEST(Fft16, FloatPathWithinOneLsbOfTheIdeal) {
             std::memcpy(word, c.ctx, sizeof(word));
             EXPECT_EQ(word[7], 1u) << "float engine";
             const LD g = norm_factor(flag, order);
-            for (int sf : {-2, 0, 3, order}) EXPECT_LE(worst_lsb(X, c.run(x, sf), g, sf), 1.0L) << order << " " << flag << " " << sf;
+            for (int sf : {-2, 0, 3, order})
+                EXPECT_LE(worst_lsb(X, c.run(x, sf), g, sf), 1.0L) << order << " " << flag << " " << sf;
         }
     }
     std::printf("[ accuracy ] C_16sc float path: largest deviation %.0Lf LSB\n", g_worst);

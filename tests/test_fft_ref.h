@@ -26,7 +26,7 @@ constexpr bool kEmulatedTarget = false;
 
 // e^(-2 pi i j / P) for any integer j, P > 0.
 class Roots {
-public:
+  public:
     explicit Roots(int64_t period) : p_(period) {
         int bits = 0;
         while ((int64_t{1} << bits) * (int64_t{1} << bits) < period) ++bits;
@@ -43,7 +43,7 @@ public:
     }
     int64_t period() const { return p_; }
 
-private:
+  private:
     CLD root(int64_t j) const {
         const LD a = kTwoPiL * static_cast<LD>(j) / static_cast<LD>(p_);
         return {std::cos(a), -std::sin(a)};
@@ -60,7 +60,9 @@ struct RelErr {
         ref += std::norm(want);
     }
     void add(LD got, LD want) { add(CLD(got), CLD(want)); }
-    double value() const { return ref > 0 ? static_cast<double>(std::sqrt(err / ref)) : static_cast<double>(std::sqrt(err)); }
+    double value() const {
+        return ref > 0 ? static_cast<double>(std::sqrt(err / ref)) : static_cast<double>(std::sqrt(err));
+    }
 };
 
 // Bin k of sum_n x[n] e^(-+2 pi i n k / N) (sign -1 forward, +1 inverse), x complex.
@@ -115,10 +117,10 @@ struct WorstRatio {
         }
     }
     void print(const char* family) const {
-        std::printf("[ accuracy ] %s: largest relative RMS error %.3g (N = %lld, bound %.3g); "
-                    "closest to the bound %.2f of it (N = %lld)\n",
-                    family, maxErr, static_cast<long long>(maxN), accuracy_bound(maxN), ratio,
-                    static_cast<long long>(n));
+        std::printf(
+            "[ accuracy ] %s: largest relative RMS error %.3g (N = %lld, bound %.3g); "
+            "closest to the bound %.2f of it (N = %lld)\n",
+            family, maxErr, static_cast<long long>(maxN), accuracy_bound(maxN), ratio, static_cast<long long>(n));
     }
 };
 

@@ -122,7 +122,8 @@ TEST(Mdct, TimeDomainAliasCancellation) {
             for (int i = 0; i < n; ++i) out[t * hop + i] += y[i] * win[i];
         }
         zuft::RelErr e;
-        for (size_t i = hop; i < static_cast<size_t>(hop) * frames; ++i) e.add(static_cast<LD>(out[i]), static_cast<LD>(sig[i]));
+        for (size_t i = hop; i < static_cast<size_t>(hop) * frames; ++i)
+            e.add(static_cast<LD>(out[i]), static_cast<LD>(sig[i]));
         EXPECT_LE(e.value(), 2 * zuft::accuracy_bound(n)) << n;
     }
 }
@@ -162,7 +163,7 @@ TEST(Mdct, SizesChecksAndContexts) {
     MdctInvContext_32f* ic = nullptr;
     EXPECT_EQ(zufsMDCTFwdInit_32f(nullptr, 24, nullptr, nullptr), zufErrSize);  // length first
     EXPECT_EQ(zufsMDCTFwdInit_32f(nullptr, 32, mem.data(), nullptr), zufErrNullPtr);
-    EXPECT_EQ(zufsMDCTFwdInit_32f(&fc, 12, mem.data() + 1, nullptr), zufOk);  // no init buffer for 12, 36
+    EXPECT_EQ(zufsMDCTFwdInit_32f(&fc, 12, mem.data() + 1, nullptr), zufOk);         // no init buffer for 12, 36
     EXPECT_EQ(zufsMDCTInvInit_32f(&ic, 32768, mem.data(), nullptr), zufErrNullPtr);  // its FFT needs one
     MdctFwdContext_16s* c16 = nullptr;
     EXPECT_EQ(zufsMDCTFwdInit_16s(nullptr, 24, mem.data(), mem.data()), zufErrNullPtr);  // pointers first
@@ -257,8 +258,10 @@ TEST(Mdct16, WithinTheDocumentedQuantisationOfTheIdeal) {
             }
         }
     }
-    std::printf("[ accuracy ] MDCT 16s: largest deviation %.0Lf LSB where the final shift is >= 16; "
-                "%.0Lf LSB (bound %.0Lf) at smaller shifts\n", worstAtFinest, worstCoarse, tolCoarse);
+    std::printf(
+        "[ accuracy ] MDCT 16s: largest deviation %.0Lf LSB where the final shift is >= 16; "
+        "%.0Lf LSB (bound %.0Lf) at smaller shifts\n",
+        worstAtFinest, worstCoarse, tolCoarse);
 }
 
 TEST(Mdct16, ZeroFrameAndChecks) {

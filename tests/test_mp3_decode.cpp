@@ -26,7 +26,7 @@ namespace {
 const std::string kDir = std::string(ZUF_SOURCE_DIR) + "/tests/vectors/mp3/";
 
 struct Stream {
-    const char* name;      // NAME.bit or NAME.mp3, reference NAME.pcm (16-bit little-endian)
+    const char* name;  // NAME.bit or NAME.mp3, reference NAME.pcm (16-bit little-endian)
     const char* ext;
     int channels;
     int rate;
@@ -43,7 +43,8 @@ void check_stream(const Stream& s) {
     EXPECT_EQ(out.errors, 0);
     const size_t ch = static_cast<size_t>(s.channels);
     // The reference may start a frame later, or (FFmpeg) without the encoder delay.
-    const auto c = zuft::compare_pcm(out.pcm.data(), out.pcm.size() / ch, ref.data(), ref.size() / ch, s.channels, 3000);
+    const auto c =
+        zuft::compare_pcm(out.pcm.data(), out.pcm.size() / ch, ref.data(), ref.size() / ch, s.channels, 3000);
     std::printf("    %-22s %s\n", s.name, zuft::describe(c).c_str());
     testing::Test::RecordProperty("accuracy", zuft::describe(c));
     EXPECT_GT(c.frames, ref.size() / ch * 9 / 10) << "most of the reference is compared";
@@ -72,15 +73,16 @@ class Mp3Lame : public testing::TestWithParam<Stream> {};
 
 TEST_P(Mp3Lame, WithinOneLsbOfTheFloatingPointDecode) { check_stream(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lame, Mp3Lame,
-    testing::Values(Stream{"lame_44100_js_128", ".mp3", 2, 44100}, Stream{"lame_48000_ms_crc", ".mp3", 2, 48000},
-                    Stream{"lame_32000_mono_transient", ".mp3", 1, 32000},
-                    Stream{"lame_44100_vbr_transient", ".mp3", 2, 44100},
-                    Stream{"lame_22050_js_transient", ".mp3", 2, 22050},
-                    Stream{"lame_24000_mono_band18", ".mp3", 1, 24000}, Stream{"lame_16000_ms_vbr", ".mp3", 2, 16000},
-                    Stream{"lame_44100_free_format", ".mp3", 2, 44100}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lame, Mp3Lame,
+                         testing::Values(Stream{"lame_44100_js_128", ".mp3", 2, 44100},
+                                         Stream{"lame_48000_ms_crc", ".mp3", 2, 48000},
+                                         Stream{"lame_32000_mono_transient", ".mp3", 1, 32000},
+                                         Stream{"lame_44100_vbr_transient", ".mp3", 2, 44100},
+                                         Stream{"lame_22050_js_transient", ".mp3", 2, 22050},
+                                         Stream{"lame_24000_mono_band18", ".mp3", 1, 24000},
+                                         Stream{"lame_16000_ms_vbr", ".mp3", 2, 16000},
+                                         Stream{"lame_44100_free_format", ".mp3", 2, 44100}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // At 24 kHz, long band 18 starts at line 332. A decoder with the older 330 puts lines 330 and
 // 331 into band 18 and disagrees with LAME's streams there: FFmpeg 5.1 does, and the library
@@ -109,7 +111,7 @@ struct ToolRun {
 };
 
 class Zufdec : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (std::string(ZUF_ZUFDEC).empty()) GTEST_SKIP() << "zufdec is not built";
         std::string name = "zufdec_test_";
@@ -247,8 +249,8 @@ TEST_F(Zufdec, RefusesOtherFormatsClearly) {
         std::vector<uint8_t> bytes;
         const char* message;
     };
-    const uint8_t layer2[4] = {0xFF, 0xFD, 0x80, 0x00};    // MPEG-1 Layer II, 128 kbit/s, 44.1 kHz: 417 bytes
-    const uint8_t mpeg25[4] = {0xFF, 0xE3, 0x58, 0xC0};    // MPEG-2.5 Layer III, 40 kbit/s, 8 kHz: 360 bytes
+    const uint8_t layer2[4] = {0xFF, 0xFD, 0x80, 0x00};  // MPEG-1 Layer II, 128 kbit/s, 44.1 kHz: 417 bytes
+    const uint8_t mpeg25[4] = {0xFF, 0xE3, 0x58, 0xC0};  // MPEG-2.5 Layer III, 40 kbit/s, 8 kHz: 360 bytes
     const uint8_t adts[7] = {0xFF, 0xF1, 0x50, 0x80, 0x2E, 0x7F, 0xFC};  // AAC LC, 371 bytes
     const Case cases[] = {{chained(layer2, 4, 417, 5), "MPEG-1 Layer II"},
                           {chained(mpeg25, 4, 360, 5), "MPEG-2.5"},
@@ -289,7 +291,9 @@ TEST_F(Zufdec, SurvivesDamage) {
     for (int rep = 0; rep < 6; ++rep) {
         auto f = zuft::read_file(kDir + sources[rep % 3]);
         const int flips = rep < 3 ? 50 : 2000;
-        for (int i = 0; i < flips; ++i) f[static_cast<size_t>(rng.range(0, static_cast<int>(f.size()) - 1))] ^= static_cast<uint8_t>(1u << rng.range(0, 7));
+        for (int i = 0; i < flips; ++i)
+            f[static_cast<size_t>(rng.range(0, static_cast<int>(f.size()) - 1))] ^=
+                static_cast<uint8_t>(1u << rng.range(0, 7));
         if (rep == 5) f.resize(f.size() / 3 + 17);
         write("bad.mp3", f);
         const ToolRun r = decode("bad.mp3");
@@ -321,7 +325,8 @@ TEST_F(Zufdec, ZufinfoListsMp3Frames) {
     EXPECT_EQ(rc, 0) << out;
     EXPECT_NE(out.find("format: MP3"), std::string::npos) << out;
     EXPECT_NE(out.find("ID3v2 tag: 119 bytes"), std::string::npos) << out;
-    EXPECT_NE(out.find("      0       119  MPEG-1   128  44100  joint     417  -  Xing/Info tag"), std::string::npos) << out;
+    EXPECT_NE(out.find("      0       119  MPEG-1   128  44100  joint     417  -  Xing/Info tag"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("frames: 79,"), std::string::npos) << out;
     EXPECT_EQ(out.find("damage"), std::string::npos) << out;  // the ID3v1 tag is not damage
 

@@ -299,7 +299,8 @@ TEST(Mp3ScaleFactors, Mpeg1EveryBlockKindAndCompression) {
                 ASSERT_EQ(zufsUnpackScaleFactors_MP3_1u8s(&p, &off, sf, &g, scfsi, &h, 0, 0), zufOk);
                 EXPECT_EQ(8 * (p - bytes.data()) + off, static_cast<long>(start_off + c.bits)) << kind << " " << sfc;
                 for (int i = 0; i < 40; ++i)
-                    EXPECT_EQ(sf[i], c.want[i] < 0 ? 99 : c.want[i]) << "kind " << kind << " sfc " << sfc << " entry " << i;
+                    EXPECT_EQ(sf[i], c.want[i] < 0 ? 99 : c.want[i])
+                        << "kind " << kind << " sfc " << sfc << " entry " << i;
             }
 }
 
@@ -339,9 +340,9 @@ TEST(Mp3ScaleFactors, Mpeg1CompressZeroReadsNothing) {
 
 // nr_of_sfb_block of ISO/IEC 13818-3 2.4.3.2, [table][long, short, mixed][part].
 constexpr int kNrOfSfb[6][3][4] = {
-    {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},      {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
+    {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},       {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
     {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}}, {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
-    {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},    {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
+    {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},     {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
 };
 
 // slen1..slen4 and the table row of ISO/IEC 13818-3 2.4.3.2 for scalefac_compress c.
@@ -493,7 +494,7 @@ TEST(Mp3BitReservoir, CapacityFromTheFrameSize) {
     h.bitrate_index = 14;  // 1044 bytes: no room
     zufsBitReservoirInit_MP3(&r, &h);
     EXPECT_EQ(r.maxBits, 0);
-    h.bitrate_index = 0;   // free format
+    h.bitrate_index = 0;  // free format
     zufsBitReservoirInit_MP3(&r, &h);
     EXPECT_EQ(r.maxBits, 4088);
 

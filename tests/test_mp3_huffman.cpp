@@ -57,9 +57,11 @@ size_t encode(BitWriter& bw, const Part3& p) {
     for (int r = 0; r < 3; ++r) {
         const int t = p.table[r];
         for (; i < p.region_end[r]; i += 2)
-            if (t != 0 && t != 4 && t != 14) c.put_pair(bw, t, p.is[static_cast<size_t>(i)], p.is[static_cast<size_t>(i + 1)]);
+            if (t != 0 && t != 4 && t != 14)
+                c.put_pair(bw, t, p.is[static_cast<size_t>(i)], p.is[static_cast<size_t>(i + 1)]);
     }
-    for (int q = 0; q < p.quads; ++q) c.put_quad(bw, p.count1_table, &p.is[static_cast<size_t>(2 * p.big_values + 4 * q)]);
+    for (int q = 0; q < p.quads; ++q)
+        c.put_quad(bw, p.count1_table, &p.is[static_cast<size_t>(2 * p.big_values + 4 * q)]);
     return bw.size() - start;
 }
 
@@ -109,15 +111,19 @@ Decoded run(const std::vector<uint8_t>& bytes, int start_bit, const Mp3SideInfo&
     d.nz = -1;
     Zuf8u* p = const_cast<Zuf8u*>(bytes.data()) + start_bit / 8;
     int off = start_bit % 8;
-    if (variant == 0) d.status = zufsHuffmanDecode_MP3_1u32s(&p, &off, d.is.data(), &d.nz, &si, &h, huf_size);
-    else if (variant == 1) d.status = zufsHuffmanDecodeSfb_MP3_1u32s(&p, &off, d.is.data(), &d.nz, &si, &h, huf_size, L);
-    else d.status = zufsHuffmanDecodeSfbMbp_MP3_1u32s(&p, &off, d.is.data(), &d.nz, &si, &h, huf_size, L, S, mbp);
+    if (variant == 0)
+        d.status = zufsHuffmanDecode_MP3_1u32s(&p, &off, d.is.data(), &d.nz, &si, &h, huf_size);
+    else if (variant == 1)
+        d.status = zufsHuffmanDecodeSfb_MP3_1u32s(&p, &off, d.is.data(), &d.nz, &si, &h, huf_size, L);
+    else
+        d.status = zufsHuffmanDecodeSfbMbp_MP3_1u32s(&p, &off, d.is.data(), &d.nz, &si, &h, huf_size, L, S, mbp);
     d.bits = 8 * (p - bytes.data()) + off - start_bit;
     return d;
 }
 
 void expect_lines(const Decoded& d, const std::vector<int>& want, const char* what) {
-    for (int i = 0; i < 576; ++i) ASSERT_EQ(d.is[static_cast<size_t>(i)], want[static_cast<size_t>(i)]) << what << " line " << i;
+    for (int i = 0; i < 576; ++i)
+        ASSERT_EQ(d.is[static_cast<size_t>(i)], want[static_cast<size_t>(i)]) << what << " line " << i;
 }
 
 TEST(Mp3Huffman, EveryPairTableWithRandomValues) {

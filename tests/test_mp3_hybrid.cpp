@@ -22,9 +22,12 @@ double window(int block_type, int i) {
     auto s36 = [](int n) { return std::sin(M_PI / 36 * (n + 0.5)); };
     auto s12 = [](int n) { return std::sin(M_PI / 12 * (n + 0.5)); };
     switch (block_type) {
-        case 1: return i < 18 ? s36(i) : i < 24 ? 1.0 : i < 30 ? s12(i - 18) : 0.0;
-        case 3: return i < 6 ? 0.0 : i < 12 ? s12(i - 6) : i < 18 ? 1.0 : s36(i);
-        default: return s36(i);
+        case 1:
+            return i < 18 ? s36(i) : i < 24 ? 1.0 : i < 30 ? s12(i - 18) : 0.0;
+        case 3:
+            return i < 6 ? 0.0 : i < 12 ? s12(i - 6) : i < 18 ? 1.0 : s36(i);
+        default:
+            return s36(i);
     }
 }
 
@@ -145,11 +148,13 @@ TEST(Mp3Imdct, GranuleSequencesAgainstTheModel) {
             const int nz = rng.range(0, 576);
             std::vector<Zuf32s> xr(576, 0);
             std::vector<double> dx(576, 0.0);
-            for (int i = 0; i < nz; ++i) dx[static_cast<size_t>(i)] = xr[static_cast<size_t>(i)] = rng.range(-(1 << 24), 1 << 24);
+            for (int i = 0; i < nz; ++i)
+                dx[static_cast<size_t>(i)] = xr[static_cast<size_t>(i)] = rng.range(-(1 << 24), 1 << 24);
             ASSERT_EQ(zufsMDCTInv_MP3_32s(xr.data(), y.data(), overlap.data(), nz, &prev, s[0], s[1]), zufOk);
             model_granule(dx, s[0], s[1], m_overlap, m_y);
             for (int i = 0; i < 576; ++i)
-                ASSERT_NEAR(y[static_cast<size_t>(i)], m_y[static_cast<size_t>(i)], 6.0) << "type " << s[0] << " mixed " << s[1] << " entry " << i;
+                ASSERT_NEAR(y[static_cast<size_t>(i)], m_y[static_cast<size_t>(i)], 6.0)
+                    << "type " << s[0] << " mixed " << s[1] << " entry " << i;
             const int n = s[0] == 2 ? std::max((nz + 17) / 18, s[1] ? 2 : 0) : std::min(32, (nz + 8) / 18 + 1);
             EXPECT_EQ(prev, std::min(n, 32));
         }
@@ -339,7 +344,8 @@ TEST(Mp3Synthesis, ChainMatchesTheModel) {
     for (int gr = 0; gr < 20; ++gr) {
         std::vector<Zuf32s> xr(576, 0);
         std::vector<double> dx(576, 0.0);
-        for (int i = 0; i < 120; ++i) dx[static_cast<size_t>(i)] = xr[static_cast<size_t>(i)] = rng.range(-(1 << 25), 1 << 25) / (1 + i / 8);
+        for (int i = 0; i < 120; ++i)
+            dx[static_cast<size_t>(i)] = xr[static_cast<size_t>(i)] = rng.range(-(1 << 25), 1 << 25) / (1 + i / 8);
         const int bt = gr % 5 == 2 ? 2 : gr % 5 == 1 ? 1 : gr % 5 == 3 ? 3 : 0;
         ASSERT_EQ(zufsMDCTInv_MP3_32s(xr.data(), y.data(), overlap.data(), 120, &prev, bt, 0), zufOk);
         model_granule(dx, bt, 0, m_overlap, m_y);

@@ -118,8 +118,8 @@ TEST(Mp3Requant, LongBlocksAgainstTheFormula) {
         const int* L = zuft::kSfbLong[3 * id + sfreq];
         for (int b = 0; b < 22; ++b)
             for (int i = L[b]; i < L[b + 1]; ++i)
-                expect_near_model(g.is[static_cast<size_t>(i)], pow43(in[static_cast<size_t>(i)]) * long_gain(si, g.sf[b], b),
-                                  "long", i);
+                expect_near_model(g.is[static_cast<size_t>(i)],
+                                  pow43(in[static_cast<size_t>(i)]) * long_gain(si, g.sf[b], b), "long", i);
         EXPECT_EQ(g.nz[0], bound_of(g.is.data()));
     }
 }
@@ -153,17 +153,20 @@ TEST(Mp3Requant, ShortAndMixedBlocksAreRequantisedAndReordered) {
         ASSERT_EQ(g.run(), zufOk);
         std::vector<double> want(576, 0.0);
         for (int b = 0; b < nlong; ++b)
-            for (int i = L[b]; i < L[b + 1]; ++i) want[static_cast<size_t>(i)] = pow43(in[static_cast<size_t>(i)]) * long_gain(si, g.sf[b], b);
+            for (int i = L[b]; i < L[b + 1]; ++i)
+                want[static_cast<size_t>(i)] = pow43(in[static_cast<size_t>(i)]) * long_gain(si, g.sf[b], b);
         for (int s = first; s < 13; ++s) {
             const int width = S[s + 1] - S[s];
             for (int w = 0; w < 3; ++w)
                 for (int j = 0; j < width; ++j) {
                     const int k = nlong + 3 * (s - first) + w;
-                    const double v = pow43(in[static_cast<size_t>(3 * S[s] + w * width + j)]) * short_gain(si, g.sf[k], w);
+                    const double v =
+                        pow43(in[static_cast<size_t>(3 * S[s] + w * width + j)]) * short_gain(si, g.sf[k], w);
                     want[static_cast<size_t>(reordered(w, S[s] + j))] = v;
                 }
         }
-        for (int i = 0; i < 576; ++i) expect_near_model(g.is[static_cast<size_t>(i)], want[static_cast<size_t>(i)], "short", i);
+        for (int i = 0; i < 576; ++i)
+            expect_near_model(g.is[static_cast<size_t>(i)], want[static_cast<size_t>(i)], "short", i);
         EXPECT_EQ(g.nz[0], bound_of(g.is.data()));
     }
 }
@@ -328,7 +331,8 @@ TEST(Mp3Requant, ShortBlockStereoPerWindow) {
             const int width = S[s + 1] - S[s];
             for (int w = 0; w < 3; ++w)
                 if (s < end1[w]) {
-                    for (int j = 0; j < width; ++j) g.is[static_cast<size_t>(576 + 3 * S[s] + w * width + j)] = rng.range(-5, 5);
+                    for (int j = 0; j < width; ++j)
+                        g.is[static_cast<size_t>(576 + 3 * S[s] + w * width + j)] = rng.range(-5, 5);
                     g.is[static_cast<size_t>(576 + 3 * S[s] + w * width)] = 3;  // the band is non-zero
                     nz1 = 3 * S[s] + (w + 1) * width;
                 }
@@ -382,7 +386,8 @@ TEST(Mp3Requant, ShortBlockStereoPerWindow) {
             }
         }
         for (int i = 0; i < 576; ++i) {
-            expect_near_model(g.is[static_cast<size_t>(i)], wl[static_cast<size_t>(i)], "short left", i, scale[static_cast<size_t>(i)]);
+            expect_near_model(g.is[static_cast<size_t>(i)], wl[static_cast<size_t>(i)], "short left", i,
+                              scale[static_cast<size_t>(i)]);
             expect_near_model(g.is[static_cast<size_t>(576 + i)], wr[static_cast<size_t>(i)], "short right", i,
                               scale[static_cast<size_t>(i)]);
         }

@@ -25,8 +25,10 @@ void expect_close(double got, long double want, const char* what, int i) {
 
 TEST(Mp3Tables, ExportedBandTables) {
     for (int r = 0; r < 6; ++r) {
-        for (int b = 0; b < 23; ++b) EXPECT_EQ(_zuf_pMP3SfbTableLong[23 * r + b], zuft::kSfbLong[r][b]) << r << " " << b;
-        for (int b = 0; b < 14; ++b) EXPECT_EQ(_zuf_pMP3SfbTableShort[14 * r + b], zuft::kSfbShort[r][b]) << r << " " << b;
+        for (int b = 0; b < 23; ++b)
+            EXPECT_EQ(_zuf_pMP3SfbTableLong[23 * r + b], zuft::kSfbLong[r][b]) << r << " " << b;
+        for (int b = 0; b < 14; ++b)
+            EXPECT_EQ(_zuf_pMP3SfbTableShort[14 * r + b], zuft::kSfbShort[r][b]) << r << " " << b;
     }
     // 24 kHz long band 18 starts at 332 (ISO/IEC 13818-3 Table B.2), not at 330.
     EXPECT_EQ(_zuf_pMP3SfbTableLong[23 * 1 + 18], 332);
@@ -35,7 +37,8 @@ TEST(Mp3Tables, ExportedBandTables) {
 TEST(Mp3Tables, SmallTablesOfTheStandards) {
     const int pretab[22] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
     for (int b = 0; b < 22; ++b) EXPECT_EQ(_pPretab[b], pretab[b]);
-    const int slen[2][16] = {{0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4}, {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3}};
+    const int slen[2][16] = {{0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4},
+                             {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3}};
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 16; ++c) EXPECT_EQ(_pMP3TableSlen[r][c], slen[r][c]);
     // Every row of nr_of_sfb_block covers 21 long bands, 36 short values, 33 mixed ones.
@@ -95,7 +98,8 @@ TEST(Mp3Tables, TransformTables) {
         for (int i = 0; i < 36; ++i) {
             const int m = i < 9 ? i + 9 : i < 27 ? 26 - i : i - 27;
             const long double sign = i < 9 ? 1 : -1;
-            expect_close(DCTWinLong[t][i], sign * win(types[t], i) / (8 * std::cos(kPi * (2 * m + 1) / 72)), "winlong", 36 * t + i);
+            expect_close(DCTWinLong[t][i], sign * win(types[t], i) / (8 * std::cos(kPi * (2 * m + 1) / 72)), "winlong",
+                         36 * t + i);
         }
     for (int m = 0; m < 6; ++m)
         for (int k = 0; k < 6; ++k)
@@ -104,7 +108,8 @@ TEST(Mp3Tables, TransformTables) {
         expect_close(DCTWinShort[i], (i < 3 ? 1 : -1) * std::sin(kPi / 12 * (i + 0.5L)) / 4, "winshort", i);
     const double* stages[5] = {H16, H8, H4, H2, H1};
     for (int s = 0, n = 32; s < 5; ++s, n /= 2)
-        for (int k = 0; k < n / 2; ++k) expect_close(stages[s][k], 1 / (2 * std::cos(kPi * (2 * k + 1) / (2 * n))), "H", k);
+        for (int k = 0; k < n / 2; ++k)
+            expect_close(stages[s][k], 1 / (2 * std::cos(kPi * (2 * k + 1) / (2 * n))), "H", k);
 }
 
 TEST(Mp3Tables, SynthesisWindowAgainstTable3B3) {

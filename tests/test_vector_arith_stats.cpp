@@ -127,11 +127,16 @@ Zuf32s model_add(Zuf32s a, Zuf32s b, int s) {
 
 Zuf32s mixed_s32(Rng& rng, int i) {
     switch (i % 5) {
-        case 0: return rng.s32();
-        case 1: return rng.range(-100, 100);
-        case 2: return (i & 4) ? INT32_MAX - rng.range(0, 3) : INT32_MIN + rng.range(0, 3);
-        case 3: return rng.s32() >> rng.range(1, 31);
-        default: return static_cast<Zuf32s>(static_cast<uint32_t>(rng.range(-5, 5)) << rng.range(0, 31));
+        case 0:
+            return rng.s32();
+        case 1:
+            return rng.range(-100, 100);
+        case 2:
+            return (i & 4) ? INT32_MAX - rng.range(0, 3) : INT32_MIN + rng.range(0, 3);
+        case 3:
+            return rng.s32() >> rng.range(1, 31);
+        default:
+            return static_cast<Zuf32s>(static_cast<uint32_t>(rng.range(-5, 5)) << rng.range(0, 31));
     }
 }
 
@@ -176,7 +181,7 @@ TEST(VectorArith, AddScaledEdgeCases) {
     EXPECT_EQ(one(INT32_MAX, INT32_MAX, 1), INT32_MAX);
     EXPECT_EQ(one(INT32_MIN, INT32_MIN, 1), INT32_MIN);
     EXPECT_EQ(one(INT32_MAX, INT32_MAX, 32), 1);  // (2^32 - 2) / 2^32 rounds to 1
-    EXPECT_EQ(one(1 << 30, 1 << 30, 32), 0);       // exactly one half: to even 0
+    EXPECT_EQ(one(1 << 30, 1 << 30, 32), 0);      // exactly one half: to even 0
     EXPECT_EQ(one(INT32_MIN, INT32_MIN, 32), -1);
     EXPECT_EQ(one(INT32_MAX, INT32_MAX, 33), 0);
     EXPECT_EQ(one(3, 4, -28), 7 << 28);
@@ -207,7 +212,8 @@ TEST(VectorArith, RightShift) {
             zuf::scalar::ownsRShiftC_32s_I(shift, r.data(), len);
             for (int i = 0; i < len; ++i) {
                 // floor(x / 2^shift): the arithmetic shift; past 31 only the sign is left.
-                const auto want = static_cast<Zuf32s>(std::floor(std::ldexp(static_cast<long double>(d0[i]), -std::min(shift, 60))));
+                const auto want =
+                    static_cast<Zuf32s>(std::floor(std::ldexp(static_cast<long double>(d0[i]), -std::min(shift, 60))));
                 ASSERT_EQ(d[i], want) << d0[i] << " >> " << shift;
                 ASSERT_EQ(r[i], want);
             }

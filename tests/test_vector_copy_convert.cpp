@@ -117,7 +117,8 @@ TEST(VectorConvert, S16ToFloatExact) {
             for (std::size_t md : vt::kMis32) {
                 Placed<Zuf16s> s(len, ms);
                 Placed<Zuf32f> d(len, md), r(len, 0);
-                for (int i = 0; i < len; ++i) s[i] = static_cast<Zuf16s>(i % 3 == 0 ? (i & 1 ? INT16_MIN : INT16_MAX) : rng.s32());
+                for (int i = 0; i < len; ++i)
+                    s[i] = static_cast<Zuf16s>(i % 3 == 0 ? (i & 1 ? INT16_MIN : INT16_MAX) : rng.s32());
                 ASSERT_EQ(zufsConvert_16s32f(s.data(), d.data(), len), zufOk);
                 zuf::scalar::ownsConvert_16s32f(s.data(), r.data(), len);
                 for (int i = 0; i < len; ++i) {
@@ -162,14 +163,24 @@ std::vector<Zuf32s> mixed_32s(Rng& rng, int len, int s) {
     const int sc = std::clamp(s, 1, 31);
     for (int i = 0; i < len; ++i) {
         switch (i % 6) {
-            case 0: v[i] = rng.s32(); break;
-            case 1: v[i] = rng.range(-70000, 70000); break;
+            case 0:
+                v[i] = rng.s32();
+                break;
+            case 1:
+                v[i] = rng.range(-70000, 70000);
+                break;
             case 2:  // a tie at this scale: odd multiple of 2^(s-1)
                 v[i] = static_cast<Zuf32s>(static_cast<uint32_t>(rng.range(-1000, 1000) * 2 + 1) << (sc - 1));
                 break;
-            case 3: v[i] = (i & 8) ? INT32_MIN : INT32_MAX; break;
-            case 4: v[i] = rng.range(-40, 40); break;
-            default: v[i] = rng.s32() >> rng.range(0, 31); break;
+            case 3:
+                v[i] = (i & 8) ? INT32_MIN : INT32_MAX;
+                break;
+            case 4:
+                v[i] = rng.range(-40, 40);
+                break;
+            default:
+                v[i] = rng.s32() >> rng.range(0, 31);
+                break;
         }
     }
     return v;
@@ -213,13 +224,13 @@ TEST(VectorConvert, S32ToS16EdgeCases) {
     EXPECT_EQ(one(0x7FFFFFFF, 1), 32767);
     EXPECT_EQ(one(0x7FFFFFFF, 31), 1);
     EXPECT_EQ(one(INT32_MIN, 31), -1);
-    EXPECT_EQ(one(1 << 30, 31), 0);          // exactly one half: ties to even 0
+    EXPECT_EQ(one(1 << 30, 31), 0);  // exactly one half: ties to even 0
     EXPECT_EQ(one((1 << 30) + 1, 31), 1);
     EXPECT_EQ(one(-(1 << 30), 31), 0);
     EXPECT_EQ(one(0x7FFFFFFF, 40), one(0x7FFFFFFF, 31));  // 40 clamps to 31
     EXPECT_EQ(one(3 << 29, 40), 1);                       // 0.75 -> 1
     EXPECT_EQ(one(3 << 28, 40), 0);                       // 0.375 -> 0
-    EXPECT_EQ(one(1, -20), 32767);  // -20 clamps to -15: 2^15 saturates
+    EXPECT_EQ(one(1, -20), 32767);                        // -20 clamps to -15: 2^15 saturates
     EXPECT_EQ(one(-1, -20), -32768);
     EXPECT_EQ(one(1, -14), 16384);
     EXPECT_EQ(one(40000, 0), 32767);
@@ -254,17 +265,29 @@ Zuf16s model_32f16s(float x, int sf, bool nearest) {
 
 std::vector<float> mixed_32f(Rng& rng, int len, int sf) {
     const float inf = std::numeric_limits<float>::infinity();
-    const float special[] = {0.0f, -0.0f, inf, -inf, std::numeric_limits<float>::quiet_NaN(), 1e-45f, -1e-45f,
-                             3.4e38f, -3.4e38f, 0.5f, -0.5f, 1.5f, -2.5f, 32767.5f, -32768.5f, 32766.5f, 65535.0f};
+    const float special[] = {0.0f,     -0.0f,   inf,     -inf,     std::numeric_limits<float>::quiet_NaN(),
+                             1e-45f,   -1e-45f, 3.4e38f, -3.4e38f, 0.5f,
+                             -0.5f,    1.5f,    -2.5f,   32767.5f, -32768.5f,
+                             32766.5f, 65535.0f};
     std::vector<float> v(len);
     const float unit = std::ldexp(1.0f, std::clamp(sf, -120, 120));  // values that land near the 16-bit range
     for (int i = 0; i < len; ++i) {
         switch (i % 5) {
-            case 0: v[i] = special[rng.range(0, 16)]; break;
-            case 1: v[i] = rng.uniform(-40000.0f, 40000.0f) * unit; break;
-            case 2: v[i] = (static_cast<float>(rng.range(-400, 400)) + 0.5f) * unit; break;  // ties
-            case 3: v[i] = static_cast<float>(rng.range(-300, 300)) * 0.25f * unit; break;
-            default: v[i] = vt::f_of(rng.u32()); break;  // any bit pattern
+            case 0:
+                v[i] = special[rng.range(0, 16)];
+                break;
+            case 1:
+                v[i] = rng.uniform(-40000.0f, 40000.0f) * unit;
+                break;
+            case 2:
+                v[i] = (static_cast<float>(rng.range(-400, 400)) + 0.5f) * unit;
+                break;  // ties
+            case 3:
+                v[i] = static_cast<float>(rng.range(-300, 300)) * 0.25f * unit;
+                break;
+            default:
+                v[i] = vt::f_of(rng.u32());
+                break;  // any bit pattern
         }
     }
     return v;
@@ -272,9 +295,9 @@ std::vector<float> mixed_32f(Rng& rng, int len, int sf) {
 
 TEST(VectorConvert, FloatToS16AgainstModel) {
     Rng rng(5);
-    const int scales[] = {0, 1, -1, 2, -2, 3, 7, -7, 15, -15, 16, 20, -20, 31, 100, -100, 126, 127, 128, 129, 130,
-                          149, 150, 151, -126, -127, -149, -150, -164, -165, -166, 199, 200, 201, -199, -200, -201,
-                          1000, -1000, INT_MAX, INT_MIN};
+    const int scales[] = {0,    1,    -1,   2,   -2,  3,   7,    -7,   15,   -15,  16,    20,      -20,    31,
+                          100,  -100, 126,  127, 128, 129, 130,  149,  150,  151,  -126,  -127,    -149,   -150,
+                          -164, -165, -166, 199, 200, 201, -199, -200, -201, 1000, -1000, INT_MAX, INT_MIN};
     for (int mode : {0, 1, 2, -1}) {
         for (int sf : scales) {
             for (int len : vt::kLens) {

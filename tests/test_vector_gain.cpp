@@ -19,15 +19,14 @@ using zuft::Rng;
 
 // m * 2^-(15 + e): exact in double wherever double's range allows, then one rounding to float
 // (below double's range the float result is a signed zero either way).
-float model_make_float(Zuf16s m, Zuf16s e) {
-    return static_cast<float>(std::ldexp(static_cast<double>(m), -15 - e));
-}
+float model_make_float(Zuf16s m, Zuf16s e) { return static_cast<float>(std::ldexp(static_cast<double>(m), -15 - e)); }
 
 TEST(VectorGain, MakeFloatAgainstLdexp) {
     Rng rng(31);
     std::vector<Zuf16s> exps;
     for (int e = -200; e <= 200; ++e) exps.push_back(static_cast<Zuf16s>(e));
-    for (int e : {INT16_MIN, INT16_MIN + 1, -1000, 1000, INT16_MAX - 1, INT16_MAX}) exps.push_back(static_cast<Zuf16s>(e));
+    for (int e : {INT16_MIN, INT16_MIN + 1, -1000, 1000, INT16_MAX - 1, INT16_MAX})
+        exps.push_back(static_cast<Zuf16s>(e));
     const Zuf16s mants[] = {0, 1, -1, 3, -3, 32767, -32768, 16384, -12345, 12345, 5, 255, -256};
     // Every exponent with every special mantissa, in one long vector; vector and scalar paths.
     std::vector<Zuf16s> m, e;
@@ -74,7 +73,7 @@ TEST(VectorGain, MakeFloatAgainstLdexp) {
     alignas(16) Zuf16s m1[8] = {16384, -16384, 1, 0, 0, 0, 0, 0}, e1[8] = {0, 1, -15, 0, 0, 0, 0, 0};
     alignas(16) Zuf32f d1[8];
     ASSERT_EQ(zufsMakeFloat_16s32f(m1, e1, 8, d1), zufOk);
-    EXPECT_EQ(d1[0], 0.5f);   // Q15 one half
+    EXPECT_EQ(d1[0], 0.5f);  // Q15 one half
     EXPECT_EQ(d1[1], -0.25f);
     EXPECT_EQ(d1[2], 1.0f);
 }
@@ -105,7 +104,8 @@ TEST(VectorGain, CalcSF) {
         for (int len : vt::kLens) {
             Placed<Zuf16s> s(len, vt::kMis16[len % 6]);
             Placed<Zuf32f> d(len, vt::kMis32[len % 4]);
-            for (int i = 0; i < len; ++i) s[i] = static_cast<Zuf16s>(i % 2 ? rng.s32() : int64_t{offset} + rng.range(-600, 600));
+            for (int i = 0; i < len; ++i)
+                s[i] = static_cast<Zuf16s>(i % 2 ? rng.s32() : int64_t{offset} + rng.range(-600, 600));
             ASSERT_EQ(zufsCalcSF_16s32f(s.data(), offset, d.data(), len), zufOk);
             for (int i = 0; i < len; ++i) ASSERT_EQ(bits_of(d[i]), bits_of(model_calc_sf(s[i], offset)));
             ASSERT_TRUE(d.guards_intact());

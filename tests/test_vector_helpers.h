@@ -11,7 +11,8 @@
 namespace vt {
 
 // Short lengths around the 4/8/16-wide steps and their tails, and a few long ones.
-inline const std::vector<int> kLens = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 15, 16, 17, 23, 31, 32, 33, 47, 63, 64, 65, 70, 257};
+inline const std::vector<int> kLens = {1,  2,  3,  4,  5,  6,  7,  8,  9,  12, 15, 16,
+                                       17, 23, 31, 32, 33, 47, 63, 64, 65, 70, 257};
 // Byte offsets from a 64-byte boundary that keep 4-byte and 2-byte elements naturally aligned.
 inline const std::vector<std::size_t> kMis32 = {0, 4, 8, 12};
 inline const std::vector<std::size_t> kMis16 = {0, 2, 4, 6, 8, 14};

@@ -40,7 +40,8 @@ bool same_bits(T a, T b) {
 
 template <class T>
 void check_both_ways(zufResult (*deint)(const T*, int, int, T**), zufResult (*inter)(const T* const*, int, int, T*),
-                     void (*scalar_inter)(const T* const*, int, int, T*), void (*sse2_inter)(const T* const*, int, int, T*)) {
+                     void (*scalar_inter)(const T* const*, int, int, T*),
+                     void (*sse2_inter)(const T* const*, int, int, T*)) {
     Rng rng(21);
     for (int n = 1; n <= 8; ++n) {
         for (int len : vt::kLens) {

@@ -34,7 +34,7 @@ std::vector<uint8_t> vector_bytes(const std::string& name) {
 }
 
 class Zufinfo : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (std::string(ZUF_ZUFINFO).empty()) GTEST_SKIP() << "zufinfo was not built";
         dir_ = fs::temp_directory_path() / ("zufinfo_test_" + std::to_string(getpid()) + "_" +
@@ -48,8 +48,8 @@ protected:
 
     fs::path write(const std::string& name, const std::vector<uint8_t>& bytes) {
         const fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return p;
     }
 
@@ -205,9 +205,9 @@ TEST_F(Zufinfo, ResynchronisesOverJunkAndReportsTruncation) {
     const std::size_t third = lens[0] + lens[1] + lens[2];
     std::vector<uint8_t> d;
     d.reserve(clean.size() + 117);
-    d.insert(d.end(), 17, 0x11);                   // junk before the first frame
+    d.insert(d.end(), 17, 0x11);  // junk before the first frame
     d.insert(d.end(), clean.begin(), clean.begin() + static_cast<long>(third));
-    d.insert(d.end(), 100, 0x22);                  // junk between frames 2 and 3
+    d.insert(d.end(), 100, 0x22);                                                  // junk between frames 2 and 3
     d.insert(d.end(), clean.begin() + static_cast<long>(third), clean.end() - 5);  // last frame cut
 
     const RunResult r = run_file(write("damaged.aac", d));
@@ -229,13 +229,15 @@ TEST_F(Zufinfo, ProtectedFramesShowTheirCrc) {
     std::vector<uint8_t> d;
     for (unsigned crc : {0x1234u, 0xBEEFu, 0x0042u}) {
         const unsigned len = 20;
-        const uint8_t h[9] = {0xFF, 0xF8,  // MPEG-2, layer 0, protection_absent 0
+        const uint8_t h[9] = {0xFF,
+                              0xF8,                                         // MPEG-2, layer 0, protection_absent 0
                               static_cast<uint8_t>((1u << 6) | (3u << 2)),  // LC, 48000 Hz, config 2 (high bit 0)
                               static_cast<uint8_t>((2u << 6) | (len >> 11)),
                               static_cast<uint8_t>(len >> 3),
                               static_cast<uint8_t>(((len & 7u) << 5) | 0x1F),  // buffer fullness 0x7FF
-                              0xFC,  // no further blocks
-                              static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
+                              0xFC,                                            // no further blocks
+                              static_cast<uint8_t>(crc >> 8),
+                              static_cast<uint8_t>(crc)};
         d.insert(d.end(), h, h + 9);
         d.insert(d.end(), len - 9, 0x00);
     }

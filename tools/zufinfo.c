@@ -50,9 +50,14 @@ static const char *profile_name(int profile) {
 }
 
 static const char *channel_config_name(int config) {
-    static const char *const names[8] = {
-        "set by a PCE", "mono", "stereo", "3.0 (C, L/R)", "4.0 (C, L/R, Cs)",
-        "5.0 (C, L/R, Ls/Rs)", "5.1 (C, L/R, Ls/Rs, LFE)", "7.1 (C, L/R, Lc/Rc, Ls/Rs, LFE)"};
+    static const char *const names[8] = {"set by a PCE",
+                                         "mono",
+                                         "stereo",
+                                         "3.0 (C, L/R)",
+                                         "4.0 (C, L/R, Cs)",
+                                         "5.0 (C, L/R, Ls/Rs)",
+                                         "5.1 (C, L/R, Ls/Rs, LFE)",
+                                         "7.1 (C, L/R, Lc/Rc, Ls/Rs, LFE)"};
     return config >= 0 && config < 8 ? names[config] : "?";
 }
 
@@ -63,12 +68,18 @@ static void print_quoted(const Zuf8u *s, int n) {
     putchar('"');
     for (i = 0; i < n; ++i) {
         const int c = s[i];
-        if (c == '"' || c == '\\') printf("\\%c", c);
-        else if (c == '\n') fputs("\\n", stdout);
-        else if (c == '\t') fputs("\\t", stdout);
-        else if (c == '\r') fputs("\\r", stdout);
-        else if (c >= 0x20 && c < 0x7F) putchar(c);
-        else printf("\\x%02X", c);
+        if (c == '"' || c == '\\')
+            printf("\\%c", c);
+        else if (c == '\n')
+            fputs("\\n", stdout);
+        else if (c == '\t')
+            fputs("\\t", stdout);
+        else if (c == '\r')
+            fputs("\\r", stdout);
+        else if (c >= 0x20 && c < 0x7F)
+            putchar(c);
+        else
+            printf("\\x%02X", c);
     }
     putchar('"');
 }
@@ -174,9 +185,12 @@ static void adts_print_frame(unsigned long index, size_t pos, const AdtsFrame *f
     printf("%7lu %9lu  %-6s  %-4s %6d  %2d %6d  %6d  ", index, (unsigned long)pos, h->id ? "MPEG-2" : "MPEG-4",
            profile_name(h->profile), sample_rate(h->sampling_frequency_index), h->channel_configuration,
            h->aac_frame_length, h->num_raw_data_blocks);
-    if (h->protection_absent) puts("-");
-    else if (h->num_raw_data_blocks == 1) printf("0x%04X\n", (unsigned)h->crc_check);
-    else puts("per block");
+    if (h->protection_absent)
+        puts("-");
+    else if (h->num_raw_data_blocks == 1)
+        printf("0x%04X\n", (unsigned)h->crc_check);
+    else
+        puts("per block");
 }
 
 static int adts_list(const Input *in, const Options *opt) {
@@ -203,8 +217,10 @@ static int adts_list(const Input *in, const Options *opt) {
             if (pos == in->size) break;
         }
         len = (size_t)fr.h.aac_frame_length;
-        if (frames == 0) first = fr;
-        else if (!adts_same_stream(&first.h, &fr.h)) ++changes;
+        if (frames == 0)
+            first = fr;
+        else if (!adts_same_stream(&first.h, &fr.h))
+            ++changes;
         if (len > in->size - pos) {
             printf("truncated frame at offset %lu: %lu of %lu bytes present\n", (unsigned long)pos,
                    (unsigned long)(in->size - pos), (unsigned long)len);
@@ -286,15 +302,20 @@ static void pce_print(int index, const AacPrgCfgElt *e, const AacAdifHeader *h) 
     pce_print_pairs("cc:", "CCE(ind_sw)", "CCE", e->num_valid_cc_elements, e->cc_element_is_ind_sw,
                     e->valid_cc_element_tag_select);
     printf("    mixdown:    mono ");
-    if (e->mono_mixdown_present) printf("element %d", e->mono_mixdown_element_number);
-    else fputs("none", stdout);
+    if (e->mono_mixdown_present)
+        printf("element %d", e->mono_mixdown_element_number);
+    else
+        fputs("none", stdout);
     printf(", stereo ");
-    if (e->stereo_mixdown_present) printf("element %d", e->stereo_mixdown_element_number);
-    else fputs("none", stdout);
+    if (e->stereo_mixdown_present)
+        printf("element %d", e->stereo_mixdown_element_number);
+    else
+        fputs("none", stdout);
     printf(", matrix ");
     if (e->matrix_mixdown_idx_present)
         printf("idx %d, pseudo surround %d", e->matrix_mixdown_idx, e->pseudo_surround_enable);
-    else fputs("none", stdout);
+    else
+        fputs("none", stdout);
     printf("\n    comment     %d bytes ", e->comment_field_bytes);
     print_quoted(e->comment_field_data, e->comment_field_bytes);
     putchar('\n');
@@ -319,8 +340,8 @@ static int adif_list(const Input *in, const Options *opt) {
     }
     used = (size_t)(p - in->data);
     if (used > in->size) {
-        fprintf(stderr, "zufinfo: ADIF header truncated: it needs %lu bytes, the file has %lu\n",
-                (unsigned long)used, (unsigned long)in->size);
+        fprintf(stderr, "zufinfo: ADIF header truncated: it needs %lu bytes, the file has %lu\n", (unsigned long)used,
+                (unsigned long)in->size);
         return 1;
     }
     if (opt->summary) {
@@ -333,8 +354,10 @@ static int adif_list(const Input *in, const Options *opt) {
         printf("adif_id 0x%08lX, bitstream_type %d (%s rate), bitrate %d bit/s\n", (unsigned long)h.adif_id,
                h.bitstream_type, h.bitstream_type ? "variable" : "constant", h.bitrate);
         printf("copyright_id ");
-        if (h.copyright_id_present) print_quoted(h.copyright_id, 9);
-        else fputs("none", stdout);
+        if (h.copyright_id_present)
+            print_quoted(h.copyright_id, 9);
+        else
+            fputs("none", stdout);
         printf(", original_copy %d, home %d\n", h.original_copy, h.home);
         printf("program config elements: %d\n", h.num_program_config_elements);
         for (i = 0; i < h.num_program_config_elements; ++i) pce_print(i, &pce[i], &h);
@@ -422,8 +445,10 @@ static size_t mp3_resync(const Input *in, size_t pos, int allow_truncated, Mp3Fr
 static size_t mp3_id3v2_len(const Input *in) {
     const Zuf8u *d = in->data;
     if (in->size < 10 || memcmp(d, "ID3", 3) != 0) return 0;
-    return 10 + (((size_t)(d[6] & 0x7F) << 21) | ((size_t)(d[7] & 0x7F) << 14) | ((size_t)(d[8] & 0x7F) << 7) |
-                 (d[9] & 0x7F)) + ((d[5] & 0x10) ? 10 : 0);
+    return 10 +
+           (((size_t)(d[6] & 0x7F) << 21) | ((size_t)(d[7] & 0x7F) << 14) | ((size_t)(d[8] & 0x7F) << 7) |
+            (d[9] & 0x7F)) +
+           ((d[5] & 0x10) ? 10 : 0);
 }
 
 static int mp3_detect(const Input *in) {
@@ -435,12 +460,16 @@ static int mp3_detect(const Input *in) {
 static void mp3_print_frame(unsigned long index, size_t pos, const Mp3Frame *fr, int tag) {
     const Mp3FrameHeader *h = &fr->h;
     char kbps[16];
-    if (mp3_kbps(h) > 0) snprintf(kbps, sizeof kbps, "%d", mp3_kbps(h));
-    else snprintf(kbps, sizeof kbps, "free");
+    if (mp3_kbps(h) > 0)
+        snprintf(kbps, sizeof kbps, "%d", mp3_kbps(h));
+    else
+        snprintf(kbps, sizeof kbps, "free");
     printf("%7lu %9lu  %-6s  %4s %6d  %-6s %6lu  ", index, (unsigned long)pos, h->ID ? "MPEG-1" : "MPEG-2", kbps,
            mp3_rate(h), mp3_mode_name(h->mode), (unsigned long)fr->len);
-    if (h->protection_bit) fputs("-", stdout);
-    else printf("0x%04X", (unsigned)h->crc_check);
+    if (h->protection_bit)
+        fputs("-", stdout);
+    else
+        printf("0x%04X", (unsigned)h->crc_check);
     puts(tag ? "  Xing/Info tag" : "");
 }
 
@@ -458,7 +487,8 @@ static int mp3_list(const Input *in, const Options *opt) {
     while (pos < in->size) {
         /* Within a chain a header that continues the stream is enough; after junk, or when the
          * stream changes, the frame must be confirmed by the one after it. */
-        const int continues = pos == chain && mp3_header_at(in, pos, &fr) && mp3_same_stream(in->data + first_pos, in->data + pos);
+        const int continues =
+            pos == chain && mp3_header_at(in, pos, &fr) && mp3_same_stream(in->data + first_pos, in->data + pos);
         size_t next = continues || mp3_confirmed_at(in, pos, 1, &fr) ? pos : mp3_resync(in, pos + 1, 1, &fr);
         int is_tag = 0;
         if (next > pos) {
@@ -489,8 +519,8 @@ static int mp3_list(const Input *in, const Options *opt) {
         if (frames == 0) {
             const size_t side = fr.h.ID ? (fr.h.mode == 3 ? 17 : 32) : (fr.h.mode == 3 ? 9 : 17);
             const size_t at = pos + (fr.h.protection_bit ? 4 : 6) + side;
-            is_tag = at + 4 <= in->size &&
-                     (memcmp(in->data + at, "Xing", 4) == 0 || memcmp(in->data + at, "Info", 4) == 0);
+            is_tag =
+                at + 4 <= in->size && (memcmp(in->data + at, "Xing", 4) == 0 || memcmp(in->data + at, "Info", 4) == 0);
         }
         if (!opt->summary) mp3_print_frame(frames, pos, &fr, is_tag);
         if (mp3_kbps(&fr.h) == 0) g_mp3_free_len = fr.len - (size_t)fr.h.padding_bit;
@@ -543,7 +573,8 @@ int main(int argc, char **argv) {
     int rc, a;
 
     for (a = 1; a < argc; ++a) {
-        if (strcmp(argv[a], "--summary") == 0) opt.summary = 1;
+        if (strcmp(argv[a], "--summary") == 0)
+            opt.summary = 1;
         else if (argv[a][0] == '-' && argv[a][1] != '\0') {
             fprintf(stderr, "zufinfo: unknown option '%s'\n", argv[a]);
             usage();
@@ -551,7 +582,8 @@ int main(int argc, char **argv) {
         } else if (path) {
             usage();
             return 2;
-        } else path = argv[a];
+        } else
+            path = argv[a];
     }
     if (!path) {
         usage();

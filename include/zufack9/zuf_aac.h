@@ -22,22 +22,22 @@ extern "C" {
 
 /* adts_fixed_header() and adts_variable_header(), ISO/IEC 13818-7 6.2. */
 typedef struct {
-    Zuf32s id;                           /* 0: MPEG-4, 1: MPEG-2 */
+    Zuf32s id; /* 0: MPEG-4, 1: MPEG-2 */
     Zuf32s layer;
     Zuf32s protection_absent;
-    Zuf32s profile;                      /* profile_ObjectType: 0 Main, 1 LC, 2 SSR, 3 LTP */
+    Zuf32s profile; /* profile_ObjectType: 0 Main, 1 LC, 2 SSR, 3 LTP */
     Zuf32s sampling_frequency_index;
     Zuf32s private_bit;
     Zuf32s channel_configuration;
     Zuf32s original_copy;
     Zuf32s home;
-    Zuf32s reserved;                     /* never written by the unpacker */
+    Zuf32s reserved; /* never written by the unpacker */
     Zuf32s copyright_identification_bit;
     Zuf32s copyright_identification_start;
-    Zuf32s aac_frame_length;             /* whole frame in bytes, header included */
+    Zuf32s aac_frame_length; /* whole frame in bytes, header included */
     Zuf32s adts_buffer_fullness;
-    Zuf32s num_raw_data_blocks;          /* number_of_raw_data_blocks_in_frame + 1: 1..4 */
-    Zuf32s crc_check;                    /* written only when protection_absent is 0 */
+    Zuf32s num_raw_data_blocks; /* number_of_raw_data_blocks_in_frame + 1: 1..4 */
+    Zuf32s crc_check;           /* written only when protection_absent is 0 */
 } AacAdtsFrameHeader;
 
 /* program_config_element(), ISO/IEC 13818-7 8.5. Arrays are as long as their count field can
@@ -53,12 +53,12 @@ typedef struct {
     Zuf32s num_assoc_data_elements;
     Zuf32s num_valid_cc_elements;
     Zuf32s mono_mixdown_present;
-    Zuf32s mono_mixdown_element_number;  /* 0 when not present */
+    Zuf32s mono_mixdown_element_number; /* 0 when not present */
     Zuf32s stereo_mixdown_present;
-    Zuf32s stereo_mixdown_element_number;/* 0 when not present */
+    Zuf32s stereo_mixdown_element_number; /* 0 when not present */
     Zuf32s matrix_mixdown_idx_present;
-    Zuf32s matrix_mixdown_idx;           /* 0 when not present */
-    Zuf32s pseudo_surround_enable;       /* 0 when the matrix mixdown index is not present */
+    Zuf32s matrix_mixdown_idx;     /* 0 when not present */
+    Zuf32s pseudo_surround_enable; /* 0 when the matrix mixdown index is not present */
     Zuf32s front_element_is_cpe[16];
     Zuf32s front_element_tag_select[16];
     Zuf32s side_element_is_cpe[16];
@@ -76,15 +76,15 @@ typedef struct {
 /* adif_header(), ISO/IEC 13818-7 6.1. In the stream copyright_id follows copyright_id_present;
  * in the record it is the last field. */
 typedef struct {
-    Zuf32u adif_id;                      /* 'ADIF' = 0x41444946 in a well-formed stream */
+    Zuf32u adif_id; /* 'ADIF' = 0x41444946 in a well-formed stream */
     Zuf32s copyright_id_present;
     Zuf32s original_copy;
     Zuf32s home;
-    Zuf32s bitstream_type;               /* 0 constant rate, 1 variable rate */
+    Zuf32s bitstream_type; /* 0 constant rate, 1 variable rate */
     Zuf32s bitrate;
-    Zuf32s num_program_config_elements;  /* the actual count 1..16 (coded value + 1) */
-    Zuf32s adif_buffer_fullness[16];     /* written only when bitstream_type is 0 */
-    Zuf8u copyright_id[9];               /* written only when copyright_id_present is 1 */
+    Zuf32s num_program_config_elements; /* the actual count 1..16 (coded value + 1) */
+    Zuf32s adif_buffer_fullness[16];    /* written only when bitstream_type is 0 */
+    Zuf8u copyright_id[9];              /* written only when copyright_id_present is 1 */
 } AacAdifHeader;
 
 /* Unpacks one ADTS header starting on the byte *ppBitStream; leaves *ppBitStream on the first
@@ -94,8 +94,8 @@ ZUF_API zufResult zufsUnpackADTSFrameHeader_AAC(Zuf8u **ppBitStream, AacAdtsFram
 /* Unpacks an ADIF header and its program configuration elements into pPrgCfgElt[0..count-1].
  * prgCfgEltMax (1..16) is how many records pPrgCfgElt holds; a stream with more elements gives
  * zufErrAacPrgNum with the position just after the count field. */
-ZUF_API zufResult zufsUnpackADIFHeader_AAC(Zuf8u **ppBitStream, AacAdifHeader *pAdifHeader,
-                                           AacPrgCfgElt *pPrgCfgElt, int prgCfgEltMax);
+ZUF_API zufResult zufsUnpackADIFHeader_AAC(Zuf8u **ppBitStream, AacAdifHeader *pAdifHeader, AacPrgCfgElt *pPrgCfgElt,
+                                           int prgCfgEltMax);
 
 /* Decodes one program configuration element of a raw data block, starting after its 3-bit
  * element id at any bit offset. */
@@ -113,10 +113,10 @@ ZUF_API zufResult zufsDecodePrgCfgElt_AAC(Zuf8u **ppBitStream, int *pOffset, Aac
 /* ics_info(), ISO/IEC 13818-7 8.3.1 and ISO/IEC 14496-3 4.4.2.1. */
 typedef struct {
     Zuf32s ics_reserved_bit;
-    Zuf32s window_sequence;              /* 0..3, see ZUF_AAC_*_SEQUENCE */
-    Zuf32s window_shape;                 /* 0 sine, 1 Kaiser-Bessel derived */
+    Zuf32s window_sequence; /* 0..3, see ZUF_AAC_*_SEQUENCE */
+    Zuf32s window_shape;    /* 0 sine, 1 Kaiser-Bessel derived */
     Zuf32s max_sfb;
-    Zuf32s scale_factor_grouping;        /* 7 bits, EIGHT_SHORT_SEQUENCE only */
+    Zuf32s scale_factor_grouping; /* 7 bits, EIGHT_SHORT_SEQUENCE only */
     Zuf32s predictor_data_present;
     Zuf32s predictor_reset;
     Zuf32s predictor_reset_group_number; /* written only when predictor_reset is 1 */
@@ -128,42 +128,42 @@ typedef struct {
 /* One channel of a raw data block: what the noiseless drivers decode besides the scale
  * factors, codebooks, spectrum and TNS coefficients, which go to caller arrays. */
 typedef struct {
-    Zuf32s reserved1;                    /* neither read nor written by the library */
-    Zuf32s reserved2;                    /* neither read nor written by the library */
-    Zuf32s sampling_frequency_index;     /* in: 0..11 */
-    Zuf32s pred_sfb_max;                 /* in: bands with prediction_used flags (0 for LC) */
-    Zuf32s reserved3;                    /* neither read nor written by the library */
-    Zuf32s win_len;                      /* out: 1024, or 128 for EIGHT_SHORT_SEQUENCE */
-    Zuf32s num_windows;                  /* out: 1 or 8 */
-    Zuf32s num_swb;                      /* out: scale-factor bands of that window length */
+    Zuf32s reserved1;                /* neither read nor written by the library */
+    Zuf32s reserved2;                /* neither read nor written by the library */
+    Zuf32s sampling_frequency_index; /* in: 0..11 */
+    Zuf32s pred_sfb_max;             /* in: bands with prediction_used flags (0 for LC) */
+    Zuf32s reserved3;                /* neither read nor written by the library */
+    Zuf32s win_len;                  /* out: 1024, or 128 for EIGHT_SHORT_SEQUENCE */
+    Zuf32s num_windows;              /* out: 1 or 8 */
+    Zuf32s num_swb;                  /* out: scale-factor bands of that window length */
     Zuf32s global_gain;
     Zuf32s pulse_data_present;
     Zuf32s tns_data_present;
     Zuf32s gain_control_data_present;
-    AacIcsInfo *pIcsInfo;                /* in: this channel's ics_info (shared in a pair with
+    AacIcsInfo *pIcsInfo; /* in: this channel's ics_info (shared in a pair with
                                             common_window) */
-    void *pReserved;                     /* neither read nor written by the library */
-    Zuf8u sect_cb[120];                  /* sections of all groups one after another */
-    Zuf8u sect_end[120];                 /* end band (exclusive) within the section's group */
-    Zuf32s num_sec[8];                   /* sections per window group */
-    Zuf32s n_filt[8];                    /* TNS filters per window */
-    Zuf32s coef_res[8];                  /* TNS coefficient resolution per window: 3 or 4 bits */
-    Zuf32s length[8];                    /* TNS filter lengths, all filters in order */
-    Zuf32s order[8];                     /* TNS filter orders, same order */
-    Zuf32s direction[8];                 /* one per filter of non-zero order */
+    void *pReserved;      /* neither read nor written by the library */
+    Zuf8u sect_cb[120];   /* sections of all groups one after another */
+    Zuf8u sect_end[120];  /* end band (exclusive) within the section's group */
+    Zuf32s num_sec[8];    /* sections per window group */
+    Zuf32s n_filt[8];     /* TNS filters per window */
+    Zuf32s coef_res[8];   /* TNS coefficient resolution per window: 3 or 4 bits */
+    Zuf32s length[8];     /* TNS filter lengths, all filters in order */
+    Zuf32s order[8];      /* TNS filter orders, same order */
+    Zuf32s direction[8];  /* one per filter of non-zero order */
 } AacChanInfo;
 
 /* ltp_data(), ISO/IEC 14496-3 4.4.2.1, of one channel. */
 typedef struct {
     Zuf32s ltp_data_present;
-    Zuf32s ltp_lag;                      /* 11 bits */
-    Zuf16s ltp_coef;                     /* Q14 gain: 9352 .. 22438 */
-    Zuf32s ltp_long_present;             /* ltp_data_present, for long windows */
+    Zuf32s ltp_lag;          /* 11 bits */
+    Zuf16s ltp_coef;         /* Q14 gain: 9352 .. 22438 */
+    Zuf32s ltp_long_present; /* ltp_data_present, for long windows */
     Zuf32s ltp_long_used[40];
-    Zuf32s reserved[20];                 /* never written by the parser */
+    Zuf32s reserved[20]; /* never written by the parser */
     Zuf32s ltp_short_used[8];
     Zuf32s ltp_short_lag_present[8];
-    Zuf32s ltp_short_lag[8];             /* the effective lag of each used window */
+    Zuf32s ltp_short_lag[8]; /* the effective lag of each used window */
 } AacLtpInfo;
 
 /* tns_data() of one channel together with its presence flag. */
@@ -187,25 +187,25 @@ typedef struct {
     Zuf32s num_window_groups;
     Zuf32s window_group_length[8];
     Zuf32s ms_mask_present;
-    Zuf8u *ms_used;                      /* in: caller array of 8 x 60 flags, group x 60 + band */
-    AacTnsInfo tns[2];                   /* one per channel */
-    AacLtpInfo ltp[2];                   /* one per channel */
+    Zuf8u *ms_used;    /* in: caller array of 8 x 60 flags, group x 60 + band */
+    AacTnsInfo tns[2]; /* one per channel */
+    AacLtpInfo ltp[2]; /* one per channel */
 } AacMainHeader;
 
 /* channel_pair_element() side information, ISO/IEC 13818-7 8.2.2. */
 typedef struct {
     Zuf32s common_window;
     Zuf32s ms_mask_present;
-    Zuf8u ms_used[8 * 60];               /* window group x 60 + band */
+    Zuf8u ms_used[8 * 60]; /* window group x 60 + band */
 } AacChanPairElt;
 
 /* aac_scalable_extension_header(), ISO/IEC 14496-3 4.4.2.3. */
 typedef struct {
     Zuf32s ms_mask_present;
     Zuf32s max_sfb;
-    Zuf8u *ms_used;                      /* in: caller array of 8 x 60 flags, group x 60 + band */
-    AacTnsInfo tns[2];                   /* one per channel */
-    Zuf32s diff_control_lr[2][51];       /* one array per channel */
+    Zuf8u *ms_used;                /* in: caller array of 8 x 60 flags, group x 60 + band */
+    AacTnsInfo tns[2];             /* one per channel */
+    Zuf32s diff_control_lr[2][51]; /* one array per channel */
 } AacExtensionHeader;
 
 /* Decodes one individual_channel_stream() of an MPEG-2 low-complexity stream (no prediction),
@@ -213,9 +213,9 @@ typedef struct {
  * Outputs: pScaleFactor (max_sfb per window group, at most 120), pSfbCb (the same), pQuantSpectrum
  * (1024 values, grouped and interleaved as in the stream), pTnsFiltCoef (at most 60), and the
  * fields of *pChanInfo. Refuses noise substitution (codebook 13) with zufErrAacCodebook. */
-ZUF_API zufResult zufsNoiselessDecoder_LC_AAC(Zuf8u **ppBitStream, int *pOffset, int commonWin,
-                                              AacChanInfo *pChanInfo, Zuf16s *pScaleFactor,
-                                              Zuf32s *pQuantSpectrum, Zuf8u *pSfbCb, Zuf8s *pTnsFiltCoef);
+ZUF_API zufResult zufsNoiselessDecoder_LC_AAC(Zuf8u **ppBitStream, int *pOffset, int commonWin, AacChanInfo *pChanInfo,
+                                              Zuf16s *pScaleFactor, Zuf32s *pQuantSpectrum, Zuf8u *pSfbCb,
+                                              Zuf8s *pTnsFiltCoef);
 
 /* As zufsNoiselessDecoder_LC_AAC for MPEG-4 streams: prediction (audioObjectType 1) or long-term
  * prediction into pMainHeader->ltp[0], noise substitution (noise energies in pScaleFactor), and
@@ -223,8 +223,8 @@ ZUF_API zufResult zufsNoiselessDecoder_LC_AAC(Zuf8u **ppBitStream, int *pOffset,
  * no pulse, TNS or gain-control data). */
 ZUF_API zufResult zufsNoiselessDecode_AAC(Zuf8u **ppBitStream, int *pOffset, AacMainHeader *pMainHeader,
                                           Zuf16s *pScaleFactor, Zuf32s *pQuantSpectrum, Zuf8u *pSfbCb,
-                                          Zuf8s *pTnsFiltCoef, AacChanInfo *pChanInfo, int winSequence,
-                                          int maxSfb, int commonWin, int scalableFlag, int audioObjectType);
+                                          Zuf8s *pTnsFiltCoef, AacChanInfo *pChanInfo, int winSequence, int maxSfb,
+                                          int commonWin, int scalableFlag, int audioObjectType);
 
 /* channel_pair_element() after its element id and tag: common_window and, when set, the shared
  * ics_info (predSfbMax 0..41) and the M/S mask. */
@@ -246,8 +246,8 @@ ZUF_API zufResult zufsDecodeFillElt_AAC(Zuf8u **ppBitStream, int *pOffset, int *
 
 /* aac_scalable_main_header() for 1 or 2 channels. layerFlag 1 decodes everything and returns
  * zufErrNotSupported. */
-ZUF_API zufResult zufsDecodeMainHeader_AAC(Zuf8u **ppBitStream, int *pOffset, AacMainHeader *pMainHeader,
-                                           int channels, int layerFlag);
+ZUF_API zufResult zufsDecodeMainHeader_AAC(Zuf8u **ppBitStream, int *pOffset, AacMainHeader *pMainHeader, int channels,
+                                           int layerFlag);
 
 /* aac_scalable_extension_header(). */
 ZUF_API zufResult zufsDecodeExtensionHeader_AAC(Zuf8u **ppBitStream, int *pOffset, AacExtensionHeader *pExtHeader,
@@ -268,29 +268,28 @@ ZUF_API zufResult zufsDecodeExtensionHeader_AAC(Zuf8u **ppBitStream, int *pOffse
 /* Inverse quantisation sign(x) |x|^(4/3) 2^((sf - 100) / 4) in place, result Q3; bands coded
  * with codebook 0, 13, 14 or 15 are left as they are. winLen is 1024 or 128. */
 ZUF_API zufResult zufsQuantInv_AAC_32s_I(Zuf32s *pSrcDst, const Zuf16s *pScaleFactor, int numWinGrp,
-                                         const int *pWinGrpLen, int maxSfb, const Zuf8u *pSfbCb,
-                                         int samplingRateIndex, int winLen);
+                                         const int *pWinGrpLen, int maxSfb, const Zuf8u *pSfbCb, int samplingRateIndex,
+                                         int winLen);
 
 /* The same power law on 16-bit values, result Q0 divided by 2^scaleFactor: band b covers
  * [pBandOffset[b] * groupLen, pBandOffset[b+1] * groupLen) with exponent
  * pScaleFactor[b] - offset - 4 * scaleFactor. */
 ZUF_API zufResult zufsPow43Scale_16s32s_Sf(const Zuf16s *pSrc, Zuf32s *pDst, const Zuf16s *pScaleFactor,
-                                           const Zuf32s *pBandOffset, int offset, int bandsNumber,
-                                           int groupLen, int scaleFactor);
+                                           const Zuf32s *pBandOffset, int offset, int bandsNumber, int groupLen,
+                                           int scaleFactor);
 
 /* Mid/side: L' = L + R, R' = L - R in bands with ms_used set (msMaskPresent 1) or in every band
  * (msMaskPresent 2), except noise and intensity bands; an intensity band of the right channel
  * (pSfbCb) with ms_used set has its codebook 14/15 swapped, inverting its sign. */
 ZUF_API zufResult zufsDecodeMsStereo_AAC_32s_I(Zuf32s *pSrcDstL, Zuf32s *pSrcDstR, int msMaskPresent,
                                                const Zuf8u *pMsUsed, Zuf8u *pSfbCb, int numWinGrp,
-                                               const int *pWinGrpLen, int maxSfb, int samplingRateIndex,
-                                               int winLen);
+                                               const int *pWinGrpLen, int maxSfb, int samplingRateIndex, int winLen);
 
 /* Intensity stereo: right-channel bands coded with codebook 15 (14) become +(-) L *
  * 2^(-is_position / 4); pScaleFactor holds the right channel's is_position values. */
 ZUF_API zufResult zufsDecodeIsStereo_AAC_32s(const Zuf32s *pSrcL, Zuf32s *pDstR, const Zuf16s *pScaleFactor,
-                                             const Zuf8u *pSfbCb, int numWinGrp, const int *pWinGrpLen,
-                                             int maxSfb, int samplingRateIndex, int winLen);
+                                             const Zuf8u *pSfbCb, int numWinGrp, const int *pWinGrpLen, int maxSfb,
+                                             int samplingRateIndex, int winLen);
 
 /* Grouped, interleaved short-window spectrum to eight windows of 128 values (winLen 128 only);
  * the bins from swb_offset[maxSfb] to 127 of every window are set to 0. */
@@ -303,20 +302,18 @@ ZUF_API zufResult zufsDeinterleaveSpectrum_AAC_32s(const Zuf32s *pSrc, Zuf32s *p
  * energy (pScaleFactor, 0..83). Short windows use the grouped, interleaved layout: per group,
  * band after band, each window of the group in turn. With one window group pLtpFlag[sfb + 1]
  * is cleared for every noise band. */
-ZUF_API zufResult zufsDecodePNS_AAC_32s(Zuf32s *pSrcDst, int *pLtpFlag, const Zuf8u *pSfbCb,
-                                        const Zuf16s *pScaleFactor, int maxSfb, int numWinGrp,
-                                        const int *pWinGrpLen, int samplingRateIndex, int winLen,
-                                        Zuf32u *pSeed);
+ZUF_API zufResult zufsDecodePNS_AAC_32s(Zuf32s *pSrcDst, int *pLtpFlag, const Zuf8u *pSfbCb, const Zuf16s *pScaleFactor,
+                                        int maxSfb, int numWinGrp, const int *pWinGrpLen, int samplingRateIndex,
+                                        int winLen, Zuf32u *pSeed);
 
 /* Noise substitution for one channel of a pair: channel 0 saves the seed of each noise band in
  * pNoiseState[g * maxSfb + sfb] before generating; channel 1 regenerates bands with ms_used set
  * from those saved seeds (so both channels get the same noise there) and leaves *pSeed alone
  * for them. */
 ZUF_API zufResult zufsDecodeMsPNS_AAC_32s(Zuf32s *pSrcDst, int *pLtpFlag, const Zuf8u *pSfbCb,
-                                          const Zuf16s *pScaleFactor, int maxSfb, int numWinGrp,
-                                          const int *pWinGrpLen, int samplingRateIndex, int winLen,
-                                          Zuf32u *pSeed, int channel, const Zuf8u *pMsUsed,
-                                          Zuf32u *pNoiseState);
+                                          const Zuf16s *pScaleFactor, int maxSfb, int numWinGrp, const int *pWinGrpLen,
+                                          int samplingRateIndex, int winLen, Zuf32u *pSeed, int channel,
+                                          const Zuf8u *pMsUsed, Zuf32u *pNoiseState);
 
 /* Temporal noise shaping on 1024 values (eight windows of 128 for winLen 128): the decoder runs
  * the all-pole filter, the encoder the all-zero one (profile must be 1). pNumFilt, pCoefRes per
@@ -324,12 +321,12 @@ ZUF_API zufResult zufsDecodeMsPNS_AAC_32s(Zuf32s *pSrcDst, int *pLtpFlag, const 
  * order. */
 ZUF_API zufResult zufsDecodeTNS_AAC_32s_I(Zuf32s *pSrcDst, const int *pNumFilt, const int *pFiltLength,
                                           const int *pFiltOrder, const int *pCoefRes, const Zuf8s *pCoef,
-                                          const int *pDirection, int maxSfb, int profile,
-                                          int samplingRateIndex, int winLen);
+                                          const int *pDirection, int maxSfb, int profile, int samplingRateIndex,
+                                          int winLen);
 ZUF_API zufResult zufsEncodeTNS_AAC_32s_I(Zuf32s *pSrcDst, const int *pNumFilt, const int *pFiltLength,
                                           const int *pFiltOrder, const int *pCoefRes, const Zuf8s *pCoef,
-                                          const int *pDirection, int maxSfb, int profile,
-                                          int samplingRateIndex, int winLen);
+                                          const int *pDirection, int maxSfb, int profile, int samplingRateIndex,
+                                          int winLen);
 
 /* Synthesis filter bank: inverse MDCT of 1024 values (or eight of 128, consecutive), window
  * (shape 0 sine, 1 KBD; the rising half uses prevWindowShape) and overlap-add with the 1024
@@ -340,8 +337,8 @@ ZUF_API zufResult zufsMDCTInv_AAC_32s16s(Zuf32s *pSrc, Zuf16s *pDst, Zuf32s *pSr
 
 /* The same transform with fixed scaling in place on 32-bit values: the output is 32 (long) or 4
  * (short) times the standard's time samples in the input's Q format; len must be 1024. */
-ZUF_API zufResult zufsMDCTInv_AAC_32s_I(Zuf32s *pSrcDst, Zuf32s *pSrcDstOverlap, int windowSequence,
-                                        int windowShape, int prevWindowShape, int len);
+ZUF_API zufResult zufsMDCTInv_AAC_32s_I(Zuf32s *pSrcDst, Zuf32s *pSrcDstOverlap, int windowSequence, int windowShape,
+                                        int prevWindowShape, int len);
 
 #ifdef __cplusplus
 }

@@ -48,45 +48,54 @@ typedef float Zuf32f;
 typedef double Zuf64f;
 
 /* Complex pairs: real part first. */
-typedef struct { Zuf16s re; Zuf16s im; } Zuf16sc;
-typedef struct { Zuf32s re; Zuf32s im; } Zuf32sc;
-typedef struct { Zuf32f re; Zuf32f im; } Zuf32fc;
+typedef struct {
+    Zuf16s re;
+    Zuf16s im;
+} Zuf16sc;
+typedef struct {
+    Zuf32s re;
+    Zuf32s im;
+} Zuf32sc;
+typedef struct {
+    Zuf32f re;
+    Zuf32f im;
+} Zuf32fc;
 
 /* ------------------------------------------------------------------ status */
 
 typedef Zuf32s zufResult;
 
 enum {
-    zufWarnMisaligned = 2,      /* complete; a vector argument was not 16-byte aligned */
+    zufWarnMisaligned = 2, /* complete; a vector argument was not 16-byte aligned */
     zufOk = 0,
-    zufErrRange = -2,           /* a decoded or computed value outside its permitted range */
-    zufErrBadArg = -5,          /* a scalar argument outside its permitted set */
-    zufErrSize = -6,            /* a length below 1 or beyond its fixed maximum */
-    zufErrNullPtr = -8,         /* a required pointer (or the pointer it holds) is null */
+    zufErrRange = -2,   /* a decoded or computed value outside its permitted range */
+    zufErrBadArg = -5,  /* a scalar argument outside its permitted set */
+    zufErrSize = -6,    /* a length below 1 or beyond its fixed maximum */
+    zufErrNullPtr = -8, /* a required pointer (or the pointer it holds) is null */
     zufErrNoMemory = -9,
-    zufErrStep = -14,           /* a group period below 1 */
-    zufErrFftOrder = -15,       /* transform order outside 0..30 */
-    zufErrFftFlag = -16,        /* normalisation flag not 1, 2, 4 or 8 */
-    zufErrContext = -17,        /* the context's ID word does not hold its family's ID */
-    zufErrFirLen = -26,         /* FIR block: a length below 1 or the delay index out of range */
-    zufErrShift = -32,          /* negative shift count */
-    zufErrNumChannels = -53,    /* number of channels below 1 */
-    zufErrAacEscape = -127,     /* AAC escape word longer than a 13-bit magnitude allows */
-    zufErrAacStride = -134,     /* PCM output stride not 1 or 2 */
-    zufErrAacWinShape = -135,   /* window_shape not 0 or 1 */
-    zufErrAacObjType = -136,    /* audio object type outside 0..16 */
+    zufErrStep = -14,         /* a group period below 1 */
+    zufErrFftOrder = -15,     /* transform order outside 0..30 */
+    zufErrFftFlag = -16,      /* normalisation flag not 1, 2, 4 or 8 */
+    zufErrContext = -17,      /* the context's ID word does not hold its family's ID */
+    zufErrFirLen = -26,       /* FIR block: a length below 1 or the delay index out of range */
+    zufErrShift = -32,        /* negative shift count */
+    zufErrNumChannels = -53,  /* number of channels below 1 */
+    zufErrAacEscape = -127,   /* AAC escape word longer than a 13-bit magnitude allows */
+    zufErrAacStride = -134,   /* PCM output stride not 1 or 2 */
+    zufErrAacWinShape = -135, /* window_shape not 0 or 1 */
+    zufErrAacObjType = -136,  /* audio object type outside 0..16 */
     zufErrAacScalableFlag = -137,
     zufErrAacDiffCtrlFlag = -138,
     zufErrAacStereoFlag = -139,
     zufErrAacLayerFlag = -140,
-    zufErrAacChanNum = -141,    /* number of channels not 1 or 2 */
-    zufErrAacMsMask = -142,     /* ms_mask_present not 1 or 2 */
-    zufErrAacCommonWin = -143,  /* common_window not 0 or 1 */
-    zufErrAacWinSeq = -144,     /* window_sequence outside 0..3 */
-    zufErrAacWinGrp = -145,     /* number of window groups out of range for the window length */
-    zufErrAacWinLen = -146,     /* window length not 128 or 1024 */
-    zufErrAacSmplRateIdx = -147,/* sampling_frequency_index outside 0..11 */
-    zufErrAacBitOffset = -149,  /* bit offset outside 0..7 (AAC functions) */
+    zufErrAacChanNum = -141,     /* number of channels not 1 or 2 */
+    zufErrAacMsMask = -142,      /* ms_mask_present not 1 or 2 */
+    zufErrAacCommonWin = -143,   /* common_window not 0 or 1 */
+    zufErrAacWinSeq = -144,      /* window_sequence outside 0..3 */
+    zufErrAacWinGrp = -145,      /* number of window groups out of range for the window length */
+    zufErrAacWinLen = -146,      /* window length not 128 or 1024 */
+    zufErrAacSmplRateIdx = -147, /* sampling_frequency_index outside 0..11 */
+    zufErrAacBitOffset = -149,   /* bit offset outside 0..7 (AAC functions) */
     zufErrAacTnsProfile = -151,
     zufErrAacTnsDirect = -152,
     zufErrAacTnsCoef = -153,
@@ -94,26 +103,26 @@ enum {
     zufErrAacTnsOrder = -155,
     zufErrAacTnsLength = -156,
     zufErrAacTnsNumFilt = -157,
-    zufErrAacSectData = -158,   /* section_data does not end at max_sfb in some group */
-    zufErrAacGainCtrl = -159,   /* gain_control_data_present is set */
+    zufErrAacSectData = -158, /* section_data does not end at max_sfb in some group */
+    zufErrAacGainCtrl = -159, /* gain_control_data_present is set */
     zufErrAacPulse = -160,
     zufErrAacPred = -161,
     zufErrAacMaxSfb = -162,
-    zufErrAacCoef = -163,       /* quantised magnitude above 8191 */
-    zufErrAacSfValue = -164,    /* decoded scale factor outside 0..255 */
-    zufErrAacCodebook = -166,   /* reserved section codebook (12, or above 15) */
-    zufErrAacPrgNum = -167,     /* ADIF: too many program configuration elements, or bad limit */
+    zufErrAacCoef = -163,     /* quantised magnitude above 8191 */
+    zufErrAacSfValue = -164,  /* decoded scale factor outside 0..255 */
+    zufErrAacCodebook = -166, /* reserved section codebook (12, or above 15) */
+    zufErrAacPrgNum = -167,   /* ADIF: too many program configuration elements, or bad limit */
     zufErrMp3SideInfo = -170,
     zufErrMp3FrameHeader = -171,
-    zufErrBitOffset = -193,     /* bit offset outside 0..7 (variable-length coding engine) */
-    zufErrNotSupported = -9999  /* mode not implemented; the decode itself was completed */
+    zufErrBitOffset = -193,    /* bit offset outside 0..7 (variable-length coding engine) */
+    zufErrNotSupported = -9999 /* mode not implemented; the decode itself was completed */
 };
 
 /* ------------------------------------------------------------------ version */
 
 typedef struct {
-    Zuf32s versionMajor;     /* 5 */
-    Zuf32s versionMinor;     /* 2 */
+    Zuf32s versionMajor; /* 5 */
+    Zuf32s versionMinor; /* 2 */
     Zuf32s buildMajor;
     Zuf32s buildNumber;
     char cpuTag[4];          /* "k9" and two zero bytes */
@@ -169,8 +178,7 @@ ZUF_API zufResult zufsConvert_16s32f(const Zuf16s *pSrc, Zuf32f *pDst, int len);
 ZUF_API zufResult zufsConvert_32s16s_Sfs(const Zuf32s *pSrc, Zuf16s *pDst, int len, int scaleFactor);
 /* Multiply by 2^-scaleFactor, round (rndMode 0: toward zero; otherwise nearest, ties to even),
  * saturate to 16 bits. */
-ZUF_API zufResult zufsConvert_32f16s_Sfs(const Zuf32f *pSrc, Zuf16s *pDst, int len, int rndMode,
-                                         int scaleFactor);
+ZUF_API zufResult zufsConvert_32f16s_Sfs(const Zuf32f *pSrc, Zuf16s *pDst, int len, int rndMode, int scaleFactor);
 
 ZUF_API zufResult zufsCplxToReal_32fc(const Zuf32fc *pSrc, Zuf32f *pDstRe, Zuf32f *pDstIm, int len);
 /* A NULL pSrcRe or pSrcIm (not both) gives zeros for that part. */
@@ -210,8 +218,7 @@ typedef struct FirBlockContext_32f FirBlockContext_32f;
 
 ZUF_API zufResult zufsFIRBlockInitAlloc_32f(FirBlockContext_32f **ppCtx, int tapsLen, int blockLen);
 /* zufWarnMisaligned when pSrc, pDst or pTaps is not 16-byte aligned. */
-ZUF_API zufResult zufsFIRBlockOne_32f(const Zuf32f *pSrc, Zuf32f *pDst, FirBlockContext_32f *pCtx,
-                                      const Zuf32f *pTaps);
+ZUF_API zufResult zufsFIRBlockOne_32f(const Zuf32f *pSrc, Zuf32f *pDst, FirBlockContext_32f *pCtx, const Zuf32f *pTaps);
 ZUF_API zufResult zufsFIRBlockFree_32f(FirBlockContext_32f *pCtx);
 
 #ifdef __cplusplus

@@ -47,30 +47,30 @@ typedef struct {
     Zuf32s sampling_frequency; /* 0..2; 3 is reserved */
     Zuf32s padding_bit;
     Zuf32s private_bit;
-    Zuf32s mode;               /* 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel */
-    Zuf32s mode_extension;     /* joint stereo: bit 0 intensity stereo, bit 1 M/S stereo */
+    Zuf32s mode;           /* 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel */
+    Zuf32s mode_extension; /* joint stereo: bit 0 intensity stereo, bit 1 M/S stereo */
     Zuf32s copyright;
     Zuf32s original_copy;
     Zuf32s emphasis;
-    Zuf32s crc_check;          /* written only when protection_bit is 0 */
+    Zuf32s crc_check; /* written only when protection_bit is 0 */
 } Mp3FrameHeader;
 
 /* One granule of one channel of side_info(), ISO/IEC 11172-3 2.4.1.7 and ISO/IEC 13818-3
  * 2.4.1.7. 72 bytes. Arrays of records are granule-major: granule 0 channel 0, granule 0
  * channel 1, granule 1 channel 0, ... (MPEG-2 frames have one granule). */
 typedef struct {
-    Zuf32s part2_3_length;        /* bits of scale factors and Huffman data */
-    Zuf32s big_values;            /* pairs in the big-values region, 0..288 */
+    Zuf32s part2_3_length; /* bits of scale factors and Huffman data */
+    Zuf32s big_values;     /* pairs in the big-values region, 0..288 */
     Zuf32s global_gain;
-    Zuf32s scalefac_compress;     /* 4 bits MPEG-1, 9 bits MPEG-2 */
+    Zuf32s scalefac_compress; /* 4 bits MPEG-1, 9 bits MPEG-2 */
     Zuf32s window_switching_flag;
-    Zuf32s block_type;            /* 0 normal, 1 start, 2 short, 3 stop; 0 when not switching */
-    Zuf32s mixed_block_flag;      /* 0 when not switching */
-    Zuf32s table_select[3];       /* [2] not read (left unchanged) when switching */
-    Zuf32s subblock_gain[3];      /* read only when switching, left unchanged otherwise */
-    Zuf32s region0_count;         /* derived when switching: 8 (short, not mixed) or 7 */
-    Zuf32s region1_count;         /* derived when switching: 20 - region0_count */
-    Zuf32s preflag;               /* MPEG-2: set by zufsUnpackScaleFactors_MP3_1u8s */
+    Zuf32s block_type;       /* 0 normal, 1 start, 2 short, 3 stop; 0 when not switching */
+    Zuf32s mixed_block_flag; /* 0 when not switching */
+    Zuf32s table_select[3];  /* [2] not read (left unchanged) when switching */
+    Zuf32s subblock_gain[3]; /* read only when switching, left unchanged otherwise */
+    Zuf32s region0_count;    /* derived when switching: 8 (short, not mixed) or 7 */
+    Zuf32s region1_count;    /* derived when switching: 20 - region0_count */
+    Zuf32s preflag;          /* MPEG-2: set by zufsUnpackScaleFactors_MP3_1u8s */
     Zuf32s scalefac_scale;
     Zuf32s count1table_select;
 } Mp3SideInfo;
@@ -119,9 +119,8 @@ ZUF_API zufResult zufsUnpackFrameHeader_MP3(Zuf8u **ppBitStream, Mp3FrameHeader 
  * zufErrNullPtr; zufErrMp3FrameHeader: ID not 0 or 1, layer not 1, mode outside 0..3;
  * zufErrMp3SideInfo: window_switching_flag 1 with block_type 0 (returned at once, the records
  * read so far stored, the stream part-way). */
-ZUF_API zufResult zufsUnpackSideInfo_MP3(Zuf8u **ppBitStream, Mp3SideInfo *pDstSideInfo,
-                                         int *pDstMainDataBegin, int *pDstPrivateBits,
-                                         int *pDstScfsi, const Mp3FrameHeader *pFrameHeader);
+ZUF_API zufResult zufsUnpackSideInfo_MP3(Zuf8u **ppBitStream, Mp3SideInfo *pDstSideInfo, int *pDstMainDataBegin,
+                                         int *pDstPrivateBits, int *pDstScfsi, const Mp3FrameHeader *pFrameHeader);
 
 /* Unpacks the scale factors (part 2) of granule gr and channel ch from the main data at
  * (*ppBitStream, *pOffset) into pDstScaleFactor (at least 39 entries, layout above) and advances
@@ -164,9 +163,9 @@ ZUF_API zufResult zufsHuffmanDecodeSfb_MP3_1u32s(Zuf8u **ppBitStream, int *pOffs
                                                  const Zuf16s *pSfbTableLong);
 
 /* As zufsHuffmanDecodeSfb_MP3_1u32s with _zuf_pMP3SfbTableLong. */
-ZUF_API zufResult zufsHuffmanDecode_MP3_1u32s(Zuf8u **ppBitStream, int *pOffset, Zuf32s *pDstIs,
-                                              int *pDstNonZeroBound, const Mp3SideInfo *pSideInfo,
-                                              const Mp3FrameHeader *pFrameHeader, int hufSize);
+ZUF_API zufResult zufsHuffmanDecode_MP3_1u32s(Zuf8u **ppBitStream, int *pOffset, Zuf32s *pDstIs, int *pDstNonZeroBound,
+                                              const Mp3SideInfo *pSideInfo, const Mp3FrameHeader *pFrameHeader,
+                                              int hufSize);
 
 /* As zufsHuffmanDecodeSfb_MP3_1u32s, with region 0 of window-switching granules taken from
  * the band tables: block_type 1 or 3 ends it at the long boundary 8; short, not mixed, at three
@@ -179,8 +178,8 @@ ZUF_API zufResult zufsHuffmanDecode_MP3_1u32s(Zuf8u **ppBitStream, int *pOffset,
 ZUF_API zufResult zufsHuffmanDecodeSfbMbp_MP3_1u32s(Zuf8u **ppBitStream, int *pOffset, Zuf32s *pDstIs,
                                                     int *pDstNonZeroBound, const Mp3SideInfo *pSideInfo,
                                                     const Mp3FrameHeader *pFrameHeader, int hufSize,
-                                                    const Zuf16s *pSfbTableLong,
-                                                    const Zuf16s *pSfbTableShort, const Zuf16s *pMbp);
+                                                    const Zuf16s *pSfbTableLong, const Zuf16s *pSfbTableShort,
+                                                    const Zuf16s *pMbp);
 
 /* ------------------------------------------------------------------ requantisation and stereo */
 
@@ -199,10 +198,10 @@ ZUF_API zufResult zufsHuffmanDecodeSfbMbp_MP3_1u32s(Zuf8u **ppBitStream, int *pO
  * mixed_block_flag outside 0..1, global_gain outside 0..255, scalefac_scale or preflag not 0 or
  * 1; zufErrBadArg: a non-zero bound outside 0..576; zufErrRange: 8 * subblock_gain outside 0..56,
  * a quantised magnitude above 8206, an MPEG-1 intensity position above 7. */
-ZUF_API zufResult zufsReQuantizeSfb_MP3_32s_I(Zuf32s *pSrcDstIsXr, int *pNonZeroBound,
-                                              const Zuf8s *pScaleFactor, const Mp3SideInfo *pSideInfo,
-                                              const Mp3FrameHeader *pFrameHeader, Zuf32s *pBuffer,
-                                              const Zuf16s *pSfbTableLong, const Zuf16s *pSfbTableShort);
+ZUF_API zufResult zufsReQuantizeSfb_MP3_32s_I(Zuf32s *pSrcDstIsXr, int *pNonZeroBound, const Zuf8s *pScaleFactor,
+                                              const Mp3SideInfo *pSideInfo, const Mp3FrameHeader *pFrameHeader,
+                                              Zuf32s *pBuffer, const Zuf16s *pSfbTableLong,
+                                              const Zuf16s *pSfbTableShort);
 
 /* As zufsReQuantizeSfb_MP3_32s_I with _zuf_pMP3SfbTableLong and _zuf_pMP3SfbTableShort. */
 ZUF_API zufResult zufsReQuantize_MP3_32s_I(Zuf32s *pSrcDstIsXr, int *pNonZeroBound, const Zuf8s *pScaleFactor,
@@ -237,8 +236,8 @@ ZUF_API zufResult zufsMDCTInvWindow_MP3_32s(Zuf32s *pSrc, Zuf32s *pDst, int bloc
  * written to pDst[0], pDst[step], ... (step 2 for interleaved stereo). pSrcDstHistory (512
  * values) and *pHistoryPos (0..15) are the channel's synthesis history, zero at stream start.
  * Statuses: zufErrNullPtr; zufErrBadArg: step outside 1..2, *pHistoryPos outside 0..15. */
-ZUF_API zufResult zufsSynthPQMF_MP3_32s16s(const Zuf32s *pSrcY, Zuf16s *pDst, Zuf32s *pSrcDstHistory,
-                                           int *pHistoryPos, int step);
+ZUF_API zufResult zufsSynthPQMF_MP3_32s16s(const Zuf32s *pSrcY, Zuf16s *pDst, Zuf32s *pSrcDstHistory, int *pHistoryPos,
+                                           int step);
 
 #ifdef __cplusplus
 }

@@ -34,12 +34,12 @@
 extern "C" {
 #endif
 
-typedef struct FftContext_C_32fc FftContext_C_32fc; /* ID 4 */
-typedef struct FftContext_C_32f FftContext_C_32f;   /* ID 5 */
-typedef struct FftContext_R_32f FftContext_R_32f;   /* ID 6 */
-typedef struct FftContext_C_16sc FftContext_C_16sc; /* ID 1 */
-typedef struct DctFwdContext_32f DctFwdContext_32f; /* ID 21 */
-typedef struct DctInvContext_32f DctInvContext_32f; /* ID 22 */
+typedef struct FftContext_C_32fc FftContext_C_32fc;   /* ID 4 */
+typedef struct FftContext_C_32f FftContext_C_32f;     /* ID 5 */
+typedef struct FftContext_R_32f FftContext_R_32f;     /* ID 6 */
+typedef struct FftContext_C_16sc FftContext_C_16sc;   /* ID 1 */
+typedef struct DctFwdContext_32f DctFwdContext_32f;   /* ID 21 */
+typedef struct DctInvContext_32f DctInvContext_32f;   /* ID 22 */
 typedef struct MdctFwdContext_32f MdctFwdContext_32f; /* ID 55 */
 typedef struct MdctInvContext_32f MdctInvContext_32f; /* ID 56 */
 typedef struct MdctFwdContext_16s MdctFwdContext_16s; /* ID 57 */
@@ -125,10 +125,8 @@ ZUF_API zufResult zufsDCTFwdGetSize_32f(int len, int hint, int *pSpecSize, int *
 ZUF_API zufResult zufsDCTInvGetSize_32f(int len, int hint, int *pSpecSize, int *pInitBufSize, int *pWorkBufSize);
 /* Checks: ppSpec null zufErrNullPtr, N zufErrSize, pMemSpec null zufErrNullPtr, pMemInit null
  * zufErrNullPtr where GetSize reported an init buffer. */
-ZUF_API zufResult zufsDCTFwdInit_32f(DctFwdContext_32f **ppSpec, int len, int hint, Zuf8u *pMemSpec,
-                                     Zuf8u *pMemInit);
-ZUF_API zufResult zufsDCTInvInit_32f(DctInvContext_32f **ppSpec, int len, int hint, Zuf8u *pMemSpec,
-                                     Zuf8u *pMemInit);
+ZUF_API zufResult zufsDCTFwdInit_32f(DctFwdContext_32f **ppSpec, int len, int hint, Zuf8u *pMemSpec, Zuf8u *pMemInit);
+ZUF_API zufResult zufsDCTInvInit_32f(DctInvContext_32f **ppSpec, int len, int hint, Zuf8u *pMemSpec, Zuf8u *pMemInit);
 /* Checks: pSpec null zufErrNullPtr, wrong ID zufErrContext, a null data pointer zufErrNullPtr;
  * a nested FFT's status is passed on. */
 ZUF_API zufResult zufsDCTFwd_32f(const Zuf32f *pSrc, Zuf32f *pDst, const DctFwdContext_32f *pSpec, Zuf8u *pBuffer);
@@ -157,12 +155,10 @@ ZUF_API zufResult zufsMDCTFwdGetBufSize_32f(const MdctFwdContext_32f *pSpec, int
 ZUF_API zufResult zufsMDCTInvGetBufSize_32f(const MdctInvContext_32f *pSpec, int *pSize);
 /* N samples to N/2 coefficients; the _I forms work in place in an array of N floats.
  * Checks: pSpec null zufErrNullPtr, wrong ID zufErrContext, a null data pointer zufErrNullPtr. */
-ZUF_API zufResult zufsMDCTFwd_32f(const Zuf32f *pSrc, Zuf32f *pDst, const MdctFwdContext_32f *pSpec,
-                                  Zuf8u *pBuffer);
+ZUF_API zufResult zufsMDCTFwd_32f(const Zuf32f *pSrc, Zuf32f *pDst, const MdctFwdContext_32f *pSpec, Zuf8u *pBuffer);
 ZUF_API zufResult zufsMDCTFwd_32f_I(Zuf32f *pSrcDst, const MdctFwdContext_32f *pSpec, Zuf8u *pBuffer);
 /* N/2 coefficients to N samples. */
-ZUF_API zufResult zufsMDCTInv_32f(const Zuf32f *pSrc, Zuf32f *pDst, const MdctInvContext_32f *pSpec,
-                                  Zuf8u *pBuffer);
+ZUF_API zufResult zufsMDCTInv_32f(const Zuf32f *pSrc, Zuf32f *pDst, const MdctInvContext_32f *pSpec, Zuf8u *pBuffer);
 ZUF_API zufResult zufsMDCTInv_32f_I(Zuf32f *pSrcDst, const MdctInvContext_32f *pSpec, Zuf8u *pBuffer);
 
 /* 16-bit forward MDCT: X * 2^-scaleFactor rounded and saturated. The block is normalised before

@@ -97,8 +97,7 @@ zufResult ownsDecodeFillElt_AAC(Zuf8u** ppBitStream, int* pOffset, int* pFillCnt
     return zufOk;
 }
 
-zufResult ownsDecodeMainHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHeader* mh, int channels,
-                                   int layerFlag) {
+zufResult ownsDecodeMainHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHeader* mh, int channels, int layerFlag) {
     FieldReader r{ppBitStream, pOffset};
     mh->window_sequence = r.get(2);
     mh->window_shape = r.get(1);
@@ -137,8 +136,7 @@ zufResult ownsDecodeMainHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHea
 }
 
 zufResult ownsDecodeExtensionHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacExtensionHeader* eh, int tnsFlag,
-                                        int stereoFlag, int diffCtrlFlag, int sfbStart, int sfbLimit,
-                                        int winSequence) {
+                                        int stereoFlag, int diffCtrlFlag, int sfbStart, int sfbLimit, int winSequence) {
     FieldReader r{ppBitStream, pOffset};
     const bool is_short = winSequence == kEightShortSequence;
     if (!is_short) {

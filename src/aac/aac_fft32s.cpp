@@ -22,9 +22,7 @@ inline int32_t add(int32_t a, int32_t b) { return wrap_add(a, b); }
 inline int32_t sub(int32_t a, int32_t b) { return wrap_sub(a, b); }
 
 // x sqrt(1/2): hi(0x5A82799A 2x), 2x wrapping in 32 bits.
-inline int32_t sqrt_half(int32_t v) {
-    return mulhi(0x5A82799A, static_cast<int32_t>(static_cast<uint32_t>(v) << 1));
-}
+inline int32_t sqrt_half(int32_t v) { return mulhi(0x5A82799A, static_cast<int32_t>(static_cast<uint32_t>(v) << 1)); }
 
 // (zr + j zi)(c - j s) for a Q30 twiddle: hi(4zr c + 4zi s), hi(4zi c - 4zr s).
 inline void rotate(int32_t zr, int32_t zi, int32_t c, int32_t s, int32_t* out) {
@@ -43,15 +41,17 @@ namespace sse2 {
 // (z re, z im) pairs times (c - j s): C = (c0, c0, c1, c1), S = (s0, s0, s1, s1).
 inline __m128i rotate2(__m128i z, __m128i c, __m128i s) {
     const __m128i hiMask = _mm_set_epi32(-1, 0, -1, 0);
-    const __m128i z4 = _mm_slli_epi32(z, 2);   // (4zr0, 4zi0, 4zr1, 4zi1), wrapping
+    const __m128i z4 = _mm_slli_epi32(z, 2);    // (4zr0, 4zi0, 4zr1, 4zi1), wrapping
     const __m128i zi = _mm_srli_epi64(z4, 32);  // 4zi in the even lanes
     const __m128i re = _mm_add_epi64(_mm_mul_epu32(z4, c), _mm_mul_epu32(zi, s));
     const __m128i im = _mm_sub_epi64(_mm_mul_epu32(zi, c), _mm_mul_epu32(z4, s));
     const __m128i hiWords = _mm_or_si128(_mm_srli_epi64(re, 32), _mm_and_si128(im, hiMask));
     // Sign corrections: lanes (re, im) need zr c + zi s and zi c - zr s respectively.
-    const __m128i tc = _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(z4, 31), c), _mm_and_si128(_mm_srai_epi32(c, 31), z4));
+    const __m128i tc =
+        _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(z4, 31), c), _mm_and_si128(_mm_srai_epi32(c, 31), z4));
     const __m128i zsw = _mm_shuffle_epi32(z4, _MM_SHUFFLE(2, 3, 0, 1));  // (4zi, 4zr, ...)
-    const __m128i ts = _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(zsw, 31), s), _mm_and_si128(_mm_srai_epi32(s, 31), zsw));
+    const __m128i ts =
+        _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(zsw, 31), s), _mm_and_si128(_mm_srai_epi32(s, 31), zsw));
     const __m128i tsSigned = _mm_sub_epi32(_mm_xor_si128(ts, hiMask), hiMask);  // negate the im lanes
     return _mm_sub_epi32(hiWords, _mm_add_epi32(tc, tsSigned));
 }

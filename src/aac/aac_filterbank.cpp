@@ -136,7 +136,7 @@ void short_frame(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* prev
         int64_t* a = acc + 128 * w;
         for (int n = 0; n < 64; ++n) {
             const int32_t c1 = o[n], c2 = o[64 + n];
-            a[n] += P::win(static_cast<uint32_t>(rise[n]), c1);                 // y[n]
+            a[n] += P::win(static_cast<uint32_t>(rise[n]), c1);                   // y[n]
             a[127 - n] += P::win(static_cast<uint32_t>(rise[127 - n]), neg(c1));  // y[127-n] = -y[n]
             a[128 + n] += P::win(static_cast<uint32_t>(cur[127 - n]), c2);        // y[128+n]
             a[255 - n] += P::win(static_cast<uint32_t>(cur[n]), c2);              // y[255-n] = y[128+n]
@@ -159,18 +159,21 @@ inline uint32_t stop_head(const Zuf32s* shortPrev, int p) {
 
 template <class P>
 void only_long(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* prev, const Zuf32s* cur) {
-    long_frame<P>(core, sum, ov, [=](int p) { return static_cast<uint32_t>(prev[p]); },
-                  [=](int m) { return static_cast<uint32_t>(cur[1023 - m]); });
+    long_frame<P>(
+        core, sum, ov, [=](int p) { return static_cast<uint32_t>(prev[p]); },
+        [=](int m) { return static_cast<uint32_t>(cur[1023 - m]); });
 }
 template <class P>
 void long_start(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* prev, const Zuf32s* shortCur) {
-    long_frame<P>(core, sum, ov, [=](int p) { return static_cast<uint32_t>(prev[p]); },
-                  [=](int m) { return start_tail(shortCur, m); });
+    long_frame<P>(
+        core, sum, ov, [=](int p) { return static_cast<uint32_t>(prev[p]); },
+        [=](int m) { return start_tail(shortCur, m); });
 }
 template <class P>
 void long_stop(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* shortPrev, const Zuf32s* cur) {
-    long_frame<P>(core, sum, ov, [=](int p) { return stop_head(shortPrev, p); },
-                  [=](int m) { return static_cast<uint32_t>(cur[1023 - m]); });
+    long_frame<P>(
+        core, sum, ov, [=](int p) { return stop_head(shortPrev, p); },
+        [=](int m) { return static_cast<uint32_t>(cur[1023 - m]); });
 }
 
 const Zuf32s* long_window(int shape) { return shape ? pWinKBDLong : pWinSINLong; }
@@ -186,9 +189,15 @@ void synthesis(Zuf32s* x, Zuf32s* sum, Zuf32s* ov, int seq, int shape, int prevS
     }
     mdct_inv_core<kScaled>(x, 1024);
     switch (seq) {
-        case aac::kLongStart: long_start<P>(x, sum, ov, long_window(prevShape), short_window(shape)); break;
-        case aac::kLongStop: long_stop<P>(x, sum, ov, short_window(prevShape), long_window(shape)); break;
-        default: only_long<P>(x, sum, ov, long_window(prevShape), long_window(shape)); break;
+        case aac::kLongStart:
+            long_start<P>(x, sum, ov, long_window(prevShape), short_window(shape));
+            break;
+        case aac::kLongStop:
+            long_stop<P>(x, sum, ov, short_window(prevShape), long_window(shape));
+            break;
+        default:
+            only_long<P>(x, sum, ov, long_window(prevShape), long_window(shape));
+            break;
     }
 }
 
@@ -197,14 +206,30 @@ void synthesis(Zuf32s* x, Zuf32s* sum, Zuf32s* ov, int seq, int shape, int prevS
 void ownsMDCTInv_Radix2_32s(Zuf32s* pSrcDst, int n) { mdct_inv_core<true>(pSrcDst, n); }
 void ownsMDCTInv_Radix2_32s_I(Zuf32s* pSrcDst, int n) { mdct_inv_core<false>(pSrcDst, n); }
 
-void ownsOverlapAdd_Long_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { only_long<Path16>(c, s, o, p, k); }
-void ownsOverlapAdd_LongStart_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { long_start<Path16>(c, s, o, p, k); }
-void ownsOverlapAdd_LongStop_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { long_stop<Path16>(c, s, o, p, k); }
-void ownsOverlapAdd_Short_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { short_frame<Path16>(c, s, o, p, k); }
-void ownsOverlapAdd_Long_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { only_long<Path32>(c, s, o, p, k); }
-void ownsOverlapAdd_LongStart_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { long_start<Path32>(c, s, o, p, k); }
-void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { long_stop<Path32>(c, s, o, p, k); }
-void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) { short_frame<Path32>(c, s, o, p, k); }
+void ownsOverlapAdd_Long_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
+    only_long<Path16>(c, s, o, p, k);
+}
+void ownsOverlapAdd_LongStart_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
+    long_start<Path16>(c, s, o, p, k);
+}
+void ownsOverlapAdd_LongStop_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
+    long_stop<Path16>(c, s, o, p, k);
+}
+void ownsOverlapAdd_Short_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
+    short_frame<Path16>(c, s, o, p, k);
+}
+void ownsOverlapAdd_Long_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
+    only_long<Path32>(c, s, o, p, k);
+}
+void ownsOverlapAdd_LongStart_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
+    long_start<Path32>(c, s, o, p, k);
+}
+void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
+    long_stop<Path32>(c, s, o, p, k);
+}
+void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
+    short_frame<Path32>(c, s, o, p, k);
+}
 
 // Mono output, eight samples per step: (sum + 4) >> 3 cannot wrap in 32 bits after the shift
 // is taken into account (the sum is first halved, see below), and packs saturates exactly like

@@ -34,10 +34,10 @@ void ownsOverlapAdd_Short_32s(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverla
                               const Zuf32s* pShortCur);
 void ownsOverlapAdd_Long_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pLongPrev,
                                    const Zuf32s* pLongCur);
-void ownsOverlapAdd_LongStart_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap,
-                                        const Zuf32s* pLongPrev, const Zuf32s* pShortCur);
-void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap,
-                                       const Zuf32s* pShortPrev, const Zuf32s* pLongCur);
+void ownsOverlapAdd_LongStart_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pLongPrev,
+                                        const Zuf32s* pShortCur);
+void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pShortPrev,
+                                       const Zuf32s* pLongCur);
 void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pShortPrev,
                                     const Zuf32s* pShortCur);
 

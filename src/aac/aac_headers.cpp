@@ -126,8 +126,7 @@ zufResult ownsDecodePrgCfgElt_AAC(Zuf8u** ppBitStream, int* pOffset, AacPrgCfgEl
     return zufOk;
 }
 
-zufResult ownsUnpackADIFHeader_AAC(Zuf8u** ppBitStream, AacAdifHeader* h, AacPrgCfgElt* pPrgCfgElt,
-                                   int prgCfgEltMax) {
+zufResult ownsUnpackADIFHeader_AAC(Zuf8u** ppBitStream, AacAdifHeader* h, AacPrgCfgElt* pPrgCfgElt, int prgCfgEltMax) {
     int offset = 0;
     FieldReader r{ppBitStream, &offset};
     // adif_id is 32 bits, beyond what one read may fetch: take it as two halves.

@@ -52,9 +52,12 @@ zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst,
             // Both sign bits come before the escape sequences, first value's escape first.
             for (int k = 0; k < 2; ++k) {
                 if (v[k] != 16 && v[k] != -16) continue;
-                if (bc.count < 8) bc.append(3);
-                else if (bc.count < 16) bc.append(2);
-                else if (bc.count < 24) bc.append(1);
+                if (bc.count < 8)
+                    bc.append(3);
+                else if (bc.count < 16)
+                    bc.append(2);
+                else if (bc.count < 24)
+                    bc.append(1);
                 Zuf32s magnitude;
                 const zufResult st = ownsDecodeSpecEsc_AAC(bc, &magnitude);
                 if (st != zufOk) return st;
@@ -67,15 +70,15 @@ zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst,
     return zufOk;
 }
 
-zufResult ownsDecodeSpectralData_AAC_1u32s(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pSpectrum,
-                                           int num_window_groups, const Zuf32s* window_group_length,
-                                           const Zuf32s* num_sec, const Zuf8u* sect_cb, const Zuf8u* sect_end,
-                                           int sampling_frequency_index, int win_len) {
+zufResult ownsDecodeSpectralData_AAC_1u32s(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pSpectrum, int num_window_groups,
+                                           const Zuf32s* window_group_length, const Zuf32s* num_sec,
+                                           const Zuf8u* sect_cb, const Zuf8u* sect_end, int sampling_frequency_index,
+                                           int win_len) {
     const bool is_short = win_len == 128;
     const Zuf16s* swb_offset = is_short ? _pAACSwbOffsetTableShort[sampling_frequency_index]
                                         : _pAACSwbOffsetTableLong[sampling_frequency_index];
-    const int num_swb = is_short ? _pAACNumSwbTableShort[sampling_frequency_index]
-                                 : _pAACNumSwbTableLong[sampling_frequency_index];
+    const int num_swb =
+        is_short ? _pAACNumSwbTableShort[sampling_frequency_index] : _pAACNumSwbTableLong[sampling_frequency_index];
     Zuf32s* group = pSpectrum;
     int slot = 0;
     for (int g = 0; g < num_window_groups; ++g) {
@@ -114,8 +117,10 @@ zufResult ownsAddPulseData_AAC(Zuf32s* pSpectrum, int number_pulse, int pulse_st
     for (int i = 0; i < number_pulse; ++i) {
         k += pulse_offset[i];
         if (k >= win_len) return zufErrAacPulse;
-        if (pSpectrum[k] > 0) pSpectrum[k] += pulse_amp[i];
-        else pSpectrum[k] -= pulse_amp[i];
+        if (pSpectrum[k] > 0)
+            pSpectrum[k] += pulse_amp[i];
+        else
+            pSpectrum[k] -= pulse_amp[i];
     }
     return zufOk;
 }
@@ -141,8 +146,9 @@ struct WindowLayout {
 
 WindowLayout layout_of(int window_sequence, int sampling_frequency_index) {
     const bool is_short = window_sequence == kEightShortSequence;
-    return {is_short, is_short ? 128 : 1024, is_short ? 8 : 1,
-            is_short ? _pAACNumSwbTableShort[sampling_frequency_index] : _pAACNumSwbTableLong[sampling_frequency_index]};
+    return {
+        is_short, is_short ? 128 : 1024, is_short ? 8 : 1,
+        is_short ? _pAACNumSwbTableShort[sampling_frequency_index] : _pAACNumSwbTableLong[sampling_frequency_index]};
 }
 
 // A grouping that no ics_info can produce: a caller's record, or one that a failed parse left
@@ -208,9 +214,9 @@ zufResult decode_channel_body(Zuf8u** ppBitStream, int* pOffset, AacChanInfo* ci
         if (st != zufOk) return st;
         pulses = ci->pulse_data_present == 1;
     }
-    st = ownsDecodeSpectralData_AAC_1u32s(ppBitStream, pOffset, pQuantSpectrum, num_window_groups,
-                                          window_group_length, ci->num_sec, ci->sect_cb, ci->sect_end,
-                                          ci->sampling_frequency_index, w.win_len);
+    st = ownsDecodeSpectralData_AAC_1u32s(ppBitStream, pOffset, pQuantSpectrum, num_window_groups, window_group_length,
+                                          ci->num_sec, ci->sect_cb, ci->sect_end, ci->sampling_frequency_index,
+                                          w.win_len);
     if (st != zufOk) return st;
     if (pulses && !w.is_short) {
         st = ownsAddPulseData_AAC(pQuantSpectrum, pulse.number_pulse, pulse.start_sfb, pulse.offset, pulse.amp,
@@ -248,8 +254,8 @@ zufResult ownsNoiselessDecode_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHead
     AacIcsInfo* ics = ci->pIcsInfo;
     ci->global_gain = static_cast<Zuf32s>(ownsGetBits_AAC(ppBitStream, pOffset, 8));
     if (commonWin == 0 && scalableFlag == 0) {
-        const zufResult st = ownsUnpackIcsInfo_MP4_AAC(ppBitStream, pOffset, pMainHeader, ics, ci->pred_sfb_max,
-                                                       audioObjectType, 0);
+        const zufResult st =
+            ownsUnpackIcsInfo_MP4_AAC(ppBitStream, pOffset, pMainHeader, ics, ci->pred_sfb_max, audioObjectType, 0);
         if (st != zufOk) return st;
     }
     // A scalable-layer channel takes its grouping from the layer header (ISO/IEC 14496-3
@@ -274,9 +280,9 @@ zufResult ownsNoiselessDecode_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHead
 
 extern "C" {
 
-ZUF_API zufResult zufsNoiselessDecoder_LC_AAC(Zuf8u** ppBitStream, int* pOffset, int commonWin,
-                                              AacChanInfo* pChanInfo, Zuf16s* pScaleFactor,
-                                              Zuf32s* pQuantSpectrum, Zuf8u* pSfbCb, Zuf8s* pTnsFiltCoef) {
+ZUF_API zufResult zufsNoiselessDecoder_LC_AAC(Zuf8u** ppBitStream, int* pOffset, int commonWin, AacChanInfo* pChanInfo,
+                                              Zuf16s* pScaleFactor, Zuf32s* pQuantSpectrum, Zuf8u* pSfbCb,
+                                              Zuf8s* pTnsFiltCoef) {
     ZUF_REQUIRE(zuf::nonnull(ppBitStream, pOffset, pChanInfo, pScaleFactor, pQuantSpectrum, pSfbCb, pTnsFiltCoef),
                 zufErrNullPtr);
     ZUF_REQUIRE(*ppBitStream != nullptr, zufErrNullPtr);
@@ -291,8 +297,8 @@ ZUF_API zufResult zufsNoiselessDecoder_LC_AAC(Zuf8u** ppBitStream, int* pOffset,
 
 ZUF_API zufResult zufsNoiselessDecode_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHeader* pMainHeader,
                                           Zuf16s* pScaleFactor, Zuf32s* pQuantSpectrum, Zuf8u* pSfbCb,
-                                          Zuf8s* pTnsFiltCoef, AacChanInfo* pChanInfo, int winSequence,
-                                          int maxSfb, int commonWin, int scalableFlag, int audioObjectType) {
+                                          Zuf8s* pTnsFiltCoef, AacChanInfo* pChanInfo, int winSequence, int maxSfb,
+                                          int commonWin, int scalableFlag, int audioObjectType) {
     ZUF_REQUIRE(zuf::nonnull(ppBitStream, pOffset, pChanInfo, pScaleFactor, pQuantSpectrum, pSfbCb, pTnsFiltCoef),
                 zufErrNullPtr);
     ZUF_REQUIRE(*ppBitStream != nullptr, zufErrNullPtr);

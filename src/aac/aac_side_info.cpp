@@ -136,9 +136,8 @@ zufResult ownsUnpackIcsInfo_AAC(Zuf8u** ppBitStream, int* pOffset, AacIcsInfo* p
     return zufOk;
 }
 
-zufResult ownsUnpackIcsInfo_MP4_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHeader* pMainHeader,
-                                    AacIcsInfo* pIcsInfo, int pred_sfb_max, int audioObjectType,
-                                    int secondChannelLtp) {
+zufResult ownsUnpackIcsInfo_MP4_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHeader* pMainHeader, AacIcsInfo* pIcsInfo,
+                                    int pred_sfb_max, int audioObjectType, int secondChannelLtp) {
     pMainHeader->ltp[0].ltp_data_present = 0;
     pMainHeader->ltp[1].ltp_data_present = 0;
     FieldReader r{ppBitStream, pOffset};
@@ -218,9 +217,8 @@ inline int decode_scf_index(AacBitCache& bc) {
 // topped up before every band so that a 19-bit codeword (or the 9-bit first noise energy) is
 // always in it.
 template <bool kMpeg4>
-zufResult decode_scale_factors(Zuf8u** ppBitStream, int* pOffset, Zuf16s* out, int global_gain,
-                               int num_window_groups, const Zuf32s* num_sec, const Zuf8u* sect_cb,
-                               const Zuf8u* sect_end) {
+zufResult decode_scale_factors(Zuf8u** ppBitStream, int* pOffset, Zuf16s* out, int global_gain, int num_window_groups,
+                               const Zuf32s* num_sec, const Zuf8u* sect_cb, const Zuf8u* sect_end) {
     AacBitCache bc(*ppBitStream, *pOffset);
     int scale_factor = global_gain;
     int is_position = 0;
@@ -234,9 +232,12 @@ zufResult decode_scale_factors(Zuf8u** ppBitStream, int* pOffset, Zuf16s* out, i
             const int end = sect_end[slot];
             for (; band < end; ++band) {
                 if (kMpeg4) {
-                    if (bc.count < 9) bc.append(3);
-                    else if (bc.count < 17) bc.append(2);
-                    else if (bc.count < 25) bc.append(1);
+                    if (bc.count < 9)
+                        bc.append(3);
+                    else if (bc.count < 17)
+                        bc.append(2);
+                    else if (bc.count < 25)
+                        bc.append(1);
                 } else {
                     if (bc.count < 17) bc.append(2);
                     if (bc.count < 25) bc.append(1);

@@ -131,8 +131,8 @@ extern "C" ZUF_API zufResult zufsDecodeIsStereo_AAC_32s(const Zuf32s* pSrcL, Zuf
 }
 
 extern "C" ZUF_API zufResult zufsDeinterleaveSpectrum_AAC_32s(const Zuf32s* pSrc, Zuf32s* pDst, int numWinGrp,
-                                                              const int* pWinGrpLen, int maxSfb,
-                                                              int samplingRateIndex, int winLen) {
+                                                              const int* pWinGrpLen, int maxSfb, int samplingRateIndex,
+                                                              int winLen) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pDst, pWinGrpLen), zufErrNullPtr);
     ZUF_REQUIRE(winLen == 128, zufErrAacWinLen);
     ZUF_REQUIRE(zuf::in_range(numWinGrp, 1, 8), zufErrAacWinGrp);

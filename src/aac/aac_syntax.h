@@ -34,8 +34,7 @@ struct AacBitCache {
     uint32_t used;  // bits consumed since start
 
     AacBitCache(const Zuf8u* p, int offset)
-        : start(p), start_offset(offset), next(p + 1), cache(p[0] & (0xFFu >> offset)), count(8 - offset),
-          used(0) {}
+        : start(p), start_offset(offset), next(p + 1), cache(p[0] & (0xFFu >> offset)), count(8 - offset), used(0) {}
 
     void append(int bytes) {
         for (int i = 0; i < bytes; ++i) {
@@ -74,9 +73,8 @@ zufResult ownsUnpackIcsInfo_AAC(Zuf8u** ppBitStream, int* pOffset, AacIcsInfo* p
 
 // ics_info(), MPEG-4: with predictor_data_present and an object type other than Main, ltp_data
 // of the first (and, with secondChannelLtp, the second) channel into pMainHeader->ltp.
-zufResult ownsUnpackIcsInfo_MP4_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHeader* pMainHeader,
-                                    AacIcsInfo* pIcsInfo, int pred_sfb_max, int audioObjectType,
-                                    int secondChannelLtp);
+zufResult ownsUnpackIcsInfo_MP4_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHeader* pMainHeader, AacIcsInfo* pIcsInfo,
+                                    int pred_sfb_max, int audioObjectType, int secondChannelLtp);
 
 // section_data(): sect_cb/sect_end/num_sec per group, and each band's codebook into sfb_cb
 // (max_sfb entries per group). A group has at most max_sfb sections.
@@ -107,10 +105,10 @@ void ownsDecodeLtpData_AAC(Zuf8u** ppBitStream, int* pOffset, const AacMainHeade
 // ---------------------------------------------------------------- spectral data
 
 // spectral_data() of all groups into the 1024 values of pSpectrum.
-zufResult ownsDecodeSpectralData_AAC_1u32s(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pSpectrum,
-                                           int num_window_groups, const Zuf32s* window_group_length,
-                                           const Zuf32s* num_sec, const Zuf8u* sect_cb, const Zuf8u* sect_end,
-                                           int sampling_frequency_index, int win_len);
+zufResult ownsDecodeSpectralData_AAC_1u32s(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pSpectrum, int num_window_groups,
+                                           const Zuf32s* window_group_length, const Zuf32s* num_sec,
+                                           const Zuf8u* sect_cb, const Zuf8u* sect_end, int sampling_frequency_index,
+                                           int win_len);
 
 // n values (a multiple of the book's dimension) of codebook 1..11.
 zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst, int n, int codebook);
@@ -125,12 +123,10 @@ zufResult ownsAddPulseData_AAC(Zuf32s* pSpectrum, int number_pulse, int pulse_st
 // ---------------------------------------------------------------- drivers (after their checks)
 
 zufResult ownsNoiselessDecoder_LC_AAC(Zuf8u** ppBitStream, int* pOffset, int commonWin, AacChanInfo* pChanInfo,
-                                      Zuf16s* pScaleFactor, Zuf32s* pQuantSpectrum, Zuf8u* pSfbCb,
-                                      Zuf8s* pTnsFiltCoef);
+                                      Zuf16s* pScaleFactor, Zuf32s* pQuantSpectrum, Zuf8u* pSfbCb, Zuf8s* pTnsFiltCoef);
 zufResult ownsNoiselessDecode_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHeader* pMainHeader, Zuf16s* pScaleFactor,
                                   Zuf32s* pQuantSpectrum, Zuf8u* pSfbCb, Zuf8s* pTnsFiltCoef, AacChanInfo* pChanInfo,
                                   int winSequence, int maxSfb, int commonWin, int scalableFlag, int audioObjectType);
-
 
 // ---------------------------------------------------------------- syntax elements (after their checks)
 
@@ -144,7 +140,6 @@ zufResult ownsDecodeFillElt_AAC(Zuf8u** ppBitStream, int* pOffset, int* pFillCnt
 zufResult ownsDecodeMainHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHeader* pMainHeader, int channels,
                                    int layerFlag);
 zufResult ownsDecodeExtensionHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacExtensionHeader* pExtHeader, int tnsFlag,
-                                        int stereoFlag, int diffCtrlFlag, int sfbStart, int sfbLimit,
-                                        int winSequence);
+                                        int stereoFlag, int diffCtrlFlag, int sfbStart, int sfbLimit, int winSequence);
 
 }  // namespace zuf

@@ -11,9 +11,9 @@
 
 #include "zufack9/zuf_core.h"
 
-#define ZUF_REQUIRE(cond, status)            \
-    do {                                     \
-        if (!(cond)) return (status);        \
+#define ZUF_REQUIRE(cond, status)     \
+    do {                              \
+        if (!(cond)) return (status); \
     } while (0)
 
 namespace zuf {

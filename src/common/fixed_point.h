@@ -46,6 +46,8 @@ constexpr int32_t lshift_sat32(int32_t x, int s) { return sat32(static_cast<int6
 constexpr int clz32(uint32_t x) { return x ? __builtin_clz(x) : 32; }
 
 // Number of bits needed to hold |x| below the sign: 0 for 0 and -1.
-constexpr int norm32(int32_t x) { return x < 0 ? clz32(~static_cast<uint32_t>(x)) - 1 : clz32(static_cast<uint32_t>(x)) - 1; }
+constexpr int norm32(int32_t x) {
+    return x < 0 ? clz32(~static_cast<uint32_t>(x)) - 1 : clz32(static_cast<uint32_t>(x)) - 1;
+}
 
 }  // namespace zuf

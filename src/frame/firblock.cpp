@@ -42,8 +42,8 @@ inline int advance(FirBlockContext_32f* c) {
 // R registers (4R signals) starting at column j. The delay rows are 16-byte aligned: the buffer
 // comes from zufsMalloc_32f and the stride is a multiple of four floats.
 template <int R>
-inline void fir_columns(const Zuf32f* pSrc, Zuf32f* pDst, const FirBlockContext_32f* c, int idx,
-                        const Zuf32f* pTaps, int j) {
+inline void fir_columns(const Zuf32f* pSrc, Zuf32f* pDst, const FirBlockContext_32f* c, int idx, const Zuf32f* pTaps,
+                        int j) {
     const int taps = c->tapsLen, rows = taps - 1;
     const std::ptrdiff_t stride = c->blockStride;
     Zuf32f* oldest = c->pDelay + idx * stride + j;
@@ -67,8 +67,8 @@ inline void fir_columns(const Zuf32f* pSrc, Zuf32f* pDst, const FirBlockContext_
 }
 
 // One signal (column j), the scalar rule.
-inline void fir_column(const Zuf32f* pSrc, Zuf32f* pDst, const FirBlockContext_32f* c, int idx,
-                       const Zuf32f* pTaps, int j) {
+inline void fir_column(const Zuf32f* pSrc, Zuf32f* pDst, const FirBlockContext_32f* c, int idx, const Zuf32f* pTaps,
+                       int j) {
     const int taps = c->tapsLen, rows = taps - 1;
     const std::ptrdiff_t stride = c->blockStride;
     Zuf32f* oldest = c->pDelay + idx * stride + j;
@@ -141,15 +141,19 @@ extern "C" ZUF_API zufResult zufsFIRBlockInitAlloc_32f(FirBlockContext_32f** ppC
         return zufErrNoMemory;
     }
     std::memset(delay, 0, static_cast<std::size_t>(floats) * sizeof(Zuf32f));
-    *ctx = FirBlockContext_32f{delay, static_cast<int16_t>(tapsLen), static_cast<int16_t>(blockLen),
-                               static_cast<int16_t>(stride), 0, zuf::kIdFirBlock32f};
+    *ctx = FirBlockContext_32f{delay,
+                               static_cast<int16_t>(tapsLen),
+                               static_cast<int16_t>(blockLen),
+                               static_cast<int16_t>(stride),
+                               0,
+                               zuf::kIdFirBlock32f};
     *ppCtx = ctx;
     return zufOk;
 }
 
 // The vector kernel copes with any alignment of pSrc, pDst and pTaps; the status reports it.
 extern "C" ZUF_API zufResult zufsFIRBlockOne_32f(const Zuf32f* pSrc, Zuf32f* pDst, FirBlockContext_32f* pCtx,
-                                                  const Zuf32f* pTaps) {
+                                                 const Zuf32f* pTaps) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pDst, pCtx, pTaps), zufErrNullPtr);
     ZUF_REQUIRE(ownsFirIdOk(pCtx), zufErrContext);
     ZUF_REQUIRE(pCtx->tapsLen >= 1 && pCtx->blockLen >= 1, zufErrFirLen);

@@ -14,15 +14,13 @@ inline float* flt(Zuf32fc* p) { return reinterpret_cast<float*>(p); }
 
 // (a + ib)(c + id) = (ac - bd) + i(ad + bc). Each product is rounded on its own and the two are
 // then added (no contraction), which is exactly what the SSE3 addsub form computes.
-inline Zuf32fc cmul(Zuf32fc x, Zuf32fc y) {
-    return Zuf32fc{x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re};
-}
+inline Zuf32fc cmul(Zuf32fc x, Zuf32fc y) { return Zuf32fc{x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re}; }
 
 // Two complex products: [a, b] * [c, d] lane-wise as [ac, ad] -+ [bd, bc].
 inline __m128 cmul2(__m128 x, __m128 y) {
-    const __m128 re = _mm_moveldup_ps(x);                                  // a a
-    const __m128 im = _mm_movehdup_ps(x);                                  // b b
-    const __m128 ys = _mm_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1));       // d c
+    const __m128 re = _mm_moveldup_ps(x);                             // a a
+    const __m128 im = _mm_movehdup_ps(x);                             // b b
+    const __m128 ys = _mm_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1));  // d c
     return _mm_addsub_ps(_mm_mul_ps(re, y), _mm_mul_ps(im, ys));
 }
 
@@ -95,8 +93,7 @@ extern "C" ZUF_API zufResult zufsCplxToReal_32fc(const Zuf32fc* pSrc, Zuf32f* pD
 }
 
 // One of the two sources may be null: that part of every output element is +0.
-extern "C" ZUF_API zufResult zufsRealToCplx_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst,
-                                                 int len) {
+extern "C" ZUF_API zufResult zufsRealToCplx_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst, int len) {
     ZUF_REQUIRE(zuf::nonnull(pDst), zufErrNullPtr);
     ZUF_REQUIRE(pSrcRe || pSrcIm, zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);

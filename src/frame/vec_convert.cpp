@@ -25,9 +25,7 @@ inline Zuf16s cvt32s16s(Zuf32s x, int s) {
 }
 
 // 2^-s as a double, formed from its exponent field; |s| <= kF2SScaleLimit keeps it normal.
-inline double pow2_neg(int s) {
-    return std::bit_cast<double>(static_cast<uint64_t>(1023 - s) << 52);
-}
+inline double pow2_neg(int s) { return std::bit_cast<double>(static_cast<uint64_t>(1023 - s) << 52); }
 
 // x * 2^-s, rounded toward zero or to nearest-even, saturated. The product is formed in double,
 // where it is exact for every float x and |s| <= 200, so the only rounding is the final one,
@@ -201,7 +199,7 @@ extern "C" ZUF_API zufResult zufsConvert_32s16s_Sfs(const Zuf32s* pSrc, Zuf16s* 
 // Beyond +-200 every finite nonzero input already saturates (s < -200) or rounds to zero
 // (s > 200), so clamping there changes no result and keeps 2^-s a normal double.
 extern "C" ZUF_API zufResult zufsConvert_32f16s_Sfs(const Zuf32f* pSrc, Zuf16s* pDst, int len, int rndMode,
-                                                     int scaleFactor) {
+                                                    int scaleFactor) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pDst), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
     zuf::sse2::ownsConvert_32f16s_Sfs(pSrc, pDst, len, rndMode,

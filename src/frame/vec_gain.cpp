@@ -50,7 +50,8 @@ void sse2::ownsMakeFloat_16s32f(const Zuf16s* pMant, const Zuf16s* pExp, int len
     int i = 0;
     for (; i + 8 <= len; i += 8) {
         const __m128i m = _mm_load_si128(reinterpret_cast<const __m128i*>(pMant + i));
-        const __m128i e = _mm_min_epi16(_mm_max_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(pExp + i)), lo), hi);
+        const __m128i e =
+            _mm_min_epi16(_mm_max_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(pExp + i)), lo), hi);
         const __m128i p = _mm_sub_epi16(m15, e);
         const __m128i p1 = _mm_srai_epi16(p, 1);
         const __m128i f1 = _mm_add_epi16(p1, bias), f2 = _mm_add_epi16(_mm_sub_epi16(p, p1), bias);

@@ -88,8 +88,8 @@ void sse2::ownsDeinterleave2_16s(const Zuf16s* pSrc, int len, Zuf16s* pDst0, Zuf
     std::ptrdiff_t k = 0;  // 2 * k may pass INT_MAX
     for (; k + 8 <= len; k += 8) {
         const __m128i a = ldu(pSrc + 2 * k), b = ldu(pSrc + 2 * k + 8);
-        const __m128i l = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
-                                          _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+        const __m128i l =
+            _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16), _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
         const __m128i r = _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
         stu(pDst0 + k, l);
         stu(pDst1 + k, r);

@@ -21,7 +21,7 @@ namespace zuf {
 namespace {
 
 class BitCache {
-public:
+  public:
     BitCache(const Zuf8u* p, int offset, const Zuf8u* limit) : p_(p), limit_(limit) {
         start_ = p;
         refill();
@@ -68,7 +68,7 @@ public:
     // Bits consumed since the entry position.
     long consumed() const { return 8 * (p_ - start_) - bits_ - start_bits_; }
 
-private:
+  private:
     const Zuf8u* p_;
     const Zuf8u* limit_;
     const Zuf8u* start_;
@@ -77,9 +77,7 @@ private:
     int start_bits_ = 0;
 };
 
-inline Zuf32s sext(uint32_t v, int bits) {
-    return static_cast<Zuf32s>(v << (32 - bits)) >> (32 - bits);
-}
+inline Zuf32s sext(uint32_t v, int bits) { return static_cast<Zuf32s>(v << (32 - bits)) >> (32 - bits); }
 
 // Magnitude m with the next stream bit as its sign (1 = negative).
 inline Zuf32s with_sign(BitCache& bc, Zuf32s m) {
@@ -249,8 +247,8 @@ struct Regions {
 
 // Checks shared by the variants once the variant-specific ones have passed: items 6 and 7 of
 // the decoder's check list are done while decoding.
-zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, const Mp3SideInfo* si,
-                 int hufSize, const Regions& rg) {
+zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, const Mp3SideInfo* si, int hufSize,
+                 const Regions& rg) {
     const int bv2 = 2 * si->big_values;
     // table_select of every used region is checked just before the region is decoded.
     if (hufSize == 0) {
@@ -296,8 +294,10 @@ zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, c
     while (left > 0 && i < 574) {
         bc.ensure(10);
         const long before = bc.consumed();
-        if (si->count1table_select == 0) decode_quad_a(bc, is + i);
-        else decode_quad_b(bc, is + i);
+        if (si->count1table_select == 0)
+            decode_quad_a(bc, is + i);
+        else
+            decode_quad_b(bc, is + i);
         left -= bc.consumed() - before;
         i += 4;
     }
@@ -335,9 +335,8 @@ bool common_side_checks(const Mp3SideInfo* si) {
 
 }  // namespace
 
-zufResult ownsHuffmanDecodeSfb_MP3(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero,
-                                   const Mp3SideInfo* si, const Mp3FrameHeader* h, int hufSize,
-                                   const Zuf16s* pSfbLong) {
+zufResult ownsHuffmanDecodeSfb_MP3(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, const Mp3SideInfo* si,
+                                   const Mp3FrameHeader* h, int hufSize, const Zuf16s* pSfbLong) {
     ZUF_REQUIRE(bit_offset_ok(pOffset) && hufSize >= 0 && hufSize <= si->part2_3_length, zufErrBadArg);
     ZUF_REQUIRE(in_range(2 * static_cast<int64_t>(si->big_values), 0, 576), zufErrMp3SideInfo);
     ZUF_REQUIRE(common_side_checks(si), zufErrMp3SideInfo);
@@ -355,8 +354,7 @@ zufResult ownsHuffmanDecodeSfb_MP3(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is
         rg.end[1] = bv2;
         rg.end[2] = bv2;
     } else {
-        ZUF_REQUIRE(si->region0_count >= 0 && si->region1_count >= 0 &&
-                        si->region0_count + si->region1_count < 21,
+        ZUF_REQUIRE(si->region0_count >= 0 && si->region1_count >= 0 && si->region0_count + si->region1_count < 21,
                     zufErrMp3SideInfo);
         rg = long_regions(si, L);
     }
@@ -405,8 +403,7 @@ zufResult ownsHuffmanDecodeSfbMbp_MP3(Zuf8u** ppBitStream, int* pOffset, Zuf32s*
         rg.end[1] = bv2;
         rg.end[2] = bv2;
     } else {
-        ZUF_REQUIRE(si->region0_count >= 0 && si->region1_count >= 0 &&
-                        si->region0_count + si->region1_count < 21,
+        ZUF_REQUIRE(si->region0_count >= 0 && si->region1_count >= 0 && si->region0_count + si->region1_count < 21,
                     zufErrMp3SideInfo);
         rg = long_regions(si, L);
     }
@@ -430,9 +427,9 @@ ZUF_API zufResult zufsHuffmanDecodeSfb_MP3_1u32s(Zuf8u** ppBitStream, int* pOffs
                                     pSfbTableLong);
 }
 
-ZUF_API zufResult zufsHuffmanDecode_MP3_1u32s(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDstIs,
-                                              int* pDstNonZeroBound, const Mp3SideInfo* pSideInfo,
-                                              const Mp3FrameHeader* pFrameHeader, int hufSize) {
+ZUF_API zufResult zufsHuffmanDecode_MP3_1u32s(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDstIs, int* pDstNonZeroBound,
+                                              const Mp3SideInfo* pSideInfo, const Mp3FrameHeader* pFrameHeader,
+                                              int hufSize) {
     ZUF_REQUIRE(nonnull(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader), zufErrNullPtr);
     ZUF_REQUIRE(*ppBitStream != nullptr, zufErrNullPtr);
     return ownsHuffmanDecodeSfb_MP3(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader, hufSize,
@@ -448,8 +445,8 @@ ZUF_API zufResult zufsHuffmanDecodeSfbMbp_MP3_1u32s(Zuf8u** ppBitStream, int* pO
                         pSfbTableShort, pMbp),
                 zufErrNullPtr);
     ZUF_REQUIRE(*ppBitStream != nullptr, zufErrNullPtr);
-    return ownsHuffmanDecodeSfbMbp_MP3(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader,
-                                       hufSize, pSfbTableLong, pSfbTableShort, pMbp);
+    return ownsHuffmanDecodeSfbMbp_MP3(ppBitStream, pOffset, pDstIs, pDstNonZeroBound, pSideInfo, pFrameHeader, hufSize,
+                                       pSfbTableLong, pSfbTableShort, pMbp);
 }
 
 }  // extern "C"

@@ -54,9 +54,13 @@ inline V2 operator*(V2 a, const double& c) { return {_mm_mul_pd(a.v, _mm_loaddup
 template <class T>
 inline T zero();
 template <>
-inline double zero<double>() { return 0.0; }
+inline double zero<double>() {
+    return 0.0;
+}
 template <>
-inline V2 zero<V2>() { return {_mm_setzero_pd()}; }
+inline V2 zero<V2>() {
+    return {_mm_setzero_pd()};
+}
 
 // 36 windowed outputs of 18 lines.
 template <class T>
@@ -76,7 +80,7 @@ void imdct36(const T* x, const double* win, T* out) {
         const T oe = o[0] + o[2] * c[0] + o[4] * c[1] + o[6] * c[2] + o[8] * c[3];
         const T oo = o[1] * c[4] + o[3] * c[5] + o[5] * c[6] + o[7] * c[7];
         if (m < 4) {
-            const T e_lo = ee + eo, e_hi = ee - eo;                                     // E_m, E_8-m
+            const T e_lo = ee + eo, e_hi = ee - eo;                                        // E_m, E_8-m
             const T o_lo = (oe + oo) * DCT36Post[m], o_hi = (oe - oo) * DCT36Post[8 - m];  // O_m, O_8-m
             u[m] = e_lo + o_lo;
             u[17 - m] = e_lo - o_lo;
@@ -114,8 +118,10 @@ void imdct12x3(const T* x, T* out) {
 
 template <class T>
 void imdct_any(const T* x, T* out, int block_type) {
-    if (block_type == 2) imdct12x3(x, out);
-    else imdct36(x, DCTWinLong[block_type == 1 ? 1 : block_type == 3 ? 2 : 0], out);
+    if (block_type == 2)
+        imdct12x3(x, out);
+    else
+        imdct36(x, DCTWinLong[block_type == 1 ? 1 : block_type == 3 ? 2 : 0], out);
 }
 
 // Butterflies between subbands sb - 1 and sb (ISO/IEC 11172-3 2.4.3.4.10.1), one at a time.
@@ -169,8 +175,10 @@ inline void overlap_add_pair(const Zuf32s* w, Zuf32s* ov0, Zuf32s* ov1, Zuf32s* 
         const __m128i o0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov0 + t));
         const __m128i o1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov1 + t));
         // Slots t, t + 1 and t + 2, t + 3 of both subbands; odd slots of the odd subband negated.
-        __m128i lo = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * t)), _mm_unpacklo_epi32(o0, o1));
-        __m128i hi = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * t + 4)), _mm_unpackhi_epi32(o0, o1));
+        __m128i lo =
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * t)), _mm_unpacklo_epi32(o0, o1));
+        __m128i hi =
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * t + 4)), _mm_unpackhi_epi32(o0, o1));
         lo = _mm_sub_epi32(_mm_xor_si128(lo, odd_t), odd_t);
         hi = _mm_sub_epi32(_mm_xor_si128(hi, odd_t), odd_t);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * t + sb), lo);
@@ -180,7 +188,7 @@ inline void overlap_add_pair(const Zuf32s* w, Zuf32s* ov0, Zuf32s* ov1, Zuf32s* 
         // New overlap: outputs 18 + t .. 21 + t, split back into the two subbands.
         const __m128i n0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 36 + 2 * t));      // a, b, a, b
         const __m128i n1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 36 + 2 * t + 4));  // a, b, a, b
-        const __m128i s0 = _mm_shuffle_epi32(n0, _MM_SHUFFLE(3, 1, 2, 0));  // a, a, b, b
+        const __m128i s0 = _mm_shuffle_epi32(n0, _MM_SHUFFLE(3, 1, 2, 0));                         // a, a, b, b
         const __m128i s1 = _mm_shuffle_epi32(n1, _MM_SHUFFLE(3, 1, 2, 0));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(ov0 + t), _mm_unpacklo_epi64(s0, s1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(ov1 + t), _mm_unpackhi_epi64(s0, s1));

@@ -22,9 +22,9 @@ namespace {
 constexpr Zuf32s kMaxXr = 0x7FFFFFFF;
 
 struct RunParams {
-    Zuf32u mult;    // 2^(((-e) mod 4) / 4), Q30
-    int s;          // right shift taking Q14 * Q30 down to Q26
-    uint64_t sat;   // products at or above this saturate (p >> s would reach 2^31)
+    Zuf32u mult;   // 2^(((-e) mod 4) / 4), Q30
+    int s;         // right shift taking Q14 * Q30 down to Q26
+    uint64_t sat;  // products at or above this saturate (p >> s would reach 2^31)
 };
 
 inline RunParams run_params(int e) {
@@ -93,7 +93,7 @@ bool run_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
         _mm_store_si128(reinterpret_cast<__m128i*>(idx), m);
         const __m128i t = _mm_set_epi32(static_cast<int>(pReqTable[idx[3]]), static_cast<int>(pReqTable[idx[2]]),
                                         static_cast<int>(pReqTable[idx[1]]), static_cast<int>(pReqTable[idx[0]]));
-        const __m128i pe = _mm_mul_epu32(t, mult);                     // values 0 and 2
+        const __m128i pe = _mm_mul_epu32(t, mult);                      // values 0 and 2
         const __m128i po = _mm_mul_epu32(_mm_srli_epi64(t, 32), mult);  // values 1 and 3
         if (r.s < 33) {
             const __m128i over = _mm_or_si128(_mm_srl_epi64(pe, sat_shift), _mm_srl_epi64(po, sat_shift));
@@ -103,8 +103,8 @@ bool run_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
             }
         }
         // Below saturation p >> s < 2^31: the low dwords are the values.
-        const __m128i v = _mm_or_si128(_mm_and_si128(_mm_srl_epi64(pe, shift), low),
-                                       _mm_slli_epi64(_mm_srl_epi64(po, shift), 32));
+        const __m128i v =
+            _mm_or_si128(_mm_and_si128(_mm_srl_epi64(pe, shift), low), _mm_slli_epi64(_mm_srl_epi64(po, shift), 32));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi32(_mm_xor_si128(v, sign), sign));
     }
     for (; i < n; ++i) dst[i] = requant_one(src[i], r, bad);
@@ -114,8 +114,8 @@ bool run_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
 struct Channel {
     const Mp3SideInfo* si;
     const Zuf8s* sf;
-    Zuf8u flag[40];   // 2 in mid/side bands, by scale-factor entry
-    bool is_short;    // block_type 2 (pure or mixed)
+    Zuf8u flag[40];  // 2 in mid/side bands, by scale-factor entry
+    bool is_short;   // block_type 2 (pure or mixed)
     bool mixed;
     int nlong;        // long scale-factor entries before the short ones: 0, 8 or 6
     int first;        // first short band: 0, or 3 in mixed blocks
@@ -197,8 +197,10 @@ struct Intensity {
         for (int i = 0; i < n; ++i) {
             const Zuf32s x = l[i];
             const Zuf32s att = hi(x * f2) >> sh;
-            if (k & 1) l[i] = att, r[i] = x;
-            else r[i] = att;
+            if (k & 1)
+                l[i] = att, r[i] = x;
+            else
+                r[i] = att;
         }
         return true;
     }
@@ -241,8 +243,8 @@ int last_nonzero(const Zuf32s* x, int from) {
 bool ownsRequantRun_MP3_ref(const Zuf32s* src, Zuf32s* dst, int n, int e) { return run_ref(src, dst, n, e); }
 bool ownsRequantRun_MP3_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) { return run_sse2(src, dst, n, e); }
 
-zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3SideInfo* pSi,
-                                const Mp3FrameHeader* h, Zuf32s* work, const Zuf16s* pLong, const Zuf16s* pShort) {
+zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3SideInfo* pSi, const Mp3FrameHeader* h,
+                                Zuf32s* work, const Zuf16s* pLong, const Zuf16s* pShort) {
     ZUF_REQUIRE(in_range(h->ID, 0, 1) && in_range(h->sampling_frequency, 0, 2) && in_range(h->mode, 0, 3) &&
                     in_range(h->mode_extension, 0, 3),
                 zufErrMp3FrameHeader);
@@ -254,8 +256,7 @@ zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3
         ZUF_REQUIRE(pSi[0].block_type == pSi[1].block_type && pSi[0].mixed_block_flag == pSi[1].mixed_block_flag,
                     zufErrMp3SideInfo);
     for (int ch = 0; ch < nch; ++ch) {
-        ZUF_REQUIRE(in_range(pSi[ch].block_type, 0, 3) && in_range(pSi[ch].mixed_block_flag, 0, 1),
-                    zufErrMp3SideInfo);
+        ZUF_REQUIRE(in_range(pSi[ch].block_type, 0, 3) && in_range(pSi[ch].mixed_block_flag, 0, 1), zufErrMp3SideInfo);
         ZUF_REQUIRE(in_range(nz[ch], 0, 576), zufErrBadArg);
     }
     const int row = 3 * h->ID + h->sampling_frequency;
@@ -330,7 +331,8 @@ zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3
             }
             continue;
         }
-        for (int w = 0; w < 3; ++w) ZUF_REQUIRE(in_range(8 * static_cast<int64_t>(g.subblock_gain[w]), 0, 56), zufErrRange);
+        for (int w = 0; w < 3; ++w)
+            ZUF_REQUIRE(in_range(8 * static_cast<int64_t>(g.subblock_gain[w]), 0, 56), zufErrRange);
         Zuf32s* dst = c.area;
         std::memset(dst, 0, 576 * sizeof(Zuf32s));
         if (c.mixed) {

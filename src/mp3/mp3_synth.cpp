@@ -133,8 +133,10 @@ inline __m128i reduce4(const RowSum* r, const Zuf32s* half) {
     const __m128i hab = _mm_add_epi32(_mm_unpacklo_epi32(r[0].hi, r[1].hi), _mm_unpackhi_epi32(r[0].hi, r[1].hi));
     const __m128i hcd = _mm_add_epi32(_mm_unpacklo_epi32(r[2].hi, r[3].hi), _mm_unpackhi_epi32(r[2].hi, r[3].hi));
     const __m128i h = _mm_unpackhi_epi64(hab, hcd);
-    const __m128i cab = _mm_add_epi32(_mm_unpacklo_epi32(r[0].corr, r[1].corr), _mm_unpackhi_epi32(r[0].corr, r[1].corr));
-    const __m128i ccd = _mm_add_epi32(_mm_unpacklo_epi32(r[2].corr, r[3].corr), _mm_unpackhi_epi32(r[2].corr, r[3].corr));
+    const __m128i cab =
+        _mm_add_epi32(_mm_unpacklo_epi32(r[0].corr, r[1].corr), _mm_unpackhi_epi32(r[0].corr, r[1].corr));
+    const __m128i ccd =
+        _mm_add_epi32(_mm_unpacklo_epi32(r[2].corr, r[3].corr), _mm_unpackhi_epi32(r[2].corr, r[3].corr));
     const __m128i c = _mm_add_epi32(_mm_unpacklo_epi64(cab, ccd), _mm_unpackhi_epi64(cab, ccd));
     return _mm_sub_epi32(_mm_sub_epi32(h, c), _mm_loadu_si128(reinterpret_cast<const __m128i*>(half)));
 }
@@ -219,13 +221,16 @@ void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, 
     alignas(16) Zuf16s pcm[32];
     const __m128i r = _mm_set1_epi32(64);
     for (int j = 0; j < 32; j += 8) {
-        const __m128i a = _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(sums + j)), r), 7);
-        const __m128i b = _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(sums + j + 4)), r), 7);
+        const __m128i a =
+            _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(sums + j)), r), 7);
+        const __m128i b =
+            _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(sums + j + 4)), r), 7);
         _mm_store_si128(reinterpret_cast<__m128i*>(pcm + j), _mm_packs_epi32(a, b));
     }
     if (step == 1) {
         for (int j = 0; j < 32; j += 8)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j), _mm_load_si128(reinterpret_cast<const __m128i*>(pcm + j)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j),
+                             _mm_load_si128(reinterpret_cast<const __m128i*>(pcm + j)));
     } else {
         for (int j = 0; j < 32; ++j) dst[2 * j] = pcm[j];
     }

@@ -127,8 +127,8 @@ void unpack_sf_mpeg1(Reader& r, Zuf8s* sf, const Mp3SideInfo* si, const int* scf
         } else {
             for (int b = 0; b < 6; ++b, e += 3) split(sf + e, 3, slen1);  // short bands 0..5
         }
-        for (int b = 0; b < 6; ++b, e += 3) split(sf + e, 3, slen2);      // short bands 6..11
-        sf[e] = sf[e + 1] = sf[e + 2] = 0;                                 // band 12
+        for (int b = 0; b < 6; ++b, e += 3) split(sf + e, 3, slen2);  // short bands 6..11
+        sf[e] = sf[e + 1] = sf[e + 2] = 0;                            // band 12
         return;
     }
     // Long blocks by band group; with scfsi set, granule 1 reuses granule 0's group.
@@ -238,8 +238,7 @@ ZUF_API zufResult zufsUnpackScaleFactors_MP3_1u8s(Zuf8u** ppBitStream, int* pOff
     ZUF_REQUIRE(nonnull(ppBitStream, pOffset, pDstScaleFactor, pSideInfo, pScfsi, pFrameHeader), zufErrNullPtr);
     ZUF_REQUIRE(*ppBitStream != nullptr, zufErrNullPtr);
     ZUF_REQUIRE(bit_offset_ok(pOffset) && in_range(gr, 0, 1) && in_range(ch, 0, 1), zufErrBadArg);
-    return ownsUnpackScaleFactors_MP3(ppBitStream, pOffset, pDstScaleFactor, pSideInfo, pScfsi, pFrameHeader, gr,
-                                      ch);
+    return ownsUnpackScaleFactors_MP3(ppBitStream, pOffset, pDstScaleFactor, pSideInfo, pScfsi, pFrameHeader, gr, ch);
 }
 
 ZUF_API zufResult zufsBitReservoirInit_MP3(Mp3BitReservoir* pDstBitResv, const Mp3FrameHeader* pFrameHeader) {

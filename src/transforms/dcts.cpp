@@ -23,7 +23,7 @@
 // Context (both directions). On 32-bit x86 the header is 84 bytes; tables follow from the next
 // 32-byte boundary.
 struct DctFwdContext_32f {
-    uint32_t id;       // 21 forward, 22 inverse
+    uint32_t id;  // 21 forward, 22 inverse
     int32_t len;
     int32_t hint;
     int32_t initBytes;
@@ -31,15 +31,15 @@ struct DctFwdContext_32f {
     float c0, ck;       // c(0), c(k >= 1)
     int32_t small, pow2, fft, conv;
     int32_t allocated;
-    const float* cosDirect;           // direct path: cos(pi m / 2N), m < 4N
-    const float* pow2Tab;             // recursive path: 1 / (2 cos(pi (2i+1) / 2n)) per level
-    const FftContext_C_32fc* fftR;    // FFT path: real FFT of N points
-    const FftContext_C_32fc* fftC;    // chirp path: complex FFT of L points
-    const float* fftTab;              // FFT path: c(k) (cos, sin)(pi k / 2N) (halved for k >= 1, inverse)
-    const float* chirp;               // chirp path: c_n
-    const float* chirpSpec;           // chirp path: FFT of the chirp filter, divided by L
-    const float* rotTab;              // chirp path: c(k) c_k e^(-i pi k / 2N) (inverse: halved)
-    int32_t chirpOrder;               // log2 L
+    const float* cosDirect;         // direct path: cos(pi m / 2N), m < 4N
+    const float* pow2Tab;           // recursive path: 1 / (2 cos(pi (2i+1) / 2n)) per level
+    const FftContext_C_32fc* fftR;  // FFT path: real FFT of N points
+    const FftContext_C_32fc* fftC;  // chirp path: complex FFT of L points
+    const float* fftTab;            // FFT path: c(k) (cos, sin)(pi k / 2N) (halved for k >= 1, inverse)
+    const float* chirp;             // chirp path: c_n
+    const float* chirpSpec;         // chirp path: FFT of the chirp filter, divided by L
+    const float* rotTab;            // chirp path: c(k) c_k e^(-i pi k / 2N) (inverse: halved)
+    int32_t chirpOrder;             // log2 L
 };
 struct DctInvContext_32f : DctFwdContext_32f {};
 
@@ -89,47 +89,47 @@ zufResult layout(int n, int hint, Layout* l) {
     l->path = path_of(n, hint);
     const int64_t hdr = header_bytes(), N = n;
     switch (l->path) {
-    case Path::Small:
-        l->context = static_cast<int64_t>(sizeof(Ctx)) + 32;
-        break;
-    case Path::Pow2:
-        l->offTab = hdr;
-        if (N <= 32) {
-            l->context = hdr + round32(4 * N) + 32;
+        case Path::Small:
+            l->context = static_cast<int64_t>(sizeof(Ctx)) + 32;
+            break;
+        case Path::Pow2:
+            l->offTab = hdr;
+            if (N <= 32) {
+                l->context = hdr + round32(4 * N) + 32;
+                l->work = 4 * N + 32;
+            } else {  // in double precision: the level tables, data and scratch
+                l->context = hdr + round32(8 * N) + 32;
+                l->work = 16 * N + 32;
+            }
+            break;
+        case Path::Direct:
+            l->offTab = hdr;
+            l->context = hdr + round32(16 * N) + 32;
             l->work = 4 * N + 32;
-        } else {  // in double precision: the level tables, data and scratch
-            l->context = hdr + round32(8 * N) + 32;
-            l->work = 16 * N + 32;
+            break;
+        case Path::Fft: {
+            if (const zufResult st = ownsFFTGetSizes(log2i(N), 8, true, false, &l->fft); st != zufOk) return zufErrSize;
+            l->offTab = hdr;
+            l->offFft = hdr + round32(8 * N);
+            l->context = l->offFft + l->fft.context + 32;
+            l->init = l->fft.init;
+            l->work = round32(4 * N) + l->fft.work + 32;
+            break;
         }
-        break;
-    case Path::Direct:
-        l->offTab = hdr;
-        l->context = hdr + round32(16 * N) + 32;
-        l->work = 4 * N + 32;
-        break;
-    case Path::Fft: {
-        if (const zufResult st = ownsFFTGetSizes(log2i(N), 8, true, false, &l->fft); st != zufOk) return zufErrSize;
-        l->offTab = hdr;
-        l->offFft = hdr + round32(8 * N);
-        l->context = l->offFft + l->fft.context + 32;
-        l->init = l->fft.init;
-        l->work = round32(4 * N) + l->fft.work + 32;
-        break;
-    }
-    case Path::Conv: {
-        const int q = chirp_order(n);
-        if (q > 30) return zufErrSize;
-        if (const zufResult st = ownsFFTGetSizes(q, 8, false, false, &l->fft); st != zufOk) return zufErrSize;
-        const int64_t L = int64_t{1} << q;
-        l->offTab = hdr;                        // chirp c_n
-        l->offTab2 = l->offTab + round32(8 * N);   // rotation table
-        l->offTab3 = l->offTab2 + round32(8 * N);  // chirp spectrum (L complex)
-        l->offFft = l->offTab3 + round32(8 * L);
-        l->context = l->offFft + l->fft.context + 32;
-        l->init = round32(l->fft.init) + l->fft.work + 32;
-        l->work = round32(8 * L) + l->fft.work + 32;
-        break;
-    }
+        case Path::Conv: {
+            const int q = chirp_order(n);
+            if (q > 30) return zufErrSize;
+            if (const zufResult st = ownsFFTGetSizes(q, 8, false, false, &l->fft); st != zufOk) return zufErrSize;
+            const int64_t L = int64_t{1} << q;
+            l->offTab = hdr;                           // chirp c_n
+            l->offTab2 = l->offTab + round32(8 * N);   // rotation table
+            l->offTab3 = l->offTab2 + round32(8 * N);  // chirp spectrum (L complex)
+            l->offFft = l->offTab3 + round32(8 * L);
+            l->context = l->offFft + l->fft.context + 32;
+            l->init = round32(l->fft.init) + l->fft.work + 32;
+            l->work = round32(8 * L) + l->fft.work + 32;
+            break;
+        }
     }
     if (!fits_i32(l->context) || !fits_i32(l->init) || !fits_i32(l->work)) return zufErrSize;
     return zufOk;
@@ -340,91 +340,91 @@ zufResult build(Ctx** ppCtx, uint32_t id, int n, int hint, uint8_t* pMemSpec, ui
     ctx->ck = static_cast<float>(ck);
     const double N = n;
     switch (l.path) {
-    case Path::Small:
-        ctx->small = 1;
-        break;
-    case Path::Pow2: {
-        ctx->pow2 = 1;
-        if (n <= 32) {
-            auto* t = reinterpret_cast<float*>(base + l.offTab);
-            for (int len = n; len > 1; len /= 2)
-                for (int i = 0; i < len / 2; ++i)
-                    *t++ = static_cast<float>(0.5 / std::cos(kPi * (2 * i + 1) / (2.0 * len)));
-        } else {
-            auto* t = reinterpret_cast<double*>(base + l.offTab);
-            for (int len = n; len > 1; len /= 2)
-                for (int i = 0; i < len / 2; ++i) *t++ = 0.5 / std::cos(kPi * (2 * i + 1) / (2.0 * len));
-        }
-        ctx->pow2Tab = reinterpret_cast<float*>(base + l.offTab);
-        break;
-    }
-    case Path::Direct: {
-        auto* t = reinterpret_cast<float*>(base + l.offTab);
-        for (int m = 0; m < 4 * n; ++m) t[m] = static_cast<float>(std::cos(kPi * m / (2.0 * N)));
-        ctx->cosDirect = t;
-        break;
-    }
-    case Path::Fft: {
-        ctx->fft = 1;
-        auto* t = reinterpret_cast<float*>(base + l.offTab);
-        for (int k = 0; k < n; ++k) {
-            const double f = k == 0 ? c0 : (inverse ? ck / 2 : ck);
-            t[2 * k] = static_cast<float>(f * std::cos(kPi * k / (2.0 * N)));
-            t[2 * k + 1] = k == 0 ? 0.0f : static_cast<float>(f * std::sin(kPi * k / (2.0 * N)));
-        }
-        ctx->fftTab = t;
-        FftContext_C_32fc* f = nullptr;
-        if (const zufResult st = ownsFFTInitFloat(&f, kIdFftR32f, log2i(n), 8, 0, base + l.offFft, pMemInit, true);
-            st != zufOk)
-            return st;
-        ctx->fftR = f;
-        break;
-    }
-    case Path::Conv: {
-        ctx->conv = 1;
-        const int q = chirp_order(n);
-        const int64_t L = int64_t{1} << q;
-        ctx->chirpOrder = q;
-        auto* c = reinterpret_cast<float*>(base + l.offTab);
-        auto* r = reinterpret_cast<float*>(base + l.offTab2);
-        auto* H = reinterpret_cast<float*>(base + l.offTab3);
-        // c_m = e^(-i pi m^2 / N): m^2 reduced modulo 2N keeps the angle exact before scaling.
-        auto chirp = [&](int64_t m, double* re, double* im) {
-            const int64_t e = (m * m) % (2 * int64_t{n});
-            *re = std::cos(kPi * static_cast<double>(e) / N);
-            *im = -std::sin(kPi * static_cast<double>(e) / N);
-        };
-        std::memset(H, 0, static_cast<size_t>(8 * L));
-        for (int m = 0; m < n; ++m) {
-            double cr, ci;
-            chirp(m, &cr, &ci);
-            c[2 * m] = static_cast<float>(cr);
-            c[2 * m + 1] = static_cast<float>(ci);
-            // Filter conj(c_m) at m and at -m (index L - m), with the 1/L of the inverse FFT.
-            H[2 * m] = static_cast<float>(cr / static_cast<double>(L));
-            H[2 * m + 1] = static_cast<float>(-ci / static_cast<double>(L));
-            if (m > 0) {
-                H[2 * (L - m)] = H[2 * m];
-                H[2 * (L - m) + 1] = H[2 * m + 1];
+        case Path::Small:
+            ctx->small = 1;
+            break;
+        case Path::Pow2: {
+            ctx->pow2 = 1;
+            if (n <= 32) {
+                auto* t = reinterpret_cast<float*>(base + l.offTab);
+                for (int len = n; len > 1; len /= 2)
+                    for (int i = 0; i < len / 2; ++i)
+                        *t++ = static_cast<float>(0.5 / std::cos(kPi * (2 * i + 1) / (2.0 * len)));
+            } else {
+                auto* t = reinterpret_cast<double*>(base + l.offTab);
+                for (int len = n; len > 1; len /= 2)
+                    for (int i = 0; i < len / 2; ++i) *t++ = 0.5 / std::cos(kPi * (2 * i + 1) / (2.0 * len));
             }
-            // Rotation: c(k) c_k e^(-i pi k / 2N) (inverse: c(0), or c(k)/2).
-            const double f = m == 0 ? c0 : (inverse ? ck / 2 : ck);
-            const double er = std::cos(kPi * m / (2.0 * N)), ei = -std::sin(kPi * m / (2.0 * N));
-            r[2 * m] = static_cast<float>(f * (cr * er - ci * ei));
-            r[2 * m + 1] = static_cast<float>(f * (cr * ei + ci * er));
+            ctx->pow2Tab = reinterpret_cast<float*>(base + l.offTab);
+            break;
         }
-        FftContext_C_32fc* f = nullptr;
-        uint8_t* init = align_up(pMemInit, 32);
-        if (const zufResult st = ownsFFTInitFloat(&f, kIdFftC32fc, q, 8, 0, base + l.offFft, init, false);
-            st != zufOk)
-            return st;
-        ownsFFT_C_32fc(f, H, H, reinterpret_cast<float*>(init + round32(l.fft.init)), Dir::Fwd, false, 1.0f);
-        ctx->fftC = f;
-        ctx->chirp = c;
-        ctx->rotTab = r;
-        ctx->chirpSpec = H;
-        break;
-    }
+        case Path::Direct: {
+            auto* t = reinterpret_cast<float*>(base + l.offTab);
+            for (int m = 0; m < 4 * n; ++m) t[m] = static_cast<float>(std::cos(kPi * m / (2.0 * N)));
+            ctx->cosDirect = t;
+            break;
+        }
+        case Path::Fft: {
+            ctx->fft = 1;
+            auto* t = reinterpret_cast<float*>(base + l.offTab);
+            for (int k = 0; k < n; ++k) {
+                const double f = k == 0 ? c0 : (inverse ? ck / 2 : ck);
+                t[2 * k] = static_cast<float>(f * std::cos(kPi * k / (2.0 * N)));
+                t[2 * k + 1] = k == 0 ? 0.0f : static_cast<float>(f * std::sin(kPi * k / (2.0 * N)));
+            }
+            ctx->fftTab = t;
+            FftContext_C_32fc* f = nullptr;
+            if (const zufResult st = ownsFFTInitFloat(&f, kIdFftR32f, log2i(n), 8, 0, base + l.offFft, pMemInit, true);
+                st != zufOk)
+                return st;
+            ctx->fftR = f;
+            break;
+        }
+        case Path::Conv: {
+            ctx->conv = 1;
+            const int q = chirp_order(n);
+            const int64_t L = int64_t{1} << q;
+            ctx->chirpOrder = q;
+            auto* c = reinterpret_cast<float*>(base + l.offTab);
+            auto* r = reinterpret_cast<float*>(base + l.offTab2);
+            auto* H = reinterpret_cast<float*>(base + l.offTab3);
+            // c_m = e^(-i pi m^2 / N): m^2 reduced modulo 2N keeps the angle exact before scaling.
+            auto chirp = [&](int64_t m, double* re, double* im) {
+                const int64_t e = (m * m) % (2 * int64_t{n});
+                *re = std::cos(kPi * static_cast<double>(e) / N);
+                *im = -std::sin(kPi * static_cast<double>(e) / N);
+            };
+            std::memset(H, 0, static_cast<size_t>(8 * L));
+            for (int m = 0; m < n; ++m) {
+                double cr, ci;
+                chirp(m, &cr, &ci);
+                c[2 * m] = static_cast<float>(cr);
+                c[2 * m + 1] = static_cast<float>(ci);
+                // Filter conj(c_m) at m and at -m (index L - m), with the 1/L of the inverse FFT.
+                H[2 * m] = static_cast<float>(cr / static_cast<double>(L));
+                H[2 * m + 1] = static_cast<float>(-ci / static_cast<double>(L));
+                if (m > 0) {
+                    H[2 * (L - m)] = H[2 * m];
+                    H[2 * (L - m) + 1] = H[2 * m + 1];
+                }
+                // Rotation: c(k) c_k e^(-i pi k / 2N) (inverse: c(0), or c(k)/2).
+                const double f = m == 0 ? c0 : (inverse ? ck / 2 : ck);
+                const double er = std::cos(kPi * m / (2.0 * N)), ei = -std::sin(kPi * m / (2.0 * N));
+                r[2 * m] = static_cast<float>(f * (cr * er - ci * ei));
+                r[2 * m + 1] = static_cast<float>(f * (cr * ei + ci * er));
+            }
+            FftContext_C_32fc* f = nullptr;
+            uint8_t* init = align_up(pMemInit, 32);
+            if (const zufResult st = ownsFFTInitFloat(&f, kIdFftC32fc, q, 8, 0, base + l.offFft, init, false);
+                st != zufOk)
+                return st;
+            ownsFFT_C_32fc(f, H, H, reinterpret_cast<float*>(init + round32(l.fft.init)), Dir::Fwd, false, 1.0f);
+            ctx->fftC = f;
+            ctx->chirp = c;
+            ctx->rotTab = r;
+            ctx->chirpSpec = H;
+            break;
+        }
     }
     *ppCtx = ctx;
     return zufOk;
@@ -540,12 +540,10 @@ ZUF_API zufResult zufsDCTFwdGetSize_32f(int len, int hint, int* pSpecSize, int* 
 ZUF_API zufResult zufsDCTInvGetSize_32f(int len, int hint, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize) {
     return get_size(len, hint, pSpecSize, pInitBufSize, pWorkBufSize);
 }
-ZUF_API zufResult zufsDCTFwdInit_32f(DctFwdContext_32f** ppSpec, int len, int hint, Zuf8u* pMemSpec,
-                                     Zuf8u* pMemInit) {
+ZUF_API zufResult zufsDCTFwdInit_32f(DctFwdContext_32f** ppSpec, int len, int hint, Zuf8u* pMemSpec, Zuf8u* pMemInit) {
     return init(ppSpec, kIdDctFwd32f, len, hint, pMemSpec, pMemInit);
 }
-ZUF_API zufResult zufsDCTInvInit_32f(DctInvContext_32f** ppSpec, int len, int hint, Zuf8u* pMemSpec,
-                                     Zuf8u* pMemInit) {
+ZUF_API zufResult zufsDCTInvInit_32f(DctInvContext_32f** ppSpec, int len, int hint, Zuf8u* pMemSpec, Zuf8u* pMemInit) {
     return init(ppSpec, kIdDctInv32f, len, hint, pMemSpec, pMemInit);
 }
 ZUF_API zufResult zufsDCTFwd_32f(const Zuf32f* pSrc, Zuf32f* pDst, const DctFwdContext_32f* pSpec, Zuf8u* pBuffer) {

@@ -22,42 +22,42 @@
 // pointers after them are the documented header; the rest is this engine's own. On 32-bit x86
 // the header is 80 bytes and the tables follow in the same block.
 struct FftContext_C_32fc {
-    uint32_t id;            // 4, 5 (split family) or 6 (real family)
-    int32_t order;          // log2 N of the caller's transform
-    int32_t fwdNorm;        // 1 when the forward result is multiplied by `norm`
-    int32_t invNorm;        // 1 when the inverse result is
-    float norm;             // 1/N or 1/sqrt N (extended precision, rounded once); unset for flag 8
-    int32_t hint;           // stored only
-    int32_t workBytes;      // work buffer a transform needs, without alignment slack
-    int32_t allocated;      // 1: InitAlloc made the block, Free releases it
-    const float* twiddle;   // inner-pass twiddles of the radix-4 engine
-    const uint32_t* bitrev; // large path: bit reversal of the upper half of the index bits
-    const float* recFwd;    // real family: recombination twiddles (forward)
-    const float* recInv;    // real family: recombination twiddles (inverse; the same table)
-    const float* laneTw;    // radix-4 engine: twiddles of the final cross-lane pass
-    const double* fine;     // large path: e^(-2 pi i j / N), j < 2^fineBits
-    const double* coarse;   // large path: e^(-2 pi i j 2^fineBits / N)
+    uint32_t id;                     // 4, 5 (split family) or 6 (real family)
+    int32_t order;                   // log2 N of the caller's transform
+    int32_t fwdNorm;                 // 1 when the forward result is multiplied by `norm`
+    int32_t invNorm;                 // 1 when the inverse result is
+    float norm;                      // 1/N or 1/sqrt N (extended precision, rounded once); unset for flag 8
+    int32_t hint;                    // stored only
+    int32_t workBytes;               // work buffer a transform needs, without alignment slack
+    int32_t allocated;               // 1: InitAlloc made the block, Free releases it
+    const float* twiddle;            // inner-pass twiddles of the radix-4 engine
+    const uint32_t* bitrev;          // large path: bit reversal of the upper half of the index bits
+    const float* recFwd;             // real family: recombination twiddles (forward)
+    const float* recInv;             // real family: recombination twiddles (inverse; the same table)
+    const float* laneTw;             // radix-4 engine: twiddles of the final cross-lane pass
+    const double* fine;              // large path: e^(-2 pi i j / N), j < 2^fineBits
+    const double* coarse;            // large path: e^(-2 pi i j 2^fineBits / N)
     const FftContext_C_32fc* block;  // large path: the engine for one cache-sized block
-    int32_t corder;         // order of the complex transform (order - 1 for the real family)
-    int32_t blockOrder;     // large path: log2 of the block length
-    int32_t fineBits;       // large path: split of the twiddle exponent
-    const uint32_t* blockRev;  // large path: bit reversal within a block
+    int32_t corder;                  // order of the complex transform (order - 1 for the real family)
+    int32_t blockOrder;              // large path: log2 of the block length
+    int32_t fineBits;                // large path: split of the twiddle exponent
+    const uint32_t* blockRev;        // large path: bit reversal within a block
 };
 struct FftContext_C_32f : FftContext_C_32fc {};
 struct FftContext_R_32f : FftContext_C_32fc {};
 
 // 16-bit FFT context. Documented fields first; `allocated` is this engine's own.
 struct FftContext_C_16sc {
-    uint32_t id;             // 1
+    uint32_t id;  // 1
     int32_t order;
-    int32_t fwdShift;        // right shift of the integer path, forward
-    int32_t invShift;        // the same for the inverse direction (stored)
-    int32_t oddOrder;        // flag 4 with an odd order: the integer path scales by 1/sqrt 2
-    int32_t hint;            // 0 or 1: integer kernel for orders 1..3
+    int32_t fwdShift;  // right shift of the integer path, forward
+    int32_t invShift;  // the same for the inverse direction (stored)
+    int32_t oddOrder;  // flag 4 with an odd order: the integer path scales by 1/sqrt 2
+    int32_t hint;      // 0 or 1: integer kernel for orders 1..3
     int32_t workBytes;
-    int32_t engine;          // 1: the transform runs through the nested float context
-    const uint8_t* bitrev;   // integer path: output permutation
-    const int32_t* twiddle;  // integer path: Q31 cos/sin pairs of the 8-point transform
+    int32_t engine;                // 1: the transform runs through the nested float context
+    const uint8_t* bitrev;         // integer path: output permutation
+    const int32_t* twiddle;        // integer path: Q31 cos/sin pairs of the 8-point transform
     const FftContext_C_32fc* fft;  // float path: the nested complex float context
     int32_t allocated;
 };
@@ -89,21 +89,55 @@ inline __m128 add(__m128 a, __m128 b) { return _mm_add_ps(a, b); }
 inline __m128 sub(__m128 a, __m128 b) { return _mm_sub_ps(a, b); }
 inline __m128 mul(__m128 a, __m128 b) { return _mm_mul_ps(a, b); }
 
-template <class V> V load(const float* p);
-template <> inline Lanes4 load<Lanes4>(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
-template <> inline __m128 load<__m128>(const float* p) { return _mm_loadu_ps(p); }
+template <class V>
+V load(const float* p);
+template <>
+inline Lanes4 load<Lanes4>(const float* p) {
+    return {{p[0], p[1], p[2], p[3]}};
+}
+template <>
+inline __m128 load<__m128>(const float* p) {
+    return _mm_loadu_ps(p);
+}
 // Aligned forms for the engine's own buffers and tables (32-byte aligned): they let the compiler
 // fold loads into arithmetic instructions.
-template <class V> V loada(const float* p);
-template <> inline Lanes4 loada<Lanes4>(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
-template <> inline __m128 loada<__m128>(const float* p) { return _mm_load_ps(p); }
-inline void storea(float* p, Lanes4 a) { p[0] = a.v[0]; p[1] = a.v[1]; p[2] = a.v[2]; p[3] = a.v[3]; }
+template <class V>
+V loada(const float* p);
+template <>
+inline Lanes4 loada<Lanes4>(const float* p) {
+    return {{p[0], p[1], p[2], p[3]}};
+}
+template <>
+inline __m128 loada<__m128>(const float* p) {
+    return _mm_load_ps(p);
+}
+inline void storea(float* p, Lanes4 a) {
+    p[0] = a.v[0];
+    p[1] = a.v[1];
+    p[2] = a.v[2];
+    p[3] = a.v[3];
+}
 inline void storea(float* p, __m128 a) { _mm_store_ps(p, a); }
-template <class V> V bcast(float x);
-template <> inline Lanes4 bcast<Lanes4>(float x) { return {{x, x, x, x}}; }
-template <> inline __m128 bcast<__m128>(float x) { return _mm_set1_ps(x); }
-template <> inline float bcast<float>(float x) { return x; }
-inline void store(float* p, Lanes4 a) { p[0] = a.v[0]; p[1] = a.v[1]; p[2] = a.v[2]; p[3] = a.v[3]; }
+template <class V>
+V bcast(float x);
+template <>
+inline Lanes4 bcast<Lanes4>(float x) {
+    return {{x, x, x, x}};
+}
+template <>
+inline __m128 bcast<__m128>(float x) {
+    return _mm_set1_ps(x);
+}
+template <>
+inline float bcast<float>(float x) {
+    return x;
+}
+inline void store(float* p, Lanes4 a) {
+    p[0] = a.v[0];
+    p[1] = a.v[1];
+    p[2] = a.v[2];
+    p[3] = a.v[3];
+}
 inline void store(float* p, __m128 a) { _mm_storeu_ps(p, a); }
 
 // [r0 i0 r1 i1] [r2 i2 r3 i3] -> [r0 r1 r2 r3] [i0 i1 i2 i3], and back.
@@ -139,19 +173,33 @@ template <class V>
 struct CV {
     V r, i;
 };
-template <class V> inline CV<V> cadd(CV<V> a, CV<V> b) { return {add(a.r, b.r), add(a.i, b.i)}; }
-template <class V> inline CV<V> csub(CV<V> a, CV<V> b) { return {sub(a.r, b.r), sub(a.i, b.i)}; }
+template <class V>
+inline CV<V> cadd(CV<V> a, CV<V> b) {
+    return {add(a.r, b.r), add(a.i, b.i)};
+}
+template <class V>
+inline CV<V> csub(CV<V> a, CV<V> b) {
+    return {sub(a.r, b.r), sub(a.i, b.i)};
+}
 // a * w = (ar wr - ai wi) + i (ar wi + ai wr)
-template <class V> inline CV<V> cmul(CV<V> a, CV<V> w) {
+template <class V>
+inline CV<V> cmul(CV<V> a, CV<V> w) {
     return {sub(mul(a.r, w.r), mul(a.i, w.i)), add(mul(a.r, w.i), mul(a.i, w.r))};
 }
 // a * conj(w) = (ar wr + ai wi) + i (ai wr - ar wi)
-template <class V> inline CV<V> cmulj(CV<V> a, CV<V> w) {
+template <class V>
+inline CV<V> cmulj(CV<V> a, CV<V> w) {
     return {add(mul(a.r, w.r), mul(a.i, w.i)), sub(mul(a.i, w.r), mul(a.r, w.i))};
 }
-template <class V> inline CV<V> cscale(CV<V> a, V f) { return {mul(a.r, f), mul(a.i, f)}; }
+template <class V>
+inline CV<V> cscale(CV<V> a, V f) {
+    return {mul(a.r, f), mul(a.i, f)};
+}
 // -i a and +i a
-template <class V> inline CV<V> mul_mi(CV<V> a) { return {a.i, sub(V{}, a.r)}; }
+template <class V>
+inline CV<V> mul_mi(CV<V> a) {
+    return {a.i, sub(V{}, a.r)};
+}
 
 // ------------------------------------------------------------------ engine
 enum class Dir { Fwd, Inv };
@@ -173,8 +221,8 @@ void ownsEngineInit(FftContext_C_32fc* ctx, int corder, uint8_t* mem, uint8_t* i
 void ownsFFT_C_32fc(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
                     float factor, bool vector = true);
 // Split-complex forward transform (family C_32f).
-void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe,
-                   float* dstIm, float* work, bool scale, float factor, bool vector = true);
+void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
+                   float* work, bool scale, float factor, bool vector = true);
 // Real transform of 2^ctx->order points to and from the Perm format.
 void ownsFFT_R_32f(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
                    float factor, bool vector = true);

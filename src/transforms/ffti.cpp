@@ -56,14 +56,14 @@ inline I32c rotate8(I32c d, int j) {
     const int64_t r = d.re, i = d.im;
     auto q31 = [](int64_t x) { return static_cast<int32_t>((x * kSqrtHalfQ31 + (int64_t{1} << 30)) >> 31); };
     switch (j) {
-    case 0:
-        return d;
-    case 1:  // (1 - i)/sqrt 2
-        return {q31(r + i), q31(i - r)};
-    case 2:  // -i
-        return {static_cast<int32_t>(i), static_cast<int32_t>(-r)};
-    default:  // (-1 - i)/sqrt 2
-        return {q31(i - r), q31(-(r + i))};
+        case 0:
+            return d;
+        case 1:  // (1 - i)/sqrt 2
+            return {q31(r + i), q31(i - r)};
+        case 2:  // -i
+            return {static_cast<int32_t>(i), static_cast<int32_t>(-r)};
+        default:  // (-1 - i)/sqrt 2
+            return {q31(i - r), q31(-(r + i))};
     }
 }
 
@@ -133,7 +133,8 @@ void to_16s(const float* x, Zuf16sc* dst, int64_t n, float scale, bool vector) {
         for (; i + 8 <= 2 * n; i += 8) {
             const __m128 a = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(x + i), f), lo), hi);
             const __m128 b = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(x + i + 4), f), lo), hi);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+                             _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
         }
     }
     for (; i < 2 * n; ++i) {
@@ -179,18 +180,18 @@ zufResult ownsFFTInit16(FftContext_C_16sc** ppCtx, int order, int flag, int hint
     ctx->order = order;
     ctx->hint = hint;
     switch (flag) {
-    case 4:
-        ctx->fwdShift = ctx->invShift = order >> 1;
-        ctx->oddOrder = order & 1;
-        break;
-    case 1:
-        ctx->fwdShift = order;
-        break;
-    case 2:
-        ctx->invShift = order;
-        break;
-    default:
-        break;
+        case 4:
+            ctx->fwdShift = ctx->invShift = order >> 1;
+            ctx->oddOrder = order & 1;
+            break;
+        case 1:
+            ctx->fwdShift = order;
+            break;
+        case 2:
+            ctx->invShift = order;
+            break;
+        default:
+            break;
     }
     uint8_t* tables = reinterpret_cast<uint8_t*>(ctx) + header_bytes();
     auto* rev = tables;

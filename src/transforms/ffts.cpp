@@ -96,8 +96,7 @@ using namespace zuf::xf;
 
 namespace {
 
-zufResult get_size(int order, int flag, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize, bool real,
-                   bool split) {
+zufResult get_size(int order, int flag, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize, bool real, bool split) {
     ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
     ZUF_REQUIRE(nonnull(pSpecSize, pInitBufSize, pWorkBufSize), zufErrNullPtr);
     ZUF_REQUIRE(flag_ok(flag), zufErrFftFlag);
@@ -110,8 +109,7 @@ zufResult get_size(int order, int flag, int* pSpecSize, int* pInitBufSize, int* 
 }
 
 template <class Ctx>
-zufResult init(Ctx** ppSpec, uint32_t id, int order, int flag, int hint, Zuf8u* pMemSpec, Zuf8u* pMemInit,
-               bool real) {
+zufResult init(Ctx** ppSpec, uint32_t id, int order, int flag, int hint, Zuf8u* pMemSpec, Zuf8u* pMemInit, bool real) {
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
     ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
     ZUF_REQUIRE(pMemSpec != nullptr, zufErrNullPtr);
@@ -133,8 +131,8 @@ zufResult run_c(const Zuf32fc* pSrc, Zuf32fc* pDst, const FftContext_C_32fc* pSp
     WorkBuffer work(pBuffer, pSpec->workBytes);
     ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
     const bool scale = dir == Dir::Fwd ? pSpec->fwdNorm : pSpec->invNorm;
-    ownsFFT_C_32fc(pSpec, reinterpret_cast<const float*>(pSrc), reinterpret_cast<float*>(pDst), work.get(), dir,
-                   scale, pSpec->norm);
+    ownsFFT_C_32fc(pSpec, reinterpret_cast<const float*>(pSrc), reinterpret_cast<float*>(pDst), work.get(), dir, scale,
+                   pSpec->norm);
     return zufOk;
 }
 

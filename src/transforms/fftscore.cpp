@@ -135,10 +135,10 @@ inline void dft8(CV<V> x[8], CV<V> y[8]) {
     y[2] = {add(e1.r, e3.i), sub(e1.i, e3.r)};
     y[6] = {sub(e1.r, e3.i), add(e1.i, e3.r)};
     // Odd outputs: 4-point DFT of (a1, a5 w, -i a3, a7 w^3), w = e^(-i pi/4).
-    const CV<V> b1{mul(add(a5.r, a5.i), h), mul(sub(a5.i, a5.r), h)};  // a5 w
+    const CV<V> b1{mul(add(a5.r, a5.i), h), mul(sub(a5.i, a5.r), h)};    // a5 w
     const V x7 = mul(sub(a7.i, a7.r), h), y7 = mul(add(a7.r, a7.i), h);  // a7 w^3 = x7 - i y7
-    const CV<V> o0{add(a1.r, a3.i), sub(a1.i, a3.r)};                       // a1 - i a3
-    const CV<V> o1{sub(a1.r, a3.i), add(a1.i, a3.r)};                       // a1 + i a3
+    const CV<V> o0{add(a1.r, a3.i), sub(a1.i, a3.r)};                    // a1 - i a3
+    const CV<V> o1{sub(a1.r, a3.i), add(a1.i, a3.r)};                    // a1 + i a3
     const CV<V> o2{add(b1.r, x7), sub(b1.i, y7)};
     const CV<V> o3{sub(b1.r, x7), add(b1.i, y7)};
     y[1] = cadd(o0, o2);
@@ -186,7 +186,8 @@ inline void lane_group(CV<V> e0, CV<V> e1, CV<V> e2, CV<V> e3, int g, const Out&
 template <class V, class Out>
 void lane_pass(const float* buf, const Out& out, int M, const float* tw) {
     const SoaIn<V> in{buf};
-    for (int g = 0; g < M / 4; ++g) lane_group<V>(in.get(4 * g), in.get(4 * g + 1), in.get(4 * g + 2), in.get(4 * g + 3), g, out, M, tw);
+    for (int g = 0; g < M / 4; ++g)
+        lane_group<V>(in.get(4 * g), in.get(4 * g + 1), in.get(4 * g + 2), in.get(4 * g + 3), g, out, M, tw);
 }
 
 // The last radix-4 pass (4-point sub-transforms at stride s = M/4, no twiddles) fused with the
@@ -284,39 +285,39 @@ void ownsSmallC(int order, const float* src, float* dst, Dir dir, bool scale, fl
         xi[k] = src[2 * k + (dir == Dir::Fwd)];
     }
     switch (order) {
-    case 0:
-        yr[0] = xr[0];
-        yi[0] = xi[0];
-        break;
-    case 1:
-        yr[0] = xr[0] + xr[1];
-        yi[0] = xi[0] + xi[1];
-        yr[1] = xr[0] - xr[1];
-        yi[1] = xi[0] - xi[1];
-        break;
-    case 2: {
-        const float ar = xr[0] + xr[2], ai = xi[0] + xi[2], br = xr[0] - xr[2], bi = xi[0] - xi[2];
-        const float cr = xr[1] + xr[3], ci = xi[1] + xi[3], dr = xr[1] - xr[3], di = xi[1] - xi[3];
-        yr[0] = ar + cr;
-        yi[0] = ai + ci;
-        yr[2] = ar - cr;
-        yi[2] = ai - ci;
-        yr[1] = br + di;  // (b) - i (d)
-        yi[1] = bi - dr;
-        yr[3] = br - di;
-        yi[3] = bi + dr;
-        break;
-    }
-    default: {
-        CV<float> x[8], y[8];
-        for (int k = 0; k < 8; ++k) x[k] = {xr[k], xi[k]};
-        dft8<float>(x, y);
-        for (int k = 0; k < 8; ++k) {
-            yr[k] = y[k].r;
-            yi[k] = y[k].i;
+        case 0:
+            yr[0] = xr[0];
+            yi[0] = xi[0];
+            break;
+        case 1:
+            yr[0] = xr[0] + xr[1];
+            yi[0] = xi[0] + xi[1];
+            yr[1] = xr[0] - xr[1];
+            yi[1] = xi[0] - xi[1];
+            break;
+        case 2: {
+            const float ar = xr[0] + xr[2], ai = xi[0] + xi[2], br = xr[0] - xr[2], bi = xi[0] - xi[2];
+            const float cr = xr[1] + xr[3], ci = xi[1] + xi[3], dr = xr[1] - xr[3], di = xi[1] - xi[3];
+            yr[0] = ar + cr;
+            yi[0] = ai + ci;
+            yr[2] = ar - cr;
+            yi[2] = ai - ci;
+            yr[1] = br + di;  // (b) - i (d)
+            yi[1] = bi - dr;
+            yr[3] = br - di;
+            yi[3] = bi + dr;
+            break;
         }
-        break;
-    }
+        default: {
+            CV<float> x[8], y[8];
+            for (int k = 0; k < 8; ++k) x[k] = {xr[k], xi[k]};
+            dft8<float>(x, y);
+            for (int k = 0; k < 8; ++k) {
+                yr[k] = y[k].r;
+                yi[k] = y[k].i;
+            }
+            break;
+        }
     }
     for (int k = 0; k < n; ++k) {
         const float r = scale ? yr[k] * f : yr[k], i = scale ? yi[k] * f : yi[k];
@@ -473,8 +474,8 @@ void engine_split(const FftContext_C_32fc* ctx, const float* sr, const float* si
 }
 }  // namespace
 
-void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe,
-                   float* dstIm, float* work, bool scale, float factor, bool vector) {
+void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
+                   float* work, bool scale, float factor, bool vector) {
     const int c = ctx->corder;
     const int64_t n = int64_t{1} << c;
     if (c <= 3) {

@@ -162,9 +162,7 @@ void small_r(int order, const float* src, float* dst, Dir dir, bool scale, float
 
 }  // namespace
 
-int64_t ownsRecTableBytes(int order) {
-    return order > kMaxStoredRecOrder ? 0 : round32(32 * rec_groups(order));
-}
+int64_t ownsRecTableBytes(int order) { return order > kMaxStoredRecOrder ? 0 : round32(32 * rec_groups(order)); }
 
 void ownsRecInit(FftContext_C_32fc* ctx, int order, uint8_t* mem, const TwiddleSource& tw) {
     if (order > kMaxStoredRecOrder) {

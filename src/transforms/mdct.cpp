@@ -142,8 +142,8 @@ void forward(const Ctx* ctx, const float* x, float* y, uint8_t* work) {
     core_dft(ctx, z, fw);
     for (int k = 0; k < q; ++k) {
         const float zr = z[2 * k], zi = z[2 * k + 1], c = r[2 * k], s = r[2 * k + 1];
-        y[2 * k] = zr * c + zi * s;           // Re(Z e^(-i t))
-        y[K - 1 - 2 * k] = zr * s - zi * c;   // -Im(Z e^(-i t))
+        y[2 * k] = zr * c + zi * s;          // Re(Z e^(-i t))
+        y[K - 1 - 2 * k] = zr * s - zi * c;  // -Im(Z e^(-i t))
     }
 }
 
@@ -193,8 +193,7 @@ zufResult build(Ctx** ppCtx, uint32_t id, int n, uint8_t* pMemSpec, uint8_t* pMe
     if (is_pow2(n)) {
         FftContext_C_32fc* f = nullptr;
         uint8_t* fmem = base + header_bytes() + round32(8 * int64_t{q});
-        if (const zufResult st = ownsFFTInitFloat(&f, kIdFftC32fc, log2i(q), 8, 0, fmem, pMemInit, false);
-            st != zufOk)
+        if (const zufResult st = ownsFFTInitFloat(&f, kIdFftC32fc, log2i(q), 8, 0, fmem, pMemInit, false); st != zufOk)
             return st;
         ctx->fft = f;
     }
@@ -313,15 +312,13 @@ ZUF_API zufResult zufsMDCTFwdGetBufSize_32f(const MdctFwdContext_32f* pSpec, int
 ZUF_API zufResult zufsMDCTInvGetBufSize_32f(const MdctInvContext_32f* pSpec, int* pSize) {
     return buf_size(pSpec, pSize, kIdMdctInv32f);
 }
-ZUF_API zufResult zufsMDCTFwd_32f(const Zuf32f* pSrc, Zuf32f* pDst, const MdctFwdContext_32f* pSpec,
-                                  Zuf8u* pBuffer) {
+ZUF_API zufResult zufsMDCTFwd_32f(const Zuf32f* pSrc, Zuf32f* pDst, const MdctFwdContext_32f* pSpec, Zuf8u* pBuffer) {
     return run(pSrc, pDst, pSpec, pBuffer, kIdMdctFwd32f);
 }
 ZUF_API zufResult zufsMDCTFwd_32f_I(Zuf32f* pSrcDst, const MdctFwdContext_32f* pSpec, Zuf8u* pBuffer) {
     return run(pSrcDst, pSrcDst, pSpec, pBuffer, kIdMdctFwd32f);
 }
-ZUF_API zufResult zufsMDCTInv_32f(const Zuf32f* pSrc, Zuf32f* pDst, const MdctInvContext_32f* pSpec,
-                                  Zuf8u* pBuffer) {
+ZUF_API zufResult zufsMDCTInv_32f(const Zuf32f* pSrc, Zuf32f* pDst, const MdctInvContext_32f* pSpec, Zuf8u* pBuffer) {
     return run(pSrc, pDst, pSpec, pBuffer, kIdMdctInv32f);
 }
 ZUF_API zufResult zufsMDCTInv_32f_I(Zuf32f* pSrcDst, const MdctInvContext_32f* pSpec, Zuf8u* pBuffer) {

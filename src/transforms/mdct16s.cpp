@@ -38,8 +38,7 @@ static_assert(sizeof(MdctFwdContext_16s) == 24, "16-bit MDCT header is 24 bytes 
 namespace zuf::xf {
 
 zufResult ownsFFTGetSizes16(int order, int flag, int hint, int64_t* context, int64_t* init, int64_t* work);
-zufResult ownsFFTInit16(FftContext_C_16sc** ppCtx, int order, int flag, int hint, uint8_t* pMemSpec,
-                        uint8_t* pMemInit);
+zufResult ownsFFTInit16(FftContext_C_16sc** ppCtx, int order, int flag, int hint, uint8_t* pMemSpec, uint8_t* pMemInit);
 
 namespace {
 
@@ -135,8 +134,8 @@ zufResult build(Ctx** ppCtx, int n, uint8_t* pMemSpec, uint8_t* pMemInit) {
     }
     ctx->rot = rot;
     FftContext_C_16sc* f = nullptr;
-    if (const zufResult st = ownsFFTInit16(&f, log2i(n / 4), 8, kFftHint, base + header_bytes() + round32(2 * int64_t{n}),
-                                           pMemInit);
+    if (const zufResult st =
+            ownsFFTInit16(&f, log2i(n / 4), 8, kFftHint, base + header_bytes() + round32(2 * int64_t{n}), pMemInit);
         st != zufOk)
         return st;
     ctx->fft = f;

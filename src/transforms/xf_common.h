@@ -15,7 +15,7 @@ constexpr bool fits_i32(int64_t bytes) { return bytes >= 0 && bytes <= INT32_MAX
 
 // The work memory of one transform call. Released on every exit by the destructor.
 class WorkBuffer {
-public:
+  public:
     WorkBuffer(Zuf8u* given, int64_t bytes) {
         if (bytes <= 0) return;
         if (given) {
@@ -31,9 +31,11 @@ public:
     WorkBuffer& operator=(const WorkBuffer&) = delete;
     bool failed() const { return failed_; }
     template <class T = float>
-    T* get() const { return reinterpret_cast<T*>(ptr_); }
+    T* get() const {
+        return reinterpret_cast<T*>(ptr_);
+    }
 
-private:
+  private:
     Zuf8u* ptr_ = nullptr;
     Zuf8u* owned_ = nullptr;
     bool failed_ = false;

@@ -44,9 +44,9 @@ struct Book {
     int lav;
 };
 inline Book book_of(int cb) {
-    static const Book books[12] = {{0, false, 0}, {4, false, 1}, {4, false, 1}, {4, true, 2}, {4, true, 2},
-                                   {2, false, 4}, {2, false, 4}, {2, true, 7},  {2, true, 7},  {2, true, 12},
-                                   {2, true, 12}, {2, true, 16}};
+    static const Book books[12] = {{0, false, 0}, {4, false, 1}, {4, false, 1}, {4, true, 2},
+                                   {4, true, 2},  {2, false, 4}, {2, false, 4}, {2, true, 7},
+                                   {2, true, 7},  {2, true, 12}, {2, true, 12}, {2, true, 16}};
     return books[cb];
 }
 
@@ -105,7 +105,7 @@ struct IcsModel {
     int window_sequence = 0, window_shape = 0, max_sfb = 0, grouping = 0;
     std::vector<int> group_len{1};
     std::vector<std::vector<Section>> sections;  // per group
-    std::vector<int> sf;                          // decoder output per band, groups in order
+    std::vector<int> sf;                         // decoder output per band, groups in order
     bool pulse = false;
     int pulse_start = 0;
     std::vector<int> pulse_offset, pulse_amp;
@@ -114,7 +114,7 @@ struct IcsModel {
     std::vector<TnsFilter> filters;
     bool gain_control = false;
     std::vector<int32_t> quant = std::vector<int32_t>(1024, 0);  // stream order, before pulses
-    mutable size_t pulse_flag_at = 0;                             // bit position, set by write()
+    mutable size_t pulse_flag_at = 0;                            // bit position, set by write()
 
     bool is_short() const { return window_sequence == 2; }
     int win_len() const { return is_short() ? 128 : 1024; }
@@ -161,8 +161,10 @@ struct IcsModel {
             const int cb = cbs[i], v = sf[i];
             if (cb >= 1 && cb <= 11) w.put(kScfCodes[v - last_sf + 60]), last_sf = v;
             if (cb == 14 || cb == 15) w.put(kScfCodes[v - last_is + 60]), last_is = v;
-            if (cb == 13 && first_noise) w.put(static_cast<uint32_t>(v - global_gain + 346), 9), first_noise = false;
-            else if (cb == 13) w.put(kScfCodes[v - last_noise + 60]);
+            if (cb == 13 && first_noise)
+                w.put(static_cast<uint32_t>(v - global_gain + 346), 9), first_noise = false;
+            else if (cb == 13)
+                w.put(kScfCodes[v - last_noise + 60]);
             if (cb == 13) last_noise = v;
         }
         if (side_flags) {
@@ -250,8 +252,10 @@ inline IcsModel random_ics(Rng& rng, int sfi, int window_sequence, bool noise, b
         m.grouping = rng.range(0, 127);
         m.group_len = {1};
         for (int bit = 6; bit >= 0; --bit)
-            if ((m.grouping >> bit) & 1) ++m.group_len.back();
-            else m.group_len.push_back(1);
+            if ((m.grouping >> bit) & 1)
+                ++m.group_len.back();
+            else
+                m.group_len.push_back(1);
     }
     m.max_sfb = rng.range(0, m.num_swb());
     std::vector<int> cbs = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 11, 11};
@@ -271,8 +275,9 @@ inline IcsModel random_ics(Rng& rng, int sfi, int window_sequence, bool noise, b
                     v = last_sf = rng.range(std::max(0, last_sf - 60), std::min(255, last_sf + 60));
                 if (cb == 14 || cb == 15) v = last_is += rng.range(-60, 60);
                 if (cb == 13)
-                    v = last_noise = first_noise ? rng.range(std::max(0, m.global_gain - 346), 255)
-                                                 : rng.range(std::max(0, last_noise - 60), std::min(255, last_noise + 60));
+                    v = last_noise = first_noise
+                                         ? rng.range(std::max(0, m.global_gain - 346), 255)
+                                         : rng.range(std::max(0, last_noise - 60), std::min(255, last_noise + 60));
                 if (cb == 13) first_noise = false;
                 m.sf.push_back(v);
             }
@@ -307,10 +312,14 @@ inline IcsModel random_ics(Rng& rng, int sfi, int window_sequence, bool noise, b
             m.n_filt.push_back(rng.range(0, m.is_short() ? 1 : 3));
             m.coef_res.push_back(rng.range(3, 4));
             for (int f = 0; f < m.n_filt.back(); ++f) {
-                TnsFilter t{rng.range(0, m.is_short() ? 15 : 63), rng.range(0, m.is_short() ? 7 : 12), rng.range(0, 1),
-                            rng.range(0, 1), {}};
+                TnsFilter t{rng.range(0, m.is_short() ? 15 : 63),
+                            rng.range(0, m.is_short() ? 7 : 12),
+                            rng.range(0, 1),
+                            rng.range(0, 1),
+                            {}};
                 const int width = m.coef_res.back() - t.compress;
-                for (int c = 0; c < t.order; ++c) t.coef.push_back(rng.range(-(1 << (width - 1)), (1 << (width - 1)) - 1));
+                for (int c = 0; c < t.order; ++c)
+                    t.coef.push_back(rng.range(-(1 << (width - 1)), (1 << (width - 1)) - 1));
                 m.filters.push_back(t);
             }
         }

@@ -163,8 +163,7 @@ inline void decode_mp3_into(const std::vector<uint8_t>& file, Mp3Decoded& out, c
                 Mp3SideInfo& g = si[gr * nch + ch];
                 Zuf8u* start = md;
                 const int start_off = off;
-                if (zufsUnpackScaleFactors_MP3_1u8s(&md, &off, sf + 40 * ch, &g, scfsi + 4 * ch, &h, gr, ch) !=
-                    zufOk) {
+                if (zufsUnpackScaleFactors_MP3_1u8s(&md, &off, sf + 40 * ch, &g, scfsi + 4 * ch, &h, gr, ch) != zufOk) {
                     bad = true;
                     break;
                 }
@@ -187,7 +186,8 @@ inline void decode_mp3_into(const std::vector<uint8_t>& file, Mp3Decoded& out, c
                 zufsMDCTInv_MP3_32s(is + 576 * ch, y, overlap[ch], nz[ch], &prev[ch], g.block_type, g.mixed_block_flag);
                 Zuf16s* pcm = out.pcm.data() + base + static_cast<size_t>(576 * gr * out.channels) + ch;
                 for (int t = 0; t < 18; ++t)
-                    zufsSynthPQMF_MP3_32s16s(y + 32 * t, pcm + 32 * t * out.channels, hist[ch], &hpos[ch], out.channels);
+                    zufsSynthPQMF_MP3_32s16s(y + 32 * t, pcm + 32 * t * out.channels, hist[ch], &hpos[ch],
+                                             out.channels);
             }
         }
         if (bad) ++out.errors;

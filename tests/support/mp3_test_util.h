@@ -19,7 +19,7 @@ namespace zuft {
 
 // MSB-first bit writer.
 class BitWriter {
-public:
+  public:
     void put(uint32_t value, int bits) {
         for (int i = bits - 1; i >= 0; --i) bits_.push_back(static_cast<uint8_t>((value >> i) & 1));
     }
@@ -35,16 +35,16 @@ public:
         return b;
     }
 
-private:
+  private:
     std::vector<uint8_t> bits_;
 };
 
 // The pair and quadruple codes of ISO/IEC 11172-3 Table 3-B.7.
 struct Mp3HuffmanCodes {
     int linbits[32] = {};
-    int size[32] = {};                       // values per axis
+    int size[32] = {};  // values per axis
     std::map<std::pair<int, int>, std::string> pair[32];
-    std::map<int, std::string> quad[2];      // 8v + 4w + 2x + y -> code, A then B
+    std::map<int, std::string> quad[2];  // 8v + 4w + 2x + y -> code, A then B
 
     static const Mp3HuffmanCodes& get() {
         static const Mp3HuffmanCodes codes = load(std::string(ZUF_SOURCE_DIR) + "/tests/support/mp3_huffman.txt");

@@ -28,8 +28,8 @@ struct PcmComparison {
 
 inline std::string describe(const PcmComparison& c) {
     char buf[160];
-    std::snprintf(buf, sizeof buf, "offset %ld, %zu frames, max %d LSB, rms %.4f LSB, psnr %.1f dB", c.offset,
-                  c.frames, c.max_abs, c.rms, c.psnr_db);
+    std::snprintf(buf, sizeof buf, "offset %ld, %zu frames, max %d LSB, rms %.4f LSB, psnr %.1f dB", c.offset, c.frames,
+                  c.max_abs, c.rms, c.psnr_db);
     return buf;
 }
 
@@ -96,8 +96,7 @@ inline std::vector<uint8_t> read_file(const std::string& path) {
 inline std::vector<int16_t> read_pcm16(const std::string& path) {
     const auto bytes = read_file(path);
     std::vector<int16_t> v(bytes.size() / 2);
-    for (size_t i = 0; i < v.size(); ++i)
-        v[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     return v;
 }
 
@@ -106,7 +105,9 @@ inline std::vector<int16_t> read_wav16(const std::string& path, int* channels = 
     const auto b = read_file(path);
     std::vector<int16_t> v;
     if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF") return v;
-    auto u32 = [&](size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24; };
+    auto u32 = [&](size_t at) {
+        return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+    };
     size_t at = 12;
     while (at + 8 <= b.size()) {
         const std::string id(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + 4));
@@ -117,8 +118,7 @@ inline std::vector<int16_t> read_wav16(const std::string& path, int* channels = 
         } else if (id == "data") {
             const size_t n = std::min(len, b.size() - at - 8) / 2;
             v.resize(n);
-            for (size_t i = 0; i < n; ++i)
-                v[i] = static_cast<int16_t>(b[at + 8 + 2 * i] | (b[at + 9 + 2 * i] << 8));
+            for (size_t i = 0; i < n; ++i) v[i] = static_cast<int16_t>(b[at + 8 + 2 * i] | (b[at + 9 + 2 * i] << 8));
             return v;
         }
         at += 8 + len + (len & 1);
@@ -150,7 +150,8 @@ struct ChannelError {
 // equal signals give 24.
 inline int accuracy_level(double rms, int max_abs) {
     int best = 0;
-    for (int k = 1; k <= 24 && rms < std::ldexp(1.0, 16 - k) / std::sqrt(12.0) && max_abs <= std::ldexp(1.0, 17 - k); ++k)
+    for (int k = 1; k <= 24 && rms < std::ldexp(1.0, 16 - k) / std::sqrt(12.0) && max_abs <= std::ldexp(1.0, 17 - k);
+         ++k)
         best = k;
     return best;
 }

@@ -24,7 +24,7 @@ struct Rng {
 // boundary, with guard bytes on both sides that check() verifies are untouched.
 template <class T>
 class Placed {
-public:
+  public:
     static constexpr uint8_t kGuard = 0xA5;
     static constexpr std::size_t kPad = 64;
 
@@ -53,7 +53,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::size_t n_, misalign_;
     std::vector<uint8_t> raw_;
     std::size_t start_;

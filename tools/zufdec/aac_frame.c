@@ -38,11 +38,13 @@ int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len) {
     }
     if (chans != 1 && chans != 2) {
         if (chans == 0)
-            snprintf(why, why_len, "channel_configuration 0 (layout in a program configuration element) is not "
-                                   "decoded, only 1 (mono) and 2 (stereo)");
+            snprintf(why, why_len,
+                     "channel_configuration 0 (layout in a program configuration element) is not "
+                     "decoded, only 1 (mono) and 2 (stereo)");
         else
-            snprintf(why, why_len, "channel_configuration %d (%d channels) is not decoded, only 1 (mono) and 2 (stereo)",
-                     chans, chans == 7 ? 8 : chans);
+            snprintf(why, why_len,
+                     "channel_configuration %d (%d channels) is not decoded, only 1 (mono) and 2 (stereo)", chans,
+                     chans == 7 ? 8 : chans);
         return 1;
     }
     return 0;
@@ -104,10 +106,10 @@ static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int com
         }
     }
     if (r != zufOk) {
-        *why = r == zufErrAacCodebook ? "reserved or misplaced section codebook"
-             : r == zufErrAacGainCtrl ? "gain control data (SSR) in an LC stream"
-             : r == zufErrAacPred     ? "prediction data in an LC stream"
-                                      : "channel stream refused by the noiseless decoder";
+        *why = r == zufErrAacCodebook   ? "reserved or misplaced section codebook"
+               : r == zufErrAacGainCtrl ? "gain control data (SSR) in an LC stream"
+               : r == zufErrAacPred     ? "prediction data in an LC stream"
+                                        : "channel stream refused by the noiseless decoder";
         return -1;
     }
     /* The MPEG-4 driver leaves this check to the caller. */
@@ -139,8 +141,8 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
     Zuf32s *x = c->spectrum;
     const int win_len = c->ci.win_len;
     if (win_len == 128) {
-        if (zufsDeinterleaveSpectrum_AAC_32s(c->spectrum, c->spectrum2, ics->num_window_groups, ics->window_group_length,
-                                             ics->max_sfb, d->sfi, 128) != zufOk) {
+        if (zufsDeinterleaveSpectrum_AAC_32s(c->spectrum, c->spectrum2, ics->num_window_groups,
+                                             ics->window_group_length, ics->max_sfb, d->sfi, 128) != zufOk) {
             *why = "short-window grouping refused";
             return -1;
         }
@@ -171,7 +173,7 @@ static int single_channel(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, cons
         return -1;
     }
     if (zufsDecodePNS_AAC_32s(c->spectrum, d->ltp_flags, c->cb, c->sf, ics->max_sfb, ics->num_window_groups,
-                                          ics->window_group_length, d->sfi, c->ci.win_len, &c->seed) != zufOk) {
+                              ics->window_group_length, d->sfi, c->ci.win_len, &c->seed) != zufOk) {
         *why = "noise substitution refused";
         return -1;
     }
@@ -230,8 +232,8 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
                 return -1;
             }
         }
-        if (zufsDecodeIsStereo_AAC_32s(l->spectrum, r->spectrum, r->sf, r->cb, s->num_window_groups, s->window_group_length,
-                                       s->max_sfb, d->sfi, win_len) != zufOk) {
+        if (zufsDecodeIsStereo_AAC_32s(l->spectrum, r->spectrum, r->sf, r->cb, s->num_window_groups,
+                                       s->window_group_length, s->max_sfb, d->sfi, win_len) != zufOk) {
             *why = "intensity stereo refused";
             return -1;
         }
@@ -240,9 +242,9 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
         AacChannel *c = &d->ch[ch];
         /* Noise substitution (no-op without codebook 13). Channel 0 first: it saves the seeds that
          * channel 1 reuses in M/S bands. */
-        if (zufsDecodeMsPNS_AAC_32s(c->spectrum, d->ltp_flags, c->cb, c->sf, ics[ch]->max_sfb, ics[ch]->num_window_groups,
-                                    ics[ch]->window_group_length, d->sfi, c->ci.win_len, &c->seed, ch, ms,
-                                    d->noise_state) != zufOk) {
+        if (zufsDecodeMsPNS_AAC_32s(c->spectrum, d->ltp_flags, c->cb, c->sf, ics[ch]->max_sfb,
+                                    ics[ch]->num_window_groups, ics[ch]->window_group_length, d->sfi, c->ci.win_len,
+                                    &c->seed, ch, ms, d->noise_state) != zufOk) {
             *why = "noise substitution refused";
             return -1;
         }
@@ -264,58 +266,58 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
         }
         id = get_bits(pp, off, 3);
         switch (id) {
-        case ID_END:
-            if (*off) *off = 0, ++*pp; /* byte_alignment() */
-            if (!audio) {
-                *why = d->channels == 1 ? "raw data block without its SCE" : "raw data block without its CPE";
+            case ID_END:
+                if (*off) *off = 0, ++*pp; /* byte_alignment() */
+                if (!audio) {
+                    *why = d->channels == 1 ? "raw data block without its SCE" : "raw data block without its CPE";
+                    return -1;
+                }
+                return 0;
+            case ID_SCE:
+            case ID_CPE:
+                if ((id == ID_SCE) != (d->channels == 1) || audio) {
+                    *why = id == ID_SCE ? "unexpected SCE for the channel configuration"
+                                        : "unexpected CPE for the channel configuration";
+                    return -1;
+                }
+                r = id == ID_SCE ? single_channel(d, pp, off, pcm, why) : channel_pair(d, pp, off, pcm, why);
+                audio = 1;
+                break;
+            case ID_CCE:
+                *why = "coupling channel element (CCE) is not decoded";
                 return -1;
-            }
-            return 0;
-        case ID_SCE:
-        case ID_CPE:
-            if ((id == ID_SCE) != (d->channels == 1) || audio) {
-                *why = id == ID_SCE ? "unexpected SCE for the channel configuration"
-                                    : "unexpected CPE for the channel configuration";
+            case ID_LFE:
+                *why = "LFE element is not decoded with channel configuration 1 or 2";
                 return -1;
+            case ID_DSE: {
+                int tag, cnt;
+                Zuf8u bytes[512];
+                ++d->tools.dse;
+                if (zufsDecodeDatStrElt_AAC(pp, off, &tag, &cnt, bytes) != zufOk) {
+                    *why = "data stream element refused";
+                    return -1;
+                }
+                break;
             }
-            r = id == ID_SCE ? single_channel(d, pp, off, pcm, why) : channel_pair(d, pp, off, pcm, why);
-            audio = 1;
-            break;
-        case ID_CCE:
-            *why = "coupling channel element (CCE) is not decoded";
-            return -1;
-        case ID_LFE:
-            *why = "LFE element is not decoded with channel configuration 1 or 2";
-            return -1;
-        case ID_DSE: {
-            int tag, cnt;
-            Zuf8u bytes[512];
-            ++d->tools.dse;
-            if (zufsDecodeDatStrElt_AAC(pp, off, &tag, &cnt, bytes) != zufOk) {
-                *why = "data stream element refused";
-                return -1;
+            case ID_PCE: {
+                AacPrgCfgElt pce;
+                ++d->tools.pce;
+                if (zufsDecodePrgCfgElt_AAC(pp, off, &pce) != zufOk) {
+                    *why = "program configuration element refused";
+                    return -1;
+                }
+                break;
             }
-            break;
-        }
-        case ID_PCE: {
-            AacPrgCfgElt pce;
-            ++d->tools.pce;
-            if (zufsDecodePrgCfgElt_AAC(pp, off, &pce) != zufOk) {
-                *why = "program configuration element refused";
-                return -1;
+            case ID_FIL: {
+                int cnt;
+                Zuf8u bytes[272];
+                ++d->tools.fil;
+                if (zufsDecodeFillElt_AAC(pp, off, &cnt, bytes) != zufOk) {
+                    *why = "fill element refused";
+                    return -1;
+                }
+                break;
             }
-            break;
-        }
-        case ID_FIL: {
-            int cnt;
-            Zuf8u bytes[272];
-            ++d->tools.fil;
-            if (zufsDecodeFillElt_AAC(pp, off, &cnt, bytes) != zufOk) {
-                *why = "fill element refused";
-                return -1;
-            }
-            break;
-        }
         }
         if (r) return -1;
         if (*pp > end || (*pp == end && *off)) {

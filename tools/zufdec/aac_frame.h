@@ -14,8 +14,8 @@
 extern "C" {
 #endif
 
-#define AAC_MAX_FRAME 8191          /* aac_frame_length is a 13-bit field */
-#define AAC_MAX_BLOCKS 4            /* number_of_raw_data_blocks_in_frame + 1 */
+#define AAC_MAX_FRAME 8191 /* aac_frame_length is a 13-bit field */
+#define AAC_MAX_BLOCKS 4   /* number_of_raw_data_blocks_in_frame + 1 */
 /* Zero bytes after a copied frame. The element loop stops as soon as an element ends past the
  * frame, so at most one element overruns: a channel pair reads at most about 8 KB (1024 values
  * of 21-bit escapes per channel plus side information) beyond where it started, and the
@@ -32,31 +32,31 @@ typedef struct {
 } AacToolCounts;
 
 typedef struct {
-    Zuf32s overlap[1024];  /* second half of the last windowed inverse transform */
-    Zuf32s spectrum[1024];     /* quantised, then Q3 spectrum (grouped and interleaved for short windows) */
-    Zuf32s spectrum2[1024];    /* short windows: eight consecutive windows of 128 */
-    Zuf16s sf[120];        /* scale factors, is_position or noise energies, max_sfb per group */
-    Zuf8u cb[120];         /* sfb_cb, max_sfb per group */
-    Zuf8s tns[60];         /* TNS coefficients */
+    Zuf32s overlap[1024];   /* second half of the last windowed inverse transform */
+    Zuf32s spectrum[1024];  /* quantised, then Q3 spectrum (grouped and interleaved for short windows) */
+    Zuf32s spectrum2[1024]; /* short windows: eight consecutive windows of 128 */
+    Zuf16s sf[120];         /* scale factors, is_position or noise energies, max_sfb per group */
+    Zuf8u cb[120];          /* sfb_cb, max_sfb per group */
+    Zuf8s tns[60];          /* TNS coefficients */
     AacChanInfo ci;
-    AacIcsInfo ics;        /* own ics_info (SCE, or a pair without common window) */
-    int prev_shape;        /* window_shape of the previous frame */
-    Zuf32u seed;           /* noise substitution seed of this channel */
+    AacIcsInfo ics; /* own ics_info (SCE, or a pair without common window) */
+    int prev_shape; /* window_shape of the previous frame */
+    Zuf32u seed;    /* noise substitution seed of this channel */
 } AacChannel;
 
 typedef struct {
     AacChannel ch[2];
     AacChanPairElt cpe;
-    AacMainHeader mh;        /* required by the MPEG-4 driver; LC carries no LTP data */
+    AacMainHeader mh;           /* required by the MPEG-4 driver; LC carries no LTP data */
     Zuf32u noise_state[8 * 51]; /* seeds of channel 0's noise bands, for shared M/S noise */
-    int ltp_flags[52];       /* noise substitution clears LTP flags; unused for LC */
-    Zuf8u ms_all[8 * 60];    /* ms_mask_present 2: every band */
-    Zuf8u ms_none[8 * 60];   /* no M/S: the noise of the two channels stays independent */
-    int sfi;                 /* sampling_frequency_index */
-    int mpeg4;               /* ADTS id 0: MPEG-4 (noise substitution allowed) */
-    int channels;            /* 1 or 2 (channel_configuration) */
+    int ltp_flags[52];          /* noise substitution clears LTP flags; unused for LC */
+    Zuf8u ms_all[8 * 60];       /* ms_mask_present 2: every band */
+    Zuf8u ms_none[8 * 60];      /* no M/S: the noise of the two channels stays independent */
+    int sfi;                    /* sampling_frequency_index */
+    int mpeg4;                  /* ADTS id 0: MPEG-4 (noise substitution allowed) */
+    int channels;               /* 1 or 2 (channel_configuration) */
     AacToolCounts tools;
-    size_t used;             /* bytes of buf that may be non-zero */
+    size_t used; /* bytes of buf that may be non-zero */
     Zuf8u buf[AAC_MAX_FRAME + AAC_FRAME_PADDING];
 } AacDecoder;
 

@@ -97,8 +97,8 @@ int aac_decode(const Input *in, size_t first, WavWriter *w, const DecodeOptions 
             ++st->damaged;
             if (!opt->quiet) {
                 if (reports < MAX_REPORTS)
-                    fprintf(stderr, "zufdec: frame %lu at offset %lu: %s, concealed\n", st->frames,
-                            (unsigned long)pos, damage);
+                    fprintf(stderr, "zufdec: frame %lu at offset %lu: %s, concealed\n", st->frames, (unsigned long)pos,
+                            damage);
                 else if (reports == MAX_REPORTS)
                     fprintf(stderr, "zufdec: further damage is counted, not reported\n");
             }
@@ -110,7 +110,8 @@ int aac_decode(const Input *in, size_t first, WavWriter *w, const DecodeOptions 
         pos += len;
         chain = pos;
         if (opt->progress && pos - in->begin >= next_progress) {
-            fprintf(stderr, "\rzufdec: %3d%%", (int)(100.0 * (double)(pos - in->begin) / (double)(in->end - in->begin)));
+            fprintf(stderr, "\rzufdec: %3d%%",
+                    (int)(100.0 * (double)(pos - in->begin) / (double)(in->end - in->begin)));
             next_progress = pos - in->begin + step;
         }
     }
@@ -122,14 +123,18 @@ int aac_decode(const Input *in, size_t first, WavWriter *w, const DecodeOptions 
     }
     if (!opt->quiet) {
         const AacToolCounts *t = &s->dec.tools;
-        fprintf(stderr,
-                "zufdec: %lu raw data blocks: %lu SCE, %lu CPE (%lu common window, %lu all M/S), M/S bands %lu, intensity bands "
-                "%lu, noise bands %lu (%lu M/S pairs), TNS %lu, short windows %lu, pulses %lu, FIL %lu, DSE %lu, PCE %lu\n",
-                t->blocks, t->sce, t->cpe, t->common_window, t->ms_all_frames, t->ms_bands, t->is_bands, t->pns_bands, t->pns_shared, t->tns,
-                t->short_windows, t->pulses, t->fil, t->dse, t->pce);
+        fprintf(
+            stderr,
+            "zufdec: %lu raw data blocks: %lu SCE, %lu CPE (%lu common window, %lu all M/S), M/S bands %lu, intensity "
+            "bands "
+            "%lu, noise bands %lu (%lu M/S pairs), TNS %lu, short windows %lu, pulses %lu, FIL %lu, DSE %lu, PCE %lu\n",
+            t->blocks, t->sce, t->cpe, t->common_window, t->ms_all_frames, t->ms_bands, t->is_bands, t->pns_bands,
+            t->pns_shared, t->tns, t->short_windows, t->pulses, t->fil, t->dse, t->pce);
         if (t->mpeg2_pns)
-            fprintf(stderr, "zufdec: %lu channel streams of this MPEG-2 stream use noise substitution (reserved in "
-                            "MPEG-2): decoded as MPEG-4\n", t->mpeg2_pns);
+            fprintf(stderr,
+                    "zufdec: %lu channel streams of this MPEG-2 stream use noise substitution (reserved in "
+                    "MPEG-2): decoded as MPEG-4\n",
+                    t->mpeg2_pns);
     }
     free(s);
     return w->failed || st->frames == 0;

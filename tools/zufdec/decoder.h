@@ -9,8 +9,8 @@
 #include "wav.h"
 
 typedef struct {
-    int quiet;       /* no per-frame damage reports, no progress */
-    int progress;    /* show progress (long inputs) */
+    int quiet;    /* no per-frame damage reports, no progress */
+    int progress; /* show progress (long inputs) */
 } DecodeOptions;
 
 typedef struct {

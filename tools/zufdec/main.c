@@ -24,7 +24,7 @@
 
 typedef struct {
     StreamFormat format;
-    DecodeFn decode;     /* NULL: refused with `refusal` */
+    DecodeFn decode; /* NULL: refused with `refusal` */
     const char *refusal;
 } Path;
 
@@ -37,9 +37,10 @@ static const Path k_paths[] = {
 };
 
 static int usage(void) {
-    fprintf(stderr, "usage: zufdec [-q] IN OUT.wav\n"
-                    "  decodes an MP3 (MPEG-1/2 Layer III) or ADTS AAC-LC file to 16-bit PCM WAV\n"
-                    "  -q  no damage reports and no progress\n");
+    fprintf(stderr,
+            "usage: zufdec [-q] IN OUT.wav\n"
+            "  decodes an MP3 (MPEG-1/2 Layer III) or ADTS AAC-LC file to 16-bit PCM WAV\n"
+            "  -q  no damage reports and no progress\n");
     return 2;
 }
 
@@ -60,11 +61,16 @@ int main(int argc, char **argv) {
     memset(&opt, 0, sizeof opt);
     memset(&st, 0, sizeof st);
     for (a = 1; a < argc; ++a) {
-        if (!strcmp(argv[a], "-q") || !strcmp(argv[a], "--quiet")) opt.quiet = 1;
-        else if (!strcmp(argv[a], "-h") || !strcmp(argv[a], "--help")) return usage();
-        else if (!in_path) in_path = argv[a];
-        else if (!out_path) out_path = argv[a];
-        else return usage();
+        if (!strcmp(argv[a], "-q") || !strcmp(argv[a], "--quiet"))
+            opt.quiet = 1;
+        else if (!strcmp(argv[a], "-h") || !strcmp(argv[a], "--help"))
+            return usage();
+        else if (!in_path)
+            in_path = argv[a];
+        else if (!out_path)
+            out_path = argv[a];
+        else
+            return usage();
     }
     if (!in_path || !out_path) return usage();
 
@@ -104,8 +110,10 @@ int main(int argc, char **argv) {
     if (st.tag_frames) fprintf(stderr, ", %lu tag frame not played", st.tag_frames);
     if (format == FORMAT_MP3) fprintf(stderr, ", %lu concealed (reservoir data missing)", st.concealed);
     fprintf(stderr, ", %lu damaged, %lu junk bytes skipped\n", st.damaged, st.junk_bytes);
-    if (secs > 0.0) fprintf(stderr, "zufdec: %.2f s of audio in %.3f s: %.0fx real time\n", audio, secs, audio / secs);
-    else fprintf(stderr, "zufdec: %.2f s of audio\n", audio);
+    if (secs > 0.0)
+        fprintf(stderr, "zufdec: %.2f s of audio in %.3f s: %.0fx real time\n", audio, secs, audio / secs);
+    else
+        fprintf(stderr, "zufdec: %.2f s of audio\n", audio);
     if (rc && st.frames == 0) fprintf(stderr, "zufdec: %s: nothing could be decoded\n", in_path);
     return rc ? 1 : 0;
 }

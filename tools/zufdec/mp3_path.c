@@ -20,26 +20,26 @@
 
 #include "decoder.h"
 
-#define MAX_FRAME 8192       /* longest frame accepted (free format included) */
-#define RESERVOIR_BYTES 511  /* the furthest a 9-bit main_data_begin reaches back */
-#define MAIN_PAD 64          /* zero bytes after the main data for the readers' look-ahead */
-#define MAX_REPORTS 10       /* damage reports before they are only counted */
+#define MAX_FRAME 8192      /* longest frame accepted (free format included) */
+#define RESERVOIR_BYTES 511 /* the furthest a 9-bit main_data_begin reaches back */
+#define MAIN_PAD 64         /* zero bytes after the main data for the readers' look-ahead */
+#define MAX_REPORTS 10      /* damage reports before they are only counted */
 
 typedef struct {
-    Zuf32s overlap[576];  /* second halves of the last inverse transforms, subband-major */
-    Zuf32s history[512];  /* polyphase synthesis history */
-    int prev_imdct;       /* subbands the last inverse transform produced */
+    Zuf32s overlap[576]; /* second halves of the last inverse transforms, subband-major */
+    Zuf32s history[512]; /* polyphase synthesis history */
+    int prev_imdct;      /* subbands the last inverse transform produced */
     int hist_pos;
 } Mp3Channel;
 
 typedef struct {
     Mp3Channel ch[2];
     Zuf8u main[RESERVOIR_BYTES + MAX_FRAME + MAIN_PAD];
-    size_t main_len;      /* main-data bytes held, the current frame's last */
-    Zuf32s is[2 * 576];   /* Huffman output, then xr, channel 0 then 1 */
+    size_t main_len;    /* main-data bytes held, the current frame's last */
+    Zuf32s is[2 * 576]; /* Huffman output, then xr, channel 0 then 1 */
     Zuf32s work[576];
     Zuf32s y[576];
-    Zuf8s sf[2 * 40];     /* scale factors, channel 1 at 40; granule 1 reads over granule 0 */
+    Zuf8s sf[2 * 40]; /* scale factors, channel 1 at 40; granule 1 reads over granule 0 */
     Zuf16s pcm[2 * 1152];
     Zuf16s out[2 * 1152];
     int out_channels;
@@ -84,7 +84,7 @@ static void emit(Mp3State *s, WavWriter *w, DecodeStats *st, int nch, int gr) {
         for (i = 0; i < 576; ++i) {
             if (s->out_channels == 2) { /* a mono frame in a stereo stream: both sides */
                 s->out[2 * i] = s->out[2 * i + 1] = src[i];
-            } else {                    /* a stereo frame in a mono stream: the mean */
+            } else { /* a stereo frame in a mono stream: the mean */
                 s->out[i] = (Zuf16s)((src[2 * i] + src[2 * i + 1]) / 2);
             }
         }
@@ -154,8 +154,7 @@ static int decode_granules(Mp3State *s, const Mp3FrameHeader *h, Mp3SideInfo *si
 }
 
 /* Decodes the frame at p (len bytes, header confirmed). */
-static void decode_frame(Mp3State *s, const Zuf8u *p, size_t len, size_t offset, int first, WavWriter *w,
-                         Reporter *r) {
+static void decode_frame(Mp3State *s, const Zuf8u *p, size_t len, size_t offset, int first, WavWriter *w, Reporter *r) {
     DecodeStats *st = r->st;
     Zuf8u *bs = (Zuf8u *)p;
     Mp3FrameHeader h;
@@ -201,8 +200,10 @@ static void decode_frame(Mp3State *s, const Zuf8u *p, size_t len, size_t offset,
         s->main_len = RESERVOIR_BYTES;
     }
     if (!why) {
-        if ((size_t)mdb > s->main_len) missing = 1;
-        else start = s->main_len - (size_t)mdb;
+        if ((size_t)mdb > s->main_len)
+            missing = 1;
+        else
+            start = s->main_len - (size_t)mdb;
     }
     memcpy(s->main + s->main_len, p + head_len + side_len, main_bytes);
     s->main_len += main_bytes;
@@ -274,7 +275,8 @@ int mp3_decode(const Input *in, size_t first, WavWriter *w, const DecodeOptions 
             ok = len >= 4 && len <= MAX_FRAME;
         }
         if (ok && pos + len > in->end) {
-            if (!opt->quiet) fprintf(stderr, "zufdec: frame at offset %lu is cut off by the end of the file\n", (unsigned long)pos);
+            if (!opt->quiet)
+                fprintf(stderr, "zufdec: frame at offset %lu is cut off by the end of the file\n", (unsigned long)pos);
             ++st->damaged;
             break;
         }
@@ -293,7 +295,8 @@ int mp3_decode(const Input *in, size_t first, WavWriter *w, const DecodeOptions 
         }
         if (junk) {
             if (!opt->quiet && r.reports < MAX_REPORTS)
-                fprintf(stderr, "zufdec: skipped %lu bytes of junk at offset %lu\n", (unsigned long)junk, (unsigned long)junk_at);
+                fprintf(stderr, "zufdec: skipped %lu bytes of junk at offset %lu\n", (unsigned long)junk,
+                        (unsigned long)junk_at);
             st->junk_bytes += junk;
             junk = 0;
             s->main_len = 0; /* the reservoir does not continue across the gap */
@@ -303,7 +306,8 @@ int mp3_decode(const Input *in, size_t first, WavWriter *w, const DecodeOptions 
         pos += len;
         chain = pos;
         if (opt->progress && pos - in->begin >= next_progress) {
-            fprintf(stderr, "\rzufdec: %3d%%", (int)(100.0 * (double)(pos - in->begin) / (double)(in->end - in->begin)));
+            fprintf(stderr, "\rzufdec: %3d%%",
+                    (int)(100.0 * (double)(pos - in->begin) / (double)(in->end - in->begin)));
             next_progress = pos - in->begin + step;
         }
     }

@@ -115,13 +115,12 @@ void input_strip_tags(Input *in, char *note, size_t note_len) {
 
 int mpeg_header_parse(const Zuf8u *p, MpegHeader *h) {
     /* Bit rates in kbit/s by [MPEG-1 ? 0 : 1][layer - 1][index]. */
-    static const short kBitrate[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static const short kBitrate[2][3][15] = {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+                                              {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+                                              {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+                                             {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+                                              {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                              {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
     static const int kRates[3] = {44100, 48000, 32000};
     int vbits, lbits, bi, si, lsf;
     if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
@@ -139,9 +138,12 @@ int mpeg_header_parse(const Zuf8u *p, MpegHeader *h) {
     h->padding = (p[2] >> 1) & 1;
     h->channels = (p[3] >> 6) == 3 ? 1 : 2;
     h->samples = h->layer == 1 ? 384 : (h->layer == 3 && lsf) ? 576 : 1152;
-    if (h->bitrate_kbps == 0) h->frame_bytes = 0;
-    else if (h->layer == 1) h->frame_bytes = (12000 * h->bitrate_kbps / h->sample_rate + h->padding) * 4;
-    else h->frame_bytes = (h->samples / 8) * 1000 * h->bitrate_kbps / h->sample_rate + h->padding;
+    if (h->bitrate_kbps == 0)
+        h->frame_bytes = 0;
+    else if (h->layer == 1)
+        h->frame_bytes = (12000 * h->bitrate_kbps / h->sample_rate + h->padding) * 4;
+    else
+        h->frame_bytes = (h->samples / 8) * 1000 * h->bitrate_kbps / h->sample_rate + h->padding;
     return 1;
 }
 
@@ -154,7 +156,8 @@ size_t mpeg_frame_len(const Input *in, size_t pos, const MpegHeader *h) {
     if (h->frame_bytes) return (size_t)h->frame_bytes;
     for (q = pos + 4; q + 4 <= in->end && q < pos + 8192; ++q) {
         MpegHeader n;
-        if (mpeg_header_parse(in->data + q, &n) && mpeg_same_stream(in->data + pos, in->data + q) && n.bitrate_kbps == 0)
+        if (mpeg_header_parse(in->data + q, &n) && mpeg_same_stream(in->data + pos, in->data + q) &&
+            n.bitrate_kbps == 0)
             return q - pos;
     }
     return 0;
@@ -195,8 +198,13 @@ StreamFormat detect_format(const Input *in, size_t *first, char *what, size_t wh
             !(pos + len + 4 <= in->end && mpeg_header_parse(p + len, &n) && mpeg_same_stream(p, p + len)))
             continue;
         *first = pos;
-        snprintf(what, what_len, "%s Layer %s", h.version == 10 ? "MPEG-1" : h.version == 20 ? "MPEG-2" : "MPEG-2.5",
-                 h.layer == 1 ? "I" : h.layer == 2 ? "II" : "III");
+        snprintf(what, what_len, "%s Layer %s",
+                 h.version == 10   ? "MPEG-1"
+                 : h.version == 20 ? "MPEG-2"
+                                   : "MPEG-2.5",
+                 h.layer == 1   ? "I"
+                 : h.layer == 2 ? "II"
+                                : "III");
         return (h.layer == 3 && h.version != 25) ? FORMAT_MP3 : FORMAT_MPEG_OTHER;
     }
     *first = in->end;

@@ -14,7 +14,7 @@
 #define INPUT_PADDING 4096
 
 typedef struct {
-    Zuf8u *data;  /* size bytes of the file, then INPUT_PADDING zero bytes */
+    Zuf8u *data; /* size bytes of the file, then INPUT_PADDING zero bytes */
     size_t size;
     size_t begin; /* the coded audio: [begin, end) after leading and trailing tags */
     size_t end;
@@ -38,8 +38,8 @@ typedef struct {
     int sample_rate;
     int padding;
     int channels;
-    int frame_bytes;  /* 0 for free format (length unknown from the header) */
-    int samples;      /* samples per channel in the frame */
+    int frame_bytes; /* 0 for free format (length unknown from the header) */
+    int samples;     /* samples per channel in the frame */
 } MpegHeader;
 
 /* Parses 4 bytes at p; returns 1 when they are a plausible MPEG audio header. */

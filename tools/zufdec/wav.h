@@ -12,10 +12,10 @@
 typedef struct {
     FILE *f;
     const char *path;
-    int channels;          /* 0 until the format is set */
+    int channels; /* 0 until the format is set */
     int sample_rate;
-    unsigned long frames;  /* sample frames written */
-    int failed;            /* a write failed (reported once) */
+    unsigned long frames; /* sample frames written */
+    int failed;           /* a write failed (reported once) */
 } WavWriter;
 
 /* Creates the file. Returns 0, or 1 after a message. */
