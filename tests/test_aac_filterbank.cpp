@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "aac/aac_fft32s.h"
+#include "transforms/fft_32sc.h"
 #include "aac/aac_filterbank.h"
 #include "aac/aac_filterbank_tables.h"
 #include "support/test_util.h"

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "aac/aac_fft32s.h"
+#include "transforms/fft_32sc.h"
 #include "aac/aac_filterbank_tables.h"
 #include "aac/aac_spectral.h"
 #include "common/checks.h"

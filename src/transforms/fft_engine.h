@@ -1,5 +1,5 @@
-// Internals of the complex float engine shared by its source files (fftscore, fftsblk, fftsrec,
-// ffts): the pass plan of the radix-4 engine, the twiddle source used while building tables, and
+// Internals of the complex float engine shared by its source files (fft_engine, fft_blocked, fft_real,
+// fft_float): the pass plan of the radix-4 engine, the twiddle source used while building tables, and
 // the blocked large-transform path.
 #pragma once
 

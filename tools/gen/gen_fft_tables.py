@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates src/transforms/fftstab.cpp: fft_fix_twiddle_table_32f, the twiddles of the
+"""Generates src/transforms/fft_tables.cpp: fft_fix_twiddle_table_32f, the twiddles of the
 1024-point transform that every float FFT up to 1024 points steps through.
 
 Entry k (0..1023) is the pair cos(2 pi k / 1024), sin(2 pi k / 1024), each rounded to nearest

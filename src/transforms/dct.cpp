@@ -18,7 +18,7 @@
 
 #include "common/checks.h"
 #include "transforms/fft_engine.h"
-#include "transforms/xf_common.h"
+#include "transforms/transform_util.h"
 
 // Context (both directions). On 32-bit x86 the header is 84 bytes; tables follow from the next
 // 32-byte boundary.

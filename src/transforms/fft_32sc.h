@@ -1,4 +1,4 @@
-// Fixed-point complex FFT of the AAC filter bank: split-radix decimation in frequency, unscaled,
+// Fixed-point complex FFT: split-radix decimation in frequency, unscaled,
 // on interleaved 32-bit complex values (real part first), forward direction
 // Z_m = sum_i z_i e^(-j 2 pi i m / M). Shared by the inverse MDCT, long-term prediction, the
 // forward MDCT and the fixed-point SBR banks.

@@ -14,7 +14,7 @@
 
 #include "common/checks.h"
 #include "transforms/fft_engine.h"
-#include "transforms/xf_common.h"
+#include "transforms/transform_util.h"
 
 // Contexts. On 32-bit x86 the header is 24 bytes: ID, N, work bytes, FFT context, allocated
 // flag, rotation table.

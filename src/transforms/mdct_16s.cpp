@@ -1,5 +1,5 @@
 // 16-bit forward MDCT for powers of two N >= 32: the float transform's fold and DCT-IV
-// factorisation (mdct.cpp) in block floating point around the 16-bit FFT.
+// factorisation (mdct_float.cpp) in block floating point around the 16-bit FFT.
 //
 //  1. An all-zero frame gives zeros.
 //  2. Block normalisation: with m the largest input magnitude, s counts the doublings of m
@@ -19,7 +19,7 @@
 #include "common/checks.h"
 #include "common/fixed_point.h"
 #include "transforms/fft_engine.h"
-#include "transforms/xf_common.h"
+#include "transforms/transform_util.h"
 
 // Context: the same layout as the float MDCT contexts (24 bytes on 32-bit x86).
 struct MdctFwdContext_16s {

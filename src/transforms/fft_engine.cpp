@@ -9,7 +9,7 @@
 // pass, which transposes 4x4 blocks and combines the four lanes with the twiddles
 // e^(-2 pi i l k / N), writing natural-order output. The first pass, where every butterfly has
 // its own twiddles, reads them stored four-wide. Orders from 17 go through the blocked path
-// (fftsblk.cpp), which uses this engine on cache-sized blocks.
+// (fft_blocked.cpp), which uses this engine on cache-sized blocks.
 //
 // The inverse transform is the forward one with real and imaginary parts exchanged on input and
 // output (conj(i) trick: IDFT(x) = swap(DFT(swap(x)))), which in this layout costs nothing.

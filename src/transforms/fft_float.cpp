@@ -10,7 +10,7 @@
 
 #include "common/checks.h"
 #include "transforms/fft_engine.h"
-#include "transforms/xf_common.h"
+#include "transforms/transform_util.h"
 
 namespace zuf::xf {
 namespace {

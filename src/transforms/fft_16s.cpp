@@ -14,7 +14,7 @@
 #include "common/fixed_point.h"
 #include "common/simd.h"
 #include "transforms/fft_engine.h"
-#include "transforms/xf_common.h"
+#include "transforms/transform_util.h"
 
 namespace zuf::xf {
 namespace {

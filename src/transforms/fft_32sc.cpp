@@ -1,4 +1,4 @@
-// Split-radix decimation-in-frequency FFT on fixed-point complex values (see aac_fft32s.h).
+// Split-radix decimation-in-frequency FFT on fixed-point complex values (see fft_32sc.h).
 //
 // One L-shaped butterfly of a block of n values, for j = 0 .. n/4 - 1, with a, b, c, d the
 // values at j, j + n/4, j + n/2, j + 3n/4 and W = e^(-j 2 pi / n):
@@ -6,7 +6,7 @@
 //   c' = (u - j v) W^j, d' = (u + j v) W^(3j)     with u = a - c, v = b - d
 // then the first half is transformed at size n/2 and each of the last quarters at size n/4.
 // The outputs leave in bit-reversed order, which the swap lists undo.
-#include "aac/aac_fft32s.h"
+#include "transforms/fft_32sc.h"
 
 #include <cstdint>
 #include <utility>
