@@ -2,58 +2,24 @@
 """Generates src/mp3/mp3_tables.cpp: the constant tables of the Layer III decoder
 (ISO/IEC 11172-3 and ISO/IEC 13818-3) apart from the Huffman tables (gen_mp3_huffman.py).
 
-  gen_mp3_tables.py TABLES_DIR OUT.cpp
+  gen_mp3_tables.py [--data DIR] [src/mp3/mp3_tables.cpp]
 
-TABLES_DIR holds the plain-text tables of the standards: mp3_sfb_bands.txt (band boundaries),
+The inputs in data/ are plain-text tables of the standards: mp3_sfb_bands.txt (band boundaries),
 mp3_misc.txt (pretab, slen1/slen2, nr_of_sfb_block) and mp3_synthesis_window_D.txt (Table 3-B.3).
 Everything else is a formula, evaluated here exactly: integer tables with integer roots and
-40-digit decimal trigonometry, double tables correctly rounded from the same 40 digits. The
+60-digit decimal trigonometry (hpmath.py), double tables correctly rounded from those digits. The
 tests recompute the formula tables independently. Standard library only.
 """
-import sys
-from decimal import Decimal, getcontext
+from decimal import Decimal
 
-getcontext().prec = 60
-PI = Decimal("3.14159265358979323846264338327950288419716939937510582097494459")
-
-
-def dcos(x):
-    """cos(x) for a Decimal x, by reduction to [-pi, pi] and its Taylor series."""
-    two_pi = 2 * PI
-    x = x - two_pi * (x / two_pi).to_integral_value()
-    term, total, n = Decimal(1), Decimal(1), 0
-    while True:
-        n += 2
-        term = -term * x * x / (n * (n - 1))
-        if abs(term) < Decimal(10) ** -55:
-            return total
-        total += term
-
-
-def dsin(x):
-    return dcos(PI / 2 - x)
-
-
-def dsqrt(x):
-    return Decimal(x).sqrt()
-
-
-def icbrt(n):
-    """floor(n ** (1/3)) for an integer n >= 0, exactly."""
-    if n < 2:
-        return n
-    x = 1 << ((n.bit_length() + 2) // 3)
-    while True:
-        y = (2 * x + n // (x * x)) // 3
-        if y >= x:
-            return x
-        x = y
+import cpp_emit as E
+from hpmath import PI, cos as dcos, sin as dsin, sqrt as dsqrt, iroot
 
 
 def pow43_q14(n):
     """round(n^(4/3) * 2^14) = round((n^4 * 2^42)^(1/3)), exactly."""
     big = n ** 4 << 42
-    c = icbrt(big)
+    c = iroot(big, 3)
     # round half up: c + 1 when (c + 1/2)^3 <= big, i.e. (2c + 1)^3 <= 8 big
     return c + 1 if (2 * c + 1) ** 3 <= 8 * big else c
 
@@ -64,40 +30,15 @@ def qround(x, bits):
     return max(-(1 << 31), min((1 << 31) - 1, v))
 
 
-def read_data(path):
-    rows = []
-    with open(path) as f:
-        for line in f:
-            line = line.strip()
-            if line and not line.startswith("#"):
-                rows.append(line.split())
-    return rows
-
-
-def c_int_array(values, per_line=12, indent="    "):
-    lines = []
-    for i in range(0, len(values), per_line):
-        lines.append(indent + ", ".join(str(v) for v in values[i:i + per_line]) + ",")
-    return "\n".join(lines)
-
-
 def c_double(x):
-    # Exact zeros of the formulas (cos(pi / 2) and the like) come out of the series as 1e-55.
-    r = repr(float(x) if abs(x) > Decimal(10) ** -40 else 0.0)
-    return r if ("e" in r or "." in r) else r + ".0"
+    # Exact zeros of the formulas (cos(pi / 2) and the like) come out of the series as tiny residues.
+    return E.double(float(x) if abs(x) > Decimal(10) ** -40 else 0.0)
 
 
-def c_double_array(values, per_line=4, indent="    "):
-    lines = []
-    for i in range(0, len(values), per_line):
-        lines.append(indent + ", ".join(c_double(v) for v in values[i:i + per_line]) + ",")
-    return "\n".join(lines)
-
-
-def main(tables_dir, out_path):
+def render():
     # ---------------------------------------------------------------- band tables
     long_rows, short_rows = {}, {}
-    for rec in read_data(tables_dir + "/mp3_sfb_bands.txt"):
+    for rec in E.read_records("mp3_sfb_bands.txt"):
         kind, rate, vals = rec[0], int(rec[1]), [int(v) for v in rec[2:]]
         (long_rows if kind == "long" else short_rows)[rate] = vals
     order = [22050, 24000, 16000, 44100, 48000, 32000]  # row = ID * 3 + sampling_frequency
@@ -113,7 +54,7 @@ def main(tables_dir, out_path):
 
     misc = {}
     nr_of_sfb = [[None] * 3 for _ in range(6)]
-    for rec in read_data(tables_dir + "/mp3_misc.txt"):
+    for rec in E.read_records("mp3_misc.txt"):
         if rec[0] == "nr_of_sfb_block":
             t, kind = int(rec[1]), ["long", "short", "mixed"].index(rec[2])
             nr_of_sfb[t][kind] = [int(v) for v in rec[3:7]]
@@ -197,7 +138,7 @@ def main(tables_dir, out_path):
     dct_h = {n: [1 / (2 * dcos(PI * (2 * k + 1) / (2 * n))) for k in range(n // 2)] for n in (32, 16, 8, 4, 2)}
 
     # ---------------------------------------------------------------- synthesis window stage
-    dvals = [Decimal(r[0]) for r in read_data(tables_dir + "/mp3_synthesis_window_D.txt")]
+    dvals = [Decimal(r[0]) for r in E.read_records("mp3_synthesis_window_D.txt")]
     assert len(dvals) == 512
     dk = [int((d * 65536).to_integral_value()) for d in dvals]  # every D[i] is k / 65536
     assert all(abs(Decimal(k) / 65536 - d) <= Decimal("0.0000000006") for k, d in zip(dk, dvals))
@@ -226,136 +167,76 @@ def main(tables_dir, out_path):
     rows[16] = run(lambda m: 0 if m % 2 == 0 else -dq30[16 + 32 * m])
 
     # ---------------------------------------------------------------- output
-    out = []
-    w = out.append
-    w("// Generated by tools/gen/gen_mp3_tables.py from the tables of ISO/IEC 11172-3 and 13818-3.")
-    w("// Do not edit.")
-    w('#include "mp3/mp3_tables.h"')
-    w("")
-    w("// Scale-factor band boundaries, row = ID * 3 + sampling_frequency (22.05, 24, 16, 44.1, 48,")
-    w("// 32 kHz): ISO/IEC 13818-3 Table B.2 and ISO/IEC 11172-3 Table 3-B.8.")
-    w("extern \"C\" ZUF_API const Zuf16s _zuf_pMP3SfbTableLong[6 * 23] = {")
-    for r in sfb_long:
-        w("    " + ", ".join(str(v) for v in r) + ",")
-    w("};")
-    w("extern \"C\" ZUF_API const Zuf16s _zuf_pMP3SfbTableShort[6 * 14] = {")
-    for r in sfb_short:
-        w("    " + ", ".join(str(v) for v in r) + ",")
-    w("};")
-    w("")
-    w("namespace zuf {")
-    w("")
-    w("// ISO/IEC 11172-3 Table 3-B.6.")
-    w("const Zuf8u _pPretab[22] = {")
-    w(c_int_array(pretab, 22))
-    w("};")
-    w("")
-    w("// slen1 then slen2 by scalefac_compress, ISO/IEC 11172-3 2.4.2.7.")
-    w("const Zuf8u _pMP3TableSlen[2][16] = {")
-    w("    {" + ", ".join(map(str, slen1)) + "},")
-    w("    {" + ", ".join(map(str, slen2)) + "},")
-    w("};")
-    w("")
-    w("// nr_of_sfb_block of ISO/IEC 13818-3 2.4.3.2: [table][long, short, mixed][part].")
-    w("const Zuf8u _pNumberOfSfbBlock[6][3][4] = {")
-    for t in range(6):
-        w("    {" + ", ".join("{" + ", ".join(map(str, nr_of_sfb[t][k])) + "}" for k in range(3)) + "},")
-    w("};")
-    w("")
-    w("// Bytes per MPEG-1 Layer III frame without padding, 144 * bitrate / fs truncated; rows 44.1,")
-    w("// 48, 32 kHz, columns bitrate_index 0..14 (0 = free format).")
-    w("const Zuf32s _pMPEG1_nSlotTable[3][15] = {")
-    for r in slots:
-        w("    {" + ", ".join(map(str, r)) + "},")
-    w("};")
-    w("")
-    w("// round(n^(4/3) * 2^14), n = 0..8206 (15 plus the largest 13-bit linbits escape).")
-    w("const Zuf32u pReqTable[8207] = {")
-    w(c_int_array([str(v) + "u" for v in req], 10))
-    w("};")
-    w("")
-    w("// MPEG-1 intensity stereo: tan(k pi / 12) / (1 + tan(k pi / 12)), Q31, k = 0..6; entry 7")
-    w("// (the illegal position) is never used for scaling.")
-    w("const Zuf32s _pIsLeft[8] = {")
-    w(c_int_array(is_left, 8))
-    w("};")
-    w("")
-    w("// 2^(-k/4) in Q31, k = 0..3 (entry 0 saturated to 2^31 - 1).")
-    w("const Zuf32s _pMP3Sqrt14_32s[4] = {" + ", ".join(map(str, sqrt14)) + "};")
-    w("")
-    w("// 2^(k/4) in Q30, k = 0..3, truncated: the fractional quarter steps of the requantiser.")
-    w("const Zuf32u _pMP3Pow2Q30[4] = {" + ", ".join(str(v) + "u" for v in pow2q30) + "};")
-    w("")
-    w("// Alias-reduction butterflies cs_i = 1 / sqrt(1 + c_i^2), ca_i = c_i / sqrt(1 + c_i^2),")
-    w("// ISO/IEC 11172-3 Table 3-B.9.")
-    w("const double cCs[8] = {")
-    w(c_double_array(cs))
-    w("};")
-    w("const double cCa[8] = {")
-    w(c_double_array(ca))
-    w("};")
-    w("")
-    w("// 36-point inverse MDCT, the 9-point cosine kernel cos(pi j (2m + 1) / 18) for m = 0..4:")
-    w("// row m holds j = 2, 4, 6, 8, then j = 1, 3, 5, 7.")
-    w("const double DCT36Coeff[40] = {")
-    w(c_double_array(k9, 4))
-    w("};")
-    w("// 1 / (2 cos((2m + 1) pi / 36)), m = 0..8: post-factors of the odd half.")
-    w("const double DCT36Post[9] = {")
-    w(c_double_array(post9, 3))
-    w("};")
-    w("// Windows of block types 0, 1 and 3 (ISO/IEC 11172-3 2.4.3.4.10.3) times the sign of the")
-    w("// DCT-IV output they take, 1 / (2 cos((2m + 1) pi / 72)) and the gain 1/4.")
-    w("const double DCTWinLong[3][36] = {")
-    for bt in range(3):
-        w("    {")
-        w(c_double_array(win_long[36 * bt:36 * bt + 36], 3, "        "))
-        w("    },")
-    w("};")
-    w("// 12-point inverse MDCT: [m][k] = cos(pi (2m + 1)(2k + 1) / 24), the 6-point DCT-IV.")
-    w("const double DCT12x3Coef[36] = {")
-    w(c_double_array(k6, 3))
-    w("};")
-    w("// sin(pi (i + 1/2) / 12) times the sign of the DCT-IV output and the gain 1/4.")
-    w("const double DCTWinShort[12] = {")
-    w(c_double_array(win_short, 3))
-    w("};")
-    w("")
-    w("// Fast 32-point cosine transform of the synthesis matrixing: 1 / (2 cos((2k + 1) pi / 2N))")
-    w("// for the stages N = 32 (H16), 16 (H8), 8 (H4), 4 and 2.")
+    out = E.stamp("gen_mp3_tables.py", ["Constant tables of the Layer III decoder from ISO/IEC 11172-3 and 13818-3."])
+    out += ['#include "mp3/mp3_tables.h"', ""]
+    out += E.comment("Scale-factor band boundaries, row = ID * 3 + sampling_frequency (22.05, 24, 16, 44.1, 48,",
+                     "32 kHz): ISO/IEC 13818-3 Table B.2 and ISO/IEC 11172-3 Table 3-B.8.")
+    out += E.array('extern "C" ZUF_API const Zuf16s _zuf_pMP3SfbTableLong[6 * 23]', sum(sfb_long, []), per_line=23)
+    out += E.array('extern "C" ZUF_API const Zuf16s _zuf_pMP3SfbTableShort[6 * 14]', sum(sfb_short, []), per_line=14)
+    out.append("")
+    b = ["// ISO/IEC 11172-3 Table 3-B.6."]
+    b += E.array("const Zuf8u _pPretab[22]", pretab)
+    b += ["", "// slen1 then slen2 by scalefac_compress, ISO/IEC 11172-3 2.4.2.7."]
+    b += E.array("const Zuf8u _pMP3TableSlen[2][16]", [slen1, slen2])
+    b += ["", "// nr_of_sfb_block of ISO/IEC 13818-3 2.4.3.2: [table][long, short, mixed][part]."]
+    b += E.array("const Zuf8u _pNumberOfSfbBlock[6][3][4]",
+                 [["{" + ", ".join(map(str, nr_of_sfb[t][k])) + "}" for k in range(3)] for t in range(6)])
+    b += [""]
+    b += E.comment("Bytes per MPEG-1 Layer III frame without padding, 144 * bitrate / fs truncated; rows 44.1,",
+                   "48, 32 kHz, columns bitrate_index 0..14 (0 = free format).")
+    b += E.array("const Zuf32s _pMPEG1_nSlotTable[3][15]", slots)
+    b += ["", "// round(n^(4/3) * 2^14), n = 0..8206 (15 plus the largest 13-bit linbits escape)."]
+    b += E.array("const Zuf32u pReqTable[8207]", req, E.unsigned)
+    b += [""]
+    b += E.comment("MPEG-1 intensity stereo: tan(k pi / 12) / (1 + tan(k pi / 12)), Q31, k = 0..6; entry 7",
+                   "(the illegal position) is never used for scaling.")
+    b += E.array("const Zuf32s _pIsLeft[8]", is_left, inline=False)
+    b += ["", "// 2^(-k/4) in Q31, k = 0..3 (entry 0 saturated to 2^31 - 1)."]
+    b += E.array("const Zuf32s _pMP3Sqrt14_32s[4]", sqrt14)
+    b += ["", "// 2^(k/4) in Q30, k = 0..3, truncated: the fractional quarter steps of the requantiser."]
+    b += E.array("const Zuf32u _pMP3Pow2Q30[4]", pow2q30, E.unsigned)
+    b += [""]
+    b += E.comment("Alias-reduction butterflies cs_i = 1 / sqrt(1 + c_i^2), ca_i = c_i / sqrt(1 + c_i^2),",
+                   "ISO/IEC 11172-3 Table 3-B.9.")
+    b += E.array("const double cCs[8]", cs, c_double, per_line=4, inline=False)
+    b += E.array("const double cCa[8]", ca, c_double, per_line=4, inline=False)
+    b += [""]
+    b += E.comment("36-point inverse MDCT, the 9-point cosine kernel cos(pi j (2m + 1) / 18) for m = 0..4:",
+                   "row m holds j = 2, 4, 6, 8, then j = 1, 3, 5, 7.")
+    b += E.array("const double DCT36Coeff[40]", k9, c_double, per_line=4)
+    b += ["// 1 / (2 cos((2m + 1) pi / 36)), m = 0..8: post-factors of the odd half."]
+    b += E.array("const double DCT36Post[9]", post9, c_double, per_line=3)
+    b += E.comment("Windows of block types 0, 1 and 3 (ISO/IEC 11172-3 2.4.3.4.10.3) times the sign of the",
+                   "DCT-IV output they take, 1 / (2 cos((2m + 1) pi / 72)) and the gain 1/4.")
+    b += E.array("const double DCTWinLong[3][36]", [win_long[36 * bt:36 * bt + 36] for bt in range(3)], c_double,
+                 per_line=3)
+    b += ["// 12-point inverse MDCT: [m][k] = cos(pi (2m + 1)(2k + 1) / 24), the 6-point DCT-IV."]
+    b += E.array("const double DCT12x3Coef[36]", k6, c_double, per_line=3)
+    b += ["// sin(pi (i + 1/2) / 12) times the sign of the DCT-IV output and the gain 1/4."]
+    b += E.array("const double DCTWinShort[12]", win_short, c_double, per_line=3)
+    b += [""]
+    b += E.comment("Fast 32-point cosine transform of the synthesis matrixing: 1 / (2 cos((2k + 1) pi / 2N))",
+                   "for the stages N = 32 (H16), 16 (H8), 8 (H4), 4 and 2.")
     names = {32: "H16", 16: "H8", 8: "H4", 4: "H2", 2: "H1"}
     for n in (32, 16, 8, 4, 2):
-        w("const double %s[%d] = {" % (names[n], n // 2))
-        w(c_double_array(dct_h[n], 4))
-        w("};")
-    w("")
-    w("// Synthesis window D[i] of ISO/IEC 11172-3 Table 3-B.3 in Q30 (exact: every D[i] is a")
-    w("// multiple of 2^-16), with the signs of the matrixing symmetry folded in, in the order the")
-    w("// window stage reads it: row j for output j; each row holds c(t mod 16) for t = 0..32, c(m)")
-    w("// being the coefficient of the block m calls old.")
-    w("const Zuf32s _pDiQ30[32][33] = {")
-    for r in rows:
-        w("    {")
-        w(c_int_array(r, 8, "        "))
-        w("    },")
-    w("};")
-    w("")
-    w("// Per row of _pDiQ30: the sum of c(m) / 2 over the sixteen ages, modulo 2^32 (the vector")
-    w("// window stage's correction for its sign-flipped history values).")
+        b += E.array(f"const double {names[n]}[{n // 2}]", dct_h[n], c_double, per_line=4, inline=False)
+    b += [""]
+    b += E.comment("Synthesis window D[i] of ISO/IEC 11172-3 Table 3-B.3 in Q30 (exact: every D[i] is a",
+                   "multiple of 2^-16), with the signs of the matrixing symmetry folded in, in the order the",
+                   "window stage reads it: row j for output j; each row holds c(t mod 16) for t = 0..32, c(m)",
+                   "being the coefficient of the block m calls old.")
+    b += E.array("const Zuf32s _pDiQ30[32][33]", rows)
+    b += [""]
+    b += E.comment("Per row of _pDiQ30: the sum of c(m) / 2 over the sixteen ages, modulo 2^32 (the vector",
+                   "window stage's correction for its sign-flipped history values).")
     half = []
     for r in rows:
         t = sum(c // 2 for c in r[:16]) % (1 << 32)
         half.append(t - (1 << 32) if t >= (1 << 31) else t)
-    w("const Zuf32s _pDiHalfSum[32] = {")
-    w(c_int_array(half, 8))
-    w("};")
-    w("")
-    w("}  // namespace zuf")
-    with open(out_path, "w") as f:
-        f.write("\n".join(out) + "\n")
+    b += E.array("const Zuf32s _pDiHalfSum[32]", half)
+    out += E.namespace("zuf", b)
+    return [E.text(out)]
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        sys.exit("usage: gen_mp3_tables.py TABLES_DIR OUT.cpp")
-    main(*sys.argv[1:])
+    E.run(render, __doc__)

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Makes the AAC stream-header vectors in tests/vectors/ from synthetic signals.
 #
-#   tools/gen/make-vectors.sh [OUTDIR]        (default: tests/vectors of this checkout)
+#   tools/gen/make-vectors.sh [OUTDIR [ISO_DIR]]   (default OUTDIR: tests/vectors of this checkout)
+#
+# ISO_DIR (or the environment variable ZUF_ISO_VECTORS) holds the ISO/IEC 11172-4 and 13818-4
+# Layer III compliance streams (*.bit) with their reference PCM (*.pcm), which are copied next to
+# the MP3 vectors. Default: shared/vectors/mp3 in the folder that holds this checkout (the shared
+# folder sits beside every clone); when that directory is missing the copy is skipped with a
+# message and the compliance files already in OUTDIR stay as they are.
 #
 # Needs Debian's ffmpeg (its native AAC encoder and ADTS muxer) and python3; faad, when present,
 # is used as an independent check that every stream decodes. The outputs are committed: the
@@ -20,6 +26,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 out=${1:-$here/../../tests/vectors}
+iso=${2:-${ZUF_ISO_VECTORS:-$here/../../../shared/vectors/mp3}}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 tmp=$(mktemp -d)
@@ -105,9 +112,12 @@ PY
     lame --silent --freeformat -b 320 "$tmp/free44.wav" "$d/lame_44100_free_format.mp3"
     reference lame_44100_free_format mpg123
     # ISO/IEC 11172-4 and 13818-4 compliance streams with their reference PCM, when present.
-    if [ -d "${ZUF_ISO_VECTORS:-/work/shared/vectors/mp3}" ]; then
-        cp "${ZUF_ISO_VECTORS:-/work/shared/vectors/mp3}"/*.bit "${ZUF_ISO_VECTORS:-/work/shared/vectors/mp3}"/*.pcm "$d/"
+    if [ -d "$iso" ] && compgen -G "$iso/*.bit" >/dev/null; then
+        cp "$iso"/*.bit "$iso"/*.pcm "$d/"
         chmod 644 "$d"/*
+    else
+        echo "make-vectors.sh: no compliance streams in $iso (pass ISO_DIR or set ZUF_ISO_VECTORS);" \
+            "keeping the ones in $d" >&2
     fi
     ls -l "$d"
 }

@@ -1,4 +1,5 @@
-"""High-precision helpers shared by the gen_aac_*.py table generators (Python 3 stdlib only).
+"""High-precision arithmetic for the table generators (Python 3 stdlib only); their output layout is
+cpp_emit.py's.
 
 Transcendental values are evaluated with decimal arithmetic at 60 significant digits, far
 beyond the 2^-31 resolution of the tables, so rounding to the nearest integer is exact for
@@ -106,9 +107,3 @@ def round_root(num, den, k):
 def sat31(v):
     return min(v, 0x7FFFFFFF)
 
-
-def cpp_array(values, per_line=8, width=0):
-    lines = []
-    for i in range(0, len(values), per_line):
-        lines.append("    " + ", ".join(str(v).rjust(width) for v in values[i:i + per_line]) + ",")
-    return "\n".join(lines)
