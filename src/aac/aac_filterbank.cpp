@@ -243,11 +243,10 @@ void ownsPcmAudioOutput_32s16s(const Zuf32s* pSum, Zuf16s* pDst, int stride) {
     // (s + 4) >> 3 == ((s >> 1) + 2) >> 2 for every 32-bit s, and (s >> 1) + 2 does not overflow.
     const __m128i two = _mm_set1_epi32(2);
     for (int p = 0; p < 1024; p += 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSum + p));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSum + p + 4));
+        const __m128i a = loadu_i128(pSum + p), b = loadu_i128(pSum + p + 4);
         const __m128i ra = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(a, 1), two), 2);
         const __m128i rb = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(b, 1), two), 2);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + p), _mm_packs_epi32(ra, rb));
+        storeu_i128(pDst + p, _mm_packs_epi32(ra, rb));
     }
 }
 
