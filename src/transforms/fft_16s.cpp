@@ -9,6 +9,7 @@
 // to nearest (ties to even) and saturating.
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "common/checks.h"
 #include "common/fixed_point.h"
@@ -111,10 +112,13 @@ float pow2_neg(int scaleFactor) {
     return std::ldexp(1.0f, -sf);
 }
 
-void to_float(const Zuf16sc* src, float* x, int64_t n, bool vector) {
+// The conversions around the float transform: the SSE kernel (kVector) converts eight values a
+// step and leaves the tail to the scalar loop, the reference runs the scalar loop throughout.
+template <bool kVector>
+void to_float(const Zuf16sc* src, float* x, int64_t n) {
     const Zuf16s* s = &src[0].re;
     int64_t i = 0;
-    if (vector)
+    if constexpr (kVector)
         for (; i + 8 <= 2 * n; i += 8) {
             const __m128i v = loadu_i128(s + i);
             storeu_f128(x + i, _mm_cvtepi32_ps(widen_lo_epi16(v)));
@@ -123,10 +127,11 @@ void to_float(const Zuf16sc* src, float* x, int64_t n, bool vector) {
     for (; i < 2 * n; ++i) x[i] = static_cast<float>(s[i]);
 }
 
-void to_16s(const float* x, Zuf16sc* dst, int64_t n, float scale, bool vector) {
+template <bool kVector>
+void to_16s(const float* x, Zuf16sc* dst, int64_t n, float scale) {
     Zuf16s* d = &dst[0].re;
     int64_t i = 0;
-    if (vector) {
+    if constexpr (kVector) {
         const __m128 f = _mm_set1_ps(scale), lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
         for (; i + 8 <= 2 * n; i += 8) {
             const __m128 a = _mm_min_ps(_mm_max_ps(_mm_mul_ps(loadu_f128(x + i), f), lo), hi);
@@ -141,11 +146,9 @@ void to_16s(const float* x, Zuf16sc* dst, int64_t n, float scale, bool vector) {
     }
 }
 
-}  // namespace
-
-// Shared with the 16-bit MDCT.
-void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work,
-                    bool vector) {
+template <class V>
+void fft16(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work) {
+    constexpr bool kVector = !std::is_same_v<V, Lanes4>;
     if (!ctx->engine) {
         integer_fft(ctx, src, dst, scaleFactor);
         return;
@@ -153,9 +156,20 @@ void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* d
     const int64_t n = int64_t{1} << ctx->order;
     float* x = reinterpret_cast<float*>(work);
     float* fw = reinterpret_cast<float*>(work + round32(8 * n));
-    to_float(src, x, n, vector);
-    ownsFFT_C_32fc(ctx->fft, x, x, fw, Dir::Fwd, ctx->fft->fwdNorm, ctx->fft->norm, vector);
-    to_16s(x, dst, n, pow2_neg(scaleFactor), vector);
+    to_float<kVector>(src, x, n);
+    ownsFFTComplex<V>(ctx->fft, x, x, fw, Dir::Fwd, ctx->fft->fwdNorm, ctx->fft->norm);
+    to_16s<kVector>(x, dst, n, pow2_neg(scaleFactor));
+}
+
+}  // namespace
+
+// Shared with the 16-bit MDCT.
+void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work) {
+    fft16<__m128>(ctx, src, dst, scaleFactor, work);
+}
+void ownsFFT_C_16sc_ref(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor,
+                        uint8_t* work) {
+    fft16<Lanes4>(ctx, src, dst, scaleFactor, work);
 }
 
 zufResult ownsFFTGetSizes16(int order, int flag, int hint, int64_t* context, int64_t* init, int64_t* work) {
@@ -256,7 +270,7 @@ ZUF_API zufResult zufsFFTFwd_CToC_16sc_Sfs(const Zuf16sc* pSrc, Zuf16sc* pDst, c
     if (const zufResult st = ownsContextCheck(pSpec, kIdFftC16sc, pSrc, pDst); st != zufOk) return st;
     WorkBuffer work(pBuffer, pSpec->workBytes);
     ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
-    ownsFFT_C_16sc(pSpec, pSrc, pDst, scaleFactor, work.get<uint8_t>(), true);
+    ownsFFT_C_16sc(pSpec, pSrc, pDst, scaleFactor, work.get<uint8_t>());
     return zufOk;
 }
 

@@ -215,21 +215,30 @@ FloatSizes ownsEngineSizes(int corder);
 // (32-byte aligned, at least ownsEngineSizes().context bytes), init scratch at `init`.
 void ownsEngineInit(FftContext_C_32fc* ctx, int corder, uint8_t* mem, uint8_t* init);
 
+// The transforms. Each runs the SSE instantiation under its plain name and the scalar reference
+// (the Lanes4 instantiation of the same templates, equal bit for bit) under the name with _ref.
+//
 // The complex transform of the context's complex order. src and dst are N interleaved complex
 // values (they may be the same array); work is 32-byte aligned with the engine's work size.
 // factor is applied to every output when scale is set.
 void ownsFFT_C_32fc(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
-                    float factor, bool vector = true);
+                    float factor);
+void ownsFFT_C_32fc_ref(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                        float factor);
 // Split-complex forward transform (family C_32f).
 void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
-                   float* work, bool scale, float factor, bool vector = true);
+                   float* work, bool scale, float factor);
+void ownsFFT_C_32f_ref(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
+                       float* work, bool scale, float factor);
 // Real transform of 2^ctx->order points to and from the Perm format.
 void ownsFFT_R_32f(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
-                   float factor, bool vector = true);
+                   float factor);
+void ownsFFT_R_32f_ref(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                       float factor);
 
 // The 16-bit transform (either path) with its conversions; work as GetBufSize reports, aligned.
-void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work,
-                    bool vector = true);
+void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work);
+void ownsFFT_C_16sc_ref(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work);
 
 // e^(-2 pi i e / N) of the static 1024-point table (N <= 1024, N a power of two).
 void ownsTwiddleFromTable(int order, int64_t e, float* out);

@@ -108,7 +108,7 @@ void forward16(const Ctx* ctx, const Zuf16s* x, Zuf16s* y, int scaleFactor, uint
         z[j].im = sat16(rshift_round(b * c - a * sn, 17));
     }
     const int lq = log2i(q);
-    ownsFFT_C_16sc(ctx->fft, z, Z, lq + 1, fw, true);
+    ownsFFT_C_16sc(ctx->fft, z, Z, lq + 1, fw);
     const int sh = scaleFactor - lq + s + 11;
     for (int k = 0; k < q; ++k) {
         const int64_t zr = Z[k].re, zi = Z[k].im, c = r[2 * k], sn = r[2 * k + 1];
