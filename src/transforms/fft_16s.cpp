@@ -268,10 +268,8 @@ ZUF_API zufResult zufsFFTGetBufSize_C_16sc(const FftContext_C_16sc* pSpec, int* 
 ZUF_API zufResult zufsFFTFwd_CToC_16sc_Sfs(const Zuf16sc* pSrc, Zuf16sc* pDst, const FftContext_C_16sc* pSpec,
                                            int scaleFactor, Zuf8u* pBuffer) {
     if (const zufResult st = ownsContextCheck(pSpec, kIdFftC16sc, pSrc, pDst); st != zufOk) return st;
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
-    ownsFFT_C_16sc(pSpec, pSrc, pDst, scaleFactor, work.get<uint8_t>());
-    return zufOk;
+    return ownsWithWork<uint8_t>(pBuffer, pSpec->workBytes,
+                                 [&](uint8_t* w) { ownsFFT_C_16sc(pSpec, pSrc, pDst, scaleFactor, w); });
 }
 
 }  // extern "C"

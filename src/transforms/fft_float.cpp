@@ -116,21 +116,18 @@ zufResult init(Ctx** ppSpec, uint32_t id, int order, int flag, int hint, Zuf8u* 
 
 zufResult run_c(const Zuf32fc* pSrc, Zuf32fc* pDst, const FftContext_C_32fc* pSpec, Zuf8u* pBuffer, Dir dir) {
     if (const zufResult st = ownsContextCheck(pSpec, kIdFftC32fc, pSrc, pDst); st != zufOk) return st;
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
     const bool scale = dir == Dir::Fwd ? pSpec->fwdNorm : pSpec->invNorm;
-    ownsFFT_C_32fc(pSpec, reinterpret_cast<const float*>(pSrc), reinterpret_cast<float*>(pDst), work.get(), dir, scale,
-                   pSpec->norm);
-    return zufOk;
+    return ownsWithWork(pBuffer, pSpec->workBytes, [&](float* w) {
+        ownsFFT_C_32fc(pSpec, reinterpret_cast<const float*>(pSrc), reinterpret_cast<float*>(pDst), w, dir, scale,
+                       pSpec->norm);
+    });
 }
 
 zufResult run_r(const Zuf32f* pSrc, Zuf32f* pDst, const FftContext_R_32f* pSpec, Zuf8u* pBuffer, Dir dir) {
     if (const zufResult st = ownsContextCheck(pSpec, kIdFftR32f, pSrc, pDst); st != zufOk) return st;
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
     const bool scale = dir == Dir::Fwd ? pSpec->fwdNorm : pSpec->invNorm;
-    ownsFFT_R_32f(pSpec, pSrc, pDst, work.get(), dir, scale, pSpec->norm);
-    return zufOk;
+    return ownsWithWork(pBuffer, pSpec->workBytes,
+                        [&](float* w) { ownsFFT_R_32f(pSpec, pSrc, pDst, w, dir, scale, pSpec->norm); });
 }
 
 }  // namespace
@@ -195,10 +192,9 @@ ZUF_API zufResult zufsFFTFwd_CToC_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm
                                       const FftContext_C_32f* pSpec, Zuf8u* pBuffer) {
     if (const zufResult st = ownsContextCheck(pSpec, kIdFftC32f, pSrcRe, pSrcIm, pDstRe, pDstIm); st != zufOk)
         return st;
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
-    ownsFFT_C_32f(pSpec, pSrcRe, pSrcIm, pDstRe, pDstIm, work.get(), pSpec->fwdNorm, pSpec->norm);
-    return zufOk;
+    return ownsWithWork(pBuffer, pSpec->workBytes, [&](float* w) {
+        ownsFFT_C_32f(pSpec, pSrcRe, pSrcIm, pDstRe, pDstIm, w, pSpec->fwdNorm, pSpec->norm);
+    });
 }
 
 ZUF_API zufResult zufsFFTFwd_RToPerm_32f(const Zuf32f* pSrc, Zuf32f* pDst, const FftContext_R_32f* pSpec,

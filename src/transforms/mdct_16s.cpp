@@ -185,10 +185,8 @@ ZUF_API zufResult zufsMDCTFwdGetBufSize_16s(const MdctFwdContext_16s* pSpec, int
 ZUF_API zufResult zufsMDCTFwd_16s_Sfs(const Zuf16s* pSrc, Zuf16s* pDst, const MdctFwdContext_16s* pSpec,
                                       int scaleFactor, Zuf8u* pBuffer) {
     if (const zufResult st = ownsContextCheck(pSpec, kIdMdctFwd16s, pSrc, pDst); st != zufOk) return st;
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
-    forward16(pSpec, pSrc, pDst, scaleFactor, work.get<uint8_t>());
-    return zufOk;
+    return ownsWithWork<uint8_t>(pBuffer, pSpec->workBytes,
+                                 [&](uint8_t* w) { forward16(pSpec, pSrc, pDst, scaleFactor, w); });
 }
 
 }  // extern "C"
