@@ -58,8 +58,8 @@ void Convert_16s32f(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(Convert_16s32f, zuf::scalar::ownsConvert_16s32f) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Convert_16s32f, zuf::sse2::ownsConvert_16s32f) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_16s32f, zuf::ownsConvert_16s32f_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_16s32f, zuf::ownsConvert_16s32f_sse2) ZUF_BENCH_ARGS;
 
 template <void (*F)(const Zuf32s*, Zuf16s*, int, int), int kScale>
 void Convert_32s16s_Sfs(benchmark::State& st) {
@@ -73,10 +73,10 @@ void Convert_32s16s_Sfs(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(Convert_32s16s_Sfs, zuf::scalar::ownsConvert_32s16s_Sfs, 12) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Convert_32s16s_Sfs, zuf::sse2::ownsConvert_32s16s_Sfs, 12) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Convert_32s16s_Sfs, zuf::scalar::ownsConvert_32s16s_Sfs, -3) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Convert_32s16s_Sfs, zuf::sse2::ownsConvert_32s16s_Sfs, -3) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_32s16s_Sfs, zuf::ownsConvert_32s16s_Sfs_ref, 12) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_32s16s_Sfs, zuf::ownsConvert_32s16s_Sfs_sse2, 12) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_32s16s_Sfs, zuf::ownsConvert_32s16s_Sfs_ref, -3) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_32s16s_Sfs, zuf::ownsConvert_32s16s_Sfs_sse2, -3) ZUF_BENCH_ARGS;
 
 template <void (*F)(const Zuf32f*, Zuf16s*, int, int, int), int kMode>
 void Convert_32f16s_Sfs(benchmark::State& st) {
@@ -90,10 +90,10 @@ void Convert_32f16s_Sfs(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(Convert_32f16s_Sfs, zuf::scalar::ownsConvert_32f16s_Sfs, 1) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Convert_32f16s_Sfs, zuf::sse2::ownsConvert_32f16s_Sfs, 1) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Convert_32f16s_Sfs, zuf::scalar::ownsConvert_32f16s_Sfs, 0) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Convert_32f16s_Sfs, zuf::sse2::ownsConvert_32f16s_Sfs, 0) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_32f16s_Sfs, zuf::ownsConvert_32f16s_Sfs_ref, 1) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_32f16s_Sfs, zuf::ownsConvert_32f16s_Sfs_sse2, 1) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_32f16s_Sfs, zuf::ownsConvert_32f16s_Sfs_ref, 0) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Convert_32f16s_Sfs, zuf::ownsConvert_32f16s_Sfs_sse2, 0) ZUF_BENCH_ARGS;
 
 // ---------------------------------------------------------------- complex
 
@@ -109,8 +109,8 @@ void CplxToReal_32fc(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(CplxToReal_32fc, zuf::scalar::ownsCplxToReal_32fc) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(CplxToReal_32fc, zuf::sse2::ownsCplxToReal_32fc) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(CplxToReal_32fc, zuf::ownsCplxToReal_32fc_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(CplxToReal_32fc, zuf::ownsCplxToReal_32fc_sse2) ZUF_BENCH_ARGS;
 
 template <void (*F)(const Zuf32f*, const Zuf32f*, Zuf32fc*, int)>
 void RealToCplx_32f(benchmark::State& st) {
@@ -125,8 +125,8 @@ void RealToCplx_32f(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(RealToCplx_32f, zuf::scalar::ownsRealToCplx_32f) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(RealToCplx_32f, zuf::sse2::ownsRealToCplx_32f) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(RealToCplx_32f, zuf::ownsRealToCplx_32f_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(RealToCplx_32f, zuf::ownsRealToCplx_32f_sse2) ZUF_BENCH_ARGS;
 
 template <void (*F)(const Zuf32fc*, const Zuf32fc*, Zuf32fc*, int)>
 void Mul_32fc(benchmark::State& st) {
@@ -140,8 +140,8 @@ void Mul_32fc(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(Mul_32fc, zuf::scalar::ownsMul_32fc) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Mul_32fc, zuf::sse2::ownsMul_32fc) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Mul_32fc, zuf::ownsMul_32fc_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Mul_32fc, zuf::ownsMul_32fc_sse2) ZUF_BENCH_ARGS;
 
 // ---------------------------------------------------------------- in-place arithmetic
 
@@ -157,12 +157,12 @@ void Add_32s_ISfs(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::scalar::ownsAdd_32s_ISfs, 0) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::sse2::ownsAdd_32s_ISfs, 0) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::scalar::ownsAdd_32s_ISfs, 3) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::sse2::ownsAdd_32s_ISfs, 3) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::scalar::ownsAdd_32s_ISfs, -2) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::sse2::ownsAdd_32s_ISfs, -2) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::ownsAdd_32s_ISfs_ref, 0) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::ownsAdd_32s_ISfs_sse2, 0) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::ownsAdd_32s_ISfs_ref, 3) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::ownsAdd_32s_ISfs_sse2, 3) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::ownsAdd_32s_ISfs_ref, -2) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Add_32s_ISfs, zuf::ownsAdd_32s_ISfs_sse2, -2) ZUF_BENCH_ARGS;
 
 template <void (*F)(int, Zuf32s*, int)>
 void RShiftC_32s_I(benchmark::State& st) {
@@ -175,8 +175,8 @@ void RShiftC_32s_I(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(RShiftC_32s_I, zuf::scalar::ownsRShiftC_32s_I) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(RShiftC_32s_I, zuf::sse2::ownsRShiftC_32s_I) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(RShiftC_32s_I, zuf::ownsRShiftC_32s_I_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(RShiftC_32s_I, zuf::ownsRShiftC_32s_I_sse2) ZUF_BENCH_ARGS;
 
 // -1 keeps the data stable over millions of repetitions (no overflow, no subnormals).
 template <void (*F)(Zuf32f, Zuf32f*, int)>
@@ -190,8 +190,8 @@ void MulC_32f_I(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(MulC_32f_I, zuf::scalar::ownsMulC_32f_I) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(MulC_32f_I, zuf::sse2::ownsMulC_32f_I) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(MulC_32f_I, zuf::ownsMulC_32f_I_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(MulC_32f_I, zuf::ownsMulC_32f_I_sse2) ZUF_BENCH_ARGS;
 
 // ---------------------------------------------------------------- statistics
 
@@ -208,8 +208,8 @@ void MinMax_16s(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(MinMax_16s, zuf::scalar::ownsMinMax_16s) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(MinMax_16s, zuf::sse2::ownsMinMax_16s) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(MinMax_16s, zuf::ownsMinMax_16s_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(MinMax_16s, zuf::ownsMinMax_16s_sse2) ZUF_BENCH_ARGS;
 
 template <Zuf32f (*F)(const Zuf32f*, int)>
 void StdDev_32f(benchmark::State& st) {
@@ -219,9 +219,9 @@ void StdDev_32f(benchmark::State& st) {
     for (auto _ : st) benchmark::DoNotOptimize(F(s.p, n));
     items(st, n);
 }
-BENCHMARK_TEMPLATE(StdDev_32f, zuf::scalar::ownsStdDevFast_32f) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(StdDev_32f, zuf::sse2::ownsStdDevFast_32f) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(StdDev_32f, zuf::scalar::ownsStdDevAccurate_32f) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(StdDev_32f, zuf::ownsStdDevFast_32f_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(StdDev_32f, zuf::ownsStdDevFast_32f_sse2) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(StdDev_32f, zuf::ownsStdDevAccurate_32f) ZUF_BENCH_ARGS;
 
 // ---------------------------------------------------------------- interleaving (n = frames)
 
@@ -248,10 +248,10 @@ void Deinterleave2_scalar(benchmark::State& st) {
     }
     items(st, 2 * n);
 }
-BENCHMARK_TEMPLATE(Deinterleave2_scalar, Zuf16s, zuf::scalar::ownsDeinterleave_16s) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Deinterleave2, Zuf16s, zuf::sse2::ownsDeinterleave2_16s) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Deinterleave2_scalar, Zuf32f, zuf::scalar::ownsDeinterleave_32f) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Deinterleave2, Zuf32f, zuf::sse2::ownsDeinterleave2_32f) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Deinterleave2_scalar, Zuf16s, zuf::ownsDeinterleave_16s_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Deinterleave2, Zuf16s, zuf::ownsDeinterleave2_16s_sse2) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Deinterleave2_scalar, Zuf32f, zuf::ownsDeinterleave_32f_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Deinterleave2, Zuf32f, zuf::ownsDeinterleave2_32f_sse2) ZUF_BENCH_ARGS;
 
 template <class T, void (*F)(const T*, const T*, int, T*)>
 void Interleave2(benchmark::State& st) {
@@ -279,14 +279,14 @@ void Interleave_n(benchmark::State& st) {
     }
     items(st, kCh * n);
 }
-BENCHMARK_TEMPLATE(Interleave_n, Zuf16s, zuf::scalar::ownsInterleave_16s, 2) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Interleave2, Zuf16s, zuf::sse2::ownsInterleave2_16s) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Interleave_n, Zuf32f, zuf::scalar::ownsInterleave_32f, 2) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Interleave2, Zuf32f, zuf::sse2::ownsInterleave2_32f) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Interleave_n, Zuf16s, zuf::scalar::ownsInterleave_16s, 6) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Interleave_n, Zuf16s, zuf::sse2::ownsInterleave_16s, 6) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Interleave_n, Zuf32f, zuf::scalar::ownsInterleave_32f, 6) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Interleave_n, Zuf32f, zuf::sse2::ownsInterleave_32f, 6) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Interleave_n, Zuf16s, zuf::ownsInterleave_16s_ref, 2) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Interleave2, Zuf16s, zuf::ownsInterleave2_16s_sse2) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Interleave_n, Zuf32f, zuf::ownsInterleave_32f_ref, 2) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Interleave2, Zuf32f, zuf::ownsInterleave2_32f_sse2) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Interleave_n, Zuf16s, zuf::ownsInterleave_16s_ref, 6) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Interleave_n, Zuf16s, zuf::ownsInterleave_16s_sse2, 6) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Interleave_n, Zuf32f, zuf::ownsInterleave_32f_ref, 6) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(Interleave_n, Zuf32f, zuf::ownsInterleave_32f_sse2, 6) ZUF_BENCH_ARGS;
 
 // ---------------------------------------------------------------- gains
 
@@ -303,8 +303,8 @@ void MakeFloat_16s32f(benchmark::State& st) {
     }
     items(st, n);
 }
-BENCHMARK_TEMPLATE(MakeFloat_16s32f, zuf::scalar::ownsMakeFloat_16s32f) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(MakeFloat_16s32f, zuf::sse2::ownsMakeFloat_16s32f) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(MakeFloat_16s32f, zuf::ownsMakeFloat_16s32f_ref) ZUF_BENCH_ARGS;
+BENCHMARK_TEMPLATE(MakeFloat_16s32f, zuf::ownsMakeFloat_16s32f_sse2) ZUF_BENCH_ARGS;
 
 void CalcSF_16s32f(benchmark::State& st) {
     const int n = static_cast<int>(st.range(0));
@@ -312,7 +312,7 @@ void CalcSF_16s32f(benchmark::State& st) {
     Buf<Zuf32f> d(n);
     for (int i = 0; i < n; ++i) s.p[i] = static_cast<Zuf16s>(g_rng() % 256);
     for (auto _ : st) {
-        zuf::scalar::ownsCalcSF_16s32f(s.p, 100, d.p, n);
+        zuf::ownsCalcSF_16s32f(s.p, 100, d.p, n);
         benchmark::ClobberMemory();
     }
     items(st, n);
@@ -339,9 +339,9 @@ void FIRBlockOne_32f(benchmark::State& st) {
     zufsFIRBlockFree_32f(ctx);
     items(st, n);
 }
-BENCHMARK_TEMPLATE(FIRBlockOne_32f, zuf::scalar::ownsFIRBlockOne_32f, 8)->Arg(64)->Arg(1024)->Arg(4096);
-BENCHMARK_TEMPLATE(FIRBlockOne_32f, zuf::sse2::ownsFIRBlockOne_32f, 8)->Arg(64)->Arg(1024)->Arg(4096);
-BENCHMARK_TEMPLATE(FIRBlockOne_32f, zuf::scalar::ownsFIRBlockOne_32f, 32)->Arg(64)->Arg(1024)->Arg(4096);
-BENCHMARK_TEMPLATE(FIRBlockOne_32f, zuf::sse2::ownsFIRBlockOne_32f, 32)->Arg(64)->Arg(1024)->Arg(4096);
+BENCHMARK_TEMPLATE(FIRBlockOne_32f, zuf::ownsFIRBlockOne_32f_ref, 8)->Arg(64)->Arg(1024)->Arg(4096);
+BENCHMARK_TEMPLATE(FIRBlockOne_32f, zuf::ownsFIRBlockOne_32f_sse2, 8)->Arg(64)->Arg(1024)->Arg(4096);
+BENCHMARK_TEMPLATE(FIRBlockOne_32f, zuf::ownsFIRBlockOne_32f_ref, 32)->Arg(64)->Arg(1024)->Arg(4096);
+BENCHMARK_TEMPLATE(FIRBlockOne_32f, zuf::ownsFIRBlockOne_32f_sse2, 32)->Arg(64)->Arg(1024)->Arg(4096);
 
 }  // namespace

@@ -307,7 +307,7 @@ TEST(AacFft32s, VectorPathEqualsScalarAtEveryAlignment) {
                 const int32_t lim = static_cast<int32_t>(0x1FFFFFFF / (2 * m));
                 for (int i = 0; i < 2 * m; ++i) v[i] = ref[i] = full ? rng.s32() : rng.range(-lim, lim);
                 zuf::ownsIMDCT_FFT_32sc_I(v.data(), order);
-                zuf::scalar::ownsIMDCT_FFT_32sc_I(ref.data(), order);
+                zuf::ownsIMDCT_FFT_32sc_I_ref(ref.data(), order);
                 ASSERT_EQ(v.vec(), ref) << "order " << order << " misalignment " << mis;
                 EXPECT_TRUE(v.guards_intact());
             }

@@ -235,14 +235,14 @@ TEST(FftKernels, InPlaceMisalignedAndScalarReferenceAgreeBitForBit) {
                 const bool scale = inverse ? ic->invNorm : ic->fwdNorm;
                 const int64_t n = c.n();
                 if (fam == Fam::C32fc)
-                    zuf::xf::ownsFFT_C_32fc(ic, x.data(), s.data(), work.data(),
-                                            inverse ? zuf::xf::Dir::Inv : zuf::xf::Dir::Fwd, scale, ic->norm, false);
+                    zuf::xf::ownsFFT_C_32fc_ref(ic, x.data(), s.data(), work.data(),
+                                                inverse ? zuf::xf::Dir::Inv : zuf::xf::Dir::Fwd, scale, ic->norm);
                 else if (fam == Fam::C32f)
-                    zuf::xf::ownsFFT_C_32f(ic, x.data(), x.data() + n, s.data(), s.data() + n, work.data(), scale,
-                                           ic->norm, false);
+                    zuf::xf::ownsFFT_C_32f_ref(ic, x.data(), x.data() + n, s.data(), s.data() + n, work.data(), scale,
+                                               ic->norm);
                 else
-                    zuf::xf::ownsFFT_R_32f(ic, x.data(), s.data(), work.data(),
-                                           inverse ? zuf::xf::Dir::Inv : zuf::xf::Dir::Fwd, scale, ic->norm, false);
+                    zuf::xf::ownsFFT_R_32f_ref(ic, x.data(), s.data(), work.data(),
+                                               inverse ? zuf::xf::Dir::Inv : zuf::xf::Dir::Fwd, scale, ic->norm);
                 EXPECT_EQ(std::memcmp(s.data(), ref.data(), 4 * x.size()), 0) << "scalar vs SSE, order " << order;
             }
         }

@@ -126,8 +126,8 @@ TEST(Fft16, ScalarReferenceAgreesBitForBit) {
             std::vector<Zuf16sc> a(x.size()), b(x.size());
             std::vector<uint8_t> w(c.work.size() + 32);
             uint8_t* wa = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(w.data()) + 31) & ~uintptr_t{31});
-            zuf::xf::ownsFFT_C_16sc(c.ctx, x.data(), a.data(), sf, wa, true);
-            zuf::xf::ownsFFT_C_16sc(c.ctx, x.data(), b.data(), sf, wa, false);
+            zuf::xf::ownsFFT_C_16sc(c.ctx, x.data(), a.data(), sf, wa);
+            zuf::xf::ownsFFT_C_16sc_ref(c.ctx, x.data(), b.data(), sf, wa);
             EXPECT_EQ(std::memcmp(a.data(), b.data(), 4 * x.size()), 0) << order << " " << sf;
         }
 }

@@ -79,7 +79,7 @@ TEST(FirBlock, AgainstModelsOverManyCalls) {
                 const bool aligned = ms == 0 && md == 0 && taps % 4 == 0;
                 ASSERT_EQ(zufsFIRBlockOne_32f(src.data(), dst.data(), vec.p, ph.data()),
                           aligned ? zufOk : zufWarnMisaligned);
-                zuf::scalar::ownsFIRBlockOne_32f(src.data(), dref.data(), ref.p, ph.data());
+                zuf::ownsFIRBlockOne_32f_ref(src.data(), dref.data(), ref.p, ph.data());
                 for (int j = 0; j < block; ++j) {
                     ASSERT_EQ(bits_of(dst[j]), bits_of(model_ordered(hist, h, j)))
                         << "taps " << taps << " block " << block << " call " << call << " j " << j;

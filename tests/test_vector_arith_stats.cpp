@@ -78,7 +78,7 @@ TEST(VectorComplex, ProductAgainstModel) {
                 b[i] = Zuf32fc{rng.uniform(-1, 1), rng.uniform(-1e4f, 1e4f)};
             }
             ASSERT_EQ(zufsMul_32fc(a.data(), b.data(), d.data(), len), zufOk);
-            zuf::scalar::ownsMul_32fc(a.data(), b.data(), r.data(), len);
+            zuf::ownsMul_32fc_ref(a.data(), b.data(), r.data(), len);
             for (int i = 0; i < len; ++i) {
                 const Zuf32fc m = model_cmul(a[i], b[i]);
                 ASSERT_EQ(bits_of(d[i].re), bits_of(m.re));
@@ -155,7 +155,7 @@ TEST(VectorArith, AddScaledAgainstModel) {
             const std::vector<Zuf32s> b0 = b.vec();
             r.assign(b0);
             ASSERT_EQ(zufsAdd_32s_ISfs(a.data(), b.data(), len, sf), zufOk);
-            zuf::scalar::ownsAdd_32s_ISfs(a.data(), r.data(), len, sf);
+            zuf::ownsAdd_32s_ISfs_ref(a.data(), r.data(), len, sf);
             for (int i = 0; i < len; ++i) {
                 ASSERT_EQ(b[i], model_add(a[i], b0[i], sf)) << a[i] << " + " << b0[i] << " sf " << sf;
                 ASSERT_EQ(r[i], b[i]);
@@ -209,7 +209,7 @@ TEST(VectorArith, RightShift) {
             const std::vector<Zuf32s> d0 = d.vec();
             r.assign(d0);
             ASSERT_EQ(zufsRShiftC_32s_I(shift, d.data(), len), zufOk);
-            zuf::scalar::ownsRShiftC_32s_I(shift, r.data(), len);
+            zuf::ownsRShiftC_32s_I_ref(shift, r.data(), len);
             for (int i = 0; i < len; ++i) {
                 // floor(x / 2^shift): the arithmetic shift; past 31 only the sign is left.
                 const auto want =
@@ -251,7 +251,7 @@ TEST(VectorArith, MulConstant) {
             }
             if (val != 1.0f && val == val && val != 0.0f) {
                 r.assign(d0);
-                zuf::scalar::ownsMulC_32f_I(val, r.data(), len);
+                zuf::ownsMulC_32f_I_ref(val, r.data(), len);
                 ASSERT_EQ(std::memcmp(r.data(), d.data(), len * 4), 0);
             }
             ASSERT_TRUE(d.guards_intact());
@@ -280,7 +280,7 @@ TEST(VectorStats, MinMax) {
                 const std::vector<Zuf16s> v = s.vec();
                 Zuf16s lo = 0, hi = 0, lo2 = 0, hi2 = 0;
                 ASSERT_EQ(zufsMinMax_16s(s.data(), len, &lo, &hi), zufOk);
-                zuf::scalar::ownsMinMax_16s(s.data(), len, &lo2, &hi2);
+                zuf::ownsMinMax_16s_ref(s.data(), len, &lo2, &hi2);
                 ASSERT_EQ(lo, *std::min_element(v.begin(), v.end()));
                 ASSERT_EQ(hi, *std::max_element(v.begin(), v.end()));
                 ASSERT_EQ(lo2, lo);
@@ -330,8 +330,8 @@ TEST(VectorStats, StdDevAgainstTwoPassModel) {
                     EXPECT_NEAR(fast, want, want * (1e-5L + 2e-5L * offset * offset)) << "len " << len;
                 }
                 // The vector fast path is the scalar fast path, bit for bit.
-                ASSERT_EQ(bits_of(fast), bits_of(zuf::scalar::ownsStdDevFast_32f(s.data(), len)));
-                ASSERT_EQ(bits_of(acc), bits_of(zuf::scalar::ownsStdDevAccurate_32f(s.data(), len)));
+                ASSERT_EQ(bits_of(fast), bits_of(zuf::ownsStdDevFast_32f_ref(s.data(), len)));
+                ASSERT_EQ(bits_of(acc), bits_of(zuf::ownsStdDevAccurate_32f(s.data(), len)));
                 // Any hint other than 1 is the accurate path.
                 float other = -1;
                 ASSERT_EQ(zufsStdDev_32f(s.data(), len, &other, 2), zufOk);

@@ -120,7 +120,7 @@ TEST(VectorConvert, S16ToFloatExact) {
                 for (int i = 0; i < len; ++i)
                     s[i] = static_cast<Zuf16s>(i % 3 == 0 ? (i & 1 ? INT16_MIN : INT16_MAX) : rng.s32());
                 ASSERT_EQ(zufsConvert_16s32f(s.data(), d.data(), len), zufOk);
-                zuf::scalar::ownsConvert_16s32f(s.data(), r.data(), len);
+                zuf::ownsConvert_16s32f_ref(s.data(), r.data(), len);
                 for (int i = 0; i < len; ++i) {
                     ASSERT_EQ(static_cast<long>(d[i]), s[i]);  // exact: every int16 is a float
                     ASSERT_EQ(zuft::bits_of(d[i]), zuft::bits_of(r[i]));
@@ -198,7 +198,7 @@ TEST(VectorConvert, S32ToS16AgainstModel) {
             Placed<Zuf16s> d(len, md), r(len, 0);
             s.assign(mixed_32s(rng, len, sf));
             ASSERT_EQ(zufsConvert_32s16s_Sfs(s.data(), d.data(), len, sf), zufOk);
-            zuf::scalar::ownsConvert_32s16s_Sfs(s.data(), r.data(), len, std::clamp(sf, -15, 31));
+            zuf::ownsConvert_32s16s_Sfs_ref(s.data(), r.data(), len, std::clamp(sf, -15, 31));
             for (int i = 0; i < len; ++i) {
                 ASSERT_EQ(d[i], model_32s16s(s[i], sf)) << "x " << s[i] << " sf " << sf;
                 ASSERT_EQ(r[i], d[i]);
@@ -305,8 +305,8 @@ TEST(VectorConvert, FloatToS16AgainstModel) {
                 Placed<Zuf16s> d(len, vt::kMis16[len % 6]), r(len, 0);
                 s.assign(mixed_32f(rng, len, sf));
                 ASSERT_EQ(zufsConvert_32f16s_Sfs(s.data(), d.data(), len, mode, sf), zufOk);
-                zuf::scalar::ownsConvert_32f16s_Sfs(s.data(), r.data(), len, mode,
-                                                    std::clamp(sf, -zuf::kF2SScaleLimit, zuf::kF2SScaleLimit));
+                zuf::ownsConvert_32f16s_Sfs_ref(s.data(), r.data(), len, mode,
+                                                std::clamp(sf, -zuf::kF2SScaleLimit, zuf::kF2SScaleLimit));
                 for (int i = 0; i < len; ++i) {
                     ASSERT_EQ(d[i], model_32f16s(s[i], sf, mode != 0))
                         << "x " << s[i] << " sf " << sf << " mode " << mode;

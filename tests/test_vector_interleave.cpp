@@ -83,13 +83,13 @@ void check_both_ways(zufResult (*deint)(const T*, int, int, T**), zufResult (*in
 }
 
 TEST(VectorInterleave, RoundTrip16s) {
-    check_both_ways<Zuf16s>(zufsDeinterleave_16s, zufsInterleave_16s, zuf::scalar::ownsInterleave_16s,
-                            zuf::sse2::ownsInterleave_16s);
+    check_both_ways<Zuf16s>(zufsDeinterleave_16s, zufsInterleave_16s, zuf::ownsInterleave_16s_ref,
+                            zuf::ownsInterleave_16s_sse2);
 }
 
 TEST(VectorInterleave, RoundTrip32f) {
-    check_both_ways<Zuf32f>(zufsDeinterleave_32f, zufsInterleave_32f, zuf::scalar::ownsInterleave_32f,
-                            zuf::sse2::ownsInterleave_32f);
+    check_both_ways<Zuf32f>(zufsDeinterleave_32f, zufsInterleave_32f, zuf::ownsInterleave_32f_ref,
+                            zuf::ownsInterleave_32f_sse2);
 }
 
 // Two channels, one of them at an odd address: the data is right and the status is 2.

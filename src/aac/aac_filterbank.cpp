@@ -231,24 +231,31 @@ void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const
     short_frame<Path32>(c, s, o, p, k);
 }
 
-// Mono output, eight samples per step: (sum + 4) >> 3 cannot wrap in 32 bits after the shift
-// is taken into account (the sum is first halved, see below), and packs saturates exactly like
-// sat16. Stereo output writes every second sample and stays scalar, so the other channel's
-// samples are never touched.
-void ownsPcmAudioOutput_32s16s(const Zuf32s* pSum, Zuf16s* pDst, int stride) {
-    if (stride != 1) {
-        for (int p = 0; p < 1024; ++p) pDst[p * stride] = sat16((int64_t{pSum[p]} + 4) >> 3);
-        return;
-    }
+void ownsPcmAudioOutput_32s16s_ref(const Zuf32s* pSum, Zuf16s* pDst, int stride) {
+    for (int p = 0; p < 1024; ++p) pDst[p * stride] = sat16((int64_t{pSum[p]} + 4) >> 3);
+}
+
+// Mono output (stride 1), eight samples per step: (sum + 4) >> 3 cannot wrap in 32 bits after
+// the shift is taken into account (the sum is first halved, see below), and packs saturates
+// exactly like sat16.
+void ownsPcmAudioOutput_32s16s_sse2(const Zuf32s* pSum, Zuf16s* pDst) {
     // (s + 4) >> 3 == ((s >> 1) + 2) >> 2 for every 32-bit s, and (s >> 1) + 2 does not overflow.
     const __m128i two = _mm_set1_epi32(2);
     for (int p = 0; p < 1024; p += 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSum + p));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSum + p + 4));
+        const __m128i a = loadu_i128(pSum + p), b = loadu_i128(pSum + p + 4);
         const __m128i ra = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(a, 1), two), 2);
         const __m128i rb = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(b, 1), two), 2);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + p), _mm_packs_epi32(ra, rb));
+        storeu_i128(pDst + p, _mm_packs_epi32(ra, rb));
     }
+}
+
+// Stereo output writes every second sample and stays scalar, so the other channel's samples are
+// never touched.
+void ownsPcmAudioOutput_32s16s(const Zuf32s* pSum, Zuf16s* pDst, int stride) {
+    if (stride == 1)
+        ownsPcmAudioOutput_32s16s_sse2(pSum, pDst);
+    else
+        ownsPcmAudioOutput_32s16s_ref(pSum, pDst, stride);
 }
 
 }  // namespace zuf

@@ -41,7 +41,10 @@ void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s
 void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pShortPrev,
                                     const Zuf32s* pShortCur);
 
-// 16-bit PCM from Q3 sums: sat16((sum + 4) >> 3), written at pDst[p * stride], p < 1024.
+// 16-bit PCM from Q3 sums: sat16((sum + 4) >> 3), written at pDst[p * stride], p < 1024. The
+// SSE2 kernel serves stride 1 (any alignment) and matches the scalar reference bit for bit.
 void ownsPcmAudioOutput_32s16s(const Zuf32s* pSum, Zuf16s* pDst, int stride);
+void ownsPcmAudioOutput_32s16s_ref(const Zuf32s* pSum, Zuf16s* pDst, int stride);
+void ownsPcmAudioOutput_32s16s_sse2(const Zuf32s* pSum, Zuf16s* pDst);
 
 }  // namespace zuf

@@ -1,11 +1,18 @@
-// SSE2/SSE3 helpers shared by the vector kernels. Every kernel built on them sits beside its
-// scalar reference and must match it bit for bit.
+// The SSE2/SSE3 vocabulary of the vector kernels: typed loads and stores, the pair-of-doubles
+// lane type, the saturating rounds and the small lane operations that several kernels repeat.
+// Everything here is inline and compiles to the one or two instructions it names.
+//
+// Naming of kernels (the rule every module follows): the scalar reference of kernel `foo` is
+// `foo_ref`, its SSE2/SSE3 version `foo_sse2`, and a name that picks between them (or runs the
+// vector kernels of a larger operation) is plain `foo`. Every `foo_sse2` matches its `foo_ref` bit
+// for bit on every input and at every alignment, and a test holds them against each other.
 #pragma once
 
 #include <emmintrin.h>
 #include <pmmintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace zuf {
 
@@ -15,5 +22,86 @@ template <class... P>
 inline bool all_aligned16(const P*... p) {
     return (aligned16(p) && ...);
 }
+
+// ------------------------------------------------------------------ loads and stores
+// Integer lanes (any element type: 8, 16 or 32 bits): `u` forms take any address, the others
+// need 16-byte alignment. The 64- and 32-bit forms move the low part of a register and take any
+// address.
+inline __m128i loadu_i128(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+inline __m128i load_i128(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
+inline void storeu_i128(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+inline void store_i128(void* p, __m128i v) { _mm_store_si128(static_cast<__m128i*>(p), v); }
+// Low 64 bits, the upper half of the register zeroed.
+inline __m128i load_i64(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
+inline void store_i64(void* p, __m128i v) { _mm_storel_epi64(static_cast<__m128i*>(p), v); }
+inline void store_i32(void* p, __m128i v) {
+    const int32_t w = _mm_cvtsi128_si32(v);
+    std::memcpy(p, &w, 4);
+}
+
+// Float lanes (four singles), the same alignment rules.
+inline __m128 loadu_f128(const float* p) { return _mm_loadu_ps(p); }
+inline __m128 load_f128(const float* p) { return _mm_load_ps(p); }
+inline void storeu_f128(float* p, __m128 v) { _mm_storeu_ps(p, v); }
+inline void store_f128(float* p, __m128 v) { _mm_store_ps(p, v); }
+// Two singles (the low half of a register), any address.
+inline __m128 load_f64(const float* p) { return _mm_castsi128_ps(load_i64(p)); }
+inline void store_f64(float* p, __m128 v) { store_i64(p, _mm_castps_si128(v)); }
+
+// Double lanes (two doubles).
+inline __m128d loadu_d128(const double* p) { return _mm_loadu_pd(p); }
+inline __m128d load_d128(const double* p) { return _mm_load_pd(p); }
+inline void storeu_d128(double* p, __m128d v) { _mm_storeu_pd(p, v); }
+inline void store_d128(double* p, __m128d v) { _mm_store_pd(p, v); }
+
+// ------------------------------------------------------------------ integer lane operations
+// The sign-bit constant, 0x80000000 in every 32-bit lane (flips signed to biased order).
+inline __m128i sign_bits_epi32() { return _mm_set1_epi32(static_cast<int32_t>(0x80000000u)); }
+
+// mask ? yes : no, bit by bit (masks are all-ones or all-zeros per lane).
+inline __m128i select_i128(__m128i mask, __m128i yes, __m128i no) {
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+// Lanes 0..3 and 4..7 of eight 16-bit values, sign-extended to 32 bits: each value is unpacked
+// into the upper half of a 32-bit lane and shifted down arithmetically.
+inline __m128i widen_lo_epi16(__m128i v) { return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16); }
+inline __m128i widen_hi_epi16(__m128i v) { return _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16); }
+
+// Both 64-bit halves swapped (lanes 2, 3, 0, 1).
+inline __m128i swap_halves_epi32(__m128i v) { return _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)); }
+
+// Two int32 lanes as doubles: lanes 0, 1 and lanes 2, 3 (exact).
+inline __m128d cvt_lo_epi32_pd(__m128i v) { return _mm_cvtepi32_pd(v); }
+inline __m128d cvt_hi_epi32_pd(__m128i v) { return _mm_cvtepi32_pd(swap_halves_epi32(v)); }
+
+// ------------------------------------------------------------------ saturating rounds
+// A double to the nearest 32-bit integer, ties to even (the SSE2 conversion in the default
+// rounding mode), saturated to -2^31 .. 2^31 - 1.
+inline int32_t round_sat32(double v) {
+    if (v >= 2147483647.0) return 0x7FFFFFFF;
+    if (v <= -2147483648.0) return static_cast<int32_t>(0x80000000u);
+    return _mm_cvtsd_si32(_mm_set_sd(v));
+}
+
+// The same for two doubles at once, into the two low 32-bit lanes: clamped first, so that the
+// conversion never sees a value out of range, and the results equal round_sat32 lane by lane.
+inline __m128i round_sat32_pd(__m128d v) {
+    const __m128d lo = _mm_set1_pd(-2147483648.0), hi = _mm_set1_pd(2147483647.0);
+    return _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(v, lo), hi));
+}
+
+// ------------------------------------------------------------------ pairs of doubles
+// Two doubles handled alike: a transform written once over its element type T runs on double
+// (the scalar reference) and on F64x2 (two independent inputs, one per lane) with the same
+// operations in the same order, so each lane equals the scalar result bit for bit. T{} is zero
+// for both.
+struct F64x2 {
+    __m128d v;
+};
+inline F64x2 operator+(F64x2 a, F64x2 b) { return {_mm_add_pd(a.v, b.v)}; }
+inline F64x2 operator-(F64x2 a, F64x2 b) { return {_mm_sub_pd(a.v, b.v)}; }
+// Constants come from tables of doubles: one movddup (SSE3) each.
+inline F64x2 operator*(F64x2 a, const double& c) { return {_mm_mul_pd(a.v, _mm_loaddup_pd(&c))}; }
 
 }  // namespace zuf

@@ -50,19 +50,19 @@ inline void fir_columns(const Zuf32f* pSrc, Zuf32f* pDst, const FirBlockContext_
     const __m128 hl = _mm_set1_ps(pTaps[taps - 1]), h0 = _mm_set1_ps(pTaps[0]);
     __m128 x[R], acc[R];
     for (int r = 0; r < R; ++r) {
-        x[r] = _mm_loadu_ps(pSrc + j + 4 * r);
-        acc[r] = _mm_add_ps(_mm_mul_ps(hl, _mm_load_ps(oldest + 4 * r)), _mm_mul_ps(h0, x[r]));
+        x[r] = loadu_f128(pSrc + j + 4 * r);
+        acc[r] = _mm_add_ps(_mm_mul_ps(hl, load_f128(oldest + 4 * r)), _mm_mul_ps(h0, x[r]));
     }
     int row = idx;
     for (int k = 1; k <= taps - 2; ++k) {
         row = ring_prev(row, rows);
         const Zuf32f* p = c->pDelay + row * stride + j;
         const __m128 hk = _mm_set1_ps(pTaps[k]);
-        for (int r = 0; r < R; ++r) acc[r] = _mm_add_ps(acc[r], _mm_mul_ps(hk, _mm_load_ps(p + 4 * r)));
+        for (int r = 0; r < R; ++r) acc[r] = _mm_add_ps(acc[r], _mm_mul_ps(hk, load_f128(p + 4 * r)));
     }
     for (int r = 0; r < R; ++r) {
-        _mm_store_ps(oldest + 4 * r, x[r]);
-        _mm_storeu_ps(pDst + j + 4 * r, acc[r]);
+        store_f128(oldest + 4 * r, x[r]);
+        storeu_f128(pDst + j + 4 * r, acc[r]);
     }
 }
 
@@ -86,7 +86,7 @@ inline void fir_column(const Zuf32f* pSrc, Zuf32f* pDst, const FirBlockContext_3
 }  // namespace
 
 // pDst may equal pSrc: each input is read before its output is written.
-void scalar::ownsFIRBlockOne_32f(const Zuf32f* pSrc, Zuf32f* pDst, FirBlockContext_32f* pCtx, const Zuf32f* pTaps) {
+void ownsFIRBlockOne_32f_ref(const Zuf32f* pSrc, Zuf32f* pDst, FirBlockContext_32f* pCtx, const Zuf32f* pTaps) {
     const int n = pCtx->blockLen;
     if (pCtx->tapsLen == 1) {  // no history
         for (int j = 0; j < n; ++j) pDst[j] = pTaps[0] * pSrc[j];
@@ -98,12 +98,12 @@ void scalar::ownsFIRBlockOne_32f(const Zuf32f* pSrc, Zuf32f* pDst, FirBlockConte
 
 // Sixteen signals at a time (four accumulators, so each tap's row is read in whole cache
 // lines), then four, then the scalar rule for the last blockLen % 4.
-void sse2::ownsFIRBlockOne_32f(const Zuf32f* pSrc, Zuf32f* pDst, FirBlockContext_32f* pCtx, const Zuf32f* pTaps) {
+void ownsFIRBlockOne_32f_sse2(const Zuf32f* pSrc, Zuf32f* pDst, FirBlockContext_32f* pCtx, const Zuf32f* pTaps) {
     const int n = pCtx->blockLen;
     int j = 0;
     if (pCtx->tapsLen == 1) {
         const __m128 h0 = _mm_set1_ps(pTaps[0]);
-        for (; j + 4 <= n; j += 4) _mm_storeu_ps(pDst + j, _mm_mul_ps(h0, _mm_loadu_ps(pSrc + j)));
+        for (; j + 4 <= n; j += 4) storeu_f128(pDst + j, _mm_mul_ps(h0, loadu_f128(pSrc + j)));
         for (; j < n; ++j) pDst[j] = pTaps[0] * pSrc[j];
         return;
     }
@@ -158,7 +158,7 @@ extern "C" ZUF_API zufResult zufsFIRBlockOne_32f(const Zuf32f* pSrc, Zuf32f* pDs
     ZUF_REQUIRE(ownsFirIdOk(pCtx), zufErrContext);
     ZUF_REQUIRE(pCtx->tapsLen >= 1 && pCtx->blockLen >= 1, zufErrFirLen);
     ZUF_REQUIRE(pCtx->delayIndex >= 0 && pCtx->delayIndex <= pCtx->tapsLen - 1, zufErrFirLen);
-    zuf::sse2::ownsFIRBlockOne_32f(pSrc, pDst, pCtx, pTaps);
+    zuf::ownsFIRBlockOne_32f_sse2(pSrc, pDst, pCtx, pTaps);
     return zuf::all_aligned16(pSrc, pDst, pTaps) ? zufOk : zufWarnMisaligned;
 }
 

@@ -31,28 +31,22 @@ inline __m128i adds_epi32(__m128i a, __m128i b) {
     return _mm_or_si128(_mm_and_si128(ovf, limit), _mm_andnot_si128(ovf, sum));
 }
 
-inline __m128i select(__m128i mask, __m128i yes, __m128i no) {
-    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
-}
-
 template <class Op>
 void each4(const Zuf32s* pSrc, Zuf32s* pSrcDst, int len, int s, Op op) {
     int i = 0;
     for (; i + 4 <= len; i += 4) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrcDst + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pSrcDst + i), op(a, b));
+        storeu_i128(pSrcDst + i, op(loadu_i128(pSrc + i), loadu_i128(pSrcDst + i)));
     }
     for (; i < len; ++i) pSrcDst[i] = add_sfs(pSrc[i], pSrcDst[i], s);
 }
 
 }  // namespace
 
-void scalar::ownsAdd_32s_ISfs(const Zuf32s* pSrc, Zuf32s* pSrcDst, int len, int scaleFactor) {
+void ownsAdd_32s_ISfs_ref(const Zuf32s* pSrc, Zuf32s* pSrcDst, int len, int scaleFactor) {
     for (int i = 0; i < len; ++i) pSrcDst[i] = add_sfs(pSrc[i], pSrcDst[i], scaleFactor);
 }
 
-void sse2::ownsAdd_32s_ISfs(const Zuf32s* pSrc, Zuf32s* pSrcDst, int len, int scaleFactor) {
+void ownsAdd_32s_ISfs_sse2(const Zuf32s* pSrc, Zuf32s* pSrcDst, int len, int scaleFactor) {
     const int s = scaleFactor;
     if (s > 32) {
         std::memset(pSrcDst, 0, static_cast<std::size_t>(len) * sizeof(Zuf32s));
@@ -65,8 +59,8 @@ void sse2::ownsAdd_32s_ISfs(const Zuf32s* pSrc, Zuf32s* pSrcDst, int len, int sc
         const __m128i vmax = _mm_set1_epi32(INT32_MAX), vmin = _mm_set1_epi32(INT32_MIN);
         each4(pSrc, pSrcDst, len, s, [&](__m128i a, __m128i b) {
             const __m128i t = adds_epi32(a, b);
-            const __m128i r = select(_mm_cmplt_epi32(t, lo), vmin, _mm_sll_epi32(t, count));
-            return select(_mm_cmpgt_epi32(t, hi), vmax, r);
+            const __m128i r = select_i128(_mm_cmplt_epi32(t, lo), vmin, _mm_sll_epi32(t, count));
+            return select_i128(_mm_cmpgt_epi32(t, hi), vmax, r);
         });
     } else {
         // The 33-bit sum S, held as h = floor(S / 2) = (a >> 1) + (b >> 1) + (a & b & 1) and its
@@ -92,35 +86,34 @@ void sse2::ownsAdd_32s_ISfs(const Zuf32s* pSrc, Zuf32s* pSrcDst, int len, int sc
 }
 
 // Shifts of 32 or more leave only the sign, as a shift by 31 does.
-void scalar::ownsRShiftC_32s_I(int shift, Zuf32s* pSrcDst, int len) {
+void ownsRShiftC_32s_I_ref(int shift, Zuf32s* pSrcDst, int len) {
     const int s = shift > 31 ? 31 : shift;
     for (int i = 0; i < len; ++i) pSrcDst[i] >>= s;
 }
 
-void sse2::ownsRShiftC_32s_I(int shift, Zuf32s* pSrcDst, int len) {
+void ownsRShiftC_32s_I_sse2(int shift, Zuf32s* pSrcDst, int len) {
     const int s = shift > 31 ? 31 : shift;
     const __m128i count = _mm_cvtsi32_si128(s);
     int i = 0;
     for (; i + 8 <= len; i += 8) {
-        __m128i* p = reinterpret_cast<__m128i*>(pSrcDst + i);
-        const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1);
-        _mm_storeu_si128(p, _mm_sra_epi32(a, count));
-        _mm_storeu_si128(p + 1, _mm_sra_epi32(b, count));
+        const __m128i a = loadu_i128(pSrcDst + i), b = loadu_i128(pSrcDst + i + 4);
+        storeu_i128(pSrcDst + i, _mm_sra_epi32(a, count));
+        storeu_i128(pSrcDst + i + 4, _mm_sra_epi32(b, count));
     }
     for (; i < len; ++i) pSrcDst[i] >>= s;
 }
 
-void scalar::ownsMulC_32f_I(Zuf32f val, Zuf32f* pSrcDst, int len) {
+void ownsMulC_32f_I_ref(Zuf32f val, Zuf32f* pSrcDst, int len) {
     for (int i = 0; i < len; ++i) pSrcDst[i] *= val;
 }
 
-void sse2::ownsMulC_32f_I(Zuf32f val, Zuf32f* pSrcDst, int len) {
+void ownsMulC_32f_I_sse2(Zuf32f val, Zuf32f* pSrcDst, int len) {
     const __m128 v = _mm_set1_ps(val);
     int i = 0;
     for (; i + 8 <= len; i += 8) {
-        const __m128 a = _mm_loadu_ps(pSrcDst + i), b = _mm_loadu_ps(pSrcDst + i + 4);
-        _mm_storeu_ps(pSrcDst + i, _mm_mul_ps(a, v));
-        _mm_storeu_ps(pSrcDst + i + 4, _mm_mul_ps(b, v));
+        const __m128 a = loadu_f128(pSrcDst + i), b = loadu_f128(pSrcDst + i + 4);
+        storeu_f128(pSrcDst + i, _mm_mul_ps(a, v));
+        storeu_f128(pSrcDst + i + 4, _mm_mul_ps(b, v));
     }
     for (; i < len; ++i) pSrcDst[i] *= val;
 }
@@ -130,7 +123,7 @@ void sse2::ownsMulC_32f_I(Zuf32f val, Zuf32f* pSrcDst, int len) {
 extern "C" ZUF_API zufResult zufsAdd_32s_ISfs(const Zuf32s* pSrc, Zuf32s* pSrcDst, int len, int scaleFactor) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pSrcDst), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::sse2::ownsAdd_32s_ISfs(pSrc, pSrcDst, len, scaleFactor);
+    zuf::ownsAdd_32s_ISfs_sse2(pSrc, pSrcDst, len, scaleFactor);
     return zufOk;
 }
 
@@ -139,7 +132,7 @@ extern "C" ZUF_API zufResult zufsRShiftC_32s_I(int shift, Zuf32s* pSrcDst, int l
     ZUF_REQUIRE(len >= 1, zufErrSize);
     ZUF_REQUIRE(shift >= 0, zufErrShift);
     if (shift == 0) return zufOk;
-    zuf::sse2::ownsRShiftC_32s_I(shift, pSrcDst, len);
+    zuf::ownsRShiftC_32s_I_sse2(shift, pSrcDst, len);
     return zufOk;
 }
 
@@ -153,6 +146,6 @@ extern "C" ZUF_API zufResult zufsMulC_32f_I(Zuf32f val, Zuf32f* pSrcDst, int len
         std::memset(pSrcDst, 0, static_cast<std::size_t>(len) * sizeof(Zuf32f));
         return zufOk;
     }
-    zuf::sse2::ownsMulC_32f_I(val, pSrcDst, len);
+    zuf::ownsMulC_32f_I_sse2(val, pSrcDst, len);
     return zufOk;
 }

@@ -26,20 +26,20 @@ inline __m128 cmul2(__m128 x, __m128 y) {
 
 }  // namespace
 
-void scalar::ownsCplxToReal_32fc(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
+void ownsCplxToReal_32fc_ref(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
     for (int i = 0; i < len; ++i) {
         pDstRe[i] = pSrc[i].re;
         pDstIm[i] = pSrc[i].im;
     }
 }
 
-void sse2::ownsCplxToReal_32fc(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
+void ownsCplxToReal_32fc_sse2(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
     const float* s = flt(pSrc);
     std::ptrdiff_t i = 0;  // 2 * i may pass INT_MAX
     for (; i + 4 <= len; i += 4) {
-        const __m128 a = _mm_loadu_ps(s + 2 * i), b = _mm_loadu_ps(s + 2 * i + 4);
-        _mm_storeu_ps(pDstRe + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
-        _mm_storeu_ps(pDstIm + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        const __m128 a = loadu_f128(s + 2 * i), b = loadu_f128(s + 2 * i + 4);
+        storeu_f128(pDstRe + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        storeu_f128(pDstIm + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
     }
     for (; i < len; ++i) {
         pDstRe[i] = pSrc[i].re;
@@ -47,38 +47,38 @@ void sse2::ownsCplxToReal_32fc(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDst
     }
 }
 
-void scalar::ownsRealToCplx_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst, int len) {
+void ownsRealToCplx_32f_ref(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst, int len) {
     for (int i = 0; i < len; ++i) pDst[i] = Zuf32fc{pSrcRe ? pSrcRe[i] : 0.0f, pSrcIm ? pSrcIm[i] : 0.0f};
 }
 
-void sse2::ownsRealToCplx_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst, int len) {
+void ownsRealToCplx_32f_sse2(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst, int len) {
     float* d = flt(pDst);
     const __m128 zero = _mm_setzero_ps();
     std::ptrdiff_t i = 0;  // 2 * i may pass INT_MAX
     for (; i + 4 <= len; i += 4) {
-        const __m128 re = pSrcRe ? _mm_loadu_ps(pSrcRe + i) : zero;
-        const __m128 im = pSrcIm ? _mm_loadu_ps(pSrcIm + i) : zero;
-        _mm_storeu_ps(d + 2 * i, _mm_unpacklo_ps(re, im));
-        _mm_storeu_ps(d + 2 * i + 4, _mm_unpackhi_ps(re, im));
+        const __m128 re = pSrcRe ? loadu_f128(pSrcRe + i) : zero;
+        const __m128 im = pSrcIm ? loadu_f128(pSrcIm + i) : zero;
+        storeu_f128(d + 2 * i, _mm_unpacklo_ps(re, im));
+        storeu_f128(d + 2 * i + 4, _mm_unpackhi_ps(re, im));
     }
     for (; i < len; ++i) pDst[i] = Zuf32fc{pSrcRe ? pSrcRe[i] : 0.0f, pSrcIm ? pSrcIm[i] : 0.0f};
 }
 
-void scalar::ownsMul_32fc(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst, int len) {
+void ownsMul_32fc_ref(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst, int len) {
     for (int i = 0; i < len; ++i) pDst[i] = cmul(pSrc1[i], pSrc2[i]);
 }
 
 // Each element is read before it is written, so pDst == pSrc2 (the in-place form) is safe.
-void sse2::ownsMul_32fc(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst, int len) {
+void ownsMul_32fc_sse2(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst, int len) {
     const float* a = flt(pSrc1);
     const float* b = flt(pSrc2);
     float* d = flt(pDst);
     std::ptrdiff_t i = 0;  // 2 * i may pass INT_MAX
     for (; i + 4 <= len; i += 4) {
-        const __m128 p0 = cmul2(_mm_loadu_ps(a + 2 * i), _mm_loadu_ps(b + 2 * i));
-        const __m128 p1 = cmul2(_mm_loadu_ps(a + 2 * i + 4), _mm_loadu_ps(b + 2 * i + 4));
-        _mm_storeu_ps(d + 2 * i, p0);
-        _mm_storeu_ps(d + 2 * i + 4, p1);
+        const __m128 p0 = cmul2(loadu_f128(a + 2 * i), loadu_f128(b + 2 * i));
+        const __m128 p1 = cmul2(loadu_f128(a + 2 * i + 4), loadu_f128(b + 2 * i + 4));
+        storeu_f128(d + 2 * i, p0);
+        storeu_f128(d + 2 * i + 4, p1);
     }
     for (; i < len; ++i) pDst[i] = cmul(pSrc1[i], pSrc2[i]);
 }
@@ -88,7 +88,7 @@ void sse2::ownsMul_32fc(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDs
 extern "C" ZUF_API zufResult zufsCplxToReal_32fc(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pDstRe, pDstIm), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::sse2::ownsCplxToReal_32fc(pSrc, pDstRe, pDstIm, len);
+    zuf::ownsCplxToReal_32fc_sse2(pSrc, pDstRe, pDstIm, len);
     return zufOk;
 }
 
@@ -97,14 +97,14 @@ extern "C" ZUF_API zufResult zufsRealToCplx_32f(const Zuf32f* pSrcRe, const Zuf3
     ZUF_REQUIRE(zuf::nonnull(pDst), zufErrNullPtr);
     ZUF_REQUIRE(pSrcRe || pSrcIm, zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::sse2::ownsRealToCplx_32f(pSrcRe, pSrcIm, pDst, len);
+    zuf::ownsRealToCplx_32f_sse2(pSrcRe, pSrcIm, pDst, len);
     return zufOk;
 }
 
 extern "C" ZUF_API zufResult zufsMul_32fc(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst, int len) {
     ZUF_REQUIRE(zuf::nonnull(pSrc1, pSrc2, pDst), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::sse2::ownsMul_32fc(pSrc1, pSrc2, pDst, len);
+    zuf::ownsMul_32fc_sse2(pSrc1, pSrc2, pDst, len);
     return zufOk;
 }
 
@@ -112,6 +112,6 @@ extern "C" ZUF_API zufResult zufsMul_32fc(const Zuf32fc* pSrc1, const Zuf32fc* p
 extern "C" ZUF_API zufResult zufsMul_32fc_I(const Zuf32fc* pSrc, Zuf32fc* pSrcDst, int len) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pSrcDst), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::sse2::ownsMul_32fc(pSrc, pSrcDst, pSrcDst, len);
+    zuf::ownsMul_32fc_sse2(pSrc, pSrcDst, pSrcDst, len);
     return zufOk;
 }

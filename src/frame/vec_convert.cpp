@@ -90,7 +90,7 @@ void sse2_32f16s(const Zuf32f* pSrc, Zuf16s* pDst, int len, double factor) {
     };
     int i = 0;
     for (; i + 4 <= len; i += 4) {
-        const __m128 v = _mm_loadu_ps(pSrc + i);
+        const __m128 v = loadu_f128(pSrc + i);
         __m128d d0, d1;
         __m128i t0, t1;
         half_lanes(v, d0, t0);
@@ -107,7 +107,7 @@ void sse2_32f16s(const Zuf32f* pSrc, Zuf16s* pDst, int len, double factor) {
             const __m128i inc = _mm_or_si128(gt, _mm_and_si128(eq, odd));
             t = _mm_add_epi32(t, _mm_and_si128(inc, _mm_or_si128(neg, one)));  // +1, or -1 below 0
         }
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(pDst + i), _mm_packs_epi32(t, t));
+        store_i64(pDst + i, _mm_packs_epi32(t, t));
     }
     for (; i < len; ++i) pDst[i] = cvt32f16s<kNearest>(pSrc[i], factor);
 }
@@ -116,31 +116,28 @@ void sse2_32f16s(const Zuf32f* pSrc, Zuf16s* pDst, int len, double factor) {
 
 // ---------------------------------------------------------------- kernels
 
-void scalar::ownsConvert_16s32f(const Zuf16s* pSrc, Zuf32f* pDst, int len) {
+void ownsConvert_16s32f_ref(const Zuf16s* pSrc, Zuf32f* pDst, int len) {
     for (int i = 0; i < len; ++i) pDst[i] = static_cast<Zuf32f>(pSrc[i]);
 }
 
-void sse2::ownsConvert_16s32f(const Zuf16s* pSrc, Zuf32f* pDst, int len) {
+void ownsConvert_16s32f_sse2(const Zuf16s* pSrc, Zuf32f* pDst, int len) {
     int i = 0;
     for (; i + 8 <= len; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + i));
-        // Each 16-bit value in the upper half of a 32-bit lane, then shifted down with its sign.
-        const __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
-        const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16);
-        _mm_storeu_ps(pDst + i, _mm_cvtepi32_ps(lo));
-        _mm_storeu_ps(pDst + i + 4, _mm_cvtepi32_ps(hi));
+        const __m128i v = loadu_i128(pSrc + i);
+        storeu_f128(pDst + i, _mm_cvtepi32_ps(widen_lo_epi16(v)));
+        storeu_f128(pDst + i + 4, _mm_cvtepi32_ps(widen_hi_epi16(v)));
     }
     for (; i < len; ++i) pDst[i] = static_cast<Zuf32f>(pSrc[i]);
 }
 
-void scalar::ownsConvert_32s16s_Sfs(const Zuf32s* pSrc, Zuf16s* pDst, int len, int scaleFactor) {
+void ownsConvert_32s16s_Sfs_ref(const Zuf32s* pSrc, Zuf16s* pDst, int len, int scaleFactor) {
     for (int i = 0; i < len; ++i) pDst[i] = cvt32s16s(pSrc[i], scaleFactor);
 }
 
 // Eight values per step: two groups of four 32-bit lanes, narrowed with the saturating pack.
-void sse2::ownsConvert_32s16s_Sfs(const Zuf32s* pSrc, Zuf16s* pDst, int len, int scaleFactor) {
-    auto load = [pSrc](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + i)); };
-    auto store = [pDst](int i, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + i), v); };
+void ownsConvert_32s16s_Sfs_sse2(const Zuf32s* pSrc, Zuf16s* pDst, int len, int scaleFactor) {
+    auto load = [pSrc](int i) { return loadu_i128(pSrc + i); };
+    auto store = [pDst](int i, __m128i v) { storeu_i128(pDst + i, v); };
     int i = 0;
     if (scaleFactor == 0) {
         for (; i + 8 <= len; i += 8) store(i, _mm_packs_epi32(load(i), load(i + 4)));
@@ -153,15 +150,15 @@ void sse2::ownsConvert_32s16s_Sfs(const Zuf32s* pSrc, Zuf16s* pDst, int len, int
         const __m128i count = _mm_cvtsi32_si128(-scaleFactor);
         for (; i + 8 <= len; i += 8) {
             const __m128i a = _mm_packs_epi32(load(i), load(i + 4));
-            const __m128i lo = _mm_sll_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(a, a), 16), count);
-            const __m128i hi = _mm_sll_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(a, a), 16), count);
+            const __m128i lo = _mm_sll_epi32(widen_lo_epi16(a), count);
+            const __m128i hi = _mm_sll_epi32(widen_hi_epi16(a), count);
             store(i, _mm_packs_epi32(lo, hi));
         }
     }
     for (; i < len; ++i) pDst[i] = cvt32s16s(pSrc[i], scaleFactor);
 }
 
-void scalar::ownsConvert_32f16s_Sfs(const Zuf32f* pSrc, Zuf16s* pDst, int len, int rndMode, int scaleFactor) {
+void ownsConvert_32f16s_Sfs_ref(const Zuf32f* pSrc, Zuf16s* pDst, int len, int rndMode, int scaleFactor) {
     const double factor = pow2_neg(scaleFactor);
     if (rndMode == 0)
         scalar_32f16s<false>(pSrc, pDst, len, factor);
@@ -169,7 +166,7 @@ void scalar::ownsConvert_32f16s_Sfs(const Zuf32f* pSrc, Zuf16s* pDst, int len, i
         scalar_32f16s<true>(pSrc, pDst, len, factor);
 }
 
-void sse2::ownsConvert_32f16s_Sfs(const Zuf32f* pSrc, Zuf16s* pDst, int len, int rndMode, int scaleFactor) {
+void ownsConvert_32f16s_Sfs_sse2(const Zuf32f* pSrc, Zuf16s* pDst, int len, int rndMode, int scaleFactor) {
     const double factor = pow2_neg(scaleFactor);
     if (rndMode == 0)
         sse2_32f16s<false>(pSrc, pDst, len, factor);
@@ -184,7 +181,7 @@ void sse2::ownsConvert_32f16s_Sfs(const Zuf32f* pSrc, Zuf16s* pDst, int len, int
 extern "C" ZUF_API zufResult zufsConvert_16s32f(const Zuf16s* pSrc, Zuf32f* pDst, int len) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pDst), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::sse2::ownsConvert_16s32f(pSrc, pDst, len);
+    zuf::ownsConvert_16s32f_sse2(pSrc, pDst, len);
     return zufOk;
 }
 
@@ -192,7 +189,7 @@ extern "C" ZUF_API zufResult zufsConvert_16s32f(const Zuf16s* pSrc, Zuf32f* pDst
 extern "C" ZUF_API zufResult zufsConvert_32s16s_Sfs(const Zuf32s* pSrc, Zuf16s* pDst, int len, int scaleFactor) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pDst), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::sse2::ownsConvert_32s16s_Sfs(pSrc, pDst, len, std::clamp(scaleFactor, -15, 31));
+    zuf::ownsConvert_32s16s_Sfs_sse2(pSrc, pDst, len, std::clamp(scaleFactor, -15, 31));
     return zufOk;
 }
 
@@ -202,7 +199,7 @@ extern "C" ZUF_API zufResult zufsConvert_32f16s_Sfs(const Zuf32f* pSrc, Zuf16s* 
                                                     int scaleFactor) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pDst), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::sse2::ownsConvert_32f16s_Sfs(pSrc, pDst, len, rndMode,
-                                      std::clamp(scaleFactor, -zuf::kF2SScaleLimit, zuf::kF2SScaleLimit));
+    zuf::ownsConvert_32f16s_Sfs_sse2(pSrc, pDst, len, rndMode,
+                                     std::clamp(scaleFactor, -zuf::kF2SScaleLimit, zuf::kF2SScaleLimit));
     return zufOk;
 }

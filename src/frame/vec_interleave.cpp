@@ -22,14 +22,6 @@ template <class T>
 inline void st(T* p, T v) {
     std::memcpy(static_cast<void*>(p), &v, sizeof v);
 }
-inline __m128i ldu(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
-inline void stu(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
-// Low 64 bits of a register to any address.
-inline void st64(void* p, __m128i v) { _mm_storel_epi64(static_cast<__m128i*>(p), v); }
-inline void st32(void* p, __m128i v) {
-    const int32_t w = _mm_cvtsi128_si32(v);
-    std::memcpy(p, &w, 4);
-}
 
 template <class T>
 void deinterleave_any(const T* pSrc, int n, int len, T* const* ppDst) {
@@ -66,16 +58,16 @@ bool channels_aligned(T* const* pp, int n) {
 
 // ---------------------------------------------------------------- scalar references
 
-void scalar::ownsDeinterleave_16s(const Zuf16s* pSrc, int n, int len, Zuf16s* const* ppDst) {
+void ownsDeinterleave_16s_ref(const Zuf16s* pSrc, int n, int len, Zuf16s* const* ppDst) {
     deinterleave_any(pSrc, n, len, ppDst);
 }
-void scalar::ownsDeinterleave_32f(const Zuf32f* pSrc, int n, int len, Zuf32f* const* ppDst) {
+void ownsDeinterleave_32f_ref(const Zuf32f* pSrc, int n, int len, Zuf32f* const* ppDst) {
     deinterleave_any(pSrc, n, len, ppDst);
 }
-void scalar::ownsInterleave_16s(const Zuf16s* const* ppSrc, int n, int len, Zuf16s* pDst) {
+void ownsInterleave_16s_ref(const Zuf16s* const* ppSrc, int n, int len, Zuf16s* pDst) {
     interleave_any(ppSrc, n, len, pDst);
 }
-void scalar::ownsInterleave_32f(const Zuf32f* const* ppSrc, int n, int len, Zuf32f* pDst) {
+void ownsInterleave_32f_ref(const Zuf32f* const* ppSrc, int n, int len, Zuf32f* pDst) {
     interleave_any(ppSrc, n, len, pDst);
 }
 
@@ -84,15 +76,15 @@ void scalar::ownsInterleave_32f(const Zuf32f* const* ppSrc, int n, int len, Zuf3
 // Eight frames per step: channel 0 is the low half of each 32-bit lane (sign-extended in
 // place), channel 1 the high half (shifted down); the saturating pack is exact on values that
 // already fit 16 bits.
-void sse2::ownsDeinterleave2_16s(const Zuf16s* pSrc, int len, Zuf16s* pDst0, Zuf16s* pDst1) {
+void ownsDeinterleave2_16s_sse2(const Zuf16s* pSrc, int len, Zuf16s* pDst0, Zuf16s* pDst1) {
     std::ptrdiff_t k = 0;  // 2 * k may pass INT_MAX
     for (; k + 8 <= len; k += 8) {
-        const __m128i a = ldu(pSrc + 2 * k), b = ldu(pSrc + 2 * k + 8);
+        const __m128i a = loadu_i128(pSrc + 2 * k), b = loadu_i128(pSrc + 2 * k + 8);
         const __m128i l =
             _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16), _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
         const __m128i r = _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
-        stu(pDst0 + k, l);
-        stu(pDst1 + k, r);
+        storeu_i128(pDst0 + k, l);
+        storeu_i128(pDst1 + k, r);
     }
     for (; k < len; ++k) {
         st(pDst0 + k, ld(pSrc + 2 * k));
@@ -100,12 +92,12 @@ void sse2::ownsDeinterleave2_16s(const Zuf16s* pSrc, int len, Zuf16s* pDst0, Zuf
     }
 }
 
-void sse2::ownsDeinterleave2_32f(const Zuf32f* pSrc, int len, Zuf32f* pDst0, Zuf32f* pDst1) {
+void ownsDeinterleave2_32f_sse2(const Zuf32f* pSrc, int len, Zuf32f* pDst0, Zuf32f* pDst1) {
     std::ptrdiff_t k = 0;  // 2 * k may pass INT_MAX
     for (; k + 4 <= len; k += 4) {
-        const __m128 a = _mm_castsi128_ps(ldu(pSrc + 2 * k)), b = _mm_castsi128_ps(ldu(pSrc + 2 * k + 4));
-        stu(pDst0 + k, _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))));
-        stu(pDst1 + k, _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
+        const __m128 a = _mm_castsi128_ps(loadu_i128(pSrc + 2 * k)), b = _mm_castsi128_ps(loadu_i128(pSrc + 2 * k + 4));
+        storeu_i128(pDst0 + k, _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))));
+        storeu_i128(pDst1 + k, _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
     }
     for (; k < len; ++k) {
         st(pDst0 + k, ld(pSrc + 2 * k));
@@ -113,12 +105,12 @@ void sse2::ownsDeinterleave2_32f(const Zuf32f* pSrc, int len, Zuf32f* pDst0, Zuf
     }
 }
 
-void sse2::ownsInterleave2_16s(const Zuf16s* pSrc0, const Zuf16s* pSrc1, int len, Zuf16s* pDst) {
+void ownsInterleave2_16s_sse2(const Zuf16s* pSrc0, const Zuf16s* pSrc1, int len, Zuf16s* pDst) {
     std::ptrdiff_t k = 0;  // 2 * k may pass INT_MAX
     for (; k + 8 <= len; k += 8) {
-        const __m128i a = ldu(pSrc0 + k), b = ldu(pSrc1 + k);
-        stu(pDst + 2 * k, _mm_unpacklo_epi16(a, b));
-        stu(pDst + 2 * k + 8, _mm_unpackhi_epi16(a, b));
+        const __m128i a = loadu_i128(pSrc0 + k), b = loadu_i128(pSrc1 + k);
+        storeu_i128(pDst + 2 * k, _mm_unpacklo_epi16(a, b));
+        storeu_i128(pDst + 2 * k + 8, _mm_unpackhi_epi16(a, b));
     }
     for (; k < len; ++k) {
         st(pDst + 2 * k, ld(pSrc0 + k));
@@ -126,12 +118,12 @@ void sse2::ownsInterleave2_16s(const Zuf16s* pSrc0, const Zuf16s* pSrc1, int len
     }
 }
 
-void sse2::ownsInterleave2_32f(const Zuf32f* pSrc0, const Zuf32f* pSrc1, int len, Zuf32f* pDst) {
+void ownsInterleave2_32f_sse2(const Zuf32f* pSrc0, const Zuf32f* pSrc1, int len, Zuf32f* pDst) {
     std::ptrdiff_t k = 0;  // 2 * k may pass INT_MAX
     for (; k + 4 <= len; k += 4) {
-        const __m128i a = ldu(pSrc0 + k), b = ldu(pSrc1 + k);
-        stu(pDst + 2 * k, _mm_unpacklo_epi32(a, b));
-        stu(pDst + 2 * k + 4, _mm_unpackhi_epi32(a, b));
+        const __m128i a = loadu_i128(pSrc0 + k), b = loadu_i128(pSrc1 + k);
+        storeu_i128(pDst + 2 * k, _mm_unpacklo_epi32(a, b));
+        storeu_i128(pDst + 2 * k + 4, _mm_unpackhi_epi32(a, b));
     }
     for (; k < len; ++k) {
         st(pDst + 2 * k, ld(pSrc0 + k));
@@ -144,7 +136,7 @@ void sse2::ownsInterleave2_32f(const Zuf32f* pSrc0, const Zuf32f* pSrc1, int len
 // Channels in pairs: the two channels' samples of a frame are adjacent in the output, so one
 // pair of loads yields several frames' worth of two-sample stores (64-bit for floats, 32-bit
 // for 16-bit samples). An odd last channel goes through the scalar loop.
-void sse2::ownsInterleave_32f(const Zuf32f* const* ppSrc, int n, int len, Zuf32f* pDst) {
+void ownsInterleave_32f_sse2(const Zuf32f* const* ppSrc, int n, int len, Zuf32f* pDst) {
     const std::ptrdiff_t stride = n;
     int c = 0;
     for (; c + 2 <= n; c += 2) {
@@ -153,12 +145,12 @@ void sse2::ownsInterleave_32f(const Zuf32f* const* ppSrc, int n, int len, Zuf32f
         Zuf32f* d = pDst + c;
         int k = 0;
         for (; k + 4 <= len; k += 4, d += 4 * stride) {
-            const __m128i a = ldu(s0 + k), b = ldu(s1 + k);
+            const __m128i a = loadu_i128(s0 + k), b = loadu_i128(s1 + k);
             const __m128i lo = _mm_unpacklo_epi32(a, b), hi = _mm_unpackhi_epi32(a, b);
-            st64(d, lo);
-            st64(d + stride, _mm_unpackhi_epi64(lo, lo));
-            st64(d + 2 * stride, hi);
-            st64(d + 3 * stride, _mm_unpackhi_epi64(hi, hi));
+            store_i64(d, lo);
+            store_i64(d + stride, _mm_unpackhi_epi64(lo, lo));
+            store_i64(d + 2 * stride, hi);
+            store_i64(d + 3 * stride, _mm_unpackhi_epi64(hi, hi));
         }
         for (; k < len; ++k, d += stride) {
             st(d, ld(s0 + k));
@@ -172,7 +164,7 @@ void sse2::ownsInterleave_32f(const Zuf32f* const* ppSrc, int n, int len, Zuf32f
     }
 }
 
-void sse2::ownsInterleave_16s(const Zuf16s* const* ppSrc, int n, int len, Zuf16s* pDst) {
+void ownsInterleave_16s_sse2(const Zuf16s* const* ppSrc, int n, int len, Zuf16s* pDst) {
     const std::ptrdiff_t stride = n;
     int c = 0;
     for (; c + 2 <= n; c += 2) {
@@ -181,10 +173,10 @@ void sse2::ownsInterleave_16s(const Zuf16s* const* ppSrc, int n, int len, Zuf16s
         Zuf16s* d = pDst + c;
         int k = 0;
         for (; k + 8 <= len; k += 8) {
-            const __m128i a = ldu(s0 + k), b = ldu(s1 + k);
+            const __m128i a = loadu_i128(s0 + k), b = loadu_i128(s1 + k);
             __m128i lo = _mm_unpacklo_epi16(a, b), hi = _mm_unpackhi_epi16(a, b);
-            for (int j = 0; j < 4; ++j, d += stride, lo = _mm_srli_si128(lo, 4)) st32(d, lo);
-            for (int j = 0; j < 4; ++j, d += stride, hi = _mm_srli_si128(hi, 4)) st32(d, hi);
+            for (int j = 0; j < 4; ++j, d += stride, lo = _mm_srli_si128(lo, 4)) store_i32(d, lo);
+            for (int j = 0; j < 4; ++j, d += stride, hi = _mm_srli_si128(hi, 4)) store_i32(d, hi);
         }
         for (; k < len; ++k, d += stride) {
             st(d, ld(s0 + k));
@@ -215,9 +207,9 @@ zufResult ownsDeinterleave(const T* pSrc, int nChannels, int len, T** ppDst) {
     ZUF_REQUIRE(zuf::all_channels(ppDst, nChannels), zufErrNullPtr);
     if (nChannels == 2) {
         if constexpr (sizeof(T) == 2)
-            zuf::sse2::ownsDeinterleave2_16s(pSrc, len, ppDst[0], ppDst[1]);
+            zuf::ownsDeinterleave2_16s_sse2(pSrc, len, ppDst[0], ppDst[1]);
         else
-            zuf::sse2::ownsDeinterleave2_32f(pSrc, len, ppDst[0], ppDst[1]);
+            zuf::ownsDeinterleave2_32f_sse2(pSrc, len, ppDst[0], ppDst[1]);
     } else {
         zuf::deinterleave_any(pSrc, nChannels, len, ppDst);
     }
@@ -233,14 +225,14 @@ zufResult ownsInterleave(const T* const* ppSrc, int nChannels, int len, T* pDst)
     ZUF_REQUIRE(zuf::all_channels(ppSrc, nChannels), zufErrNullPtr);
     if constexpr (sizeof(T) == 2) {
         if (nChannels == 2)
-            zuf::sse2::ownsInterleave2_16s(ppSrc[0], ppSrc[1], len, pDst);
+            zuf::ownsInterleave2_16s_sse2(ppSrc[0], ppSrc[1], len, pDst);
         else
-            zuf::sse2::ownsInterleave_16s(ppSrc, nChannels, len, pDst);
+            zuf::ownsInterleave_16s_sse2(ppSrc, nChannels, len, pDst);
     } else {
         if (nChannels == 2)
-            zuf::sse2::ownsInterleave2_32f(ppSrc[0], ppSrc[1], len, pDst);
+            zuf::ownsInterleave2_32f_sse2(ppSrc[0], ppSrc[1], len, pDst);
         else
-            zuf::sse2::ownsInterleave_32f(ppSrc, nChannels, len, pDst);
+            zuf::ownsInterleave_32f_sse2(ppSrc, nChannels, len, pDst);
     }
     const bool aligned = zuf::aligned16(pDst) && zuf::channels_aligned(ppSrc, nChannels);
     return aligned ? zufOk : zufWarnMisaligned;

@@ -28,7 +28,7 @@ Zuf32f combine_lanes(const float s[4], const float q[4], int len) {
 
 }  // namespace
 
-void scalar::ownsMinMax_16s(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMax) {
+void ownsMinMax_16s_ref(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMax) {
     Zuf16s lo = pSrc[0], hi = pSrc[0];
     for (int i = 1; i < len; ++i) {
         lo = pSrc[i] < lo ? pSrc[i] : lo;
@@ -40,8 +40,8 @@ void scalar::ownsMinMax_16s(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* p
 
 // Running extremes in 16-bit lanes (two pairs of registers, sixteen values a step, so the
 // loads rather than the min/max chains set the pace), folded at the end.
-void sse2::ownsMinMax_16s(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMax) {
-    auto load = [pSrc](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + i)); };
+void ownsMinMax_16s_sse2(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMax) {
+    auto load = [pSrc](int i) { return loadu_i128(pSrc + i); };
     int i = 0;
     Zuf16s lo = pSrc[0], hi = pSrc[0];
     if (len >= 8) {
@@ -62,8 +62,8 @@ void sse2::ownsMinMax_16s(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMa
         vlo = _mm_min_epi16(vlo, vlo2);
         vhi = _mm_max_epi16(vhi, vhi2);
         // Fold 8 lanes to 1: swap halves, then pairs, then neighbours.
-        vlo = _mm_min_epi16(vlo, _mm_shuffle_epi32(vlo, _MM_SHUFFLE(1, 0, 3, 2)));
-        vhi = _mm_max_epi16(vhi, _mm_shuffle_epi32(vhi, _MM_SHUFFLE(1, 0, 3, 2)));
+        vlo = _mm_min_epi16(vlo, swap_halves_epi32(vlo));
+        vhi = _mm_max_epi16(vhi, swap_halves_epi32(vhi));
         vlo = _mm_min_epi16(vlo, _mm_shuffle_epi32(vlo, _MM_SHUFFLE(2, 3, 0, 1)));
         vhi = _mm_max_epi16(vhi, _mm_shuffle_epi32(vhi, _MM_SHUFFLE(2, 3, 0, 1)));
         vlo = _mm_min_epi16(vlo, _mm_srli_epi32(vlo, 16));
@@ -80,7 +80,7 @@ void sse2::ownsMinMax_16s(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMa
 }
 
 // Element i goes to lane i % 4; each lane adds x and the single-precision square x * x.
-Zuf32f scalar::ownsStdDevFast_32f(const Zuf32f* pSrc, int len) {
+Zuf32f ownsStdDevFast_32f_ref(const Zuf32f* pSrc, int len) {
     float s[4] = {0.0f, 0.0f, 0.0f, 0.0f}, q[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     for (int i = 0; i < len; ++i) {
         const float x = pSrc[i];
@@ -92,17 +92,17 @@ Zuf32f scalar::ownsStdDevFast_32f(const Zuf32f* pSrc, int len) {
 
 // The same lanes as the scalar loop: a 128-bit register of sums holds lanes 0..3, and the
 // elements past the last full group of four go to their own lanes.
-Zuf32f sse2::ownsStdDevFast_32f(const Zuf32f* pSrc, int len) {
+Zuf32f ownsStdDevFast_32f_sse2(const Zuf32f* pSrc, int len) {
     __m128 vs = _mm_setzero_ps(), vq = _mm_setzero_ps();
     int i = 0;
     for (; i + 4 <= len; i += 4) {
-        const __m128 x = _mm_loadu_ps(pSrc + i);
+        const __m128 x = loadu_f128(pSrc + i);
         vs = _mm_add_ps(vs, x);
         vq = _mm_add_ps(vq, _mm_mul_ps(x, x));
     }
     alignas(16) float s[4], q[4];
-    _mm_store_ps(s, vs);
-    _mm_store_ps(q, vq);
+    store_f128(s, vs);
+    store_f128(q, vq);
     for (; i < len; ++i) {
         const float x = pSrc[i];
         s[i & 3] += x;
@@ -112,7 +112,7 @@ Zuf32f sse2::ownsStdDevFast_32f(const Zuf32f* pSrc, int len) {
 }
 
 // Squares of floats are exact in long double (48 significant bits of 64).
-Zuf32f scalar::ownsStdDevAccurate_32f(const Zuf32f* pSrc, int len) {
+Zuf32f ownsStdDevAccurate_32f(const Zuf32f* pSrc, int len) {
     long double s = 0.0L, q = 0.0L;
     for (int i = 0; i < len; ++i) {
         const long double x = pSrc[i];
@@ -127,7 +127,7 @@ Zuf32f scalar::ownsStdDevAccurate_32f(const Zuf32f* pSrc, int len) {
 extern "C" ZUF_API zufResult zufsMinMax_16s(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMax) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pMin, pMax), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::sse2::ownsMinMax_16s(pSrc, len, pMin, pMax);
+    zuf::ownsMinMax_16s_sse2(pSrc, len, pMin, pMax);
     return zufOk;
 }
 
@@ -135,6 +135,6 @@ extern "C" ZUF_API zufResult zufsMinMax_16s(const Zuf16s* pSrc, int len, Zuf16s*
 extern "C" ZUF_API zufResult zufsStdDev_32f(const Zuf32f* pSrc, int len, Zuf32f* pStdDev, int hint) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pStdDev), zufErrNullPtr);
     ZUF_REQUIRE(len >= 2, zufErrSize);
-    *pStdDev = hint == 1 ? zuf::sse2::ownsStdDevFast_32f(pSrc, len) : zuf::scalar::ownsStdDevAccurate_32f(pSrc, len);
+    *pStdDev = hint == 1 ? zuf::ownsStdDevFast_32f_sse2(pSrc, len) : zuf::ownsStdDevAccurate_32f(pSrc, len);
     return zufOk;
 }

@@ -20,47 +20,19 @@
 // -y1, -y2), times sin(pi (i + 1/2) / 12) / 4 (DCTWinShort); windows overlap at 6, 12, 18.
 //
 // The transforms are written once over an element type: double for the scalar reference, and
-// a pair of doubles for two adjacent subbands at once with SSE2, which does the same operations
-// in the same order and so gives the same results bit for bit.
-#include <emmintrin.h>
-#include <pmmintrin.h>
-
+// F64x2 (common/simd.h) for two adjacent subbands at once with SSE2, which does the same
+// operations in the same order and so gives the same results bit for bit.
 #include <cstring>
 
 #include "common/checks.h"
 #include "common/fixed_point.h"
+#include "common/simd.h"
 #include "mp3/mp3_kernels.h"
 #include "mp3/mp3_tables.h"
 
 namespace zuf {
 
 namespace {
-
-// Nearest integer, ties to even (the SSE2 conversion in the default rounding mode), saturated.
-inline Zuf32s round_sat(double v) {
-    if (v >= 2147483647.0) return 0x7FFFFFFF;
-    if (v <= -2147483648.0) return static_cast<Zuf32s>(0x80000000u);
-    return _mm_cvtsd_si32(_mm_set_sd(v));
-}
-
-struct V2 {
-    __m128d v;
-};
-inline V2 operator+(V2 a, V2 b) { return {_mm_add_pd(a.v, b.v)}; }
-inline V2 operator-(V2 a, V2 b) { return {_mm_sub_pd(a.v, b.v)}; }
-// Constants come from the tables: one movddup (SSE3) each.
-inline V2 operator*(V2 a, const double& c) { return {_mm_mul_pd(a.v, _mm_loaddup_pd(&c))}; }
-
-template <class T>
-inline T zero();
-template <>
-inline double zero<double>() {
-    return 0.0;
-}
-template <>
-inline V2 zero<V2>() {
-    return {_mm_setzero_pd()};
-}
 
 // 36 windowed outputs of 18 lines.
 template <class T>
@@ -100,7 +72,7 @@ void imdct36(const T* x, const double* win, T* out) {
 // 36 outputs of the three overlapped 12-point transforms (window w's six lines at 6w..6w+5).
 template <class T>
 void imdct12x3(const T* x, T* out) {
-    for (int i = 0; i < 36; ++i) out[i] = zero<T>();
+    for (int i = 0; i < 36; ++i) out[i] = T{};
     for (int w = 0; w < 3; ++w) {
         T y[6];
         for (int m = 0; m < 6; ++m) {
@@ -130,29 +102,27 @@ void alias_reduce_ref(Zuf32s* xr, int sb) {
     Zuf32s* b = xr + 18 * sb;
     for (int i = 0; i < 8; ++i) {
         const double bu = a[-i], bd = b[i];
-        a[-i] = round_sat(bu * cCs[i] - bd * cCa[i]);
-        b[i] = round_sat(bd * cCs[i] + bu * cCa[i]);
+        a[-i] = round_sat32(bu * cCs[i] - bd * cCa[i]);
+        b[i] = round_sat32(bd * cCs[i] + bu * cCa[i]);
     }
 }
 
 // The same, two at a time:
 // a' = a cs - b ca, b' = b cs + a ca with a = line 18 sb - 1 - i, b = line 18 sb + i, each
 // rounded to the nearest integer.
-void alias_reduce(Zuf32s* xr, int sb) {
+void alias_reduce_sse2(Zuf32s* xr, int sb) {
     Zuf32s* a = xr + 18 * sb - 1;
     Zuf32s* b = xr + 18 * sb;
-    const __m128d lo_clamp = _mm_set1_pd(-2147483648.0), hi_clamp = _mm_set1_pd(2147483647.0);
     for (int i = 0; i < 8; i += 2) {
         const __m128d bu = _mm_set_pd(a[-i - 1], a[-i]);
         const __m128d bd = _mm_set_pd(b[i + 1], b[i]);
-        const __m128d cs = _mm_loadu_pd(cCs + i), ca = _mm_loadu_pd(cCa + i);
+        const __m128d cs = loadu_d128(cCs + i), ca = loadu_d128(cCa + i);
         const __m128d na = _mm_sub_pd(_mm_mul_pd(bu, cs), _mm_mul_pd(bd, ca));
         const __m128d nb = _mm_add_pd(_mm_mul_pd(bd, cs), _mm_mul_pd(bu, ca));
-        const __m128i ra = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(na, lo_clamp), hi_clamp));
-        const __m128i rb = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(nb, lo_clamp), hi_clamp));
+        const __m128i ra = round_sat32_pd(na);
         a[-i] = _mm_cvtsi128_si32(ra);
         a[-i - 1] = _mm_cvtsi128_si32(_mm_shuffle_epi32(ra, 1));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(b + i), rb);
+        store_i64(b + i, round_sat32_pd(nb));
     }
 }
 
@@ -172,26 +142,24 @@ inline void overlap_add(const Zuf32s* v, Zuf32s* ov, Zuf32s* y, int sb) {
 inline void overlap_add_pair(const Zuf32s* w, Zuf32s* ov0, Zuf32s* ov1, Zuf32s* y, int sb) {
     const __m128i odd_t = _mm_set_epi32(-1, 0, 0, 0);  // the odd subband in the odd slot
     for (int t = 0; t < 16; t += 4) {
-        const __m128i o0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov0 + t));
-        const __m128i o1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ov1 + t));
+        const __m128i o0 = loadu_i128(ov0 + t);
+        const __m128i o1 = loadu_i128(ov1 + t);
         // Slots t, t + 1 and t + 2, t + 3 of both subbands; odd slots of the odd subband negated.
-        __m128i lo =
-            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * t)), _mm_unpacklo_epi32(o0, o1));
-        __m128i hi =
-            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 2 * t + 4)), _mm_unpackhi_epi32(o0, o1));
+        __m128i lo = _mm_add_epi32(loadu_i128(w + 2 * t), _mm_unpacklo_epi32(o0, o1));
+        __m128i hi = _mm_add_epi32(loadu_i128(w + 2 * t + 4), _mm_unpackhi_epi32(o0, o1));
         lo = _mm_sub_epi32(_mm_xor_si128(lo, odd_t), odd_t);
         hi = _mm_sub_epi32(_mm_xor_si128(hi, odd_t), odd_t);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * t + sb), lo);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * (t + 1) + sb), _mm_unpackhi_epi64(lo, lo));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * (t + 2) + sb), hi);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(y + 32 * (t + 3) + sb), _mm_unpackhi_epi64(hi, hi));
+        store_i64(y + 32 * t + sb, lo);
+        store_i64(y + 32 * (t + 1) + sb, _mm_unpackhi_epi64(lo, lo));
+        store_i64(y + 32 * (t + 2) + sb, hi);
+        store_i64(y + 32 * (t + 3) + sb, _mm_unpackhi_epi64(hi, hi));
         // New overlap: outputs 18 + t .. 21 + t, split back into the two subbands.
-        const __m128i n0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 36 + 2 * t));      // a, b, a, b
-        const __m128i n1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 36 + 2 * t + 4));  // a, b, a, b
-        const __m128i s0 = _mm_shuffle_epi32(n0, _MM_SHUFFLE(3, 1, 2, 0));                         // a, a, b, b
+        const __m128i n0 = loadu_i128(w + 36 + 2 * t);                      // a, b, a, b
+        const __m128i n1 = loadu_i128(w + 36 + 2 * t + 4);                  // a, b, a, b
+        const __m128i s0 = _mm_shuffle_epi32(n0, _MM_SHUFFLE(3, 1, 2, 0));  // a, a, b, b
         const __m128i s1 = _mm_shuffle_epi32(n1, _MM_SHUFFLE(3, 1, 2, 0));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(ov0 + t), _mm_unpacklo_epi64(s0, s1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(ov1 + t), _mm_unpackhi_epi64(s0, s1));
+        storeu_i128(ov0 + t, _mm_unpacklo_epi64(s0, s1));
+        storeu_i128(ov1 + t, _mm_unpackhi_epi64(s0, s1));
     }
     for (int t = 16; t < 18; ++t) {
         const Zuf32s s1 = wrap_add(w[2 * t + 1], ov1[t]);
@@ -208,27 +176,24 @@ void ownsImdct_MP3_ref(const Zuf32s* in, Zuf32s* out, int block_type) {
     double x[18], v[36];
     for (int k = 0; k < 18; ++k) x[k] = in[k];
     imdct_any(x, v, block_type);
-    for (int i = 0; i < 36; ++i) out[i] = round_sat(v[i]);
+    for (int i = 0; i < 36; ++i) out[i] = round_sat32(v[i]);
 }
 
 void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out, int block_type) {
-    V2 x[18], v[36];
+    F64x2 x[18], v[36];
     for (int k = 0; k < 16; k += 4) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 18 + k));
+        const __m128i a = loadu_i128(in + k);
+        const __m128i b = loadu_i128(in + 18 + k);
         const __m128i lo = _mm_unpacklo_epi32(a, b), hi = _mm_unpackhi_epi32(a, b);
-        x[k].v = _mm_cvtepi32_pd(lo);
-        x[k + 1].v = _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
-        x[k + 2].v = _mm_cvtepi32_pd(hi);
-        x[k + 3].v = _mm_cvtepi32_pd(_mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+        x[k].v = cvt_lo_epi32_pd(lo);
+        x[k + 1].v = cvt_hi_epi32_pd(lo);
+        x[k + 2].v = cvt_lo_epi32_pd(hi);
+        x[k + 3].v = cvt_hi_epi32_pd(hi);
     }
     x[16].v = _mm_set_pd(in[34], in[16]);
     x[17].v = _mm_set_pd(in[35], in[17]);
     imdct_any(x, v, block_type);
-    const __m128d lo_clamp = _mm_set1_pd(-2147483648.0), hi_clamp = _mm_set1_pd(2147483647.0);
-    for (int i = 0; i < 36; ++i)
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * i),
-                         _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(v[i].v, lo_clamp), hi_clamp)));
+    for (int i = 0; i < 36; ++i) store_i64(out + 2 * i, round_sat32_pd(v[i].v));
 }
 
 void ownsMDCTInvWindow_MP3(const Zuf32s* in, Zuf32s* out, int block_type) { ownsImdct_MP3_ref(in, out, block_type); }
@@ -284,7 +249,7 @@ void ownsMDCTInv_MP3_ref(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* pr
 
 void ownsMDCTInv_MP3(Zuf32s* xr, Zuf32s* y, Zuf32s* overlap, int nz, int* prev, int block_type, int mixed) {
     const int n = subbands_to_transform(nz, block_type, mixed);
-    for (int sb = 1, last = last_alias_boundary(n, block_type, mixed); sb <= last; ++sb) alias_reduce(xr, sb);
+    for (int sb = 1, last = last_alias_boundary(n, block_type, mixed); sb <= last; ++sb) alias_reduce_sse2(xr, sb);
     // Pairs of subbands (an even one and the odd one after it share their block type).
     auto type_of = [&](int sb) { return (mixed && sb < 2) ? 0 : block_type; };
     Zuf32s v0[36], w[72];

@@ -6,12 +6,11 @@
 // shifted by 1 + scalefac_scale (2^(-(1 + scalefac_scale) / 2 * sf) is 2 or 4 quarter steps per
 // unit), plus 8 * subblock_gain for short windows, plus 2 in mid/side bands: that 2^(-1/2) is the
 // 1/sqrt(2) of M/S decoding, so the stereo step itself is a plain sum and difference.
-#include <emmintrin.h>
-
 #include <cstring>
 
 #include "common/checks.h"
 #include "common/fixed_point.h"
+#include "common/simd.h"
 #include "mp3/mp3_kernels.h"
 #include "mp3/mp3_tables.h"
 
@@ -48,10 +47,12 @@ inline Zuf32s requant_one(Zuf32s x, const RunParams& r, Zuf32u& bad) {
     return static_cast<Zuf32s>((v ^ sign) - sign);
 }
 
+}  // namespace
+
 // Requantises n values of src with attenuation e (quarter steps) into dst (may equal src).
 // Returns false on a magnitude above 8206 (the run is then converted with such magnitudes taken
 // as 8206). The scalar reference.
-bool run_ref(const Zuf32s* src, Zuf32s* dst, int n, int e) {
+bool ownsRequantRun_MP3_ref(const Zuf32s* src, Zuf32s* dst, int n, int e) {
     const RunParams r = run_params(e);
     Zuf32u bad = 0;
     if (r.s >= 64) {  // everything shifts out
@@ -69,10 +70,10 @@ bool run_ref(const Zuf32s* src, Zuf32s* dst, int n, int e) {
 // The same, four values at a time: magnitudes, clamping and signs in SSE2, the table lookups
 // one by one, the 32 x 32 -> 64 products with pmuludq. A group where anything saturates is
 // redone by the scalar code (products that large come only from extreme gains).
-bool run_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
+bool ownsRequantRun_MP3_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
     const RunParams r = run_params(e);
-    if (r.s >= 64) return run_ref(src, dst, n, e);
-    const __m128i bias = _mm_set1_epi32(static_cast<int>(0x80000000u));
+    if (r.s >= 64) return ownsRequantRun_MP3_ref(src, dst, n, e);
+    const __m128i bias = sign_bits_epi32();
     const __m128i limit = _mm_set1_epi32(static_cast<int>(0x80000000u + 8206u));  // 8206, biased
     const __m128i top = _mm_set1_epi32(8206);
     const __m128i mult = _mm_set1_epi32(static_cast<int>(r.mult));
@@ -83,14 +84,14 @@ bool run_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
     Zuf32u bad = 0;
     int i = 0;
     for (; i + 4 <= n; i += 4) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i x = loadu_i128(src + i);
         const __m128i sign = _mm_srai_epi32(x, 31);
         __m128i m = _mm_sub_epi32(_mm_xor_si128(x, sign), sign);
         const __m128i big = _mm_cmpgt_epi32(_mm_xor_si128(m, bias), limit);  // unsigned m > 8206
         badv = _mm_or_si128(badv, big);
-        m = _mm_or_si128(_mm_andnot_si128(big, m), _mm_and_si128(big, top));
+        m = select_i128(big, top, m);
         alignas(16) Zuf32u idx[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(idx), m);
+        store_i128(idx, m);
         const __m128i t = _mm_set_epi32(static_cast<int>(pReqTable[idx[3]]), static_cast<int>(pReqTable[idx[2]]),
                                         static_cast<int>(pReqTable[idx[1]]), static_cast<int>(pReqTable[idx[0]]));
         const __m128i pe = _mm_mul_epu32(t, mult);                      // values 0 and 2
@@ -105,11 +106,13 @@ bool run_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
         // Below saturation p >> s < 2^31: the low dwords are the values.
         const __m128i v =
             _mm_or_si128(_mm_and_si128(_mm_srl_epi64(pe, shift), low), _mm_slli_epi64(_mm_srl_epi64(po, shift), 32));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi32(_mm_xor_si128(v, sign), sign));
+        storeu_i128(dst + i, _mm_sub_epi32(_mm_xor_si128(v, sign), sign));
     }
     for (; i < n; ++i) dst[i] = requant_one(src[i], r, bad);
     return !bad && _mm_movemask_epi8(badv) == 0;
 }
+
+namespace {
 
 struct Channel {
     const Mp3SideInfo* si;
@@ -240,9 +243,6 @@ int last_nonzero(const Zuf32s* x, int from) {
 
 }  // namespace
 
-bool ownsRequantRun_MP3_ref(const Zuf32s* src, Zuf32s* dst, int n, int e) { return run_ref(src, dst, n, e); }
-bool ownsRequantRun_MP3_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) { return run_sse2(src, dst, n, e); }
-
 zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3SideInfo* pSi, const Mp3FrameHeader* h,
                                 Zuf32s* work, const Zuf16s* pLong, const Zuf16s* pShort) {
     ZUF_REQUIRE(in_range(h->ID, 0, 1) && in_range(h->sampling_frequency, 0, 2) && in_range(h->mode, 0, 3) &&
@@ -327,7 +327,7 @@ zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3
         if (!c.is_short) {
             for (int b = 0; b < 22 && L[b] < nz[ch]; ++b) {
                 const int e = base + c.flag[b] + ((sf_mag(c.sf[b]) + g.preflag * _pPretab[b]) << shift);
-                ZUF_REQUIRE(run_sse2(src + L[b], src + L[b], L[b + 1] - L[b], e), zufErrRange);
+                ZUF_REQUIRE(ownsRequantRun_MP3_sse2(src + L[b], src + L[b], L[b + 1] - L[b], e), zufErrRange);
             }
             continue;
         }
@@ -338,7 +338,7 @@ zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3
         if (c.mixed) {
             for (int b = 0; b < c.nlong && L[b] < nz[ch]; ++b) {
                 const int e = base + c.flag[b] + ((sf_mag(c.sf[b]) + g.preflag * _pPretab[b]) << shift);
-                ZUF_REQUIRE(run_sse2(src + L[b], dst + L[b], L[b + 1] - L[b], e), zufErrRange);
+                ZUF_REQUIRE(ownsRequantRun_MP3_sse2(src + L[b], dst + L[b], L[b + 1] - L[b], e), zufErrRange);
             }
         }
         for (int w = 0; w < 3; ++w) {
@@ -347,7 +347,7 @@ zufResult ownsReQuantizeSfb_MP3(Zuf32s* xr, int* nz, const Zuf8s* pSf, const Mp3
                 const int width = S[s + 1] - S[s];
                 const int at = 3 * S[s] + w * width;
                 const int e = base + 8 * g.subblock_gain[w] + c.flag[k] + (sf_mag(c.sf[k]) << shift);
-                ZUF_REQUIRE(run_sse2(src + at, dst + at, width, e), zufErrRange);
+                ZUF_REQUIRE(ownsRequantRun_MP3_sse2(src + at, dst + at, width, e), zufErrRange);
             }
         }
     }

@@ -30,32 +30,15 @@
 // hi_u(v_u, c mod 2^32) - [c < 0] v_u - c / 2 (mod 2^32). Only the sum modulo 2^32 is wanted:
 // the masked v_u are summed alongside, and the c / 2 of the sixteen ages of a row add up to a
 // constant of the row, whatever pos is (_pDiHalfSum).
-#include <emmintrin.h>
-#include <pmmintrin.h>
-
 #include "common/checks.h"
 #include "common/fixed_point.h"
+#include "common/simd.h"
 #include "mp3/mp3_kernels.h"
 #include "mp3/mp3_tables.h"
 
 namespace zuf {
 
 namespace {
-
-inline Zuf32s round_sat(double v) {
-    if (v >= 2147483647.0) return 0x7FFFFFFF;
-    if (v <= -2147483648.0) return static_cast<Zuf32s>(0x80000000u);
-    return _mm_cvtsd_si32(_mm_set_sd(v));
-}
-
-// Two doubles handled alike: the scalar transform's arithmetic, lane by lane.
-struct V2 {
-    __m128d v;
-};
-inline V2 operator+(V2 a, V2 b) { return {_mm_add_pd(a.v, b.v)}; }
-inline V2 operator-(V2 a, V2 b) { return {_mm_sub_pd(a.v, b.v)}; }
-// Constants come from the tables: one movddup (SSE3) each.
-inline V2 operator*(V2 a, const double& c) { return {_mm_mul_pd(a.v, _mm_loaddup_pd(&c))}; }
 
 // Unnormalised DCT-II of N points: out_j = sum_k in_k cos(pi (2k + 1) j / 2N), h[0] holding
 // 1 / (2 cos((2k + 1) pi / 2N)) and h[1..] the factors of the smaller stages.
@@ -103,8 +86,8 @@ struct RowSum {
 
 // vu: four history values with their sign bits flipped; vu_odd: the odd ones in lanes 0, 2.
 inline void row_add(RowSum& r, __m128i vu, __m128i vu_odd, const Zuf32s* c) {
-    const __m128i ce = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
-    const __m128i co = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 1));  // c1, _, c3, _
+    const __m128i ce = loadu_i128(c);
+    const __m128i co = loadu_i128(c + 1);  // c1, _, c3, _
     r.hi = _mm_add_epi32(r.hi, _mm_mul_epu32(vu, ce));
     r.hi = _mm_add_epi32(r.hi, _mm_mul_epu32(vu_odd, co));
     r.corr = _mm_add_epi32(r.corr, _mm_and_si128(_mm_srai_epi32(ce, 31), vu));
@@ -115,10 +98,10 @@ inline void row_add(RowSum& r, __m128i vu, __m128i vu_odd, const Zuf32s* c) {
 
 // Accumulates history row v (16 slots) against the runs of outputs j1 and j2 (j2 < 0: one).
 inline void window_rows(const Zuf32s* v, int j1, int j2, int c0, RowSum* acc) {
-    const __m128i flip = _mm_set1_epi32(static_cast<int>(0x80000000u));
+    const __m128i flip = sign_bits_epi32();
     RowSum a = {_mm_setzero_si128(), _mm_setzero_si128()}, b = a;
     for (int i = 0; i < 16; i += 4) {
-        const __m128i vu = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), flip);
+        const __m128i vu = _mm_xor_si128(loadu_i128(v + i), flip);
         const __m128i vu_odd = _mm_srli_epi64(vu, 32);
         row_add(a, vu, vu_odd, _pDiQ30[j1] + c0 + i);
         if (j2 >= 0) row_add(b, vu, vu_odd, _pDiQ30[j2] + c0 + i);
@@ -138,7 +121,7 @@ inline __m128i reduce4(const RowSum* r, const Zuf32s* half) {
     const __m128i ccd =
         _mm_add_epi32(_mm_unpacklo_epi32(r[2].corr, r[3].corr), _mm_unpackhi_epi32(r[2].corr, r[3].corr));
     const __m128i c = _mm_add_epi32(_mm_unpacklo_epi64(cab, ccd), _mm_unpackhi_epi64(cab, ccd));
-    return _mm_sub_epi32(_mm_sub_epi32(h, c), _mm_loadu_si128(reinterpret_cast<const __m128i*>(half)));
+    return _mm_sub_epi32(_mm_sub_epi32(h, c), loadu_i128(half));
 }
 
 }  // namespace
@@ -147,32 +130,29 @@ void ownsDct32_MP3_ref(const Zuf32s* src, Zuf32s* x) {
     double in[32], out[32];
     for (int k = 0; k < 32; ++k) in[k] = src[k];
     Lee<32, double>::run(in, out, kStages);
-    for (int j = 0; j < 32; ++j) x[j] = round_sat(out[j]);
+    for (int j = 0; j < 32; ++j) x[j] = round_sat32(out[j]);
 }
 
 void ownsDct32_MP3_sse2(const Zuf32s* src, Zuf32s* x) {
     alignas(16) double in[32];
     for (int k = 0; k < 32; k += 4) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + k));
-        _mm_store_pd(in + k, _mm_cvtepi32_pd(s));
-        _mm_store_pd(in + k + 2, _mm_cvtepi32_pd(_mm_shuffle_epi32(s, _MM_SHUFFLE(1, 0, 3, 2))));
+        const __m128i s = loadu_i128(src + k);
+        store_d128(in + k, cvt_lo_epi32_pd(s));
+        store_d128(in + k + 2, cvt_hi_epi32_pd(s));
     }
     // First stage: lane 0 the folded sum, lane 1 the scaled folded difference.
-    V2 ab[16], R[16];
+    F64x2 ab[16], R[16];
     const __m128d sign = _mm_set_pd(-1.0, 1.0);
     for (int k = 0; k < 16; ++k) {
         const __m128d lo = _mm_set1_pd(in[k]);
         const __m128d hi = _mm_mul_pd(_mm_set1_pd(in[31 - k]), sign);  // exact: a negation
         ab[k].v = _mm_mul_pd(_mm_add_pd(lo, hi), _mm_set_pd(H16[k], 1.0));
     }
-    Lee<16, V2>::run(ab, R, kStages + 1);
-    const __m128d lo_clamp = _mm_set1_pd(-2147483648.0), hi_clamp = _mm_set1_pd(2147483647.0);
+    Lee<16, F64x2>::run(ab, R, kStages + 1);
     for (int j = 0; j < 16; ++j) {
         // Lane 0: X_2j = A_j; lane 1: X_2j+1 = B_j + B_j+1.
         const __m128d next = j < 15 ? _mm_unpackhi_pd(_mm_setzero_pd(), R[j + 1].v) : _mm_setzero_pd();
-        __m128d o = _mm_add_pd(R[j].v, next);
-        o = _mm_min_pd(_mm_max_pd(o, lo_clamp), hi_clamp);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(x + 2 * j), _mm_cvtpd_epi32(o));
+        store_i64(x + 2 * j, round_sat32_pd(_mm_add_pd(R[j].v, next)));
     }
 }
 
@@ -195,8 +175,7 @@ void ownsSynthWindow_MP3_sse2(const Zuf32s* hist, int pos, Zuf32s* sums) {
     window_rows(hist, 0, -1, c0, acc);
     for (int j = 1; j < 16; ++j) window_rows(even ? row_e(hist, j) : row_o(hist, j), j, 32 - j, c0, acc);
     window_rows(hist + 16, 16, -1, c0, acc);
-    for (int j = 0; j < 32; j += 4)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + j), reduce4(acc + j, _pDiHalfSum + j));
+    for (int j = 0; j < 32; j += 4) storeu_i128(sums + j, reduce4(acc + j, _pDiHalfSum + j));
 }
 
 void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, int step) {
@@ -221,16 +200,12 @@ void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, 
     alignas(16) Zuf16s pcm[32];
     const __m128i r = _mm_set1_epi32(64);
     for (int j = 0; j < 32; j += 8) {
-        const __m128i a =
-            _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(sums + j)), r), 7);
-        const __m128i b =
-            _mm_srai_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(sums + j + 4)), r), 7);
-        _mm_store_si128(reinterpret_cast<__m128i*>(pcm + j), _mm_packs_epi32(a, b));
+        const __m128i a = _mm_srai_epi32(_mm_add_epi32(load_i128(sums + j), r), 7);
+        const __m128i b = _mm_srai_epi32(_mm_add_epi32(load_i128(sums + j + 4), r), 7);
+        store_i128(pcm + j, _mm_packs_epi32(a, b));
     }
     if (step == 1) {
-        for (int j = 0; j < 32; j += 8)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j),
-                             _mm_load_si128(reinterpret_cast<const __m128i*>(pcm + j)));
+        for (int j = 0; j < 32; j += 8) storeu_i128(dst + j, load_i128(pcm + j));
     } else {
         for (int j = 0; j < 32; ++j) dst[2 * j] = pcm[j];
     }

@@ -435,10 +435,7 @@ zufResult get_size(int len, int hint, int* pSpecSize, int* pInitBufSize, int* pW
     ZUF_REQUIRE(nonnull(pSpecSize, pInitBufSize, pWorkBufSize), zufErrNullPtr);
     Layout l;
     if (const zufResult st = layout(len, hint, &l); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(l.context);
-    *pInitBufSize = static_cast<int>(l.init);
-    *pWorkBufSize = static_cast<int>(l.work);
-    return zufOk;
+    return ownsContextSizesOut(l, pSpecSize, pInitBufSize, pWorkBufSize);
 }
 
 template <class C>
@@ -456,9 +453,7 @@ zufResult init(C** ppSpec, uint32_t id, int len, int hint, Zuf8u* pMemSpec, Zuf8
 }
 
 zufResult run(const float* src, float* dst, const Ctx* ctx, Zuf8u* pBuffer, uint32_t id) {
-    ZUF_REQUIRE(ctx != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(ctx, 0) == id, zufErrContext);
-    ZUF_REQUIRE(nonnull(src, dst), zufErrNullPtr);
+    if (const zufResult st = ownsContextCheck(ctx, id, src, dst); st != zufOk) return st;
     const bool inverse = id == kIdDctInv32f;
     const int n = ctx->len;
     if (ctx->small) {

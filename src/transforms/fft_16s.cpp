@@ -9,6 +9,7 @@
 // to nearest (ties to even) and saturating.
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "common/checks.h"
 #include "common/fixed_point.h"
@@ -111,30 +112,31 @@ float pow2_neg(int scaleFactor) {
     return std::ldexp(1.0f, -sf);
 }
 
-void to_float(const Zuf16sc* src, float* x, int64_t n, bool vector) {
+// The conversions around the float transform: the SSE kernel (kVector) converts eight values a
+// step and leaves the tail to the scalar loop, the reference runs the scalar loop throughout.
+template <bool kVector>
+void to_float(const Zuf16sc* src, float* x, int64_t n) {
     const Zuf16s* s = &src[0].re;
     int64_t i = 0;
-    if (vector)
+    if constexpr (kVector)
         for (; i + 8 <= 2 * n; i += 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-            const __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
-            const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16);
-            _mm_storeu_ps(x + i, _mm_cvtepi32_ps(lo));
-            _mm_storeu_ps(x + i + 4, _mm_cvtepi32_ps(hi));
+            const __m128i v = loadu_i128(s + i);
+            storeu_f128(x + i, _mm_cvtepi32_ps(widen_lo_epi16(v)));
+            storeu_f128(x + i + 4, _mm_cvtepi32_ps(widen_hi_epi16(v)));
         }
     for (; i < 2 * n; ++i) x[i] = static_cast<float>(s[i]);
 }
 
-void to_16s(const float* x, Zuf16sc* dst, int64_t n, float scale, bool vector) {
+template <bool kVector>
+void to_16s(const float* x, Zuf16sc* dst, int64_t n, float scale) {
     Zuf16s* d = &dst[0].re;
     int64_t i = 0;
-    if (vector) {
+    if constexpr (kVector) {
         const __m128 f = _mm_set1_ps(scale), lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
         for (; i + 8 <= 2 * n; i += 8) {
-            const __m128 a = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(x + i), f), lo), hi);
-            const __m128 b = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(x + i + 4), f), lo), hi);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
-                             _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
+            const __m128 a = _mm_min_ps(_mm_max_ps(_mm_mul_ps(loadu_f128(x + i), f), lo), hi);
+            const __m128 b = _mm_min_ps(_mm_max_ps(_mm_mul_ps(loadu_f128(x + i + 4), f), lo), hi);
+            storeu_i128(d + i, _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
         }
     }
     for (; i < 2 * n; ++i) {
@@ -144,11 +146,9 @@ void to_16s(const float* x, Zuf16sc* dst, int64_t n, float scale, bool vector) {
     }
 }
 
-}  // namespace
-
-// Shared with the 16-bit MDCT.
-void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work,
-                    bool vector) {
+template <class V>
+void fft16(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work) {
+    constexpr bool kVector = !std::is_same_v<V, Lanes4>;
     if (!ctx->engine) {
         integer_fft(ctx, src, dst, scaleFactor);
         return;
@@ -156,9 +156,20 @@ void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* d
     const int64_t n = int64_t{1} << ctx->order;
     float* x = reinterpret_cast<float*>(work);
     float* fw = reinterpret_cast<float*>(work + round32(8 * n));
-    to_float(src, x, n, vector);
-    ownsFFT_C_32fc(ctx->fft, x, x, fw, Dir::Fwd, ctx->fft->fwdNorm, ctx->fft->norm, vector);
-    to_16s(x, dst, n, pow2_neg(scaleFactor), vector);
+    to_float<kVector>(src, x, n);
+    ownsFFTComplex<V>(ctx->fft, x, x, fw, Dir::Fwd, ctx->fft->fwdNorm, ctx->fft->norm);
+    to_16s<kVector>(x, dst, n, pow2_neg(scaleFactor));
+}
+
+}  // namespace
+
+// Shared with the 16-bit MDCT.
+void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work) {
+    fft16<__m128>(ctx, src, dst, scaleFactor, work);
+}
+void ownsFFT_C_16sc_ref(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor,
+                        uint8_t* work) {
+    fft16<Lanes4>(ctx, src, dst, scaleFactor, work);
 }
 
 zufResult ownsFFTGetSizes16(int order, int flag, int hint, int64_t* context, int64_t* init, int64_t* work) {
@@ -224,23 +235,12 @@ zufResult ownsFFTInit16(FftContext_C_16sc** ppCtx, int order, int flag, int hint
 using namespace zuf;
 using namespace zuf::xf;
 
-namespace {
-bool flag16_ok(int flag) { return flag == 1 || flag == 2 || flag == 4 || flag == 8; }
-}  // namespace
-
 extern "C" {
 
 ZUF_API zufResult zufsFFTGetSize_C_16sc(int order, int flag, int hint, int* pSpecSize, int* pInitBufSize,
                                         int* pWorkBufSize) {
-    ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
-    ZUF_REQUIRE(nonnull(pSpecSize, pInitBufSize, pWorkBufSize), zufErrNullPtr);
-    ZUF_REQUIRE(flag16_ok(flag), zufErrFftFlag);
-    int64_t context, init, work;
-    if (const zufResult st = ownsFFTGetSizes16(order, flag, hint, &context, &init, &work); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(context);
-    *pInitBufSize = static_cast<int>(init);
-    *pWorkBufSize = static_cast<int>(work);
-    return zufOk;
+    return ownsFFTGetSize<Sizes16>(order, flag, pSpecSize, pInitBufSize, pWorkBufSize,
+                                   [=](Sizes16* sz) { return sizes16(order, flag, hint, sz); });
 }
 
 ZUF_API zufResult zufsFFTInit_C_16sc(FftContext_C_16sc** ppSpec, int order, int flag, int hint, Zuf8u* pMemSpec,
@@ -248,40 +248,28 @@ ZUF_API zufResult zufsFFTInit_C_16sc(FftContext_C_16sc** ppSpec, int order, int 
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
     ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
     ZUF_REQUIRE(pMemSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(flag16_ok(flag), zufErrFftFlag);
+    ZUF_REQUIRE(ownsFFTFlagOk(flag), zufErrFftFlag);
     ZUF_REQUIRE(order < 1 || pMemInit != nullptr, zufErrNullPtr);
     return ownsFFTInit16(ppSpec, order, flag, hint, pMemSpec, pMemInit);
 }
 
 ZUF_API zufResult zufsFFTInitAlloc_C_16sc(FftContext_C_16sc** ppSpec, int order, int flag, int hint) {
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
-    return ownsFFTInitAlloc(ppSpec, order, flag, hint, zufsFFTGetSize_C_16sc, zufsFFTInit_C_16sc);
+    return ownsContextInitAlloc(ppSpec, zufsFFTGetSize_C_16sc, zufsFFTInit_C_16sc, order, flag, hint);
 }
 
-ZUF_API zufResult zufsFFTFree_C_16sc(FftContext_C_16sc* pSpec) {
-    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftC16sc, zufErrContext);
-    pSpec->id = 0;
-    if (pSpec->allocated) zufsFree(pSpec);
-    return zufOk;
-}
+ZUF_API zufResult zufsFFTFree_C_16sc(FftContext_C_16sc* pSpec) { return ownsContextFree(pSpec, kIdFftC16sc); }
 
+// The work size with its 32 bytes of alignment room.
 ZUF_API zufResult zufsFFTGetBufSize_C_16sc(const FftContext_C_16sc* pSpec, int* pSize) {
-    ZUF_REQUIRE(nonnull(pSpec, pSize), zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftC16sc, zufErrContext);
-    *pSize = pSpec->workBytes > 0 ? pSpec->workBytes + 32 : 0;
-    return zufOk;
+    return ownsContextGetBufSize(pSpec, pSize, kIdFftC16sc, 32);
 }
 
 ZUF_API zufResult zufsFFTFwd_CToC_16sc_Sfs(const Zuf16sc* pSrc, Zuf16sc* pDst, const FftContext_C_16sc* pSpec,
                                            int scaleFactor, Zuf8u* pBuffer) {
-    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftC16sc, zufErrContext);
-    ZUF_REQUIRE(nonnull(pSrc, pDst), zufErrNullPtr);
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
-    ownsFFT_C_16sc(pSpec, pSrc, pDst, scaleFactor, work.get<uint8_t>(), true);
-    return zufOk;
+    if (const zufResult st = ownsContextCheck(pSpec, kIdFftC16sc, pSrc, pDst); st != zufOk) return st;
+    return ownsWithWork<uint8_t>(pBuffer, pSpec->workBytes,
+                                 [&](uint8_t* w) { ownsFFT_C_16sc(pSpec, pSrc, pDst, scaleFactor, w); });
 }
 
 }  // extern "C"

@@ -36,10 +36,9 @@ inline void rotate(int32_t zr, int32_t zi, int32_t c, int32_t s, int32_t* out) {
 // a b equals u(a) u(b) - 2^32 ([a < 0] b + [b < 0] a) modulo 2^64, so the high words of the
 // unsigned sums, corrected by those terms, are exactly the hi() of the signed sums (which fit
 // in 64 bits). The result is bit for bit the scalar one.
-namespace sse2 {
 
 // (z re, z im) pairs times (c - j s): C = (c0, c0, c1, c1), S = (s0, s0, s1, s1).
-inline __m128i rotate2(__m128i z, __m128i c, __m128i s) {
+inline __m128i rotate2_sse2(__m128i z, __m128i c, __m128i s) {
     const __m128i hiMask = _mm_set_epi32(-1, 0, -1, 0);
     const __m128i z4 = _mm_slli_epi32(z, 2);    // (4zr0, 4zi0, 4zr1, 4zi1), wrapping
     const __m128i zi = _mm_srli_epi64(z4, 32);  // 4zi in the even lanes
@@ -58,25 +57,20 @@ inline __m128i rotate2(__m128i z, __m128i c, __m128i s) {
 
 inline __m128i pair(int32_t v0, int32_t v1) { return _mm_set_epi32(v1, v1, v0, v0); }
 
-inline void l_butterfly2(int32_t* pa, int32_t* pb, int32_t* pc, int32_t* pd, __m128i c1, __m128i s1, __m128i c3,
-                         __m128i s3) {
+inline void l_butterfly2_sse2(int32_t* pa, int32_t* pb, int32_t* pc, int32_t* pd, __m128i c1, __m128i s1, __m128i c3,
+                              __m128i s3) {
     const __m128i reMask = _mm_set_epi32(0, -1, 0, -1);
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pa));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pc));
-    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pd));
+    const __m128i a = loadu_i128(pa), b = loadu_i128(pb), c = loadu_i128(pc), d = loadu_i128(pd);
     const __m128i u = _mm_sub_epi32(a, c), v = _mm_sub_epi32(b, d);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pa), _mm_add_epi32(a, c));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pb), _mm_add_epi32(b, d));
+    storeu_i128(pa, _mm_add_epi32(a, c));
+    storeu_i128(pb, _mm_add_epi32(b, d));
     const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));  // (vi, vr, ...)
     const __m128i p = _mm_add_epi32(u, vs), q = _mm_sub_epi32(u, vs);  // (ur + vi, ui + vr), (ur - vi, ui - vr)
-    const __m128i z1 = _mm_or_si128(_mm_and_si128(reMask, p), _mm_andnot_si128(reMask, q));  // u - jv
-    const __m128i z3 = _mm_or_si128(_mm_and_si128(reMask, q), _mm_andnot_si128(reMask, p));  // u + jv
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pc), rotate2(z1, c1, s1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pd), rotate2(z3, c3, s3));
+    const __m128i z1 = select_i128(reMask, p, q);                      // u - jv
+    const __m128i z3 = select_i128(reMask, q, p);                      // u + jv
+    storeu_i128(pc, rotate2_sse2(z1, c1, s1));
+    storeu_i128(pd, rotate2_sse2(z3, c3, s3));
 }
-
-}  // namespace sse2
 
 // One L-shaped butterfly at index j: the sums stay in a and b, the rotated differences go to c and
 // d through `rot` (which applies W^j and W^(3j) to u - jv and u + jv).
@@ -110,9 +104,8 @@ void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
     if constexpr (kSse2) {
         for (; j + 1 < j8; j += 2) {
             const int k0 = j * stride - 1, k1 = k0 + stride;
-            sse2::l_butterfly2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, sse2::pair(cos1[k0], cos1[k1]),
-                               sse2::pair(sin1[k0], sin1[k1]), sse2::pair(cos3[k0], cos3[k1]),
-                               sse2::pair(sin3[k0], sin3[k1]));
+            l_butterfly2_sse2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, pair(cos1[k0], cos1[k1]),
+                              pair(sin1[k0], sin1[k1]), pair(cos3[k0], cos3[k1]), pair(sin3[k0], sin3[k1]));
         }
     }
     for (; j < j8; ++j) {
@@ -134,9 +127,8 @@ void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
     if constexpr (kSse2) {
         for (; j + 1 < n4; j += 2) {
             const int k0 = (n4 - j) * stride - 1, k1 = k0 - stride;
-            sse2::l_butterfly2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, sse2::pair(sin1[k0], sin1[k1]),
-                               sse2::pair(cos1[k0], cos1[k1]), sse2::pair(-sin3[k0], -sin3[k1]),
-                               sse2::pair(-cos3[k0], -cos3[k1]));
+            l_butterfly2_sse2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, pair(sin1[k0], sin1[k1]),
+                              pair(cos1[k0], cos1[k1]), pair(-sin3[k0], -sin3[k1]), pair(-cos3[k0], -cos3[k1]));
         }
     }
     for (; j < n4; ++j) {
@@ -215,6 +207,6 @@ void fft(Zuf32s* pSrcDst, int order) {
 }  // namespace
 
 void ownsIMDCT_FFT_32sc_I(Zuf32s* pSrcDst, int order) { fft<true>(pSrcDst, order); }
-void scalar::ownsIMDCT_FFT_32sc_I(Zuf32s* pSrcDst, int order) { fft<false>(pSrcDst, order); }
+void ownsIMDCT_FFT_32sc_I_ref(Zuf32s* pSrcDst, int order) { fft<false>(pSrcDst, order); }
 
 }  // namespace zuf

@@ -29,11 +29,9 @@ extern const Zuf8u pRevTable2[129];
 
 // In-place forward FFT of 2^order complex values (order 2..9), result in natural order. Orders 6
 // and 9 use their own tables and swap lists; the others read the 512-point table at a stride.
-// The butterflies run two at a time in SSE2 (any alignment); the scalar reference beside it gives
-// the same result bit for bit.
+// The butterflies run two at a time in SSE2 (any alignment); the scalar reference _ref gives the
+// same result bit for bit.
 void ownsIMDCT_FFT_32sc_I(Zuf32s* pSrcDst, int order);
-namespace scalar {
-void ownsIMDCT_FFT_32sc_I(Zuf32s* pSrcDst, int order);
-}
+void ownsIMDCT_FFT_32sc_I_ref(Zuf32s* pSrcDst, int order);
 
 }  // namespace zuf

@@ -10,7 +10,6 @@
 // tables of e^(-2 pi i e / N) (fine and coarse exponent parts) multiplied in double precision.
 #include <cmath>
 #include <cstring>
-#include <type_traits>
 
 #include "transforms/fft_engine.h"
 
@@ -135,8 +134,7 @@ void run_large(const FftContext_C_32fc* ctx, const float* src, float* dst, float
         gather(src, dst, c);
     else
         permute_in_place(ctx, dst, c);
-    for (int64_t b = 0; b < n; b += B)
-        ownsFFT_C_32fc_Block(ctx->block, dst + 2 * b, work, dir, !std::is_same_v<V, Lanes4>);
+    for (int64_t b = 0; b < n; b += B) ownsFFT_C_32fc_Block<V>(ctx->block, dst + 2 * b, work, dir);
     for (int64_t L = 2 * B; L <= n; L *= 2) upper_stage<V>(ctx, dst, n, L, dir);
     if (scale) {
         const V f = bcast<V>(factor);
@@ -192,12 +190,12 @@ void ownsTwoLevelTwiddle(const FftContext_C_32fc* ctx, int64_t e, float* out) {
     out[1] = static_cast<float>(cr * fi + ci * fr);
 }
 
+template <class V>
 void ownsFFTLarge(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
-                  float factor, bool vector) {
-    if (vector)
-        run_large<__m128>(ctx, src, dst, work, dir, scale, factor);
-    else
-        run_large<Lanes4>(ctx, src, dst, work, dir, scale, factor);
+                  float factor) {
+    run_large<V>(ctx, src, dst, work, dir, scale, factor);
 }
+template void ownsFFTLarge<__m128>(const FftContext_C_32fc*, const float*, float*, float*, Dir, bool, float);
+template void ownsFFTLarge<Lanes4>(const FftContext_C_32fc*, const float*, float*, float*, Dir, bool, float);
 
 }  // namespace zuf::xf

@@ -439,27 +439,35 @@ void ownsFillCosBase(double* base, int order) {
 }
 
 // ------------------------------------------------------------------ dispatch
-void ownsFFT_C_32fc(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
-                    float factor, bool vector) {
+template <class V>
+void ownsFFTComplex(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                    float factor) {
     const int c = ctx->corder;
-    if (c <= 3) {
+    if (c <= 3)
         ownsSmallC(c, src, dst, dir, scale, factor);
-    } else if (c <= kMaxRadix4Order) {
-        if (vector)
-            engine_c<__m128>(ctx, src, dst, work, dir, scale, factor);
-        else
-            engine_c<Lanes4>(ctx, src, dst, work, dir, scale, factor);
-    } else {
-        ownsFFTLarge(ctx, src, dst, work, dir, scale, factor, vector);
-    }
+    else if (c <= kMaxRadix4Order)
+        engine_c<V>(ctx, src, dst, work, dir, scale, factor);
+    else
+        ownsFFTLarge<V>(ctx, src, dst, work, dir, scale, factor);
+}
+template void ownsFFTComplex<__m128>(const FftContext_C_32fc*, const float*, float*, float*, Dir, bool, float);
+template void ownsFFTComplex<Lanes4>(const FftContext_C_32fc*, const float*, float*, float*, Dir, bool, float);
+
+void ownsFFT_C_32fc(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                    float factor) {
+    ownsFFTComplex<__m128>(ctx, src, dst, work, dir, scale, factor);
+}
+void ownsFFT_C_32fc_ref(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                        float factor) {
+    ownsFFTComplex<Lanes4>(ctx, src, dst, work, dir, scale, factor);
 }
 
-void ownsFFT_C_32fc_Block(const FftContext_C_32fc* ctx, float* data, float* work, Dir dir, bool vector) {
-    if (vector)
-        engine_c<__m128>(ctx, data, data, work, dir, false, 1.0f);
-    else
-        engine_c<Lanes4>(ctx, data, data, work, dir, false, 1.0f);
+template <class V>
+void ownsFFT_C_32fc_Block(const FftContext_C_32fc* ctx, float* data, float* work, Dir dir) {
+    engine_c<V>(ctx, data, data, work, dir, false, 1.0f);
 }
+template void ownsFFT_C_32fc_Block<__m128>(const FftContext_C_32fc*, float*, float*, Dir);
+template void ownsFFT_C_32fc_Block<Lanes4>(const FftContext_C_32fc*, float*, float*, Dir);
 
 namespace {
 template <class V>
@@ -472,10 +480,10 @@ void engine_split(const FftContext_C_32fc* ctx, const float* sr, const float* si
     else
         run_engine<V>(ctx, SplitIn<V>{sr, si}, SplitOut<V, false>{dr, di, f}, work, work + n2);
 }
-}  // namespace
 
-void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
-                   float* work, bool scale, float factor, bool vector) {
+template <class V>
+void fft_split(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
+               float* work, bool scale, float factor) {
     const int c = ctx->corder;
     const int64_t n = int64_t{1} << c;
     if (c <= 3) {
@@ -490,10 +498,7 @@ void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float
             dstIm[k] = x[2 * k + 1];
         }
     } else if (c <= kMaxRadix4Order) {
-        if (vector)
-            engine_split<__m128>(ctx, srcRe, srcIm, dstRe, dstIm, work, scale, factor);
-        else
-            engine_split<Lanes4>(ctx, srcRe, srcIm, dstRe, dstIm, work, scale, factor);
+        engine_split<V>(ctx, srcRe, srcIm, dstRe, dstIm, work, scale, factor);
     } else {
         // Interleave into the work buffer, transform there, split back out.
         float* x = work;
@@ -501,12 +506,22 @@ void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float
             x[2 * k] = srcRe[k];
             x[2 * k + 1] = srcIm[k];
         }
-        ownsFFTLarge(ctx, x, x, work + 2 * n, Dir::Fwd, scale, factor, vector);
+        ownsFFTLarge<V>(ctx, x, x, work + 2 * n, Dir::Fwd, scale, factor);
         for (int64_t k = 0; k < n; ++k) {
             dstRe[k] = x[2 * k];
             dstIm[k] = x[2 * k + 1];
         }
     }
+}
+}  // namespace
+
+void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
+                   float* work, bool scale, float factor) {
+    fft_split<__m128>(ctx, srcRe, srcIm, dstRe, dstIm, work, scale, factor);
+}
+void ownsFFT_C_32f_ref(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
+                       float* work, bool scale, float factor) {
+    fft_split<Lanes4>(ctx, srcRe, srcIm, dstRe, dstIm, work, scale, factor);
 }
 
 }  // namespace zuf::xf

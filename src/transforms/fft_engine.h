@@ -38,15 +38,23 @@ void ownsRadix4Init(FftContext_C_32fc* ctx, int corder, uint8_t* mem, const Twid
 // Straight-line complex kernels for orders 0..3 (interleaved; in place is fine).
 void ownsSmallC(int order, const float* src, float* dst, Dir dir, bool scale, float factor);
 
+// The lane-type templates behind ownsFFT_C_32fc and its _ref (V = __m128 or Lanes4; both are
+// instantiated in the file that defines the template).
+template <class V>
+void ownsFFTComplex(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                    float factor);
+
 // In-place unnormalised transform of one block with the radix-4 engine (work: 2N complex).
-void ownsFFT_C_32fc_Block(const FftContext_C_32fc* ctx, float* data, float* work, Dir dir, bool vector);
+template <class V>
+void ownsFFT_C_32fc_Block(const FftContext_C_32fc* ctx, float* data, float* work, Dir dir);
 
 // Blocked path, complex order >= 17: sizes, construction and transform. src and dst may be the
 // same array; work holds two blocks (2 x 2^kBlockOrder complex values).
 int64_t ownsLargeTableBytes(int corder, int tableOrder);
 void ownsLargeInit(FftContext_C_32fc* ctx, int corder, int tableOrder, uint8_t* mem, const TwiddleSource& tw);
+template <class V>
 void ownsFFTLarge(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
-                  float factor, bool vector);
+                  float factor);
 // e^(-2 pi i e / 2^tableOrder) from the two-level tables of a large context, e < 2^tableOrder.
 void ownsTwoLevelTwiddle(const FftContext_C_32fc* ctx, int64_t e, float* out);
 

@@ -18,7 +18,6 @@ namespace {
 constexpr int kMaxBaseOrder = 17;
 
 int64_t header_bytes() { return round32(static_cast<int64_t>(sizeof(FftContext_C_32fc))); }
-bool flag_ok(int flag) { return flag == 1 || flag == 2 || flag == 4 || flag == 8; }
 int base_order(int order) { return order < kMaxBaseOrder ? order : kMaxBaseOrder; }
 
 int64_t engine_table_bytes(int corder, int order) {
@@ -97,15 +96,8 @@ using namespace zuf::xf;
 namespace {
 
 zufResult get_size(int order, int flag, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize, bool real, bool split) {
-    ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
-    ZUF_REQUIRE(nonnull(pSpecSize, pInitBufSize, pWorkBufSize), zufErrNullPtr);
-    ZUF_REQUIRE(flag_ok(flag), zufErrFftFlag);
-    FloatSizes sz;
-    if (const zufResult st = ownsFFTGetSizes(order, flag, real, split, &sz); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(sz.context);
-    *pInitBufSize = static_cast<int>(sz.init);
-    *pWorkBufSize = static_cast<int>(sz.work);
-    return zufOk;
+    return ownsFFTGetSize<FloatSizes>(order, flag, pSpecSize, pInitBufSize, pWorkBufSize,
+                                      [=](FloatSizes* sz) { return ownsFFTGetSizes(order, flag, real, split, sz); });
 }
 
 template <class Ctx>
@@ -113,7 +105,7 @@ zufResult init(Ctx** ppSpec, uint32_t id, int order, int flag, int hint, Zuf8u* 
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
     ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
     ZUF_REQUIRE(pMemSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(flag_ok(flag), zufErrFftFlag);
+    ZUF_REQUIRE(ownsFFTFlagOk(flag), zufErrFftFlag);
     ZUF_REQUIRE(order < 11 || pMemInit != nullptr, zufErrNullPtr);
     FftContext_C_32fc* ctx = nullptr;
     if (const zufResult st = ownsFFTInitFloat(&ctx, id, order, flag, hint, pMemSpec, pMemInit, real); st != zufOk)
@@ -122,37 +114,20 @@ zufResult init(Ctx** ppSpec, uint32_t id, int order, int flag, int hint, Zuf8u* 
     return zufOk;
 }
 
-const FftContext_C_32fc* as_ctx(const void* p) { return static_cast<const FftContext_C_32fc*>(p); }
-
 zufResult run_c(const Zuf32fc* pSrc, Zuf32fc* pDst, const FftContext_C_32fc* pSpec, Zuf8u* pBuffer, Dir dir) {
-    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftC32fc, zufErrContext);
-    ZUF_REQUIRE(nonnull(pSrc, pDst), zufErrNullPtr);
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
+    if (const zufResult st = ownsContextCheck(pSpec, kIdFftC32fc, pSrc, pDst); st != zufOk) return st;
     const bool scale = dir == Dir::Fwd ? pSpec->fwdNorm : pSpec->invNorm;
-    ownsFFT_C_32fc(pSpec, reinterpret_cast<const float*>(pSrc), reinterpret_cast<float*>(pDst), work.get(), dir, scale,
-                   pSpec->norm);
-    return zufOk;
+    return ownsWithWork(pBuffer, pSpec->workBytes, [&](float* w) {
+        ownsFFT_C_32fc(pSpec, reinterpret_cast<const float*>(pSrc), reinterpret_cast<float*>(pDst), w, dir, scale,
+                       pSpec->norm);
+    });
 }
 
 zufResult run_r(const Zuf32f* pSrc, Zuf32f* pDst, const FftContext_R_32f* pSpec, Zuf8u* pBuffer, Dir dir) {
-    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftR32f, zufErrContext);
-    ZUF_REQUIRE(nonnull(pSrc, pDst), zufErrNullPtr);
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
+    if (const zufResult st = ownsContextCheck(pSpec, kIdFftR32f, pSrc, pDst); st != zufOk) return st;
     const bool scale = dir == Dir::Fwd ? pSpec->fwdNorm : pSpec->invNorm;
-    ownsFFT_R_32f(pSpec, pSrc, pDst, work.get(), dir, scale, pSpec->norm);
-    return zufOk;
-}
-
-zufResult buf_size(const void* pSpec, int* pSize, uint32_t id) {
-    ZUF_REQUIRE(nonnull(pSpec, pSize), zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == id, zufErrContext);
-    const int32_t w = as_ctx(pSpec)->workBytes;
-    *pSize = w > 0 ? w + 32 : 0;
-    return zufOk;
+    return ownsWithWork(pBuffer, pSpec->workBytes,
+                        [&](float* w) { ownsFFT_R_32f(pSpec, pSrc, pDst, w, dir, scale, pSpec->norm); });
 }
 
 }  // namespace
@@ -191,22 +166,17 @@ ZUF_API zufResult zufsFFTInit_R_32f(FftContext_R_32f** ppSpec, int order, int fl
 
 ZUF_API zufResult zufsFFTInitAlloc_C_32fc(FftContext_C_32fc** ppSpec, int order, int flag, int hint) {
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
-    return ownsFFTInitAlloc(ppSpec, order, flag, hint, zufsFFTGetSize_C_32fc, zufsFFTInit_C_32fc);
+    return ownsContextInitAlloc(ppSpec, zufsFFTGetSize_C_32fc, zufsFFTInit_C_32fc, order, flag, hint);
 }
 
-ZUF_API zufResult zufsFFTFree_C_32fc(FftContext_C_32fc* pSpec) {
-    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftC32fc, zufErrContext);
-    pSpec->id = 0;
-    if (pSpec->allocated) zufsFree(pSpec);
-    return zufOk;
-}
+ZUF_API zufResult zufsFFTFree_C_32fc(FftContext_C_32fc* pSpec) { return ownsContextFree(pSpec, kIdFftC32fc); }
 
+// The work size with its 32 bytes of alignment room.
 ZUF_API zufResult zufsFFTGetBufSize_C_32fc(const FftContext_C_32fc* pSpec, int* pSize) {
-    return buf_size(pSpec, pSize, kIdFftC32fc);
+    return ownsContextGetBufSize(pSpec, pSize, kIdFftC32fc, 32);
 }
 ZUF_API zufResult zufsFFTGetBufSize_R_32f(const FftContext_R_32f* pSpec, int* pSize) {
-    return buf_size(pSpec, pSize, kIdFftR32f);
+    return ownsContextGetBufSize(pSpec, pSize, kIdFftR32f, 32);
 }
 
 ZUF_API zufResult zufsFFTFwd_CToC_32fc(const Zuf32fc* pSrc, Zuf32fc* pDst, const FftContext_C_32fc* pSpec,
@@ -220,13 +190,11 @@ ZUF_API zufResult zufsFFTInv_CToC_32fc(const Zuf32fc* pSrc, Zuf32fc* pDst, const
 
 ZUF_API zufResult zufsFFTFwd_CToC_32f(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32f* pDstRe, Zuf32f* pDstIm,
                                       const FftContext_C_32f* pSpec, Zuf8u* pBuffer) {
-    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdFftC32f, zufErrContext);
-    ZUF_REQUIRE(nonnull(pSrcRe, pSrcIm, pDstRe, pDstIm), zufErrNullPtr);
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
-    ownsFFT_C_32f(pSpec, pSrcRe, pSrcIm, pDstRe, pDstIm, work.get(), pSpec->fwdNorm, pSpec->norm);
-    return zufOk;
+    if (const zufResult st = ownsContextCheck(pSpec, kIdFftC32f, pSrcRe, pSrcIm, pDstRe, pDstIm); st != zufOk)
+        return st;
+    return ownsWithWork(pBuffer, pSpec->workBytes, [&](float* w) {
+        ownsFFT_C_32f(pSpec, pSrcRe, pSrcIm, pDstRe, pDstIm, w, pSpec->fwdNorm, pSpec->norm);
+    });
 }
 
 ZUF_API zufResult zufsFFTFwd_RToPerm_32f(const Zuf32f* pSrc, Zuf32f* pDst, const FftContext_R_32f* pSpec,

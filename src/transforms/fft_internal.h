@@ -8,13 +8,13 @@
 // exported functions run the SSE instantiation, the tests compare it with the reference.
 #pragma once
 
-#include <emmintrin.h>
-#include <pmmintrin.h>
-
 #include <cstddef>
 #include <cstdint>
 
+#include "common/checks.h"
 #include "common/context.h"
+#include "common/simd.h"
+#include "frame/context_alloc.h"
 #include "zufack9/zuf_transforms.h"
 
 // ------------------------------------------------------------------ contexts
@@ -97,7 +97,7 @@ inline Lanes4 load<Lanes4>(const float* p) {
 }
 template <>
 inline __m128 load<__m128>(const float* p) {
-    return _mm_loadu_ps(p);
+    return loadu_f128(p);
 }
 // Aligned forms for the engine's own buffers and tables (32-byte aligned): they let the compiler
 // fold loads into arithmetic instructions.
@@ -109,7 +109,7 @@ inline Lanes4 loada<Lanes4>(const float* p) {
 }
 template <>
 inline __m128 loada<__m128>(const float* p) {
-    return _mm_load_ps(p);
+    return load_f128(p);
 }
 inline void storea(float* p, Lanes4 a) {
     p[0] = a.v[0];
@@ -117,7 +117,7 @@ inline void storea(float* p, Lanes4 a) {
     p[2] = a.v[2];
     p[3] = a.v[3];
 }
-inline void storea(float* p, __m128 a) { _mm_store_ps(p, a); }
+inline void storea(float* p, __m128 a) { store_f128(p, a); }
 template <class V>
 V bcast(float x);
 template <>
@@ -138,7 +138,7 @@ inline void store(float* p, Lanes4 a) {
     p[2] = a.v[2];
     p[3] = a.v[3];
 }
-inline void store(float* p, __m128 a) { _mm_storeu_ps(p, a); }
+inline void store(float* p, __m128 a) { storeu_f128(p, a); }
 
 // [r0 i0 r1 i1] [r2 i2 r3 i3] -> [r0 r1 r2 r3] [i0 i1 i2 i3], and back.
 inline void deinterleave(Lanes4 a, Lanes4 b, Lanes4& re, Lanes4& im) {
@@ -215,21 +215,30 @@ FloatSizes ownsEngineSizes(int corder);
 // (32-byte aligned, at least ownsEngineSizes().context bytes), init scratch at `init`.
 void ownsEngineInit(FftContext_C_32fc* ctx, int corder, uint8_t* mem, uint8_t* init);
 
+// The transforms. Each runs the SSE instantiation under its plain name and the scalar reference
+// (the Lanes4 instantiation of the same templates, equal bit for bit) under the name with _ref.
+//
 // The complex transform of the context's complex order. src and dst are N interleaved complex
 // values (they may be the same array); work is 32-byte aligned with the engine's work size.
 // factor is applied to every output when scale is set.
 void ownsFFT_C_32fc(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
-                    float factor, bool vector = true);
+                    float factor);
+void ownsFFT_C_32fc_ref(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                        float factor);
 // Split-complex forward transform (family C_32f).
 void ownsFFT_C_32f(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
-                   float* work, bool scale, float factor, bool vector = true);
+                   float* work, bool scale, float factor);
+void ownsFFT_C_32f_ref(const FftContext_C_32fc* ctx, const float* srcRe, const float* srcIm, float* dstRe, float* dstIm,
+                       float* work, bool scale, float factor);
 // Real transform of 2^ctx->order points to and from the Perm format.
 void ownsFFT_R_32f(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
-                   float factor, bool vector = true);
+                   float factor);
+void ownsFFT_R_32f_ref(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                       float factor);
 
 // The 16-bit transform (either path) with its conversions; work as GetBufSize reports, aligned.
-void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work,
-                    bool vector = true);
+void ownsFFT_C_16sc(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work);
+void ownsFFT_C_16sc_ref(const FftContext_C_16sc* ctx, const Zuf16sc* src, Zuf16sc* dst, int scaleFactor, uint8_t* work);
 
 // e^(-2 pi i e / N) of the static 1024-point table (N <= 1024, N a power of two).
 void ownsTwiddleFromTable(int order, int64_t e, float* out);
@@ -243,33 +252,20 @@ zufResult ownsFFTGetSizes(int order, int flag, bool real, bool split, FloatSizes
 zufResult ownsFFTInitFloat(FftContext_C_32fc** ppCtx, uint32_t id, int order, int flag, int hint, uint8_t* pMemSpec,
                            uint8_t* pMemInit, bool real);
 
-// InitAlloc of a family that has GetSize(order, flag, hint, ...) and Init(pp, order, flag, hint,
-// spec, init): the context block and a temporary init buffer come from the library allocator,
-// the init buffer is released before returning, and the context is marked for Free to release.
-template <class Ctx, class GetSize, class Init>
-zufResult ownsFFTInitAlloc(Ctx** ppSpec, int order, int flag, int hint, GetSize getSize, Init initFn) {
-    int ctxSize = 0, initSize = 0, workSize = 0;
-    if (const zufResult st = getSize(order, flag, hint, &ctxSize, &initSize, &workSize); st != zufOk) return st;
-    Zuf8u* block = zufsMalloc_8u(ctxSize);
-    if (!block) return zufErrNoMemory;
-    Zuf8u* initBuf = nullptr;
-    if (initSize > 0) {
-        initBuf = zufsMalloc_8u(initSize);
-        if (!initBuf) {
-            zufsFree(block);
-            return zufErrNoMemory;
-        }
-    }
-    Ctx* ctx = nullptr;
-    const zufResult st = initFn(&ctx, order, flag, hint, block, initBuf);
-    zufsFree(initBuf);
-    if (st != zufOk) {
-        zufsFree(block);
-        return st;
-    }
-    ctx->allocated = 1;
-    *ppSpec = ctx;
-    return zufOk;
+// The normalisation flags of every FFT family: 1 (forward 1/N), 2 (inverse 1/N), 4 (1/sqrt N
+// both ways), 8 (none).
+constexpr bool ownsFFTFlagOk(int flag) { return flag == 1 || flag == 2 || flag == 4 || flag == 8; }
+
+// The GetSize shell of the FFT families: order, then the three pointers, then the flag; then
+// sizes(&record), which fills a record with context, init and work members or fails.
+template <class Sizes, class SizesFn>
+zufResult ownsFFTGetSize(int order, int flag, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize, SizesFn sizes) {
+    ZUF_REQUIRE(in_range(order, 0, 30), zufErrFftOrder);
+    ZUF_REQUIRE(nonnull(pSpecSize, pInitBufSize, pWorkBufSize), zufErrNullPtr);
+    ZUF_REQUIRE(ownsFFTFlagOk(flag), zufErrFftFlag);
+    Sizes sz;
+    if (const zufResult st = sizes(&sz); st != zufOk) return st;
+    return ownsContextSizesOut(sz, pSpecSize, pInitBufSize, pWorkBufSize);
 }
 
 }  // namespace zuf::xf

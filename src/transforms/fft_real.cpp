@@ -9,6 +9,7 @@
 // four at a time, the mirrored four lane-reversed; the middle ones, and all of them in the
 // reference instantiation, one at a time on plain floats through the same arithmetic.
 #include <cstring>
+#include <type_traits>
 
 #include "transforms/fft_engine.h"
 
@@ -180,25 +181,33 @@ void ownsRecInit(FftContext_C_32fc* ctx, int order, uint8_t* mem, const TwiddleS
     ctx->recFwd = ctx->recInv = t;
 }
 
-void ownsFFT_R_32f(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
-                   float factor, bool vector) {
+namespace {
+// The reference (Lanes4) recombines one pair at a time; the SSE kernel four pairs at a time.
+template <class V>
+void fft_real(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+              float factor) {
+    constexpr bool kGroups = !std::is_same_v<V, Lanes4>;
     if (ctx->order <= 3) {
         small_r(ctx->order, src, dst, dir, scale, factor);
         return;
     }
     if (dir == Dir::Fwd) {
-        ownsFFT_C_32fc(ctx, src, dst, work, Dir::Fwd, false, 1.0f, vector);
-        if (vector)
-            recombine<__m128>(ctx, dst, dst, Dir::Fwd, scale, factor, true);
-        else
-            recombine<Lanes4>(ctx, dst, dst, Dir::Fwd, scale, factor, false);
+        ownsFFTComplex<V>(ctx, src, dst, work, Dir::Fwd, false, 1.0f);
+        recombine<V>(ctx, dst, dst, Dir::Fwd, scale, factor, kGroups);
     } else {
-        if (vector)
-            recombine<__m128>(ctx, src, dst, Dir::Inv, scale, factor, true);
-        else
-            recombine<Lanes4>(ctx, src, dst, Dir::Inv, scale, factor, false);
-        ownsFFT_C_32fc(ctx, dst, dst, work, Dir::Inv, false, 1.0f, vector);
+        recombine<V>(ctx, src, dst, Dir::Inv, scale, factor, kGroups);
+        ownsFFTComplex<V>(ctx, dst, dst, work, Dir::Inv, false, 1.0f);
     }
+}
+}  // namespace
+
+void ownsFFT_R_32f(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                   float factor) {
+    fft_real<__m128>(ctx, src, dst, work, dir, scale, factor);
+}
+void ownsFFT_R_32f_ref(const FftContext_C_32fc* ctx, const float* src, float* dst, float* work, Dir dir, bool scale,
+                       float factor) {
+    fft_real<Lanes4>(ctx, src, dst, work, dir, scale, factor);
 }
 
 }  // namespace zuf::xf

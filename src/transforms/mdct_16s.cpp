@@ -108,7 +108,7 @@ void forward16(const Ctx* ctx, const Zuf16s* x, Zuf16s* y, int scaleFactor, uint
         z[j].im = sat16(rshift_round(b * c - a * sn, 17));
     }
     const int lq = log2i(q);
-    ownsFFT_C_16sc(ctx->fft, z, Z, lq + 1, fw, true);
+    ownsFFT_C_16sc(ctx->fft, z, Z, lq + 1, fw);
     const int sh = scaleFactor - lq + s + 11;
     for (int k = 0; k < q; ++k) {
         const int64_t zr = Z[k].re, zi = Z[k].im, c = r[2 * k], sn = r[2 * k + 1];
@@ -156,10 +156,7 @@ ZUF_API zufResult zufsMDCTFwdGetSize_16s(int len, int* pSpecSize, int* pInitBufS
     ZUF_REQUIRE(len_ok(len), zufErrSize);
     Layout l;
     if (const zufResult st = layout(len, &l); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(l.context);
-    *pInitBufSize = static_cast<int>(l.init);
-    *pWorkBufSize = static_cast<int>(l.work);
-    return zufOk;
+    return ownsContextSizesOut(l, pSpecSize, pInitBufSize, pWorkBufSize);
 }
 
 ZUF_API zufResult zufsMDCTFwdInit_16s(MdctFwdContext_16s** ppSpec, int len, Zuf8u* pMemSpec, Zuf8u* pMemInit) {
@@ -174,51 +171,22 @@ ZUF_API zufResult zufsMDCTFwdInit_16s(MdctFwdContext_16s** ppSpec, int len, Zuf8
 ZUF_API zufResult zufsMDCTFwdInitAlloc_16s(MdctFwdContext_16s** ppSpec, int len) {
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
     ZUF_REQUIRE(len_ok(len), zufErrSize);
-    Layout l;
-    if (const zufResult st = layout(len, &l); st != zufOk) return st;
-    Zuf8u* block = zufsMalloc_8u(static_cast<int>(l.context));
-    ZUF_REQUIRE(block != nullptr, zufErrNoMemory);
-    Zuf8u* initBuf = nullptr;
-    if (l.init > 0 && (initBuf = zufsMalloc_8u(static_cast<int>(l.init))) == nullptr) {
-        zufsFree(block);
-        return zufErrNoMemory;
-    }
-    Ctx* ctx = nullptr;
-    const zufResult st = build(&ctx, len, block, initBuf);
-    zufsFree(initBuf);
-    if (st != zufOk) {
-        zufsFree(block);
-        return st;
-    }
-    ctx->allocated = 1;
-    *ppSpec = ctx;
-    return zufOk;
+    return ownsContextInitAlloc(ppSpec, zufsMDCTFwdGetSize_16s, zufsMDCTFwdInit_16s, len);
 }
 
-ZUF_API zufResult zufsMDCTFwdFree_16s(MdctFwdContext_16s* pSpec) {
-    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdMdctFwd16s, zufErrContext);
-    pSpec->id = 0;
-    if (pSpec->allocated) zufsFree(pSpec);
-    return zufOk;
-}
+// The nested FFT context lives in the same block.
+ZUF_API zufResult zufsMDCTFwdFree_16s(MdctFwdContext_16s* pSpec) { return ownsContextFree(pSpec, kIdMdctFwd16s); }
 
+// workBytes already holds the alignment room.
 ZUF_API zufResult zufsMDCTFwdGetBufSize_16s(const MdctFwdContext_16s* pSpec, int* pSize) {
-    ZUF_REQUIRE(nonnull(pSpec, pSize), zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdMdctFwd16s, zufErrContext);
-    *pSize = pSpec->workBytes;
-    return zufOk;
+    return ownsContextGetBufSize(pSpec, pSize, kIdMdctFwd16s, 0);
 }
 
 ZUF_API zufResult zufsMDCTFwd_16s_Sfs(const Zuf16s* pSrc, Zuf16s* pDst, const MdctFwdContext_16s* pSpec,
                                       int scaleFactor, Zuf8u* pBuffer) {
-    ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(pSpec, 0) == kIdMdctFwd16s, zufErrContext);
-    ZUF_REQUIRE(nonnull(pSrc, pDst), zufErrNullPtr);
-    WorkBuffer work(pBuffer, pSpec->workBytes);
-    ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
-    forward16(pSpec, pSrc, pDst, scaleFactor, work.get<uint8_t>());
-    return zufOk;
+    if (const zufResult st = ownsContextCheck(pSpec, kIdMdctFwd16s, pSrc, pDst); st != zufOk) return st;
+    return ownsWithWork<uint8_t>(pBuffer, pSpec->workBytes,
+                                 [&](uint8_t* w) { forward16(pSpec, pSrc, pDst, scaleFactor, w); });
 }
 
 }  // extern "C"

@@ -206,10 +206,7 @@ zufResult get_size(int len, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize
     ZUF_REQUIRE(len_ok(len), zufErrSize);
     Layout l;
     if (const zufResult st = layout(len, &l); st != zufOk) return st;
-    *pSpecSize = static_cast<int>(l.context);
-    *pInitBufSize = static_cast<int>(l.init);
-    *pWorkBufSize = static_cast<int>(l.work);
-    return zufOk;
+    return ownsContextSizesOut(l, pSpecSize, pInitBufSize, pWorkBufSize);
 }
 
 template <class C>
@@ -225,50 +222,16 @@ zufResult init(C** ppSpec, uint32_t id, int len, Zuf8u* pMemSpec, Zuf8u* pMemIni
     return zufOk;
 }
 
-template <class C>
-zufResult init_alloc(C** ppSpec, uint32_t id, int len) {
+// The length first, then the pointer; the context then as GetSize and Init make it.
+template <class C, class GetSize, class Init>
+zufResult init_alloc(C** ppSpec, int len, GetSize getSize, Init initFn) {
     ZUF_REQUIRE(len_ok(len), zufErrSize);
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
-    Layout l;
-    if (const zufResult st = layout(len, &l); st != zufOk) return st;
-    Zuf8u* block = zufsMalloc_8u(static_cast<int>(l.context));
-    ZUF_REQUIRE(block != nullptr, zufErrNoMemory);
-    Zuf8u* initBuf = nullptr;
-    if (l.init > 0 && (initBuf = zufsMalloc_8u(static_cast<int>(l.init))) == nullptr) {
-        zufsFree(block);
-        return zufErrNoMemory;
-    }
-    Ctx* ctx = nullptr;
-    const zufResult st = build(&ctx, id, len, block, initBuf);
-    zufsFree(initBuf);
-    if (st != zufOk) {
-        zufsFree(block);
-        return st;
-    }
-    ctx->allocated = 1;
-    *ppSpec = static_cast<C*>(ctx);
-    return zufOk;
-}
-
-zufResult free_ctx(Ctx* ctx, uint32_t id) {
-    ZUF_REQUIRE(ctx != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(ctx, 0) == id, zufErrContext);
-    ctx->id = 0;
-    if (ctx->allocated) zufsFree(ctx);  // the nested FFT context lives in the same block
-    return zufOk;
-}
-
-zufResult buf_size(const Ctx* ctx, int* pSize, uint32_t id) {
-    ZUF_REQUIRE(nonnull(ctx, pSize), zufErrNullPtr);
-    ZUF_REQUIRE(context_word(ctx, 0) == id, zufErrContext);
-    *pSize = ctx->workBytes;
-    return zufOk;
+    return ownsContextInitAlloc(ppSpec, getSize, initFn, len);
 }
 
 zufResult run(const float* src, float* dst, const Ctx* ctx, Zuf8u* pBuffer, uint32_t id) {
-    ZUF_REQUIRE(ctx != nullptr, zufErrNullPtr);
-    ZUF_REQUIRE(context_word(ctx, 0) == id, zufErrContext);
-    ZUF_REQUIRE(nonnull(src, dst), zufErrNullPtr);
+    if (const zufResult st = ownsContextCheck(ctx, id, src, dst); st != zufOk) return st;
     WorkBuffer work(pBuffer, ctx->workBytes);
     ZUF_REQUIRE(!work.failed(), zufErrNoMemory);
     if (id == kIdMdctFwd32f)
@@ -299,18 +262,20 @@ ZUF_API zufResult zufsMDCTInvInit_32f(MdctInvContext_32f** ppSpec, int len, Zuf8
     return init(ppSpec, kIdMdctInv32f, len, pMemSpec, pMemInit);
 }
 ZUF_API zufResult zufsMDCTFwdInitAlloc_32f(MdctFwdContext_32f** ppSpec, int len) {
-    return init_alloc(ppSpec, kIdMdctFwd32f, len);
+    return init_alloc(ppSpec, len, zufsMDCTFwdGetSize_32f, zufsMDCTFwdInit_32f);
 }
 ZUF_API zufResult zufsMDCTInvInitAlloc_32f(MdctInvContext_32f** ppSpec, int len) {
-    return init_alloc(ppSpec, kIdMdctInv32f, len);
+    return init_alloc(ppSpec, len, zufsMDCTInvGetSize_32f, zufsMDCTInvInit_32f);
 }
-ZUF_API zufResult zufsMDCTFwdFree_32f(MdctFwdContext_32f* pSpec) { return free_ctx(pSpec, kIdMdctFwd32f); }
-ZUF_API zufResult zufsMDCTInvFree_32f(MdctInvContext_32f* pSpec) { return free_ctx(pSpec, kIdMdctInv32f); }
+// The nested FFT context lives in the same block.
+ZUF_API zufResult zufsMDCTFwdFree_32f(MdctFwdContext_32f* pSpec) { return ownsContextFree(pSpec, kIdMdctFwd32f); }
+ZUF_API zufResult zufsMDCTInvFree_32f(MdctInvContext_32f* pSpec) { return ownsContextFree(pSpec, kIdMdctInv32f); }
+// workBytes already holds the alignment room.
 ZUF_API zufResult zufsMDCTFwdGetBufSize_32f(const MdctFwdContext_32f* pSpec, int* pSize) {
-    return buf_size(pSpec, pSize, kIdMdctFwd32f);
+    return ownsContextGetBufSize(pSpec, pSize, kIdMdctFwd32f, 0);
 }
 ZUF_API zufResult zufsMDCTInvGetBufSize_32f(const MdctInvContext_32f* pSpec, int* pSize) {
-    return buf_size(pSpec, pSize, kIdMdctInv32f);
+    return ownsContextGetBufSize(pSpec, pSize, kIdMdctInv32f, 0);
 }
 ZUF_API zufResult zufsMDCTFwd_32f(const Zuf32f* pSrc, Zuf32f* pDst, const MdctFwdContext_32f* pSpec, Zuf8u* pBuffer) {
     return run(pSrc, pDst, pSpec, pBuffer, kIdMdctFwd32f);

@@ -41,4 +41,14 @@ class WorkBuffer {
     bool failed_ = false;
 };
 
+// Runs fn(work) with the work buffer of one call (T* at its 32-byte boundary): zufErrNoMemory
+// when the caller passed none and none can be allocated, else zufOk.
+template <class T = float, class Fn>
+zufResult ownsWithWork(Zuf8u* given, int64_t bytes, Fn fn) {
+    WorkBuffer work(given, bytes);
+    if (work.failed()) return zufErrNoMemory;
+    fn(work.get<T>());
+    return zufOk;
+}
+
 }  // namespace zuf::xf
