@@ -40,7 +40,8 @@ T random_bits(Rng& rng) {
 }
 
 // Short lengths around the 4/8/16-wide steps and their tails, and a few long ones.
-inline const std::vector<int> kLens = {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 15, 16, 17, 23, 31, 32, 33, 47, 63, 64, 65, 70, 257};
+inline const std::vector<int> kLens = {1,  2,  3,  4,  5,  6,  7,  8,  9,  12, 15, 16,
+                                       17, 23, 31, 32, 33, 47, 63, 64, 65, 70, 257};
 
 // The checkasm harness for vector kernels. For every length of kLens and six placements (all
 // aligned, each array alone off its 16-byte alignment, all off by different amounts), random
