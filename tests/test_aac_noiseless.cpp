@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "aac/aac_huffman_tables.h"
 #include "aac/aac_syntax.h"
 #include "support/aac_bitwriter.h"
 #include "zufack9/zuf_aac.h"
@@ -25,6 +26,21 @@ std::vector<int> tuple_of(int cb, int idx) {
     std::vector<int> v(static_cast<size_t>(b.dim));
     for (int k = b.dim - 1; k >= 0; --k, idx /= mod) v[static_cast<size_t>(k)] = idx % mod - off;
     return v;
+}
+
+// The scale-factor tree against the standard's codewords: one byte per node, 1-child offset
+// (byte >> 1) bytes on, every codeword ending on the leaf of its own index.
+TEST(AacHuffmanTrees, EveryScaleFactorCodewordWalksToItsOwnLeaf) {
+    ASSERT_EQ(sizeof zuf::_pHfTableScf, 241u);
+    for (int idx = 0; idx < 121; ++idx) {
+        uint32_t pos = 0;
+        for (int i = kScfCodes[idx].len - 1; i >= 0; --i) {
+            ASSERT_EQ(zuf::_pHfTableScf[pos] & 1, 0) << idx;
+            pos += (kScfCodes[idx].code >> i) & 1 ? zuf::_pHfTableScf[pos] >> 1 : 1;
+            ASSERT_LT(pos, 241u);
+        }
+        ASSERT_EQ(zuf::_pHfTableScf[pos], (idx << 1) | 1) << idx;
+    }
 }
 
 // Every codeword of every book (the decoder's trees against the standard's codeword tables),
