@@ -180,4 +180,5 @@ TEST(AacPow43Scale, SixteenBitFormIsQ0AndMatchesTheInPlaceForm) {
     EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, -1, 1, 0), zufErrSize);
     EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 1, -1, 0), zufErrSize);
     EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 0, 1, 0), zufOk);
+    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 1, 0, 0), zufOk);  // empty bands are no error
 }
