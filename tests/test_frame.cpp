@@ -39,27 +39,30 @@ TEST(Version, RecordAndHookWords) {
 TEST(Allocation, AlignedBlocksGoThroughTheHooks) {
     EXPECT_TRUE(i_malloc == &std::malloc && i_calloc == &std::calloc && i_realloc == &std::realloc &&
                 i_free == &std::free);  // the platform allocator until replaced
-    zuft::CountingHooks hooks;
-    for (int len : {1, 3, 31, 32, 33, 1000, 65537}) {
-        for (int kind = 0; kind < 2; ++kind) {
-            void* p = kind == 0 ? static_cast<void*>(zufsMalloc_8u(len)) : static_cast<void*>(zufsMalloc_32f(len));
-            ASSERT_NE(p, nullptr);
-            const size_t bytes = static_cast<size_t>(len) * (kind == 0 ? 1 : 4);
-            // Request: the size plus 32 bytes of alignment slack plus the raw-address slot
-            // (36 bytes on 32-bit x86); the block at the first 32-byte boundary past the slot.
-            EXPECT_EQ(hooks.last_size, bytes + 32 + sizeof(void*));
-            const auto raw = reinterpret_cast<uintptr_t>(hooks.last_raw);
-            EXPECT_EQ(reinterpret_cast<uintptr_t>(p), (raw + sizeof(void*) + 31) & ~uintptr_t{31});
-            void* stored;
-            std::memcpy(&stored, static_cast<char*>(p) - sizeof(void*), sizeof(void*));
-            EXPECT_EQ(stored, hooks.last_raw);
-            std::memset(p, 0x5A, bytes);  // the whole block is usable (ASan checks the bounds)
-            const int frees = hooks.frees;
-            zufsFree(p);
-            EXPECT_EQ(hooks.frees, frees + 1);
-            EXPECT_EQ(reinterpret_cast<uintptr_t>(hooks.last_raw), raw);
+    for (std::size_t offset = 0; offset < 32; offset += sizeof(void*)) {
+        zuft::CountingHooks hooks(0, offset);
+        for (int len : {1, 3, 31, 32, 33, 1000, 65537}) {
+            for (int kind = 0; kind < 2; ++kind) {
+                void* p = kind == 0 ? static_cast<void*>(zufsMalloc_8u(len)) : static_cast<void*>(zufsMalloc_32f(len));
+                ASSERT_NE(p, nullptr);
+                const size_t bytes = static_cast<size_t>(len) * (kind == 0 ? 1 : 4);
+                // Request: the size plus 32 bytes of alignment slack plus the raw-address slot
+                // (36 bytes on 32-bit x86); the block at the first 32-byte boundary past the slot.
+                EXPECT_EQ(hooks.last_size, bytes + 32 + sizeof(void*));
+                const auto raw = reinterpret_cast<uintptr_t>(hooks.last_raw);
+                EXPECT_EQ(reinterpret_cast<uintptr_t>(p), (raw + sizeof(void*) + 31) & ~uintptr_t{31});
+                void* stored;
+                std::memcpy(&stored, static_cast<char*>(p) - sizeof(void*), sizeof(void*));
+                EXPECT_EQ(stored, hooks.last_raw);
+                std::memset(p, 0x5A, bytes);  // the whole block is usable (ASan checks the bounds)
+                const int frees = hooks.frees;
+                zufsFree(p);
+                EXPECT_EQ(hooks.frees, frees + 1);
+                EXPECT_EQ(reinterpret_cast<uintptr_t>(hooks.last_raw), raw);
+            }
         }
     }
+    zuft::CountingHooks hooks;
     const int mallocs = hooks.mallocs, frees = hooks.frees;
     for (int len : {0, -5}) EXPECT_TRUE(zufsMalloc_8u(len) == nullptr && zufsMalloc_32f(len) == nullptr);
     zufsFree(nullptr);
