@@ -123,18 +123,13 @@ void random_spectrum(zuft::Rng& rng, int32_t* X, int seq, double level) {
 }
 
 struct ErrStats {
-    double maxErr = 0, sumSq = 0, sumSqRounded = 0;
+    double maxErr = 0, sumSq = 0;
     long count = 0;
     void add(double got, double ref) {
-        const double e = std::fabs(got - ref);
-        maxErr = std::max(maxErr, e);
-        sumSq += e * e;
-        const double r = std::clamp(std::nearbyint(ref), -32768.0, 32767.0) - got;
-        sumSqRounded += r * r;
-        ++count;
+        maxErr = std::max(maxErr, std::fabs(got - ref));
+        sumSq += (got - ref) * (got - ref), ++count;
     }
     double rms() const { return std::sqrt(sumSq / count); }
-    double rmsRounded() const { return std::sqrt(sumSqRounded / count); }
 };
 
 struct Frame {
@@ -159,9 +154,7 @@ void run_sequence(const std::vector<Frame>& frames, double level, int stride, Er
         ASSERT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), overlap.data(), fr.seq, fr.shape, prev, stride), zufOk);
         for (int p = 0; p < 1024; ++p) {
             stats[fr.seq].add(pcm[p * stride], modelOverlap[p] + f[p]);
-            if (stride == 2) {
-                ASSERT_EQ(pcm[p * 2 + 1], int16_t{0x5A5A});
-            }
+            ASSERT_TRUE(stride == 1 || pcm[p * 2 + 1] == int16_t{0x5A5A});
         }
         for (int m = 0; m < 1024; ++m) modelOverlap[m] = f[1024 + m];
         prev = fr.shape;
@@ -200,34 +193,20 @@ void expect_rounded(int64_t got, double exact, const char* what, int i) {
 
 // --------------------------------------------------------------------------- tables
 
-TEST(AacFilterBankTables, SineWindowsAreTheRoundedValues) {
+TEST(AacFilterBankTables, WindowsTwiddlesAndFftTablesFollowTheirFormulas) {
     for (int n = 0; n < 1024; ++n)
         expect_rounded(zuf::pWinSINLong[n], std::ldexp(std::sin(kPi * (n + 0.5) / 2048), 31), "long", n);
     for (int n = 0; n < 128; ++n)
         expect_rounded(zuf::pWinSINShort[n], std::ldexp(std::sin(kPi * (n + 0.5) / 256), 31), "short", n);
-}
-
-TEST(AacFilterBankTables, KbdWindowsFollowTheBesselFormula) {
     const std::vector<double> l = window(1, 2048), s = window(1, 256);
     for (int n = 0; n < 1024; ++n) EXPECT_NEAR(zuf::pWinKBDLong[n], std::ldexp(l[n], 31), 3.0) << n;
     for (int n = 0; n < 128; ++n) EXPECT_NEAR(zuf::pWinKBDShort[n], std::ldexp(s[n], 31), 3.0) << n;
-    // Princen-Bradley: w(n)^2 + w(n + L/2)^2 = 1 (the falling half mirrors the rising one).
-    for (int n = 0; n < 1024; ++n) {
-        const double a = std::ldexp(zuf::pWinKBDLong[n], -31), b = std::ldexp(zuf::pWinKBDLong[1023 - n], -31);
-        EXPECT_NEAR(a * a + b * b, 1.0, 1e-8);
-    }
-}
-
-TEST(AacFilterBankTables, TwiddlesAndFftTables) {
-    for (int i = 0; i < 512; ++i) {
-        const double a = 2 * kPi * (i + 0.125) / 2048;
-        expect_rounded(zuf::pTwidlTables2[2 * i], std::ldexp(std::cos(a), 30), "tw2 cos", i);
-        expect_rounded(zuf::pTwidlTables2[2 * i + 1], std::ldexp(std::sin(a), 30), "tw2 sin", i);
-    }
-    for (int i = 0; i < 64; ++i) {
-        const double a = 2 * kPi * (i + 0.125) / 256;
-        expect_rounded(zuf::pTwidlTables1[2 * i], std::ldexp(std::cos(a), 30), "tw1 cos", i);
-        expect_rounded(zuf::pTwidlTables1[2 * i + 1], std::ldexp(std::sin(a), 30), "tw1 sin", i);
+    for (const auto& [tw, m] : {std::pair{zuf::pTwidlTables2, 2048}, std::pair{zuf::pTwidlTables1, 256}}) {
+        for (int i = 0; i < m / 4; ++i) {
+            const double a = 2 * kPi * (i + 0.125) / m;
+            expect_rounded(tw[2 * i], std::ldexp(std::cos(a), 30), "twiddle cos", i);
+            expect_rounded(tw[2 * i + 1], std::ldexp(std::sin(a), 30), "twiddle sin", i);
+        }
     }
     for (const auto& [tab, m] : {std::pair{zuf::pFFTtables1, 64}, std::pair{zuf::pFFTtables2, 512}}) {
         const int b = m / 8 - 1;
@@ -269,32 +248,6 @@ TEST(AacFilterBankTables, BitReversalListsDescribeThePermutation) {
 
 // --------------------------------------------------------------------------- FFT and core
 
-TEST(AacFft32s, MatchesTheDftWithinAFewUnits) {
-    zuft::Rng rng(7);
-    for (int order = 2; order <= 9; ++order) {
-        const int m = 1 << order;
-        std::vector<int32_t> z(2 * m);
-        // Inputs whose magnitudes sum to just under 0x1FFFFFFF: the largest headroom-safe level.
-        const int32_t lim = static_cast<int32_t>(0x1FFFFFFF / (2 * m));
-        for (auto& v : z) v = rng.range(-lim, lim);
-        std::vector<int32_t> in = z;
-        zuf::ownsIMDCT_FFT_32sc_I(z.data(), order);
-        double maxErr = 0;
-        for (int k = 0; k < m; ++k) {
-            double re = 0, im = 0;
-            for (int i = 0; i < m; ++i) {
-                const double a = -2 * kPi * double((long long)i * k % m) / m;
-                re += in[2 * i] * std::cos(a) - in[2 * i + 1] * std::sin(a);
-                im += in[2 * i] * std::sin(a) + in[2 * i + 1] * std::cos(a);
-            }
-            maxErr = std::max({maxErr, std::fabs(z[2 * k] - re), std::fabs(z[2 * k + 1] - im)});
-        }
-        // Each rotation truncates (hi() floors), and the unscaled later stages add those biases
-        // coherently into a few outputs: up to about M/8 units against outputs near 2^29.
-        EXPECT_LE(maxErr, m / 4.0) << "order " << order;
-    }
-}
-
 TEST(AacFft32s, VectorPathEqualsScalarAtEveryAlignment) {
     // Full 32-bit range as well: the rotations wrap 4d and must still agree bit for bit.
     zuft::Rng rng(8);
@@ -315,38 +268,6 @@ TEST(AacFft32s, VectorPathEqualsScalarAtEveryAlignment) {
     }
 }
 
-TEST(AacFilterBankCore, ScaledCoreIsTheNormalisedImdctAtEveryBlockScale) {
-    zuft::Rng rng(11);
-    for (int n : {1024, 128}) {
-        for (int lg = 8; lg <= 28; lg += 4) {  // block scaling from 0 up to 7 halvings
-            std::vector<int32_t> X(n);
-            const int32_t lim = 1 << lg;
-            for (auto& v : X) v = rng.range(-lim, lim);
-            std::vector<double> Xd(X.begin(), X.end());
-            const std::vector<double> y = imdct(Xd.data(), n);
-            std::vector<int32_t> out = X;
-            zuf::ownsMDCTInv_Radix2_32s(out.data(), n);
-            std::vector<int32_t> fixed = X;
-            zuf::ownsMDCTInv_Radix2_32s_I(fixed.data(), n);
-            double maxErr = 0, maxRef = 0, maxErrFixed = 0;
-            for (int i = 0; i < n; ++i) {
-                const double ref = i < n / 2 ? y[i] : y[n + i - n / 2];
-                maxRef = std::max(maxRef, std::fabs(ref));
-                maxErr = std::max(maxErr, std::fabs(out[i] - ref));
-                // Fixed-scale core: gain 1/16 on the unnormalised sum, i.e. N'/32 times y.
-                maxErrFixed = std::max(maxErrFixed, std::fabs(fixed[i] - ref * 2 * n / 32));
-            }
-            // Scaled core: a few units, plus the rounding of the block-scaled FFT input at high levels.
-            EXPECT_LE(maxErr, 4.0 + maxRef * 2e-6) << "n " << n << " level 2^" << lg;
-            // Fixed-scale core: the truncation biases of the rotations add up coherently in the
-            // outputs fed by the FFT's first bins, about M/8 units whatever the level.
-            if (lg <= 20) {
-                EXPECT_LE(maxErrFixed, n / 8.0 + maxRef * 64 * 1e-6) << "n " << n << " level 2^" << lg;
-            }
-        }
-    }
-}
-
 // --------------------------------------------------------------------------- the exported bank
 
 TEST(AacFilterBank, EveryWindowSequenceAndShapeTransitionMatchesTheModel) {
@@ -358,10 +279,8 @@ TEST(AacFilterBank, EveryWindowSequenceAndShapeTransitionMatchesTheModel) {
         ErrStats stats[4];
         for (int stride : {1, 2}) run_sequence(all_transitions(reps), level, stride, stats, 1234 + stride);
         for (int s = 0; s < 4; ++s) {
-            std::printf(
-                "[ accuracy ] level %.0e %-11s max %.3f LSB, RMS %.3f LSB (vs unrounded model), "
-                "RMS %.3f LSB (vs rounded model)\n",
-                level, names[s], stats[s].maxErr, stats[s].rms(), stats[s].rmsRounded());
+            std::printf("[ accuracy ] level %.0e %-11s max %.3f LSB, RMS %.3f LSB\n", level, names[s], stats[s].maxErr,
+                        stats[s].rms());
             EXPECT_LT(stats[s].maxErr, 1.0) << names[s];
             EXPECT_LT(stats[s].rms(), 0.40) << names[s];
         }
@@ -394,52 +313,25 @@ TEST(AacFilterBank, ThirtyTwoBitPathIsScaledModelOutput) {
     EXPECT_LE(maxErr, 96.0) << "max reference " << maxRef;
 }
 
-TEST(AacFilterBank, SaturationRoundingAndShortOverlap) {
+// A loud long frame clips at both rails, where the model exceeds them.
+TEST(AacFilterBank, LoudFrameSaturates) {
     std::vector<int32_t> X(1024, 0), ov(1024, 0);
     std::vector<int16_t> pcm(1024);
-    // Zero in, zero out.
-    ASSERT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), kLong, 0, 0, 1), zufOk);
-    EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](int16_t v) { return v == 0; }));
-    EXPECT_TRUE(std::all_of(ov.begin(), ov.end(), [](int32_t v) { return v == 0; }));
-    // Eight short windows after a start frame: 0..447 carry the old overlap alone, (v + 4) >> 3
-    // saturated; the new overlap is 0 from 576 on.
-    zuft::Rng rng(3);
-    for (int p = 0; p < 1024; ++p) ov[p] = p < 448 ? rng.s32() : 0;
-    ov[0] = 8 * 32767 + 3, ov[1] = 8 * 32767 - 4, ov[2] = -8 * 32768 - 5, ov[3] = -8 * 32767 - 4, ov[4] = -5;
-    const std::vector<int32_t> old = ov;
-    random_spectrum(rng, X.data(), kShort, 1e6);
-    ASSERT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), kShort, 1, 0, 1), zufOk);
-    for (int p = 0; p < 448; ++p) {
-        const int64_t v = (int64_t{old[p]} + 4) >> 3;
-        EXPECT_EQ(pcm[p], std::clamp<int64_t>(v, -32768, 32767)) << p;
-    }
-    EXPECT_EQ(pcm[0], 32767);
-    EXPECT_EQ(pcm[1], 32767);
-    EXPECT_EQ(pcm[2], -32768);
-    EXPECT_EQ(pcm[3], -32767);
-    EXPECT_EQ(pcm[4], -1);
-    for (int m = 576; m < 1024; ++m) EXPECT_EQ(ov[m], 0) << m;
-    // A loud long frame clips at both rails, where the model exceeds them.
-    std::fill(ov.begin(), ov.end(), 0);
-    for (int k = 0; k < 1024; ++k) X[k] = k < 8 ? 200000000 * (k % 2 ? -1 : 1) : 0;
+    for (int k = 0; k < 8; ++k) X[k] = 200000000 * (k % 2 ? -1 : 1);
     std::vector<double> Xd(X.begin(), X.end());
     for (double& v : Xd) v /= 8;
     const std::vector<double> f = model_frame(Xd.data(), kLong, 0, 0);
     ASSERT_EQ(zufsMDCTInv_AAC_32s16s(X.data(), pcm.data(), ov.data(), kLong, 0, 0, 1), zufOk);
-    int clippedHigh = 0, clippedLow = 0;
+    int clipped[2] = {0, 0};
     for (int p = 0; p < 1024; ++p) {
-        if (f[p] >= 32768) {
-            EXPECT_EQ(pcm[p], 32767);
-            ++clippedHigh;
-        } else if (f[p] <= -32769) {
-            EXPECT_EQ(pcm[p], -32768);
-            ++clippedLow;
+        if (f[p] >= 32768 || f[p] <= -32769) {
+            EXPECT_EQ(pcm[p], f[p] > 0 ? 32767 : -32768);
+            ++clipped[f[p] > 0];
         } else {
             EXPECT_NEAR(pcm[p], f[p], 1.0) << p;
         }
     }
-    EXPECT_GT(clippedHigh, 0);
-    EXPECT_GT(clippedLow, 0);
+    EXPECT_TRUE(clipped[0] > 0 && clipped[1] > 0);
 }
 
 TEST(AacFilterBank, ChecksInOrder) {

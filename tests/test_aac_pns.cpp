@@ -6,11 +6,12 @@
 #include <cmath>
 #include <vector>
 
-#include "aac/aac_band_tables.h"
-#include "support/test_util.h"
+#include "support/aac_bitwriter.h"
 #include "zufack9/zuf_aac.h"
 
 namespace {
+
+using zuft::aac::for_each_band;
 
 uint32_t lcg(uint32_t s) { return s * 1664525u + 1013904223u; }
 
@@ -35,23 +36,14 @@ struct Layout {
 template <class SeedFor>
 uint32_t model_frame(const Layout& lay, const std::vector<Zuf8u>& cb, const std::vector<Zuf16s>& nrg, uint32_t seed,
                      std::vector<double>& out, SeedFor seedFor) {
-    const Zuf16s* swb =
-        lay.winLen == 128 ? zuf::_pAACSwbOffsetTableShort[lay.sri] : zuf::_pAACSwbOffsetTableLong[lay.sri];
-    int start = 0;
-    for (int g = 0; g < lay.numGrp; ++g) {
-        int p = start;
-        for (int b = 0; b < lay.maxSfb; ++b) {
-            const int w = swb[b + 1] - swb[b], idx = g * lay.maxSfb + b;
-            if (cb[idx] == 13) {
-                uint32_t* s = seedFor(g, b);
-                uint32_t local = s ? *s : seed;
-                for (int k = 0; k < lay.grp[g]; ++k) local = model_noise(local, w, nrg[idx], &out[p + k * w]);
-                if (!s) seed = local;
-            }
-            p += w * lay.grp[g];
-        }
-        start += lay.grp[g] * lay.winLen;
-    }
+    for_each_band(lay.sri, lay.winLen, lay.numGrp, lay.grp, lay.maxSfb, [&](int g, int b, int p, int w, int n) {
+        const int idx = g * lay.maxSfb + b;
+        if (cb[idx] != 13) return;
+        uint32_t* s = seedFor(g, b);
+        uint32_t local = s ? *s : seed;
+        for (int k = 0; k < n; ++k) local = model_noise(local, w, nrg[idx], &out[p + k * w]);
+        if (!s) seed = local;
+    });
     return seed;
 }
 
@@ -59,29 +51,16 @@ uint32_t model_frame(const Layout& lay, const std::vector<Zuf8u>& cb, const std:
 // quadratic inverse square root (0.51% at most) and the truncation of each value (< 2 units).
 void expect_noise(const std::vector<int32_t>& got, const std::vector<double>& ref, const Layout& lay,
                   const std::vector<Zuf8u>& cb) {
-    const Zuf16s* swb =
-        lay.winLen == 128 ? zuf::_pAACSwbOffsetTableShort[lay.sri] : zuf::_pAACSwbOffsetTableLong[lay.sri];
-    int start = 0;
-    for (int g = 0; g < lay.numGrp; ++g) {
-        int p = start;
-        for (int b = 0; b < lay.maxSfb; ++b) {
-            const int w = swb[b + 1] - swb[b];
-            if (cb[g * lay.maxSfb + b] == 13) {
-                for (int k = 0; k < lay.grp[g]; ++k, p += w) {
-                    double eg = 0, er = 0, sa = 0;
-                    for (int i = p; i < p + w; ++i) {
-                        eg += double(got[i]) * got[i], er += ref[i] * ref[i], sa += std::fabs(ref[i]);
-                        EXPECT_NEAR(got[i], ref[i], 0.0052 * std::fabs(ref[i]) + 2) << i;
-                    }
-                    EXPECT_NEAR(eg, er, 0.0105 * er + 4.1 * sa + 4 * w)
-                        << "group " << g << " band " << b << " window " << k;
-                }
-            } else {
-                p += w * lay.grp[g];
+    for_each_band(lay.sri, lay.winLen, lay.numGrp, lay.grp, lay.maxSfb, [&](int g, int b, int p, int w, int n) {
+        for (int k = 0; k < n && cb[g * lay.maxSfb + b] == 13; ++k, p += w) {
+            double eg = 0, er = 0, sa = 0;
+            for (int i = p; i < p + w; ++i) {
+                eg += double(got[i]) * got[i], er += ref[i] * ref[i], sa += std::fabs(ref[i]);
+                EXPECT_NEAR(got[i], ref[i], 0.0052 * std::fabs(ref[i]) + 2) << i;
             }
+            EXPECT_NEAR(eg, er, 0.0105 * er + 4.1 * sa + 4 * w) << "group " << g << " band " << b << " window " << k;
         }
-        start += lay.grp[g] * lay.winLen;
-    }
+    });
 }
 
 }  // namespace
@@ -141,13 +120,10 @@ TEST(AacMsPns, PairSharesNoiseInMsBandsThroughTheSavedSeeds) {
         uint32_t leftSeed = 99;
         std::vector<uint32_t> saved(n);
         // Replay the left channel to learn each band's starting seed.
-        const Zuf16s* swb =
-            lay.winLen == 128 ? zuf::_pAACSwbOffsetTableShort[lay.sri] : zuf::_pAACSwbOffsetTableLong[lay.sri];
-        for (int g = 0; g < lay.numGrp; ++g)
-            for (int b = 0; b < lay.maxSfb; ++b) {
-                saved[g * lay.maxSfb + b] = leftSeed;
-                for (int k = 0; k < lay.grp[g] * (swb[b + 1] - swb[b]); ++k) leftSeed = lcg(leftSeed);
-            }
+        for_each_band(lay.sri, lay.winLen, lay.numGrp, lay.grp, lay.maxSfb, [&](int g, int b, int, int w, int n) {
+            saved[g * lay.maxSfb + b] = leftSeed;
+            for (int k = 0; k < w * n; ++k) leftSeed = lcg(leftSeed);
+        });
         EXPECT_EQ(leftSeed, afterLeft);
         EXPECT_EQ(std::vector<uint32_t>(state.begin(), state.end()), saved);
         const uint32_t rightSeed = model_frame(lay, cb, nrgR, afterLeft, ref, [&](int g, int b) -> uint32_t* {
@@ -156,20 +132,9 @@ TEST(AacMsPns, PairSharesNoiseInMsBandsThroughTheSavedSeeds) {
         EXPECT_EQ(seed, rightSeed);
         expect_noise(r, ref, lay, cb);
         // Same energies: the ms bands of both channels are identical.
-        int start = 0;
-        for (int g = 0; g < lay.numGrp; ++g) {
-            int p = start;
-            for (int b = 0; b < lay.maxSfb; ++b) {
-                const int run = (swb[b + 1] - swb[b]) * lay.grp[g];
-                for (int i = p; i < p + run; ++i) {
-                    if (used[g * 60 + b]) {
-                        EXPECT_EQ(l[i], r[i]) << i;
-                    }
-                }
-                p += run;
-            }
-            start += lay.grp[g] * lay.winLen;
-        }
+        for_each_band(lay.sri, lay.winLen, lay.numGrp, lay.grp, lay.maxSfb, [&](int g, int b, int p, int w, int n) {
+            for (int i = p; i < p + w * n; ++i) EXPECT_TRUE(!used[g * 60 + b] || l[i] == r[i]) << i;
+        });
     }
 }
 
@@ -181,32 +146,26 @@ TEST(AacPnsChecks, InOrder) {
     std::vector<Zuf32u> st(8 * 51);
     Zuf32u seed = 1;
     const int g[8] = {1, 1, 1, 1, 1, 1, 1, 1};
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 99, 0, g, 99, 5, nullptr),
-              zufErrNullPtr);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), nullptr, cb.data(), e.data(), 99, 0, g, 99, 5, &seed), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 52, 0, g, 99, 5, &seed),
-              zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 9, g, 99, 5, &seed),
-              zufErrAacWinGrp);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 1, g, 12, 5, &seed),
-              zufErrAacSmplRateIdx);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 1, g, 0, 5, &seed), zufErrAacWinLen);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 2, g, 0, 1024, &seed),
-              zufErrAacWinGrp);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 51, 1, g, 3, 1024, &seed),
-              zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodePNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 49, 1, g, 3, 1024, &seed), zufOk);
+    auto pns = [&](int* l, Zuf32u* s, int max_sfb, int grp, int sri, int win_len) {
+        return zufsDecodePNS_AAC_32s(x.data(), l, cb.data(), e.data(), max_sfb, grp, g, sri, win_len, s);
+    };
+    EXPECT_EQ(pns(ltp.data(), nullptr, 99, 0, 99, 5), zufErrNullPtr);
+    EXPECT_EQ(pns(nullptr, &seed, 99, 0, 99, 5), zufErrNullPtr);
+    EXPECT_EQ(pns(ltp.data(), &seed, 52, 0, 99, 5), zufErrAacMaxSfb);
+    EXPECT_EQ(pns(ltp.data(), &seed, 51, 9, 99, 5), zufErrAacWinGrp);
+    EXPECT_EQ(pns(ltp.data(), &seed, 51, 1, 12, 5), zufErrAacSmplRateIdx);
+    EXPECT_EQ(pns(ltp.data(), &seed, 51, 1, 0, 5), zufErrAacWinLen);
+    EXPECT_EQ(pns(ltp.data(), &seed, 51, 2, 0, 1024), zufErrAacWinGrp);
+    EXPECT_EQ(pns(ltp.data(), &seed, 51, 1, 3, 1024), zufErrAacMaxSfb);
+    EXPECT_EQ(pns(ltp.data(), &seed, 49, 1, 3, 1024), zufOk);
     EXPECT_EQ(seed, 1u);  // no noise band: the seed stays
-    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 9, 8, g, 3, 128, &seed, 0, used.data(),
-                                      nullptr),
-              zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 9, 8, g, 3, 128, &seed, 1, nullptr,
-                                      st.data()),
-              zufErrNullPtr);
-    EXPECT_EQ(
-        zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 9, 8, g, 3, 128, &seed, 2, nullptr, nullptr),
-        zufOk);
-    EXPECT_EQ(zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), 15, 8, g, 3, 128, &seed, 0,
-                                      used.data(), st.data()),
-              zufErrAacMaxSfb);
+    // The pair form: the noise state for channel 0, state and mask for channel 1, neither otherwise.
+    auto ms = [&](int max_sfb, int channel, Zuf8u* u, Zuf32u* state) {
+        return zufsDecodeMsPNS_AAC_32s(x.data(), ltp.data(), cb.data(), e.data(), max_sfb, 8, g, 3, 128, &seed, channel,
+                                       u, state);
+    };
+    EXPECT_EQ(ms(9, 0, used.data(), nullptr), zufErrNullPtr);
+    EXPECT_EQ(ms(9, 1, nullptr, st.data()), zufErrNullPtr);
+    EXPECT_EQ(ms(9, 2, nullptr, nullptr), zufOk);
+    EXPECT_EQ(ms(15, 0, used.data(), st.data()), zufErrAacMaxSfb);
 }

@@ -5,30 +5,11 @@
 #include <cmath>
 #include <vector>
 
-#include "aac/aac_band_tables.h"
 #include "aac/aac_stereo_tables.h"
-#include "support/test_util.h"
+#include "support/aac_bitwriter.h"
 #include "zufack9/zuf_aac.h"
 
-namespace {
-
-// Calls f(group, band, first index, run length, windows) for every band of every group.
-template <class F>
-void walk(int sri, int winLen, int numGrp, const int* grp, int maxSfb, F f) {
-    const Zuf16s* swb = winLen == 128 ? zuf::_pAACSwbOffsetTableShort[sri] : zuf::_pAACSwbOffsetTableLong[sri];
-    int start = 0;
-    for (int g = 0; g < numGrp; ++g) {
-        int p = start;
-        for (int b = 0; b < maxSfb; ++b) {
-            const int run = (swb[b + 1] - swb[b]) * grp[g];
-            f(g, b, p, run, grp[g]);
-            p += run;
-        }
-        start += grp[g] * winLen;
-    }
-}
-
-}  // namespace
+using zuft::aac::for_each_band;
 
 TEST(AacStereoTables, RecomputedFromTheirFormulas) {
     for (int i = 0; i < 11; ++i)
@@ -61,7 +42,8 @@ TEST(AacMsStereo, MatrixAndIntensitySignFollowTheMask) {
         ASSERT_EQ(zufsDecodeMsStereo_AAC_32s_I(L.data(), R.data(), c.mask, used.data(), cb.data(), c.numGrp, c.grp,
                                                c.maxSfb, sri, c.winLen),
                   zufOk);
-        walk(sri, c.winLen, c.numGrp, c.grp, c.maxSfb, [&](int g, int b, int p, int run, int) {
+        for_each_band(sri, c.winLen, c.numGrp, c.grp, c.maxSfb, [&](int g, int b, int p, int w, int n) {
+            const int run = w * n;
             const int idx = g * c.maxSfb + b, book = cb0[idx];
             const bool on = used[g * 60 + b] != 0;
             const bool intensity = book == 14 || book == 15;
@@ -89,7 +71,8 @@ TEST(AacIsStereo, RightIsScaledLeftInIntensityBands) {
         ASSERT_EQ(
             zufsDecodeIsStereo_AAC_32s(l.data(), r.data(), pos.data(), cb.data(), numGrp, grp, maxSfb, sri, winLen),
             zufOk);
-        walk(sri, winLen, numGrp, grp, maxSfb, [&](int g, int b, int p, int run, int) {
+        for_each_band(sri, winLen, numGrp, grp, maxSfb, [&](int g, int b, int p, int w, int n) {
+            const int run = w * n;
             const int idx = g * maxSfb + b;
             for (int i = p; i < p + run; ++i) {
                 if (cb[idx] == 1) {

@@ -23,7 +23,7 @@ struct Stream {
     long pos() const { return 8 * (p - buf.data()) + off; }
 };
 
-TEST(AacIcsInfo, LongWindowWithPredictorAndShortWindowGrouping) {
+TEST(AacIcsInfo, LongWindowWithPredictor) {
     BitWriter w;
     w.put(3, 3);                            // lead
     w.put(1, 1), w.put(1, 2), w.put(1, 1);  // reserved, LONG_START, KBD
@@ -43,19 +43,6 @@ TEST(AacIcsInfo, LongWindowWithPredictorAndShortWindowGrouping) {
     EXPECT_EQ(std::memcmp(ics.prediction_used, used, 11), 0);
     EXPECT_EQ(ics.num_window_groups, 1);
     EXPECT_EQ(ics.window_group_length[0], 1);
-
-    // Grouping 1011010 from bit 6 down: windows 0-1, 2-4, 5-6, 7; entries 4..7 keep their values.
-    BitWriter ws;
-    ws.put(0, 1), ws.put(2, 2), ws.put(0, 1), ws.put(12, 4), ws.put(0b1011010, 7);
-    Stream s2(ws);
-    std::memset(&ics, 0x77, sizeof ics);
-    ASSERT_EQ(zuf::ownsUnpackIcsInfo_AAC(&s2.p, &s2.off, &ics, 41), zufOk);
-    EXPECT_EQ(s2.pos(), 15);
-    EXPECT_EQ(ics.predictor_data_present, 0);
-    EXPECT_EQ(ics.scale_factor_grouping, 0b1011010);
-    EXPECT_EQ(ics.num_window_groups, 4);
-    EXPECT_EQ(std::vector<Zuf32s>(ics.window_group_length, ics.window_group_length + 5),
-              (std::vector<Zuf32s>{2, 3, 2, 1, 0x77777777}));
 
     // max_sfb 52 fails at once, right after the field.
     BitWriter bad;
@@ -112,28 +99,14 @@ struct SectOut {
     SectOut() { std::memset(this, 0x77, sizeof *this); }
 };
 
-TEST(AacSectionData, EscapesEndsAndRefusals) {
-    // Short windows, max_sfb 10, three groups: 7 (coded 7, 0) + 3; 10 (7, 3); 1 + 0 + 9 (7, 2).
-    BitWriter w;
-    w.put(5, 4), w.put(7, 3), w.put(0, 3), w.put(6, 4), w.put(3, 3);  // group 0: 7 + 3
-    w.put(9, 4), w.put(7, 3), w.put(3, 3);                            // group 1: 10
-    w.put(11, 4), w.put(1, 3), w.put(0, 4), w.put(0, 3), w.put(2, 4), w.put(7, 3), w.put(2, 3);
-    Stream s(w);
-    SectOut o;
-    ASSERT_EQ(zuf::ownsDecodeSectData_AAC(&s.p, &s.off, 10, 2, 3, o.cb, o.end, o.num, o.sfb_cb), zufOk);
-    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
-    EXPECT_EQ(std::vector<Zuf32s>(o.num, o.num + 4), (std::vector<Zuf32s>{2, 1, 3, 0x77777777}));
-    EXPECT_EQ(std::vector<int>(o.end, o.end + 7), (std::vector<int>{7, 10, 10, 1, 1, 10, 0x77}));
-    const std::vector<int> cbs = {5, 5, 5, 5, 5,  5, 5, 6, 6, 6, 9, 9, 9, 9, 9,   9,
-                                  9, 9, 9, 9, 11, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0x77};
-    EXPECT_EQ(std::vector<int>(o.sfb_cb, o.sfb_cb + 31), cbs);
-
+TEST(AacSectionData, Refusals) {
     // max_sfb 51, lengths 31, 31: the second field takes the section past 51, so no third field
     // is read; codebooks stop at band 51 and the section ends at 62.
     BitWriter w2;
     w2.put(3, 4), w2.put(31, 5), w2.put(31, 5), w2.put(31, 5);
     Stream s2(w2);
     SectOut o2;
+    // (Sections, escapes and codebooks per band are checked by the channel round trips.)
     EXPECT_EQ(zuf::ownsDecodeSectData_AAC(&s2.p, &s2.off, 51, 0, 1, o2.cb, o2.end, o2.num, o2.sfb_cb),
               zufErrAacSectData);
     EXPECT_EQ(s2.pos(), 14);

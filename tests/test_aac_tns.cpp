@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
 #include "aac/aac_band_tables.h"
@@ -130,7 +129,8 @@ std::vector<int> realistic_coefs(zuft::Rng& rng, int order, int res) {
 }
 
 // Random case: long windows up to three filters of order up to 12, short windows one filter of
-// order up to 7; both directions, both resolutions, occasional order-0 filters.
+// order up to 7; both directions, both resolutions, occasional order-0 filters (which consume a
+// length and an order only), filters partly or wholly above max_sfb.
 std::vector<Win> random_case(zuft::Rng& rng, int winLen) {
     const bool isShort = winLen == 128;
     std::vector<Win> wins(isShort ? 8 : 1);
@@ -184,7 +184,6 @@ TEST(AacTns, CoefficientConversionMatchesTheDirectForm) {
 
 TEST(AacTns, DecoderAndEncoderMatchTheModel) {
     zuft::Rng rng(42);
-    double worst[2] = {0, 0};
     for (int it = 0; it < 120; ++it) {
         const int winLen = it % 3 == 2 ? 128 : 1024, sri = rng.range(0, 11);
         const int numSwb = winLen == 128 ? zuf::_pAACNumSwbTableShort[sri] : zuf::_pAACNumSwbTableLong[sri];
@@ -205,57 +204,6 @@ TEST(AacTns, DecoderAndEncoderMatchTheModel) {
             // Coefficients carry about 21 bits; each output is truncated once (the decoder feeds
             // that back through its poles).
             EXPECT_LE(maxErr, 16 + 1e-4 * maxRef) << (encode ? "encoder" : "decoder") << " case " << it;
-            worst[encode] = std::max(worst[encode], maxErr / std::max(maxRef, 1.0));
-        }
-    }
-    std::printf("[ accuracy ] TNS vs double model: decoder max error %.2e, encoder %.2e of the peak value\n", worst[0],
-                worst[1]);
-}
-
-TEST(AacTns, EncoderThenDecoderIsNearlyTheIdentity) {
-    zuft::Rng rng(43);
-    for (int it = 0; it < 40; ++it) {
-        const int winLen = it % 2 ? 128 : 1024;
-        const std::vector<Win> wins = random_case(rng, winLen);
-        const TnsCase c(wins);
-        std::vector<int32_t> x(1024);
-        for (auto& v : x) v = rng.range(-(1 << 22), 1 << 22);
-        std::vector<int32_t> y = x;
-        const int maxSfb = winLen == 128 ? 14 : 51;
-        ASSERT_EQ(run(true, y, c, maxSfb, 5, winLen), zufOk);
-        ASSERT_EQ(run(false, y, c, maxSfb, 5, winLen), zufOk);
-        for (int i = 0; i < 1024; ++i)
-            EXPECT_NEAR(y[i], x[i], 64 + std::abs(x[i]) * 1e-5) << "case " << it << " i " << i;
-    }
-}
-
-TEST(AacTns, WalkEdgeCases) {
-    zuft::Rng rng(44);
-    std::vector<int32_t> x(1024);
-    for (auto& v : x) v = rng.range(-1000000, 1000000);
-    // n_filt 0 everywhere: unchanged.
-    {
-        std::vector<int32_t> y = x;
-        ASSERT_EQ(run(false, y, TnsCase(std::vector<Win>{{4, {}}}), 49, 4, 1024), zufOk);
-        EXPECT_EQ(y, x);
-    }
-    // An order-0 filter consumes a length and an order only; a filter above maxBand consumes
-    // its coefficients and direction but filters nothing; direction 1 starts at the top.
-    {
-        const std::vector<Win> wins = {{4, {{10, 0, 0, {}}, {10, 3, 1, {1, -2, 3}}, {25, 2, 0, {5, 6}}}}};
-        const TnsCase c(wins);
-        EXPECT_EQ(c.direction[0], 1);
-        EXPECT_EQ(c.coef[3], 5);
-        std::vector<int32_t> y = x;
-        ASSERT_EQ(run(false, y, c, 20, 4, 1024), zufOk);
-        std::vector<double> ref(x.begin(), x.end());
-        model_tns(ref, wins, 20, 4, 1024, false);
-        const int top = zuf::_pAACSwbOffsetTableLong[4][20];
-        for (int i = 0; i < 1024; ++i) {
-            EXPECT_NEAR(y[i], ref[i], 16 + 1e-4 * std::fabs(ref[i])) << i;
-            if (i >= top) {
-                EXPECT_EQ(y[i], x[i]) << i;
-            }
         }
     }
 }

@@ -12,23 +12,22 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 
+#include "support/alloc_hooks.h"
 #include "zufack9/zufack9.h"
 
 namespace {
 
-TEST(Version, RecordFields) {
+TEST(Version, RecordAndHookWords) {
     const LibVersionRecord* v = zufacGetLibVersion();
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v, zufacGetLibVersion());
-    EXPECT_EQ(v->versionMajor, 5);
-    EXPECT_EQ(v->versionMinor, 2);
-    EXPECT_EQ(v->buildMajor, 108);
-    EXPECT_EQ(v->buildNumber, 366);
+    const auto words =
+        std::make_tuple(v->versionMajor, v->versionMinor, v->buildMajor, v->buildNumber, i_version, i_min_version);
+    EXPECT_EQ(words, std::make_tuple(5, 2, 108, 366, 1, 0));
     EXPECT_EQ(std::memcmp(v->cpuTag, "k9\0\0", 4), 0);
-    EXPECT_STREQ(v->libName, "libzufack9.so.5.2");
-    EXPECT_STREQ(v->versionText, "5.2");
-    EXPECT_STREQ(v->buildDate, "Jul 11 2007");
+    EXPECT_EQ(std::string(v->libName) + "|" + v->versionText + "|" + v->buildDate, "libzufack9.so.5.2|5.2|Jul 11 2007");
 #if defined(__i386__)
     static_assert(sizeof(LibVersionRecord) == 32);
     static_assert(offsetof(LibVersionRecord, cpuTag) == 16);
@@ -37,100 +36,41 @@ TEST(Version, RecordFields) {
 #endif
 }
 
-TEST(Version, HookWords) {
-    EXPECT_EQ(i_version, 1);
-    EXPECT_EQ(i_min_version, 0);
-}
-
-// Replaces the allocator hooks for one test and counts the calls.
-struct CountingHooks {
-    static inline int mallocs = 0, frees = 0;
-    static inline size_t last_size = 0;
-    static inline void* last_raw = nullptr;
-    static inline bool fail = false;
-    static void* my_malloc(size_t n) {
-        ++mallocs;
-        last_size = n;
-        last_raw = fail ? nullptr : std::malloc(n);
-        return last_raw;
-    }
-    static void my_free(void* p) {
-        ++frees;
-        last_raw = p;
-        std::free(p);
-    }
-    void* (*saved_malloc)(size_t) = i_malloc;
-    void (*saved_free)(void*) = i_free;
-    CountingHooks() {
-        mallocs = frees = 0;
-        fail = false;
-        i_malloc = my_malloc;
-        i_free = my_free;
-    }
-    ~CountingHooks() {
-        i_malloc = saved_malloc;
-        i_free = saved_free;
-    }
-};
-
-TEST(Allocation, HooksInitialisedToThePlatformAllocator) {
-    EXPECT_EQ(i_malloc, &std::malloc);
-    EXPECT_EQ(i_calloc, &std::calloc);
-    EXPECT_EQ(i_realloc, &std::realloc);
-    EXPECT_EQ(i_free, &std::free);
-}
-
 TEST(Allocation, AlignedBlocksGoThroughTheHooks) {
-    CountingHooks hooks;
-    for (int len : {1, 3, 31, 32, 33, 1000, 65537}) {
-        for (int kind = 0; kind < 2; ++kind) {
-            void* p = kind == 0 ? static_cast<void*>(zufsMalloc_8u(len)) : static_cast<void*>(zufsMalloc_32f(len));
-            ASSERT_NE(p, nullptr);
-            const size_t bytes = static_cast<size_t>(len) * (kind == 0 ? 1 : 4);
-            // Request: the size plus 32 bytes of alignment slack plus the raw-address slot
-            // (36 bytes on 32-bit x86).
-            EXPECT_EQ(CountingHooks::last_size, bytes + 32 + sizeof(void*));
-            const auto raw = reinterpret_cast<uintptr_t>(CountingHooks::last_raw);
-            const auto a = reinterpret_cast<uintptr_t>(p);
-            EXPECT_EQ(a % 32, 0u);
-            EXPECT_GE(a, raw + sizeof(void*));
-            EXPECT_LE(a + bytes, raw + CountingHooks::last_size);
-            EXPECT_EQ(a, (raw + sizeof(void*) + 31) & ~uintptr_t{31});
-            void* stored;
-            std::memcpy(&stored, static_cast<char*>(p) - sizeof(void*), sizeof(void*));
-            EXPECT_EQ(stored, CountingHooks::last_raw);
-            std::memset(p, 0x5A, bytes);  // the whole block is usable (ASan checks the bounds)
-            const int frees = CountingHooks::frees;
-            zufsFree(p);
-            EXPECT_EQ(CountingHooks::frees, frees + 1);
-            EXPECT_EQ(reinterpret_cast<uintptr_t>(CountingHooks::last_raw), raw);
+    EXPECT_TRUE(i_malloc == &std::malloc && i_calloc == &std::calloc && i_realloc == &std::realloc &&
+                i_free == &std::free);  // the platform allocator until replaced
+    for (std::size_t offset = 0; offset < 32; offset += sizeof(void*)) {
+        zuft::CountingHooks hooks(0, offset);
+        for (int len : {1, 3, 31, 32, 33, 1000, 65537}) {
+            for (int kind = 0; kind < 2; ++kind) {
+                void* p = kind == 0 ? static_cast<void*>(zufsMalloc_8u(len)) : static_cast<void*>(zufsMalloc_32f(len));
+                ASSERT_NE(p, nullptr);
+                const size_t bytes = static_cast<size_t>(len) * (kind == 0 ? 1 : 4);
+                // Request: the size plus 32 bytes of alignment slack plus the raw-address slot
+                // (36 bytes on 32-bit x86); the block at the first 32-byte boundary past the slot.
+                EXPECT_EQ(hooks.last_size, bytes + 32 + sizeof(void*));
+                const auto raw = reinterpret_cast<uintptr_t>(hooks.last_raw);
+                EXPECT_EQ(reinterpret_cast<uintptr_t>(p), (raw + sizeof(void*) + 31) & ~uintptr_t{31});
+                void* stored;
+                std::memcpy(&stored, static_cast<char*>(p) - sizeof(void*), sizeof(void*));
+                EXPECT_EQ(stored, hooks.last_raw);
+                std::memset(p, 0x5A, bytes);  // the whole block is usable (ASan checks the bounds)
+                const int frees = hooks.frees;
+                zufsFree(p);
+                EXPECT_EQ(hooks.frees, frees + 1);
+                EXPECT_EQ(reinterpret_cast<uintptr_t>(hooks.last_raw), raw);
+            }
         }
     }
-#if defined(__i386__)
-    // The documented 32-bit layout: len + 36 bytes, (raw + 35) & ~31.
-    void* p = zufsMalloc_8u(10);
-    EXPECT_EQ(CountingHooks::last_size, 46u);
-    zufsFree(p);
-#endif
-}
-
-TEST(Allocation, NonPositiveLengthsAndNullFree) {
-    CountingHooks hooks;
-    EXPECT_EQ(zufsMalloc_8u(0), nullptr);
-    EXPECT_EQ(zufsMalloc_8u(-5), nullptr);
-    EXPECT_EQ(zufsMalloc_32f(0), nullptr);
-    EXPECT_EQ(zufsMalloc_32f(-1), nullptr);
+    zuft::CountingHooks hooks;
+    const int mallocs = hooks.mallocs, frees = hooks.frees;
+    for (int len : {0, -5}) EXPECT_TRUE(zufsMalloc_8u(len) == nullptr && zufsMalloc_32f(len) == nullptr);
     zufsFree(nullptr);
-    EXPECT_EQ(CountingHooks::mallocs, 0);
-    EXPECT_EQ(CountingHooks::frees, 0);
-}
-
-TEST(Allocation, FailingHookGivesNull) {
-    CountingHooks hooks;
-    CountingHooks::fail = true;
+    EXPECT_TRUE(hooks.mallocs == mallocs && hooks.frees == frees);
+    zuft::CountingHooks failing(1);
     EXPECT_EQ(zufsMalloc_8u(64), nullptr);
     EXPECT_EQ(zufsMalloc_32f(64), nullptr);
-    EXPECT_EQ(CountingHooks::mallocs, 2);
+    EXPECT_EQ(failing.mallocs, 2);
 }
 
 // ---------------------------------------------------------------- exported symbol set

@@ -89,6 +89,16 @@ inline int32_t random_value(Rng& rng, int cb) {
     return m;
 }
 
+// Calls f(group, band, first index, band width, windows in the group) for every band below
+// max_sfb of every window group, in the grouped, interleaved layout (ISO/IEC 13818-7 8.3.5).
+template <class F>
+void for_each_band(int sfi, int win_len, int num_groups, const int* group_len, int max_sfb, F f) {
+    const int16_t* swb = win_len == 128 ? zuf::_pAACSwbOffsetTableShort[sfi] : zuf::_pAACSwbOffsetTableLong[sfi];
+    for (int g = 0, start = 0; g < num_groups; start += group_len[g++] * win_len)
+        for (int b = 0, p = start; b < max_sfb; p += (swb[b + 1] - swb[b]) * group_len[g], ++b)
+            f(g, b, p, swb[b + 1] - swb[b], group_len[g]);
+}
+
 struct Section {
     int cb;
     int len;
