@@ -1,13 +1,17 @@
 // Independent references for the transform tests: the defining sums evaluated directly in long
 // double, with e^(-2 pi i j / P) from a two-level long-double table (exact index reduction, so no
-// argument error grows with j), and the relative RMS error measure.
+// argument error grows with j), the relative RMS error measure, random data and counting
+// allocator hooks.
 #pragma once
 
 #include <cmath>
 #include <complex>
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <vector>
+
+#include "zufack9/zufack9.h"
 
 namespace zuft {
 
@@ -100,28 +104,27 @@ inline double accuracy_bound(int64_t n) {
     return 2e-7 * (l < 1 ? 1 : l);
 }
 
-// Largest error and largest ratio error / bound seen by a test family, printed at its end.
-struct WorstRatio {
-    double ratio = 0, err = 0, maxErr = 0;
-    int64_t n = 0, maxN = 0;
-    void note(double e, int64_t len) {
-        const double r = e / accuracy_bound(len);
-        if (r > ratio) {
-            ratio = r;
-            err = e;
-            n = len;
-        }
-        if (e > maxErr) {
-            maxErr = e;
-            maxN = len;
-        }
+inline std::vector<float> random_floats(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<float> d(-1.0f, 1.0f);
+    std::vector<float> v(n);
+    for (auto& x : v) x = d(gen);
+    return v;
+}
+
+// Allocator hooks that count calls and can refuse, installed for the guard's lifetime.
+struct HookGuard {
+    static inline int mallocs = 0, frees = 0;
+    static inline bool fail = false;
+    void* (*m)(size_t) = i_malloc;
+    void (*f)(void*) = i_free;
+    HookGuard() {
+        mallocs = frees = 0;
+        fail = false;
+        i_malloc = [](size_t n) { return ++mallocs, fail ? nullptr : std::malloc(n); };
+        i_free = [](void* p) { ++frees, std::free(p); };
     }
-    void print(const char* family) const {
-        std::printf(
-            "[ accuracy ] %s: largest relative RMS error %.3g (N = %lld, bound %.3g); "
-            "closest to the bound %.2f of it (N = %lld)\n",
-            family, maxErr, static_cast<long long>(maxN), accuracy_bound(maxN), ratio, static_cast<long long>(n));
-    }
+    ~HookGuard() { i_malloc = m, i_free = f; }
 };
 
 }  // namespace zuft

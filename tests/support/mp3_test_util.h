@@ -4,12 +4,16 @@
 // with chosen fields.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -136,6 +140,16 @@ inline const int kSfbShort[6][14] = {
     {0, 4, 8, 12, 16, 22, 30, 42, 58, 78, 104, 138, 180, 192},
 };
 
+// slen1 and slen2 by scalefac_compress (ISO/IEC 11172-3 2.4.2.7) and nr_of_sfb_block
+// [table][long, short, mixed][part] (ISO/IEC 13818-3 2.4.3.2).
+inline const int kSlen[2][16] = {{0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4},
+                                 {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3}};
+inline const int kNrOfSfb[6][3][4] = {
+    {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},       {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
+    {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}}, {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
+    {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},     {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
+};
+
 inline Mp3FrameHeader make_header(int id, int sf, int mode, int mode_ext = 0) {
     Mp3FrameHeader h;
     std::memset(&h, 0, sizeof h);
@@ -154,6 +168,25 @@ inline Mp3SideInfo make_side_info() {
     std::memset(&si, 0, sizeof si);
     si.global_gain = 210;
     return si;
+}
+
+// Calls f(args...) once per pointer argument with that one argument null: every call must be
+// refused with zufErrNullPtr.
+template <class F, class... A>
+void expect_null_each(F f, A... args) {
+    using Args = std::tuple<A...>;
+    [&]<size_t... I>(std::index_sequence<I...>) {
+        (
+            [&] {
+                if constexpr (std::is_pointer_v<std::tuple_element_t<I, Args>>) {
+                    Args t(args...);
+                    std::get<I>(t) = nullptr;
+                    EXPECT_EQ(std::apply(f, t), zufErrNullPtr) << "argument " << I;
+                }
+            }(),
+            ...);
+    }
+    (std::index_sequence_for<A...>{});
 }
 
 }  // namespace zuft
