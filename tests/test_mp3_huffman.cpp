@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <tuple>
 #include <vector>
 
 #include "mp3/mp3_tables.h"
@@ -20,7 +21,7 @@ using zuft::Mp3HuffmanCodes;
 
 // A part 3 to encode: lines 0..2*big_values-1 in regions with their tables, then quadruples.
 struct Part3 {
-    std::vector<int> is = std::vector<int>(576, 0);
+    std::vector<Zuf32s> is = std::vector<Zuf32s>(576, 0);
     int region_end[3] = {0, 0, 0};
     int table[3] = {0, 0, 0};
     int big_values = 0;
@@ -67,7 +68,7 @@ size_t encode(BitWriter& bw, const Part3& p) {
     return bw.size() - start;
 }
 
-int nonzero_bound(const std::vector<int>& is) {
+int nonzero_bound(const std::vector<Zuf32s>& is) {
     int n = 576;
     while (n > 0 && is[static_cast<size_t>(n - 1)] == 0) --n;
     return n;
@@ -76,23 +77,16 @@ int nonzero_bound(const std::vector<int>& is) {
 // Side information for a long-block granule with the given region counts.
 Mp3SideInfo long_granule(int bv, int r0, int r1, int t0, int t1, int t2, int c1) {
     Mp3SideInfo si = zuft::make_side_info();
-    si.big_values = bv;
-    si.region0_count = r0;
-    si.region1_count = r1;
-    si.table_select[0] = t0;
-    si.table_select[1] = t1;
-    si.table_select[2] = t2;
-    si.count1table_select = c1;
+    si.big_values = bv, si.region0_count = r0, si.region1_count = r1, si.count1table_select = c1;
+    si.table_select[0] = t0, si.table_select[1] = t1, si.table_select[2] = t2;
     return si;
 }
 
 // Region ends of ISO/IEC 11172-3 2.4.2.7 for long blocks.
 void model_long_regions(Part3& p, const Mp3SideInfo& si, const int* L) {
-    const int bv2 = 2 * si.big_values;
-    auto lim = [&](int e) { return e < bv2 ? e : bv2; };
-    p.region_end[0] = lim(L[si.region0_count + 1]);
-    p.region_end[1] = lim(L[si.region0_count + si.region1_count + 2]);
-    p.region_end[2] = bv2;
+    p.region_end[2] = 2 * si.big_values;
+    p.region_end[0] = std::min(L[si.region0_count + 1], p.region_end[2]);
+    p.region_end[1] = std::min(L[si.region0_count + si.region1_count + 2], p.region_end[2]);
     for (int r = 0; r < 3; ++r) p.table[r] = si.table_select[r];
     p.big_values = si.big_values;
     p.count1_table = si.count1table_select;
@@ -125,8 +119,8 @@ Decoded run(const std::vector<uint8_t>& bytes, int start_bit, Mp3SideInfo si, co
 
 // Encodes p after `start` zero bits, followed by bits of the next granule that must not be
 // taken, decodes it with hufSize = its length and checks the lines, the bound and the position.
-Decoded check(const Part3& p, Mp3SideInfo si, const Mp3FrameHeader& h, const char* what, int start = 0, int variant = 0,
-              const Zuf16s* L = nullptr, const Zuf16s* S = nullptr, const Zuf16s* mbp = nullptr) {
+void check(const Part3& p, Mp3SideInfo si, const Mp3FrameHeader& h, const char* what, int start = 0, int variant = 0,
+           const Zuf16s* L = nullptr, const Zuf16s* S = nullptr, const Zuf16s* mbp = nullptr) {
     BitWriter bw;
     bw.put(0, start);
     const size_t bits = encode(bw, p);
@@ -134,51 +128,33 @@ Decoded check(const Part3& p, Mp3SideInfo si, const Mp3FrameHeader& h, const cha
     si.part2_3_length = static_cast<int>(bits) + 20;
     const Decoded d = run(bw.bytes(), start, si, h, static_cast<int>(bits), variant, L, S, mbp);
     EXPECT_EQ(d.status, zufOk) << what;
-    for (int i = 0; i < 576; ++i)
-        if (d.is[static_cast<size_t>(i)] != p.is[static_cast<size_t>(i)]) {
-            ADD_FAILURE() << what << " line " << i;
-            break;
-        }
+    EXPECT_EQ(d.is, p.is) << what;
     EXPECT_EQ(d.nz, nonzero_bound(p.is)) << what;
     EXPECT_EQ(d.bits, static_cast<long>(bits)) << what;
-    return d;
 }
 
-TEST(Mp3Huffman, EveryPairTableWithRandomValues) {
+// Random values, and in escape tables the extremes (the largest linbits value, 14, 15, 16) first.
+TEST(Mp3Huffman, EveryPairTableWithRandomValuesAndEscapes) {
     zuft::Rng rng(21);
     for (int t = 0; t < 32; ++t)
         for (int rep = 0; rep < 6; ++rep) {
-            const int id = rep & 1, sf = rep % 3;
-            const int bv = rng.range(1, 288);
+            const int id = rep & 1, sf = rep % 3, m = max_value(t);
+            const int bv = rng.range(4, 288);
             Mp3SideInfo si = long_granule(bv, rng.range(0, 15), rng.range(0, 5), t, t, t, rep & 1);
             Part3 p;
             model_long_regions(p, si, zuft::kSfbLong[3 * id + sf]);
             p.quads = (576 - 2 * bv) / 4 > 0 ? rng.range(0, (576 - 2 * bv) / 4) : 0;
             fill_random(rng, p);
+            const int extremes[8] = {m, -m, 15, -16, 14, 15, -m, 0};
+            for (int i = 0; i < 8 && t >= 16; ++i) p.is[static_cast<size_t>(i)] = extremes[i];
             check(p, si, zuft::make_header(id, sf, 3), "pairs", rng.range(0, 7));
         }
-}
-
-TEST(Mp3Huffman, EscapesUpToTheLargestLinbitsValue) {
-    const Mp3FrameHeader h = zuft::make_header(1, 0, 3);
-    for (int t = 16; t < 32; ++t) {
-        const int m = max_value(t);
-        Part3 p;
-        Mp3SideInfo si = long_granule(4, 15, 5, t, t, t, 0);
-        model_long_regions(p, si, zuft::kSfbLong[3]);
-        const int vals[8] = {m, -m, 15, -16, 14, 15, -m, 0};
-        for (int i = 0; i < 8; ++i) p.is[static_cast<size_t>(i)] = vals[i];
-        check(p, si, h, "escapes");
-    }
     // Table 24's first-level code for (15, 15) is 4 bits long: 4 linbits and a sign each follow.
     BitWriter bw;
     bw.put_code("0011");
     bw.put(0x160, 10);  // linbits 5, sign -, linbits 0, sign +
-    const Decoded d = run(bw.bytes(), 0, long_granule(1, 15, 5, 24, 24, 24, 0), h, 14);
-    ASSERT_EQ(d.status, zufOk);
-    EXPECT_EQ(d.is[0], -20);
-    EXPECT_EQ(d.is[1], 15);
-    EXPECT_EQ(d.nz, 2);
+    const Decoded d = run(bw.bytes(), 0, long_granule(1, 15, 5, 24, 24, 24, 0), zuft::make_header(1, 0, 3), 14);
+    EXPECT_EQ(std::tuple(d.status, d.is[0], d.is[1], d.nz), std::tuple(zufOk, -20, 15, 2));
 }
 
 TEST(Mp3Huffman, Count1TablesEveryQuadruple) {
@@ -216,28 +192,11 @@ TEST(Mp3Huffman, RegionsWithDifferentTablesAndACallerBandTable) {
     }
 }
 
-TEST(Mp3Huffman, WindowSwitchingRegions) {
-    zuft::Rng rng(23);
-    for (int id = 0; id < 2; ++id)
-        for (int bt = 1; bt <= 3; ++bt) {
-            Mp3SideInfo si = long_granule(200, 7, 13, 5, 24, 31, 0);
-            si.window_switching_flag = 1;
-            si.block_type = bt;
-            Part3 p;
-            // Region 0: 36 lines, MPEG-2 start/stop blocks 54 (8 long bands of 13818-3); region 1
-            // to the end of the big values; no region 2.
-            p.region_end[0] = (id == 0 && bt != 2) ? 54 : 36;
-            p.region_end[1] = p.region_end[2] = 400;
-            p.table[0] = 5, p.table[1] = p.table[2] = 24;
-            p.big_values = 200;
-            fill_random(rng, p);
-            check(p, si, zuft::make_header(id, 2, 3), "switching");
-        }
-}
-
-TEST(Mp3Huffman, MbpVariantRegionZero) {
+// Region 0 of window-switching granules. Plain variant: 36 lines, MPEG-2 start and stop blocks
+// 54 (8 long bands of ISO/IEC 13818-3); Mbp variant: 8 long bands, 3 short bands of all windows,
+// or a partition row's long bands and short band-windows. Region 1 runs to the big values' end.
+TEST(Mp3Huffman, WindowSwitchingRegionZeroOfBothVariants) {
     zuft::Rng rng(24);
-    // Partition rows: long bands of the mixed block's long part, short band-windows added.
     Zuf16s mbp[12];
     for (int r = 0; r < 6; ++r) {
         mbp[2 * r] = static_cast<Zuf16s>(r < 3 ? 6 : 8);
@@ -245,9 +204,8 @@ TEST(Mp3Huffman, MbpVariantRegionZero) {
     }
     for (int row = 0; row < 6; ++row)
         for (int kind = 0; kind < 4; ++kind) {
-            const int* L = zuft::kSfbLong[row];
-            const int* S = zuft::kSfbShort[row];
-            Mp3SideInfo si = long_granule(250, 0, 0, 2, 13, 0, 0);
+            const int *L = zuft::kSfbLong[row], *S = zuft::kSfbShort[row];
+            Mp3SideInfo si = long_granule(250, 0, 0, 2, 24, 0, 0);
             si.window_switching_flag = 1;
             si.block_type = kind == 0 ? 1 : kind == 1 ? 3 : 2;
             si.mixed_block_flag = kind == 3;
@@ -261,51 +219,43 @@ TEST(Mp3Huffman, MbpVariantRegionZero) {
                 const int seq[5] = {k - 1, k - 1, k, k, k};
                 for (int i = 0; i < mbp[2 * row + 1]; ++i) r0 += S[seq[i] + 1] - S[seq[i]];
             }
-            Part3 p;
-            p.region_end[0] = r0;
-            p.region_end[1] = p.region_end[2] = 500;
-            p.table[0] = 2, p.table[1] = p.table[2] = 13;
-            p.big_values = 250;
-            fill_random(rng, p);
-            check(p, si, zuft::make_header(row / 3, row % 3, 3), "mbp", 0, 2, _zuf_pMP3SfbTableLong,
-                  _zuf_pMP3SfbTableShort, mbp);
+            for (int variant : {0, 2}) {
+                Part3 p;
+                p.region_end[0] = variant ? r0 : (row < 3 && kind < 2) ? 54 : 36;
+                p.region_end[1] = p.region_end[2] = 500;
+                p.table[0] = 2, p.table[1] = p.table[2] = 24;
+                p.big_values = 250;
+                fill_random(rng, p);
+                check(p, si, zuft::make_header(row / 3, row % 3, 3), variant ? "mbp" : "switching", 0, variant,
+                      _zuf_pMP3SfbTableLong, _zuf_pMP3SfbTableShort, mbp);
+            }
         }
 }
 
+// Each case's (status, bits consumed, bound) and lines.
 TEST(Mp3Huffman, EndOfPartThree) {
     const Mp3FrameHeader h = zuft::make_header(1, 0, 3);
     const auto& c = Mp3HuffmanCodes::get();
-    // big_values = 288: no room for a quadruple; the rest of part 3 is passed over.
-    {
-        BitWriter bw;
-        for (int i = 0; i < 288; ++i) c.put_pair(bw, 1, 0, 0);
-        bw.put(0x3FF, 10);  // stuffing
-        const int len = static_cast<int>(bw.size());
-        const Decoded d = run(bw.bytes(), 0, long_granule(288, 15, 5, 1, 1, 1, 0), h, len);
-        ASSERT_EQ(d.status, zufOk);
-        EXPECT_EQ(d.bits, len);
-        EXPECT_EQ(d.nz, 0);
-    }
+    auto result = [](const Decoded& d) { return std::tuple(d.status, d.bits, d.nz); };
+    // big_values = 288: no room for a quadruple; the rest of part 3 (stuffing) is passed over.
+    BitWriter bw;
+    for (int i = 0; i < 288; ++i) c.put_pair(bw, 1, 0, 0);
+    bw.put(0x3FF, 10);
+    const int len = static_cast<int>(bw.size());
+    EXPECT_EQ(result(run(bw.bytes(), 0, long_granule(288, 15, 5, 1, 1, 1, 0), h, len)), std::tuple(zufOk, len, 0));
     // A quadruple that straddles the end is dropped; the position still ends at hufSize.
-    {
-        BitWriter bw;
-        const int q1[4] = {1, 0, -1, 0}, q2[4] = {1, 1, 1, 1};
-        c.put_quad(bw, 1, q1);
-        const int end = static_cast<int>(bw.size()) + 3;  // part 3 ends inside the second
-        c.put_quad(bw, 1, q2);
-        const Decoded d = run(bw.bytes(), 0, long_granule(0, 0, 0, 1, 1, 1, 1), h, end);
-        ASSERT_EQ(d.status, zufOk);
-        std::vector<int> want(576, 0);
-        want[0] = 1, want[2] = -1;
-        EXPECT_EQ(d.is, std::vector<Zuf32s>(want.begin(), want.end()));
-        EXPECT_EQ(d.nz, 3);
-        EXPECT_EQ(d.bits, end);
-    }
+    BitWriter bq;
+    const int q1[4] = {1, 0, -1, 0}, q2[4] = {1, 1, 1, 1};
+    c.put_quad(bq, 1, q1);
+    const int end = static_cast<int>(bq.size()) + 3;  // part 3 ends inside the second
+    c.put_quad(bq, 1, q2);
+    Decoded d = run(bq.bytes(), 0, long_granule(0, 0, 0, 1, 1, 1, 1), h, end);
+    EXPECT_EQ(result(d), std::tuple(zufOk, end, 3));
+    std::vector<Zuf32s> want(576, 0);
+    EXPECT_EQ(d.is, (want[0] = 1, want[2] = -1, want));
     // hufSize 0: all zero, nothing consumed.
-    const Decoded d = run(std::vector<uint8_t>(16, 0xFF), 5, long_granule(100, 3, 3, 7, 8, 9, 0), h, 0);
-    ASSERT_EQ(d.status, zufOk);
-    EXPECT_EQ(d.bits, 0);
-    EXPECT_EQ(d.nz, 0);
+    d = run(std::vector<uint8_t>(16, 0xFF), 5, long_granule(100, 3, 3, 7, 8, 9, 0), h, 0);
+    EXPECT_EQ(result(d), std::tuple(zufOk, 0, 0));
     EXPECT_EQ(d.is, std::vector<Zuf32s>(576, 0));
 }
 

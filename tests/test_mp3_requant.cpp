@@ -117,57 +117,39 @@ void set_kind(Mp3SideInfo& si, int kind) {
     si.mixed_block_flag = kind == 3;
 }
 
-TEST(Mp3Requant, SingleChannelEveryBlockKindAgainstTheFormula) {
-    zuft::Rng rng(31);
-    for (int rep = 0; rep < 96; ++rep) {
-        const int id = rep & 1, sfreq = rep % 3, kind = (rep / 6) % 4;
-        Granule g;
-        g.h = zuft::make_header(id, sfreq, 3);
-        Mp3SideInfo& si = g.si[0];
-        si = zuft::make_side_info();
-        set_kind(si, kind);
-        si.global_gain = rng.range(100, 255);
-        si.scalefac_scale = rng.range(0, 1);
-        si.preflag = kind < 2 ? rng.range(0, 1) : 0;
-        for (auto& s : si.subblock_gain) s = kind < 2 ? 0 : rng.range(0, 7);
-        for (int k = 0; k < 40; ++k) g.sf[k] = static_cast<Zuf8s>(kind < 2 && k >= 21 ? 0 : rng.range(0, 15));
-        g.nz[0] = rng.range(0, 576);
-        for (int i = 0; i < g.nz[0]; ++i) g.is[static_cast<size_t>(i)] = draw_value(rng);
-        const std::vector<Zuf32s> in = g.is;
-        ASSERT_EQ(g.run(), zufOk);
-        const int none[3] = {};
-        Model(g, in, 1, none).expect(g, 1);
-    }
-}
-
-// M/S, intensity and both, MPEG-1 and MPEG-2, long, short and mixed blocks: the right channel
-// holds data below its bound (per window in short blocks; all of the long part of a mixed block,
-// so that intensity starts in the short part), legal and illegal intensity positions above it.
-TEST(Mp3Requant, JointStereoEveryBlockKind) {
+// Single-channel frames (values up to 8206, gains that saturate), and M/S, intensity and both in
+// MPEG-1 and MPEG-2: the right channel holds data below its bound (per window in short blocks;
+// all of the long part of a mixed block, so that intensity starts in the short part), legal and
+// illegal intensity positions above it.
+TEST(Mp3Requant, EveryModeAndBlockKindAgainstTheModel) {
     zuft::Rng rng(35);
-    for (int rep = 0; rep < 108; ++rep) {
-        const int id = rep & 1, sfreq = (rep / 2) % 3, mode_ext = 1 + (rep / 6) % 3, kind = (rep / 18) % 3;
-        const int row = 3 * id + sfreq, iscale = rep / 54;
+    for (int rep = 0; rep < 192; ++rep) {
+        const int id = rep & 1, sfreq = (rep / 2) % 3, mode_ext = (rep / 6) % 4, kind = (rep / 24) % 4;
+        const int nch = mode_ext ? 2 : 1, row = 3 * id + sfreq, iscale = rep / 96;
         Granule g;
-        g.h = zuft::make_header(id, sfreq, 1, mode_ext);
+        g.h = zuft::make_header(id, sfreq, nch == 1 ? 3 : 1, mode_ext);
         const int *L = zuft::kSfbLong[row], *S = zuft::kSfbShort[row];
         for (int ch = 0; ch < 2; ++ch) {
-            g.si[ch] = zuft::make_side_info();
-            set_kind(g.si[ch], kind == 0 ? 0 : kind + 1);
-            g.si[ch].global_gain = 190;
-            g.si[ch].scalefac_compress = 2 * rng.range(0, 100) + (ch ? iscale : 0);
+            Mp3SideInfo& si = g.si[ch];
+            si = zuft::make_side_info();
+            set_kind(si, kind);
+            si.global_gain = nch == 1 ? rng.range(100, 255) : rng.range(150, 200);
+            si.scalefac_scale = rng.range(0, 1);
+            si.preflag = kind < 2 ? rng.range(0, 1) : 0;
+            for (auto& sbg : si.subblock_gain) sbg = kind < 2 ? 0 : rng.range(0, 7);
+            si.scalefac_compress = 2 * rng.range(0, 100) + (ch ? iscale : 0);
         }
-        const int first = kind == 2 ? 3 : 0;
-        g.nz[0] = 576;
-        for (int i = 0; i < 576; ++i) g.is[static_cast<size_t>(i)] = rng.range(-9, 9);
+        g.nz[0] = nch == 1 ? rng.range(0, 576) : 576;
+        for (int i = 0; i < g.nz[0]; ++i) g.is[static_cast<size_t>(i)] = nch == 1 ? draw_value(rng) : rng.range(-9, 9);
+        const int first = kind == 3 ? 3 : 0;
         int bound[3] = {rng.range(0, 21), 0, 0}, nz1 = 0;
         auto put = [&](int at, int v) {
             g.is[static_cast<size_t>(576 + at)] = v;
             nz1 = std::max(nz1, at + 1);
         };
-        if (kind == 0) {
+        if (nch == 2 && kind < 2) {
             for (int i = 0; i < L[bound[0]]; ++i) put(i, i + 1 == L[bound[0]] ? 5 : rng.range(-9, 9));
-        } else {
+        } else if (nch == 2) {
             for (int i = 0; i < 3 * S[first]; ++i) put(i, i == 35 ? 2 : rng.range(-9, 9));
             for (int w = 0; w < 3; ++w) bound[w] = rng.range(first, 12);
             for (int s = first; s < 13; ++s)
@@ -177,13 +159,13 @@ TEST(Mp3Requant, JointStereoEveryBlockKind) {
         }
         g.nz[1] = nz1;
         for (int k = 0; k < 40; ++k) {
-            g.sf[k] = static_cast<Zuf8s>(rng.range(0, 7));
+            g.sf[k] = static_cast<Zuf8s>(rng.range(0, nch == 1 ? 15 : 7));
             g.sf[40 + k] = static_cast<Zuf8s>(id ? rng.range(0, 7) : (rng.range(0, 3) == 0 ? -7 : rng.range(0, 14)));
-            if (kind == 0 && k >= 21) g.sf[k] = g.sf[40 + k] = 0;  // long band 21 has no scale factor
+            if (kind < 2 && k >= 21) g.sf[k] = g.sf[40 + k] = 0;  // long band 21 has no scale factor
         }
         const std::vector<Zuf32s> in = g.is;
         ASSERT_EQ(g.run(), zufOk) << rep;
-        Model(g, in, 2, bound).expect(g, 2);
+        Model(g, in, nch, bound).expect(g, nch);
     }
 }
 

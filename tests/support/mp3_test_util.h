@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -58,44 +59,23 @@ struct Mp3HuffmanCodes {
     static Mp3HuffmanCodes load(const std::string& path) {
         Mp3HuffmanCodes c;
         std::ifstream f(path);
-        std::string line;
-        int cur = -1, alias[32];
-        for (int& a : alias) a = -1;
+        std::string line, w, code;
+        int t = 0, v, x, y, z, len;
         while (std::getline(f, line)) {
-            if (line.empty() || line[0] == '#') continue;
             std::istringstream ss(line);
-            std::string w;
-            ss >> w;
-            if (w == "table") {
-                std::string k;
-                int n, lb, s;
-                ss >> n >> k >> lb >> k >> s;
-                cur = n;
-                c.linbits[n] = lb;
-                c.size[n] = s;
-                while (ss >> k)
-                    if (k == "codes_of") ss >> alias[n];
-            } else if (w == "count1") {
-                std::string which;
-                ss >> which;
-                cur = which == "A" ? 100 : 101;
+            if (!(ss >> w) || w[0] == '#' || w == "count1") continue;
+            if (w == "table") {  // a table whose codes are another's follows that one
+                ss >> t >> w >> c.linbits[t] >> w >> c.size[t];
+                while (ss >> w)
+                    if (w == "codes_of" && ss >> v) c.pair[t] = c.pair[v];
             } else if (w == "A" || w == "B") {
-                int v, x, y, z, len;
-                std::string code;
                 ss >> v >> x >> y >> z >> len >> code;
                 c.quad[w == "B"][8 * v + 4 * x + 2 * y + z] = code;
             } else {
-                int x, y, len;
-                std::string code;
-                ss >> x >> y >> len >> code;
-                c.pair[cur][{x, y}] = code;
+                ss >> x >> y >> len >> code;  // after the table number
+                c.pair[t][{x, y}] = code;
             }
         }
-        for (int n = 0; n < 32; ++n)
-            if (alias[n] >= 0) {
-                c.pair[n] = c.pair[alias[n]];
-                c.size[n] = c.size[alias[n]];
-            }
         return c;
     }
 
@@ -149,6 +129,24 @@ inline const int kNrOfSfb[6][3][4] = {
     {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}}, {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
     {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},     {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
 };
+
+// The alias-reduction coefficients c_i (ISO/IEC 11172-3 Table 3-B.9), the IMDCT window of a
+// block type (2.4.3.4.10.3) and the synthesis window D (Table 3-B.3, read from its plain-text copy).
+inline const long double kAliasC[8] = {-0.6L, -0.535L, -0.33L, -0.185L, -0.095L, -0.041L, -0.0142L, -0.0037L};
+inline long double imdct_window(int block_type, int i) {
+    auto s36 = [](int n) { return std::sin(3.141592653589793238462643383279502884L / 36 * (n + 0.5L)); };
+    auto s12 = [](int n) { return std::sin(3.141592653589793238462643383279502884L / 12 * (n + 0.5L)); };
+    if (block_type == 1) return i < 18 ? s36(i) : i < 24 ? 1.0L : i < 30 ? s12(i - 18) : 0.0L;
+    if (block_type == 3) return i < 6 ? 0.0L : i < 12 ? s12(i - 6) : i < 18 ? 1.0L : s36(i);
+    return s36(i);
+}
+inline std::vector<double> synthesis_window() {
+    std::ifstream f(std::string(ZUF_SOURCE_DIR) + "/tests/support/mp3_synthesis_window_D.txt");
+    std::vector<double> d;
+    for (std::string line; std::getline(f, line);)
+        if (!line.empty() && line[0] != '#') d.push_back(std::stod(line));
+    return d;
+}
 
 inline Mp3FrameHeader make_header(int id, int sf, int mode, int mode_ext = 0) {
     Mp3FrameHeader h;
