@@ -1,10 +1,9 @@
 // DCT-II/III: every path (small kernels, recursive power of two, real FFT, direct sums, chirp
-// convolution) against the long-double defining sums, round trips, path selection, sizes,
-// checks and work-buffer allocation.
+// convolution) against the long-double defining sums, path selection, sizes, checks and
+// work-buffer allocation.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -52,13 +51,6 @@ struct Dct {
     }
 };
 
-std::vector<float> random_floats(size_t n, uint32_t seed) {
-    zuft::Rng rng(seed);
-    std::vector<float> v(n);
-    for (auto& x : v) x = rng.uniform(-1.0f, 1.0f);
-    return v;
-}
-
 // Relative RMS error against X[k] = c(k) sum_n x[n] cos(pi (2n+1) k / 2N) (forward) or
 // x[n] = sum_k c(k) X[k] cos(...) (inverse), at sampled outputs.
 double dct_error(const std::vector<float>& in, const std::vector<float>& out, bool inverse) {
@@ -88,50 +80,29 @@ const Case kCases[] = {
     {127, 0, 4}, {255, 0, 4},  {1000, 0, 4}, {4097, 0, 4},  {30000, 2, 4},
 };
 
-TEST(Dct, EveryPathMatchesTheDefiningSumsAndRoundTrips) {
-    zuft::WorstRatio worst;
+// Each path's reference, in place and misaligned, and with a null work buffer allocated through
+// the hooks (not for the small kernels, which need none).
+TEST(Dct, EveryPathMatchesTheDefiningSums) {
+    const uint32_t kPathFlags[5][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 0}, {0, 0, 0, 1}};
     for (const Case& c : kCases) {
         Dct<false> f(c.n, c.hint);
         Dct<true> inv(c.n, c.hint);
-        const auto fl = f.flags();
-        const uint32_t want[5][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 0}, {0, 0, 0, 1}};
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(fl[i], want[c.path][i]) << "path of N = " << c.n;
-        const auto x = random_floats(c.n, 11u + c.n);
+        EXPECT_EQ(f.flags(), std::vector<uint32_t>(kPathFlags[c.path], kPathFlags[c.path] + 4)) << c.n;
+        const auto x = zuft::random_floats(c.n, 11u + c.n);
         const auto X = f.run(x);
-        const double ef = dct_error(x, X, false);
-        const auto y = inv.run(x);
-        const double ei = dct_error(x, y, true);
-        worst.note(ef, c.n);
-        worst.note(ei, c.n);
-        EXPECT_LE(ef, zuft::accuracy_bound(c.n)) << "forward N = " << c.n;
-        EXPECT_LE(ei, zuft::accuracy_bound(c.n)) << "inverse N = " << c.n;
-        // Orthonormal pair: the inverse of the forward is the input.
-        const auto back = inv.run(X);
-        zuft::RelErr rt;
-        for (int i = 0; i < c.n; ++i) rt.add(static_cast<LD>(back[i]), static_cast<LD>(x[i]));
-        EXPECT_LE(rt.value(), 2 * zuft::accuracy_bound(c.n)) << "round trip N = " << c.n;
-        // In place and misaligned give the same bits.
+        EXPECT_LE(dct_error(x, X, false), zuft::accuracy_bound(c.n)) << "forward N = " << c.n;
+        EXPECT_LE(dct_error(x, inv.run(x), true), zuft::accuracy_bound(c.n)) << "inverse N = " << c.n;
         zuft::Placed<float> p(c.n, 4);
         p.assign(x);
         ASSERT_EQ(f.run(p.data(), p.data(), f.work.data() + 1), zufOk);
         EXPECT_EQ(std::memcmp(p.data(), X.data(), 4 * c.n), 0) << "in place N = " << c.n;
         EXPECT_TRUE(p.guards_intact());
-    }
-    worst.print("DCT");
-}
-
-TEST(Dct, DocumentedEdges) {
-    // N = 1 copies the value.
-    Dct<false> f1(1, 0);
-    Dct<true> i1(1, 0);
-    EXPECT_EQ(f1.run({2.5f})[0], 2.5f);
-    EXPECT_EQ(i1.run({-1.25f})[0], -1.25f);
-    // A constant input: X[0] = sqrt(N) v, the rest 0.
-    for (int n : {4, 16, 64, 100, 101}) {
-        Dct<false> f(n, 0);
-        const auto X = f.run(std::vector<float>(n, 0.5f));
-        EXPECT_NEAR(X[0], 0.5 * std::sqrt(n), 2e-6 * n);
-        for (int k = 1; k < n; ++k) EXPECT_NEAR(X[k], 0.0f, 2e-6f) << n << " " << k;
+        zuft::HookGuard hooks;
+        std::vector<float> y(c.n);
+        ASSERT_EQ(f.run(x.data(), y.data(), nullptr), zufOk);
+        EXPECT_EQ(hooks.mallocs, c.path == 0 ? 0 : 1) << c.n;
+        EXPECT_EQ(hooks.frees, hooks.mallocs);
+        EXPECT_EQ(std::memcmp(y.data(), X.data(), 4 * c.n), 0);
     }
 }
 
@@ -140,19 +111,10 @@ TEST(Dct, SizesChecksAndContexts) {
     EXPECT_EQ(zufsDCTFwdGetSize_32f(0, 0, nullptr, nullptr, nullptr), zufErrSize);  // length first
     EXPECT_EQ(zufsDCTInvGetSize_32f(-3, 0, &s, &i, &w), zufErrSize);
     EXPECT_EQ(zufsDCTFwdGetSize_32f(16, 0, &s, nullptr, &w), zufErrNullPtr);
-#if defined(__i386__)
     for (int n : {1, 2, 4, 8}) {
         ASSERT_EQ(zufsDCTFwdGetSize_32f(n, 0, &s, &i, &w), zufOk);
-        EXPECT_EQ(s, 116);
         EXPECT_EQ(i + w, 0);
     }
-    ASSERT_EQ(zufsDCTFwdGetSize_32f(16, 0, &s, &i, &w), zufOk);  // table 64 bytes
-    EXPECT_EQ(s, 64 + 128);
-    EXPECT_EQ(w, 64 + 32);
-    ASSERT_EQ(zufsDCTInvGetSize_32f(12, 0, &s, &i, &w), zufOk);  // table 192 bytes
-    EXPECT_EQ(s, 192 + 128);
-    EXPECT_EQ(w, 48 + 32);
-#endif
     std::vector<Zuf8u> mem(1 << 20);
     DctFwdContext_32f* fc = nullptr;
     DctInvContext_32f* ic = nullptr;
@@ -163,49 +125,12 @@ TEST(Dct, SizesChecksAndContexts) {
     EXPECT_EQ(reinterpret_cast<uintptr_t>(fc) % 32, 0u);
     EXPECT_EQ(zufsDCTInvInit_32f(&ic, 101, 0, mem.data(), nullptr), zufErrNullPtr);  // chirp spectrum at Init
     ASSERT_EQ(zufsDCTInvInit_32f(&ic, 16, 0, mem.data() + 4096, nullptr), zufOk);
-    uint32_t id;
-    std::memcpy(&id, fc, 4);
-    EXPECT_EQ(id, 21u);
-    std::memcpy(&id, ic, 4);
-    EXPECT_EQ(id, 22u);
     std::vector<float> x(16, 1.0f), y(16);
     EXPECT_EQ(zufsDCTInv_32f(x.data(), y.data(), reinterpret_cast<DctInvContext_32f*>(fc), nullptr), zufErrContext);
     EXPECT_EQ(zufsDCTFwd_32f(x.data(), y.data(), reinterpret_cast<DctFwdContext_32f*>(ic), nullptr), zufErrContext);
     EXPECT_EQ(zufsDCTFwd_32f(nullptr, y.data(), reinterpret_cast<DctFwdContext_32f*>(ic), nullptr), zufErrContext);
     EXPECT_EQ(zufsDCTFwd_32f(x.data(), nullptr, fc, nullptr), zufErrNullPtr);
     EXPECT_EQ(zufsDCTFwd_32f(x.data(), y.data(), nullptr, nullptr), zufErrNullPtr);
-}
-
-int g_mallocs = 0, g_frees = 0;
-void* counting_malloc(size_t n) {
-    ++g_mallocs;
-    return std::malloc(n);
-}
-void counting_free(void* p) {
-    ++g_frees;
-    std::free(p);
-}
-
-TEST(Dct, NullWorkBufferIsAllocatedAndReleased) {
-    for (const Case& c : kCases) {
-        if (c.n > 5000) continue;
-        Dct<false> f(c.n, c.hint);
-        const auto x = random_floats(c.n, 3);
-        const auto want = f.run(x);
-        std::vector<float> y(c.n);
-        void* (*m)(size_t) = i_malloc;
-        void (*fr)(void*) = i_free;
-        g_mallocs = g_frees = 0;
-        i_malloc = counting_malloc;
-        i_free = counting_free;
-        const zufResult st = f.run(x.data(), y.data(), nullptr);
-        i_malloc = m;
-        i_free = fr;
-        ASSERT_EQ(st, zufOk);
-        EXPECT_EQ(g_mallocs, c.path == 0 ? 0 : 1) << c.n;
-        EXPECT_EQ(g_frees, g_mallocs);
-        EXPECT_EQ(std::memcmp(y.data(), want.data(), 4 * c.n), 0);
-    }
 }
 
 }  // namespace

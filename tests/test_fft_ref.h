@@ -1,13 +1,17 @@
 // Independent references for the transform tests: the defining sums evaluated directly in long
 // double, with e^(-2 pi i j / P) from a two-level long-double table (exact index reduction, so no
-// argument error grows with j), and the relative RMS error measure.
+// argument error grows with j), the relative RMS error measure, random data and counting
+// allocator hooks.
 #pragma once
 
 #include <cmath>
 #include <complex>
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <vector>
+
+#include "zufack9/zufack9.h"
 
 namespace zuft {
 
@@ -24,45 +28,30 @@ constexpr bool kEmulatedTarget = true;
 constexpr bool kEmulatedTarget = false;
 #endif
 
-// e^(-2 pi i j / P) for any integer j, P > 0.
+// e^(-2 pi i j / P) for any integer j, P > 0: hi[j / h] lo[j % h], h^2 >= P.
 class Roots {
   public:
     explicit Roots(int64_t period) : p_(period) {
-        int bits = 0;
-        while ((int64_t{1} << bits) * (int64_t{1} << bits) < period) ++bits;
-        h_ = int64_t{1} << bits;
-        lo_.resize(static_cast<size_t>(h_));
-        hi_.resize(static_cast<size_t>((period + h_ - 1) / h_));
-        for (int64_t j = 0; j < h_; ++j) lo_[j] = root(j);
-        for (size_t j = 0; j < hi_.size(); ++j) hi_[j] = root(static_cast<int64_t>(j) * h_);
+        while (h_ * h_ < p_) h_ *= 2;
+        for (int64_t j = 0; j < h_; ++j) lo_.push_back(root(j));
+        for (int64_t j = 0; j < p_; j += h_) hi_.push_back(root(j));
     }
     CLD operator()(int64_t j) const {
-        j %= p_;
-        if (j < 0) j += p_;
+        j = (j % p_ + p_) % p_;
         return hi_[static_cast<size_t>(j / h_)] * lo_[static_cast<size_t>(j % h_)];
     }
-    int64_t period() const { return p_; }
 
   private:
-    CLD root(int64_t j) const {
-        const LD a = kTwoPiL * static_cast<LD>(j) / static_cast<LD>(p_);
-        return {std::cos(a), -std::sin(a)};
-    }
-    int64_t p_, h_;
+    CLD root(int64_t j) const { return std::polar(1.0L, -kTwoPiL * static_cast<LD>(j) / static_cast<LD>(p_)); }
+    int64_t p_, h_ = 1;
     std::vector<CLD> lo_, hi_;
 };
 
 // Relative RMS error accumulated over any set of outputs.
 struct RelErr {
     LD err = 0, ref = 0;
-    void add(CLD got, CLD want) {
-        err += std::norm(got - want);
-        ref += std::norm(want);
-    }
-    void add(LD got, LD want) { add(CLD(got), CLD(want)); }
-    double value() const {
-        return ref > 0 ? static_cast<double>(std::sqrt(err / ref)) : static_cast<double>(std::sqrt(err));
-    }
+    void add(CLD got, CLD want) { err += std::norm(got - want), ref += std::norm(want); }
+    double value() const { return static_cast<double>(std::sqrt(ref > 0 ? err / ref : err)); }
 };
 
 // Bin k of sum_n x[n] e^(-+2 pi i n k / N) (sign -1 forward, +1 inverse), x complex.
@@ -100,28 +89,27 @@ inline double accuracy_bound(int64_t n) {
     return 2e-7 * (l < 1 ? 1 : l);
 }
 
-// Largest error and largest ratio error / bound seen by a test family, printed at its end.
-struct WorstRatio {
-    double ratio = 0, err = 0, maxErr = 0;
-    int64_t n = 0, maxN = 0;
-    void note(double e, int64_t len) {
-        const double r = e / accuracy_bound(len);
-        if (r > ratio) {
-            ratio = r;
-            err = e;
-            n = len;
-        }
-        if (e > maxErr) {
-            maxErr = e;
-            maxN = len;
-        }
+inline std::vector<float> random_floats(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<float> d(-1.0f, 1.0f);
+    std::vector<float> v(n);
+    for (auto& x : v) x = d(gen);
+    return v;
+}
+
+// Allocator hooks that count calls and can refuse, installed for the guard's lifetime.
+struct HookGuard {
+    static inline int mallocs = 0, frees = 0;
+    static inline bool fail = false;
+    void* (*m)(size_t) = i_malloc;
+    void (*f)(void*) = i_free;
+    HookGuard() {
+        mallocs = frees = 0;
+        fail = false;
+        i_malloc = [](size_t n) { return ++mallocs, fail ? nullptr : std::malloc(n); };
+        i_free = [](void* p) { ++frees, std::free(p); };
     }
-    void print(const char* family) const {
-        std::printf(
-            "[ accuracy ] %s: largest relative RMS error %.3g (N = %lld, bound %.3g); "
-            "closest to the bound %.2f of it (N = %lld)\n",
-            family, maxErr, static_cast<long long>(maxN), accuracy_bound(maxN), ratio, static_cast<long long>(n));
-    }
+    ~HookGuard() { i_malloc = m, i_free = f; }
 };
 
 }  // namespace zuft

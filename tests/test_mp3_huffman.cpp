@@ -4,7 +4,10 @@
 // variants, the end-of-part-3 rules and the statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <tuple>
 #include <vector>
 
 #include "mp3/mp3_tables.h"
@@ -18,7 +21,7 @@ using zuft::Mp3HuffmanCodes;
 
 // A part 3 to encode: lines 0..2*big_values-1 in regions with their tables, then quadruples.
 struct Part3 {
-    std::vector<int> is = std::vector<int>(576, 0);
+    std::vector<Zuf32s> is = std::vector<Zuf32s>(576, 0);
     int region_end[3] = {0, 0, 0};
     int table[3] = {0, 0, 0};
     int big_values = 0;
@@ -65,7 +68,7 @@ size_t encode(BitWriter& bw, const Part3& p) {
     return bw.size() - start;
 }
 
-int nonzero_bound(const std::vector<int>& is) {
+int nonzero_bound(const std::vector<Zuf32s>& is) {
     int n = 576;
     while (n > 0 && is[static_cast<size_t>(n - 1)] == 0) --n;
     return n;
@@ -74,23 +77,16 @@ int nonzero_bound(const std::vector<int>& is) {
 // Side information for a long-block granule with the given region counts.
 Mp3SideInfo long_granule(int bv, int r0, int r1, int t0, int t1, int t2, int c1) {
     Mp3SideInfo si = zuft::make_side_info();
-    si.big_values = bv;
-    si.region0_count = r0;
-    si.region1_count = r1;
-    si.table_select[0] = t0;
-    si.table_select[1] = t1;
-    si.table_select[2] = t2;
-    si.count1table_select = c1;
+    si.big_values = bv, si.region0_count = r0, si.region1_count = r1, si.count1table_select = c1;
+    si.table_select[0] = t0, si.table_select[1] = t1, si.table_select[2] = t2;
     return si;
 }
 
 // Region ends of ISO/IEC 11172-3 2.4.2.7 for long blocks.
 void model_long_regions(Part3& p, const Mp3SideInfo& si, const int* L) {
-    const int bv2 = 2 * si.big_values;
-    auto lim = [&](int e) { return e < bv2 ? e : bv2; };
-    p.region_end[0] = lim(L[si.region0_count + 1]);
-    p.region_end[1] = lim(L[si.region0_count + si.region1_count + 2]);
-    p.region_end[2] = bv2;
+    p.region_end[2] = 2 * si.big_values;
+    p.region_end[0] = std::min(L[si.region0_count + 1], p.region_end[2]);
+    p.region_end[1] = std::min(L[si.region0_count + si.region1_count + 2], p.region_end[2]);
     for (int r = 0; r < 3; ++r) p.table[r] = si.table_select[r];
     p.big_values = si.big_values;
     p.count1_table = si.count1table_select;
@@ -103,9 +99,9 @@ struct Decoded {
     long bits;  // consumed from the entry position
 };
 
-Decoded run(const std::vector<uint8_t>& bytes, int start_bit, const Mp3SideInfo& si, const Mp3FrameHeader& h,
-            int huf_size, int variant = 0, const Zuf16s* L = nullptr, const Zuf16s* S = nullptr,
-            const Zuf16s* mbp = nullptr) {
+Decoded run(const std::vector<uint8_t>& bytes, int start_bit, Mp3SideInfo si, const Mp3FrameHeader& h, int huf_size,
+            int variant = 0, const Zuf16s* L = nullptr, const Zuf16s* S = nullptr, const Zuf16s* mbp = nullptr) {
+    if (si.part2_3_length < huf_size) si.part2_3_length = huf_size;
     Decoded d;
     d.is.assign(576, 12345);
     d.nz = -1;
@@ -121,94 +117,56 @@ Decoded run(const std::vector<uint8_t>& bytes, int start_bit, const Mp3SideInfo&
     return d;
 }
 
-void expect_lines(const Decoded& d, const std::vector<int>& want, const char* what) {
-    for (int i = 0; i < 576; ++i)
-        ASSERT_EQ(d.is[static_cast<size_t>(i)], want[static_cast<size_t>(i)]) << what << " line " << i;
+// Encodes p after `start` zero bits, followed by bits of the next granule that must not be
+// taken, decodes it with hufSize = its length and checks the lines, the bound and the position.
+void check(const Part3& p, Mp3SideInfo si, const Mp3FrameHeader& h, const char* what, int start = 0, int variant = 0,
+           const Zuf16s* L = nullptr, const Zuf16s* S = nullptr, const Zuf16s* mbp = nullptr) {
+    BitWriter bw;
+    bw.put(0, start);
+    const size_t bits = encode(bw, p);
+    bw.put(0x5A5A, 16);
+    si.part2_3_length = static_cast<int>(bits) + 20;
+    const Decoded d = run(bw.bytes(), start, si, h, static_cast<int>(bits), variant, L, S, mbp);
+    EXPECT_EQ(d.status, zufOk) << what;
+    EXPECT_EQ(d.is, p.is) << what;
+    EXPECT_EQ(d.nz, nonzero_bound(p.is)) << what;
+    EXPECT_EQ(d.bits, static_cast<long>(bits)) << what;
 }
 
-TEST(Mp3Huffman, EveryPairTableWithRandomValues) {
+// Random values, and in escape tables the extremes (the largest linbits value, 14, 15, 16) first.
+TEST(Mp3Huffman, EveryPairTableWithRandomValuesAndEscapes) {
     zuft::Rng rng(21);
-    const int reps = 6;
     for (int t = 0; t < 32; ++t)
-        for (int rep = 0; rep < reps; ++rep) {
-            const int id = rep & 1, sf = rep % 3;
-            const Mp3FrameHeader h = zuft::make_header(id, sf, 3);
-            const int bv = rng.range(1, 288);
+        for (int rep = 0; rep < 6; ++rep) {
+            const int id = rep & 1, sf = rep % 3, m = max_value(t);
+            const int bv = rng.range(4, 288);
             Mp3SideInfo si = long_granule(bv, rng.range(0, 15), rng.range(0, 5), t, t, t, rep & 1);
             Part3 p;
             model_long_regions(p, si, zuft::kSfbLong[3 * id + sf]);
             p.quads = (576 - 2 * bv) / 4 > 0 ? rng.range(0, (576 - 2 * bv) / 4) : 0;
             fill_random(rng, p);
-            const int start = rng.range(0, 7);
-            BitWriter bw;
-            bw.put(0, start);
-            const size_t bits = encode(bw, p);
-            bw.put(0x5A5A, 16);  // the next granule's bits must not be taken
-            si.part2_3_length = static_cast<int>(bits) + 20;
-            const Decoded d = run(bw.bytes(), start, si, h, static_cast<int>(bits));
-            ASSERT_EQ(d.status, zufOk) << "table " << t;
-            expect_lines(d, p.is, "pairs");
-            EXPECT_EQ(d.nz, nonzero_bound(p.is)) << "table " << t;
-            EXPECT_EQ(d.bits, static_cast<long>(bits));
+            const int extremes[8] = {m, -m, 15, -16, 14, 15, -m, 0};
+            for (int i = 0; i < 8 && t >= 16; ++i) p.is[static_cast<size_t>(i)] = extremes[i];
+            check(p, si, zuft::make_header(id, sf, 3), "pairs", rng.range(0, 7));
         }
-}
-
-TEST(Mp3Huffman, EscapesUpToTheLargestLinbitsValue) {
-    const auto& c = Mp3HuffmanCodes::get();
-    const Mp3FrameHeader h = zuft::make_header(1, 0, 3);
-    for (int t = 16; t < 32; ++t) {
-        const int m = max_value(t);
-        Part3 p;
-        Mp3SideInfo si = long_granule(4, 15, 5, t, t, t, 0);
-        model_long_regions(p, si, zuft::kSfbLong[3]);
-        const int vals[8] = {m, -m, 15, -16, 14, 15, -m, 0};
-        for (int i = 0; i < 8; ++i) p.is[static_cast<size_t>(i)] = vals[i];
-        BitWriter bw;
-        const size_t bits = encode(bw, p);
-        si.part2_3_length = static_cast<int>(bits);
-        const Decoded d = run(bw.bytes(), 0, si, h, static_cast<int>(bits));
-        ASSERT_EQ(d.status, zufOk);
-        expect_lines(d, p.is, "escapes");
-        EXPECT_EQ(d.nz, 7);
-        (void)c;
-    }
     // Table 24's first-level code for (15, 15) is 4 bits long: 4 linbits and a sign each follow.
     BitWriter bw;
     bw.put_code("0011");
-    bw.put(5, 4);
-    bw.put(1, 1);
-    bw.put(0, 4);
-    bw.put(0, 1);
-    Mp3SideInfo si = long_granule(1, 15, 5, 24, 24, 24, 0);
-    si.part2_3_length = 14;
-    const Decoded d = run(bw.bytes(), 0, si, h, 14);
-    ASSERT_EQ(d.status, zufOk);
-    EXPECT_EQ(d.is[0], -20);
-    EXPECT_EQ(d.is[1], 15);
-    EXPECT_EQ(d.nz, 2);
+    bw.put(0x160, 10);  // linbits 5, sign -, linbits 0, sign +
+    const Decoded d = run(bw.bytes(), 0, long_granule(1, 15, 5, 24, 24, 24, 0), zuft::make_header(1, 0, 3), 14);
+    EXPECT_EQ(std::tuple(d.status, d.is[0], d.is[1], d.nz), std::tuple(zufOk, -20, 15, 2));
 }
 
 TEST(Mp3Huffman, Count1TablesEveryQuadruple) {
-    const Mp3FrameHeader h = zuft::make_header(0, 1, 3);
     for (int table = 0; table < 2; ++table) {
         Part3 p;
         Mp3SideInfo si = long_granule(0, 0, 0, 1, 1, 1, table);
         model_long_regions(p, si, zuft::kSfbLong[1]);
         // Every magnitude pattern with every sign combination: 81 quadruples.
-        int q = 0;
-        for (int v = 0; v < 81; ++v, ++q) {
-            int code = v;
-            for (int k = 3; k >= 0; --k, code /= 3) p.is[static_cast<size_t>(4 * q + k)] = code % 3 - 1;
-        }
-        p.quads = q;
-        BitWriter bw;
-        bw.put(1, 3);
-        const size_t bits = encode(bw, p);
-        si.part2_3_length = static_cast<int>(bits);
-        const Decoded d = run(bw.bytes(), 3, si, h, static_cast<int>(bits));
-        ASSERT_EQ(d.status, zufOk);
-        expect_lines(d, p.is, table ? "table B" : "table A");
-        EXPECT_EQ(d.bits, static_cast<long>(bits));
+        for (int q = 0; q < 81; ++q)
+            for (int k = 3, code = q; k >= 0; --k, code /= 3) p.is[static_cast<size_t>(4 * q + k)] = code % 3 - 1;
+        p.quads = 81;
+        check(p, si, zuft::make_header(0, 1, 3), table ? "table B" : "table A", 3);
     }
 }
 
@@ -216,61 +174,29 @@ TEST(Mp3Huffman, RegionsWithDifferentTablesAndACallerBandTable) {
     zuft::Rng rng(22);
     // A band table unlike the standard's: the Sfb variant must take its boundaries from it.
     Zuf16s custom[6 * 23];
-    for (int r = 0; r < 6; ++r)
-        for (int b = 0; b < 23; ++b) custom[23 * r + b] = static_cast<Zuf16s>(b == 22 ? 576 : 2 * b * (b + 1));
     int custom_int[23];
+    for (int b = 0; b < 6 * 23; ++b) custom[b] = static_cast<Zuf16s>(b % 23 == 22 ? 576 : 2 * (b % 23) * (b % 23 + 1));
     for (int b = 0; b < 23; ++b) custom_int[b] = custom[b];
     for (int rep = 0; rep < 60; ++rep) {
         const bool use_custom = rep % 2 == 1;
         const int id = (rep / 2) % 2, sf = rep % 3;
-        const Mp3FrameHeader h = zuft::make_header(id, sf, 0);
-        const int tables[3] = {rng.range(1, 3), rng.range(5, 15), rng.range(16, 31)};
         int r0 = rng.range(0, 15), r1 = rng.range(0, 7);
         if (r0 + r1 > 20) r1 = 20 - r0;
-        Mp3SideInfo si = long_granule(rng.range(0, 288), r0, r1, tables[0], tables[1], tables[2], 1);
+        Mp3SideInfo si =
+            long_granule(rng.range(0, 288), r0, r1, rng.range(1, 3), rng.range(5, 15), rng.range(16, 31), 1);
         Part3 p;
         model_long_regions(p, si, use_custom ? custom_int : zuft::kSfbLong[3 * id + sf]);
         p.quads = rng.range(0, (576 - 2 * si.big_values) / 4);
         fill_random(rng, p);
-        BitWriter bw;
-        const size_t bits = encode(bw, p);
-        si.part2_3_length = static_cast<int>(bits);
-        const Decoded d = use_custom ? run(bw.bytes(), 0, si, h, static_cast<int>(bits), 1, custom)
-                                     : run(bw.bytes(), 0, si, h, static_cast<int>(bits), 1, _zuf_pMP3SfbTableLong);
-        ASSERT_EQ(d.status, zufOk) << rep;
-        expect_lines(d, p.is, "regions");
-        EXPECT_EQ(d.nz, nonzero_bound(p.is));
+        check(p, si, zuft::make_header(id, sf, 0), "regions", 0, 1, use_custom ? custom : _zuf_pMP3SfbTableLong);
     }
 }
 
-TEST(Mp3Huffman, WindowSwitchingRegions) {
-    zuft::Rng rng(23);
-    for (int id = 0; id < 2; ++id)
-        for (int bt = 1; bt <= 3; ++bt) {
-            const Mp3FrameHeader h = zuft::make_header(id, 2, 3);
-            Mp3SideInfo si = long_granule(200, 7, 13, 5, 24, 31, 0);
-            si.window_switching_flag = 1;
-            si.block_type = bt;
-            Part3 p;
-            // Region 0: 36 lines, MPEG-2 start/stop blocks 54 (8 long bands of 13818-3); region 1
-            // to the end of the big values; no region 2.
-            p.region_end[0] = (id == 0 && bt != 2) ? 54 : 36;
-            p.region_end[1] = p.region_end[2] = 400;
-            p.table[0] = 5, p.table[1] = p.table[2] = 24;
-            p.big_values = 200;
-            fill_random(rng, p);
-            BitWriter bw;
-            const size_t bits = encode(bw, p);
-            si.part2_3_length = static_cast<int>(bits);
-            const Decoded d = run(bw.bytes(), 0, si, h, static_cast<int>(bits));
-            ASSERT_EQ(d.status, zufOk);
-            expect_lines(d, p.is, "switching");
-        }
-}
-
-TEST(Mp3Huffman, MbpVariantRegionZero) {
+// Region 0 of window-switching granules. Plain variant: 36 lines, MPEG-2 start and stop blocks
+// 54 (8 long bands of ISO/IEC 13818-3); Mbp variant: 8 long bands, 3 short bands of all windows,
+// or a partition row's long bands and short band-windows. Region 1 runs to the big values' end.
+TEST(Mp3Huffman, WindowSwitchingRegionZeroOfBothVariants) {
     zuft::Rng rng(24);
-    // Partition rows: long bands of the mixed block's long part, short band-windows added.
     Zuf16s mbp[12];
     for (int r = 0; r < 6; ++r) {
         mbp[2 * r] = static_cast<Zuf16s>(r < 3 ? 6 : 8);
@@ -278,21 +204,13 @@ TEST(Mp3Huffman, MbpVariantRegionZero) {
     }
     for (int row = 0; row < 6; ++row)
         for (int kind = 0; kind < 4; ++kind) {
-            const int id = row / 3, sf = row % 3;
-            const Mp3FrameHeader h = zuft::make_header(id, sf, 3);
-            const int* L = zuft::kSfbLong[row];
-            const int* S = zuft::kSfbShort[row];
-            int r0;
-            Mp3SideInfo si = long_granule(250, 0, 0, 2, 13, 0, 0);
+            const int *L = zuft::kSfbLong[row], *S = zuft::kSfbShort[row];
+            Mp3SideInfo si = long_granule(250, 0, 0, 2, 24, 0, 0);
             si.window_switching_flag = 1;
-            if (kind == 0) {
-                si.block_type = 1, r0 = L[8];
-            } else if (kind == 1) {
-                si.block_type = 3, r0 = L[8];
-            } else if (kind == 2) {
-                si.block_type = 2, r0 = 3 * S[3];
-            } else {
-                si.block_type = 2, si.mixed_block_flag = 1;
+            si.block_type = kind == 0 ? 1 : kind == 1 ? 3 : 2;
+            si.mixed_block_flag = kind == 3;
+            int r0 = kind < 2 ? L[8] : 3 * S[3];
+            if (kind == 3) {
                 // Short band-windows after the long part, in stream order: the band holding the
                 // boundary's remaining windows first, then three windows of each next band.
                 r0 = L[mbp[2 * row]];
@@ -301,204 +219,116 @@ TEST(Mp3Huffman, MbpVariantRegionZero) {
                 const int seq[5] = {k - 1, k - 1, k, k, k};
                 for (int i = 0; i < mbp[2 * row + 1]; ++i) r0 += S[seq[i] + 1] - S[seq[i]];
             }
-            Part3 p;
-            p.region_end[0] = r0;
-            p.region_end[1] = p.region_end[2] = 500;
-            p.table[0] = 2, p.table[1] = p.table[2] = 13;
-            p.big_values = 250;
-            fill_random(rng, p);
-            BitWriter bw;
-            const size_t bits = encode(bw, p);
-            si.part2_3_length = static_cast<int>(bits);
-            const Decoded d = run(bw.bytes(), 0, si, h, static_cast<int>(bits), 2, _zuf_pMP3SfbTableLong,
-                                  _zuf_pMP3SfbTableShort, mbp);
-            ASSERT_EQ(d.status, zufOk) << row << " " << kind;
-            expect_lines(d, p.is, "mbp");
+            for (int variant : {0, 2}) {
+                Part3 p;
+                p.region_end[0] = variant ? r0 : (row < 3 && kind < 2) ? 54 : 36;
+                p.region_end[1] = p.region_end[2] = 500;
+                p.table[0] = 2, p.table[1] = p.table[2] = 24;
+                p.big_values = 250;
+                fill_random(rng, p);
+                check(p, si, zuft::make_header(row / 3, row % 3, 3), variant ? "mbp" : "switching", 0, variant,
+                      _zuf_pMP3SfbTableLong, _zuf_pMP3SfbTableShort, mbp);
+            }
         }
 }
 
+// Each case's (status, bits consumed, bound) and lines.
 TEST(Mp3Huffman, EndOfPartThree) {
     const Mp3FrameHeader h = zuft::make_header(1, 0, 3);
     const auto& c = Mp3HuffmanCodes::get();
-    // big_values = 288: no room for a quadruple; the rest of part 3 is passed over.
-    {
-        Mp3SideInfo si = long_granule(288, 15, 5, 1, 1, 1, 0);
-        BitWriter bw;
-        for (int i = 0; i < 288; ++i) c.put_pair(bw, 1, 0, 0);
-        bw.put(0x3FF, 10);  // stuffing
-        si.part2_3_length = static_cast<int>(bw.size());
-        const Decoded d = run(bw.bytes(), 0, si, h, si.part2_3_length);
-        ASSERT_EQ(d.status, zufOk);
-        EXPECT_EQ(d.bits, si.part2_3_length);
-        EXPECT_EQ(d.nz, 0);
-    }
+    auto result = [](const Decoded& d) { return std::tuple(d.status, d.bits, d.nz); };
+    // big_values = 288: no room for a quadruple; the rest of part 3 (stuffing) is passed over.
+    BitWriter bw;
+    for (int i = 0; i < 288; ++i) c.put_pair(bw, 1, 0, 0);
+    bw.put(0x3FF, 10);
+    const int len = static_cast<int>(bw.size());
+    EXPECT_EQ(result(run(bw.bytes(), 0, long_granule(288, 15, 5, 1, 1, 1, 0), h, len)), std::tuple(zufOk, len, 0));
     // A quadruple that straddles the end is dropped; the position still ends at hufSize.
-    {
-        Mp3SideInfo si = long_granule(0, 0, 0, 1, 1, 1, 1);
-        BitWriter bw;
-        const int q1[4] = {1, 0, -1, 0}, q2[4] = {1, 1, 1, 1};
-        c.put_quad(bw, 1, q1);
-        const int end = static_cast<int>(bw.size()) + 3;  // part 3 ends inside the second
-        c.put_quad(bw, 1, q2);
-        si.part2_3_length = end;
-        const Decoded d = run(bw.bytes(), 0, si, h, end);
-        ASSERT_EQ(d.status, zufOk);
-        EXPECT_EQ(d.is[0], 1);
-        EXPECT_EQ(d.is[2], -1);
-        for (int i = 4; i < 576; ++i) ASSERT_EQ(d.is[static_cast<size_t>(i)], 0);
-        EXPECT_EQ(d.nz, 3);
-        EXPECT_EQ(d.bits, end);
-    }
+    BitWriter bq;
+    const int q1[4] = {1, 0, -1, 0}, q2[4] = {1, 1, 1, 1};
+    c.put_quad(bq, 1, q1);
+    const int end = static_cast<int>(bq.size()) + 3;  // part 3 ends inside the second
+    c.put_quad(bq, 1, q2);
+    Decoded d = run(bq.bytes(), 0, long_granule(0, 0, 0, 1, 1, 1, 1), h, end);
+    EXPECT_EQ(result(d), std::tuple(zufOk, end, 3));
+    std::vector<Zuf32s> want(576, 0);
+    EXPECT_EQ(d.is, (want[0] = 1, want[2] = -1, want));
     // hufSize 0: all zero, nothing consumed.
-    {
-        Mp3SideInfo si = long_granule(100, 3, 3, 7, 8, 9, 0);
-        std::vector<uint8_t> bytes(16, 0xFF);
-        const Decoded d = run(bytes, 5, si, h, 0);
-        ASSERT_EQ(d.status, zufOk);
-        EXPECT_EQ(d.bits, 0);
-        EXPECT_EQ(d.nz, 0);
-        for (Zuf32s v : d.is) ASSERT_EQ(v, 0);
-    }
-    // Tables 4 and 14 code nothing: their regions are zero and take no bits.
-    {
-        Mp3SideInfo si = long_granule(20, 1, 1, 4, 14, 1, 0);  // regions end at 8, 16, 40
-        BitWriter bw;
-        for (int i = 16; i < 40; i += 2) c.put_pair(bw, 1, i == 20 ? 1 : 0, 0);
-        bw.put_code("1");  // one count1 quadruple (0, 0, 0, 0)
-        si.part2_3_length = static_cast<int>(bw.size());
-        const Decoded d = run(bw.bytes(), 0, si, h, si.part2_3_length);
-        ASSERT_EQ(d.status, zufOk);
-        EXPECT_EQ(d.is[20], 1);
-        EXPECT_EQ(d.nz, 21);
-    }
-    // A single non-zero value at line 0 gives a bound of 1.
-    {
-        Mp3SideInfo si = long_granule(1, 15, 5, 1, 1, 1, 0);
-        BitWriter bw;
-        c.put_pair(bw, 1, -1, 0);
-        si.part2_3_length = static_cast<int>(bw.size());
-        const Decoded d = run(bw.bytes(), 0, si, h, si.part2_3_length);
-        EXPECT_EQ(d.is[0], -1);
-        EXPECT_EQ(d.nz, 1);
-    }
+    d = run(std::vector<uint8_t>(16, 0xFF), 5, long_granule(100, 3, 3, 7, 8, 9, 0), h, 0);
+    EXPECT_EQ(result(d), std::tuple(zufOk, 0, 0));
+    EXPECT_EQ(d.is, std::vector<Zuf32s>(576, 0));
 }
+
+struct Args {
+    Mp3SideInfo si = long_granule(10, 2, 2, 1, 1, 1, 0);
+    Mp3FrameHeader h = zuft::make_header(1, 0, 3);
+    int off = 0, huf = 10;
+};
 
 TEST(Mp3Huffman, Statuses) {
-    std::vector<uint8_t> bytes(64, 0);
-    Zuf8u* p = bytes.data();
-    Zuf8u* none = nullptr;
+    std::vector<uint8_t> zeros(64, 0), ones(64, 0xFF);
+    Zuf8u *p = zeros.data(), *none = nullptr;
     int off = 0, nz = 0;
     Zuf32s is[576];
-    Mp3FrameHeader h = zuft::make_header(1, 0, 3);
-    Mp3SideInfo si = long_granule(10, 2, 2, 1, 1, 1, 0);
-    si.part2_3_length = 100;
-    auto call = [&](int huf) { return zufsHuffmanDecode_MP3_1u32s(&p, &off, is, &nz, &si, &h, huf); };
-    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(nullptr, &off, is, &nz, &si, &h, 10), zufErrNullPtr);
-    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(&none, &off, is, &nz, &si, &h, 10), zufErrNullPtr);
-    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(&p, nullptr, is, &nz, &si, &h, 10), zufErrNullPtr);
-    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(&p, &off, nullptr, &nz, &si, &h, 10), zufErrNullPtr);
-    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(&p, &off, is, nullptr, &si, &h, 10), zufErrNullPtr);
-    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(&p, &off, is, &nz, nullptr, &h, 10), zufErrNullPtr);
-    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(&p, &off, is, &nz, &si, nullptr, 10), zufErrNullPtr);
-    EXPECT_EQ(zufsHuffmanDecodeSfb_MP3_1u32s(&p, &off, is, &nz, &si, &h, 10, nullptr), zufErrNullPtr);
-    off = -1;
-    EXPECT_EQ(call(10), zufErrBadArg);
-    off = 0;
-    EXPECT_EQ(call(-1), zufErrBadArg);
-    EXPECT_EQ(call(101), zufErrBadArg);
-    si.big_values = 289;
-    EXPECT_EQ(call(10), zufErrMp3SideInfo);
-    si.big_values = 10;
-    si.block_type = 4;
-    EXPECT_EQ(call(10), zufErrMp3SideInfo);
-    si.block_type = 0;
-    si.window_switching_flag = 2;
-    EXPECT_EQ(call(10), zufErrMp3SideInfo);
-    si.window_switching_flag = 0;
-    si.count1table_select = 2;
-    EXPECT_EQ(call(10), zufErrMp3SideInfo);
-    si.count1table_select = 0;
-    h.ID = 2;
-    EXPECT_EQ(call(10), zufErrMp3FrameHeader);
-    h.ID = 1;
-    h.layer = 3;
-    EXPECT_EQ(call(10), zufErrMp3FrameHeader);
-    h.layer = 1;
-    h.sampling_frequency = 3;
-    EXPECT_EQ(call(10), zufErrMp3FrameHeader);
-    h.sampling_frequency = 0;
-    si.window_switching_flag = 1;  // with block_type 0
-    EXPECT_EQ(call(10), zufErrMp3SideInfo);
-    si.window_switching_flag = 0;
-    si.region0_count = 15, si.region1_count = 6;
-    EXPECT_EQ(call(10), zufErrMp3SideInfo);
-    si.region0_count = -1, si.region1_count = 0;
-    EXPECT_EQ(call(10), zufErrMp3SideInfo);
-    EXPECT_EQ(p, bytes.data());  // no argument check moves the stream
-    EXPECT_EQ(off, 0);
+    Args a;
+    a.si.part2_3_length = 100;
+    Zuf16s mbp[12] = {};
+    const Zuf16s *L = _zuf_pMP3SfbTableLong, *S = _zuf_pMP3SfbTableShort;
+    zuft::expect_null_each(zufsHuffmanDecode_MP3_1u32s, &p, &off, is, &nz, &a.si, &a.h, 10);
+    zuft::expect_null_each(zufsHuffmanDecodeSfb_MP3_1u32s, &p, &off, is, &nz, &a.si, &a.h, 10, L);
+    zuft::expect_null_each(zufsHuffmanDecodeSfbMbp_MP3_1u32s, &p, &off, is, &nz, &a.si, &a.h, 10, L, S, mbp);
+    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(&none, &off, is, &nz, &a.si, &a.h, 10), zufErrNullPtr);
+    // One fault (or two, for the order of the checks) per case; variant 0 plain, 2 Mbp.
+    const struct {
+        int variant;
+        void (*fault)(Args&);
+        zufResult want;
+    } kCases[] = {
+        {0, [](Args& x) { x.off = -1; }, zufErrBadArg},
+        {0, [](Args& x) { x.huf = -1; }, zufErrBadArg},
+        {0, [](Args& x) { x.huf = 101; }, zufErrBadArg},  // beyond part2_3_length
+        {0, [](Args& x) { x.si.big_values = 289; }, zufErrMp3SideInfo},
+        {0, [](Args& x) { x.si.block_type = 4; }, zufErrMp3SideInfo},
+        {0, [](Args& x) { x.si.window_switching_flag = 2; }, zufErrMp3SideInfo},
+        {0, [](Args& x) { x.si.count1table_select = 2; }, zufErrMp3SideInfo},
+        {0, [](Args& x) { x.h.ID = 2; }, zufErrMp3FrameHeader},
+        {0, [](Args& x) { x.h.layer = 3; }, zufErrMp3FrameHeader},
+        {0, [](Args& x) { x.h.sampling_frequency = 3; }, zufErrMp3FrameHeader},
+        {0, [](Args& x) { x.si.window_switching_flag = 1; }, zufErrMp3SideInfo},  // with block_type 0
+        {0, [](Args& x) { x.si.region0_count = 15, x.si.region1_count = 6; }, zufErrMp3SideInfo},
+        {0, [](Args& x) { x.si.region0_count = -1, x.si.region1_count = 0; }, zufErrMp3SideInfo},
+        // The Mbp variant checks ID before big_values and layer after block_type, and reports
+        // count1table_select and hufSize with zufErrMp3SideInfo.
+        {2, [](Args& x) { x.h.ID = 3, x.si.big_values = 300; }, zufErrMp3FrameHeader},
+        {2, [](Args& x) { x.si.big_values = 300; }, zufErrMp3SideInfo},
+        {2, [](Args& x) { x.si.block_type = 3, x.h.layer = 2; }, zufErrMp3FrameHeader},  // type 3 taken as 0
+        {2, [](Args& x) { x.huf = 101; }, zufErrMp3SideInfo},
+        {2, [](Args& x) { x.huf = -1; }, zufErrMp3SideInfo},
+        {2, [](Args& x) { x.si.count1table_select = 3; }, zufErrMp3SideInfo},
+    };
+    for (size_t i = 0; i < std::size(kCases); ++i) {
+        Args x = a;
+        kCases[i].fault(x);
+        p = zeros.data();
+        const zufResult st = kCases[i].variant
+                                 ? zufsHuffmanDecodeSfbMbp_MP3_1u32s(&p, &x.off, is, &nz, &x.si, &x.h, x.huf, L, S, mbp)
+                                 : zufsHuffmanDecode_MP3_1u32s(&p, &x.off, is, &nz, &x.si, &x.h, x.huf);
+        EXPECT_EQ(st, kCases[i].want) << "case " << i;
+        EXPECT_EQ(p, zeros.data()) << "case " << i;  // no argument check moves the stream
+    }
     // table_select is checked just before its region: region 0 is already decoded (all-one
     // bits: table 1's code '1' is (0, 0)).
-    std::vector<uint8_t> ones(64, 0xFF);
     p = ones.data();
-    si.region0_count = 0, si.region1_count = 0;  // region 0 = lines 0..3, region 1 = 4..7
-    si.table_select[1] = 32;
+    a.si.region0_count = a.si.region1_count = 0;  // region 0 = lines 0..3, region 1 = 4..7
+    a.si.table_select[1] = 32;
     std::fill(is, is + 576, 9);
-    EXPECT_EQ(call(40), zufErrMp3SideInfo);
-    EXPECT_EQ(is[0], 0);
-    EXPECT_EQ(is[3], 0);
+    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(&p, &off, is, &nz, &a.si, &a.h, 40), zufErrMp3SideInfo);
+    EXPECT_EQ(is[0] | is[3], 0);
     EXPECT_EQ(is[4], 9);
-    si.table_select[1] = 1;
     // Big values that take more bits than hufSize: zufErrRange.
-    p = bytes.data();
-    off = 0;
-    si.table_select[0] = si.table_select[1] = si.table_select[2] = 15;
-    EXPECT_EQ(call(8), zufErrRange);
-
-    // The Mbp variant checks ID before big_values and layer after block_type, and reports
-    // count1table_select and hufSize with zufErrMp3SideInfo.
-    Zuf16s mbp[12] = {};
-    auto mbp_call = [&](int huf) {
-        p = bytes.data();
-        off = 0;
-        return zufsHuffmanDecodeSfbMbp_MP3_1u32s(&p, &off, is, &nz, &si, &h, huf, _zuf_pMP3SfbTableLong,
-                                                 _zuf_pMP3SfbTableShort, mbp);
-    };
-    si = long_granule(10, 2, 2, 1, 1, 1, 0);
-    si.part2_3_length = 100;
-    EXPECT_EQ(zufsHuffmanDecodeSfbMbp_MP3_1u32s(&p, &off, is, &nz, &si, &h, 10, _zuf_pMP3SfbTableLong,
-                                                _zuf_pMP3SfbTableShort, nullptr),
-              zufErrNullPtr);
-    h.ID = 3;
-    si.big_values = 300;
-    EXPECT_EQ(mbp_call(10), zufErrMp3FrameHeader);
-    h.ID = 1;
-    EXPECT_EQ(mbp_call(10), zufErrMp3SideInfo);
-    si.big_values = 10;
-    si.block_type = 3;  // without window switching taken as 0
-    h.layer = 2;
-    EXPECT_EQ(mbp_call(10), zufErrMp3FrameHeader);
-    h.layer = 1;
-    EXPECT_EQ(mbp_call(101), zufErrMp3SideInfo);
-    EXPECT_EQ(mbp_call(-1), zufErrMp3SideInfo);
-    si.count1table_select = 3;
-    EXPECT_EQ(mbp_call(10), zufErrMp3SideInfo);
-}
-
-TEST(Mp3Huffman, PackedTableShapes) {
-    using namespace zuf;
-    const int small_sizes[13] = {0, 16, 33, 33, 0, 47, 47, 87, 87, 87, 143, 143, 143};
-    for (int t = 0; t < 13; ++t) {
-        EXPECT_EQ(_pHfTableBytes[t], small_sizes[t]) << t;
-        EXPECT_EQ(_pHuffmanSmallTables[t] == nullptr, small_sizes[t] == 0) << t;
-    }
-    for (int t = 13; t < 32; ++t) {
-        EXPECT_EQ(_pHfTableBytes[t], t == 14 ? 0 : 1054) << t;
-        EXPECT_EQ(_pHuffmanBigTables[t - 13] == nullptr, t == 14) << t;
-        EXPECT_EQ(_pHfLinbits[t - 13], Mp3HuffmanCodes::get().linbits[t]) << t;
-    }
-    EXPECT_EQ(_pHuffmanBigTables[17 - 13], _pHuffmanBigTables[16 - 13]);
-    EXPECT_EQ(_pHuffmanBigTables[31 - 13], _pHuffmanBigTables[24 - 13]);
-    for (int n = 0; n < 16; ++n) EXPECT_EQ(_pBitsMasks[n], (1u << n) - 1u);
+    p = zeros.data();
+    a.si.table_select[0] = a.si.table_select[1] = a.si.table_select[2] = 15;
+    EXPECT_EQ(zufsHuffmanDecode_MP3_1u32s(&p, &off, is, &nz, &a.si, &a.h, 8), zufErrRange);
 }
 
 }  // namespace

@@ -4,12 +4,17 @@
 // with chosen fields.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -54,44 +59,23 @@ struct Mp3HuffmanCodes {
     static Mp3HuffmanCodes load(const std::string& path) {
         Mp3HuffmanCodes c;
         std::ifstream f(path);
-        std::string line;
-        int cur = -1, alias[32];
-        for (int& a : alias) a = -1;
+        std::string line, w, code;
+        int t = 0, v, x, y, z, len;
         while (std::getline(f, line)) {
-            if (line.empty() || line[0] == '#') continue;
             std::istringstream ss(line);
-            std::string w;
-            ss >> w;
-            if (w == "table") {
-                std::string k;
-                int n, lb, s;
-                ss >> n >> k >> lb >> k >> s;
-                cur = n;
-                c.linbits[n] = lb;
-                c.size[n] = s;
-                while (ss >> k)
-                    if (k == "codes_of") ss >> alias[n];
-            } else if (w == "count1") {
-                std::string which;
-                ss >> which;
-                cur = which == "A" ? 100 : 101;
+            if (!(ss >> w) || w[0] == '#' || w == "count1") continue;
+            if (w == "table") {  // a table whose codes are another's follows that one
+                ss >> t >> w >> c.linbits[t] >> w >> c.size[t];
+                while (ss >> w)
+                    if (w == "codes_of" && ss >> v) c.pair[t] = c.pair[v];
             } else if (w == "A" || w == "B") {
-                int v, x, y, z, len;
-                std::string code;
                 ss >> v >> x >> y >> z >> len >> code;
                 c.quad[w == "B"][8 * v + 4 * x + 2 * y + z] = code;
             } else {
-                int x, y, len;
-                std::string code;
-                ss >> x >> y >> len >> code;
-                c.pair[cur][{x, y}] = code;
+                ss >> x >> y >> len >> code;  // after the table number
+                c.pair[t][{x, y}] = code;
             }
         }
-        for (int n = 0; n < 32; ++n)
-            if (alias[n] >= 0) {
-                c.pair[n] = c.pair[alias[n]];
-                c.size[n] = c.size[alias[n]];
-            }
         return c;
     }
 
@@ -136,6 +120,34 @@ inline const int kSfbShort[6][14] = {
     {0, 4, 8, 12, 16, 22, 30, 42, 58, 78, 104, 138, 180, 192},
 };
 
+// slen1 and slen2 by scalefac_compress (ISO/IEC 11172-3 2.4.2.7) and nr_of_sfb_block
+// [table][long, short, mixed][part] (ISO/IEC 13818-3 2.4.3.2).
+inline const int kSlen[2][16] = {{0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4},
+                                 {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3}};
+inline const int kNrOfSfb[6][3][4] = {
+    {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},       {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
+    {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}}, {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
+    {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},     {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
+};
+
+// The alias-reduction coefficients c_i (ISO/IEC 11172-3 Table 3-B.9), the IMDCT window of a
+// block type (2.4.3.4.10.3) and the synthesis window D (Table 3-B.3, read from its plain-text copy).
+inline const long double kAliasC[8] = {-0.6L, -0.535L, -0.33L, -0.185L, -0.095L, -0.041L, -0.0142L, -0.0037L};
+inline long double imdct_window(int block_type, int i) {
+    auto s36 = [](int n) { return std::sin(3.141592653589793238462643383279502884L / 36 * (n + 0.5L)); };
+    auto s12 = [](int n) { return std::sin(3.141592653589793238462643383279502884L / 12 * (n + 0.5L)); };
+    if (block_type == 1) return i < 18 ? s36(i) : i < 24 ? 1.0L : i < 30 ? s12(i - 18) : 0.0L;
+    if (block_type == 3) return i < 6 ? 0.0L : i < 12 ? s12(i - 6) : i < 18 ? 1.0L : s36(i);
+    return s36(i);
+}
+inline std::vector<double> synthesis_window() {
+    std::ifstream f(std::string(ZUF_SOURCE_DIR) + "/tests/support/mp3_synthesis_window_D.txt");
+    std::vector<double> d;
+    for (std::string line; std::getline(f, line);)
+        if (!line.empty() && line[0] != '#') d.push_back(std::stod(line));
+    return d;
+}
+
 inline Mp3FrameHeader make_header(int id, int sf, int mode, int mode_ext = 0) {
     Mp3FrameHeader h;
     std::memset(&h, 0, sizeof h);
@@ -154,6 +166,25 @@ inline Mp3SideInfo make_side_info() {
     std::memset(&si, 0, sizeof si);
     si.global_gain = 210;
     return si;
+}
+
+// Calls f(args...) once per pointer argument with that one argument null: every call must be
+// refused with zufErrNullPtr.
+template <class F, class... A>
+void expect_null_each(F f, A... args) {
+    using Args = std::tuple<A...>;
+    [&]<size_t... I>(std::index_sequence<I...>) {
+        (
+            [&] {
+                if constexpr (std::is_pointer_v<std::tuple_element_t<I, Args>>) {
+                    Args t(args...);
+                    std::get<I>(t) = nullptr;
+                    EXPECT_EQ(std::apply(f, t), zufErrNullPtr) << "argument " << I;
+                }
+            }(),
+            ...);
+    }
+    (std::index_sequence_for<A...>{});
 }
 
 }  // namespace zuft
