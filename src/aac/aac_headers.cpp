@@ -3,8 +3,8 @@
 //
 // The parsers are plain field-by-field reads in syntax order. They validate nothing they read:
 // a wrong syncword or a reserved sampling index is handed back as read, and the caller judges.
-// Every read fetches four bytes, so the caller's buffer needs three readable bytes past the end
-// of the header.
+// Fields are at most 23 bits wide here. Every read fetches four bytes, so the caller's buffer
+// needs three readable bytes past the end of the header.
 #include "aac/aac_headers.h"
 
 #include <cstddef>
@@ -35,26 +35,16 @@ namespace zuf {
 
 namespace {
 
-// A stream position being parsed: the caller's byte pointer and a bit offset (the caller's, or
-// a local one for the byte-aligned headers). Fields are at most 23 bits wide here, so every
-// value fits a signed 32-bit slot.
-struct FieldReader {
-    Zuf8u** pp;
-    int* offset;
-
-    Zuf32s get(uint32_t bits) { return static_cast<Zuf32s>(ownsGetBits_AAC(pp, offset, bits)); }
-};
-
 // A run of (is_cpe, tag_select) pairs: front, side and back channel elements, and the coupling
 // channel elements (cc_element_is_ind_sw, valid_cc_element_tag_select) share this layout.
-void read_flag_tag_pairs(FieldReader& r, Zuf32s count, Zuf32s* flags, Zuf32s* tags) {
+void read_flag_tag_pairs(const FieldReader& r, Zuf32s count, Zuf32s* flags, Zuf32s* tags) {
     for (Zuf32s i = 0; i < count; ++i) {
         flags[i] = r.get(1);
         tags[i] = r.get(4);
     }
 }
 
-void read_tags(FieldReader& r, Zuf32s count, Zuf32s* tags) {
+void read_tags(const FieldReader& r, Zuf32s count, Zuf32s* tags) {
     for (Zuf32s i = 0; i < count; ++i) tags[i] = r.get(4);
 }
 
@@ -120,7 +110,7 @@ zufResult ownsDecodePrgCfgElt_AAC(Zuf8u** ppBitStream, int* pOffset, AacPrgCfgEl
     read_flag_tag_pairs(r, e->num_valid_cc_elements, e->cc_element_is_ind_sw, e->valid_cc_element_tag_select);
 
     // byte_alignment() is relative to the stream, not to the element's first bit.
-    ownsByteAlign_AAC(ppBitStream, pOffset);
+    r.align();
     e->comment_field_bytes = r.get(8);
     for (Zuf32s i = 0; i < e->comment_field_bytes; ++i) e->comment_field_data[i] = static_cast<Zuf8u>(r.get(8));
     return zufOk;
