@@ -14,22 +14,21 @@
 
 // The records are part of the ABI: every slot is a 32-bit integer or a byte array, so the
 // layout is the same on every target we build for, and it must match the 32-bit x86 one exactly.
-static_assert(sizeof(AacAdtsFrameHeader) == 64);
-static_assert(offsetof(AacAdtsFrameHeader, reserved) == 36);
-static_assert(offsetof(AacAdtsFrameHeader, crc_check) == 60);
-static_assert(offsetof(AacAdifHeader, adif_id) == 0);
-static_assert(offsetof(AacAdifHeader, num_program_config_elements) == 24);
-static_assert(offsetof(AacAdifHeader, adif_buffer_fullness) == 28);
-static_assert(offsetof(AacAdifHeader, copyright_id) == 92);
-static_assert(sizeof(AacAdifHeader) == 104);
-static_assert(offsetof(AacPrgCfgElt, front_element_is_cpe) == 64);
-static_assert(offsetof(AacPrgCfgElt, lfe_element_tag_select) == 448);
-static_assert(offsetof(AacPrgCfgElt, assoc_data_element_tag_select) == 464);
-static_assert(offsetof(AacPrgCfgElt, cc_element_is_ind_sw) == 496);
-static_assert(offsetof(AacPrgCfgElt, valid_cc_element_tag_select) == 560);
-static_assert(offsetof(AacPrgCfgElt, comment_field_bytes) == 624);
-static_assert(offsetof(AacPrgCfgElt, comment_field_data) == 628);
-static_assert(sizeof(AacPrgCfgElt) == 884);
+static_assert(sizeof(AacAdtsFrameHeader) == 64 && offsetof(AacAdtsFrameHeader, reserved) == 36 &&
+                  offsetof(AacAdtsFrameHeader, crc_check) == 60,
+              "AacAdtsFrameHeader layout");
+static_assert(offsetof(AacAdifHeader, adif_id) == 0 && offsetof(AacAdifHeader, num_program_config_elements) == 24 &&
+                  offsetof(AacAdifHeader, adif_buffer_fullness) == 28 && offsetof(AacAdifHeader, copyright_id) == 92 &&
+                  sizeof(AacAdifHeader) == 104,
+              "AacAdifHeader layout");
+static_assert(offsetof(AacPrgCfgElt, front_element_is_cpe) == 64 &&
+                  offsetof(AacPrgCfgElt, lfe_element_tag_select) == 448 &&
+                  offsetof(AacPrgCfgElt, assoc_data_element_tag_select) == 464 &&
+                  offsetof(AacPrgCfgElt, cc_element_is_ind_sw) == 496 &&
+                  offsetof(AacPrgCfgElt, valid_cc_element_tag_select) == 560 &&
+                  offsetof(AacPrgCfgElt, comment_field_bytes) == 624 &&
+                  offsetof(AacPrgCfgElt, comment_field_data) == 628 && sizeof(AacPrgCfgElt) == 884,
+              "AacPrgCfgElt layout");
 
 namespace zuf {
 

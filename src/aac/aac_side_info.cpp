@@ -14,49 +14,34 @@
 
 // The records are part of the ABI: their 32-bit x86 layout is fixed.
 #if defined(__i386__)
-static_assert(sizeof(AacIcsInfo) == 112);
-static_assert(offsetof(AacIcsInfo, prediction_used) == 32);
-static_assert(offsetof(AacIcsInfo, num_window_groups) == 76);
-static_assert(offsetof(AacIcsInfo, window_group_length) == 80);
-static_assert(sizeof(AacChanInfo) == 488);
-static_assert(offsetof(AacChanInfo, sampling_frequency_index) == 8);
-static_assert(offsetof(AacChanInfo, win_len) == 20);
-static_assert(offsetof(AacChanInfo, global_gain) == 32);
-static_assert(offsetof(AacChanInfo, gain_control_data_present) == 44);
-static_assert(offsetof(AacChanInfo, pIcsInfo) == 48);
-static_assert(offsetof(AacChanInfo, pReserved) == 52);
-static_assert(offsetof(AacChanInfo, sect_cb) == 56);
-static_assert(offsetof(AacChanInfo, sect_end) == 176);
-static_assert(offsetof(AacChanInfo, num_sec) == 296);
-static_assert(offsetof(AacChanInfo, n_filt) == 328);
-static_assert(offsetof(AacChanInfo, coef_res) == 360);
-static_assert(offsetof(AacChanInfo, length) == 392);
-static_assert(offsetof(AacChanInfo, order) == 424);
-static_assert(offsetof(AacChanInfo, direction) == 456);
-static_assert(sizeof(AacLtpInfo) == 352);
-static_assert(offsetof(AacLtpInfo, ltp_coef) == 8);
-static_assert(offsetof(AacLtpInfo, ltp_long_present) == 12);
-static_assert(offsetof(AacLtpInfo, ltp_long_used) == 16);
-static_assert(offsetof(AacLtpInfo, reserved) == 176);
-static_assert(offsetof(AacLtpInfo, ltp_short_used) == 256);
-static_assert(offsetof(AacLtpInfo, ltp_short_lag_present) == 288);
-static_assert(offsetof(AacLtpInfo, ltp_short_lag) == 320);
-static_assert(sizeof(AacTnsInfo) == 256);
-static_assert(offsetof(AacTnsInfo, direction) == 132);
-static_assert(offsetof(AacTnsInfo, coef) == 196);
-static_assert(sizeof(AacMainHeader) == 1276);
-static_assert(offsetof(AacMainHeader, num_window_groups) == 16);
-static_assert(offsetof(AacMainHeader, window_group_length) == 20);
-static_assert(offsetof(AacMainHeader, ms_mask_present) == 52);
-static_assert(offsetof(AacMainHeader, ms_used) == 56);
-static_assert(offsetof(AacMainHeader, tns) == 60);
-static_assert(offsetof(AacMainHeader, ltp) == 572);
-static_assert(sizeof(AacChanPairElt) == 488);
-static_assert(offsetof(AacChanPairElt, ms_used) == 8);
-static_assert(sizeof(AacExtensionHeader) == 932);
-static_assert(offsetof(AacExtensionHeader, ms_used) == 8);
-static_assert(offsetof(AacExtensionHeader, tns) == 12);
-static_assert(offsetof(AacExtensionHeader, diff_control_lr) == 524);
+static_assert(sizeof(AacIcsInfo) == 112 && offsetof(AacIcsInfo, prediction_used) == 32 &&
+                  offsetof(AacIcsInfo, num_window_groups) == 76 && offsetof(AacIcsInfo, window_group_length) == 80,
+              "AacIcsInfo layout");
+static_assert(sizeof(AacChanInfo) == 488 && offsetof(AacChanInfo, sampling_frequency_index) == 8 &&
+                  offsetof(AacChanInfo, win_len) == 20 && offsetof(AacChanInfo, global_gain) == 32 &&
+                  offsetof(AacChanInfo, gain_control_data_present) == 44 && offsetof(AacChanInfo, pIcsInfo) == 48 &&
+                  offsetof(AacChanInfo, pReserved) == 52 && offsetof(AacChanInfo, sect_cb) == 56 &&
+                  offsetof(AacChanInfo, sect_end) == 176 && offsetof(AacChanInfo, num_sec) == 296 &&
+                  offsetof(AacChanInfo, n_filt) == 328 && offsetof(AacChanInfo, coef_res) == 360 &&
+                  offsetof(AacChanInfo, length) == 392 && offsetof(AacChanInfo, order) == 424 &&
+                  offsetof(AacChanInfo, direction) == 456,
+              "AacChanInfo layout");
+static_assert(sizeof(AacLtpInfo) == 352 && offsetof(AacLtpInfo, ltp_coef) == 8 &&
+                  offsetof(AacLtpInfo, ltp_long_present) == 12 && offsetof(AacLtpInfo, ltp_long_used) == 16 &&
+                  offsetof(AacLtpInfo, reserved) == 176 && offsetof(AacLtpInfo, ltp_short_used) == 256 &&
+                  offsetof(AacLtpInfo, ltp_short_lag_present) == 288 && offsetof(AacLtpInfo, ltp_short_lag) == 320,
+              "AacLtpInfo layout");
+static_assert(sizeof(AacTnsInfo) == 256 && offsetof(AacTnsInfo, direction) == 132 && offsetof(AacTnsInfo, coef) == 196,
+              "AacTnsInfo layout");
+static_assert(sizeof(AacMainHeader) == 1276 && offsetof(AacMainHeader, num_window_groups) == 16 &&
+                  offsetof(AacMainHeader, window_group_length) == 20 &&
+                  offsetof(AacMainHeader, ms_mask_present) == 52 && offsetof(AacMainHeader, ms_used) == 56 &&
+                  offsetof(AacMainHeader, tns) == 60 && offsetof(AacMainHeader, ltp) == 572,
+              "AacMainHeader layout");
+static_assert(sizeof(AacChanPairElt) == 488 && offsetof(AacChanPairElt, ms_used) == 8, "AacChanPairElt layout");
+static_assert(sizeof(AacExtensionHeader) == 932 && offsetof(AacExtensionHeader, ms_used) == 8 &&
+                  offsetof(AacExtensionHeader, tns) == 12 && offsetof(AacExtensionHeader, diff_control_lr) == 524,
+              "AacExtensionHeader layout");
 #endif
 
 namespace zuf {
