@@ -74,13 +74,13 @@ struct FieldReader {
 // below the valid ones are zero. The caller's position is not touched until finish().
 //
 // Protocol: ensure(n) before taking up to n bits with peek/skip/get/bit, or before walking the
-// window(); a refill replaces the window with the bytes from the next unread bit on. How far it
-// may read is fixed when the cache is made:
+// window() and then skip()ping what was used. How far a refill may read is fixed when the cache
+// is made:
 //  - without an end (the parser does not know where its data stops): a refill fetches the four
 //    bytes from the byte holding the next unread bit, as the field reader would, and leaves at
 //    least 25 valid bits (32 - offset). Calling ensure() only where at least one bit is about to
 //    be used keeps the read-ahead within three bytes past the last bit used.
-//  - with an end (the parser knows where its data stops): a refill fetches up to eight bytes,
+//  - with an end (the parser knows where its data stops): a refill appends up to eight bytes,
 //    none at or past the end, and leaves at least 57 valid bits; bits past the end read as zero,
 //    so damaged side information can never make a parser read further.
 class BitCache {
@@ -89,7 +89,9 @@ class BitCache {
     static constexpr int kNearBits = 25;
     static constexpr int kBoundedBits = 57;
 
+    // Starts at (p, offset); reads nothing until the first ensure().
     BitCache(const Zuf8u* p, int offset) : base_(p), start_offset_(offset), bits_(-offset) {}
+    // Starts at (p, offset) and never fetches a byte at or past `end`.
     BitCache(const Zuf8u* p, int offset, const Zuf8u* end)
         : base_(p), start_offset_(offset), bits_(-offset), end_(end - p) {
         reload();  // from here on bits_ >= 0, which appending needs
@@ -99,6 +101,7 @@ class BitCache {
     void ensure(int n) {
         if (bits_ < n) refill();
     }
+    // Tops the window up; with an end, only while fewer than kBoundedBits bits are valid.
     void refill() {
         if (end_ - next_ >= 8) {
             // Far from the end: append the whole bytes that fit below the valid bits.
@@ -111,13 +114,17 @@ class BitCache {
         }
     }
 
-    uint64_t window() const { return cache_; }                                        // the next bits, left-aligned
-    uint32_t peek(int n) const { return static_cast<uint32_t>(cache_ >> (64 - n)); }  // n = 1..32
-    void skip(int n) {                                                                // n = 0..63
+    // The next bits, left-aligned: the first codeword bit is bit 63.
+    uint64_t window() const { return cache_; }
+    // The next n bits (1..32) without taking them.
+    uint32_t peek(int n) const { return static_cast<uint32_t>(cache_ >> (64 - n)); }
+    // Takes n bits (0..63).
+    void skip(int n) {
         cache_ <<= n;
         bits_ -= n;
     }
-    uint32_t get(int n) {  // n = 1..32
+    // Takes the next n bits (1..32) and returns them.
+    uint32_t get(int n) {
         const uint32_t v = peek(n);
         skip(n);
         return v;
