@@ -28,8 +28,9 @@ std::vector<Zuf8u> random_bytes(zuft::Rng& rng, size_t n) {
 }
 long position(const Zuf8u* base, const Zuf8u* p, int off) { return 8 * (p - base) + off; }
 
-// Random reads of 0..25 bits (field reader) or 1..32 bits (cache) from every entry offset; the
-// cache also through peek and window, and a bounded cache past its end, where bits are zero.
+// Random reads from every entry offset: 0..25 bits with alignments (field reader), 1..25 bits
+// (cache without an end) and 1..32 bits (cache with one, read on past its end, where bits are
+// zero), each cached read checked through peek, window and get.
 TEST(BitReaders, RandomWalksMatchModel) {
     enum Kind { kField, kNear, kBounded };
     struct Case {
