@@ -59,13 +59,13 @@ void walk(Stream& s, Outputs& o, int sfi, int mpeg4, int aot, int pred) {
     std::memset(&mh, 0, sizeof mh);
     mh.ms_used = o.ms_used.data();
     for (int elements = 0; elements < 64 && s.inside(); ++elements) {
-        const uint32_t id = zuf::ownsGetBits_AAC(&s.p, &s.off, 3);
+        const uint32_t id = zuf::FieldReader{&s.p, &s.off}.get(3);
         zufResult r = zufOk;
         if (id == 0 || id == 3) {
-            zuf::ownsGetBits_AAC(&s.p, &s.off, 4);
+            zuf::FieldReader{&s.p, &s.off}.get(4);
             r = channel(s, o, &ics[0], &mh, sfi, 0, mpeg4, aot, pred);
         } else if (id == 1) {
-            zuf::ownsGetBits_AAC(&s.p, &s.off, 4);
+            zuf::FieldReader{&s.p, &s.off}.get(4);
             AacChanPairElt cpe;
             std::memset(&cpe, 0, sizeof cpe);
             r = mpeg4 ? zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics[0], &cpe, &mh, std::min(pred, 51), aot)

@@ -74,17 +74,17 @@ struct Channel {
         int off = 0;
         for (int blk = 0; blk < h.num_raw_data_blocks; ++blk) {
             for (;;) {
-                const uint32_t id = zuf::ownsGetBits_AAC(&p, &off, 3);
+                const uint32_t id = zuf::FieldReader{&p, &off}.get(3);
                 if (id == 7) break;  // ID_END
                 zufResult r = zufOk;
                 AacIcsInfo ics[2] = {};
                 AacMainHeader mh{};
                 if (id == 0 || id == 3) {  // SCE, LFE
-                    zuf::ownsGetBits_AAC(&p, &off, 4);
+                    zuf::FieldReader{&p, &off}.get(4);
                     auto ok = decode_channel(&p, &off, sfi, aot, &ics[0], 0, &mh);
                     if (!ok) return ok << " (frame " << frames << ", SCE)";
                 } else if (id == 1) {  // CPE
-                    zuf::ownsGetBits_AAC(&p, &off, 4);
+                    zuf::FieldReader{&p, &off}.get(4);
                     AacChanPairElt cpe{};
                     r = aot == 4 ? zufsDecodeChanPairElt_MP4_AAC(&p, &off, &ics[0], &cpe, &mh, 0, aot)
                                  : zufsDecodeChanPairElt_AAC(&p, &off, &ics[0], &cpe, aot == 1 ? kPredSfbMax[sfi] : 0);
@@ -114,7 +114,7 @@ struct Channel {
                 }
                 if (r != zufOk) return ::testing::AssertionFailure() << "element " << id << ": " << r;
             }
-            zuf::ownsByteAlign_AAC(&p, &off);  // byte_alignment() closes raw_data_block()
+            zuf::FieldReader{&p, &off}.align();  // byte_alignment() closes raw_data_block()
         }
         if (p != frame + h.aac_frame_length)
             return ::testing::AssertionFailure()

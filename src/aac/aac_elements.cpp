@@ -12,19 +12,10 @@ namespace zuf {
 
 namespace {
 
-struct FieldReader {
-    Zuf8u** pp;
-    int* offset;
-
-    Zuf32s get(uint32_t bits) { return static_cast<Zuf32s>(ownsGetBits_AAC(pp, offset, bits)); }
-};
-
-constexpr int kMsStride = 60;  // ms_used bytes per window group
-
 // ms_used flags for bands [first, last) of `groups` window groups.
-void read_ms_used(FieldReader& r, Zuf8u* ms_used, int groups, int first, int last) {
+void read_ms_used(const FieldReader& r, Zuf8u* ms_used, int groups, int first, int last) {
     for (int g = 0; g < groups; ++g)
-        for (int b = first; b < last; ++b) ms_used[g * kMsStride + b] = static_cast<Zuf8u>(r.get(1));
+        for (int b = first; b < last; ++b) ms_used[g * aac::kMsUsedStride + b] = static_cast<Zuf8u>(r.get(1));
 }
 
 // Clears an AacLtpInfo except the twenty words that belong to the caller.
@@ -40,7 +31,7 @@ void clear_ltp(AacLtpInfo* ltp) {
 }
 
 zufResult read_tns_block(Zuf8u** ppBitStream, int* pOffset, int window_sequence, AacTnsInfo* tns) {
-    tns->tns_data_present = static_cast<Zuf32s>(ownsGetBits_AAC(ppBitStream, pOffset, 1));
+    tns->tns_data_present = FieldReader{ppBitStream, pOffset}.get(1);
     if (tns->tns_data_present != 1) return zufOk;
     return ownsDecodeTnsData_AAC(ppBitStream, pOffset, window_sequence, tns->n_filt, tns->coef_res, tns->length,
                                  tns->order, tns->direction, tns->coef);
@@ -82,7 +73,7 @@ zufResult ownsDecodeDatStrElt_AAC(Zuf8u** ppBitStream, int* pOffset, int* pDataT
     const Zuf32s align = r.get(1);
     Zuf32s count = r.get(8);
     if (count == 255) count += r.get(8);  // esc_count: at most 510 bytes
-    if (align == 1) ownsByteAlign_AAC(ppBitStream, pOffset);
+    if (align == 1) r.align();
     for (int i = 0; i < count; ++i) pDataElt[i] = static_cast<Zuf8u>(r.get(8));
     *pDataCnt = count;
     return zufOk;
@@ -101,7 +92,7 @@ zufResult ownsDecodeMainHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHea
     FieldReader r{ppBitStream, pOffset};
     mh->window_sequence = r.get(2);
     mh->window_shape = r.get(1);
-    if (mh->window_sequence != kEightShortSequence) {
+    if (mh->window_sequence != aac::kEightShort) {
         mh->max_sfb = r.get(6);
         mh->num_window_groups = 1;
         mh->window_group_length[0] = 1;
@@ -119,7 +110,7 @@ zufResult ownsDecodeMainHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHea
             // Unlike a channel pair element, the layer header states every coded band's flag.
             const Zuf8u flag = mh->ms_mask_present == 2 ? 1 : 0;
             for (int g = 0; g < mh->num_window_groups; ++g)
-                for (int b = 0; b < mh->max_sfb; ++b) mh->ms_used[g * kMsStride + b] = flag;
+                for (int b = 0; b < mh->max_sfb; ++b) mh->ms_used[g * aac::kMsUsedStride + b] = flag;
         }
     }
     for (int ch = 0; ch < channels; ++ch) {
@@ -138,10 +129,10 @@ zufResult ownsDecodeMainHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHea
 zufResult ownsDecodeExtensionHeader_AAC(Zuf8u** ppBitStream, int* pOffset, AacExtensionHeader* eh, int tnsFlag,
                                         int stereoFlag, int diffCtrlFlag, int sfbStart, int sfbLimit, int winSequence) {
     FieldReader r{ppBitStream, pOffset};
-    const bool is_short = winSequence == kEightShortSequence;
+    const bool is_short = winSequence == aac::kEightShort;
     if (!is_short) {
         eh->max_sfb = r.get(6);
-        if (eh->max_sfb > 60) return zufErrAacMaxSfb;  // past the 60 ms_used slots of a group
+        if (eh->max_sfb > aac::kMsUsedStride) return zufErrAacMaxSfb;  // past the ms_used slots of a group
     } else {
         eh->max_sfb = r.get(4);
     }

@@ -3,8 +3,8 @@
 //
 // The parsers are plain field-by-field reads in syntax order. They validate nothing they read:
 // a wrong syncword or a reserved sampling index is handed back as read, and the caller judges.
-// Every read fetches four bytes, so the caller's buffer needs three readable bytes past the end
-// of the header.
+// Fields are at most 23 bits wide here. Every read fetches four bytes, so the caller's buffer
+// needs three readable bytes past the end of the header.
 #include "aac/aac_headers.h"
 
 #include <cstddef>
@@ -14,47 +14,36 @@
 
 // The records are part of the ABI: every slot is a 32-bit integer or a byte array, so the
 // layout is the same on every target we build for, and it must match the 32-bit x86 one exactly.
-static_assert(sizeof(AacAdtsFrameHeader) == 64);
-static_assert(offsetof(AacAdtsFrameHeader, reserved) == 36);
-static_assert(offsetof(AacAdtsFrameHeader, crc_check) == 60);
-static_assert(offsetof(AacAdifHeader, adif_id) == 0);
-static_assert(offsetof(AacAdifHeader, num_program_config_elements) == 24);
-static_assert(offsetof(AacAdifHeader, adif_buffer_fullness) == 28);
-static_assert(offsetof(AacAdifHeader, copyright_id) == 92);
-static_assert(sizeof(AacAdifHeader) == 104);
-static_assert(offsetof(AacPrgCfgElt, front_element_is_cpe) == 64);
-static_assert(offsetof(AacPrgCfgElt, lfe_element_tag_select) == 448);
-static_assert(offsetof(AacPrgCfgElt, assoc_data_element_tag_select) == 464);
-static_assert(offsetof(AacPrgCfgElt, cc_element_is_ind_sw) == 496);
-static_assert(offsetof(AacPrgCfgElt, valid_cc_element_tag_select) == 560);
-static_assert(offsetof(AacPrgCfgElt, comment_field_bytes) == 624);
-static_assert(offsetof(AacPrgCfgElt, comment_field_data) == 628);
-static_assert(sizeof(AacPrgCfgElt) == 884);
+static_assert(sizeof(AacAdtsFrameHeader) == 64 && offsetof(AacAdtsFrameHeader, reserved) == 36 &&
+                  offsetof(AacAdtsFrameHeader, crc_check) == 60,
+              "AacAdtsFrameHeader layout");
+static_assert(offsetof(AacAdifHeader, adif_id) == 0 && offsetof(AacAdifHeader, num_program_config_elements) == 24 &&
+                  offsetof(AacAdifHeader, adif_buffer_fullness) == 28 && offsetof(AacAdifHeader, copyright_id) == 92 &&
+                  sizeof(AacAdifHeader) == 104,
+              "AacAdifHeader layout");
+static_assert(offsetof(AacPrgCfgElt, front_element_is_cpe) == 64 &&
+                  offsetof(AacPrgCfgElt, lfe_element_tag_select) == 448 &&
+                  offsetof(AacPrgCfgElt, assoc_data_element_tag_select) == 464 &&
+                  offsetof(AacPrgCfgElt, cc_element_is_ind_sw) == 496 &&
+                  offsetof(AacPrgCfgElt, valid_cc_element_tag_select) == 560 &&
+                  offsetof(AacPrgCfgElt, comment_field_bytes) == 624 &&
+                  offsetof(AacPrgCfgElt, comment_field_data) == 628 && sizeof(AacPrgCfgElt) == 884,
+              "AacPrgCfgElt layout");
 
 namespace zuf {
 
 namespace {
 
-// A stream position being parsed: the caller's byte pointer and a bit offset (the caller's, or
-// a local one for the byte-aligned headers). Fields are at most 23 bits wide here, so every
-// value fits a signed 32-bit slot.
-struct FieldReader {
-    Zuf8u** pp;
-    int* offset;
-
-    Zuf32s get(uint32_t bits) { return static_cast<Zuf32s>(ownsGetBits_AAC(pp, offset, bits)); }
-};
-
 // A run of (is_cpe, tag_select) pairs: front, side and back channel elements, and the coupling
 // channel elements (cc_element_is_ind_sw, valid_cc_element_tag_select) share this layout.
-void read_flag_tag_pairs(FieldReader& r, Zuf32s count, Zuf32s* flags, Zuf32s* tags) {
+void read_flag_tag_pairs(const FieldReader& r, Zuf32s count, Zuf32s* flags, Zuf32s* tags) {
     for (Zuf32s i = 0; i < count; ++i) {
         flags[i] = r.get(1);
         tags[i] = r.get(4);
     }
 }
 
-void read_tags(FieldReader& r, Zuf32s count, Zuf32s* tags) {
+void read_tags(const FieldReader& r, Zuf32s count, Zuf32s* tags) {
     for (Zuf32s i = 0; i < count; ++i) tags[i] = r.get(4);
 }
 
@@ -120,7 +109,7 @@ zufResult ownsDecodePrgCfgElt_AAC(Zuf8u** ppBitStream, int* pOffset, AacPrgCfgEl
     read_flag_tag_pairs(r, e->num_valid_cc_elements, e->cc_element_is_ind_sw, e->valid_cc_element_tag_select);
 
     // byte_alignment() is relative to the stream, not to the element's first bit.
-    ownsByteAlign_AAC(ppBitStream, pOffset);
+    r.align();
     e->comment_field_bytes = r.get(8);
     for (Zuf32s i = 0; i < e->comment_field_bytes; ++i) e->comment_field_data[i] = static_cast<Zuf8u>(r.get(8));
     return zufOk;

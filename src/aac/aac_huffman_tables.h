@@ -3,6 +3,7 @@
 // formats are described there and in aac_huffman_tables.cpp.
 #pragma once
 
+#include "common/bitstream.h"
 #include "zufack9/zuf_core.h"
 
 namespace zuf {
@@ -32,6 +33,25 @@ struct AacCbParam {
     const Zuf16u* pTree;  // null for 0 and 12..15
 };
 extern const AacCbParam _pCbParam_AAC[16];
+
+// One codeword: walks a tree of either layout from its root, one window bit per inner node
+// (1: the child node >> 1 nodes further on, 0: the next node), and returns the leaf. The
+// codeword must be within the cache's valid bits (ensure() before).
+template <class Node>
+inline uint32_t walk_tree(BitCache& bc, const Node* tree) {
+    uint64_t w = bc.window();
+    uint32_t pos = 0;
+    uint32_t node = tree[0];
+    int n = 0;
+    while ((node & 1u) == 0) {
+        pos += (w >> 63) ? (node >> 1) : 1u;
+        w <<= 1;
+        ++n;
+        node = tree[pos];
+    }
+    bc.skip(n);
+    return node;
+}
 
 // ltp_coef in Q14 by its 3-bit index, ISO/IEC 14496-3 Table 4.147.
 extern const Zuf16s _Tab_LtpCoef_AAC[8];

@@ -11,14 +11,14 @@ namespace zuf {
 
 // ---------------------------------------------------------------- spectral data
 
-zufResult ownsDecodeSpecEsc_AAC(AacBitCache& bc, Zuf32s* pMagnitude) {
+zufResult ownsDecodeSpecEsc_AAC(BitCache& bc, Zuf32s* pMagnitude) {
     // ISO/IEC 13818-7 8.3.2 (escape_sequence): a prefix of N - 4 one bits and a zero, then an
     // N-bit word; 2^N + word must stay within 13 bits, so N is at most 12.
     int n = 4;
     while (bc.bit()) {
         if (++n > 12) return zufErrAacCoef;
     }
-    *pMagnitude = (Zuf32s{1} << n) + static_cast<Zuf32s>(bc.bits(n));
+    *pMagnitude = (Zuf32s{1} << n) + static_cast<Zuf32s>(bc.get(n));
     return zufOk;
 }
 
@@ -27,16 +27,11 @@ zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst,
     const Zuf16u* tree = book.pTree;
     const int dim = book.dimension;
     const bool escapes = book.lav == 16;
-    AacBitCache bc(*ppBitStream, *pOffset);
+    BitCache bc(*ppBitStream, *pOffset);
     for (int i = 0; i < n; i += dim) {
-        // The longest spectral codeword has 16 bits.
-        if (bc.count < 17) bc.append(2);
-        uint32_t pos = 0;  // in nodes; an inner node's value counts bytes to its 1-child
-        uint32_t node = tree[0];
-        while ((node & 1u) == 0) {
-            pos += bc.bit() ? (node >> 1) : 1u;
-            node = tree[pos];
-        }
+        // The longest codeword (16 bits) and its sign bits (at most 20 bits in all books).
+        bc.ensure(20);
+        const uint32_t node = walk_tree(bc, tree);
         Zuf32s v[4];
         if (dim == 4) {
             for (int k = 0; k < 4; ++k) v[k] = static_cast<Zuf32s>(node << (27 - 3 * k)) >> 29;
@@ -44,7 +39,6 @@ zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst,
             for (int k = 0; k < 2; ++k) v[k] = static_cast<Zuf32s>(node << (24 - 6 * k)) >> 26;
         }
         if (book.is_unsigned) {
-            if (bc.count < dim) bc.append(3);
             for (int k = 0; k < dim; ++k)
                 if (v[k] != 0 && bc.bit()) v[k] = -v[k];
         }
@@ -52,12 +46,7 @@ zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst,
             // Both sign bits come before the escape sequences, first value's escape first.
             for (int k = 0; k < 2; ++k) {
                 if (v[k] != 16 && v[k] != -16) continue;
-                if (bc.count < 8)
-                    bc.append(3);
-                else if (bc.count < 16)
-                    bc.append(2);
-                else if (bc.count < 24)
-                    bc.append(1);
+                bc.ensure(21);
                 Zuf32s magnitude;
                 const zufResult st = ownsDecodeSpecEsc_AAC(bc, &magnitude);
                 if (st != zufOk) return st;
@@ -74,11 +63,7 @@ zufResult ownsDecodeSpectralData_AAC_1u32s(Zuf8u** ppBitStream, int* pOffset, Zu
                                            const Zuf32s* window_group_length, const Zuf32s* num_sec,
                                            const Zuf8u* sect_cb, const Zuf8u* sect_end, int sampling_frequency_index,
                                            int win_len) {
-    const bool is_short = win_len == 128;
-    const Zuf16s* swb_offset = is_short ? _pAACSwbOffsetTableShort[sampling_frequency_index]
-                                        : _pAACSwbOffsetTableLong[sampling_frequency_index];
-    const int num_swb =
-        is_short ? _pAACNumSwbTableShort[sampling_frequency_index] : _pAACNumSwbTableLong[sampling_frequency_index];
+    const aac::Bands bands = aac::bands(sampling_frequency_index, win_len);
     Zuf32s* group = pSpectrum;
     int slot = 0;
     for (int g = 0; g < num_window_groups; ++g) {
@@ -88,11 +73,11 @@ zufResult ownsDecodeSpectralData_AAC_1u32s(Zuf8u** ppBitStream, int* pOffset, Zu
         int placed = 0;
         for (int i = 0; i < num_sec[g]; ++i, ++slot) {
             const int end = sect_end[slot];
-            if (end > num_swb) return zufErrRange;
+            if (end > bands.count) return zufErrRange;
             const int cb = sect_cb[slot];
-            const int n = swb_offset[end] * len - placed;
+            const int n = bands.offset[end] * len - placed;
             if (n < 0) return zufErrRange;  // sections from section_data never go backwards
-            if (cb == kZeroHcb || cb == kNoiseHcb || cb == kIntensityHcb2 || cb == kIntensityHcb) {
+            if (cb == aac::kZeroHcb || cb == aac::kNoiseHcb || aac::is_intensity(cb)) {
                 // No spectral bits: noise and intensity bands are filled by the stereo tools.
                 for (int k = 0; k < n; ++k) group[placed + k] = 0;
             } else if (cb == 12 || cb > 15) {
@@ -145,17 +130,17 @@ struct WindowLayout {
 };
 
 WindowLayout layout_of(int window_sequence, int sampling_frequency_index) {
-    const bool is_short = window_sequence == kEightShortSequence;
-    return {
-        is_short, is_short ? 128 : 1024, is_short ? 8 : 1,
-        is_short ? _pAACNumSwbTableShort[sampling_frequency_index] : _pAACNumSwbTableLong[sampling_frequency_index]};
+    const bool is_short = window_sequence == aac::kEightShort;
+    const int win_len = is_short ? 128 : 1024;
+    return {is_short, win_len, is_short ? 8 : 1, aac::bands(sampling_frequency_index, win_len).count};
 }
 
 // A grouping that no ics_info can produce: a caller's record, or one that a failed parse left
 // half-written. Refused before anything is written through it, so that sections, scale factors
 // and spectral values stay within their 120 / 120 / 1024 slots.
-zufResult check_grouping(const WindowLayout& w, int max_sfb, int num_window_groups, const Zuf32s* window_group_length) {
-    if (max_sfb < 0 || max_sfb > (w.is_short ? 15 : 51)) return zufErrAacMaxSfb;
+zufResult check_ics_layout(const WindowLayout& w, int max_sfb, int num_window_groups,
+                           const Zuf32s* window_group_length) {
+    if (max_sfb < 0 || max_sfb > (w.is_short ? aac::kMaxSfbShort : aac::kMaxSfbLong)) return zufErrAacMaxSfb;
     if (!w.is_short) return num_window_groups == 1 && window_group_length[0] == 1 ? zufOk : zufErrAacWinGrp;
     if (num_window_groups < 1 || num_window_groups > 8) return zufErrAacWinGrp;
     int windows = 0;
@@ -169,9 +154,10 @@ zufResult check_grouping(const WindowLayout& w, int max_sfb, int num_window_grou
 // pulse_data_present .. gain_control_data_present of individual_channel_stream().
 zufResult read_pulse_tns_gain(Zuf8u** ppBitStream, int* pOffset, AacChanInfo* ci, int window_sequence,
                               Zuf8s* pTnsFiltCoef, PulseData& pulse) {
-    const Zuf32s pulse_present = static_cast<Zuf32s>(ownsGetBits_AAC(ppBitStream, pOffset, 1));
+    const FieldReader r{ppBitStream, pOffset};
+    const Zuf32s pulse_present = r.get(1);
     // ISO/IEC 13818-7 8.3.6: pulse data is defined for long windows only.
-    if (pulse_present == 1 && window_sequence == kEightShortSequence) return zufErrAacPulse;
+    if (pulse_present == 1 && window_sequence == aac::kEightShort) return zufErrAacPulse;
     ci->pulse_data_present = pulse_present;
     if (pulse_present == 1) {
         const zufResult st = ownsDecodePulseData_AAC(ppBitStream, pOffset, &pulse.number_pulse, &pulse.start_sfb,
@@ -179,14 +165,14 @@ zufResult read_pulse_tns_gain(Zuf8u** ppBitStream, int* pOffset, AacChanInfo* ci
         if (st != zufOk) return st;
         if (pulse.start_sfb >= ci->num_swb) return zufErrAacPulse;
     }
-    ci->tns_data_present = static_cast<Zuf32s>(ownsGetBits_AAC(ppBitStream, pOffset, 1));
+    ci->tns_data_present = r.get(1);
     ci->n_filt[0] = 0;
     if (ci->tns_data_present == 1) {
         const zufResult st = ownsDecodeTnsData_AAC(ppBitStream, pOffset, window_sequence, ci->n_filt, ci->coef_res,
                                                    ci->length, ci->order, ci->direction, pTnsFiltCoef);
         if (st != zufOk) return st;
     }
-    ci->gain_control_data_present = static_cast<Zuf32s>(ownsGetBits_AAC(ppBitStream, pOffset, 1));
+    ci->gain_control_data_present = r.get(1);
     // Gain control belongs to the SSR profile, which this library does not decode.
     if (ci->gain_control_data_present == 1) return zufErrAacGainCtrl;
     return zufOk;
@@ -231,7 +217,7 @@ zufResult ownsNoiselessDecoder_LC_AAC(Zuf8u** ppBitStream, int* pOffset, int com
                                       Zuf16s* pScaleFactor, Zuf32s* pQuantSpectrum, Zuf8u* pSfbCb,
                                       Zuf8s* pTnsFiltCoef) {
     AacIcsInfo* ics = ci->pIcsInfo;
-    ci->global_gain = static_cast<Zuf32s>(ownsGetBits_AAC(ppBitStream, pOffset, 8));
+    ci->global_gain = FieldReader{ppBitStream, pOffset}.get(8);
     if (commonWin == 0) {
         const zufResult st = ownsUnpackIcsInfo_AAC(ppBitStream, pOffset, ics, 0);
         if (st != zufOk) return st;
@@ -241,7 +227,7 @@ zufResult ownsNoiselessDecoder_LC_AAC(Zuf8u** ppBitStream, int* pOffset, int com
     ci->num_swb = w.num_swb;
     if (w.num_swb < ics->max_sfb) return zufErrAacMaxSfb;
     ci->win_len = w.win_len;
-    const zufResult st = check_grouping(w, ics->max_sfb, ics->num_window_groups, ics->window_group_length);
+    const zufResult st = check_ics_layout(w, ics->max_sfb, ics->num_window_groups, ics->window_group_length);
     if (st != zufOk) return st;
     return decode_channel_body<false>(ppBitStream, pOffset, ci, w, ics->window_sequence, ics->max_sfb,
                                       ics->num_window_groups, ics->window_group_length, true, pScaleFactor,
@@ -252,7 +238,7 @@ zufResult ownsNoiselessDecode_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHead
                                   Zuf32s* pQuantSpectrum, Zuf8u* pSfbCb, Zuf8s* pTnsFiltCoef, AacChanInfo* ci,
                                   int winSequence, int maxSfb, int commonWin, int scalableFlag, int audioObjectType) {
     AacIcsInfo* ics = ci->pIcsInfo;
-    ci->global_gain = static_cast<Zuf32s>(ownsGetBits_AAC(ppBitStream, pOffset, 8));
+    ci->global_gain = FieldReader{ppBitStream, pOffset}.get(8);
     if (commonWin == 0 && scalableFlag == 0) {
         const zufResult st =
             ownsUnpackIcsInfo_MP4_AAC(ppBitStream, pOffset, pMainHeader, ics, ci->pred_sfb_max, audioObjectType, 0);
@@ -269,7 +255,7 @@ zufResult ownsNoiselessDecode_AAC(Zuf8u** ppBitStream, int* pOffset, AacMainHead
     ci->num_windows = w.num_windows;
     ci->num_swb = w.num_swb;
     ci->win_len = w.win_len;
-    const zufResult st = check_grouping(w, max_sfb, num_window_groups, window_group_length);
+    const zufResult st = check_ics_layout(w, max_sfb, num_window_groups, window_group_length);
     if (st != zufOk) return st;
     return decode_channel_body<true>(ppBitStream, pOffset, ci, w, window_sequence, max_sfb, num_window_groups,
                                      window_group_length, !scalable, pScaleFactor, pQuantSpectrum, pSfbCb,

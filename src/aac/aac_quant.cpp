@@ -161,7 +161,7 @@ extern "C" ZUF_API zufResult zufsQuantInv_AAC_32s_I(Zuf32s* pSrcDst, const Zuf16
                                                     const int* pWinGrpLen, int maxSfb, const Zuf8u* pSfbCb,
                                                     int samplingRateIndex, int winLen) {
     ZUF_REQUIRE(zuf::nonnull(pSrcDst, pScaleFactor, pWinGrpLen, pSfbCb), zufErrNullPtr);
-    const zufResult grouping = zuf::aac::check_grouping(winLen, numWinGrp);
+    const zufResult grouping = zuf::aac::check_win_groups(winLen, numWinGrp);
     ZUF_REQUIRE(grouping == zufOk, grouping);
     ZUF_REQUIRE(zuf::in_range(maxSfb, 0, 51), zufErrAacMaxSfb);
     ZUF_REQUIRE(zuf::in_range(samplingRateIndex, 0, 11), zufErrAacSmplRateIdx);

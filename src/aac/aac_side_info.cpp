@@ -2,10 +2,10 @@
 // scale_factor_data, pulse_data, tns_data and ltp_data (ISO/IEC 13818-7 8.3, ISO/IEC 14496-3
 // 4.4.2.7 and 4.6.x).
 //
-// The field parsers read one field at a time through ownsGetBits_AAC and store each field as
+// The field parsers read one field at a time through the FieldReader and store each field as
 // soon as it is read, so a failure leaves everything before it stored and the position just
-// after the field that failed. The scale-factor parsers read through a byte-refilled cache and
-// move the position only when they succeed.
+// after the field that failed. The scale-factor parsers read through the BitCache and move the
+// position only when they succeed.
 #include <cstddef>
 
 #include "aac/aac_huffman_tables.h"
@@ -14,68 +14,45 @@
 
 // The records are part of the ABI: their 32-bit x86 layout is fixed.
 #if defined(__i386__)
-static_assert(sizeof(AacIcsInfo) == 112);
-static_assert(offsetof(AacIcsInfo, prediction_used) == 32);
-static_assert(offsetof(AacIcsInfo, num_window_groups) == 76);
-static_assert(offsetof(AacIcsInfo, window_group_length) == 80);
-static_assert(sizeof(AacChanInfo) == 488);
-static_assert(offsetof(AacChanInfo, sampling_frequency_index) == 8);
-static_assert(offsetof(AacChanInfo, win_len) == 20);
-static_assert(offsetof(AacChanInfo, global_gain) == 32);
-static_assert(offsetof(AacChanInfo, gain_control_data_present) == 44);
-static_assert(offsetof(AacChanInfo, pIcsInfo) == 48);
-static_assert(offsetof(AacChanInfo, pReserved) == 52);
-static_assert(offsetof(AacChanInfo, sect_cb) == 56);
-static_assert(offsetof(AacChanInfo, sect_end) == 176);
-static_assert(offsetof(AacChanInfo, num_sec) == 296);
-static_assert(offsetof(AacChanInfo, n_filt) == 328);
-static_assert(offsetof(AacChanInfo, coef_res) == 360);
-static_assert(offsetof(AacChanInfo, length) == 392);
-static_assert(offsetof(AacChanInfo, order) == 424);
-static_assert(offsetof(AacChanInfo, direction) == 456);
-static_assert(sizeof(AacLtpInfo) == 352);
-static_assert(offsetof(AacLtpInfo, ltp_coef) == 8);
-static_assert(offsetof(AacLtpInfo, ltp_long_present) == 12);
-static_assert(offsetof(AacLtpInfo, ltp_long_used) == 16);
-static_assert(offsetof(AacLtpInfo, reserved) == 176);
-static_assert(offsetof(AacLtpInfo, ltp_short_used) == 256);
-static_assert(offsetof(AacLtpInfo, ltp_short_lag_present) == 288);
-static_assert(offsetof(AacLtpInfo, ltp_short_lag) == 320);
-static_assert(sizeof(AacTnsInfo) == 256);
-static_assert(offsetof(AacTnsInfo, direction) == 132);
-static_assert(offsetof(AacTnsInfo, coef) == 196);
-static_assert(sizeof(AacMainHeader) == 1276);
-static_assert(offsetof(AacMainHeader, num_window_groups) == 16);
-static_assert(offsetof(AacMainHeader, window_group_length) == 20);
-static_assert(offsetof(AacMainHeader, ms_mask_present) == 52);
-static_assert(offsetof(AacMainHeader, ms_used) == 56);
-static_assert(offsetof(AacMainHeader, tns) == 60);
-static_assert(offsetof(AacMainHeader, ltp) == 572);
-static_assert(sizeof(AacChanPairElt) == 488);
-static_assert(offsetof(AacChanPairElt, ms_used) == 8);
-static_assert(sizeof(AacExtensionHeader) == 932);
-static_assert(offsetof(AacExtensionHeader, ms_used) == 8);
-static_assert(offsetof(AacExtensionHeader, tns) == 12);
-static_assert(offsetof(AacExtensionHeader, diff_control_lr) == 524);
+static_assert(sizeof(AacIcsInfo) == 112 && offsetof(AacIcsInfo, prediction_used) == 32 &&
+                  offsetof(AacIcsInfo, num_window_groups) == 76 && offsetof(AacIcsInfo, window_group_length) == 80,
+              "AacIcsInfo layout");
+static_assert(sizeof(AacChanInfo) == 488 && offsetof(AacChanInfo, sampling_frequency_index) == 8 &&
+                  offsetof(AacChanInfo, win_len) == 20 && offsetof(AacChanInfo, global_gain) == 32 &&
+                  offsetof(AacChanInfo, gain_control_data_present) == 44 && offsetof(AacChanInfo, pIcsInfo) == 48 &&
+                  offsetof(AacChanInfo, pReserved) == 52 && offsetof(AacChanInfo, sect_cb) == 56 &&
+                  offsetof(AacChanInfo, sect_end) == 176 && offsetof(AacChanInfo, num_sec) == 296 &&
+                  offsetof(AacChanInfo, n_filt) == 328 && offsetof(AacChanInfo, coef_res) == 360 &&
+                  offsetof(AacChanInfo, length) == 392 && offsetof(AacChanInfo, order) == 424 &&
+                  offsetof(AacChanInfo, direction) == 456,
+              "AacChanInfo layout");
+static_assert(sizeof(AacLtpInfo) == 352 && offsetof(AacLtpInfo, ltp_coef) == 8 &&
+                  offsetof(AacLtpInfo, ltp_long_present) == 12 && offsetof(AacLtpInfo, ltp_long_used) == 16 &&
+                  offsetof(AacLtpInfo, reserved) == 176 && offsetof(AacLtpInfo, ltp_short_used) == 256 &&
+                  offsetof(AacLtpInfo, ltp_short_lag_present) == 288 && offsetof(AacLtpInfo, ltp_short_lag) == 320,
+              "AacLtpInfo layout");
+static_assert(sizeof(AacTnsInfo) == 256 && offsetof(AacTnsInfo, direction) == 132 && offsetof(AacTnsInfo, coef) == 196,
+              "AacTnsInfo layout");
+static_assert(sizeof(AacMainHeader) == 1276 && offsetof(AacMainHeader, num_window_groups) == 16 &&
+                  offsetof(AacMainHeader, window_group_length) == 20 &&
+                  offsetof(AacMainHeader, ms_mask_present) == 52 && offsetof(AacMainHeader, ms_used) == 56 &&
+                  offsetof(AacMainHeader, tns) == 60 && offsetof(AacMainHeader, ltp) == 572,
+              "AacMainHeader layout");
+static_assert(sizeof(AacChanPairElt) == 488 && offsetof(AacChanPairElt, ms_used) == 8, "AacChanPairElt layout");
+static_assert(sizeof(AacExtensionHeader) == 932 && offsetof(AacExtensionHeader, ms_used) == 8 &&
+                  offsetof(AacExtensionHeader, tns) == 12 && offsetof(AacExtensionHeader, diff_control_lr) == 524,
+              "AacExtensionHeader layout");
 #endif
 
 namespace zuf {
 
 namespace {
 
-// Fields of the side information are at most 11 bits wide: every value fits a signed slot.
-struct FieldReader {
-    Zuf8u** pp;
-    int* offset;
-
-    Zuf32s get(uint32_t bits) { return static_cast<Zuf32s>(ownsGetBits_AAC(pp, offset, bits)); }
-};
-
 constexpr int kPredUsedSlots = 41;  // prediction_used has room for PRED_SFB_MAX of every rate
 
 // predictor_reset, predictor_reset_group_number and prediction_used (ISO/IEC 13818-7 8.3.1).
 // MPEG-4 callers may ask for up to 51 bands: flags above the 41 slots are read and dropped.
-void read_predictor_fields(FieldReader& r, AacIcsInfo* ics, int pred_sfb_max) {
+void read_predictor_fields(const FieldReader& r, AacIcsInfo* ics, int pred_sfb_max) {
     ics->predictor_reset = r.get(1);
     if (ics->predictor_reset == 1) ics->predictor_reset_group_number = r.get(5);
     const int coded = ics->max_sfb < pred_sfb_max ? ics->max_sfb : pred_sfb_max;
@@ -89,20 +66,20 @@ void read_predictor_fields(FieldReader& r, AacIcsInfo* ics, int pred_sfb_max) {
 }
 
 // The part of ics_info() up to predictor_data_present. Returns zufErrAacMaxSfb for a long-window
-// max_sfb of 52 or more, which no sampling rate has bands for (at most 51).
-zufResult read_ics_head(FieldReader& r, AacIcsInfo* ics) {
+// max_sfb above 51, which no sampling rate has bands for.
+zufResult read_ics_head(const FieldReader& r, AacIcsInfo* ics) {
     ics->ics_reserved_bit = r.get(1);
     ics->window_sequence = r.get(2);
     ics->window_shape = r.get(1);
     ics->predictor_data_present = 0;
-    if (ics->window_sequence == kEightShortSequence) {
+    if (ics->window_sequence == aac::kEightShort) {
         ics->max_sfb = r.get(4);
         ics->scale_factor_grouping = r.get(7);
         ownsGroupShortWindows_AAC(ics->scale_factor_grouping, &ics->num_window_groups, ics->window_group_length);
         return zufOk;
     }
     ics->max_sfb = r.get(6);
-    if (ics->max_sfb >= 52) return zufErrAacMaxSfb;
+    if (ics->max_sfb > aac::kMaxSfbLong) return zufErrAacMaxSfb;
     ics->predictor_data_present = r.get(1);
     ics->predictor_reset = 0;
     ics->num_window_groups = 1;
@@ -165,7 +142,7 @@ zufResult ownsDecodeSectData_AAC(Zuf8u** ppBitStream, int* pOffset, int max_sfb,
                                  int num_window_groups, Zuf8u* sect_cb, Zuf8u* sect_end, Zuf32s* num_sec,
                                  Zuf8u* sfb_cb) {
     FieldReader r{ppBitStream, pOffset};
-    const bool is_short = window_sequence == kEightShortSequence;
+    const bool is_short = window_sequence == aac::kEightShort;
     const uint32_t len_bits = is_short ? 3 : 5;
     const Zuf32s esc = is_short ? 7 : 31;
     int slot = 0;  // section slot, counted over all groups
@@ -201,25 +178,19 @@ zufResult ownsDecodeSectData_AAC(Zuf8u** ppBitStream, int* pOffset, int max_sfb,
 
 namespace {
 
-// One scale-factor codeword: walk _pHfTableScf from the root, one cache bit per node.
-inline int decode_scf_index(AacBitCache& bc) {
-    uint32_t pos = 0;
-    uint32_t node = _pHfTableScf[0];
-    while ((node & 1u) == 0) {
-        pos += bc.bit() ? (node >> 1) : 1u;
-        node = _pHfTableScf[pos];
-    }
-    return static_cast<int>(node >> 1);
-}
-
 // scale_factor_data(), ISO/IEC 13818-7 8.3.3 and 9.2, ISO/IEC 14496-3 4.6.2.3.3. The scale
 // factor, the intensity position and the noise energy are separate DPCM chains. The cache is
-// topped up before every band so that a 19-bit codeword (or the 9-bit first noise energy) is
-// always in it.
+// topped up before every band that takes bits, so that a 19-bit codeword (or the 9-bit first
+// noise energy) is always in it.
 template <bool kMpeg4>
 zufResult decode_scale_factors(Zuf8u** ppBitStream, int* pOffset, Zuf16s* out, int global_gain, int num_window_groups,
                                const Zuf32s* num_sec, const Zuf8u* sect_cb, const Zuf8u* sect_end) {
-    AacBitCache bc(*ppBitStream, *pOffset);
+    BitCache bc(*ppBitStream, *pOffset);
+    // One codeword of _pHfTableScf as a difference -60..60.
+    auto difference = [&bc] {
+        bc.ensure(19);
+        return static_cast<int>(walk_tree(bc, _pHfTableScf) >> 1) - 60;
+    };
     int scale_factor = global_gain;
     int is_position = 0;
     int noise_energy = 0;
@@ -231,35 +202,25 @@ zufResult decode_scale_factors(Zuf8u** ppBitStream, int* pOffset, Zuf16s* out, i
             const int cb = sect_cb[slot];
             const int end = sect_end[slot];
             for (; band < end; ++band) {
-                if (kMpeg4) {
-                    if (bc.count < 9)
-                        bc.append(3);
-                    else if (bc.count < 17)
-                        bc.append(2);
-                    else if (bc.count < 25)
-                        bc.append(1);
-                } else {
-                    if (bc.count < 17) bc.append(2);
-                    if (bc.count < 25) bc.append(1);
-                }
-                if (cb == kZeroHcb) {
+                if (cb == aac::kZeroHcb) {
                     *out++ = 0;
                 } else if (cb <= 11) {
-                    scale_factor += decode_scf_index(bc) - 60;
+                    scale_factor += difference();
                     if (scale_factor < 0 || scale_factor > 255) return zufErrAacSfValue;
                     *out++ = static_cast<Zuf16s>(scale_factor);
-                } else if (cb == kIntensityHcb || cb == kIntensityHcb2) {
+                } else if (aac::is_intensity(cb)) {
                     // is_position has no range of its own: the stereo tool interprets it.
-                    is_position += decode_scf_index(bc) - 60;
+                    is_position += difference();
                     *out++ = static_cast<Zuf16s>(is_position);
-                } else if (kMpeg4 && cb == kNoiseHcb) {
+                } else if (kMpeg4 && cb == aac::kNoiseHcb) {
                     if (first_noise) {
                         // 9-bit first noise energy, relative to global_gain - NOISE_OFFSET (90)
                         // and biased by 256.
-                        noise_energy = static_cast<int>(bc.bits(9)) + global_gain - 346;
+                        bc.ensure(9);
+                        noise_energy = static_cast<int>(bc.get(9)) + global_gain - 346;
                         first_noise = false;
                     } else {
-                        noise_energy += decode_scf_index(bc) - 60;
+                        noise_energy += difference();
                         if (noise_energy < 0 || noise_energy > 255) return zufErrAacSfValue;
                     }
                     *out++ = static_cast<Zuf16s>(noise_energy);
@@ -294,7 +255,7 @@ zufResult ownsDecodePulseData_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* num
     FieldReader r{ppBitStream, pOffset};
     *number_pulse = r.get(2) + 1;
     *pulse_start_sfb = r.get(6);
-    if (*pulse_start_sfb > 51) return zufErrAacPulse;
+    if (*pulse_start_sfb > aac::kMaxSfbLong) return zufErrAacPulse;
     for (int i = 0; i < *number_pulse; ++i) {
         pulse_offset[i] = r.get(5);
         pulse_amp[i] = r.get(4);
@@ -307,7 +268,7 @@ zufResult ownsDecodeTnsData_AAC(Zuf8u** ppBitStream, int* pOffset, int window_se
     FieldReader r{ppBitStream, pOffset};
     // ISO/IEC 13818-7 8.3.5 / Table 8.9: field widths and the largest order (TNS_MAX_ORDER of
     // the short window, and the 5-bit long-window field capped at 12 for every profile).
-    const bool is_short = window_sequence == kEightShortSequence;
+    const bool is_short = window_sequence == aac::kEightShort;
     const int windows = is_short ? 8 : 1;
     const uint32_t n_filt_bits = is_short ? 1 : 2;
     const uint32_t length_bits = is_short ? 4 : 6;
@@ -342,7 +303,7 @@ void ownsDecodeLtpData_AAC(Zuf8u** ppBitStream, int* pOffset, const AacMainHeade
     FieldReader r{ppBitStream, pOffset};
     pLtp->ltp_lag = r.get(11);
     pLtp->ltp_coef = _Tab_LtpCoef_AAC[r.get(3)];
-    if (pMainHeader->window_sequence == kEightShortSequence) {
+    if (pMainHeader->window_sequence == aac::kEightShort) {
         pLtp->ltp_short_lag[0] = pLtp->ltp_lag;
         int prev = -1;  // previous used window
         for (int w = 0; w < 8; ++w) {

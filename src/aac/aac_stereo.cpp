@@ -105,7 +105,7 @@ extern "C" ZUF_API zufResult zufsDecodeMsStereo_AAC_32s_I(Zuf32s* pSrcDstL, Zuf3
                                                           const int* pWinGrpLen, int maxSfb, int samplingRateIndex,
                                                           int winLen) {
     ZUF_REQUIRE(zuf::nonnull(pSrcDstL, pSrcDstR, pMsUsed, pSfbCb, pWinGrpLen), zufErrNullPtr);
-    const zufResult grouping = zuf::aac::check_grouping(winLen, numWinGrp);
+    const zufResult grouping = zuf::aac::check_win_groups(winLen, numWinGrp);
     ZUF_REQUIRE(grouping == zufOk, grouping);
     ZUF_REQUIRE(zuf::in_range(maxSfb, 0, 51), zufErrAacMaxSfb);
     ZUF_REQUIRE(zuf::in_range(samplingRateIndex, 0, 11), zufErrAacSmplRateIdx);
@@ -120,7 +120,7 @@ extern "C" ZUF_API zufResult zufsDecodeIsStereo_AAC_32s(const Zuf32s* pSrcL, Zuf
                                                         const Zuf8u* pSfbCb, int numWinGrp, const int* pWinGrpLen,
                                                         int maxSfb, int samplingRateIndex, int winLen) {
     ZUF_REQUIRE(zuf::nonnull(pSrcL, pDstR, pScaleFactor, pSfbCb, pWinGrpLen), zufErrNullPtr);
-    const zufResult grouping = zuf::aac::check_grouping(winLen, numWinGrp);
+    const zufResult grouping = zuf::aac::check_win_groups(winLen, numWinGrp);
     ZUF_REQUIRE(grouping == zufOk, grouping);
     ZUF_REQUIRE(zuf::in_range(maxSfb, 0, 51), zufErrAacMaxSfb);
     ZUF_REQUIRE(zuf::in_range(samplingRateIndex, 0, 11), zufErrAacSmplRateIdx);

@@ -3,64 +3,19 @@
 // decoders call them in stream order and pass their statuses up unchanged.
 //
 // Every parser reads from the caller's stream position (byte pointer, bit offset 0..7), most
-// significant bit first. Field-by-field parsers leave the position where they stopped, also on
-// failure; the scale-factor and spectral parsers read through a private cache and move the
-// position only when they succeed.
+// significant bit first. Field-by-field parsers read through the FieldReader and leave the
+// position where they stopped, also on failure; the scale-factor and spectral parsers read
+// through a BitCache without an end and move the position only when they succeed. Either way
+// a parser reads at most three bytes past the last bit it uses.
 #pragma once
 
 #include <cstdint>
 
+#include "aac/aac_spectral.h"
+#include "common/bitstream.h"
 #include "zufack9/zuf_aac.h"
 
 namespace zuf {
-
-constexpr int kEightShortSequence = 2;  // window_sequence EIGHT_SHORT_SEQUENCE
-
-// Codebook numbers with a meaning of their own (ISO/IEC 13818-7 Table 8.2, 14496-3 4.6.13).
-constexpr int kZeroHcb = 0;
-constexpr int kNoiseHcb = 13;
-constexpr int kIntensityHcb2 = 14;
-constexpr int kIntensityHcb = 15;
-
-// A 32-bit bit cache over the stream, refilled with whole bytes. It starts with the bits left
-// in the current byte; the valid bits are the low `count` bits of `cache`, oldest highest.
-// The position it stands for is only written back by finish().
-struct AacBitCache {
-    const Zuf8u* start;
-    int start_offset;
-    const Zuf8u* next;  // next byte to append
-    uint32_t cache;
-    int count;
-    uint32_t used;  // bits consumed since start
-
-    AacBitCache(const Zuf8u* p, int offset)
-        : start(p), start_offset(offset), next(p + 1), cache(p[0] & (0xFFu >> offset)), count(8 - offset), used(0) {}
-
-    void append(int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            cache = (cache << 8) | *next++;
-            count += 8;
-        }
-    }
-    uint32_t bit() {
-        --count;
-        ++used;
-        return (cache >> count) & 1u;
-    }
-    // n = 1..24 bits, all in the cache.
-    uint32_t bits(int n) {
-        count -= n;
-        used += static_cast<uint32_t>(n);
-        return (cache >> count) & ((1u << n) - 1u);
-    }
-    // Moves the caller's position to the start plus the bits used; the bytes fetched ahead
-    // are not consumed.
-    void finish(Zuf8u** ppBitStream, int* pOffset) const {
-        const uint32_t t = static_cast<uint32_t>(start_offset) + used;
-        *ppBitStream = const_cast<Zuf8u*>(start) + (t >> 3);
-        *pOffset = static_cast<int>(t & 7u);
-    }
-};
 
 // ---------------------------------------------------------------- side information
 
@@ -114,7 +69,8 @@ zufResult ownsDecodeSpectralData_AAC_1u32s(Zuf8u** ppBitStream, int* pOffset, Zu
 zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst, int n, int codebook);
 
 // escape sequence of codebook 11: the magnitude 16..8191, or zufErrAacCoef.
-zufResult ownsDecodeSpecEsc_AAC(AacBitCache& bc, Zuf32s* pMagnitude);
+// The cache must hold the longest escape word (21 bits).
+zufResult ownsDecodeSpecEsc_AAC(BitCache& bc, Zuf32s* pMagnitude);
 
 // Adds the pulses of pulse_data() to a long-window spectrum (ISO/IEC 13818-7 9.3).
 zufResult ownsAddPulseData_AAC(Zuf32s* pSpectrum, int number_pulse, int pulse_start_sfb, const Zuf32s* pulse_offset,

@@ -1,47 +1,179 @@
-// Bit-stream primitives shared by every parser and packer of the library.
+// Bit-stream primitives shared by every parser and packer of the library: one field reader, one
+// bit cache and one bit writer.
 //
 // A stream position is a byte pointer plus a bit offset 0..7 counted from the byte's most
 // significant bit, so (p, o) is absolute bit 8p + o. Fields are read and written most
 // significant bit first (ISO/IEC 13818-7 and 11172-3 bit order). The primitives check nothing:
 // their callers validate offsets before and values after.
+//
+// Read-ahead: a parser may read past the last bit it uses, and its callers pad their buffers
+// for that. Both readers keep within the four bytes that start at the byte holding the next bit
+// to be used, so a parser built on them never reads more than three bytes past its last bit.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "zufack9/zuf_core.h"
 
 namespace zuf {
 
-// Big-endian 32-bit word at p. Readers always fetch four bytes, so a caller's buffer must be
-// readable for three bytes past the last byte that holds a requested bit.
+// Big-endian words at p.
 inline uint32_t load_be32(const Zuf8u* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
-
-// The next n bits (1..25) as an unsigned value; advances the position by n. Branch-free.
-inline uint32_t ownsGetBits_AAC(Zuf8u** ppBitStream, int* pOffset, uint32_t n) {
-    const Zuf8u* p = *ppBitStream;
-    const uint32_t o = static_cast<uint32_t>(*pOffset);
-    const uint32_t w = load_be32(p) & (0xFFFFFFFFu >> o);
-    const uint32_t t = o + n;
-    *ppBitStream = const_cast<Zuf8u*>(p) + (t >> 3);
-    *pOffset = static_cast<int>(t & 7);
-    return w >> (32 - t);
+inline uint64_t load_be64(const Zuf8u* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    return w;
 }
 
-// Moves to the next byte boundary unless already on one.
-inline void ownsByteAlign_AAC(Zuf8u** ppBitStream, int* pOffset) {
-    if (*pOffset != 0) {
-        ++*ppBitStream;
-        *pOffset = 0;
+// ---------------------------------------------------------------- field reader
+
+// Reads one field at a time straight from the caller's position, for syntax read field by
+// field (headers, side information). The position moves with every field, so a parser that
+// stops early leaves it just after the last field it read.
+struct FieldReader {
+    Zuf8u** pp;
+    int* offset;
+
+    // The next n bits (0..25) as a value (it fits a signed slot); advances the position by n.
+    // One four-byte fetch, a mask and a shift; n = 0 reads nothing and returns 0.
+    Zuf32s get(uint32_t n) const {
+        if (n == 0) return 0;
+        const uint32_t o = static_cast<uint32_t>(*offset);
+        const uint32_t w = load_be32(*pp) & (0xFFFFFFFFu >> o);
+        const uint32_t t = o + n;
+        *pp += t >> 3;
+        *offset = static_cast<int>(t & 7u);
+        return static_cast<Zuf32s>(w >> (32 - t));
     }
-}
 
-// As ownsGetBits_AAC for n = 0..25; n = 0 returns 0 and leaves the position.
-inline uint32_t ownGetBits_MP3(Zuf8u** ppBitStream, int* pOffset, uint32_t n) {
-    if (n == 0) return 0;
-    return ownsGetBits_AAC(ppBitStream, pOffset, n);
-}
+    // Moves n bits on without reading them.
+    void skip(uint32_t n) const {
+        const uint32_t t = static_cast<uint32_t>(*offset) + n;
+        *pp += t >> 3;
+        *offset = static_cast<int>(t & 7u);
+    }
+
+    // byte_alignment(): to the next byte boundary unless already on one.
+    void align() const {
+        if (*offset != 0) {
+            ++*pp;
+            *offset = 0;
+        }
+    }
+};
+
+// ---------------------------------------------------------------- bit cache
+
+// A 64-bit window on the stream for parsers that take many short fields or codewords in a row
+// (Huffman decoding). The cached bits are left-aligned, the next one in bit 63, and the bits
+// below the valid ones are zero. The caller's position is not touched until finish().
+//
+// Protocol: ensure(n) before taking up to n bits with peek/skip/get/bit, or before walking the
+// window() and then skip()ping what was used. How far a refill may read is fixed when the cache
+// is made:
+//  - without an end (the parser does not know where its data stops): a refill fetches the four
+//    bytes from the byte holding the next unread bit, as the field reader would, and leaves at
+//    least 25 valid bits (32 - offset). Calling ensure() only where at least one bit is about to
+//    be used keeps the read-ahead within three bytes past the last bit used.
+//  - with an end (the parser knows where its data stops): a refill appends up to eight bytes,
+//    none at or past the end, and leaves at least 57 valid bits; bits past the end read as zero,
+//    so damaged side information can never make a parser read further.
+class BitCache {
+  public:
+    // Largest n that ensure(n) can always honour, without and with an end.
+    static constexpr int kNearBits = 25;
+    static constexpr int kBoundedBits = 57;
+
+    // Starts at (p, offset); reads nothing until the first ensure().
+    BitCache(const Zuf8u* p, int offset) : base_(p), start_offset_(offset), bits_(-offset) {}
+    // Starts at (p, offset) and never fetches a byte at or past `end`.
+    BitCache(const Zuf8u* p, int offset, const Zuf8u* end)
+        : base_(p), start_offset_(offset), bits_(-offset), end_(end - p) {
+        reload();  // from here on bits_ >= 0, which appending needs
+    }
+
+    // At least n valid bits: n up to kNearBits without an end, kBoundedBits with one.
+    void ensure(int n) {
+        if (bits_ < n) refill();
+    }
+    // Tops the window up; with an end, only while fewer than kBoundedBits bits are valid.
+    void refill() {
+        if (end_ - next_ >= 8) {
+            // Far from the end: append the whole bytes that fit below the valid bits.
+            cache_ |= load_be64(base_ + next_) >> bits_;
+            const int bytes = (63 - bits_) >> 3;
+            next_ += bytes;
+            bits_ += 8 * bytes;
+        } else {
+            reload();
+        }
+    }
+
+    // The next bits, left-aligned: the first codeword bit is bit 63.
+    uint64_t window() const { return cache_; }
+    // The next n bits (1..32) without taking them.
+    uint32_t peek(int n) const { return static_cast<uint32_t>(cache_ >> (64 - n)); }
+    // Takes n bits (0..63).
+    void skip(int n) {
+        cache_ <<= n;
+        bits_ -= n;
+    }
+    // Takes the next n bits (1..32) and returns them.
+    uint32_t get(int n) {
+        const uint32_t v = peek(n);
+        skip(n);
+        return v;
+    }
+    uint32_t bit() { return get(1); }
+
+    // Bits taken since the entry position.
+    long consumed() const { return 8 * next_ - bits_ - start_offset_; }
+
+    // Moves the caller's position to the entry position plus the bits taken; bytes fetched
+    // ahead are not consumed.
+    void finish(Zuf8u** ppBitStream, int* pOffset) const {
+        const long pos = 8 * next_ - bits_;
+        *ppBitStream = const_cast<Zuf8u*>(base_) + (pos >> 3);
+        *pOffset = static_cast<int>(pos & 7);
+    }
+
+  private:
+    // Replaces the window with the bytes from the next unread bit (byte q, bit o) on. Before the
+    // first refill bits_ holds minus the entry offset, so the formulas give the entry position.
+    void reload() {
+        const long q = next_ - ((bits_ + 7) >> 3);
+        const int o = -bits_ & 7;
+        if (end_ < 0) {
+            cache_ = uint64_t{load_be32(base_ + q)} << (32 + o);
+            bits_ = 32 - o;
+            next_ = q + 4;
+            return;
+        }
+        uint64_t w = 0;
+        if (end_ - q >= 8) {
+            w = load_be64(base_ + q);
+        } else {
+            for (long k = 0; k < 8; ++k) w = (w << 8) | (q + k < end_ ? base_[q + k] : 0u);
+        }
+        cache_ = w << o;
+        bits_ = 64 - o;
+        next_ = q + 8;
+    }
+
+    const Zuf8u* base_;  // entry byte; all byte counts below are relative to it
+    int start_offset_;
+    uint64_t cache_ = 0;
+    int bits_;       // valid bits in cache_
+    long next_ = 0;  // byte after the last one fetched
+    long end_ = -1;  // first byte that may not be fetched; -1: no end known
+};
+
+// ---------------------------------------------------------------- bit writer
 
 // Writes the low n bits (0..31) of value at the position and advances it. A byte is cleared in
 // its unwritten low bits whenever writing starts at its most significant bit, so the buffer need

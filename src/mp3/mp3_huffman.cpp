@@ -5,11 +5,11 @@
 // code of up to 4 bits, sign bits included where they fit, with one lookup; longer codes walk
 // the code tree one bit at a time from the node reached after 4 bits.
 //
-// Bits come through a left-aligned 64-bit cache, topped up to at least 56 bits whenever fewer
-// remain than the longest pair or quadruple of the table in use can take (small tables: an
-// 11-bit code and two signs; big tables: 19 + 13 + 1 + 13 + 1 = 47 bits; count1: 10). Bytes are
-// fetched from the stream only up to three bytes past the last Huffman bit; beyond that the cache
-// is filled with zeros, so damaged side information can never make the decoder read further.
+// Bits come through the library's BitCache, topped up whenever fewer remain than the longest
+// pair or quadruple of the table in use can take (small tables: an 11-bit code and two signs;
+// big tables: 19 + 13 + 1 + 13 + 1 = 47 bits; count1: 10). Its end lies three bytes past the
+// last Huffman bit: nothing beyond is fetched, and bits there read as zeros, so damaged side
+// information can never make the decoder read further.
 #include <cstring>
 
 #include "common/bitstream.h"
@@ -19,63 +19,6 @@
 namespace zuf {
 
 namespace {
-
-class BitCache {
-  public:
-    BitCache(const Zuf8u* p, int offset, const Zuf8u* limit) : p_(p), limit_(limit) {
-        start_ = p;
-        refill();
-        skip(static_cast<unsigned>(offset));
-        start_bits_ = offset;
-    }
-
-    // Guarantees at least 56 valid bits.
-    void refill() {
-        if (limit_ - p_ >= 8) {
-            uint64_t w;
-            std::memcpy(&w, p_, 8);
-            w = __builtin_bswap64(w);
-            cache_ |= w >> bits_;
-            const int bytes = (63 - bits_) >> 3;
-            p_ += bytes;
-            bits_ += 8 * bytes;
-        } else {
-            while (bits_ <= 56) {
-                const uint64_t b = p_ < limit_ ? *p_ : 0;
-                ++p_;  // past the limit only as a count: nothing more is read
-                cache_ |= b << (56 - bits_);
-                bits_ += 8;
-            }
-        }
-    }
-
-    // At least n (up to 56) valid bits.
-    void ensure(int n) {
-        if (bits_ < n) refill();
-    }
-    uint64_t bits() const { return cache_; }  // the cache, next bit at the top
-    uint32_t peek(unsigned n) const { return static_cast<uint32_t>(cache_ >> (64 - n)); }
-    void skip(unsigned n) {
-        cache_ <<= n;
-        bits_ -= static_cast<int>(n);
-    }
-    uint32_t get(unsigned n) {  // n = 1..32
-        const uint32_t v = peek(n);
-        skip(n);
-        return v;
-    }
-
-    // Bits consumed since the entry position.
-    long consumed() const { return 8 * (p_ - start_) - bits_ - start_bits_; }
-
-  private:
-    const Zuf8u* p_;
-    const Zuf8u* limit_;
-    const Zuf8u* start_;
-    uint64_t cache_ = 0;
-    int bits_ = 0;
-    int start_bits_ = 0;
-};
 
 inline Zuf32s sext(uint32_t v, int bits) { return static_cast<Zuf32s>(v << (32 - bits)) >> (32 - bits); }
 
@@ -89,7 +32,7 @@ inline Zuf32s with_sign(BitCache& bc, Zuf32s m) {
 // already taken; returns the leaf and consumes the bits walked.
 template <class E>
 inline uint32_t walk(BitCache& bc, const E* tree, uint32_t node) {
-    uint64_t c = bc.bits() << 4;
+    uint64_t c = bc.window() << 4;
     unsigned n = 4;
     uint32_t v = tree[node];
     while (!(v & 1)) {
@@ -264,8 +207,7 @@ zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, c
     const Zuf8u* p0 = *ppBitStream;
     const int off0 = *pOffset;
     // Bytes that hold Huffman bits, plus the three-byte read-ahead the caller guarantees.
-    const Zuf8u* limit = p0 + (off0 + hufSize + 7) / 8 + 3;
-    BitCache bc(p0, off0, limit);
+    BitCache bc(p0, off0, p0 + (off0 + hufSize + 7) / 8 + 3);
 
     int i = 0;
     for (int r = 0; r < 3; ++r) {
@@ -284,9 +226,7 @@ zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, c
     }
     long left = hufSize - bc.consumed();
     if (left < 0) {
-        const long pos = off0 + bc.consumed();
-        *ppBitStream = const_cast<Zuf8u*>(p0) + pos / 8;
-        *pOffset = static_cast<int>(pos % 8);
+        bc.finish(ppBitStream, pOffset);
         return zufErrRange;
     }
     i = bv2;
@@ -307,9 +247,7 @@ zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, c
         is[i] = is[i + 1] = is[i + 2] = is[i + 3] = 0;
     }
     // Whatever was or was not consumed, part 3 ends hufSize bits after its start.
-    const long pos = off0 + static_cast<long>(hufSize);
-    *ppBitStream = const_cast<Zuf8u*>(p0) + pos / 8;
-    *pOffset = static_cast<int>(pos % 8);
+    FieldReader{ppBitStream, pOffset}.skip(static_cast<uint32_t>(hufSize));
     if (i < 576) std::memset(is + i, 0, static_cast<size_t>(576 - i) * sizeof(Zuf32s));
     int nz = i;
     while (nz > 0 && is[nz - 1] == 0) --nz;

@@ -1,7 +1,7 @@
 // Layer III frame header, side information and scale factors (ISO/IEC 11172-3 2.4.1.3, 2.4.1.7,
 // 2.4.2.7; ISO/IEC 13818-3 2.4.1.7, 2.4.3.2), and the encoder's bit reservoir set-up.
 //
-// Plain field-by-field reads in syntax order through the MSB-first reader of the library. The
+// Plain field-by-field reads in syntax order through the library's FieldReader. The
 // header and side information are read through a local bit offset: both start and end on byte
 // boundaries, so only the byte pointer goes back to the caller.
 #include <cstddef>
@@ -25,16 +25,6 @@ static_assert(sizeof(Mp3BitReservoir) == 8);
 static_assert(sizeof(Mp3ScaleFactors) == 40);
 
 namespace zuf {
-
-namespace {
-
-struct Reader {
-    Zuf8u** pp;
-    int* offset;
-    Zuf32s get(uint32_t n) { return static_cast<Zuf32s>(ownGetBits_MP3(pp, offset, n)); }
-};
-
-}  // namespace
 
 void ownsUnpackFrameHeader_MP3(Zuf8u** ppBitStream, Mp3FrameHeader* h) {
     const Zuf8u* p = *ppBitStream;
@@ -64,7 +54,7 @@ zufResult ownsUnpackSideInfo_MP3(Zuf8u** ppBitStream, Mp3SideInfo* si, int* pMai
     const int nch = h->mode == 3 ? 1 : 2;
     const bool mpeg1 = h->ID == 1;
     int offset = 0;
-    Reader r{ppBitStream, &offset};
+    FieldReader r{ppBitStream, &offset};
     *pMainDataBegin = r.get(mpeg1 ? 9 : 8);
     *pPrivateBits = mpeg1 ? r.get(nch == 1 ? 5 : 3) : r.get(nch == 1 ? 1 : 2);
     if (mpeg1)
@@ -109,7 +99,7 @@ zufResult ownsUnpackSideInfo_MP3(Zuf8u** ppBitStream, Mp3SideInfo* si, int* pMai
 namespace {
 
 // MPEG-1 scale factors, ISO/IEC 11172-3 2.4.1.7 and 2.4.2.7.
-void unpack_sf_mpeg1(Reader& r, Zuf8s* sf, const Mp3SideInfo* si, const int* scfsi, int gr) {
+void unpack_sf_mpeg1(const FieldReader& r, Zuf8s* sf, const Mp3SideInfo* si, const int* scfsi, int gr) {
     const int slen1 = _pMP3TableSlen[0][si->scalefac_compress];
     const int slen2 = _pMP3TableSlen[1][si->scalefac_compress];
     sf[21] = 0;
@@ -140,7 +130,7 @@ void unpack_sf_mpeg1(Reader& r, Zuf8s* sf, const Mp3SideInfo* si, const int* scf
 }
 
 // MPEG-2 scale factors, ISO/IEC 13818-3 2.4.3.2.
-void unpack_sf_mpeg2(Reader& r, Zuf8s* sf, Mp3SideInfo* si, const Mp3FrameHeader* h, int ch) {
+void unpack_sf_mpeg2(const FieldReader& r, Zuf8s* sf, Mp3SideInfo* si, const Mp3FrameHeader* h, int ch) {
     int kind = 0;
     if (si->block_type == 2) {
         si->mixed_block_flag &= 1;
@@ -197,7 +187,7 @@ void unpack_sf_mpeg2(Reader& r, Zuf8s* sf, Mp3SideInfo* si, const Mp3FrameHeader
 
 zufResult ownsUnpackScaleFactors_MP3(Zuf8u** ppBitStream, int* pOffset, Zuf8s* sf, Mp3SideInfo* si, int* scfsi,
                                      const Mp3FrameHeader* h, int gr, int ch) {
-    Reader r{ppBitStream, pOffset};
+    FieldReader r{ppBitStream, pOffset};
     if (h->ID != 0) {
         ZUF_REQUIRE(in_range(si->scalefac_compress, 0, 15), zufErrMp3SideInfo);
         unpack_sf_mpeg1(r, sf, si, scfsi, gr);
