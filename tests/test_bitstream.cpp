@@ -199,6 +199,26 @@ TEST(Stuffing, MatchesModelForEveryOffsetAndCount) {
         }
 }
 
+// The position after stuffing is a normal one (offset 0..7), so the next field written lands right
+// after the ones: n one bits, then 0101, for every start offset and count (whole bytes included).
+TEST(Stuffing, NextFieldFollowsAtANormalPosition) {
+    for (int o = 0; o < 8; ++o)
+        for (int n = 1; n <= 40; ++n) {
+            std::vector<Zuf8u> buf(10, 0);
+            Zuf8u* p = buf.data();
+            int off = o;
+            ownPutStuffingBits(&p, &off, n);
+            ASSERT_GE(off, 0) << "o=" << o << " n=" << n;
+            ASSERT_LE(off, 7) << "o=" << o << " n=" << n;
+            ownSetBits(&p, &off, 0b0101u, 4);
+            ASSERT_EQ(static_cast<size_t>(8 * (p - buf.data()) + off), static_cast<size_t>(o + n + 4));
+            for (int b = 0; b < o + n + 4; ++b) {
+                const int want = b < o ? 0 : b < o + n ? 1 : (0b0101 >> (o + n + 3 - b)) & 1;
+                ASSERT_EQ(model_bit(buf, static_cast<size_t>(b)), want) << "o=" << o << " n=" << n << " bit " << b;
+            }
+        }
+}
+
 TEST(Stuffing, ThirteenBitsAtOffsetFive) {
     Zuf8u buf[4] = {0xA0, 0x00, 0x00, 0x5A};
     Zuf8u* p = buf;

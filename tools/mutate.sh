@@ -33,6 +33,10 @@
 # Needs bash, git, cmake, ninja, ctest and python3 (scripts/install-deps.sh installs them).
 set -uo pipefail
 
+# Everything runs inside main, which bash reads whole before running it: editing this file (or the
+# fault list, which is copied first) while a run is going on cannot disturb that run.
+main() {
+
 usage() { sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; }
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -73,20 +77,19 @@ done
 # ---------------------------------------------------------------- the fault list helper
 # python3 does the exact-string work (anchors are full of characters that sed would read as
 # syntax): parsing the list, selecting, checking and applying a fault.
-helper=$(mktemp "${TMPDIR:-/tmp}/zuf-mutate-helper.XXXXXX.py")
-tmp=""
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/zuf-mutate.XXXXXX") || exit 2
 cleanup() {
-    rm -f "$helper"
-    if [ -n "$tmp" ] && [ -d "$tmp" ]; then
-        if [ "$keep" = 1 ]; then
-            echo "mutate: kept $tmp"
-        else
-            rm -rf "$tmp"
-        fi
+    if [ "$keep" = 1 ] && [ "$mode" = run ]; then
+        echo "mutate: kept $tmp"
+    else
+        rm -rf "$tmp"
     fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+helper="$tmp/helper.py"
+cp "$faults" "$tmp/faults" || exit 2
+faults="$tmp/faults"
 
 cat >"$helper" <<'PY'
 import fnmatch, os, shutil, subprocess, sys
@@ -192,7 +195,6 @@ fi
 
 # ---------------------------------------------------------------- copy, configure, baseline
 start=$SECONDS
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/zuf-mutate.XXXXXX")
 src="$tmp/src"
 bld="$tmp/build"
 logs="$tmp/logs"
@@ -252,7 +254,8 @@ done
 
 # The first failing test of a ctest log: its name, with the reason when it is not a plain failure.
 first_failure() {
-    sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.*\*\*\*([A-Za-z]+).*/\1 \2/p' "$1" | head -n 1 | sed -E 's/ Failed$//'
+    sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.*(.*\*\*\*.*[^ ]) +[0-9.]+ sec$/\1 \2/p' "$1" | head -n 1 |
+        sed -E 's/\*\*\*/ /; s/:$//; s/  +/ /g; s/ Failed$//'
 }
 
 # ---------------------------------------------------------------- the faults
@@ -324,3 +327,7 @@ else
     echo "$caught caught, $missed missed"
 fi
 [ "$missed" -eq 0 ] && [ "$other" -eq 0 ]
+}
+
+main "$@"
+exit $?
