@@ -329,5 +329,4 @@ fi
 [ "$missed" -eq 0 ] && [ "$other" -eq 0 ]
 }
 
-main "$@"
-exit $?
+main "$@"; exit $?  # one line: bash has read it whole before main starts
