@@ -74,9 +74,9 @@ for n in "$jobs" "$ctest_jobs" "$timeout"; do
     [[ "$n" =~ ^[1-9][0-9]*$ ]] || { echo "mutate: '$n' is not a positive number" >&2; exit 2; }
 done
 
-# ---------------------------------------------------------------- the fault list helper
-# python3 does the exact-string work (anchors are full of characters that sed would read as
-# syntax): parsing the list, selecting, checking and applying a fault.
+# ---------------------------------------------------------------- scratch directory, fault list helper
+# Everything goes to one temporary directory: the helper, a copy of the fault list, and in a run
+# the copied tree, its build and the logs. It is removed on exit unless --keep is given.
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zuf-mutate.XXXXXX") || exit 2
 cleanup() {
     if [ "$keep" = 1 ] && [ "$mode" = run ]; then
@@ -91,6 +91,8 @@ helper="$tmp/helper.py"
 cp "$faults" "$tmp/faults" || exit 2
 faults="$tmp/faults"
 
+# python3 does the exact-string work (anchors are full of characters that sed would read as
+# syntax): parsing the list, selecting, checking and applying a fault, and copying the tree.
 cat >"$helper" <<'PY'
 import fnmatch, os, shutil, subprocess, sys
 
