@@ -208,6 +208,25 @@ TEST(AacTns, DecoderAndEncoderMatchTheModel) {
     }
 }
 
+// Long windows filter no line above the TNS top band of their rate (kMaxBands): an impulse two
+// lines below that band's start spreads into the line below it, an impulse at the start stays.
+TEST(AacTns, FilterStopsAtTheTopBandOfEachRate) {
+    for (int sri = 0; sri < 12; ++sri) {
+        const Zuf16s* offset = zuf::_pAACSwbOffsetTableLong[sri];
+        const int bands = zuf::_pAACNumSwbTableLong[sri], top = kMaxBands[sri][0];
+        if (top >= bands) continue;
+        const int edge = offset[top];
+        std::vector<int32_t> x(1024, 0);
+        x[edge - 2] = x[edge] = 1 << 20;
+        const int nf[8] = {1}, len[3] = {bands}, ord[3] = {1}, res[8] = {4}, dir[3] = {0};
+        const Zuf8s cf[8] = {4};
+        ASSERT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, bands, 0, sri, 1024), zufOk);
+        EXPECT_NE(x[edge - 1], 0) << "rate " << sri << ": the last line below the top band is filtered";
+        EXPECT_EQ(x[edge], 1 << 20) << "rate " << sri;
+        EXPECT_EQ(x[edge + 1], 0) << "rate " << sri;
+    }
+}
+
 TEST(AacTns, ChecksInOrderAndWalkFailures) {
     std::vector<int32_t> x(1024, 5);
     const TnsCase ok(std::vector<Win>{{4, {{10, 1, 0, {1}}}}});

@@ -189,6 +189,7 @@ TEST(BitWriter, StuffingMatchesModel) {
             zuf::ownPutStuffingBits(&p, &off, n);
             const size_t start = 8 + o, end = start + (n > 0 ? n : 0);
             ASSERT_EQ(position(buf.data(), p, off), static_cast<long>(end));
+            ASSERT_TRUE(off >= 0 && off <= 7) << "the position after stuffing is a normal one";
             for (size_t b = 0; b < 8 * buf.size(); ++b) {
                 const int want = b < start || b >= (end + 7) / 8 * 8 ? model_bit(before.data(), 10, b) : b < end;
                 ASSERT_EQ(model_bit(buf.data(), 10, b), want) << "o=" << o << " n=" << n << " bit " << b;

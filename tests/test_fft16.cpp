@@ -152,4 +152,26 @@ TEST(Fft16, ChecksContextsAndAllocation) {
     EXPECT_EQ(zufsFFTInitAlloc_C_16sc(&a, 5, 7, 0), zufErrFftFlag);
 }
 
+// Orders 1 and 2 have twiddles of +-1 and +-i only, so the integer kernel's exact result is the
+// integer DFT times 2^-(shift): its documented rounding, halves upward, is floor(v + 1/2) exactly.
+TEST(Fft16, IntegerKernelRoundsHalvesUpward) {
+    for (int order = 1; order <= 2; ++order)
+        for (int flag : {1, 8}) {
+            Ctx16 c(order, flag, 0);
+            for (int sf = 1; sf <= 3; ++sf)
+                for (uint32_t seed = 0; seed < 20; ++seed) {
+                    const auto x = random16(int64_t{1} << order, 1000, 700u + seed);
+                    const auto X = dft_all(x);
+                    const auto y = c.run(x, sf);
+                    const LD g = std::ldexp(flag == 1 ? std::ldexp(1.0L, -order) : 1.0L, -sf);
+                    for (size_t k = 0; k < X.size(); ++k) {
+                        // The bins are integers; std::round drops the reference roots' last-bit error.
+                        const LD re = std::round(X[k].real()) * g, im = std::round(X[k].imag()) * g;
+                        EXPECT_EQ(y[k].re, sat(std::floor(re + 0.5L))) << order << " " << flag << " " << k;
+                        EXPECT_EQ(y[k].im, sat(std::floor(im + 0.5L))) << order << " " << flag << " " << k;
+                    }
+                }
+        }
+}
+
 }  // namespace
