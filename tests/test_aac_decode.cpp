@@ -1,5 +1,5 @@
-// AAC-LC decoding end to end: the frame decoder that zufdec uses (tools/zufdec/aac_frame.c,
-// public API only) on the ADTS streams of tests/vectors/aac/dec_*.aac against FFmpeg's
+// AAC-LC decoding end to end: the example decoder that zufdec uses (tools/example, public API
+// only) on the ADTS streams of tests/vectors/aac/dec_*.aac against FFmpeg's
 // floating-point decodes rounded to 16 bits (dec_*.pcm, tools/gen/make-vectors.sh), with the
 // ISO/IEC 14496-26 RMS/LSB measurement per channel; noise substitution streams by band energy.
 // Then zufdec itself: output, messages, refusals and damaged input.
@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +20,7 @@
 #include <vector>
 
 #include "aac/aac_band_tables.h"
-#include "aac_frame.h"
+#include "example/stream_decoder.h"
 #include "support/pcm_compare.h"
 
 namespace {
@@ -28,7 +30,7 @@ const std::string kDir = std::string(ZUF_SOURCE_DIR) + "/tests/vectors/aac/";
 struct Decoded {
     std::vector<int16_t> pcm;
     int channels = 0;
-    int sfi = 0;
+    int rate = 0;
     int mpeg4 = 0;
     size_t frames = 0, damaged = 0, junk = 0;
     AacToolCounts tools{};
@@ -36,39 +38,22 @@ struct Decoded {
 
 size_t adts_len(const uint8_t* p) { return static_cast<size_t>((p[3] & 3) << 11 | p[4] << 3 | p[5] >> 5); }
 
-// The frame loop of zufdec in memory: frames chained by their lengths, a byte-wise search for
-// the next header of the same stream after anything unusable.
+// The example decoder (tools/example/stream_decoder.h, what zufdec runs) on a whole stream in
+// memory: frames chained by their lengths, a search for the next confirmed header of the same
+// stream after anything unusable.
 Decoded decode_memory(const std::vector<uint8_t>& data) {
     Decoded r;
-    size_t pos = 0;
-    while (pos + 7 <= data.size() && !(data[pos] == 0xFF && (data[pos + 1] & 0xF6) == 0xF0)) ++pos;
-    if (pos + 7 > data.size()) return r;
-    std::vector<uint8_t> ref(data.begin() + static_cast<long>(pos), data.begin() + static_cast<long>(pos) + 7);
-    char why[200];
-    if (aac_stream_supported(ref.data(), why, sizeof why)) return r;
-    auto dec = std::make_unique<AacDecoder>();
-    aac_decoder_init(dec.get(), ref.data());
-    r.channels = dec->channels;
-    r.sfi = dec->sfi;
-    r.mpeg4 = dec->mpeg4;
-    std::vector<Zuf16s> pcm(AAC_MAX_BLOCKS * 1024 * 2);
-    while (pos + 7 <= data.size()) {
-        const uint8_t* p = data.data() + pos;
-        const size_t len = adts_len(p);
-        if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0 || !aac_same_stream(p, ref.data()) || len < 7 ||
-            pos + len > data.size()) {
-            ++pos;
-            ++r.junk;
-            continue;
-        }
-        int blocks = 0;
-        const char* damage = nullptr;
-        if (aac_frame_decode(dec.get(), p, len, pcm.data(), &blocks, &damage)) ++r.damaged;
-        ++r.frames;
-        r.pcm.insert(r.pcm.end(), pcm.begin(), pcm.begin() + 1024L * blocks * r.channels);
-        pos += len;
-    }
-    r.tools = dec->tools;
+    DecodeStats st;
+    Zuf16s* pcm = nullptr;
+    stream_decode_memory(data.data(), data.size(), nullptr, &pcm, &st, &r.tools);
+    if (pcm) r.pcm.assign(pcm, pcm + st.samples * static_cast<unsigned long>(st.channels));
+    std::free(pcm);
+    r.channels = st.channels;
+    r.rate = st.sample_rate;
+    r.mpeg4 = data.size() > 1 && !(data[1] & 8);  // ADTS ID 0
+    r.frames = st.frames;
+    r.damaged = st.damaged;
+    r.junk = st.junk_bytes;
     return r;
 }
 
@@ -131,6 +116,8 @@ const std::vector<Vector>& vectors() {
 
 const int kRates[12] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
 
+int sampling_index(int rate) { return static_cast<int>(std::find(kRates, kRates + 12, rate) - kRates); }
+
 // The comparison helpers themselves: 16-bit rounding of a float reference (ties to even,
 // saturated) and the accuracy level of ISO/IEC 14496-26.
 TEST(AacDecode, ComparisonHelpers) {
@@ -160,7 +147,7 @@ TEST(AacDecode, VectorsMeetTheConformanceCriterion) {
         ASSERT_FALSE(ref.empty());
         const Decoded d = decode_memory(stream);
         ASSERT_EQ(d.channels, v.channels);
-        EXPECT_EQ(kRates[d.sfi], v.rate);
+        EXPECT_EQ(d.rate, v.rate);
         EXPECT_EQ(d.damaged, 0u);
         EXPECT_EQ(d.junk, 0u);
         EXPECT_TRUE(v.uses(d.tools)) << "expected " << v.what << ", found " << tools_used(d);
@@ -171,7 +158,7 @@ TEST(AacDecode, VectorsMeetTheConformanceCriterion) {
         // The whole reference is compared (FFmpeg leaves out nothing beyond the offset).
         EXPECT_GE(align.frames + 1024, ref_frames);
         if (v.noise) {
-            const int sfi = d.sfi;
+            const int sfi = sampling_index(d.rate);
             std::vector<int> edges;
             for (int b = 0; b <= zuf::_pAACNumSwbTableLong[sfi]; ++b)
                 edges.push_back(zuf::_pAACSwbOffsetTableLong[sfi][b]);
@@ -369,7 +356,7 @@ TEST_F(ZufdecAac, DecodesToTheSameWavAsTheFrameDecoder) {
         const auto wav = zuft::read_wav16(path("out.wav"), &ch, &rate);
         const Decoded d = decode_memory(bytes);
         EXPECT_EQ(ch, d.channels);
-        EXPECT_EQ(rate, kRates[d.sfi]);
+        EXPECT_EQ(rate, d.rate);
         EXPECT_TRUE(wav == d.pcm) << name;
         EXPECT_NE(err_.find(std::to_string(d.frames) + " frames decoded"), std::string::npos) << err_;
         EXPECT_NE(err_.find("0 damaged"), std::string::npos) << err_;

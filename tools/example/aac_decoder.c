@@ -7,7 +7,7 @@
  * Every frame is copied into a zero-padded buffer, so the parsers' read-ahead and an element
  * that runs past a damaged frame's end stay inside memory this decoder owns, whatever the bytes.
  */
-#include "aac_frame.h"
+#include "aac_decoder.h"
 
 #include <stdio.h>
 #include <string.h>
