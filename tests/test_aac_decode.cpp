@@ -4,24 +4,22 @@
 // ISO/IEC 14496-26 RMS/LSB measurement per channel; noise substitution streams by band energy.
 // Then zufdec itself: output, messages, refusals and damaged input.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "aac/aac_band_tables.h"
 #include "example/stream_decoder.h"
 #include "support/pcm_compare.h"
+#include "support/tool_run.h"
 
 namespace {
 
@@ -121,18 +119,13 @@ int sampling_index(int rate) { return static_cast<int>(std::find(kRates, kRates 
 // The comparison helpers themselves: 16-bit rounding of a float reference (ties to even,
 // saturated) and the accuracy level of ISO/IEC 14496-26.
 TEST(AacDecode, ComparisonHelpers) {
-    EXPECT_EQ(zuft::round_to_16(0.5f / 32768), 0);
-    EXPECT_EQ(zuft::round_to_16(1.5f / 32768), 2);
-    EXPECT_EQ(zuft::round_to_16(2.5f / 32768), 2);
-    EXPECT_EQ(zuft::round_to_16(-2.5f / 32768), -2);
-    EXPECT_EQ(zuft::round_to_16(2.51f / 32768), 3);
-    EXPECT_EQ(zuft::round_to_16(1.0f), 32767);
-    EXPECT_EQ(zuft::round_to_16(-1.5f), -32768);
-    EXPECT_EQ(zuft::accuracy_level(0.28, 2), 16);
-    EXPECT_EQ(zuft::accuracy_level(0.29, 2), 15);
-    EXPECT_EQ(zuft::accuracy_level(0.14, 1), 17);
-    EXPECT_EQ(zuft::accuracy_level(0.14, 2), 16);
-    EXPECT_EQ(zuft::accuracy_level(0.0, 0), 24);
+    const std::pair<float, int> rounding[] = {{0.5f / 32768, 0},   {1.5f / 32768, 2},  {2.5f / 32768, 2},
+                                              {-2.5f / 32768, -2}, {2.51f / 32768, 3}, {1.0f, 32767},
+                                              {-1.5f, -32768}};
+    for (const auto& [x, want] : rounding) EXPECT_EQ(zuft::round_to_16(x), want) << x;
+    const std::tuple<double, int, int> levels[] = {
+        {0.28, 2, 16}, {0.29, 2, 15}, {0.14, 1, 17}, {0.14, 2, 16}, {0.0, 0, 24}};
+    for (const auto& [rms, max_abs, k] : levels) EXPECT_EQ(zuft::accuracy_level(rms, max_abs), k) << rms;
 }
 
 // Every stream against its reference: K >= 16 on every channel, or (noise substitution) 95% of
@@ -302,48 +295,15 @@ TEST(AacDecode, CrcWordsAndSeveralBlocksPerFrame) {
 
 // ---------------------------------------------------------------- zufdec
 
-class ZufdecAac : public testing::Test {
+class ZufdecAac : public zuft::ToolTest {
   protected:
-    void SetUp() override {
-        if (std::string(ZUF_ZUFDEC).empty()) GTEST_SKIP() << "zufdec is not built";
-        std::string name = "zufdec_aac_test_";
-        name += std::to_string(::getpid());
-        name += "_";
-        name += testing::UnitTest::GetInstance()->current_test_info()->name();
-        dir_ = std::filesystem::temp_directory_path() / name;
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    void write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-        std::ofstream f(path(name), std::ios::binary);
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    // zufdec IN out.wav under the emulator on 32-bit hosts, with a time limit against hangs;
-    // returns the exit status (-1 when it did not exit normally) and keeps stderr in err_.
+    std::string program() const override { return ZUF_ZUFDEC; }
+    // zufdec IN out.wav, IN a file in the test directory; keeps stderr in err_.
     int decode(const std::string& in) {
-        const std::string err = path("stderr.txt");
-        std::string cmd = "timeout 300 ";
-        cmd += ZUF_EMULATOR;
-        cmd += " ";
-        cmd += ZUF_ZUFDEC;
-        cmd += " '";
-        cmd += path(in);
-        cmd += "' '";
-        cmd += path("out.wav");
-        cmd += "' 2>";
-        cmd += err;
-        const int rc = std::system(cmd.c_str());
-        std::ifstream f(err);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        err_ = ss.str();
-        return rc != -1 && WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        const zuft::ToolRun r = run(zuft::quoted(path(in)) + " " + zuft::quoted(path("out.wav")));
+        err_ = r.err;
+        return r.status;
     }
-    std::filesystem::path dir_;
     std::string err_;
 };
 
