@@ -1,17 +1,19 @@
 /*
- * Layer III frame decoder (ISO/IEC 11172-3 2.4.3.4, ISO/IEC 13818-3 2.4.3.4) with libzufack9's
- * primitives, in the standard's order:
+ * Layer III frame decoder with libzufack9's primitives, in the order of the decoding process of
+ * ISO/IEC 11172-3 2.4.3.4 (and ISO/IEC 13818-3 for the lower sampling frequencies):
  *
- *   1. header (2.4.1.3) and side information (2.4.1.7) are unpacked, and the CRC word, when
- *      present, is checked over them (2.4.3.1);
+ *   1. header and side information (audio_data()) are unpacked, and the CRC word, when present,
+ *      is checked over them (2.4.3.1);
  *   2. the frame's main data goes into the bit reservoir, and decoding starts main_data_begin
- *      bytes back from it (2.4.3.4.4);
- *   3. per granule and channel: scale factors (2.4.3.4.5, 13818-3 2.4.3.2) and Huffman data
- *      (2.4.3.4.6), which end exactly part2_3_length bits after they start;
- *   4. per granule: requantisation of both channels with the stereo processing (2.4.3.4.7 to
- *      2.4.3.4.9: MS and intensity stereo);
- *   5. per granule and channel: antialiasing and the inverse MDCT with overlap-add (the hybrid
- *      filter bank, 2.4.3.4.10), then the polyphase synthesis into 576 samples (2.4.3.2.2).
+ *      bytes back from it;
+ *   3. per granule and channel: the scale factors (part 2; scalefac_compress and scfsi in
+ *      MPEG-1, the MPEG-2 scale factor partitions in 13818-3), then the Huffman-coded spectrum
+ *      (part 3), which ends exactly part2_3_length bits after part 2 started;
+ *   4. per granule: requantisation of both channels, with MS and intensity stereo and the
+ *      reordering of short blocks;
+ *   5. per granule and channel: alias reduction and the inverse MDCT with overlap-add (the
+ *      hybrid filter bank, 2.4.3.4.10), then the polyphase synthesis filter bank into 576
+ *      samples.
  *
  * Damage: a frame whose reservoir bytes are missing (stream start, after a cut or junk) is
  * concealed by muting it: the spectrum is taken as zero, so the filter bank's overlap rings

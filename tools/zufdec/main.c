@@ -5,8 +5,9 @@
  *
  * MPEG-1 and MPEG-2 Layer III (MP3) and ADTS AAC-LC (mono, stereo) are decoded; tags (ID3v1,
  * ID3v2, APE) and junk are skipped.
- * The format is found from the first frame that the next one confirms, and a table maps each
- * format to its decoding path or to the reason it is refused. On stderr: the stream, the frames
+ * The format is found from the first frame that the next one confirms, and a table says which
+ * formats the example stream decoder (tools/example/stream_decoder.h) takes and why the others
+ * are refused; this program adds the files, the messages and the progress. On stderr: the stream, the frames
  * decoded, concealed and damaged, and the speed in times real time (and progress on long
  * inputs unless -q). Exit status: 0 decoded (recoverable damage included), 1 unusable or
  * unsupported input or a write error, 2 usage.

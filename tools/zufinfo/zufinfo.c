@@ -10,8 +10,9 @@
  * last frame is reported. Exit status: 0 when the file was listed, 1 on unusable input
  * (missing, empty, unknown format, truncated ADIF header), 2 on a usage error.
  *
- * Structure: the file is read into a padded buffer, a format is chosen from the table of
- * detectors, and that format's lister does the rest; another format is one more table entry.
+ * Structure: the file is read into a padded buffer (tools/example/stream.h, which also parses
+ * MPEG audio headers), a format is chosen from the table of detectors, and that format's lister
+ * does the rest; another format is one more table entry.
  */
 #include <stdio.h>
 #include <stdlib.h>
