@@ -34,8 +34,6 @@ struct Decoded {
     AacToolCounts tools{};
 };
 
-size_t adts_len(const uint8_t* p) { return static_cast<size_t>((p[3] & 3) << 11 | p[4] << 3 | p[5] >> 5); }
-
 // The example decoder (tools/example/stream_decoder.h, what zufdec runs) on a whole stream in
 // memory: frames chained by their lengths, a search for the next confirmed header of the same
 // stream after anything unusable.
@@ -221,8 +219,8 @@ TEST(AacDecode, DamagedFrameIsSilence) {
     // Frame 10: ruin its raw data block (all ones: an escape sequence too long or a reserved
     // element), keep its header.
     size_t pos = 0;
-    for (int f = 0; f < 10; ++f) pos += adts_len(bytes.data() + pos);
-    const size_t len = adts_len(bytes.data() + pos);
+    for (int f = 0; f < 10; ++f) pos += adts_frame_len(bytes.data() + pos);
+    const size_t len = adts_frame_len(bytes.data() + pos);
     std::memset(bytes.data() + pos + 7, 0xFF, len - 7);
     const Decoded d = decode_memory(bytes);
     ASSERT_EQ(d.frames, good.frames);
@@ -243,7 +241,7 @@ std::vector<uint8_t> repack(const std::vector<uint8_t>& in, int per_frame, bool 
     std::vector<std::vector<uint8_t>> blocks;
     std::vector<uint8_t> head;
     for (size_t pos = 0; pos + 7 <= in.size();) {
-        const size_t len = adts_len(in.data() + pos);
+        const size_t len = adts_frame_len(in.data() + pos);
         if (head.empty()) head.assign(in.begin() + static_cast<long>(pos), in.begin() + static_cast<long>(pos) + 7);
         blocks.emplace_back(in.begin() + static_cast<long>(pos) + 7, in.begin() + static_cast<long>(pos + len));
         pos += len;
@@ -343,9 +341,9 @@ TEST_F(ZufdecAac, RefusesWhatItDoesNotDecode) {
 TEST_F(ZufdecAac, ReportsAndSkipsDamage) {
     auto bytes = zuft::read_file(kDir + std::string("dec_16000_mono_transients.aac"));
     size_t pos = 0;
-    for (int f = 0; f < 5; ++f) pos += adts_len(bytes.data() + pos);
-    std::memset(bytes.data() + pos + 7, 0xFF, adts_len(bytes.data() + pos) - 7);  // frame 5 damaged
-    pos += adts_len(bytes.data() + pos);
+    for (int f = 0; f < 5; ++f) pos += adts_frame_len(bytes.data() + pos);
+    std::memset(bytes.data() + pos + 7, 0xFF, adts_frame_len(bytes.data() + pos) - 7);  // frame 5 damaged
+    pos += adts_frame_len(bytes.data() + pos);
     bytes.insert(bytes.begin() + static_cast<long>(pos), {0x12, 0xFF, 0xF1, 0x00, 0x34});  // junk after it
     bytes.insert(bytes.begin(), {'j', 'u', 'n', 'k'});
     bytes.resize(bytes.size() - 20);  // the last frame cut
