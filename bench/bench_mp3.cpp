@@ -1,14 +1,16 @@
-// MP3 decoding speed: whole streams decoded in memory (the test vectors), reported in times
+// MP3 decoding speed: whole streams decoded in memory (the test vectors) by the example decoder
+// that zufdec runs (tools/example/stream_decoder.c, no WAV writing), reported in times
 // real time (audio seconds decoded per second), and the stages on their own per granule and
 // channel: Huffman decoding, requantisation, inverse MDCT, polyphase synthesis.
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "../tests/support/mp3_driver.h"
 #include "../tests/support/pcm_compare.h"
 #include "../tests/support/test_util.h"
+#include "example/stream_decoder.h"
 
 namespace {
 
@@ -17,17 +19,28 @@ const std::string kDir = std::string(__FILE__).substr(0, std::string(__FILE__).r
 
 void decode_stream(benchmark::State& state, const std::string& file) {
     const auto bits = zuft::read_file(kDir + file);
-    if (bits.empty()) {
+    Input in;
+    if (bits.empty() || input_copy(bits.data(), bits.size(), &in)) {
         state.SkipWithError(("missing " + kDir + file).c_str());
         return;
     }
+    char note[128], what[200];
+    size_t first = 0;
+    input_strip_tags(&in, note, sizeof note);
+    const StreamFormat format = detect_format(&in, &first, what, sizeof what);
+    auto d = std::make_unique<StreamDecoder>();
     double audio = 0.0;
-    zuft::Mp3Decoded out;  // its PCM buffer is reused: the loop times decoding, not allocation
     for (auto _ : state) {
-        zuft::decode_mp3_into(bits, out);
-        benchmark::DoNotOptimize(out.pcm.data());
-        audio += static_cast<double>(out.pcm.size()) / out.channels / out.sample_rate;
+        if (stream_decoder_open(d.get(), &in, first, format, nullptr, what, sizeof what) != 0) {
+            state.SkipWithError("not an MP3 stream");
+            break;
+        }
+        DecodedFrame f;
+        while (stream_decoder_next(d.get(), &f)) benchmark::DoNotOptimize(f.pcm[0]);
+        audio += static_cast<double>(d->stats.samples) / d->stats.sample_rate;
+        stream_decoder_close(d.get());
     }
+    input_free(&in);
     state.counters["x_realtime"] = benchmark::Counter(audio, benchmark::Counter::kIsRate);
 }
 
@@ -54,12 +67,13 @@ Granule capture() {
     const auto f = zuft::read_file(kDir + "lame_44100_js_128.mp3");
     std::vector<uint8_t> res;
     int frame = 0;
-    for (size_t pos = 0; pos + 4 < f.size();) {
-        if (!zuft::mp3detail::header_ok(&f[pos])) {
+    for (size_t pos = id3v2_tag_len(f.data(), f.size()); pos + 4 < f.size();) {
+        MpegHeader mh;
+        if (!mpeg_header_parse(&f[pos], &mh) || mh.layer != 3 || mh.frame_bytes == 0) {
             ++pos;
             continue;
         }
-        const size_t len = static_cast<size_t>(zuft::mp3detail::frame_bytes(&f[pos]));
+        const size_t len = static_cast<size_t>(mh.frame_bytes);
         std::vector<uint8_t> fr(f.begin() + static_cast<long>(pos), f.begin() + static_cast<long>(pos + len));
         fr.resize(fr.size() + 64, 0);
         Zuf8u* p = fr.data();

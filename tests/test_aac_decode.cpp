@@ -1,25 +1,25 @@
-// AAC-LC decoding end to end: the frame decoder that zufdec uses (tools/zufdec/aac_frame.c,
-// public API only) on the ADTS streams of tests/vectors/aac/dec_*.aac against FFmpeg's
+// AAC-LC decoding end to end: the example decoder that zufdec uses (tools/example, public API
+// only) on the ADTS streams of tests/vectors/aac/dec_*.aac against FFmpeg's
 // floating-point decodes rounded to 16 bits (dec_*.pcm, tools/gen/make-vectors.sh), with the
 // ISO/IEC 14496-26 RMS/LSB measurement per channel; noise substitution streams by band energy.
 // Then zufdec itself: output, messages, refusals and damaged input.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "aac/aac_band_tables.h"
-#include "aac_frame.h"
+#include "example/stream_decoder.h"
 #include "support/pcm_compare.h"
+#include "support/tool_run.h"
 
 namespace {
 
@@ -28,47 +28,28 @@ const std::string kDir = std::string(ZUF_SOURCE_DIR) + "/tests/vectors/aac/";
 struct Decoded {
     std::vector<int16_t> pcm;
     int channels = 0;
-    int sfi = 0;
+    int rate = 0;
     int mpeg4 = 0;
     size_t frames = 0, damaged = 0, junk = 0;
     AacToolCounts tools{};
 };
 
-size_t adts_len(const uint8_t* p) { return static_cast<size_t>((p[3] & 3) << 11 | p[4] << 3 | p[5] >> 5); }
-
-// The frame loop of zufdec in memory: frames chained by their lengths, a byte-wise search for
-// the next header of the same stream after anything unusable.
+// The example decoder (tools/example/stream_decoder.h, what zufdec runs) on a whole stream in
+// memory: frames chained by their lengths, a search for the next confirmed header of the same
+// stream after anything unusable.
 Decoded decode_memory(const std::vector<uint8_t>& data) {
     Decoded r;
-    size_t pos = 0;
-    while (pos + 7 <= data.size() && !(data[pos] == 0xFF && (data[pos + 1] & 0xF6) == 0xF0)) ++pos;
-    if (pos + 7 > data.size()) return r;
-    std::vector<uint8_t> ref(data.begin() + static_cast<long>(pos), data.begin() + static_cast<long>(pos) + 7);
-    char why[200];
-    if (aac_stream_supported(ref.data(), why, sizeof why)) return r;
-    auto dec = std::make_unique<AacDecoder>();
-    aac_decoder_init(dec.get(), ref.data());
-    r.channels = dec->channels;
-    r.sfi = dec->sfi;
-    r.mpeg4 = dec->mpeg4;
-    std::vector<Zuf16s> pcm(AAC_MAX_BLOCKS * 1024 * 2);
-    while (pos + 7 <= data.size()) {
-        const uint8_t* p = data.data() + pos;
-        const size_t len = adts_len(p);
-        if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0 || !aac_same_stream(p, ref.data()) || len < 7 ||
-            pos + len > data.size()) {
-            ++pos;
-            ++r.junk;
-            continue;
-        }
-        int blocks = 0;
-        const char* damage = nullptr;
-        if (aac_frame_decode(dec.get(), p, len, pcm.data(), &blocks, &damage)) ++r.damaged;
-        ++r.frames;
-        r.pcm.insert(r.pcm.end(), pcm.begin(), pcm.begin() + 1024L * blocks * r.channels);
-        pos += len;
-    }
-    r.tools = dec->tools;
+    DecodeStats st;
+    Zuf16s* pcm = nullptr;
+    stream_decode_memory(data.data(), data.size(), nullptr, &pcm, &st, &r.tools);
+    if (pcm) r.pcm.assign(pcm, pcm + st.samples * static_cast<unsigned long>(st.channels));
+    std::free(pcm);
+    r.channels = st.channels;
+    r.rate = st.sample_rate;
+    r.mpeg4 = data.size() > 1 && !(data[1] & 8);  // ADTS ID 0
+    r.frames = st.frames;
+    r.damaged = st.damaged;
+    r.junk = st.junk_bytes;
     return r;
 }
 
@@ -131,21 +112,18 @@ const std::vector<Vector>& vectors() {
 
 const int kRates[12] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
 
+int sampling_index(int rate) { return static_cast<int>(std::find(kRates, kRates + 12, rate) - kRates); }
+
 // The comparison helpers themselves: 16-bit rounding of a float reference (ties to even,
 // saturated) and the accuracy level of ISO/IEC 14496-26.
 TEST(AacDecode, ComparisonHelpers) {
-    EXPECT_EQ(zuft::round_to_16(0.5f / 32768), 0);
-    EXPECT_EQ(zuft::round_to_16(1.5f / 32768), 2);
-    EXPECT_EQ(zuft::round_to_16(2.5f / 32768), 2);
-    EXPECT_EQ(zuft::round_to_16(-2.5f / 32768), -2);
-    EXPECT_EQ(zuft::round_to_16(2.51f / 32768), 3);
-    EXPECT_EQ(zuft::round_to_16(1.0f), 32767);
-    EXPECT_EQ(zuft::round_to_16(-1.5f), -32768);
-    EXPECT_EQ(zuft::accuracy_level(0.28, 2), 16);
-    EXPECT_EQ(zuft::accuracy_level(0.29, 2), 15);
-    EXPECT_EQ(zuft::accuracy_level(0.14, 1), 17);
-    EXPECT_EQ(zuft::accuracy_level(0.14, 2), 16);
-    EXPECT_EQ(zuft::accuracy_level(0.0, 0), 24);
+    const std::pair<float, int> rounding[] = {{0.5f / 32768, 0},   {1.5f / 32768, 2},  {2.5f / 32768, 2},
+                                              {-2.5f / 32768, -2}, {2.51f / 32768, 3}, {1.0f, 32767},
+                                              {-1.5f, -32768}};
+    for (const auto& [x, want] : rounding) EXPECT_EQ(zuft::round_to_16(x), want) << x;
+    const std::tuple<double, int, int> levels[] = {
+        {0.28, 2, 16}, {0.29, 2, 15}, {0.14, 1, 17}, {0.14, 2, 16}, {0.0, 0, 24}};
+    for (const auto& [rms, max_abs, k] : levels) EXPECT_EQ(zuft::accuracy_level(rms, max_abs), k) << rms;
 }
 
 // Every stream against its reference: K >= 16 on every channel, or (noise substitution) 95% of
@@ -160,7 +138,7 @@ TEST(AacDecode, VectorsMeetTheConformanceCriterion) {
         ASSERT_FALSE(ref.empty());
         const Decoded d = decode_memory(stream);
         ASSERT_EQ(d.channels, v.channels);
-        EXPECT_EQ(kRates[d.sfi], v.rate);
+        EXPECT_EQ(d.rate, v.rate);
         EXPECT_EQ(d.damaged, 0u);
         EXPECT_EQ(d.junk, 0u);
         EXPECT_TRUE(v.uses(d.tools)) << "expected " << v.what << ", found " << tools_used(d);
@@ -171,7 +149,7 @@ TEST(AacDecode, VectorsMeetTheConformanceCriterion) {
         // The whole reference is compared (FFmpeg leaves out nothing beyond the offset).
         EXPECT_GE(align.frames + 1024, ref_frames);
         if (v.noise) {
-            const int sfi = d.sfi;
+            const int sfi = sampling_index(d.rate);
             std::vector<int> edges;
             for (int b = 0; b <= zuf::_pAACNumSwbTableLong[sfi]; ++b)
                 edges.push_back(zuf::_pAACSwbOffsetTableLong[sfi][b]);
@@ -241,8 +219,8 @@ TEST(AacDecode, DamagedFrameIsSilence) {
     // Frame 10: ruin its raw data block (all ones: an escape sequence too long or a reserved
     // element), keep its header.
     size_t pos = 0;
-    for (int f = 0; f < 10; ++f) pos += adts_len(bytes.data() + pos);
-    const size_t len = adts_len(bytes.data() + pos);
+    for (int f = 0; f < 10; ++f) pos += adts_frame_len(bytes.data() + pos);
+    const size_t len = adts_frame_len(bytes.data() + pos);
     std::memset(bytes.data() + pos + 7, 0xFF, len - 7);
     const Decoded d = decode_memory(bytes);
     ASSERT_EQ(d.frames, good.frames);
@@ -263,7 +241,7 @@ std::vector<uint8_t> repack(const std::vector<uint8_t>& in, int per_frame, bool 
     std::vector<std::vector<uint8_t>> blocks;
     std::vector<uint8_t> head;
     for (size_t pos = 0; pos + 7 <= in.size();) {
-        const size_t len = adts_len(in.data() + pos);
+        const size_t len = adts_frame_len(in.data() + pos);
         if (head.empty()) head.assign(in.begin() + static_cast<long>(pos), in.begin() + static_cast<long>(pos) + 7);
         blocks.emplace_back(in.begin() + static_cast<long>(pos) + 7, in.begin() + static_cast<long>(pos + len));
         pos += len;
@@ -315,48 +293,15 @@ TEST(AacDecode, CrcWordsAndSeveralBlocksPerFrame) {
 
 // ---------------------------------------------------------------- zufdec
 
-class ZufdecAac : public testing::Test {
+class ZufdecAac : public zuft::ToolTest {
   protected:
-    void SetUp() override {
-        if (std::string(ZUF_ZUFDEC).empty()) GTEST_SKIP() << "zufdec is not built";
-        std::string name = "zufdec_aac_test_";
-        name += std::to_string(::getpid());
-        name += "_";
-        name += testing::UnitTest::GetInstance()->current_test_info()->name();
-        dir_ = std::filesystem::temp_directory_path() / name;
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    void write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-        std::ofstream f(path(name), std::ios::binary);
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    // zufdec IN out.wav under the emulator on 32-bit hosts, with a time limit against hangs;
-    // returns the exit status (-1 when it did not exit normally) and keeps stderr in err_.
+    std::string program() const override { return ZUF_ZUFDEC; }
+    // zufdec IN out.wav, IN a file in the test directory; keeps stderr in err_.
     int decode(const std::string& in) {
-        const std::string err = path("stderr.txt");
-        std::string cmd = "timeout 300 ";
-        cmd += ZUF_EMULATOR;
-        cmd += " ";
-        cmd += ZUF_ZUFDEC;
-        cmd += " '";
-        cmd += path(in);
-        cmd += "' '";
-        cmd += path("out.wav");
-        cmd += "' 2>";
-        cmd += err;
-        const int rc = std::system(cmd.c_str());
-        std::ifstream f(err);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        err_ = ss.str();
-        return rc != -1 && WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        const zuft::ToolRun r = run(zuft::quoted(path(in)) + " " + zuft::quoted(path("out.wav")));
+        err_ = r.err;
+        return r.status;
     }
-    std::filesystem::path dir_;
     std::string err_;
 };
 
@@ -369,7 +314,7 @@ TEST_F(ZufdecAac, DecodesToTheSameWavAsTheFrameDecoder) {
         const auto wav = zuft::read_wav16(path("out.wav"), &ch, &rate);
         const Decoded d = decode_memory(bytes);
         EXPECT_EQ(ch, d.channels);
-        EXPECT_EQ(rate, kRates[d.sfi]);
+        EXPECT_EQ(rate, d.rate);
         EXPECT_TRUE(wav == d.pcm) << name;
         EXPECT_NE(err_.find(std::to_string(d.frames) + " frames decoded"), std::string::npos) << err_;
         EXPECT_NE(err_.find("0 damaged"), std::string::npos) << err_;
@@ -396,9 +341,9 @@ TEST_F(ZufdecAac, RefusesWhatItDoesNotDecode) {
 TEST_F(ZufdecAac, ReportsAndSkipsDamage) {
     auto bytes = zuft::read_file(kDir + std::string("dec_16000_mono_transients.aac"));
     size_t pos = 0;
-    for (int f = 0; f < 5; ++f) pos += adts_len(bytes.data() + pos);
-    std::memset(bytes.data() + pos + 7, 0xFF, adts_len(bytes.data() + pos) - 7);  // frame 5 damaged
-    pos += adts_len(bytes.data() + pos);
+    for (int f = 0; f < 5; ++f) pos += adts_frame_len(bytes.data() + pos);
+    std::memset(bytes.data() + pos + 7, 0xFF, adts_frame_len(bytes.data() + pos) - 7);  // frame 5 damaged
+    pos += adts_frame_len(bytes.data() + pos);
     bytes.insert(bytes.begin() + static_cast<long>(pos), {0x12, 0xFF, 0xF1, 0x00, 0x34});  // junk after it
     bytes.insert(bytes.begin(), {'j', 'u', 'n', 'k'});
     bytes.resize(bytes.size() - 20);  // the last frame cut

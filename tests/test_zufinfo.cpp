@@ -1,76 +1,33 @@
 // zufinfo, run as a program on the committed vectors and on damaged, hand-made and unusable
 // files: exit status and the lines a user reads.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "support/test_util.h"
+#include "support/tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-    int status = -1;  // exit status, or -1 when the program did not exit normally
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
+using RunResult = zuft::ToolRun;
 
 std::vector<uint8_t> vector_bytes(const std::string& name) {
-    const std::string s = slurp(fs::path(ZUF_SOURCE_DIR) / "tests/vectors" / name);
+    const std::string s = zuft::slurp(fs::path(ZUF_SOURCE_DIR) / "tests/vectors" / name);
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
-class Zufinfo : public ::testing::Test {
+class Zufinfo : public zuft::ToolTest {
   protected:
-    void SetUp() override {
-        if (std::string(ZUF_ZUFINFO).empty()) GTEST_SKIP() << "zufinfo was not built";
-        dir_ = fs::temp_directory_path() / ("zufinfo_test_" + std::to_string(getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
+    std::string program() const override { return ZUF_ZUFINFO; }
+    RunResult run_file(const fs::path& p, bool summary = false) const {
+        return run(std::string(summary ? "--summary " : "") + zuft::quoted(p.string()));
     }
-    void TearDown() override {
-        std::error_code ec;
-        if (!dir_.empty()) fs::remove_all(dir_, ec);
-    }
-
-    fs::path write(const std::string& name, const std::vector<uint8_t>& bytes) {
-        const fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return p;
-    }
-
-    RunResult run(const std::string& args) {
-        const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        // A 32-bit build on a kernel without IA-32 support runs its programs under an emulator.
-        const std::string emulator = ZUF_EMULATOR;
-        const std::string cmd = (emulator.empty() ? "" : "'" + emulator + "' ") + "'" + ZUF_ZUFINFO + "' " + args +
-                                " >'" + out.string() + "' 2>'" + err.string() + "'";
-        const int raw = std::system(cmd.c_str());
-        RunResult r;
-        if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
-        r.out = slurp(out);
-        r.err = slurp(err);
-        return r;
-    }
-    RunResult run_file(const fs::path& p, bool summary = false) {
-        return run(std::string(summary ? "--summary " : "") + "'" + p.string() + "'");
-    }
-
-    fs::path dir_;
 };
 
 fs::path vector_path(const std::string& name) { return fs::path(ZUF_SOURCE_DIR) / "tests/vectors" / name; }
@@ -282,6 +239,40 @@ TEST_F(Zufinfo, AdifListing) {
     EXPECT_NE(r.out.find("ADIF variable rate, "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1 program config element, first: LC, 44100 Hz, 2 + 0 LFE channels\n"), std::string::npos);
     EXPECT_NE(r.out.find("header: 14 bytes, raw data: 16108 bytes\n"), std::string::npos);
+}
+
+// MP3 frames are listed as ADTS frames are: a header that the next one confirms.
+TEST_F(Zufinfo, Mp3Listing) {
+    auto junk = vector_bytes("mp3/l3-si.bit");
+    junk.insert(junk.begin() + 2089, 77, 0x00);  // between frames 9 and 10
+    const struct {
+        fs::path file;
+        bool summary;
+        std::vector<const char*> lines;
+        bool damage;  // a "damage" line expected
+    } cases[] = {
+        // The ID3v1 tag at the end is named, not taken for damage.
+        {vector_path("mp3/lame_44100_js_128.mp3"),
+         false,
+         {"format: MP3", "ID3v2 tag: 119 bytes",
+          "      0       119  MPEG-1   128  44100  joint     417  -  Xing/Info tag", "frames: 79,"},
+         false},
+        {vector_path("mp3/M2L3_compl24.bit"),
+         true,
+         {"MP3 MPEG-2 Layer III, 24000 Hz, mono, no CRC", "frames: 212,"},
+         false},
+        {vector_path("mp3/lame_48000_ms_crc.mp3"), true, {"48000 Hz, joint, CRC"}, false},
+        {vector_path("mp3/lame_44100_free_format.mp3"), true, {"average bitrate: 320.0 kbit/s"}, false},
+        // The ISO stream ends with a cut frame.
+        {vector_path("mp3/l3-compl.bit"), true, {"frames: 216,", "last frame truncated"}, true},
+        {write("junk.mp3", junk), true, {"skipped 77 bytes at offset 2089"}, true},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run_file(c.file, c.summary);
+        EXPECT_EQ(r.status, 0) << c.file << "\n" << r.err;
+        for (const char* line : c.lines) EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+        EXPECT_EQ(r.out.find("damage") != std::string::npos, c.damage) << r.out;
+    }
 }
 
 }  // namespace

@@ -5,36 +5,117 @@
  *
  * MPEG-1 and MPEG-2 Layer III (MP3) and ADTS AAC-LC (mono, stereo) are decoded; tags (ID3v1,
  * ID3v2, APE) and junk are skipped.
- * The format is found from the first frame that the next one confirms, and a table maps each
- * format to its decoding path or to the reason it is refused. On stderr: the stream, the frames
+ * The format is found from the first frame that the next one confirms, and a table says which
+ * formats the example stream decoder (tools/example/stream_decoder.h) takes and why the others
+ * are refused; this program adds the files, the messages and the progress. On stderr: the stream, the frames
  * decoded, concealed and damaged, and the speed in times real time (and progress on long
  * inputs unless -q). Exit status: 0 decoded (recoverable damage included), 1 unusable or
  * unsupported input or a write error, 2 usage.
  */
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
-#include "decoder.h"
-#include "stream.h"
-#include "wav.h"
+#include "example/stream.h"
+#include "example/stream_decoder.h"
+#include "example/wav.h"
 
 /* Inputs above this size show progress. */
 #define PROGRESS_BYTES (2ul << 20)
+#define MAX_REPORTS 10 /* damage reports before they are only counted */
+
+typedef struct {
+    int quiet;    /* no per-frame damage reports, no progress */
+    int progress; /* show progress (long inputs) */
+} DecodeOptions;
 
 typedef struct {
     StreamFormat format;
-    DecodeFn decode; /* NULL: refused with `refusal` */
+    int decoded; /* 0: refused with `refusal` */
     const char *refusal;
 } Path;
 
 static const Path k_paths[] = {
-    {FORMAT_MP3, mp3_decode, NULL},
-    {FORMAT_ADTS, aac_decode, NULL},
-    {FORMAT_ADIF, NULL, "ADIF is not decoded, only ADTS"},
-    {FORMAT_MPEG_OTHER, NULL,
+    {FORMAT_MP3, 1, NULL},
+    {FORMAT_ADTS, 1, NULL},
+    {FORMAT_ADIF, 0, "ADIF is not decoded, only ADTS"},
+    {FORMAT_MPEG_OTHER, 0,
      "only Layer III of MPEG-1 and MPEG-2 is decoded (not Layers I and II, nor MPEG-2.5 at 8, 11.025 and 12 kHz)"},
 };
+
+/* Which coding tools an AAC stream used, and how often. */
+static void print_aac_tools(const AacToolCounts *t) {
+    fprintf(stderr,
+            "zufdec: %lu raw data blocks: %lu SCE, %lu CPE (%lu common window, %lu all M/S), M/S bands %lu, intensity "
+            "bands "
+            "%lu, noise bands %lu (%lu M/S pairs), TNS %lu, short windows %lu, pulses %lu, FIL %lu, DSE %lu, PCE %lu\n",
+            t->blocks, t->sce, t->cpe, t->common_window, t->ms_all_frames, t->ms_bands, t->is_bands, t->pns_bands,
+            t->pns_shared, t->tns, t->short_windows, t->pulses, t->fil, t->dse, t->pce);
+    if (t->mpeg2_pns)
+        fprintf(stderr,
+                "zufdec: %lu channel streams of this MPEG-2 stream use noise substitution (reserved in "
+                "MPEG-2): decoded as MPEG-4\n",
+                t->mpeg2_pns);
+}
+
+/* Decodes the stream whose first frame starts at `first` into w, with damage reports and
+ * progress on stderr. Returns 0 when the stream was decoded (recoverable damage included), 1
+ * when nothing could be decoded or the output failed. */
+static int decode(const Input *in, size_t first, StreamFormat format, WavWriter *w, const DecodeOptions *opt,
+                  DecodeStats *st) {
+    StreamDecoder *d = malloc(sizeof *d);
+    DecodedFrame f;
+    char why[200];
+    size_t next_progress = 0, step = (in->end - in->begin) / 50 + 1, junk;
+    unsigned long reports = 0;
+    int rc;
+
+    rc = d ? stream_decoder_open(d, in, first, format, NULL, why, sizeof why) : 2;
+    if (rc) {
+        if (rc == 1)
+            fprintf(stderr, "zufdec: refused: %s\n", why);
+        else
+            fprintf(stderr, "zufdec: out of memory\n");
+        free(d);
+        return 1;
+    }
+    *st = d->stats;
+    if (wav_set_format(w, d->stats.channels, d->stats.sample_rate)) {
+        stream_decoder_close(d);
+        free(d);
+        return 1;
+    }
+    while (!w->failed && stream_decoder_next(d, &f)) {
+        if (f.junk && !opt->quiet && reports < MAX_REPORTS)
+            fprintf(stderr, "zufdec: skipped %lu bytes of junk at offset %lu\n", (unsigned long)f.junk,
+                    (unsigned long)f.junk_at);
+        if (f.damage && !opt->quiet) {
+            if (reports < MAX_REPORTS)
+                fprintf(stderr, "zufdec: frame %lu at offset %lu: %s, concealed\n", f.index, (unsigned long)f.offset,
+                        f.damage);
+            else if (reports == MAX_REPORTS)
+                fprintf(stderr, "zufdec: further damage is counted, not reported\n");
+            ++reports;
+        }
+        if (f.samples) wav_write(w, f.pcm, f.samples);
+        if (opt->progress && f.offset + f.len - in->begin >= next_progress) {
+            fprintf(stderr, "\rzufdec: %3d%%",
+                    (int)(100.0 * (double)(f.offset + f.len - in->begin) / (double)(in->end - in->begin)));
+            next_progress = f.offset + f.len - in->begin + step;
+        }
+    }
+    if (d->cut && !opt->quiet)
+        fprintf(stderr, "zufdec: frame at offset %lu is cut off by the end of the file\n", (unsigned long)d->cut_at);
+    if (opt->progress) fprintf(stderr, "\rzufdec: 100%%\n");
+    junk = stream_decoder_finish(d);
+    if (junk && !opt->quiet) fprintf(stderr, "zufdec: %lu bytes of junk at the end\n", (unsigned long)junk);
+    if (d->aac && !opt->quiet) print_aac_tools(&d->aac->tools);
+    *st = d->stats;
+    stream_decoder_close(d);
+    free(d);
+    return w->failed || st->frames == 0;
+}
 
 static int usage(void) {
     fprintf(stderr,
@@ -74,7 +155,7 @@ int main(int argc, char **argv) {
     }
     if (!in_path || !out_path) return usage();
 
-    if (input_read(in_path, &in)) return 1;
+    if (input_read(in_path, &in, "zufdec")) return 1;
     input_strip_tags(&in, tags, sizeof tags);
     if (tags[0] && !opt.quiet) fprintf(stderr, "zufdec: %s: skipped %s\n", in_path, tags);
     format = detect_format(&in, &first, what, sizeof what);
@@ -85,7 +166,7 @@ int main(int argc, char **argv) {
         input_free(&in);
         return 1;
     }
-    if (!path->decode) {
+    if (!path->decoded) {
         fprintf(stderr, "zufdec: %s: %s: %s\n", in_path, what, path->refusal);
         input_free(&in);
         return 1;
@@ -93,13 +174,13 @@ int main(int argc, char **argv) {
     if (first > in.begin && !opt.quiet)
         fprintf(stderr, "zufdec: %s: skipped %lu bytes before the first frame\n", in_path,
                 (unsigned long)(first - in.begin));
-    if (wav_open(&w, out_path)) {
+    if (wav_open(&w, out_path, "zufdec")) {
         input_free(&in);
         return 1;
     }
     opt.progress = !opt.quiet && in.end - in.begin > PROGRESS_BYTES;
     t0 = clock();
-    rc = path->decode(&in, first, &w, &opt, &st);
+    rc = decode(&in, first, format, &w, &opt, &st);
     secs = (double)(clock() - t0) / CLOCKS_PER_SEC;
     if (wav_close(&w)) rc = 1;
     input_free(&in);

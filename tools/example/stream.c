@@ -1,5 +1,5 @@
 /*
- * zufdec input: reading, tag stripping, MPEG audio header fields and format detection.
+ * Stream input: reading, tag stripping, MPEG audio and ADTS header fields, format detection.
  */
 #include "stream.h"
 
@@ -7,13 +7,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-int input_read(const char *path, Input *in) {
+int input_read(const char *path, Input *in, const char *prog) {
     FILE *f = fopen(path, "rb");
     size_t cap = 1 << 16, n = 0;
     Zuf8u *buf;
     memset(in, 0, sizeof *in);
     if (!f) {
-        fprintf(stderr, "zufdec: cannot open '%s'\n", path);
+        fprintf(stderr, "%s: cannot open '%s'\n", prog, path);
         return 1;
     }
     buf = malloc(cap + INPUT_PADDING);
@@ -21,7 +21,7 @@ int input_read(const char *path, Input *in) {
         size_t got;
         if (!buf) {
             fclose(f);
-            fprintf(stderr, "zufdec: out of memory reading '%s'\n", path);
+            fprintf(stderr, "%s: out of memory reading '%s'\n", prog, path);
             return 1;
         }
         got = fread(buf + n, 1, cap - n, f);
@@ -37,7 +37,7 @@ int input_read(const char *path, Input *in) {
     if (ferror(f)) {
         fclose(f);
         free(buf);
-        fprintf(stderr, "zufdec: error reading '%s'\n", path);
+        fprintf(stderr, "%s: error reading '%s'\n", prog, path);
         return 1;
     }
     fclose(f);
@@ -49,13 +49,27 @@ int input_read(const char *path, Input *in) {
     return 0;
 }
 
+int input_copy(const Zuf8u *data, size_t size, Input *in) {
+    memset(in, 0, sizeof *in);
+    in->data = malloc(size + INPUT_PADDING);
+    if (!in->data) return 1;
+    if (size) memcpy(in->data, data, size);
+    memset(in->data + size, 0, INPUT_PADDING);
+    in->size = in->end = size;
+    return 0;
+}
+
 void input_free(Input *in) {
     free(in->data);
     memset(in, 0, sizeof *in);
 }
 
-static size_t syncsafe28(const Zuf8u *p) {
-    return ((size_t)(p[0] & 0x7F) << 21) | ((size_t)(p[1] & 0x7F) << 14) | ((size_t)(p[2] & 0x7F) << 7) | (p[3] & 0x7F);
+size_t id3v2_tag_len(const Zuf8u *p, size_t avail) {
+    if (avail < 10 || memcmp(p, "ID3", 3) != 0) return 0;
+    return 10 +
+           (((size_t)(p[6] & 0x7F) << 21) | ((size_t)(p[7] & 0x7F) << 14) | ((size_t)(p[8] & 0x7F) << 7) |
+            (p[9] & 0x7F)) +
+           ((p[5] & 0x10) ? 10 : 0);
 }
 
 static size_t le32(const Zuf8u *p) {
@@ -78,9 +92,10 @@ void input_strip_tags(Input *in, char *note, size_t note_len) {
      * possibly several, and an APEv2 tag with its header. */
     while (again) {
         again = 0;
-        if (in->end - in->begin >= 10 && memcmp(d + in->begin, "ID3", 3) == 0 && d[in->begin + 3] < 0xFF &&
+        /* A version byte of 0xFF or a size byte with its top bit set is not a tag. */
+        if (id3v2_tag_len(d + in->begin, in->end - in->begin) && d[in->begin + 3] < 0xFF &&
             !(d[in->begin + 6] & 0x80)) {
-            size_t len = 10 + syncsafe28(d + in->begin + 6) + ((d[in->begin + 5] & 0x10) ? 10 : 0);
+            size_t len = id3v2_tag_len(d + in->begin, in->end - in->begin);
             if (len > in->end - in->begin) len = in->end - in->begin;
             in->begin += len;
             append_note(note, note_len, "ID3v2 tag");
@@ -163,10 +178,19 @@ size_t mpeg_frame_len(const Input *in, size_t pos, const MpegHeader *h) {
     return 0;
 }
 
+size_t adts_frame_len(const Zuf8u *p) { return ((size_t)(p[3] & 3) << 11) | ((size_t)p[4] << 3) | (p[5] >> 5); }
+
+int aac_sample_rate(int index) {
+    static const int k_rates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                    22050, 16000, 12000, 11025, 8000,  7350};
+    return index >= 0 && index < 13 ? k_rates[index] : 0;
+}
+
+/* A plausible ADTS header at pos: syncword, layer 0, a sampling index with a rate. */
 static int adts_at(const Input *in, size_t pos, size_t *len) {
     const Zuf8u *p = in->data + pos;
     if (in->end - pos < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0 || ((p[2] >> 2) & 15) > 12) return 0;
-    *len = ((size_t)(p[3] & 3) << 11) | ((size_t)p[4] << 3) | (p[5] >> 5);
+    *len = adts_frame_len(p);
     return *len >= 7;
 }
 

@@ -1,13 +1,21 @@
 /*
  * AAC-LC frame decoder with libzufack9's primitives, in the order of ISO/IEC 13818-7 and
- * ISO/IEC 14496-3 (4.6): per channel noiseless decoding and inverse quantisation; per pair M/S,
- * then intensity stereo (M/S may flip an intensity band's direction, so it goes first); noise
- * substitution (MPEG-4 only); short-window deinterleaving; TNS; the filter bank.
+ * ISO/IEC 14496-3 (4.6), for each single_channel_element() or channel_pair_element() of a
+ * raw_data_block():
+ *
+ *   1. noiseless decoding of each individual_channel_stream(): ics_info, section data, scale
+ *      factors, pulse and TNS data, the quantised spectrum;
+ *   2. inverse quantisation and scaling, x = sign(q) |q|^(4/3) 2^((sf - 100) / 4);
+ *   3. in a pair with a common window: M/S, then intensity stereo (4.6.8.1, 4.6.8.2; M/S may
+ *      flip an intensity band's direction, so it goes first);
+ *   4. noise substitution (4.6.13, MPEG-4 only);
+ *   5. short windows: the grouped, interleaved spectrum back to eight windows of 128;
+ *   6. TNS (4.6.9), then the filter bank: IMDCT, windowing and overlap-add (4.6.11).
  *
  * Every frame is copied into a zero-padded buffer, so the parsers' read-ahead and an element
  * that runs past a damaged frame's end stay inside memory this decoder owns, whatever the bytes.
  */
-#include "aac_frame.h"
+#include "aac_decoder.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -124,7 +132,7 @@ static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int com
     return 0;
 }
 
-/* Inverse quantisation of one channel, counting the bands of the tools met. */
+/* Step 2 for one channel, counting the bands of the tools met. */
 static int dequantise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics) {
     const int n = ics->num_window_groups * ics->max_sfb;
     int i;
@@ -136,7 +144,7 @@ static int dequantise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics) {
                                   c->cb, d->sfi, c->ci.win_len) != zufOk;
 }
 
-/* Deinterleaving, TNS and the filter bank of one channel into pcm (stride `step`). */
+/* Steps 5 and 6 for one channel, into pcm (stride `step`). */
 static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16s *pcm, int step, const char **why) {
     Zuf32s *x = c->spectrum;
     const int win_len = c->ci.win_len;
@@ -163,6 +171,7 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
     return 0;
 }
 
+/* single_channel_element(): steps 1, 2, 4, 5, 6. */
 static int single_channel(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
     AacChannel *c = &d->ch[0];
     AacIcsInfo *ics = &c->ics;
@@ -181,6 +190,8 @@ static int single_channel(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, cons
     return synthesise(d, c, ics, pcm, 1, why);
 }
 
+/* channel_pair_element(): the common ics_info and ms_mask when common_window is set, then steps 1
+ * to 6, each for both channels before the next (the stereo steps need both spectra). */
 static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
     AacChannel *l = &d->ch[0], *r = &d->ch[1];
     AacChanPairElt *cpe = &d->cpe;

@@ -10,8 +10,9 @@
  * last frame is reported. Exit status: 0 when the file was listed, 1 on unusable input
  * (missing, empty, unknown format, truncated ADIF header), 2 on a usage error.
  *
- * Structure: the file is read into a padded buffer, a format is chosen from the table of
- * detectors, and that format's lister does the rest; another format is one more table entry.
+ * Structure: the file is read into a padded buffer (tools/example/stream.h, which also parses
+ * MPEG audio headers), a format is chosen from the table of detectors, and that format's lister
+ * does the rest; another format is one more table entry.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,29 +20,13 @@
 
 #include <zufack9/zufack9.h>
 
-/* The parsers read four bytes at a time, up to three past the header's last byte, and they are
- * not told where the buffer ends: an ADIF header with sixteen maximal program configuration
- * elements spans 4929 bytes. Zero padding beyond that lets any header run off the end of the
- * file harmlessly; the listers then compare where it ended with the real size. */
-#define INPUT_PADDING 8192
-
-typedef struct {
-    Zuf8u *data; /* size bytes of the file, then INPUT_PADDING zero bytes */
-    size_t size;
-} Input;
+#include "example/stream.h"
 
 typedef struct {
     int summary;
 } Options;
 
 /* ------------------------------------------------------------------ shared helpers */
-
-/* 13818-7 Table 35 (indices 0..11) and 14496-3 Table 1.18 (index 12); 13 and 14 are reserved,
- * 15 is an escape that ADTS cannot use. */
-static const int k_sample_rates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                       22050, 16000, 12000, 11025, 8000,  7350};
-
-static int sample_rate(int index) { return index >= 0 && index < 13 ? k_sample_rates[index] : 0; }
 
 /* profile (ADTS) or object_type (PCE): the MPEG-2 profile names of 13818-7 Table 31. */
 static const char *profile_name(int profile) {
@@ -84,51 +69,6 @@ static void print_quoted(const Zuf8u *s, int n) {
     putchar('"');
 }
 
-/* Reads the whole file into a zero-padded buffer. Returns 0, or 1 after a message. */
-static int read_input(const char *path, Input *in) {
-    FILE *f = fopen(path, "rb");
-    size_t cap = 1 << 16, n = 0;
-    Zuf8u *buf;
-    if (!f) {
-        fprintf(stderr, "zufinfo: cannot open '%s'\n", path);
-        return 1;
-    }
-    buf = malloc(cap + INPUT_PADDING);
-    for (;;) {
-        size_t got;
-        if (!buf) {
-            fclose(f);
-            fprintf(stderr, "zufinfo: out of memory reading '%s'\n", path);
-            return 1;
-        }
-        got = fread(buf + n, 1, cap - n, f);
-        n += got;
-        if (n < cap) break;
-        {
-            Zuf8u *bigger = cap <= ((size_t)-1 - INPUT_PADDING) / 2 ? realloc(buf, 2 * cap + INPUT_PADDING) : NULL;
-            if (!bigger) free(buf);
-            buf = bigger;
-            cap *= 2;
-        }
-    }
-    if (ferror(f)) {
-        fclose(f);
-        free(buf);
-        fprintf(stderr, "zufinfo: error reading '%s'\n", path);
-        return 1;
-    }
-    fclose(f);
-    if (n == 0) {
-        free(buf);
-        fprintf(stderr, "zufinfo: '%s' is empty\n", path);
-        return 1;
-    }
-    memset(buf + n, 0, INPUT_PADDING);
-    in->data = buf;
-    in->size = n;
-    return 0;
-}
-
 /* ------------------------------------------------------------------ ADTS */
 
 typedef struct {
@@ -145,7 +85,7 @@ static int adts_header_at(const Input *in, size_t pos, AdtsFrame *fr) {
     /* adts_header_error_check(): with several blocks a protected frame carries the positions of
      * blocks 2..n and then crc_check, so the header grows by two bytes per block. */
     fr->header_bytes = 7 + (fr->h.protection_absent ? 0 : 2 * (size_t)fr->h.num_raw_data_blocks);
-    return sample_rate(fr->h.sampling_frequency_index) != 0 && (size_t)fr->h.aac_frame_length >= fr->header_bytes;
+    return aac_sample_rate(fr->h.sampling_frequency_index) != 0 && (size_t)fr->h.aac_frame_length >= fr->header_bytes;
 }
 
 /* Fields of adts_fixed_header() that stay the same from frame to frame of one stream. */
@@ -183,7 +123,7 @@ static int adts_detect(const Input *in) {
 static void adts_print_frame(unsigned long index, size_t pos, const AdtsFrame *fr) {
     const AacAdtsFrameHeader *h = &fr->h;
     printf("%7lu %9lu  %-6s  %-4s %6d  %2d %6d  %6d  ", index, (unsigned long)pos, h->id ? "MPEG-2" : "MPEG-4",
-           profile_name(h->profile), sample_rate(h->sampling_frequency_index), h->channel_configuration,
+           profile_name(h->profile), aac_sample_rate(h->sampling_frequency_index), h->channel_configuration,
            h->aac_frame_length, h->num_raw_data_blocks);
     if (h->protection_absent)
         puts("-");
@@ -231,7 +171,7 @@ static int adts_list(const Input *in, const Options *opt) {
         prev = fr;
         ++frames;
         frame_bytes += len;
-        seconds += fr.h.num_raw_data_blocks * 1024.0 / sample_rate(fr.h.sampling_frequency_index);
+        seconds += fr.h.num_raw_data_blocks * 1024.0 / aac_sample_rate(fr.h.sampling_frequency_index);
         pos += len;
     }
 
@@ -241,7 +181,7 @@ static int adts_list(const Input *in, const Options *opt) {
     }
     if (opt->summary) {
         printf("ADTS %s %s, %d Hz, channel configuration %d: %s, %s\n", first.h.id ? "MPEG-2" : "MPEG-4",
-               profile_name(first.h.profile), sample_rate(first.h.sampling_frequency_index),
+               profile_name(first.h.profile), aac_sample_rate(first.h.sampling_frequency_index),
                first.h.channel_configuration, channel_config_name(first.h.channel_configuration),
                first.h.protection_absent ? "no CRC" : "CRC");
     }
@@ -288,7 +228,7 @@ static void pce_print(int index, const AacPrgCfgElt *e, const AacAdifHeader *h) 
     int lfe, channels = pce_channels(e, &lfe);
     printf("  program config element %d: element_instance_tag %d, object type %d (%s), %d Hz (index %d)\n", index,
            e->element_instance_tag, e->object_type, profile_name(e->object_type),
-           sample_rate(e->sampling_frequency_index), e->sampling_frequency_index);
+           aac_sample_rate(e->sampling_frequency_index), e->sampling_frequency_index);
     if (h->bitstream_type == 0) printf("    buffer fullness %d\n", h->adif_buffer_fullness[index]);
     printf("    channels    %d + %d LFE\n", channels, lfe);
     pce_print_pairs("front:", "CPE", "SCE", e->num_front_channel_elements, e->front_element_is_cpe,
@@ -349,7 +289,7 @@ static int adif_list(const Input *in, const Options *opt) {
         printf("ADIF %s rate, %d bit/s, %d program config element%s, first: %s, %d Hz, %d + %d LFE channels\n",
                h.bitstream_type ? "variable" : "constant", h.bitrate, h.num_program_config_elements,
                h.num_program_config_elements > 1 ? "s" : "", profile_name(pce[0].object_type),
-               sample_rate(pce[0].sampling_frequency_index), channels, lfe);
+               aac_sample_rate(pce[0].sampling_frequency_index), channels, lfe);
     } else {
         printf("adif_id 0x%08lX, bitstream_type %d (%s rate), bitrate %d bit/s\n", (unsigned long)h.adif_id,
                h.bitstream_type, h.bitstream_type ? "variable" : "constant", h.bitrate);
@@ -373,13 +313,9 @@ static int adif_list(const Input *in, const Options *opt) {
  * confirms (same ID, layer and sampling frequency). */
 typedef struct {
     Mp3FrameHeader h;
+    int rate;   /* sampling frequency in Hz */
     size_t len; /* bytes, padding included */
 } Mp3Frame;
-
-static int mp3_rate(const Mp3FrameHeader *h) {
-    static const int k_rates[2][3] = {{22050, 24000, 16000}, {44100, 48000, 32000}};
-    return h->sampling_frequency < 3 ? k_rates[h->ID][h->sampling_frequency] : 0;
-}
 
 static int mp3_kbps(const Mp3FrameHeader *h) {
     static const int k_kbps[2][15] = {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
@@ -392,10 +328,6 @@ static const char *mp3_mode_name(int mode) {
     return names[mode & 3];
 }
 
-static int mp3_same_stream(const Zuf8u *a, const Zuf8u *b) {
-    return (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0x0C) == (b[2] & 0x0C);
-}
-
 /* Free-format frame length without padding, once known (free format keeps it constant). */
 static size_t g_mp3_free_len;
 
@@ -404,23 +336,12 @@ static size_t g_mp3_free_len;
  * next free-format header of the stream, within 8 KB, or the length found before). */
 static int mp3_header_at(const Input *in, size_t pos, Mp3Frame *fr) {
     Zuf8u *p = in->data + pos;
-    size_t q;
-    int kbps;
-    if (in->size - pos < 4 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF2 || (p[2] >> 4) == 15 || ((p[2] >> 2) & 3) == 3)
-        return 0;
+    MpegHeader mh;
+    if (in->size - pos < 4 || !mpeg_header_parse(p, &mh) || mh.layer != 3 || mh.version == 25) return 0;
     zufsUnpackFrameHeader_MP3(&p, &fr->h);
-    kbps = mp3_kbps(&fr->h);
-    if (kbps > 0) {
-        fr->len = (size_t)((fr->h.ID ? 144000 : 72000) * kbps / mp3_rate(&fr->h) + fr->h.padding_bit);
-        return 1;
-    }
-    for (q = pos + 4; q + 4 <= in->size && q < pos + 8192; ++q) {
-        const Zuf8u *n = in->data + q;
-        if (n[0] == 0xFF && mp3_same_stream(in->data + pos, n) && (n[2] >> 4) == 0) {
-            fr->len = q - pos;
-            return 1;
-        }
-    }
+    fr->rate = mh.sample_rate;
+    fr->len = mpeg_frame_len(in, pos, &mh);
+    if (fr->len) return 1;
     fr->len = g_mp3_free_len + (size_t)fr->h.padding_bit;
     return g_mp3_free_len != 0;
 }
@@ -432,7 +353,7 @@ static int mp3_confirmed_at(const Input *in, size_t pos, int allow_truncated, Mp
     end = pos + fr->len;
     if (end == in->size) return 1;
     if (end > in->size) return allow_truncated;
-    return mp3_header_at(in, end, &next) && mp3_same_stream(in->data + pos, in->data + end);
+    return mp3_header_at(in, end, &next) && mpeg_same_stream(in->data + pos, in->data + end);
 }
 
 static size_t mp3_resync(const Input *in, size_t pos, int allow_truncated, Mp3Frame *fr) {
@@ -442,14 +363,7 @@ static size_t mp3_resync(const Input *in, size_t pos, int allow_truncated, Mp3Fr
 }
 
 /* An ID3v2 tag at the start: its length, else 0. */
-static size_t mp3_id3v2_len(const Input *in) {
-    const Zuf8u *d = in->data;
-    if (in->size < 10 || memcmp(d, "ID3", 3) != 0) return 0;
-    return 10 +
-           (((size_t)(d[6] & 0x7F) << 21) | ((size_t)(d[7] & 0x7F) << 14) | ((size_t)(d[8] & 0x7F) << 7) |
-            (d[9] & 0x7F)) +
-           ((d[5] & 0x10) ? 10 : 0);
-}
+static size_t mp3_id3v2_len(const Input *in) { return id3v2_tag_len(in->data, in->size); }
 
 static int mp3_detect(const Input *in) {
     Mp3Frame fr;
@@ -465,7 +379,7 @@ static void mp3_print_frame(unsigned long index, size_t pos, const Mp3Frame *fr,
     else
         snprintf(kbps, sizeof kbps, "free");
     printf("%7lu %9lu  %-6s  %4s %6d  %-6s %6lu  ", index, (unsigned long)pos, h->ID ? "MPEG-1" : "MPEG-2", kbps,
-           mp3_rate(h), mp3_mode_name(h->mode), (unsigned long)fr->len);
+           fr->rate, mp3_mode_name(h->mode), (unsigned long)fr->len);
     if (h->protection_bit)
         fputs("-", stdout);
     else
@@ -488,7 +402,7 @@ static int mp3_list(const Input *in, const Options *opt) {
         /* Within a chain a header that continues the stream is enough; after junk, or when the
          * stream changes, the frame must be confirmed by the one after it. */
         const int continues =
-            pos == chain && mp3_header_at(in, pos, &fr) && mp3_same_stream(in->data + first_pos, in->data + pos);
+            pos == chain && mp3_header_at(in, pos, &fr) && mpeg_same_stream(in->data + first_pos, in->data + pos);
         size_t next = continues || mp3_confirmed_at(in, pos, 1, &fr) ? pos : mp3_resync(in, pos + 1, 1, &fr);
         int is_tag = 0;
         if (next > pos) {
@@ -506,7 +420,7 @@ static int mp3_list(const Input *in, const Options *opt) {
         if (frames == 0) {
             first = fr;
             first_pos = pos;
-        } else if (!mp3_same_stream(in->data + first_pos, in->data + pos) || (first.h.mode == 3) != (fr.h.mode == 3)) {
+        } else if (!mpeg_same_stream(in->data + first_pos, in->data + pos) || (first.h.mode == 3) != (fr.h.mode == 3)) {
             ++changes;
         }
         if (fr.len > in->size - pos) {
@@ -526,7 +440,7 @@ static int mp3_list(const Input *in, const Options *opt) {
         if (mp3_kbps(&fr.h) == 0) g_mp3_free_len = fr.len - (size_t)fr.h.padding_bit;
         ++frames;
         frame_bytes += fr.len;
-        seconds += (fr.h.ID ? 1152.0 : 576.0) / mp3_rate(&fr.h);
+        seconds += (fr.h.ID ? 1152.0 : 576.0) / fr.rate;
         pos += fr.len;
         chain = pos;
     }
@@ -536,7 +450,7 @@ static int mp3_list(const Input *in, const Options *opt) {
         return 1;
     }
     if (opt->summary) {
-        printf("MP3 %s Layer III, %d Hz, %s, %s\n", first.h.ID ? "MPEG-1" : "MPEG-2", mp3_rate(&first.h),
+        printf("MP3 %s Layer III, %d Hz, %s, %s\n", first.h.ID ? "MPEG-1" : "MPEG-2", first.rate,
                mp3_mode_name(first.h.mode), first.h.protection_bit ? "no CRC" : "CRC");
     }
     if (changes) printf("stream parameters change in %lu frames\n", changes);
@@ -591,17 +505,22 @@ int main(int argc, char **argv) {
     }
 
     printf("%s %s (build %d.%d, %s)\n", v->libName, v->versionText, v->buildMajor, v->buildNumber, v->buildDate);
-    if (read_input(path, &in) != 0) return 1;
+    if (input_read(path, &in, "zufinfo") != 0) return 1;
+    if (in.size == 0) {
+        input_free(&in);
+        fprintf(stderr, "zufinfo: '%s' is empty\n", path);
+        return 1;
+    }
     printf("%s: %lu bytes\n", path, (unsigned long)in.size);
     for (i = 0; i < sizeof k_formats / sizeof k_formats[0]; ++i) {
         if (k_formats[i].detect(&in)) {
             printf("format: %s\n", k_formats[i].name);
             rc = k_formats[i].list(&in, &opt);
-            free(in.data);
+            input_free(&in);
             return rc;
         }
     }
-    free(in.data);
+    input_free(&in);
     fprintf(stderr, "zufinfo: '%s': unknown format (not ADIF, ADTS or MP3)\n", path);
     return 1;
 }

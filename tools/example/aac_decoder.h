@@ -1,10 +1,10 @@
 /*
  * AAC-LC frame decoder over libzufack9's public API: one ADTS frame (ISO/IEC 13818-7 6.2,
  * ISO/IEC 14496-3 1.A.2) in, 1024 PCM sample frames per raw data block out. No file I/O, so that
- * zufdec, the tests and the benchmark share it.
+ * zufdec, the tests and the benchmark share it; stream_decoder.h finds the frames in a file.
  */
-#ifndef ZUFDEC_AAC_FRAME_H
-#define ZUFDEC_AAC_FRAME_H
+#ifndef ZUF_EXAMPLE_AAC_DECODER_H
+#define ZUF_EXAMPLE_AAC_DECODER_H
 
 #include <stddef.h>
 
@@ -80,4 +80,4 @@ int aac_same_stream(const Zuf8u *a, const Zuf8u *b);
 }
 #endif
 
-#endif /* ZUFDEC_AAC_FRAME_H */
+#endif /* ZUF_EXAMPLE_AAC_DECODER_H */

@@ -1,16 +1,17 @@
 /*
- * zufdec output: 16-bit PCM WAV, little-endian whatever the host.
+ * Audio output: 16-bit PCM WAV (RIFF WAVE, format 1), little-endian whatever the host.
  */
 #include "wav.h"
 
 #include <string.h>
 
-int wav_open(WavWriter *w, const char *path) {
+int wav_open(WavWriter *w, const char *path, const char *prog) {
     memset(w, 0, sizeof *w);
     w->path = path;
+    w->prog = prog;
     w->f = fopen(path, "wb");
     if (!w->f) {
-        fprintf(stderr, "zufdec: cannot create '%s'\n", path);
+        fprintf(stderr, "%s: cannot create '%s'\n", prog, path);
         return 1;
     }
     /* Large writes: a few hundred system calls for a song instead of thousands. */
@@ -43,7 +44,7 @@ static void header_bytes(const WavWriter *w, unsigned char *h) {
 }
 
 static int fail(WavWriter *w) {
-    if (!w->failed) fprintf(stderr, "zufdec: error writing '%s'\n", w->path);
+    if (!w->failed) fprintf(stderr, "%s: error writing '%s'\n", w->prog, w->path);
     w->failed = 1;
     return 1;
 }

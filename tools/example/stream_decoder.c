@@ -1,0 +1,243 @@
+/*
+ * Frames of a stream, one after the other. Frames are found by their headers: within a chain of
+ * frames a header that repeats the stream's fixed fields is enough; after junk, a header must be
+ * confirmed by the next one (or by the end of the data), so that sync-like bytes inside junk are
+ * not taken for a frame. A frame that runs past the end of the input ends the stream.
+ */
+#include "stream_decoder.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* ------------------------------------------------------------------ MP3 */
+
+/* Length of a usable Layer III frame of the stream at pos, or 0. */
+static size_t mp3_frame_at(StreamDecoder *d, size_t pos) {
+    const Zuf8u *p = d->in->data + pos;
+    MpegHeader h;
+    size_t len;
+    if (!mpeg_header_parse(p, &h) || !mpeg_same_stream(p, d->ref)) return 0;
+    if (h.frame_bytes) {
+        len = (size_t)h.frame_bytes;
+    } else {
+        /* Free format (11172-3 2.4.2.3, bitrate_index 0): the frame length without padding is
+         * the same in the whole stream, found once from the distance between two headers. */
+        if (!d->free_len) {
+            d->free_len = mpeg_frame_len(d->in, pos, &h);
+            if (d->free_len) d->free_len -= (size_t)h.padding;
+        }
+        len = d->free_len ? d->free_len + (size_t)h.padding : 0;
+    }
+    return len >= 4 && len <= MP3_MAX_FRAME ? len : 0;
+}
+
+/* A header of the stream at p (4 bytes readable), whatever its length. */
+static int mp3_header_at(const StreamDecoder *d, const Zuf8u *p) {
+    MpegHeader h;
+    return mpeg_header_parse(p, &h) && mpeg_same_stream(p, d->ref);
+}
+
+/* ------------------------------------------------------------------ ADTS */
+
+/* Length of a plausible ADTS frame of the stream `ref` at p (7 bytes readable), or 0: the
+ * syncword, the fixed header of the stream, and room for the header and its CRC. */
+static size_t adts_frame_at(const Zuf8u *p, const Zuf8u *ref) {
+    size_t len;
+    if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0 || !aac_same_stream(p, ref)) return 0;
+    len = adts_frame_len(p);
+    return len >= (size_t)((p[1] & 1) ? 8 : 10) ? len : 0;
+}
+
+/* The stream's fixed header: the first one that the next frame repeats, so that a damaged first
+ * header does not decide the format (searched within 64 KB; else the first header). */
+static const Zuf8u *adts_reference_header(const Input *in, size_t first) {
+    size_t pos;
+    for (pos = first; pos + 7 <= in->end && pos < first + 65536; ++pos) {
+        const Zuf8u *p = in->data + pos;
+        const size_t len = adts_frame_at(p, p);
+        if (len && (pos + len == in->end || (pos + len + 7 <= in->end && adts_frame_at(p + len, p)))) return p;
+    }
+    return in->data + first;
+}
+
+/* ------------------------------------------------------------------ the stream */
+
+int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamFormat format, const Zuf16s *sfb_long,
+                        char *why, size_t why_len) {
+    memset(d, 0, sizeof *d);
+    d->in = in;
+    d->format = format;
+    d->pos = first;
+    d->chain = (size_t)-1;
+    if (format == FORMAT_MP3) {
+        d->ref = in->data + first;
+        d->header_bytes = 4;
+        d->mp3 = malloc(sizeof *d->mp3);
+        if (!d->mp3) {
+            snprintf(why, why_len, "out of memory");
+            return 2;
+        }
+        mp3_decoder_init(d->mp3, d->ref);
+        d->mp3->sfb_long = sfb_long;
+        d->stats.channels = d->mp3->channels;
+        d->stats.sample_rate = d->mp3->sample_rate;
+        return 0;
+    }
+    if (format == FORMAT_ADTS) {
+        d->ref = adts_reference_header(in, first);
+        d->header_bytes = 7;
+        if (aac_stream_supported(d->ref, why, why_len)) return 1;
+        d->aac = malloc(sizeof *d->aac);
+        if (!d->aac) {
+            snprintf(why, why_len, "out of memory");
+            return 2;
+        }
+        aac_decoder_init(d->aac, d->ref);
+        d->stats.channels = d->aac->channels;
+        d->stats.sample_rate = aac_sample_rate(d->aac->sfi);
+        return 0;
+    }
+    snprintf(why, why_len, "not an MP3 or ADTS stream");
+    return 1;
+}
+
+/* Length of a frame of the stream at pos, or 0. */
+static size_t frame_at(StreamDecoder *d, size_t pos) {
+    return d->mp3 ? mp3_frame_at(d, pos) : adts_frame_at(d->in->data + pos, d->ref);
+}
+
+/* A header of the stream at pos, enough to confirm the frame before it. */
+static int header_at(const StreamDecoder *d, size_t pos) {
+    return d->mp3 ? mp3_header_at(d, d->in->data + pos) : adts_frame_at(d->in->data + pos, d->ref) != 0;
+}
+
+static void decode_frame(StreamDecoder *d, DecodedFrame *f) {
+    const Zuf8u *p = d->in->data + f->offset;
+    f->pcm = d->pcm;
+    if (d->mp3) {
+        int samples = 0;
+        switch (mp3_frame_decode(d->mp3, p, f->len, d->pcm, &samples, &f->damage)) {
+            case MP3_FRAME_TAG:
+                f->tag = 1;
+                ++d->stats.tag_frames;
+                return;
+            case MP3_FRAME_CONCEALED:
+                ++d->stats.concealed;
+                break;
+            case MP3_FRAME_DAMAGED:
+                ++d->stats.damaged;
+                break;
+            case MP3_FRAME_DECODED:
+                break;
+        }
+        f->samples = (unsigned long)samples;
+    } else {
+        int blocks = 0;
+        if (aac_frame_decode(d->aac, p, f->len, d->pcm, &blocks, &f->damage)) ++d->stats.damaged;
+        f->samples = 1024ul * (unsigned long)blocks;
+    }
+    ++d->stats.frames;
+    d->stats.samples += f->samples;
+}
+
+int stream_decoder_next(StreamDecoder *d, DecodedFrame *f) {
+    const Input *in = d->in;
+    memset(f, 0, sizeof *f);
+    while (d->pos + d->header_bytes <= in->end && !d->cut) {
+        const size_t pos = d->pos;
+        size_t len = frame_at(d, pos);
+        if (len && pos + len > in->end) {
+            d->cut = 1;
+            d->cut_at = pos;
+            d->stats.cut = 1;
+            ++d->stats.damaged;
+            break;
+        }
+        /* After junk, the next header must confirm this one. */
+        if (len && pos != d->chain && in->end - (pos + len) >= d->header_bytes && !header_at(d, pos + len)) len = 0;
+        if (!len) {
+            if (!d->junk) d->junk_at = pos;
+            ++d->junk;
+            ++d->pos;
+            continue;
+        }
+        if (d->junk) {
+            f->junk = d->junk;
+            f->junk_at = d->junk_at;
+            d->stats.junk_bytes += d->junk;
+            d->junk = 0;
+            /* The bit reservoir does not continue across the gap. */
+            if (d->mp3) mp3_decoder_discontinuity(d->mp3);
+        }
+        f->offset = pos;
+        f->len = len;
+        f->index = d->stats.frames;
+        decode_frame(d, f);
+        d->pos = d->chain = pos + len;
+        return 1;
+    }
+    return 0;
+}
+
+size_t stream_decoder_finish(StreamDecoder *d) {
+    const size_t rest = d->in->end - d->pos;
+    const size_t junk = d->junk + (rest < d->header_bytes ? rest : 0);
+    d->junk = 0;
+    d->stats.junk_bytes += junk;
+    return junk;
+}
+
+void stream_decoder_close(StreamDecoder *d) {
+    free(d->mp3);
+    free(d->aac);
+    d->mp3 = NULL;
+    d->aac = NULL;
+}
+
+int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long, Zuf16s **pcm, DecodeStats *stats,
+                         AacToolCounts *tools) {
+    Input in;
+    StreamDecoder *d = NULL;
+    DecodedFrame f;
+    char note[128], what[200];
+    size_t first, used = 0, cap = 0;
+    StreamFormat format;
+    int rc = 2;
+
+    *pcm = NULL;
+    memset(stats, 0, sizeof *stats);
+    if (tools) memset(tools, 0, sizeof *tools);
+    if (input_copy(data, size, &in)) return 2;
+    input_strip_tags(&in, note, sizeof note);
+    format = detect_format(&in, &first, what, sizeof what);
+    d = calloc(1, sizeof *d);
+    if (d)
+        rc = format == FORMAT_MP3 || format == FORMAT_ADTS
+                 ? stream_decoder_open(d, &in, first, format, sfb_long, what, sizeof what)
+                 : 1;
+    while (rc == 0 && stream_decoder_next(d, &f)) {
+        const size_t n = f.samples * (size_t)d->stats.channels;
+        if (used + n > cap) {
+            Zuf16s *bigger;
+            while (used + n > cap) cap = cap ? 2 * cap : 1u << 16;
+            bigger = realloc(*pcm, cap * sizeof **pcm);
+            if (!bigger) {
+                rc = 2;
+                break;
+            }
+            *pcm = bigger;
+        }
+        if (n) memcpy(*pcm + used, f.pcm, n * sizeof **pcm);
+        used += n;
+    }
+    if (d && (d->mp3 || d->aac)) {
+        stream_decoder_finish(d);
+        *stats = d->stats;
+        if (tools && d->aac) *tools = d->aac->tools;
+        stream_decoder_close(d);
+    }
+    free(d);
+    input_free(&in);
+    return rc;
+}
