@@ -1,6 +1,6 @@
 // AAC-LC decoding speed in memory: the example frame decoder that zufdec runs
-// (tools/example/aac_decoder.c) on the ADTS vectors of tests/vectors/aac, no file I/O, no WAV writing. The "x_realtime" counter is
-// seconds of audio decoded per second of CPU time. bench/peers.sh times zufdec against FFmpeg
+// (tools/example/aac_decoder.c) on the ADTS vectors of tests/vectors/aac, no file I/O, no WAV
+// writing. The "x_realtime" counter is seconds of audio decoded per second of CPU time. bench/peers.sh times zufdec against FFmpeg
 // and FAAD2 on whole files.
 #include <benchmark/benchmark.h>
 

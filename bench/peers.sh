@@ -7,13 +7,19 @@
 #
 # Without a stream, a 120 s 128 kbit/s joint-stereo test stream is made with ffmpeg and lame.
 # Each decoder runs RUNS times (default 7), the decoders taking turns; the best CPU time (user +
-# system) counts, which is steadier than wall-clock time on a shared machine. zufdec is taken from $ZUFDEC, else from
-# build/release/tools/zufdec or build/mp3/tools/zufdec of this checkout. Peers that are not
+# system) counts, which is steadier than wall-clock time on a shared machine. zufdec is taken
+# from $ZUFDEC, else from build/release/tools/zufdec or build/mp3/tools/zufdec of this checkout. Peers that are not
 # installed are left out.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
+
+# The test signal of both sections: two minutes of a music-like stereo mix (tones, vibrato, a
+# little noise) at 44.1 kHz.
+signal="aevalsrc=0.25*sin(2*PI*440*t)+0.15*sin(2*PI*1320*t+2*sin(2*PI*5*t))+0.05*sin(2*PI*3700*t)"
+signal+="+0.02*(random(0)-0.5)|0.2*sin(2*PI*554*t+sin(2*PI*3*t))+0.1*sin(2*PI*2217*t)"
+signal+="+0.03*sin(2*PI*9000*t)+0.02*(random(1)-0.5):s=44100:d=120:c=stereo"
 
 # ---------------------------------------------------------------------------------- AAC
 #   bench/peers.sh aac [STREAM.aac] [RUNS]
@@ -37,7 +43,7 @@ if [ "${1:-}" = aac ]; then
     if [ -z "$stream" ]; then
         stream="$tmp/test.aac"
         ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \
-            "aevalsrc=0.25*sin(2*PI*440*t)+0.15*sin(2*PI*1320*t+2*sin(2*PI*5*t))+0.05*sin(2*PI*3700*t)+0.02*(random(0)-0.5)|0.2*sin(2*PI*554*t+sin(2*PI*3*t))+0.1*sin(2*PI*2217*t)+0.03*sin(2*PI*9000*t)+0.02*(random(1)-0.5):s=44100:d=120:c=stereo" \
+            "$signal" \
             -c:a aac -b:a 128k -fflags +bitexact -flags:a +bitexact -f adts "$stream"
     fi
     aac_best_cpu() {
@@ -54,9 +60,10 @@ if [ "${1:-}" = aac ]; then
     declare -A cpu
     cpu[zufdec]=$(aac_best_cpu "$zufdec" -q "$stream" "$tmp/zufdec.wav")
     if command -v ffmpeg >/dev/null; then
-        cpu[ffmpeg]=$(aac_best_cpu ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y -i "$stream" -c:a pcm_s16le "$tmp/ffmpeg.wav")
+        ff=(ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y)
+        cpu[ffmpeg]=$(aac_best_cpu "${ff[@]}" -i "$stream" -c:a pcm_s16le "$tmp/ffmpeg.wav")
         # FFmpeg's fixed-point AAC decoder, the closest to ours in arithmetic.
-        cpu[ffmpeg_fixed]=$(aac_best_cpu ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y -c:a aac_fixed -i "$stream" -c:a pcm_s16le "$tmp/ffmpeg_fixed.wav")
+        cpu[ffmpeg_fixed]=$(aac_best_cpu "${ff[@]}" -c:a aac_fixed -i "$stream" -c:a pcm_s16le "$tmp/ffmpeg_fixed.wav")
     fi
     if command -v faad >/dev/null; then
         cpu[faad]=$(aac_best_cpu faad -q -b 1 -o "$tmp/faad.wav" "$stream")
@@ -69,7 +76,8 @@ if [ "${1:-}" = aac ]; then
     for peer in ffmpeg ffmpeg_fixed faad; do
         [ -n "${cpu[$peer]:-}" ] || continue
         awk -v p="$peer" -v a="${cpu[zufdec]}" -v b="${cpu[$peer]}" \
-            'BEGIN { printf "zufdec / %-12s speed ratio %.2f (%s)\n", p, (a > 0 ? b / a : 0), (a < b ? "zufdec faster" : "zufdec slower") }'
+            'BEGIN { printf "zufdec / %-12s speed ratio %.2f (%s)\n", p, (a > 0 ? b / a : 0),
+                     (a < b ? "zufdec faster" : "zufdec slower") }'
     done
     exit 0
 fi
@@ -94,7 +102,7 @@ stream=${1:-}
 if [ -z "$stream" ]; then
     stream="$tmp/test.mp3"
     ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \
-        "aevalsrc=0.25*sin(2*PI*440*t)+0.15*sin(2*PI*1320*t+2*sin(2*PI*5*t))+0.05*sin(2*PI*3700*t)+0.02*(random(0)-0.5)|0.2*sin(2*PI*554*t+sin(2*PI*3*t))+0.1*sin(2*PI*2217*t)+0.03*sin(2*PI*9000*t)+0.02*(random(1)-0.5):s=44100:d=120:c=stereo" \
+        "$signal" \
         -c:a pcm_s16le "$tmp/test.wav"
     lame --silent -b 128 -m j "$tmp/test.wav" "$stream"
 fi
@@ -110,7 +118,8 @@ if command -v mpg123 >/dev/null; then
     commands+=("mpg123|mpg123 -q -w $tmp/mpg123.wav $stream")
 fi
 if command -v ffmpeg >/dev/null; then
-    commands+=("ffmpeg|ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y -i $stream -c:a pcm_s16le $tmp/ffmpeg.wav")
+    commands+=("ffmpeg|ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y -i $stream -c:a pcm_s16le \
+$tmp/ffmpeg.wav")
 fi
 declare -A cpu
 while IFS='=' read -r name value; do
@@ -149,5 +158,6 @@ done
 for peer in mpg123 ffmpeg; do
     [ -n "${cpu[$peer]:-}" ] || continue
     awk -v p="$peer" -v a="${cpu[zufdec]}" -v b="${cpu[$peer]}" \
-        'BEGIN { printf "zufdec / %-7s speed ratio %.2f (%s)\n", p, (a > 0 ? b / a : 0), (a < b ? "zufdec faster" : "zufdec slower") }'
+        'BEGIN { printf "zufdec / %-7s speed ratio %.2f (%s)\n", p, (a > 0 ? b / a : 0),
+                 (a < b ? "zufdec faster" : "zufdec slower") }'
 done

@@ -2,7 +2,8 @@
 # Installs what a fresh Debian 12 machine lacks to build and test libzufack9 for both targets.
 # Does nothing (and needs no network) when everything is already there.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ gcc g++-multilib gcc-multilib libgtest-dev libbenchmark-dev pkg-config binutils python3 qemu-user)
+pkgs=(cmake ninja-build g++ gcc g++-multilib gcc-multilib libgtest-dev libbenchmark-dev pkg-config binutils python3
+      qemu-user)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -22,10 +22,14 @@ export PKG_CONFIG_PATH=$(dirname "$pc")
 # shellcheck disable=SC2086
 $cc $cflags -std=c99 -Wall -Werror "$srcdir/consumer.c" $(pkg-config --cflags --libs zufack9) -o "$work/pc_shared"
 # The dynamic section must ask for the SONAME, found through LD_LIBRARY_PATH at run time.
-readelf -d "$work/pc_shared" | grep -q 'NEEDED.*\[libzufack9.so.5\]' || { echo "pc_shared does not need libzufack9.so.5"; exit 1; }
+if ! readelf -d "$work/pc_shared" | grep -q 'NEEDED.*\[libzufack9.so.5\]'; then
+    echo "pc_shared does not need libzufack9.so.5"
+    exit 1
+fi
 LD_LIBRARY_PATH=$lib $emulator "$work/pc_shared"
 # shellcheck disable=SC2086
-$cc $cflags -std=c99 -Wall -Werror "$srcdir/consumer.c" $(pkg-config --cflags zufack9) "$lib/libzufack9.a" -lm -o "$work/pc_static"
+$cc $cflags -std=c99 -Wall -Werror "$srcdir/consumer.c" $(pkg-config --cflags zufack9) "$lib/libzufack9.a" -lm \
+    -o "$work/pc_static"
 env -u LD_LIBRARY_PATH $emulator "$work/pc_static"
 if readelf -d "$work/pc_static" | grep -q libzufack9; then echo "pc_static links the shared library"; exit 1; fi
 

@@ -219,7 +219,8 @@ encode adts_mpeg2_lc_32000_stereo.aac \
     "aevalsrc=0.4*sin(2*PI*330*t)|0.4*sin(2*PI*495*t):s=32000:d=2:c=stereo" 48k -write_mpeg2 1
 encode adts_main_44100_mono.aac "sine=frequency=880:sample_rate=44100:duration=1" 48k -profile:a aac_main
 encode adts_lc_48000_5.1.aac \
-    "aevalsrc=0.3*sin(2*PI*300*t)|0.3*sin(2*PI*500*t)|0.3*sin(2*PI*700*t)|0.1*sin(2*PI*60*t)|0.2*sin(2*PI*900*t)|0.2*sin(2*PI*1100*t):s=48000:d=1:c=5.1" \
+    "aevalsrc=0.3*sin(2*PI*300*t)|0.3*sin(2*PI*500*t)|0.3*sin(2*PI*700*t)|0.1*sin(2*PI*60*t)|\
+0.2*sin(2*PI*900*t)|0.2*sin(2*PI*1100*t):s=48000:d=1:c=5.1" \
     160k
 
 # Four raw data blocks per frame (the last frame takes the remainder).
@@ -281,7 +282,10 @@ aac_syntax_vectors() {
         for f in "$out"/aac/adts_*.aac; do
             rm -f "$tmp/check.wav"
             faad -q -o "$tmp/check.wav" "$f" >/dev/null 2>&1 || true
-            [ "$(stat -c %s "$tmp/check.wav" 2>/dev/null || echo 0)" -gt 4096 ] || { echo "faad cannot decode $f" >&2; exit 1; }
+            if [ "$(stat -c %s "$tmp/check.wav" 2>/dev/null || echo 0)" -le 4096 ]; then
+                echo "faad cannot decode $f" >&2
+                exit 1
+            fi
         done
     fi
     ls -l "$out/aac"
