@@ -142,10 +142,7 @@ TEST(AacPow43Scale, SixteenBitFormIsQ0AndMatchesTheInPlaceForm) {
     const Zuf16s sfs[2] = {100, 104};
     const Zuf32s offs[3] = {0, 1, 2};
     ASSERT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 2, 2, 0), zufOk);
-    EXPECT_EQ(o4[0], 0);
-    EXPECT_EQ(o4[1], 0);
-    EXPECT_EQ(o4[2], 5);  // 2^(4/3) * 2 = 5.04
-    EXPECT_EQ(o4[3], 0);
+    EXPECT_EQ(std::vector<Zuf32s>(o4, o4 + 4), (std::vector<Zuf32s>{0, 0, 5, 0}));  // 2^(4/3) * 2 = 5.04
     EXPECT_EQ(zufsPow43Scale_16s32s_Sf(nullptr, o4, sfs, offs, 100, -1, 1, 0), zufErrNullPtr);
     EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, nullptr, 100, 1, 1, 0), zufErrNullPtr);
     EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, -1, 1, 0), zufErrSize);
