@@ -1,6 +1,7 @@
 // AAC fixed-point filter bank against a double-precision model: the IMDCT of ISO/IEC 13818-7
 // 15.3.2 evaluated directly, windowed with sine/KBD windows computed here from their formulas,
-// and overlapped frame by frame. Also the tables, the FFT core and the argument checks.
+// and overlapped frame by frame. Also the FFT core, the argument checks and a pin of the bit-exact
+// output, which the model's tolerance cannot give (the tables are checked by regenerating them).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +14,6 @@
 
 #include "transforms/fft_32sc.h"
 #include "aac/aac_filterbank.h"
-#include "aac/aac_filterbank_tables.h"
 #include "support/test_util.h"
 #include "zufack9/zuf_aac.h"
 
@@ -178,73 +178,9 @@ std::vector<Frame> all_transitions(int repeats) {
     return v;
 }
 
-// Nearest-integer check that tolerates the last bit where the double evaluation is within
-// 1e-6 of a rounding tie.
-void expect_rounded(int64_t got, double exact, const char* what, int i) {
-    const double frac = exact - std::floor(exact);
-    if (std::fabs(frac - 0.5) < 1e-6) {
-        EXPECT_TRUE(got == std::floor(exact) || got == std::ceil(exact)) << what << " " << i;
-    } else {
-        EXPECT_EQ(got, std::llround(exact)) << what << " " << i;
-    }
-}
-
 }  // namespace
 
 // --------------------------------------------------------------------------- tables
-
-TEST(AacFilterBankTables, WindowsTwiddlesAndFftTablesFollowTheirFormulas) {
-    for (int n = 0; n < 1024; ++n)
-        expect_rounded(zuf::pWinSINLong[n], std::ldexp(std::sin(kPi * (n + 0.5) / 2048), 31), "long", n);
-    for (int n = 0; n < 128; ++n)
-        expect_rounded(zuf::pWinSINShort[n], std::ldexp(std::sin(kPi * (n + 0.5) / 256), 31), "short", n);
-    const std::vector<double> l = window(1, 2048), s = window(1, 256);
-    for (int n = 0; n < 1024; ++n) EXPECT_NEAR(zuf::pWinKBDLong[n], std::ldexp(l[n], 31), 3.0) << n;
-    for (int n = 0; n < 128; ++n) EXPECT_NEAR(zuf::pWinKBDShort[n], std::ldexp(s[n], 31), 3.0) << n;
-    for (const auto& [tw, m] : {std::pair{zuf::pTwidlTables2, 2048}, std::pair{zuf::pTwidlTables1, 256}}) {
-        for (int i = 0; i < m / 4; ++i) {
-            const double a = 2 * kPi * (i + 0.125) / m;
-            expect_rounded(tw[2 * i], std::ldexp(std::cos(a), 30), "twiddle cos", i);
-            expect_rounded(tw[2 * i + 1], std::ldexp(std::sin(a), 30), "twiddle sin", i);
-        }
-    }
-    for (const auto& [tab, m] : {std::pair{zuf::pFFTtables1, 64}, std::pair{zuf::pFFTtables2, 512}}) {
-        const int b = m / 8 - 1;
-        for (int k = 1; k <= b; ++k) {
-            const double t = 2 * kPi * k / m;
-            expect_rounded(tab[k - 1], std::ldexp(std::cos(t), 30), "cos", k);
-            expect_rounded(tab[b + k - 1], std::ldexp(std::cos(3 * t), 30), "cos3", k);
-            expect_rounded(tab[2 * b + k - 1], std::ldexp(std::sin(t), 30), "sin", k);
-            expect_rounded(tab[3 * b + k - 1], std::ldexp(std::sin(3 * t), 30), "sin3", k);
-        }
-    }
-}
-
-TEST(AacFilterBankTables, BitReversalListsDescribeThePermutation) {
-    for (const auto& [list, order] : {std::pair{zuf::pRevTable1, 6}, std::pair{zuf::pRevTable2, 9}}) {
-        const int m = 1 << order, h = m / 2;
-        std::vector<int> perm(m);
-        for (int i = 0; i < m; ++i) perm[i] = i;
-        const Zuf8u* p = list;
-        for (; *p; p += 2) {
-            const int a = p[0], b = p[1];
-            ASSERT_LT(a, b);
-            std::swap(perm[a], perm[b]);
-            std::swap(perm[a + 1], perm[b + h]);
-            std::swap(perm[a + h], perm[b + 1]);
-            std::swap(perm[a + h + 1], perm[b + h + 1]);
-        }
-        for (++p;; ++p) {
-            std::swap(perm[*p + 1], perm[*p + h]);
-            if (*p == 0) break;
-        }
-        for (int i = 0; i < m; ++i) {
-            int r = 0;
-            for (int b = 0; b < order; ++b) r |= ((i >> b) & 1) << (order - 1 - b);
-            EXPECT_EQ(perm[i], r) << "order " << order << " index " << i;
-        }
-    }
-}
 
 // --------------------------------------------------------------------------- FFT and core
 

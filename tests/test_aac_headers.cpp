@@ -339,24 +339,4 @@ TEST(AacAdifVectors, TwoProgramConfigElements) {
     expect_adif(read_vector("adif_two_pce.adif"), m, 3, 112 * 8);
 }
 
-TEST(AacAdifVectors, HeaderIsFollowedByTheFirstRawDataBlock) {
-    std::vector<Zuf8u> data = read_vector("adif_lc_44100_stereo.adif");
-    ASSERT_GT(data.size(), 1000u);
-    AacAdifHeader h = sentinel<AacAdifHeader>();
-    AacPrgCfgElt pce = sentinel<AacPrgCfgElt>();
-    Zuf8u* p = data.data();
-    ASSERT_EQ(zufsUnpackADIFHeader_AAC(&p, &h, &pce, 1), zufOk);
-    const std::vector<int> got = {h.copyright_id_present,        h.bitstream_type,
-                                  h.num_program_config_elements, pce.object_type,
-                                  pce.sampling_frequency_index,  pce.num_front_channel_elements,
-                                  pce.front_element_is_cpe[0],   pce.front_element_tag_select[0],
-                                  pce.comment_field_bytes};
-    EXPECT_EQ(got, (std::vector<int>{0, 1, 1, 1, 4, 1, 1, 0, 0}));
-    // 63 header bits + 39 PCE bits, aligned, + the empty comment's length byte: 14 bytes. The
-    // block that follows opens with id_syn_ele ID_CPE (1) and element_instance_tag 0.
-    ASSERT_EQ(p, data.data() + 14);
-    EXPECT_EQ(p[0] >> 5, 1);
-    EXPECT_EQ((p[0] >> 1) & 15, 0);
-}
-
 }  // namespace

@@ -3,23 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
+#include <utility>
 #include <vector>
 
-#include "aac/aac_stereo_tables.h"
 #include "support/aac_bitwriter.h"
 #include "zufack9/zuf_aac.h"
 
 using zuft::aac::for_each_band;
-
-TEST(AacStereoTables, RecomputedFromTheirFormulas) {
-    for (int i = 0; i < 11; ++i)
-        EXPECT_EQ(zuf::_pAacIsSqrt14_32s[i], std::llround(std::ldexp(std::exp2(-(i + 1) / 4.0), 31))) << i;
-    for (int w = 1; w <= 96; ++w)
-        EXPECT_NEAR(zuf::_Tab_NormEnergy[w - 1], 0x1p64 / 1e10 / std::sqrt(w), 0.5 + 1e-6) << w;
-    EXPECT_EQ(zuf::_Tab_NormEnergy[0], 1844674407);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_LT(std::fabs(zuf::_TAB_PowQuater[i] - std::ldexp(std::exp2(i / 4.0), 30)), 1.0) << i;
-}
 
 TEST(AacMsStereo, MatrixAndIntensitySignFollowTheMask) {
     zuft::Rng rng(21);
@@ -121,36 +112,36 @@ TEST(AacStereoChecks, InOrder) {
     std::vector<Zuf8u> cb(8 * 51), used(480);
     std::vector<Zuf16s> sf(8 * 51);
     const int g[8] = {1, 1, 1, 1, 1, 1, 1, 1};
-    // M/S
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, nullptr, cb.data(), 9, g, 99, 99, 5), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 2, g, 99, 99, 1024),
-              zufErrAacWinGrp);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 9, g, 99, 99, 128),
-              zufErrAacWinGrp);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 1, g, 99, 99, 512),
-              zufErrAacWinLen);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 1, g, 52, 99, 1024),
-              zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 9, used.data(), cb.data(), 1, g, 51, 12, 1024),
-              zufErrAacSmplRateIdx);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 3, used.data(), cb.data(), 1, g, 51, 0, 1024),
-              zufErrAacMsMask);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 2, used.data(), cb.data(), 1, g, 51, 0, 1024),
-              zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), 2, used.data(), cb.data(), 1, g, 41, 0, 1024), zufOk);
-    // Intensity
-    EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), nullptr, 1, g, 0, 0, 1024), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 1, g, 99, 99, 100), zufErrAacWinLen);
-    EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 0, g, 99, 99, 128), zufErrAacWinGrp);
-    EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 8, g, 52, 99, 128), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 8, g, 15, -1, 128),
-              zufErrAacSmplRateIdx);
-    EXPECT_EQ(zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), cb.data(), 8, g, 15, 0, 128), zufErrAacMaxSfb);
-    // Deinterleave
-    EXPECT_EQ(zufsDeinterleaveSpectrum_AAC_32s(a.data(), b.data(), 1, nullptr, 0, 0, 128), zufErrNullPtr);
-    EXPECT_EQ(zufsDeinterleaveSpectrum_AAC_32s(a.data(), b.data(), 0, g, 99, 99, 1024), zufErrAacWinLen);
-    EXPECT_EQ(zufsDeinterleaveSpectrum_AAC_32s(a.data(), b.data(), 0, g, 99, 99, 128), zufErrAacWinGrp);
-    EXPECT_EQ(zufsDeinterleaveSpectrum_AAC_32s(a.data(), b.data(), 8, g, 52, 99, 128), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDeinterleaveSpectrum_AAC_32s(a.data(), b.data(), 8, g, 15, 12, 128), zufErrAacSmplRateIdx);
-    EXPECT_EQ(zufsDeinterleaveSpectrum_AAC_32s(a.data(), b.data(), 8, g, 15, 3, 128), zufErrAacMaxSfb);
+    Zuf8u *u = used.data(), *c = cb.data();
+    auto ms = [&](int mask, Zuf8u* msUsed, int groups, int maxSfb, int sri, int len) {
+        return zufsDecodeMsStereo_AAC_32s_I(a.data(), b.data(), mask, msUsed, c, groups, g, maxSfb, sri, len);
+    };
+    auto is = [&](Zuf8u* books, int groups, int maxSfb, int sri, int len) {
+        return zufsDecodeIsStereo_AAC_32s(a.data(), b.data(), sf.data(), books, groups, g, maxSfb, sri, len);
+    };
+    auto de = [&](int groups, const int* lens, int maxSfb, int sri, int len) {
+        return zufsDeinterleaveSpectrum_AAC_32s(a.data(), b.data(), groups, lens, maxSfb, sri, len);
+    };
+    const std::pair<int, int> rows[] = {{ms(9, nullptr, 9, 99, 99, 5), zufErrNullPtr},
+                                        {ms(9, u, 2, 99, 99, 1024), zufErrAacWinGrp},
+                                        {ms(9, u, 9, 99, 99, 128), zufErrAacWinGrp},
+                                        {ms(9, u, 1, 99, 99, 512), zufErrAacWinLen},
+                                        {ms(9, u, 1, 52, 99, 1024), zufErrAacMaxSfb},
+                                        {ms(9, u, 1, 51, 12, 1024), zufErrAacSmplRateIdx},
+                                        {ms(3, u, 1, 51, 0, 1024), zufErrAacMsMask},
+                                        {ms(2, u, 1, 51, 0, 1024), zufErrAacMaxSfb},
+                                        {ms(2, u, 1, 41, 0, 1024), zufOk},
+                                        {is(nullptr, 1, 0, 0, 1024), zufErrNullPtr},
+                                        {is(c, 1, 99, 99, 100), zufErrAacWinLen},
+                                        {is(c, 0, 99, 99, 128), zufErrAacWinGrp},
+                                        {is(c, 8, 52, 99, 128), zufErrAacMaxSfb},
+                                        {is(c, 8, 15, -1, 128), zufErrAacSmplRateIdx},
+                                        {is(c, 8, 15, 0, 128), zufErrAacMaxSfb},
+                                        {de(1, nullptr, 0, 0, 128), zufErrNullPtr},
+                                        {de(0, g, 99, 99, 1024), zufErrAacWinLen},
+                                        {de(0, g, 99, 99, 128), zufErrAacWinGrp},
+                                        {de(8, g, 52, 99, 128), zufErrAacMaxSfb},
+                                        {de(8, g, 15, 12, 128), zufErrAacSmplRateIdx},
+                                        {de(8, g, 15, 3, 128), zufErrAacMaxSfb}};
+    for (size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(rows[i].first, rows[i].second) << "row " << i;
 }

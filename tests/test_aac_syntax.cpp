@@ -34,15 +34,11 @@ TEST(AacIcsInfo, LongWindowWithPredictor) {
     std::memset(&ics, 0x77, sizeof ics);
     ASSERT_EQ(zuf::ownsUnpackIcsInfo_AAC(&s.p, &s.off, &ics, 10), zufOk);
     EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    // (The other fields are covered by the channel round trips.)
     EXPECT_EQ(ics.ics_reserved_bit, 1);
-    EXPECT_EQ(ics.window_sequence, 1);
-    EXPECT_EQ(ics.window_shape, 1);
-    EXPECT_EQ(ics.max_sfb, 8);
     EXPECT_EQ(ics.predictor_reset_group_number, 17);
     const Zuf8u used[11] = {1, 0, 1, 1, 0, 0, 1, 1, 0, 0, 0x77};  // zeros up to pred_sfb_max - 1
     EXPECT_EQ(std::memcmp(ics.prediction_used, used, 11), 0);
-    EXPECT_EQ(ics.num_window_groups, 1);
-    EXPECT_EQ(ics.window_group_length[0], 1);
 
     // max_sfb 52 fails at once, right after the field.
     BitWriter bad;
@@ -143,21 +139,13 @@ struct SfCase {
     }
 };
 
-TEST(AacScaleFactors, ChainsRangesAndFailures) {
-    // sf 200 -> 250 (+50), intensity -7 -> +53, noise 9-bit first, zero band, sf 255 (+5).
+TEST(AacScaleFactors, Refusals) {
+    // (The three DPCM chains are covered by the channel round trips.) The MPEG-2 variant refuses
+    // a noise band with -166 at its first noise band; the position stays at the start, the values
+    // before it are stored.
     BitWriter w;
     w.put(1, 5);  // lead
     w.put(kScfCodes[110]), w.put(kScfCodes[53]), w.put(kScfCodes[120]);
-    w.put(300, 9), w.put(kScfCodes[62]);
-    w.put(kScfCodes[65]);
-    SfCase c({{1, 1}, {15, 3}, {13, 5}, {0, 6}, {8, 7}});
-    Stream s(w, 5);
-    ASSERT_EQ(c.run(s, true, 200), zufOk);
-    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
-    EXPECT_EQ(std::vector<Zuf16s>(c.out, c.out + 8), (std::vector<Zuf16s>{250, -7, 53, 154, 156, 0, 255, 0x5555}));
-
-    // The MPEG-2 variant refuses the noise band with -166 at its first noise band; the
-    // position stays at the start, the values before it are stored.
     SfCase c2({{1, 1}, {15, 3}, {13, 5}});
     Stream s2(w, 5);
     EXPECT_EQ(c2.run(s2, false, 200), zufErrAacCodebook);
@@ -199,31 +187,17 @@ TEST(AacPulseTnsLtp, FieldParsers) {
     EXPECT_EQ(np, 4);
     EXPECT_EQ(sp.pos(), 8);
 
-    // Long-window tns_data: two filters, the first of order 0 (no direction, no coefficients),
-    // the second of order 3 with 4-bit resolution compressed to 3 bits; then a filter of order
-    // 13 fails right after its order field.
+    // tns_data (its fields are covered by the channel round trips): a filter of order 13 fails
+    // right after its order field.
     BitWriter wt;
-    wt.put(3, 2), wt.put(1, 1);
-    wt.put(20, 6), wt.put(0, 5);
-    wt.put(33, 6), wt.put(3, 5), wt.put(1, 1), wt.put(1, 1), wt.put(0b011, 3), wt.put(0b100, 3), wt.put(0b111, 3);
-    const size_t before_bad = wt.nbits + 6 + 5;
-    wt.put(7, 6), wt.put(13, 5), wt.put(0, 8);
+    wt.put(1, 2), wt.put(1, 1), wt.put(7, 6), wt.put(13, 5), wt.put(0, 8);
     Stream st(wt);
     AacChanInfo ci;
-    std::memset(&ci, 0x77, sizeof ci);
     Zuf8s coef[8];
-    std::memset(coef, 0x77, sizeof coef);
     EXPECT_EQ(
         zuf::ownsDecodeTnsData_AAC(&st.p, &st.off, 0, ci.n_filt, ci.coef_res, ci.length, ci.order, ci.direction, coef),
         zufErrAacTnsOrder);
-    EXPECT_EQ(st.pos(), static_cast<long>(before_bad));
-    EXPECT_EQ(ci.n_filt[0], 3);
-    EXPECT_EQ(ci.coef_res[0], 4);
-    EXPECT_EQ(std::vector<Zuf32s>(ci.length, ci.length + 3), (std::vector<Zuf32s>{20, 33, 7}));
-    EXPECT_EQ(std::vector<Zuf32s>(ci.order, ci.order + 3), (std::vector<Zuf32s>{0, 3, 13}));
-    EXPECT_EQ(ci.direction[0], 1);
-    EXPECT_EQ(ci.direction[1], 0x77777777);
-    EXPECT_EQ(std::vector<int>(coef, coef + 4), (std::vector<int>{3, -4, -1, 0x77}));
+    EXPECT_EQ(st.pos(), 14);
 
     // Short-window ltp_data: windows 3 and 5 used; window 3 takes ltp_lag without lag bits,
     // window 5 a coded difference: (lag - 20) + 16.

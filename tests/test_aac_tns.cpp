@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "aac/aac_band_tables.h"
-#include "aac/aac_tns.h"
-#include "aac/aac_tns_tables.h"
 #include "support/test_util.h"
 #include "zufack9/zuf_aac.h"
 
@@ -109,13 +107,6 @@ zufResult run(bool encode, std::vector<int32_t>& x, const TnsCase& c, int maxSfb
               c.direction.data(), maxSfb, profile, sri, winLen);
 }
 
-std::vector<int> random_coefs(zuft::Rng& rng, int order, int res) {
-    std::vector<int> c(order);
-    const int lim = 1 << (res - 1);
-    for (int& v : c) v = rng.range(-lim, lim - 1);
-    return c;
-}
-
 // Reflection coefficients of the size real encoders send: the first two up to about 0.8, the
 // later ones small (a random full-range set makes near-resonant all-pole filters whose gain
 // would amplify any rounding beyond what a comparison can bound).
@@ -147,40 +138,6 @@ std::vector<Win> random_case(zuft::Rng& rng, int winLen) {
 }
 
 }  // namespace
-
-TEST(AacTnsTables, DequantisationTableFollowsTheFormula) {
-    for (int res = 3; res <= 4; ++res) {
-        const int lo = -(1 << (res - 1)), hi = (1 << (res - 1)) - 1;
-        for (int t = -8; t <= 7; ++t) {
-            const int m = t > hi ? 2 * hi + 1 - t : (t < lo ? 2 * lo - 1 - t : t);  // mirrored outside the range
-            EXPECT_EQ(zuf::pIQTns[res - 3][t + 8], std::llround(std::ldexp(reflection(m, res), 31))) << res << " " << t;
-        }
-    }
-}
-
-TEST(AacTns, CoefficientConversionMatchesTheDirectForm) {
-    zuft::Rng rng(41);
-    for (int it = 0; it < 300; ++it) {
-        const int res = rng.range(3, 4), order = rng.range(1, 12);
-        const std::vector<int> idx = random_coefs(rng, order, res);
-        std::vector<Zuf8s> c(idx.begin(), idx.end());
-        zuf::TnsFilter f;
-        ASSERT_EQ(zuf::ownsTnsDecodeCoef(c.data(), order, res, &f), zufOk);
-        const std::vector<double> a = direct_form(idx, res);
-        double mx = 0;
-        for (int i = 1; i <= order; ++i) mx = std::max(mx, std::fabs(a[i]));
-        for (int i = 1; i <= order; ++i) {
-            EXPECT_LE(std::abs(f.a[i]), (1 << 26) + 1);
-            // The recursion rounds the partner coefficient to Q21 at every step.
-            EXPECT_NEAR(std::ldexp(f.a[i], -f.q), a[i], 8e-6 * std::max(1.0, mx)) << "order " << order << " i " << i;
-        }
-    }
-    const Zuf8s zero = 0;
-    zuf::TnsFilter f;
-    ASSERT_EQ(zuf::ownsTnsDecodeCoef(&zero, 1, 4, &f), zufOk);
-    EXPECT_EQ(f.a[1], 0);
-    EXPECT_EQ(f.q, 31);
-}
 
 TEST(AacTns, DecoderAndEncoderMatchTheModel) {
     zuft::Rng rng(42);

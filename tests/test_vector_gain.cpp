@@ -1,4 +1,4 @@
-// Gain builders: MakeFloat against ldexp over the whole exponent range, CalcSF and its table.
+// Gain builders: MakeFloat against ldexp over the whole exponent range, and CalcSF.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +6,6 @@
 #include <cmath>
 #include <vector>
 
-#include "frame/csf_tables.h"
 #include "frame/vec_kernels.h"
 #include "support/checkasm.h"
 #include "zufack9/zuf_core.h"
@@ -63,16 +62,7 @@ TEST(VectorGain, MakeFloatAgainstLdexp) {
     EXPECT_EQ(d, 5.0f);
 }
 
-// ---------------------------------------------------------------- CalcSF and t_csf
-
-TEST(VectorGain, CsfTableFromFormula) {
-    for (int k = 0; k < 1024; ++k) {
-        const float want = static_cast<float>(std::exp2(static_cast<long double>(k - 512) / 4));
-        ASSERT_EQ(bits_of(zuf::t_csf[k]), bits_of(want)) << "k " << k;
-    }
-    EXPECT_TRUE(std::isinf(zuf::t_csf[1024]) && zuf::t_csf[1024] > 0);
-    for (int k = 1025; k < 1028; ++k) EXPECT_EQ(bits_of(zuf::t_csf[k]), 0u);
-}
+// ---------------------------------------------------------------- CalcSF
 
 // The index: (x - sat16(offset + 512)) modulo 1024, in plain wide arithmetic.
 float model_calc_sf(Zuf16s x, int offset) {
