@@ -1,7 +1,7 @@
 // Float FFT families: accuracy against the long-double defining sums for every order 0..16 and a
 // sample of larger ones, both directions, every flag; in place, misaligned and the SSE kernels
-// against the scalar reference bit for bit; the static table; sizes, checks, contexts and work
-// buffers.
+// against the scalar reference bit for bit; sizes, checks, contexts and work buffers. (The
+// twiddle table is generated: tables.regenerate checks it against its generator.)
 #include <gtest/gtest.h>
 
 #include <cmath>
