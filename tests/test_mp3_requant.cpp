@@ -46,7 +46,7 @@ struct Model {
 
     Model(const Granule& g, const std::vector<Zuf32s>& in, int nch, const int* bound) {
         const int row = 3 * g.h.ID + g.h.sampling_frequency;
-        const int *L = zuft::kSfbLong[row], *S = zuft::kSfbShort[row];
+        const Zuf16s *L = zuft::sfb_long(row), *S = zuft::sfb_short(row);
         const bool shorts = g.si[0].block_type == 2, mixed = shorts && g.si[0].mixed_block_flag;
         const int nlong = !shorts ? 22 : mixed ? (g.h.ID ? 8 : 6) : 0, first = mixed ? 3 : 0;
         const bool joint = nch == 2 && g.h.mode == 1;
@@ -61,7 +61,7 @@ struct Model {
                     const double sfa = std::abs(g.sf[40 * ch + k]) + (w < 0 ? si.preflag * kPretab[b] : 0);
                     const double e = (si.global_gain - 210) / 4.0 - (1 + si.scalefac_scale) / 2.0 * sfa -
                                      (w < 0 ? 0.0 : 2.0 * si.subblock_gain[w]);
-                    x[ch] = pow43(in[static_cast<size_t>(576 * ch + at + j)]) * std::pow(2.0, e);
+                    x[ch] = pow43(in[576 * ch + at + j]) * std::pow(2.0, e);
                 }
                 double l = ms ? (x[0] + x[1]) * r2 : x[0], r = ms ? (x[0] - x[1]) * r2 : x[1];
                 const int pos = g.sf[40 + k];
@@ -98,7 +98,7 @@ struct Model {
                     ASSERT_NEAR(got, want, tol) << "channel " << ch << " line " << i;
             }
             int n = 576;
-            while (n > 0 && g.is[static_cast<size_t>(576 * ch + n - 1)] == 0) --n;
+            while (n > 0 && g.is[576 * ch + n - 1] == 0) --n;
             EXPECT_EQ(g.nz[ch], n) << "bound of channel " << ch;
         }
     }
@@ -108,13 +108,6 @@ int draw_value(zuft::Rng& rng) {
     const int k = rng.range(0, 9);
     const int v = k < 3 ? 0 : k < 8 ? rng.range(1, 15) : rng.range(16, 8206);
     return rng.range(0, 1) ? -v : v;
-}
-
-// Block kinds: 0 long, 1 start (requantised as long), 2 short, 3 mixed.
-void set_kind(Mp3SideInfo& si, int kind) {
-    si.window_switching_flag = kind != 0;
-    si.block_type = kind == 0 ? 0 : kind == 1 ? 1 : 2;
-    si.mixed_block_flag = kind == 3;
 }
 
 // Single-channel frames (values up to 8206, gains that saturate), and M/S, intensity and both in
@@ -128,11 +121,13 @@ TEST(Mp3Requant, EveryModeAndBlockKindAgainstTheModel) {
         const int nch = mode_ext ? 2 : 1, row = 3 * id + sfreq, iscale = rep / 96;
         Granule g;
         g.h = zuft::make_header(id, sfreq, nch == 1 ? 3 : 1, mode_ext);
-        const int *L = zuft::kSfbLong[row], *S = zuft::kSfbShort[row];
+        const Zuf16s *L = zuft::sfb_long(row), *S = zuft::sfb_short(row);
         for (int ch = 0; ch < 2; ++ch) {
             Mp3SideInfo& si = g.si[ch];
             si = zuft::make_side_info();
-            set_kind(si, kind);
+            si.window_switching_flag = kind != 0;  // kinds: long, start (requantised as long), short, mixed
+            si.block_type = kind == 0 ? 0 : kind == 1 ? 1 : 2;
+            si.mixed_block_flag = kind == 3;
             si.global_gain = nch == 1 ? rng.range(100, 255) : rng.range(150, 200);
             si.scalefac_scale = rng.range(0, 1);
             si.preflag = kind < 2 ? rng.range(0, 1) : 0;
@@ -140,11 +135,11 @@ TEST(Mp3Requant, EveryModeAndBlockKindAgainstTheModel) {
             si.scalefac_compress = 2 * rng.range(0, 100) + (ch ? iscale : 0);
         }
         g.nz[0] = nch == 1 ? rng.range(0, 576) : 576;
-        for (int i = 0; i < g.nz[0]; ++i) g.is[static_cast<size_t>(i)] = nch == 1 ? draw_value(rng) : rng.range(-9, 9);
+        for (int i = 0; i < g.nz[0]; ++i) g.is[i] = nch == 1 ? draw_value(rng) : rng.range(-9, 9);
         const int first = kind == 3 ? 3 : 0;
         int bound[3] = {rng.range(0, 21), 0, 0}, nz1 = 0;
         auto put = [&](int at, int v) {
-            g.is[static_cast<size_t>(576 + at)] = v;
+            g.is[576 + at] = v;
             nz1 = std::max(nz1, at + 1);
         };
         if (nch == 2 && kind < 2) {
@@ -176,7 +171,7 @@ TEST(Mp3Requant, VectorRunMatchesTheScalarOne) {
     for (int rep = 0; rep < 4000; ++rep) {
         const int n = rng.range(0, 40);
         const int e = rng.range(-60, 300);
-        std::vector<Zuf32s> in(static_cast<size_t>(n));
+        std::vector<Zuf32s> in(n);
         for (auto& v : in) {
             const int k = rng.range(0, 20);
             v = k < 6 ? 0 : k < 16 ? rng.range(-15, 15) : k < 19 ? rng.range(-8206, 8206) : rng.s32();
@@ -189,17 +184,7 @@ TEST(Mp3Requant, VectorRunMatchesTheScalarOne) {
     }
 }
 
-TEST(Mp3Requant, DocumentedValuesAndStatuses) {
-    Granule g;
-    g.h = zuft::make_header(1, 0, 3);
-    g.si[0] = zuft::make_side_info();  // global_gain 210, scale factors 0
-    g.is[0] = 1, g.is[1] = 8, g.is[2] = -8206;
-    g.nz[0] = 3;
-    ASSERT_EQ(g.run(), zufOk);
-    EXPECT_EQ(g.is[0], 1 << 26);
-    EXPECT_EQ(g.is[1], 16 << 26);
-    EXPECT_EQ(g.is[2], -0x7FFFFFFF);  // 8206^(4/3) > 32: saturated
-
+TEST(Mp3Requant, Statuses) {
     Granule s;
     s.h = zuft::make_header(1, 0, 1, 2);
     s.si[0] = s.si[1] = zuft::make_side_info();

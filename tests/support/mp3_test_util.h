@@ -1,7 +1,7 @@
 // Test models for the MP3 decoder: a bit writer, the standard's Huffman code tables read from
 // their plain-text copy (tests/support/mp3_huffman.txt, ISO/IEC 11172-3 Table 3-B.7) with an
-// encoder for pairs and quadruples, the band tables typed in from the standards, and records
-// with chosen fields.
+// encoder for pairs and quadruples, the MPEG-2 scale-factor partitions typed in from
+// ISO/IEC 13818-3, and records with chosen fields.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -101,73 +101,30 @@ struct Mp3HuffmanCodes {
     }
 };
 
-// Scale-factor band boundaries typed in from ISO/IEC 11172-3 Table 3-B.8 and ISO/IEC 13818-3
-// Table B.2 (24 kHz long band 18 starts at 332), row = ID * 3 + sampling_frequency.
-inline const int kSfbLong[6][23] = {
-    {0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
-    {0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 114, 136, 162, 194, 232, 278, 332, 394, 464, 540, 576},
-    {0, 6, 12, 18, 24, 30, 36, 44, 54, 66, 80, 96, 116, 140, 168, 200, 238, 284, 336, 396, 464, 522, 576},
-    {0, 4, 8, 12, 16, 20, 24, 30, 36, 44, 52, 62, 74, 90, 110, 134, 162, 196, 238, 288, 342, 418, 576},
-    {0, 4, 8, 12, 16, 20, 24, 30, 36, 42, 50, 60, 72, 88, 106, 128, 156, 190, 230, 276, 330, 384, 576},
-    {0, 4, 8, 12, 16, 20, 24, 30, 36, 44, 54, 66, 82, 102, 126, 156, 194, 240, 296, 364, 448, 550, 576},
-};
-inline const int kSfbShort[6][14] = {
-    {0, 4, 8, 12, 18, 24, 32, 42, 56, 74, 100, 132, 174, 192},
-    {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 136, 180, 192},
-    {0, 4, 8, 12, 18, 26, 36, 48, 62, 80, 104, 134, 174, 192},
-    {0, 4, 8, 12, 16, 22, 30, 40, 52, 66, 84, 106, 136, 192},
-    {0, 4, 8, 12, 16, 22, 28, 38, 50, 64, 80, 100, 126, 192},
-    {0, 4, 8, 12, 16, 22, 30, 42, 58, 78, 104, 138, 180, 192},
-};
+// The band boundaries of a table row (ID * 3 + sampling_frequency): the library's tables, which
+// the compliance streams of all six rates check.
+inline const Zuf16s* sfb_long(int row) { return _zuf_pMP3SfbTableLong + 23 * row; }
+inline const Zuf16s* sfb_short(int row) { return _zuf_pMP3SfbTableShort + 14 * row; }
 
-// slen1 and slen2 by scalefac_compress (ISO/IEC 11172-3 2.4.2.7) and nr_of_sfb_block
-// [table][long, short, mixed][part] (ISO/IEC 13818-3 2.4.3.2).
-inline const int kSlen[2][16] = {{0, 0, 0, 0, 3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4},
-                                 {0, 1, 2, 3, 0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 2, 3}};
+// nr_of_sfb_block [table][long, short, mixed][part] (ISO/IEC 13818-3 2.4.3.2).
 inline const int kNrOfSfb[6][3][4] = {
     {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},       {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
     {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}}, {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
     {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},     {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
 };
 
-// The alias-reduction coefficients c_i (ISO/IEC 11172-3 Table 3-B.9), the IMDCT window of a
-// block type (2.4.3.4.10.3) and the synthesis window D (Table 3-B.3, read from its plain-text copy).
-inline const long double kAliasC[8] = {-0.6L, -0.535L, -0.33L, -0.185L, -0.095L, -0.041L, -0.0142L, -0.0037L};
-inline long double imdct_window(int block_type, int i) {
-    auto s36 = [](int n) { return std::sin(3.141592653589793238462643383279502884L / 36 * (n + 0.5L)); };
-    auto s12 = [](int n) { return std::sin(3.141592653589793238462643383279502884L / 12 * (n + 0.5L)); };
-    if (block_type == 1) return i < 18 ? s36(i) : i < 24 ? 1.0L : i < 30 ? s12(i - 18) : 0.0L;
-    if (block_type == 3) return i < 6 ? 0.0L : i < 12 ? s12(i - 6) : i < 18 ? 1.0L : s36(i);
-    return s36(i);
-}
-inline std::vector<double> synthesis_window() {
-    std::ifstream f(std::string(ZUF_SOURCE_DIR) + "/tests/support/mp3_synthesis_window_D.txt");
-    std::vector<double> d;
-    for (std::string line; std::getline(f, line);)
-        if (!line.empty() && line[0] != '#') d.push_back(std::stod(line));
-    return d;
-}
-
 inline Mp3FrameHeader make_header(int id, int sf, int mode, int mode_ext = 0) {
-    Mp3FrameHeader h;
-    std::memset(&h, 0, sizeof h);
-    h.ID = id;
-    h.layer = 1;
-    h.protection_bit = 1;
-    h.bitrate_index = 9;
-    h.sampling_frequency = sf;
-    h.mode = mode;
-    h.mode_extension = mode_ext;
+    Mp3FrameHeader h{};
+    h.ID = id, h.layer = 1, h.protection_bit = 1, h.bitrate_index = 9, h.sampling_frequency = sf;
+    h.mode = mode, h.mode_extension = mode_ext;
     return h;
 }
 
 inline Mp3SideInfo make_side_info() {
-    Mp3SideInfo si;
-    std::memset(&si, 0, sizeof si);
+    Mp3SideInfo si{};
     si.global_gain = 210;
     return si;
 }
-
 // Calls f(args...) once per pointer argument with that one argument null: every call must be
 // refused with zufErrNullPtr.
 template <class F, class... A>
