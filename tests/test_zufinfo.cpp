@@ -70,8 +70,10 @@ TEST_F(Zufinfo, UsageUnusableFilesAndGarbage) {
 // when the file holds damage.
 TEST_F(Zufinfo, ListingsAndSummaries) {
     struct Listing {
-        zuft::ToolCase c;
         bool damage;
+        std::string options;
+        std::vector<uint8_t> input;
+        std::vector<std::string> says;
     };
     std::vector<Listing> cases;
     for (const auto& [file, summary] : std::vector<std::pair<std::string, std::string>>{
@@ -86,7 +88,7 @@ TEST_F(Zufinfo, ListingsAndSummaries) {
         const auto data = vector_bytes(file);
         const std::string totals =
             "frames: " + std::to_string(frame_lengths(data).size()) + ", bytes: " + std::to_string(data.size()) + ",";
-        cases.push_back({{data, "--summary", 0, {"format: ADTS\n", "ADTS " + summary, totals}}, false});
+        cases.push_back({false, "--summary", data, {"format: ADTS\n", "ADTS " + summary, totals}});
     }
     // One row per frame; 9 frames of 4 blocks but the last: duration = blocks * 1024 / 16000.
     const auto blk4 = vector_bytes("adts_lc_16000_mono_4blk.aac");
@@ -95,7 +97,7 @@ TEST_F(Zufinfo, ListingsAndSummaries) {
     std::snprintf(row, sizeof row, "      1 %9zu  MPEG-4  LC    16000   1 %6zu       4  -\n", lens4[0], lens4[1]);
     const std::size_t blocks = (lens4.size() - 1) * 4 + (blk4[blk4.size() - lens4.back() + 6] & 3u) + 1;
     std::snprintf(duration, sizeof duration, "duration: %.3f s", blocks * 1024.0 / 16000);
-    cases.push_back({{blk4, "", 0, {row, duration, "      " + std::to_string(lens4.size() - 1) + " "}}, false});
+    cases.push_back({false, "", blk4, {row, duration, "      " + std::to_string(lens4.size() - 1) + " "}});
     // Junk before the first frame and between frames 2 and 3, the last frame cut.
     const auto clean = vector_bytes("adts_lc_44100_stereo.aac");
     const auto lens = frame_lengths(clean);
@@ -107,14 +109,13 @@ TEST_F(Zufinfo, ListingsAndSummaries) {
     d.insert(d.end(), 100, 0x22);
     d.insert(d.end(), clean.begin() + static_cast<long>(third), clean.end() - 5);
     cases.push_back(
-        {{d,
-          "",
-          0,
-          {"skipped 17 bytes at offset 0\n", "skipped 100 bytes at offset " + std::to_string(17 + third),
-           "truncated frame at offset " + std::to_string(d.size() - (lens.back() - 5)) + ": " +
-               std::to_string(lens.back() - 5) + " of " + std::to_string(lens.back()) + " bytes present",
-           "frames: " + std::to_string(lens.size() - 1) + ",", "damage: 117 bytes skipped, last frame truncated"}},
-         true});
+        {true,
+         "",
+         d,
+         {"skipped 17 bytes at offset 0\n", "skipped 100 bytes at offset " + std::to_string(17 + third),
+          "truncated frame at offset " + std::to_string(d.size() - (lens.back() - 5)) + ": " +
+              std::to_string(lens.back() - 5) + " of " + std::to_string(lens.back()) + " bytes present",
+          "frames: " + std::to_string(lens.size() - 1) + ",", "damage: 117 bytes skipped, last frame truncated"}});
     // ffmpeg never writes adts_error_check(): a protected stream made here, three frames of 9
     // header bytes (MPEG-2 LC, 48000 Hz, configuration 2, buffer fullness 0x7FF, one block) and
     // 11 payload bytes, with crc_check 0x1234, 0xBEEF, 0x0042.
@@ -124,63 +125,58 @@ TEST_F(Zufinfo, ListingsAndSummaries) {
         crc.insert(crc.end(), {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)});
         crc.insert(crc.end(), 11, 0x00);
     }
-    cases.push_back({{crc,
-                      "",
-                      0,
-                      {"      0         0  MPEG-2  LC    48000   2     20       1  0x1234\n",
-                       "      2        40  MPEG-2  LC    48000   2     20       1  0x0042\n"}},
-                     false});
-    cases.push_back({{crc,
-                      "--summary",
-                      0,
-                      {"ADTS MPEG-2 LC, 48000 Hz, channel configuration 2: stereo, CRC\n",
-                       "frames: 3, bytes: 60, duration: 0.064 s, average bitrate: 7.5 kbit/s"}},
-                     false});
-    cases.push_back({{vector_bytes("adif_two_pce.adif"),
-                      "",
-                      0,
-                      {"format: ADIF\n", "adif_id 0x41444946, bitstream_type 0 (constant rate), bitrate 384000 bit/s\n",
-                       "copyright_id \"ZUFACK9TV\", original_copy 0, home 0\n", "program config elements: 2\n",
-                       "  program config element 0: element_instance_tag 1, object type 1 (LC), 48000 Hz (index 3)\n",
-                       "    buffer fullness 74565\n", "    channels    6 + 1 LFE\n", "    front:      SCE 0, CPE 0\n",
-                       "    side:       CPE 1\n", "    back:       SCE 2\n", "    lfe:        LFE 0\n",
-                       "    assoc data: DSE 3\n", "    cc:         CCE(ind_sw) 5\n",
-                       "    mixdown:    mono element 2, stereo none, matrix idx 2, pseudo surround 1\n",
-                       "    mixdown:    mono none, stereo element 3, matrix none\n",
-                       "    comment     21 bytes \"stereo \\\"commentary\\\"\\n\\x01\"\n",
-                       "header: 112 bytes, raw data: 0 bytes\n"}},
-                     false});
-    cases.push_back({{vector_bytes("adif_lc_44100_stereo.adif"),
-                      "--summary",
-                      0,
-                      {"ADIF variable rate, ", "1 program config element, first: LC, 44100 Hz, 2 + 0 LFE channels\n",
-                       "header: 14 bytes, raw data: 16108 bytes\n"}},
-                     false});
+    cases.push_back({false,
+                     "",
+                     crc,
+                     {"      0         0  MPEG-2  LC    48000   2     20       1  0x1234\n",
+                      "      2        40  MPEG-2  LC    48000   2     20       1  0x0042\n"}});
+    cases.push_back({false,
+                     "--summary",
+                     crc,
+                     {"ADTS MPEG-2 LC, 48000 Hz, channel configuration 2: stereo, CRC\n",
+                      "frames: 3, bytes: 60, duration: 0.064 s, average bitrate: 7.5 kbit/s"}});
+    cases.push_back({false,
+                     "",
+                     vector_bytes("adif_two_pce.adif"),
+                     {"format: ADIF\n", "adif_id 0x41444946, bitstream_type 0 (constant rate), bitrate 384000 bit/s\n",
+                      "copyright_id \"ZUFACK9TV\", original_copy 0, home 0\n", "program config elements: 2\n",
+                      "  program config element 0: element_instance_tag 1, object type 1 (LC), 48000 Hz (index 3)\n",
+                      "    buffer fullness 74565\n", "    channels    6 + 1 LFE\n", "    front:      SCE 0, CPE 0\n",
+                      "    side:       CPE 1\n", "    back:       SCE 2\n", "    lfe:        LFE 0\n",
+                      "    assoc data: DSE 3\n", "    cc:         CCE(ind_sw) 5\n",
+                      "    mixdown:    mono element 2, stereo none, matrix idx 2, pseudo surround 1\n",
+                      "    mixdown:    mono none, stereo element 3, matrix none\n",
+                      "    comment     21 bytes \"stereo \\\"commentary\\\"\\n\\x01\"\n",
+                      "header: 112 bytes, raw data: 0 bytes\n"}});
+    cases.push_back({false,
+                     "--summary",
+                     vector_bytes("adif_lc_44100_stereo.adif"),
+                     {"ADIF variable rate, ", "1 program config element, first: LC, 44100 Hz, 2 + 0 LFE channels\n",
+                      "header: 14 bytes, raw data: 16108 bytes\n"}});
     // MP3 frames are listed as ADTS frames are: a header that the next one confirms. The ID3v1
     // tag at the end of LAME's stream is named, not taken for damage; the ISO stream ends with a
     // cut frame.
     auto junk = vector_bytes("mp3/l3-si.bit");
     junk.insert(junk.begin() + 2089, 77, 0x00);  // between frames 9 and 10
-    const std::vector<Listing> mp3 = {
-        {{vector_bytes("mp3/lame_44100_js_128.mp3"),
-          "",
-          0,
-          {"format: MP3", "ID3v2 tag: 119 bytes",
-           "      0       119  MPEG-1   128  44100  joint     417  -  Xing/Info tag", "frames: 79,"}},
-         false},
-        {{vector_bytes("mp3/M2L3_compl24.bit"),
-          "--summary",
-          0,
-          {"MP3 MPEG-2 Layer III, 24000 Hz, mono, no CRC", "frames: 212,"}},
-         false},
-        {{vector_bytes("mp3/lame_48000_ms_crc.mp3"), "--summary", 0, {"48000 Hz, joint, CRC"}}, false},
-        {{vector_bytes("mp3/lame_44100_free_format.mp3"), "--summary", 0, {"average bitrate: 320.0 kbit/s"}}, false},
-        {{vector_bytes("mp3/l3-compl.bit"), "--summary", 0, {"frames: 216,", "last frame truncated"}}, true},
-        {{junk, "--summary", 0, {"skipped 77 bytes at offset 2089"}}, true},
-    };
-    cases.insert(cases.end(), mp3.begin(), mp3.end());
+    cases.insert(
+        cases.end(),
+        {
+            {false,
+             "",
+             vector_bytes("mp3/lame_44100_js_128.mp3"),
+             {"format: MP3", "ID3v2 tag: 119 bytes",
+              "      0       119  MPEG-1   128  44100  joint     417  -  Xing/Info tag", "frames: 79,"}},
+            {false,
+             "--summary",
+             vector_bytes("mp3/M2L3_compl24.bit"),
+             {"MP3 MPEG-2 Layer III, 24000 Hz, mono, no CRC", "frames: 212,"}},
+            {false, "--summary", vector_bytes("mp3/lame_48000_ms_crc.mp3"), {"48000 Hz, joint, CRC"}},
+            {false, "--summary", vector_bytes("mp3/lame_44100_free_format.mp3"), {"average bitrate: 320.0 kbit/s"}},
+            {true, "--summary", vector_bytes("mp3/l3-compl.bit"), {"frames: 216,", "last frame truncated"}},
+            {true, "--summary", junk, {"skipped 77 bytes at offset 2089"}},
+        });
     for (const auto& l : cases) {
-        const zuft::ToolRun r = check(l.c);
+        const zuft::ToolRun r = check({l.input, l.options, 0, l.says});
         EXPECT_EQ(r.out.find("damage") != std::string::npos, l.damage) << r.out;
     }
 }
