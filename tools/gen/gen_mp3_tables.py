@@ -8,7 +8,8 @@ The inputs in data/ are plain-text tables of the standards: mp3_sfb_bands.txt (b
 mp3_misc.txt (pretab, slen1/slen2, nr_of_sfb_block) and mp3_synthesis_window_D.txt (Table 3-B.3).
 Everything else is a formula, evaluated here exactly: integer tables with integer roots and
 60-digit decimal trigonometry (hpmath.py), double tables correctly rounded from those digits. The
-tests recompute the formula tables independently. Standard library only.
+tables.regenerate test reruns this script and compares its output with the committed file; the
+decoding tests check the tables' use against the compliance streams. Standard library only.
 """
 from decimal import Decimal
 
