@@ -14,6 +14,8 @@
 
 namespace {
 
+using V = std::vector<long>;  // rows of results compared as one
+
 using namespace zuft::aac;
 
 // Bits consumed from `start` (a buffer's first byte at offset 0) to the position (p, off).
@@ -255,9 +257,9 @@ TEST(AacNoiselessDriver, ArgumentChecksInOrder) {
         return zufsNoiselessDecoder_LC_AAC(pp, po, common, ci, sf, d.quant.data(), d.cb.data(), d.tns.data());
     };
     Zuf8u* null_p = nullptr;
-    EXPECT_EQ(lc(nullptr, &d.off, 5, &d.ci, d.sf.data()), zufErrNullPtr);
-    EXPECT_EQ(lc(&d.p, &d.off, 0, &d.ci, nullptr), zufErrNullPtr);
-    EXPECT_EQ(lc(&null_p, &d.off, 0, &d.ci, d.sf.data()), zufErrNullPtr);
+    EXPECT_EQ((V{lc(nullptr, &d.off, 5, &d.ci, d.sf.data()), lc(&d.p, &d.off, 0, &d.ci, nullptr),
+                 lc(&null_p, &d.off, 0, &d.ci, d.sf.data())}),
+              (V{zufErrNullPtr, zufErrNullPtr, zufErrNullPtr}));
     d.ci.pIcsInfo = nullptr;
     d.off = 9;
     EXPECT_EQ(lc(&d.p, &d.off, 0, &d.ci, d.sf.data()), zufErrNullPtr);  // before the offset
@@ -278,13 +280,11 @@ TEST(AacNoiselessDriver, ArgumentChecksInOrder) {
                                        ws, max_sfb, common, scalable, aot);
     };
     d.ci.sampling_frequency_index = 12;
-    EXPECT_EQ(mp4(nullptr, 9, 99, 9, 9, 99), zufErrNullPtr);
-    EXPECT_EQ(mp4(&d.mh, 9, 99, 9, 9, 99), zufErrAacCommonWin);
-    EXPECT_EQ(mp4(&d.mh, 4, 99, 1, 9, 99), zufErrAacWinSeq);
-    EXPECT_EQ(mp4(&d.mh, 3, 99, 1, 2, 99), zufErrAacScalableFlag);
-    EXPECT_EQ(mp4(&d.mh, 3, 99, 1, 1, 17), zufErrAacObjType);
-    EXPECT_EQ(mp4(&d.mh, 3, 52, 1, 1, 16), zufErrAacMaxSfb);
-    EXPECT_EQ(mp4(&d.mh, 3, 51, 1, 1, 16), zufErrAacSmplRateIdx);
+    EXPECT_EQ((V{mp4(nullptr, 9, 99, 9, 9, 99), mp4(&d.mh, 9, 99, 9, 9, 99), mp4(&d.mh, 4, 99, 1, 9, 99),
+                 mp4(&d.mh, 3, 99, 1, 2, 99), mp4(&d.mh, 3, 99, 1, 1, 17), mp4(&d.mh, 3, 52, 1, 1, 16),
+                 mp4(&d.mh, 3, 51, 1, 1, 16)}),
+              (V{zufErrNullPtr, zufErrAacCommonWin, zufErrAacWinSeq, zufErrAacScalableFlag, zufErrAacObjType,
+                 zufErrAacMaxSfb, zufErrAacSmplRateIdx}));
     d.ci.sampling_frequency_index = 4;
     d.ci.pIcsInfo = nullptr;  // only a scalable channel may go without ics_info
     EXPECT_EQ(mp4(&d.mh, 3, 51, 1, 0, 16), zufErrNullPtr);
@@ -304,10 +304,7 @@ TEST(AacNoiselessDriver, FailuresKeepWhatWasDecodedAndStopWhereDecodingStopped) 
     const long sf_start = 8 + 11 + 2 * 9;
     Decoder d(4);
     d.load(w, 0);
-    EXPECT_EQ(d.lc(), zufErrAacCodebook);
-    EXPECT_EQ(d.pos(), sf_start);
-    EXPECT_EQ(d.ci.num_sec[0], 2);
-    EXPECT_EQ(d.cb[2], 13);
+    EXPECT_EQ((V{d.lc(), d.pos(), d.ci.num_sec[0], d.cb[2]}), (V{zufErrAacCodebook, sf_start, 2, 13}));
     d.load(w, 0);  // the MPEG-4 driver takes it
     EXPECT_EQ(d.mp4(), zufOk);
     expect_decoded(m, d);
@@ -317,9 +314,7 @@ TEST(AacNoiselessDriver, FailuresKeepWhatWasDecodedAndStopWhereDecodingStopped) 
         w2.put(100, 8), w2.put(0, 4), w2.put(42, 6), w2.put(0, 1);
         Decoder d2(0);
         d2.load(w2, 0);
-        EXPECT_EQ(d2.lc(), zufErrAacMaxSfb);
-        EXPECT_EQ(d2.ci.num_swb, 41);
-        EXPECT_EQ(d2.ci.win_len, 0);
+        EXPECT_EQ((V{d2.lc(), d2.ci.num_swb, d2.ci.win_len}), (V{zufErrAacMaxSfb, 41, 0}));
     }
     {  // Short-window pulse flag: -160 right after the flag, pulse_data_present not stored.
         m = random_ics(rng, 4, 2, false, false);
@@ -329,9 +324,8 @@ TEST(AacNoiselessDriver, FailuresKeepWhatWasDecodedAndStopWhereDecodingStopped) 
         Decoder d2(4);
         d2.load(w2, 0);
         d2.ci.pulse_data_present = 7;
-        EXPECT_EQ(d2.lc(), zufErrAacPulse);
-        EXPECT_EQ(d2.pos(), static_cast<long>(m.pulse_flag_at + 1));
-        EXPECT_EQ(d2.ci.pulse_data_present, 7);
+        EXPECT_EQ((V{d2.lc(), d2.pos(), d2.ci.pulse_data_present}),
+                  (V{zufErrAacPulse, static_cast<long>(m.pulse_flag_at + 1), 7}));
     }
     // pulse_start_sfb not below num_swb (but <= 51): -160 after pulse_data; gain control: -159
     // with the flag stored.

@@ -12,6 +12,8 @@
 
 namespace {
 
+using V = std::vector<long>;  // rows of results compared as one
+
 using namespace zuft::aac;
 
 // A stream written from a field list {width, value}, parsed from bit `lead` on; `end` its length.
@@ -48,9 +50,8 @@ TEST(AacIcsInfo, LongWindowWithPredictor) {
 
     // max_sfb 52 fails at once, right after the field.
     Stream s3({{4, 0}, {6, 52}, {10, 0x3FF}});
-    EXPECT_EQ(zuf::ownsUnpackIcsInfo_AAC(&s3.p, &s3.off, &ics, 0), zufErrAacMaxSfb);
-    EXPECT_EQ(s3.pos(), 10);
-    EXPECT_EQ(ics.max_sfb, 52);
+    EXPECT_EQ((V{zuf::ownsUnpackIcsInfo_AAC(&s3.p, &s3.off, &ics, 0), s3.pos(), ics.max_sfb}),
+              (V{zufErrAacMaxSfb, 10, 52}));
 }
 
 TEST(AacIcsInfo, Mpeg4LongTermPredictionAndWidePredictorBands) {
@@ -66,13 +67,10 @@ TEST(AacIcsInfo, Mpeg4LongTermPredictionAndWidePredictorBands) {
     AacIcsInfo ics{};
     AacMainHeader mh{};
     ASSERT_EQ(zuf::ownsUnpackIcsInfo_MP4_AAC(&s.p, &s.off, &mh, &ics, 51, 4, 1), zufOk);
-    EXPECT_EQ(s.pos(), s.end);
-    EXPECT_EQ(mh.max_sfb, 45);
-    EXPECT_EQ(mh.window_sequence, 0);
+    EXPECT_EQ((V{s.pos(), mh.max_sfb, mh.window_sequence}), (V{s.end, 45, 0}));
     for (int ch = 0; ch < 2; ++ch) {
-        EXPECT_EQ(mh.ltp[ch].ltp_data_present, 1);
-        EXPECT_EQ(mh.ltp[ch].ltp_long_present, 1);
-        EXPECT_EQ(mh.ltp[ch].ltp_lag, 1000 + ch);
+        EXPECT_EQ((V{mh.ltp[ch].ltp_data_present, mh.ltp[ch].ltp_long_present, mh.ltp[ch].ltp_lag}),
+                  (V{1, 1, 1000 + ch}));
         EXPECT_EQ(mh.ltp[ch].ltp_coef, ch ? 19572 : 17496);
         for (int b = 0; b < 40; ++b) EXPECT_EQ(mh.ltp[ch].ltp_long_used[b], (b + ch) % 3 == 0);
     }
@@ -106,11 +104,7 @@ TEST(AacSectionData, Refusals) {
     // (Sections, escapes and codebooks per band are checked by the channel round trips.)
     EXPECT_EQ(zuf::ownsDecodeSectData_AAC(&s2.p, &s2.off, 51, 0, 1, o2.cb, o2.end, o2.num, o2.sfb_cb),
               zufErrAacSectData);
-    EXPECT_EQ(s2.pos(), 14);
-    EXPECT_EQ(o2.sfb_cb[50], 3);
-    EXPECT_EQ(o2.sfb_cb[51], 0x77);
-    EXPECT_EQ(o2.end[0], 62);
-    EXPECT_EQ(o2.num[0], 0x77777777);
+    EXPECT_EQ((V{s2.pos(), o2.sfb_cb[50], o2.sfb_cb[51], o2.end[0], o2.num[0]}), (V{14, 3, 0x77, 62, 0x77777777}));
 
     // max_sfb 0 reads nothing; zero-length sections cannot outnumber max_sfb.
     Stream s3(w2);
@@ -178,9 +172,8 @@ TEST(AacPulseTnsLtp, FieldParsers) {
     // pulse_data: start band 52 fails after its field.
     Stream sp({{2, 3}, {6, 52}, {16, 0}});
     Zuf32s np, start, offs[4], amps[4];
-    EXPECT_EQ(zuf::ownsDecodePulseData_AAC(&sp.p, &sp.off, &np, &start, offs, amps), zufErrAacPulse);
-    EXPECT_EQ(np, 4);
-    EXPECT_EQ(sp.pos(), 8);
+    EXPECT_EQ((V{zuf::ownsDecodePulseData_AAC(&sp.p, &sp.off, &np, &start, offs, amps), np, sp.pos()}),
+              (V{zufErrAacPulse, 4, 8}));
 
     // tns_data (its fields are covered by the channel round trips): a filter of order 13 fails
     // right after its order field.
@@ -206,14 +199,9 @@ TEST(AacPulseTnsLtp, FieldParsers) {
     AacLtpInfo ltp;
     std::memset(&ltp, 0x77, sizeof ltp);
     zuf::ownsDecodeLtpData_AAC(&sl.p, &sl.off, &mh, &ltp);
-    EXPECT_EQ(sl.pos(), sl.end);
-    EXPECT_EQ(ltp.ltp_coef, 9352);
-    EXPECT_EQ(ltp.ltp_short_lag[3], 700);
-    EXPECT_EQ(ltp.ltp_short_lag_present[3], 0);
-    EXPECT_EQ(ltp.ltp_short_lag[5], 696);
-    EXPECT_EQ(ltp.ltp_short_used[4], 0);
-    EXPECT_EQ(ltp.ltp_short_lag[4], 0x77777777);
-    EXPECT_EQ(ltp.ltp_long_present, 0x77777777);
+    EXPECT_EQ((V{sl.pos(), ltp.ltp_coef, ltp.ltp_short_lag[3], ltp.ltp_short_lag_present[3], ltp.ltp_short_lag[5],
+                 ltp.ltp_short_used[4], ltp.ltp_short_lag[4], ltp.ltp_long_present}),
+              (V{sl.end, 9352, 700, 0, 696, 0, 0x77777777, 0x77777777}));
     for (auto r : ltp.reserved) EXPECT_EQ(r, 0x77777777);
 }
 
@@ -223,9 +211,7 @@ TEST(AacChanPairElt, CommonWindowAndMsMask) {
     std::memset(&cpe, 0x77, sizeof cpe);
     Stream s0({{1, 0}, {16, 0xFFFF}});
     ASSERT_EQ(zufsDecodeChanPairElt_AAC(&s0.p, &s0.off, &ics, &cpe, 0), zufOk);
-    EXPECT_EQ(s0.pos(), 1);
-    EXPECT_EQ(cpe.common_window, 0);
-    EXPECT_EQ(cpe.ms_mask_present, 0x77777777);
+    EXPECT_EQ((V{s0.pos(), cpe.common_window, cpe.ms_mask_present}), (V{1, 0, 0x77777777}));
 
     // Short windows in groups 3 + 5, max_sfb 4, ms_mask_present 1: 8 flags at group x 60 + band.
     Stream s({{1, 1}, {1, 0}, {2, 2}, {1, 0}, {4, 4}, {7, 0b1101111}, {2, 1}, {4, 0b1001}, {4, 0b0110}});
@@ -238,28 +224,25 @@ TEST(AacChanPairElt, CommonWindowAndMsMask) {
     // ms_mask_present 2 reads no flags and leaves them as they were.
     Stream s2({{1, 1}, {4, 0}, {6, 30}, {1, 0}, {2, 2}});
     ASSERT_EQ(zufsDecodeChanPairElt_AAC(&s2.p, &s2.off, &ics, &cpe, 41), zufOk);
-    EXPECT_EQ(s2.pos(), s2.end);
-    EXPECT_EQ(cpe.ms_mask_present, 2);
-    EXPECT_EQ(cpe.ms_used[0], 1);
+    EXPECT_EQ((V{s2.pos(), cpe.ms_mask_present, cpe.ms_used[0]}), (V{s2.end, 2, 1}));
 
     // The MPEG-4 variant with LTP: both channels' ltp_data_present are read.
     Stream s4({{1, 1}, {4, 0}, {6, 2}, {1, 1}, {1, 1}, {11, 5}, {3, 0}, {2, 3}, {1, 0}, {2, 0}});
     AacMainHeader mh{};
     ASSERT_EQ(zufsDecodeChanPairElt_MP4_AAC(&s4.p, &s4.off, &ics, &cpe, &mh, 51, 4), zufOk);
-    EXPECT_EQ(s4.pos(), s4.end);
-    EXPECT_EQ(mh.ltp[0].ltp_lag, 5);
-    EXPECT_EQ(mh.ltp[0].ltp_long_used[1], 1);
-    EXPECT_EQ(mh.ltp[1].ltp_data_present, 0);
+    EXPECT_EQ((V{s4.pos(), mh.ltp[0].ltp_lag, mh.ltp[0].ltp_long_used[1], mh.ltp[1].ltp_data_present}),
+              (V{s4.end, 5, 1, 0}));
 
     // Checks, and an ics_info failure passed through.
     Zuf8u* null_p = nullptr;
     int bad_off = 8;
-    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&null_p, &s.off, &ics, &cpe, 0), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &bad_off, nullptr, &cpe, 0), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &bad_off, &ics, &cpe, 99), zufErrAacBitOffset);
-    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &s.off, &ics, &cpe, 42), zufErrAacPred);
-    EXPECT_EQ(zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, &mh, 52, 2), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, nullptr, 51, 2), zufErrNullPtr);
+    EXPECT_EQ((V{zufsDecodeChanPairElt_AAC(&null_p, &s.off, &ics, &cpe, 0),
+                 zufsDecodeChanPairElt_AAC(&s.p, &bad_off, nullptr, &cpe, 0),
+                 zufsDecodeChanPairElt_AAC(&s.p, &bad_off, &ics, &cpe, 99),
+                 zufsDecodeChanPairElt_AAC(&s.p, &s.off, &ics, &cpe, 42),
+                 zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, &mh, 52, 2),
+                 zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, nullptr, 51, 2)}),
+              (V{zufErrNullPtr, zufErrNullPtr, zufErrAacBitOffset, zufErrAacPred, zufErrAacMaxSfb, zufErrNullPtr}));
     Stream sb({{1, 1}, {4, 0}, {6, 63}});
     EXPECT_EQ(zufsDecodeChanPairElt_AAC(&sb.p, &sb.off, &ics, &cpe, 0), zufErrAacMaxSfb);
     EXPECT_EQ(sb.pos(), 11);
@@ -275,11 +258,7 @@ TEST(AacDataAndFillElements, CountsEscapesAndAlignment) {
     int tag = -1, cnt = -1;
     std::vector<Zuf8u> data(512, 0);
     ASSERT_EQ(zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, &cnt, data.data()), zufOk);
-    EXPECT_EQ(tag, 9);
-    EXPECT_EQ(cnt, 510);
-    EXPECT_EQ(data[509], (509 * 7) & 0xFF);
-    EXPECT_EQ(data[510], 0);
-    EXPECT_EQ(s.pos(), s.end);
+    EXPECT_EQ((V{tag, cnt, data[509], data[510], s.pos()}), (V{9, 510, (509 * 7) & 0xFF, 0, s.end}));
 
     for (int esc : {0, 255}) {
         BitWriter wf;
@@ -291,10 +270,11 @@ TEST(AacDataAndFillElements, CountsEscapesAndAlignment) {
         EXPECT_EQ(sf.pos(), sf.end);
     }
     int bad = -1;
-    EXPECT_EQ(zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, nullptr, data.data()), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeDatStrElt_AAC(&s.p, &bad, &tag, &cnt, data.data()), zufErrAacBitOffset);
-    EXPECT_EQ(zufsDecodeFillElt_AAC(&s.p, &s.off, &cnt, nullptr), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeFillElt_AAC(&s.p, &bad, &cnt, data.data()), zufErrAacBitOffset);
+    EXPECT_EQ(
+        (V{zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, nullptr, data.data()),
+           zufsDecodeDatStrElt_AAC(&s.p, &bad, &tag, &cnt, data.data()),
+           zufsDecodeFillElt_AAC(&s.p, &s.off, &cnt, nullptr), zufsDecodeFillElt_AAC(&s.p, &bad, &cnt, data.data())}),
+        (V{zufErrNullPtr, zufErrAacBitOffset, zufErrNullPtr, zufErrAacBitOffset}));
 }
 
 TEST(AacScalableHeaders, MainHeader) {
@@ -311,32 +291,24 @@ TEST(AacScalableHeaders, MainHeader) {
     EXPECT_EQ(s.pos(), s.end);
     EXPECT_EQ(mh.num_window_groups, 8);
     for (int g = 0; g < 8; ++g) {
-        EXPECT_EQ(mh.window_group_length[g], 1);
-        EXPECT_EQ(ms[static_cast<size_t>(g * 60 + 2)], 1);
-        EXPECT_EQ(ms[static_cast<size_t>(g * 60 + 3)], 0x77);
+        EXPECT_EQ(
+            (V{mh.window_group_length[g], ms[static_cast<size_t>(g * 60 + 2)], ms[static_cast<size_t>(g * 60 + 3)]}),
+            (V{1, 1, 0x77}));
     }
-    EXPECT_EQ(mh.tns[0].tns_data_present, 1);
-    EXPECT_EQ(mh.tns[0].coef_res[0], 3);
-    EXPECT_EQ(mh.tns[0].coef[0], -3);
+    EXPECT_EQ((V{mh.tns[0].tns_data_present, mh.tns[0].coef_res[0], mh.tns[0].coef[0]}), (V{1, 3, -3}));
     EXPECT_EQ(mh.tns[0].coef[1], 0);  // cleared before reading
-    EXPECT_EQ(mh.ltp[0].ltp_data_present, 0);
-    EXPECT_EQ(mh.ltp[0].ltp_lag, 0);
-    EXPECT_EQ(mh.ltp[1].ltp_coef, 22438);
-    EXPECT_EQ(mh.ltp[1].reserved[0], 0x55555555);
+    EXPECT_EQ((V{mh.ltp[0].ltp_data_present, mh.ltp[0].ltp_lag, mh.ltp[1].ltp_coef, mh.ltp[1].reserved[0]}),
+              (V{0, 0, 22438, 0x55555555}));
 
     // Long window: one group, lengths 1..7 cleared, ms_mask_present 0 clears the coded flags.
     Stream sl({{2, 0}, {1, 0}, {6, 40}, {2, 0}, {4, 0}});
     ASSERT_EQ(zufsDecodeMainHeader_AAC(&sl.p, &sl.off, &mh, 2, 0), zufOk);
-    EXPECT_EQ(sl.pos(), sl.end);
-    EXPECT_EQ(mh.window_group_length[7], 0);
-    EXPECT_EQ(ms[39], 0);
-    EXPECT_EQ(ms[40], 0x77);
+    EXPECT_EQ((V{sl.pos(), mh.window_group_length[7], ms[39], ms[40]}), (V{sl.end, 0, 0, 0x77}));
 
     int bad = 8;
-    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, nullptr, 9, 9), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &bad, &mh, 9, 9), zufErrAacBitOffset);
-    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 3, 9), zufErrAacChanNum);
-    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 1, 2), zufErrAacLayerFlag);
+    EXPECT_EQ((V{zufsDecodeMainHeader_AAC(&s.p, &s.off, nullptr, 9, 9), zufsDecodeMainHeader_AAC(&s.p, &bad, &mh, 9, 9),
+                 zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 3, 9), zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 1, 2)}),
+              (V{zufErrNullPtr, zufErrAacBitOffset, zufErrAacChanNum, zufErrAacLayerFlag}));
 }
 
 TEST(AacScalableHeaders, ExtensionHeader) {
@@ -350,32 +322,27 @@ TEST(AacScalableHeaders, ExtensionHeader) {
     ASSERT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 2, 5, 0), zufOk);
     EXPECT_EQ(s.pos(), s.end);
     EXPECT_EQ(std::vector<int>(ms.begin(), ms.begin() + 7), (std::vector<int>{0x77, 0x77, 1, 0, 1, 0, 0x77}));
-    EXPECT_EQ(eh.diff_control_lr[0][0], 1);
-    EXPECT_EQ(eh.diff_control_lr[1][0], 0);
-    EXPECT_EQ(eh.diff_control_lr[0][1], 0x55555555);
+    EXPECT_EQ((V{eh.diff_control_lr[0][0], eh.diff_control_lr[1][0], eh.diff_control_lr[0][1]}), (V{1, 0, 0x55555555}));
 
     // Short windows: four groups of flags from sfbStart 0, eight diff-control bits per channel.
     Stream ss({{4, 2}, {2, 1}, {8, 0b11100100}, {8, 0xAB}, {8, 0xCD}});
     ASSERT_EQ(zufsDecodeExtensionHeader_AAC(&ss.p, &ss.off, &eh, 0, 1, 1, 0, 51, 2), zufOk);
-    EXPECT_EQ(ss.pos(), ss.end);
-    EXPECT_EQ(ms[180], 0);
-    EXPECT_EQ(ms[181], 0);
-    EXPECT_EQ(ms[121], 1);
-    EXPECT_EQ(eh.diff_control_lr[1][7], 1);
+    EXPECT_EQ((V{ss.pos(), ms[180], ms[181], ms[121], eh.diff_control_lr[1][7]}), (V{ss.end, 0, 0, 1, 1}));
 
     // max_sfb above 60 fails after its field; then the checks in their order.
     Stream sb({{6, 61}});
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&sb.p, &sb.off, &eh, 0, 0, 0, 0, 0, 3), zufErrAacMaxSfb);
-    EXPECT_EQ(sb.pos(), 6);
-    EXPECT_EQ(eh.max_sfb, 61);
+    EXPECT_EQ((V{zufsDecodeExtensionHeader_AAC(&sb.p, &sb.off, &eh, 0, 0, 0, 0, 0, 3), sb.pos(), eh.max_sfb}),
+              (V{zufErrAacMaxSfb, 6, 61}));
     int bad = -1;
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &bad, nullptr, 2, 2, 2, 99, 99, 9), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &bad, &eh, 2, 2, 2, 99, 99, 9), zufErrAacBitOffset);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 2, 2, 2, 99, 99, 9), zufErrAacLayerFlag);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 2, 2, 99, 99, 9), zufErrAacStereoFlag);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 2, 99, 99, 9), zufErrAacDiffCtrlFlag);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 52, 9), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 51, 4), zufErrAacWinSeq);
+    EXPECT_EQ((V{zufsDecodeExtensionHeader_AAC(&s.p, &bad, nullptr, 2, 2, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &bad, &eh, 2, 2, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 2, 2, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 2, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 52, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 51, 4)}),
+              (V{zufErrNullPtr, zufErrAacBitOffset, zufErrAacLayerFlag, zufErrAacStereoFlag, zufErrAacDiffCtrlFlag,
+                 zufErrAacMaxSfb, zufErrAacWinSeq}));
 }
 
 }  // namespace
