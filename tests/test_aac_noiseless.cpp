@@ -18,9 +18,6 @@ using V = std::vector<long>;  // rows of results compared as one
 
 using namespace zuft::aac;
 
-// Bits consumed from `start` (a buffer's first byte at offset 0) to the position (p, off).
-long consumed(const std::vector<uint8_t>& buf, const Zuf8u* p, int off) { return 8 * (p - buf.data()) + off; }
-
 // Values of codeword index idx of a book, by the index formula of ISO/IEC 13818-7 8.3.2.
 std::vector<int> tuple_of(int cb, int idx) {
     const Book b = book_of(cb);
@@ -47,49 +44,41 @@ TEST(AacSpectralHuffman, EveryCodewordAndRandomTuplesRoundTrip) {
             BitWriter w;
             w.put(0x5A, lead);
             for (size_t i = 0; i < v.size(); i += static_cast<size_t>(dim)) put_tuple(w, cb, &v[i]);
-            auto buf = w.buffer();
-            Zuf8u* p = buf.data();
-            int off = lead;
+            Stream s(w, lead);
             zuft::Placed<Zuf32s> out(v.size(), 4);
-            ASSERT_EQ(zuf::ownsDecodeSpecHuf_AAC(&p, &off, out.data(), static_cast<int>(v.size()), cb), zufOk);
+            ASSERT_EQ(zuf::ownsDecodeSpecHuf_AAC(&s.p, &s.off, out.data(), static_cast<int>(v.size()), cb), zufOk);
             ASSERT_EQ(out.vec(), v) << "codebook " << cb;
-            ASSERT_EQ(consumed(buf, p, off), static_cast<long>(w.nbits));
+            ASSERT_EQ(s.pos(), s.end);
             ASSERT_TRUE(out.guards_intact());
         }
 }
 
 TEST(AacSpectralHuffman, EscapeSequences) {
-    // Pair (16, 3) of book 11 with signs + and -, then prefix 10 and word 00101: 2^5 + 5 = 37.
-    BitWriter w;
-    w.put(kSpectralCodes[11][16 * 17 + 3]);
-    w.put(0, 1), w.put(1, 1);
-    w.put(0b10, 2), w.put(0b00101, 5);
-    // (16, 16) both negative: eight 1 bits, a 0, twelve 1 bits is 8191; then prefix 0, word 0000.
-    w.put(kSpectralCodes[11][16 * 17 + 16]);
-    w.put(1, 1), w.put(1, 1);
-    w.put(0xFF, 8), w.put(0, 1), w.put(0xFFF, 12);
-    w.put(0, 1), w.put(0, 4);
-    auto buf = w.buffer();
-    Zuf8u* p = buf.data();
-    int off = 0;
-    Zuf32s out[4];
-    ASSERT_EQ(zuf::ownsDecodeSpecHuf_AAC(&p, &off, out, 4, 11), zufOk);
-    EXPECT_EQ(std::vector<Zuf32s>(out, out + 4), (std::vector<Zuf32s>{37, -3, -8191, -16}));
-    EXPECT_EQ(consumed(buf, p, off), static_cast<long>(w.nbits));
-
-    // Nine leading 1 bits: -163, the earlier pair stored, the position back at the start.
-    BitWriter bad;
-    bad.put(3, 3);  // start inside a byte
-    bad.put(kSpectralCodes[11][2 * 17 + 1]), bad.put(0, 1), bad.put(1, 1);
-    bad.put(kSpectralCodes[11][16]), bad.put(0, 1), bad.put(0x1FF, 9), bad.put(0, 1), bad.put(0, 13);
-    buf = bad.buffer();
-    p = buf.data();
-    off = 3;
-    Zuf32s out2[4] = {7, 7, 7, 7};
-    EXPECT_EQ(zuf::ownsDecodeSpecHuf_AAC(&p, &off, out2, 4, 11), zufErrAacCoef);
-    EXPECT_EQ(std::vector<Zuf32s>(out2, out2 + 4), (std::vector<Zuf32s>{2, -1, 7, 7}));
-    EXPECT_EQ(p, buf.data());
-    EXPECT_EQ(off, 3);
+    const auto cw = [](int idx) {
+        return std::pair<int, uint32_t>(kSpectralCodes[11][idx].len, kSpectralCodes[11][idx].code);
+    };
+    // Pair (16, 3) with signs + and -, then prefix 10 and word 00101: 2^5 + 5 = 37; (16, 16) both
+    // negative: eight 1 bits, a 0, twelve 1 bits is 8191; then prefix 0, word 0000.
+    Stream s({cw(16 * 17 + 3),
+              {1, 0},
+              {1, 1},
+              {2, 0b10},
+              {5, 0b00101},
+              cw(16 * 17 + 16),
+              {2, 3},
+              {8, 0xFF},
+              {1, 0},
+              {12, 0xFFF},
+              {1, 0},
+              {4, 0}});
+    Zuf32s out[4] = {7, 7, 7, 7};
+    ASSERT_EQ(zuf::ownsDecodeSpecHuf_AAC(&s.p, &s.off, out, 4, 11), zufOk);
+    EXPECT_EQ((V{out[0], out[1], out[2], out[3], s.pos()}), (V{37, -3, -8191, -16, s.end}));
+    // Nine leading 1 bits: -163, the earlier pair stored, the position back at the start (inside a byte).
+    Stream bad({{3, 3}, cw(2 * 17 + 1), {1, 0}, {1, 1}, cw(16), {1, 0}, {9, 0x1FF}, {1, 0}, {13, 0}}, 3);
+    std::fill(out, out + 4, 7);
+    EXPECT_EQ(zuf::ownsDecodeSpecHuf_AAC(&bad.p, &bad.off, out, 4, 11), zufErrAacCoef);
+    EXPECT_EQ((V{out[0], out[1], out[2], out[3], bad.pos()}), (V{2, -1, 7, 7, 3}));
 }
 
 // Section info of one long-window group at 44.1 kHz (49 bands) for the spectral data parser.
@@ -110,16 +99,14 @@ TEST(AacSpectralData, Refusals) {
     for (auto& x : v) x = random_value(rng, 7);
     BitWriter w;
     for (size_t i = 0; i < v.size(); i += 2) put_tuple(w, 7, &v[i]);
-    auto buf = w.buffer();
     std::vector<Zuf32s> quant(1024);
     for (auto [bad, status] : {std::pair{12, zufErrAacCodebook}, std::pair{-1, zufErrRange}}) {
         Sections f = bad == 12 ? Sections{{7, 3}, {12, 5}} : Sections{{7, 3}, {1, 50}};
-        Zuf8u* p = buf.data();
-        int off = 0;
-        EXPECT_EQ(
-            zuf::ownsDecodeSpectralData_AAC_1u32s(&p, &off, quant.data(), 1, f.group_len, f.num, f.cb, f.end, 4, 1024),
-            status);
-        EXPECT_EQ(consumed(buf, p, off), static_cast<long>(w.nbits));
+        Stream s(w);
+        EXPECT_EQ(zuf::ownsDecodeSpectralData_AAC_1u32s(&s.p, &s.off, quant.data(), 1, f.group_len, f.num, f.cb, f.end,
+                                                        4, 1024),
+                  status);
+        EXPECT_EQ(s.pos(), s.end);
     }
 }
 
@@ -164,7 +151,7 @@ struct Decoder {
         return zufsNoiselessDecode_AAC(&p, &off, &mh, sf.data(), quant.data(), cb.data(), tns.data(), &ci, ws, max_sfb,
                                        common, scalable, aot);
     }
-    long pos() const { return consumed(buf, p, off); }
+    long pos() const { return 8 * (p - buf.data()) + off; }
 };
 
 void set_ics(AacIcsInfo& ics, const IcsModel& m) {

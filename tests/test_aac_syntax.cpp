@@ -16,24 +16,6 @@ using V = std::vector<long>;  // rows of results compared as one
 
 using namespace zuft::aac;
 
-// A stream written from a field list {width, value}, parsed from bit `lead` on; `end` its length.
-using Fields = std::initializer_list<std::pair<int, uint32_t>>;
-BitWriter bits(Fields f) {
-    BitWriter w;
-    for (auto [n, v] : f) w.put(v, n);
-    return w;
-}
-struct Stream {
-    std::vector<uint8_t> buf;
-    Zuf8u* p;
-    int off;
-    long end;
-    Stream(const BitWriter& w, int lead = 0)
-        : buf(w.buffer()), p(buf.data() + lead / 8), off(lead % 8), end(static_cast<long>(w.nbits)) {}
-    Stream(Fields f, int lead = 0) : Stream(bits(f), lead) {}
-    long pos() const { return 8 * (p - buf.data()) + off; }
-};
-
 TEST(AacIcsInfo, LongWindowWithPredictor) {
     // lead; reserved, LONG_START, KBD; max_sfb, predictor_data_present, reset; group number,
     // prediction_used 0..7
@@ -111,7 +93,7 @@ TEST(AacSectionData, Refusals) {
     ASSERT_EQ(zuf::ownsDecodeSectData_AAC(&s3.p, &s3.off, 0, 2, 8, o2.cb, o2.end, o2.num, o2.sfb_cb), zufOk);
     EXPECT_EQ(s3.pos(), 0);
     EXPECT_EQ(o2.num[7], 0);
-    Stream s4({{27, 0}});
+    Stream s4(Fields{{27, 0}});
     EXPECT_EQ(zuf::ownsDecodeSectData_AAC(&s4.p, &s4.off, 2, 0, 1, o2.cb, o2.end, o2.num, o2.sfb_cb),
               zufErrAacSectData);
     EXPECT_EQ(s4.pos(), 18);
@@ -330,7 +312,7 @@ TEST(AacScalableHeaders, ExtensionHeader) {
     EXPECT_EQ((V{ss.pos(), ms[180], ms[181], ms[121], eh.diff_control_lr[1][7]}), (V{ss.end, 0, 0, 1, 1}));
 
     // max_sfb above 60 fails after its field; then the checks in their order.
-    Stream sb({{6, 61}});
+    Stream sb(Fields{{6, 61}});
     EXPECT_EQ((V{zufsDecodeExtensionHeader_AAC(&sb.p, &sb.off, &eh, 0, 0, 0, 0, 0, 3), sb.pos(), eh.max_sfb}),
               (V{zufErrAacMaxSfb, 6, 61}));
     int bad = -1;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "aac/aac_band_tables.h"
@@ -36,6 +37,26 @@ struct BitWriter {
         b.resize(b.size() + pad, 0);
         return b;
     }
+};
+
+// A stream written from a field list {width, value}.
+using Fields = std::vector<std::pair<int, uint32_t>>;
+inline BitWriter bits(const Fields& f) {
+    BitWriter w;
+    for (auto [n, v] : f) w.put(v, n);
+    return w;
+}
+
+// A written stream being parsed from bit `lead` on; `end` its length in bits.
+struct Stream {
+    std::vector<uint8_t> buf;
+    Zuf8u* p;
+    int off;
+    long end;
+    Stream(const BitWriter& w, int lead = 0)
+        : buf(w.buffer()), p(buf.data() + lead / 8), off(lead % 8), end(static_cast<long>(w.nbits)) {}
+    Stream(const Fields& f, int lead = 0) : Stream(bits(f), lead) {}
+    long pos() const { return 8 * (p - buf.data()) + off; }
 };
 
 // Codebook parameters of ISO/IEC 13818-7 Table 8.2, kept apart from the library's table.
