@@ -132,10 +132,12 @@ struct Decoder {
     std::vector<uint8_t> buf;
     Zuf8u* p = nullptr;
     int off = 0;
+    long end = 0;  // the loaded stream's length in bits
 
-    explicit Decoder(int sfi) {
+    Decoder(int sfi, const BitWriter& w, int lead = 0) {
         ci.sampling_frequency_index = sfi;
         ci.pIcsInfo = &ics;
+        load(w, lead);
     }
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
@@ -143,6 +145,7 @@ struct Decoder {
         buf = w.buffer();
         p = buf.data() + lead / 8;
         off = lead % 8;
+        end = static_cast<long>(w.nbits);
     }
     zufResult lc(int common = 0) {
         return zufsNoiselessDecoder_LC_AAC(&p, &off, common, &ci, sf.data(), quant.data(), cb.data(), tns.data());
@@ -150,6 +153,11 @@ struct Decoder {
     zufResult mp4(int common = 0, int scalable = 0, int ws = 0, int max_sfb = 0, int aot = 2) {
         return zufsNoiselessDecode_AAC(&p, &off, &mh, sf.data(), quant.data(), cb.data(), tns.data(), &ci, ws, max_sfb,
                                        common, scalable, aot);
+    }
+    static BitWriter written(const IcsModel& m, bool common = false, bool side_flags = true) {
+        BitWriter w;
+        m.write(w, common, side_flags);
+        return w;
     }
     long pos() const { return 8 * (p - buf.data()) + off; }
 };
@@ -200,8 +208,7 @@ TEST(AacNoiselessDriver, RandomChannelsRoundTripThroughBothDrivers) {
         BitWriter w;
         w.put(0, lead);
         m.write(w, common);
-        Decoder d(sfi);
-        d.load(w, lead);
+        Decoder d(sfi, w, lead);
         if (common) set_ics(d.ics, m);
         ASSERT_EQ(mpeg4 ? d.mp4(common) : d.lc(common), zufOk) << "iteration " << it;
         ASSERT_EQ(d.pos(), static_cast<long>(w.nbits)) << "iteration " << it;
@@ -219,16 +226,13 @@ TEST(AacNoiselessDriver, ScalableChannelReadsGainSectionsScaleFactorsAndSpectrum
     zuft::Rng rng(12);
     for (int ws : {0, 2}) {
         IcsModel m = random_ics(rng, 3, ws, true, true);
-        BitWriter w;
-        m.write(w, true, false);
-        Decoder d(3);
-        d.load(w, 0);
+        Decoder d(3, Decoder::written(m, true, false));
         d.mh.num_window_groups = static_cast<Zuf32s>(m.group_len.size());
         for (size_t g = 0; g < m.group_len.size(); ++g) d.mh.window_group_length[g] = m.group_len[g];
         d.ci.pulse_data_present = d.ci.tns_data_present = 7;
         d.ics.window_sequence = 1 - ws / 2;  // ignored in scalable mode
         ASSERT_EQ(d.mp4(0, 1, ws, m.max_sfb), zufOk);
-        EXPECT_EQ(d.pos(), static_cast<long>(w.nbits));
+        EXPECT_EQ(d.pos(), d.end);
         m.pulse = m.tns = false;
         expect_decoded(m, d, false);
         EXPECT_EQ(d.ci.pulse_data_present, 7);
@@ -236,10 +240,7 @@ TEST(AacNoiselessDriver, ScalableChannelReadsGainSectionsScaleFactorsAndSpectrum
 }
 
 TEST(AacNoiselessDriver, ArgumentChecksInOrder) {
-    Decoder d(4);
-    BitWriter w;
-    w.put(0, 32);
-    d.load(w, 0);
+    Decoder d(4, bits({{32, 0}}));
     auto lc = [&](Zuf8u** pp, int* po, int common, AacChanInfo* ci, Zuf16s* sf) {
         return zufsNoiselessDecoder_LC_AAC(pp, po, common, ci, sf, d.quant.data(), d.cb.data(), d.tns.data());
     };
@@ -286,30 +287,22 @@ TEST(AacNoiselessDriver, FailuresKeepWhatWasDecodedAndStopWhereDecodingStopped) 
     m.global_gain = 100, m.max_sfb = 3, m.sections = {{{1, 1}, {13, 2}}}, m.sf = {100, 90, 91};
     m.pulse = m.tns = false;
     m.quant.assign(1024, 0), m.quant[0] = 1, m.quant[2] = -1;
-    BitWriter w;
-    m.write(w, false);
+    const BitWriter w = Decoder::written(m);
     const long sf_start = 8 + 11 + 2 * 9;
-    Decoder d(4);
-    d.load(w, 0);
+    Decoder d(4, w);
     EXPECT_EQ((V{d.lc(), d.pos(), d.ci.num_sec[0], d.cb[2]}), (V{zufErrAacCodebook, sf_start, 2, 13}));
     d.load(w, 0);  // the MPEG-4 driver takes it
     EXPECT_EQ(d.mp4(), zufOk);
     expect_decoded(m, d);
 
     {  // max_sfb above the band count: -162 after num_swb is stored, before win_len.
-        BitWriter w2;
-        w2.put(100, 8), w2.put(0, 4), w2.put(42, 6), w2.put(0, 1);
-        Decoder d2(0);
-        d2.load(w2, 0);
+        Decoder d2(0, bits({{8, 100}, {4, 0}, {6, 42}, {1, 0}}));
         EXPECT_EQ((V{d2.lc(), d2.ci.num_swb, d2.ci.win_len}), (V{zufErrAacMaxSfb, 41, 0}));
     }
     {  // Short-window pulse flag: -160 right after the flag, pulse_data_present not stored.
         m = random_ics(rng, 4, 2, false, false);
         m.pulse = true, m.pulse_start = 0, m.pulse_offset = {0}, m.pulse_amp = {1};
-        BitWriter w2;
-        m.write(w2, false);
-        Decoder d2(4);
-        d2.load(w2, 0);
+        Decoder d2(4, Decoder::written(m));
         d2.ci.pulse_data_present = 7;
         EXPECT_EQ((V{d2.lc(), d2.pos(), d2.ci.pulse_data_present}),
                   (V{zufErrAacPulse, static_cast<long>(m.pulse_flag_at + 1), 7}));
@@ -320,13 +313,10 @@ TEST(AacNoiselessDriver, FailuresKeepWhatWasDecodedAndStopWhereDecodingStopped) 
         m = random_ics(rng, 0, 0, false, false);  // 41 bands
         m.pulse = gain == 0, m.pulse_start = 45, m.pulse_offset = {1}, m.pulse_amp = {1};
         m.tns = false, m.gain_control = gain == 1;
-        BitWriter w2;
-        m.write(w2, false);
-        Decoder d2(0);
-        d2.load(w2, 0);
-        EXPECT_EQ(d2.lc(), gain ? zufErrAacGainCtrl : zufErrAacPulse);
-        EXPECT_EQ(d2.pos(), static_cast<long>(m.pulse_flag_at + (gain ? 3 : 1 + 2 + 6 + 9)));
-        EXPECT_EQ(gain ? d2.ci.gain_control_data_present : d2.ci.pulse_data_present, 1);
+        Decoder d2(0, Decoder::written(m));
+        EXPECT_EQ((V{d2.lc(), d2.pos(), gain ? d2.ci.gain_control_data_present : d2.ci.pulse_data_present}),
+                  (V{gain ? zufErrAacGainCtrl : zufErrAacPulse,
+                     static_cast<long>(m.pulse_flag_at + (gain ? 3 : 1 + 2 + 6 + 9)), 1}));
     }
 }
 
@@ -337,27 +327,24 @@ TEST(AacNoiselessDriver, RecordsNoStreamCanProduceAreRefused) {
     w.put(0xFFFFFFFF, 32), w.put(0xFFFFFFFF, 32);
     struct Case {
         int ws, max_sfb, groups, len0;
-        zufResult lc, mp4;
-    } cases[] = {{2, 14, 9, 1, zufErrAacWinGrp, zufErrAacWinGrp},
-                 {2, 14, 8, 2, zufErrAacWinGrp, zufErrAacWinGrp},
-                 {0, 40, 3, 1, zufErrAacWinGrp, zufErrAacWinGrp},
-                 {0, 55, 1, 1, zufErrAacMaxSfb, zufErrAacMaxSfb},
-                 {0, -1, 1, 1, zufErrAacMaxSfb, zufErrAacMaxSfb}};
+        zufResult status;  // of both drivers
+    } cases[] = {{2, 14, 9, 1, zufErrAacWinGrp},
+                 {2, 14, 8, 2, zufErrAacWinGrp},
+                 {0, 40, 3, 1, zufErrAacWinGrp},
+                 {0, 55, 1, 1, zufErrAacMaxSfb},
+                 {0, -1, 1, 1, zufErrAacMaxSfb}};
     for (const auto& c : cases) {
-        Decoder d(4);
+        Decoder d(4, w);
         d.ics.window_sequence = c.ws, d.ics.max_sfb = c.max_sfb, d.ics.num_window_groups = c.groups;
         for (auto& l : d.ics.window_group_length) l = 1;
         d.ics.window_group_length[0] = c.len0;
+        EXPECT_EQ(d.lc(1), c.status);
         d.load(w, 0);
-        EXPECT_EQ(d.lc(1), c.lc);
-        d.load(w, 0);
-        EXPECT_EQ(d.mp4(1), c.mp4);
-        EXPECT_EQ(d.pos(), 8);
+        EXPECT_EQ((V{d.mp4(1), d.pos()}), (V{c.status, 8}));
     }
     // Scalable mode: short windows cannot have more than 15 bands.
-    Decoder d(4);
+    Decoder d(4, w);
     d.mh.num_window_groups = 1, d.mh.window_group_length[0] = 8;
-    d.load(w, 0);
     EXPECT_EQ(d.mp4(0, 1, 2, 16), zufErrAacMaxSfb);
 }
 

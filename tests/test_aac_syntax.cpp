@@ -39,8 +39,7 @@ TEST(AacIcsInfo, LongWindowWithPredictor) {
 TEST(AacIcsInfo, Mpeg4LongTermPredictionAndWidePredictorBands) {
     // LTP object type, pair with common window: both channels' ltp_data, 40 ltp_long_used bits
     // for max_sfb 45.
-    BitWriter w;
-    w.put(0, 1), w.put(0, 2), w.put(0, 1), w.put(45, 6), w.put(1, 1);
+    BitWriter w = bits({{4, 0}, {6, 45}, {1, 1}});
     for (int ch = 0; ch < 2; ++ch) {
         w.put(1, 1), w.put(1000 + ch, 11), w.put(5 + ch, 3);
         for (int b = 0; b < 40; ++b) w.put((b + ch) % 3 == 0, 1);
@@ -62,8 +61,7 @@ TEST(AacIcsInfo, Mpeg4LongTermPredictionAndWidePredictorBands) {
     EXPECT_EQ(mh.ltp[0].ltp_data_present + mh.ltp[1].ltp_data_present, 0);
 
     // Main object type with pred_sfb_max 51: all 51 flags are read, the first 41 kept.
-    BitWriter wm;
-    wm.put(0, 4), wm.put(51, 6), wm.put(1, 1), wm.put(0, 1);
+    BitWriter wm = bits({{4, 0}, {6, 51}, {1, 1}, {1, 0}});
     for (int b = 0; b < 51; ++b) wm.put(b & 1, 1);
     Stream sm(wm);
     ASSERT_EQ(zuf::ownsUnpackIcsInfo_MP4_AAC(&sm.p, &sm.off, &mh, &ics, 51, 1, 0), zufOk);
@@ -231,9 +229,7 @@ TEST(AacChanPairElt, CommonWindowAndMsMask) {
 }
 
 TEST(AacDataAndFillElements, CountsEscapesAndAlignment) {
-    BitWriter w;
-    w.put(0, 2);
-    w.put(9, 4), w.put(1, 1), w.put(255, 8), w.put(255, 8);
+    BitWriter w = bits({{2, 0}, {4, 9}, {1, 1}, {8, 255}, {8, 255}});
     w.align();
     for (int i = 0; i < 510; ++i) w.put(static_cast<uint32_t>(i * 7) & 0xFF, 8);
     Stream s(w, 2);
@@ -243,13 +239,11 @@ TEST(AacDataAndFillElements, CountsEscapesAndAlignment) {
     EXPECT_EQ((V{tag, cnt, data[509], data[510], s.pos()}), (V{9, 510, (509 * 7) & 0xFF, 0, s.end}));
 
     for (int esc : {0, 255}) {
-        BitWriter wf;
-        wf.put(1, 2), wf.put(15, 4), wf.put(static_cast<uint32_t>(esc), 8);
+        BitWriter wf = bits({{2, 1}, {4, 15}, {8, static_cast<uint32_t>(esc)}});
         for (int i = 0; i < 14 + esc; ++i) wf.put(0xA5, 8);
         Stream sf(wf, 2);
         ASSERT_EQ(zufsDecodeFillElt_AAC(&sf.p, &sf.off, &cnt, data.data()), zufOk);
-        EXPECT_EQ(cnt, 14 + esc);
-        EXPECT_EQ(sf.pos(), sf.end);
+        EXPECT_EQ((V{cnt, sf.pos()}), (V{14 + esc, sf.end}));
     }
     int bad = -1;
     EXPECT_EQ(
