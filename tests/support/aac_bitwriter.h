@@ -76,8 +76,7 @@ inline Book book_of(int cb) {
 inline void put_escape(BitWriter& w, int mag) {
     int n = 4;
     while ((mag >> (n + 1)) != 0) ++n;
-    for (int i = 4; i < n; ++i) w.put(1, 1);
-    w.put(0, 1);
+    w.put(((1u << (n - 4)) - 1u) << 1, n - 3);
     w.put(static_cast<uint32_t>(mag - (1 << n)), n);
 }
 
@@ -248,7 +247,6 @@ inline IcsModel random_ics(Rng& rng, int sfi, int window_sequence, bool noise, b
     m.global_gain = rng.range(90, 200);
     if (m.is_short()) {
         m.grouping = rng.range(0, 127);
-        m.group_len = {1};
         for (int bit = 6; bit >= 0; --bit)
             if ((m.grouping >> bit) & 1)
                 ++m.group_len.back();
