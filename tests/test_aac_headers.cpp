@@ -85,9 +85,8 @@ TEST(AacAdts, RandomRoundTrip) {
     Zuf8u bytes[16] = {0xFF, 0xF1};
     Zuf8u *p = bytes, *none = nullptr;
     AacAdtsFrameHeader h = sentinel<AacAdtsFrameHeader>();
-    EXPECT_EQ(zufsUnpackADTSFrameHeader_AAC(nullptr, &h), zufErrNullPtr);
-    EXPECT_EQ(zufsUnpackADTSFrameHeader_AAC(&p, nullptr), zufErrNullPtr);
-    EXPECT_EQ(zufsUnpackADTSFrameHeader_AAC(&none, &h), zufErrNullPtr);
+    for (auto [pp, ph] : {std::pair{static_cast<Zuf8u**>(nullptr), &h}, {&p, nullptr}, {&none, &h}})
+        EXPECT_EQ(zufsUnpackADTSFrameHeader_AAC(pp, ph), zufErrNullPtr);
     EXPECT_TRUE(p == bytes && first_difference(h, sentinel<AacAdtsFrameHeader>()) == -1);
 }
 

@@ -12,28 +12,18 @@
 
 namespace {
 
+using V = std::vector<long>;  // rows of results compared as one
+
 using namespace zuft::aac;
 
-// A written stream being parsed from bit `lead` on.
-struct Stream {
-    std::vector<uint8_t> buf;
-    Zuf8u* p;
-    int off;
-    Stream(const BitWriter& w, int lead = 0) : buf(w.buffer()), p(buf.data() + lead / 8), off(lead % 8) {}
-    long pos() const { return 8 * (p - buf.data()) + off; }
-};
-
 TEST(AacIcsInfo, LongWindowWithPredictor) {
-    BitWriter w;
-    w.put(3, 3);                            // lead
-    w.put(1, 1), w.put(1, 2), w.put(1, 1);  // reserved, LONG_START, KBD
-    w.put(8, 6), w.put(1, 1), w.put(1, 1);  // max_sfb, predictor_data_present, reset
-    w.put(17, 5), w.put(0b10110011, 8);     // group number, prediction_used 0..7
-    Stream s(w, 3);
+    // lead; reserved, LONG_START, KBD; max_sfb, predictor_data_present, reset; group number,
+    // prediction_used 0..7
+    Stream s({{3, 3}, {1, 1}, {2, 1}, {1, 1}, {6, 8}, {1, 1}, {1, 1}, {5, 17}, {8, 0b10110011}}, 3);
     AacIcsInfo ics;
     std::memset(&ics, 0x77, sizeof ics);
     ASSERT_EQ(zuf::ownsUnpackIcsInfo_AAC(&s.p, &s.off, &ics, 10), zufOk);
-    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(s.pos(), s.end);
     // (The other fields are covered by the channel round trips.)
     EXPECT_EQ(ics.ics_reserved_bit, 1);
     EXPECT_EQ(ics.predictor_reset_group_number, 17);
@@ -41,19 +31,15 @@ TEST(AacIcsInfo, LongWindowWithPredictor) {
     EXPECT_EQ(std::memcmp(ics.prediction_used, used, 11), 0);
 
     // max_sfb 52 fails at once, right after the field.
-    BitWriter bad;
-    bad.put(0, 4), bad.put(52, 6), bad.put(0x3FF, 10);
-    Stream s3(bad);
-    EXPECT_EQ(zuf::ownsUnpackIcsInfo_AAC(&s3.p, &s3.off, &ics, 0), zufErrAacMaxSfb);
-    EXPECT_EQ(s3.pos(), 10);
-    EXPECT_EQ(ics.max_sfb, 52);
+    Stream s3({{4, 0}, {6, 52}, {10, 0x3FF}});
+    EXPECT_EQ((V{zuf::ownsUnpackIcsInfo_AAC(&s3.p, &s3.off, &ics, 0), s3.pos(), ics.max_sfb}),
+              (V{zufErrAacMaxSfb, 10, 52}));
 }
 
 TEST(AacIcsInfo, Mpeg4LongTermPredictionAndWidePredictorBands) {
     // LTP object type, pair with common window: both channels' ltp_data, 40 ltp_long_used bits
     // for max_sfb 45.
-    BitWriter w;
-    w.put(0, 1), w.put(0, 2), w.put(0, 1), w.put(45, 6), w.put(1, 1);
+    BitWriter w = bits({{4, 0}, {6, 45}, {1, 1}});
     for (int ch = 0; ch < 2; ++ch) {
         w.put(1, 1), w.put(1000 + ch, 11), w.put(5 + ch, 3);
         for (int b = 0; b < 40; ++b) w.put((b + ch) % 3 == 0, 1);
@@ -62,30 +48,24 @@ TEST(AacIcsInfo, Mpeg4LongTermPredictionAndWidePredictorBands) {
     AacIcsInfo ics{};
     AacMainHeader mh{};
     ASSERT_EQ(zuf::ownsUnpackIcsInfo_MP4_AAC(&s.p, &s.off, &mh, &ics, 51, 4, 1), zufOk);
-    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
-    EXPECT_EQ(mh.max_sfb, 45);
-    EXPECT_EQ(mh.window_sequence, 0);
+    EXPECT_EQ((V{s.pos(), mh.max_sfb, mh.window_sequence}), (V{s.end, 45, 0}));
     for (int ch = 0; ch < 2; ++ch) {
-        EXPECT_EQ(mh.ltp[ch].ltp_data_present, 1);
-        EXPECT_EQ(mh.ltp[ch].ltp_long_present, 1);
-        EXPECT_EQ(mh.ltp[ch].ltp_lag, 1000 + ch);
+        EXPECT_EQ((V{mh.ltp[ch].ltp_data_present, mh.ltp[ch].ltp_long_present, mh.ltp[ch].ltp_lag}),
+                  (V{1, 1, 1000 + ch}));
         EXPECT_EQ(mh.ltp[ch].ltp_coef, ch ? 19572 : 17496);
         for (int b = 0; b < 40; ++b) EXPECT_EQ(mh.ltp[ch].ltp_long_used[b], (b + ch) % 3 == 0);
     }
     // Without predictor data both LTP flags are cleared; a single channel reads one ltp_data.
-    BitWriter w1;
-    w1.put(0, 4), w1.put(3, 6), w1.put(0, 1);
-    Stream s1(w1);
+    Stream s1({{4, 0}, {6, 3}, {1, 0}});
     ASSERT_EQ(zuf::ownsUnpackIcsInfo_MP4_AAC(&s1.p, &s1.off, &mh, &ics, 51, 4, 1), zufOk);
     EXPECT_EQ(mh.ltp[0].ltp_data_present + mh.ltp[1].ltp_data_present, 0);
 
     // Main object type with pred_sfb_max 51: all 51 flags are read, the first 41 kept.
-    BitWriter wm;
-    wm.put(0, 4), wm.put(51, 6), wm.put(1, 1), wm.put(0, 1);
+    BitWriter wm = bits({{4, 0}, {6, 51}, {1, 1}, {1, 0}});
     for (int b = 0; b < 51; ++b) wm.put(b & 1, 1);
     Stream sm(wm);
     ASSERT_EQ(zuf::ownsUnpackIcsInfo_MP4_AAC(&sm.p, &sm.off, &mh, &ics, 51, 1, 0), zufOk);
-    EXPECT_EQ(sm.pos(), static_cast<long>(wm.nbits));
+    EXPECT_EQ(sm.pos(), sm.end);
     for (int b = 0; b < 41; ++b) EXPECT_EQ(ics.prediction_used[b], b & 1);
 }
 
@@ -98,27 +78,20 @@ struct SectOut {
 TEST(AacSectionData, Refusals) {
     // max_sfb 51, lengths 31, 31: the second field takes the section past 51, so no third field
     // is read; codebooks stop at band 51 and the section ends at 62.
-    BitWriter w2;
-    w2.put(3, 4), w2.put(31, 5), w2.put(31, 5), w2.put(31, 5);
+    const BitWriter w2 = bits({{4, 3}, {5, 31}, {5, 31}, {5, 31}});
     Stream s2(w2);
     SectOut o2;
     // (Sections, escapes and codebooks per band are checked by the channel round trips.)
     EXPECT_EQ(zuf::ownsDecodeSectData_AAC(&s2.p, &s2.off, 51, 0, 1, o2.cb, o2.end, o2.num, o2.sfb_cb),
               zufErrAacSectData);
-    EXPECT_EQ(s2.pos(), 14);
-    EXPECT_EQ(o2.sfb_cb[50], 3);
-    EXPECT_EQ(o2.sfb_cb[51], 0x77);
-    EXPECT_EQ(o2.end[0], 62);
-    EXPECT_EQ(o2.num[0], 0x77777777);
+    EXPECT_EQ((V{s2.pos(), o2.sfb_cb[50], o2.sfb_cb[51], o2.end[0], o2.num[0]}), (V{14, 3, 0x77, 62, 0x77777777}));
 
     // max_sfb 0 reads nothing; zero-length sections cannot outnumber max_sfb.
     Stream s3(w2);
     ASSERT_EQ(zuf::ownsDecodeSectData_AAC(&s3.p, &s3.off, 0, 2, 8, o2.cb, o2.end, o2.num, o2.sfb_cb), zufOk);
     EXPECT_EQ(s3.pos(), 0);
     EXPECT_EQ(o2.num[7], 0);
-    BitWriter zeros;
-    zeros.put(0, 27);
-    Stream s4(zeros);
+    Stream s4(Fields{{27, 0}});
     EXPECT_EQ(zuf::ownsDecodeSectData_AAC(&s4.p, &s4.off, 2, 0, 1, o2.cb, o2.end, o2.num, o2.sfb_cb),
               zufErrAacSectData);
     EXPECT_EQ(s4.pos(), 18);
@@ -153,14 +126,12 @@ TEST(AacScaleFactors, Refusals) {
     EXPECT_EQ(std::vector<Zuf16s>(c2.out, c2.out + 4), (std::vector<Zuf16s>{250, -7, 53, 0x5555}));
 
     // 250 + 6 = 256 fails with -164; the same difference on an intensity band is accepted.
-    BitWriter w3;
-    w3.put(kScfCodes[110]), w3.put(kScfCodes[66]);
     for (int cb : {15, 4}) {
         SfCase c3({{1, 1}, {cb, 2}});
-        Stream s3(w3);
+        Stream s3({{kScfCodes[110].len, kScfCodes[110].code}, {kScfCodes[66].len, kScfCodes[66].code}});
         EXPECT_EQ(c3.run(s3, cb == 15, 200), cb == 15 ? zufOk : zufErrAacSfValue);
         EXPECT_EQ(c3.out[0], 250);
-        EXPECT_EQ(s3.pos(), cb == 15 ? static_cast<long>(w3.nbits) : 0);
+        EXPECT_EQ(s3.pos(), cb == 15 ? s3.end : 0);
     }
     // A later noise energy outside 0..255 fails; the first, from the raw value, is not checked.
     BitWriter w4;
@@ -179,19 +150,14 @@ TEST(AacScaleFactors, Refusals) {
 
 TEST(AacPulseTnsLtp, FieldParsers) {
     // pulse_data: start band 52 fails after its field.
-    BitWriter wp;
-    wp.put(3, 2), wp.put(52, 6), wp.put(0, 16);
-    Stream sp(wp);
+    Stream sp({{2, 3}, {6, 52}, {16, 0}});
     Zuf32s np, start, offs[4], amps[4];
-    EXPECT_EQ(zuf::ownsDecodePulseData_AAC(&sp.p, &sp.off, &np, &start, offs, amps), zufErrAacPulse);
-    EXPECT_EQ(np, 4);
-    EXPECT_EQ(sp.pos(), 8);
+    EXPECT_EQ((V{zuf::ownsDecodePulseData_AAC(&sp.p, &sp.off, &np, &start, offs, amps), np, sp.pos()}),
+              (V{zufErrAacPulse, 4, 8}));
 
     // tns_data (its fields are covered by the channel round trips): a filter of order 13 fails
     // right after its order field.
-    BitWriter wt;
-    wt.put(1, 2), wt.put(1, 1), wt.put(7, 6), wt.put(13, 5), wt.put(0, 8);
-    Stream st(wt);
+    Stream st({{2, 1}, {1, 1}, {6, 7}, {5, 13}, {8, 0}});
     AacChanInfo ci;
     Zuf8s coef[8];
     EXPECT_EQ(
@@ -213,14 +179,9 @@ TEST(AacPulseTnsLtp, FieldParsers) {
     AacLtpInfo ltp;
     std::memset(&ltp, 0x77, sizeof ltp);
     zuf::ownsDecodeLtpData_AAC(&sl.p, &sl.off, &mh, &ltp);
-    EXPECT_EQ(sl.pos(), static_cast<long>(wl.nbits));
-    EXPECT_EQ(ltp.ltp_coef, 9352);
-    EXPECT_EQ(ltp.ltp_short_lag[3], 700);
-    EXPECT_EQ(ltp.ltp_short_lag_present[3], 0);
-    EXPECT_EQ(ltp.ltp_short_lag[5], 696);
-    EXPECT_EQ(ltp.ltp_short_used[4], 0);
-    EXPECT_EQ(ltp.ltp_short_lag[4], 0x77777777);
-    EXPECT_EQ(ltp.ltp_long_present, 0x77777777);
+    EXPECT_EQ((V{sl.pos(), ltp.ltp_coef, ltp.ltp_short_lag[3], ltp.ltp_short_lag_present[3], ltp.ltp_short_lag[5],
+                 ltp.ltp_short_used[4], ltp.ltp_short_lag[4], ltp.ltp_long_present}),
+              (V{sl.end, 9352, 700, 0, 696, 0, 0x77777777, 0x77777777}));
     for (auto r : ltp.reserved) EXPECT_EQ(r, 0x77777777);
 }
 
@@ -228,92 +189,68 @@ TEST(AacChanPairElt, CommonWindowAndMsMask) {
     AacIcsInfo ics{};
     AacChanPairElt cpe;
     std::memset(&cpe, 0x77, sizeof cpe);
-    BitWriter w0;
-    w0.put(0, 1), w0.put(0xFFFF, 16);
-    Stream s0(w0, 0);
+    Stream s0({{1, 0}, {16, 0xFFFF}});
     ASSERT_EQ(zufsDecodeChanPairElt_AAC(&s0.p, &s0.off, &ics, &cpe, 0), zufOk);
-    EXPECT_EQ(s0.pos(), 1);
-    EXPECT_EQ(cpe.common_window, 0);
-    EXPECT_EQ(cpe.ms_mask_present, 0x77777777);
+    EXPECT_EQ((V{s0.pos(), cpe.common_window, cpe.ms_mask_present}), (V{1, 0, 0x77777777}));
 
     // Short windows in groups 3 + 5, max_sfb 4, ms_mask_present 1: 8 flags at group x 60 + band.
-    BitWriter w;
-    w.put(1, 1), w.put(0, 1), w.put(2, 2), w.put(0, 1), w.put(4, 4), w.put(0b1101111, 7), w.put(1, 2);
-    w.put(0b1001, 4), w.put(0b0110, 4);
-    Stream s(w, 0);
+    Stream s({{1, 1}, {1, 0}, {2, 2}, {1, 0}, {4, 4}, {7, 0b1101111}, {2, 1}, {4, 0b1001}, {4, 0b0110}});
     ASSERT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &s.off, &ics, &cpe, 41), zufOk);
-    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(s.pos(), s.end);
     EXPECT_EQ(ics.num_window_groups, 2);
     EXPECT_EQ(std::vector<int>(cpe.ms_used, cpe.ms_used + 5), (std::vector<int>{1, 0, 0, 1, 0x77}));
     EXPECT_EQ(std::vector<int>(cpe.ms_used + 60, cpe.ms_used + 65), (std::vector<int>{0, 1, 1, 0, 0x77}));
 
     // ms_mask_present 2 reads no flags and leaves them as they were.
-    BitWriter w2;
-    w2.put(1, 1), w2.put(0, 4), w2.put(30, 6), w2.put(0, 1), w2.put(2, 2);
-    Stream s2(w2, 0);
+    Stream s2({{1, 1}, {4, 0}, {6, 30}, {1, 0}, {2, 2}});
     ASSERT_EQ(zufsDecodeChanPairElt_AAC(&s2.p, &s2.off, &ics, &cpe, 41), zufOk);
-    EXPECT_EQ(s2.pos(), static_cast<long>(w2.nbits));
-    EXPECT_EQ(cpe.ms_mask_present, 2);
-    EXPECT_EQ(cpe.ms_used[0], 1);
+    EXPECT_EQ((V{s2.pos(), cpe.ms_mask_present, cpe.ms_used[0]}), (V{s2.end, 2, 1}));
 
     // The MPEG-4 variant with LTP: both channels' ltp_data_present are read.
-    BitWriter w4;
-    w4.put(1, 1), w4.put(0, 4), w4.put(2, 6), w4.put(1, 1), w4.put(1, 1), w4.put(5, 11), w4.put(0, 3), w4.put(3, 2);
-    w4.put(0, 1), w4.put(0, 2);
-    Stream s4(w4, 0);
+    Stream s4({{1, 1}, {4, 0}, {6, 2}, {1, 1}, {1, 1}, {11, 5}, {3, 0}, {2, 3}, {1, 0}, {2, 0}});
     AacMainHeader mh{};
     ASSERT_EQ(zufsDecodeChanPairElt_MP4_AAC(&s4.p, &s4.off, &ics, &cpe, &mh, 51, 4), zufOk);
-    EXPECT_EQ(s4.pos(), static_cast<long>(w4.nbits));
-    EXPECT_EQ(mh.ltp[0].ltp_lag, 5);
-    EXPECT_EQ(mh.ltp[0].ltp_long_used[1], 1);
-    EXPECT_EQ(mh.ltp[1].ltp_data_present, 0);
+    EXPECT_EQ((V{s4.pos(), mh.ltp[0].ltp_lag, mh.ltp[0].ltp_long_used[1], mh.ltp[1].ltp_data_present}),
+              (V{s4.end, 5, 1, 0}));
 
     // Checks, and an ics_info failure passed through.
     Zuf8u* null_p = nullptr;
     int bad_off = 8;
-    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&null_p, &s.off, &ics, &cpe, 0), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &bad_off, nullptr, &cpe, 0), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &bad_off, &ics, &cpe, 99), zufErrAacBitOffset);
-    EXPECT_EQ(zufsDecodeChanPairElt_AAC(&s.p, &s.off, &ics, &cpe, 42), zufErrAacPred);
-    EXPECT_EQ(zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, &mh, 52, 2), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, nullptr, 51, 2), zufErrNullPtr);
-    BitWriter wb;
-    wb.put(1, 1), wb.put(0, 4), wb.put(63, 6);
-    Stream sb(wb, 0);
+    EXPECT_EQ((V{zufsDecodeChanPairElt_AAC(&null_p, &s.off, &ics, &cpe, 0),
+                 zufsDecodeChanPairElt_AAC(&s.p, &bad_off, nullptr, &cpe, 0),
+                 zufsDecodeChanPairElt_AAC(&s.p, &bad_off, &ics, &cpe, 99),
+                 zufsDecodeChanPairElt_AAC(&s.p, &s.off, &ics, &cpe, 42),
+                 zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, &mh, 52, 2),
+                 zufsDecodeChanPairElt_MP4_AAC(&s.p, &s.off, &ics, &cpe, nullptr, 51, 2)}),
+              (V{zufErrNullPtr, zufErrNullPtr, zufErrAacBitOffset, zufErrAacPred, zufErrAacMaxSfb, zufErrNullPtr}));
+    Stream sb({{1, 1}, {4, 0}, {6, 63}});
     EXPECT_EQ(zufsDecodeChanPairElt_AAC(&sb.p, &sb.off, &ics, &cpe, 0), zufErrAacMaxSfb);
     EXPECT_EQ(sb.pos(), 11);
 }
 
 TEST(AacDataAndFillElements, CountsEscapesAndAlignment) {
-    BitWriter w;
-    w.put(0, 2);
-    w.put(9, 4), w.put(1, 1), w.put(255, 8), w.put(255, 8);
+    BitWriter w = bits({{2, 0}, {4, 9}, {1, 1}, {8, 255}, {8, 255}});
     w.align();
     for (int i = 0; i < 510; ++i) w.put(static_cast<uint32_t>(i * 7) & 0xFF, 8);
     Stream s(w, 2);
     int tag = -1, cnt = -1;
     std::vector<Zuf8u> data(512, 0);
     ASSERT_EQ(zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, &cnt, data.data()), zufOk);
-    EXPECT_EQ(tag, 9);
-    EXPECT_EQ(cnt, 510);
-    EXPECT_EQ(data[509], (509 * 7) & 0xFF);
-    EXPECT_EQ(data[510], 0);
-    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ((V{tag, cnt, data[509], data[510], s.pos()}), (V{9, 510, (509 * 7) & 0xFF, 0, s.end}));
 
     for (int esc : {0, 255}) {
-        BitWriter wf;
-        wf.put(1, 2), wf.put(15, 4), wf.put(static_cast<uint32_t>(esc), 8);
+        BitWriter wf = bits({{2, 1}, {4, 15}, {8, static_cast<uint32_t>(esc)}});
         for (int i = 0; i < 14 + esc; ++i) wf.put(0xA5, 8);
         Stream sf(wf, 2);
         ASSERT_EQ(zufsDecodeFillElt_AAC(&sf.p, &sf.off, &cnt, data.data()), zufOk);
-        EXPECT_EQ(cnt, 14 + esc);
-        EXPECT_EQ(sf.pos(), static_cast<long>(wf.nbits));
+        EXPECT_EQ((V{cnt, sf.pos()}), (V{14 + esc, sf.end}));
     }
     int bad = -1;
-    EXPECT_EQ(zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, nullptr, data.data()), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeDatStrElt_AAC(&s.p, &bad, &tag, &cnt, data.data()), zufErrAacBitOffset);
-    EXPECT_EQ(zufsDecodeFillElt_AAC(&s.p, &s.off, &cnt, nullptr), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeFillElt_AAC(&s.p, &bad, &cnt, data.data()), zufErrAacBitOffset);
+    EXPECT_EQ(
+        (V{zufsDecodeDatStrElt_AAC(&s.p, &s.off, &tag, nullptr, data.data()),
+           zufsDecodeDatStrElt_AAC(&s.p, &bad, &tag, &cnt, data.data()),
+           zufsDecodeFillElt_AAC(&s.p, &s.off, &cnt, nullptr), zufsDecodeFillElt_AAC(&s.p, &bad, &cnt, data.data())}),
+        (V{zufErrNullPtr, zufErrAacBitOffset, zufErrNullPtr, zufErrAacBitOffset}));
 }
 
 TEST(AacScalableHeaders, MainHeader) {
@@ -323,45 +260,31 @@ TEST(AacScalableHeaders, MainHeader) {
     mh.ms_used = ms.data();
     // Short windows, grouping 0000000 (eight groups), max_sfb 3, ms_mask_present 2; channel 0
     // with TNS (window 0: one filter of order 1) and no LTP, channel 1 with LTP.
-    BitWriter w;
-    w.put(2, 2), w.put(1, 1), w.put(3, 4), w.put(0, 7), w.put(2, 2);
-    w.put(1, 1), w.put(1, 1), w.put(0, 1), w.put(9, 4), w.put(1, 3), w.put(0, 1), w.put(0, 1), w.put(5, 3);
-    for (int win = 1; win < 8; ++win) w.put(0, 1);
-    w.put(0, 1);
-    w.put(0, 1), w.put(1, 1), w.put(1, 11), w.put(7, 3), w.put(0, 8);
-    Stream s(w, 0);
+    Stream s({{2, 2}, {1, 1}, {4, 3},  {7, 0}, {2, 2},                                          // ics_info
+              {1, 1}, {1, 1}, {1, 0},  {4, 9}, {3, 1}, {1, 0}, {1, 0}, {3, 5}, {7, 0}, {1, 0},  // ch 0
+              {1, 0}, {1, 1}, {11, 1}, {3, 7}, {8, 0}});                                        // ch 1
     ASSERT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 2, 1), zufErrNotSupported);
-    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(s.pos(), s.end);
     EXPECT_EQ(mh.num_window_groups, 8);
     for (int g = 0; g < 8; ++g) {
-        EXPECT_EQ(mh.window_group_length[g], 1);
-        EXPECT_EQ(ms[static_cast<size_t>(g * 60 + 2)], 1);
-        EXPECT_EQ(ms[static_cast<size_t>(g * 60 + 3)], 0x77);
+        EXPECT_EQ(
+            (V{mh.window_group_length[g], ms[static_cast<size_t>(g * 60 + 2)], ms[static_cast<size_t>(g * 60 + 3)]}),
+            (V{1, 1, 0x77}));
     }
-    EXPECT_EQ(mh.tns[0].tns_data_present, 1);
-    EXPECT_EQ(mh.tns[0].coef_res[0], 3);
-    EXPECT_EQ(mh.tns[0].coef[0], -3);
+    EXPECT_EQ((V{mh.tns[0].tns_data_present, mh.tns[0].coef_res[0], mh.tns[0].coef[0]}), (V{1, 3, -3}));
     EXPECT_EQ(mh.tns[0].coef[1], 0);  // cleared before reading
-    EXPECT_EQ(mh.ltp[0].ltp_data_present, 0);
-    EXPECT_EQ(mh.ltp[0].ltp_lag, 0);
-    EXPECT_EQ(mh.ltp[1].ltp_coef, 22438);
-    EXPECT_EQ(mh.ltp[1].reserved[0], 0x55555555);
+    EXPECT_EQ((V{mh.ltp[0].ltp_data_present, mh.ltp[0].ltp_lag, mh.ltp[1].ltp_coef, mh.ltp[1].reserved[0]}),
+              (V{0, 0, 22438, 0x55555555}));
 
     // Long window: one group, lengths 1..7 cleared, ms_mask_present 0 clears the coded flags.
-    BitWriter wl;
-    wl.put(0, 2), wl.put(0, 1), wl.put(40, 6), wl.put(0, 2), wl.put(0, 4);
-    Stream sl(wl, 0);
+    Stream sl({{2, 0}, {1, 0}, {6, 40}, {2, 0}, {4, 0}});
     ASSERT_EQ(zufsDecodeMainHeader_AAC(&sl.p, &sl.off, &mh, 2, 0), zufOk);
-    EXPECT_EQ(sl.pos(), static_cast<long>(wl.nbits));
-    EXPECT_EQ(mh.window_group_length[7], 0);
-    EXPECT_EQ(ms[39], 0);
-    EXPECT_EQ(ms[40], 0x77);
+    EXPECT_EQ((V{sl.pos(), mh.window_group_length[7], ms[39], ms[40]}), (V{sl.end, 0, 0, 0x77}));
 
     int bad = 8;
-    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, nullptr, 9, 9), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &bad, &mh, 9, 9), zufErrAacBitOffset);
-    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 3, 9), zufErrAacChanNum);
-    EXPECT_EQ(zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 1, 2), zufErrAacLayerFlag);
+    EXPECT_EQ((V{zufsDecodeMainHeader_AAC(&s.p, &s.off, nullptr, 9, 9), zufsDecodeMainHeader_AAC(&s.p, &bad, &mh, 9, 9),
+                 zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 3, 9), zufsDecodeMainHeader_AAC(&s.p, &s.off, &mh, 1, 2)}),
+              (V{zufErrNullPtr, zufErrAacBitOffset, zufErrAacChanNum, zufErrAacLayerFlag}));
 }
 
 TEST(AacScalableHeaders, ExtensionHeader) {
@@ -371,42 +294,31 @@ TEST(AacScalableHeaders, ExtensionHeader) {
     eh.ms_used = ms.data();
     // Long window, max_sfb 6, bands 2..5 M/S flags 1 0 1 0; no TNS for either channel; diff
     // control for bands 2..4 (sfbLimit 5) whose flag is 0: band 3 only, per channel.
-    BitWriter w;
-    w.put(6, 6), w.put(1, 2), w.put(0b1010, 4), w.put(0, 1), w.put(0, 1), w.put(1, 1), w.put(0, 1);
-    Stream s(w, 0);
+    Stream s({{6, 6}, {2, 1}, {4, 0b1010}, {1, 0}, {1, 0}, {1, 1}, {1, 0}});
     ASSERT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 2, 5, 0), zufOk);
-    EXPECT_EQ(s.pos(), static_cast<long>(w.nbits));
+    EXPECT_EQ(s.pos(), s.end);
     EXPECT_EQ(std::vector<int>(ms.begin(), ms.begin() + 7), (std::vector<int>{0x77, 0x77, 1, 0, 1, 0, 0x77}));
-    EXPECT_EQ(eh.diff_control_lr[0][0], 1);
-    EXPECT_EQ(eh.diff_control_lr[1][0], 0);
-    EXPECT_EQ(eh.diff_control_lr[0][1], 0x55555555);
+    EXPECT_EQ((V{eh.diff_control_lr[0][0], eh.diff_control_lr[1][0], eh.diff_control_lr[0][1]}), (V{1, 0, 0x55555555}));
 
     // Short windows: four groups of flags from sfbStart 0, eight diff-control bits per channel.
-    BitWriter ws;
-    ws.put(2, 4), ws.put(1, 2), ws.put(0b11100100, 8), ws.put(0xAB, 8), ws.put(0xCD, 8);
-    Stream ss(ws, 0);
+    Stream ss({{4, 2}, {2, 1}, {8, 0b11100100}, {8, 0xAB}, {8, 0xCD}});
     ASSERT_EQ(zufsDecodeExtensionHeader_AAC(&ss.p, &ss.off, &eh, 0, 1, 1, 0, 51, 2), zufOk);
-    EXPECT_EQ(ss.pos(), static_cast<long>(ws.nbits));
-    EXPECT_EQ(ms[180], 0);
-    EXPECT_EQ(ms[181], 0);
-    EXPECT_EQ(ms[121], 1);
-    EXPECT_EQ(eh.diff_control_lr[1][7], 1);
+    EXPECT_EQ((V{ss.pos(), ms[180], ms[181], ms[121], eh.diff_control_lr[1][7]}), (V{ss.end, 0, 0, 1, 1}));
 
     // max_sfb above 60 fails after its field; then the checks in their order.
-    BitWriter wb;
-    wb.put(61, 6);
-    Stream sb(wb, 0);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&sb.p, &sb.off, &eh, 0, 0, 0, 0, 0, 3), zufErrAacMaxSfb);
-    EXPECT_EQ(sb.pos(), 6);
-    EXPECT_EQ(eh.max_sfb, 61);
+    Stream sb(Fields{{6, 61}});
+    EXPECT_EQ((V{zufsDecodeExtensionHeader_AAC(&sb.p, &sb.off, &eh, 0, 0, 0, 0, 0, 3), sb.pos(), eh.max_sfb}),
+              (V{zufErrAacMaxSfb, 6, 61}));
     int bad = -1;
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &bad, nullptr, 2, 2, 2, 99, 99, 9), zufErrNullPtr);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &bad, &eh, 2, 2, 2, 99, 99, 9), zufErrAacBitOffset);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 2, 2, 2, 99, 99, 9), zufErrAacLayerFlag);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 2, 2, 99, 99, 9), zufErrAacStereoFlag);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 2, 99, 99, 9), zufErrAacDiffCtrlFlag);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 52, 9), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 51, 4), zufErrAacWinSeq);
+    EXPECT_EQ((V{zufsDecodeExtensionHeader_AAC(&s.p, &bad, nullptr, 2, 2, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &bad, &eh, 2, 2, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 2, 2, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 2, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 2, 99, 99, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 52, 9),
+                 zufsDecodeExtensionHeader_AAC(&s.p, &s.off, &eh, 1, 1, 1, 0, 51, 4)}),
+              (V{zufErrNullPtr, zufErrAacBitOffset, zufErrAacLayerFlag, zufErrAacStereoFlag, zufErrAacDiffCtrlFlag,
+                 zufErrAacMaxSfb, zufErrAacWinSeq}));
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 // what the decoder must output.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "aac/aac_band_tables.h"
@@ -37,6 +39,26 @@ struct BitWriter {
     }
 };
 
+// A stream written from a field list {width, value}.
+using Fields = std::vector<std::pair<int, uint32_t>>;
+inline BitWriter bits(const Fields& f) {
+    BitWriter w;
+    for (auto [n, v] : f) w.put(v, n);
+    return w;
+}
+
+// A written stream being parsed from bit `lead` on; `end` its length in bits.
+struct Stream {
+    std::vector<uint8_t> buf;
+    Zuf8u* p;
+    int off;
+    long end;
+    Stream(const BitWriter& w, int lead = 0)
+        : buf(w.buffer()), p(buf.data() + lead / 8), off(lead % 8), end(static_cast<long>(w.nbits)) {}
+    Stream(const Fields& f, int lead = 0) : Stream(bits(f), lead) {}
+    long pos() const { return 8 * (p - buf.data()) + off; }
+};
+
 // Codebook parameters of ISO/IEC 13818-7 Table 8.2, kept apart from the library's table.
 struct Book {
     int dim;
@@ -54,8 +76,7 @@ inline Book book_of(int cb) {
 inline void put_escape(BitWriter& w, int mag) {
     int n = 4;
     while ((mag >> (n + 1)) != 0) ++n;
-    for (int i = 4; i < n; ++i) w.put(1, 1);
-    w.put(0, 1);
+    w.put(((1u << (n - 4)) - 1u) << 1, n - 3);
     w.put(static_cast<uint32_t>(mag - (1 << n)), n);
 }
 
@@ -138,113 +159,79 @@ struct IcsModel {
             for (const auto& s : g) v.insert(v.end(), static_cast<size_t>(s.len), s.cb);
         return v;
     }
-
-    void write_ics_info(BitWriter& w) const {
-        w.put(0, 1);
-        w.put(static_cast<uint32_t>(window_sequence), 2);
-        w.put(static_cast<uint32_t>(window_shape), 1);
-        if (is_short()) {
-            w.put(static_cast<uint32_t>(max_sfb), 4);
-            w.put(static_cast<uint32_t>(grouping), 7);
-        } else {
-            w.put(static_cast<uint32_t>(max_sfb), 6);
-            w.put(0, 1);  // predictor_data_present
-        }
+    // Calls f(codebook, first, end) with the section's span of `quant`, every section of every group.
+    template <class F>
+    void each_section(F f) const {
+        for (size_t g = 0, base = 0; g < sections.size(); base += static_cast<size_t>(group_len[g++] * win_len()))
+            for (int band = 0; const auto& s : sections[g]) {
+                f(s.cb, base + swb()[band] * group_len[g], base + swb()[band + s.len] * group_len[g]);
+                band += s.len;
+            }
     }
 
     void write(BitWriter& w, bool common_window, bool side_flags = true) const {
+        const bool s = is_short();
         w.put(static_cast<uint32_t>(global_gain), 8);
-        if (!common_window) write_ics_info(w);
-        const int bits = is_short() ? 3 : 5, esc = (1 << bits) - 1;
+        if (!common_window) {  // ics_info, without predictor data
+            w.put(static_cast<uint32_t>(window_sequence << 1 | window_shape), 4);
+            w.put(static_cast<uint32_t>(s ? max_sfb << 7 | grouping : max_sfb << 1), s ? 11 : 7);
+        }
+        const int bits = s ? 3 : 5, esc = (1 << bits) - 1;
         for (const auto& g : sections)
-            for (const auto& s : g) {
-                w.put(static_cast<uint32_t>(s.cb), 4);
-                int len = s.len;
+            for (const auto& sec : g) {
+                w.put(static_cast<uint32_t>(sec.cb), 4);
+                int len = sec.len;
                 for (; len >= esc; len -= esc) w.put(static_cast<uint32_t>(esc), bits);
                 w.put(static_cast<uint32_t>(len), bits);
             }
-        // scale_factor_data: three DPCM chains.
-        int last_sf = global_gain, last_is = 0, last_noise = 0;
-        bool first_noise = true;
+        // scale_factor_data: three DPCM chains, the first noise energy a raw 9-bit value.
+        int last_sf = global_gain, last_is = 0, last_noise = -1;
         const auto cbs = sfb_cb();
         for (size_t i = 0; i < cbs.size(); ++i) {
             const int cb = cbs[i], v = sf[i];
             if (cb >= 1 && cb <= 11) w.put(kScfCodes[v - last_sf + 60]), last_sf = v;
             if (cb == 14 || cb == 15) w.put(kScfCodes[v - last_is + 60]), last_is = v;
-            if (cb == 13 && first_noise)
-                w.put(static_cast<uint32_t>(v - global_gain + 346), 9), first_noise = false;
-            else if (cb == 13)
-                w.put(kScfCodes[v - last_noise + 60]);
+            if (cb == 13 && last_noise < 0) w.put(static_cast<uint32_t>(v - global_gain + 346), 9);
+            if (cb == 13 && last_noise >= 0) w.put(kScfCodes[v - last_noise + 60]);
             if (cb == 13) last_noise = v;
         }
         if (side_flags) {
             pulse_flag_at = w.nbits;
             w.put(pulse, 1);
-            if (pulse) {
-                w.put(static_cast<uint32_t>(pulse_offset.size() - 1), 2);
-                w.put(static_cast<uint32_t>(pulse_start), 6);
-                for (size_t i = 0; i < pulse_offset.size(); ++i) {
-                    w.put(static_cast<uint32_t>(pulse_offset[i]), 5);
-                    w.put(static_cast<uint32_t>(pulse_amp[i]), 4);
+            if (pulse) w.put(static_cast<uint32_t>((pulse_offset.size() - 1) << 6 | pulse_start), 8);
+            for (size_t i = 0; pulse && i < pulse_offset.size(); ++i)
+                w.put(static_cast<uint32_t>(pulse_offset[i] << 4 | pulse_amp[i]), 9);
+            w.put(tns, 1);
+            for (size_t win = 0, f = 0; tns && win < n_filt.size(); ++win) {
+                w.put(static_cast<uint32_t>(n_filt[win]), s ? 1 : 2);
+                if (n_filt[win]) w.put(static_cast<uint32_t>(coef_res[win] - 3), 1);
+                for (int i = 0; i < n_filt[win]; ++i, ++f) {
+                    const auto& t = filters[f];
+                    w.put(static_cast<uint32_t>(t.length), s ? 4 : 6);
+                    w.put(static_cast<uint32_t>(t.order), s ? 3 : 5);
+                    if (t.order) w.put(static_cast<uint32_t>(t.direction << 1 | t.compress), 2);
+                    const int width = coef_res[win] - t.compress;
+                    for (int c : t.coef) w.put(static_cast<uint32_t>(c) & ((1u << width) - 1u), width);
                 }
             }
-            w.put(tns, 1);
-            if (tns) write_tns(w);
             w.put(gain_control, 1);
         }
-        // spectral_data: every section of every group, values in the group's interleaved order.
-        size_t base = 0, band = 0;
-        for (size_t g = 0; g < sections.size(); ++g, band = 0) {
-            for (const auto& s : sections[g]) {
-                const int from = swb()[band] * group_len[g], to = swb()[band + s.len] * group_len[g];
-                if (s.cb >= 1 && s.cb <= 11)
-                    for (int k = from; k < to; k += book_of(s.cb).dim) put_tuple(w, s.cb, &quant[base + k]);
-                band += static_cast<size_t>(s.len);
-            }
-            base += static_cast<size_t>(group_len[g] * win_len());
-        }
-    }
-
-    void write_tns(BitWriter& w) const {
-        const bool s = is_short();
-        size_t f = 0;
-        for (size_t win = 0; win < n_filt.size(); ++win) {
-            w.put(static_cast<uint32_t>(n_filt[win]), s ? 1 : 2);
-            if (!n_filt[win]) continue;
-            w.put(static_cast<uint32_t>(coef_res[win] - 3), 1);
-            for (int i = 0; i < n_filt[win]; ++i, ++f) {
-                const auto& t = filters[f];
-                w.put(static_cast<uint32_t>(t.length), s ? 4 : 6);
-                w.put(static_cast<uint32_t>(t.order), s ? 3 : 5);
-                if (!t.order) continue;
-                w.put(static_cast<uint32_t>(t.direction), 1);
-                w.put(static_cast<uint32_t>(t.compress), 1);
-                const int width = coef_res[win] - t.compress;
-                for (int c : t.coef) w.put(static_cast<uint32_t>(c) & ((1u << width) - 1u), width);
-            }
-        }
+        // spectral_data: values in each group's interleaved order.
+        each_section([&](int cb, size_t from, size_t to) {
+            for (size_t k = from; cb >= 1 && cb <= 11 && k < to; k += static_cast<size_t>(book_of(cb).dim))
+                put_tuple(w, cb, &quant[k]);
+        });
     }
 
     // The spectrum the decoder must produce: coded values, zeros elsewhere, pulses added.
     std::vector<int32_t> expected_spectrum() const {
         std::vector<int32_t> out(1024, 0);
-        size_t base = 0;
-        for (size_t g = 0; g < sections.size(); ++g) {
-            size_t band = 0;
-            for (const auto& s : sections[g]) {
-                if (s.cb >= 1 && s.cb <= 11)
-                    for (int k = swb()[band] * group_len[g]; k < swb()[band + s.len] * group_len[g]; ++k)
-                        out[base + k] = quant[base + k];
-                band += static_cast<size_t>(s.len);
-            }
-            base += static_cast<size_t>(group_len[g] * win_len());
-        }
-        if (pulse) {
-            int k = swb()[pulse_start];
-            for (size_t i = 0; i < pulse_offset.size(); ++i) {
-                k += pulse_offset[i];
-                out[k] += out[k] > 0 ? pulse_amp[i] : -pulse_amp[i];
-            }
+        each_section([&](int cb, size_t from, size_t to) {
+            if (cb >= 1 && cb <= 11) std::copy(quant.begin() + from, quant.begin() + to, out.begin() + from);
+        });
+        for (size_t i = 0, k = pulse ? swb()[pulse_start] : 0; pulse && i < pulse_offset.size(); ++i) {
+            k += pulse_offset[i];
+            out[k] += out[k] > 0 ? pulse_amp[i] : -pulse_amp[i];
         }
         return out;
     }
@@ -260,7 +247,6 @@ inline IcsModel random_ics(Rng& rng, int sfi, int window_sequence, bool noise, b
     m.global_gain = rng.range(90, 200);
     if (m.is_short()) {
         m.grouping = rng.range(0, 127);
-        m.group_len = {1};
         for (int bit = 6; bit >= 0; --bit)
             if ((m.grouping >> bit) & 1)
                 ++m.group_len.back();
@@ -271,8 +257,8 @@ inline IcsModel random_ics(Rng& rng, int sfi, int window_sequence, bool noise, b
     std::vector<int> cbs = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 11, 11};
     if (noise) cbs.push_back(13);
     if (intensity) cbs.insert(cbs.end(), {14, 15});
-    int last_sf = m.global_gain, last_is = 0, last_noise = 0;
-    bool first_noise = true;
+    int last_sf = m.global_gain, last_is = 0, last_noise = -1;
+    const auto near = [&](int last) { return rng.range(std::max(0, last - 60), std::min(255, last + 60)); };
     for (size_t g = 0; g < m.group_len.size(); ++g) {
         m.sections.emplace_back();
         for (int k = 0; k < m.max_sfb;) {
@@ -281,29 +267,19 @@ inline IcsModel random_ics(Rng& rng, int sfi, int window_sequence, bool noise, b
             m.sections.back().push_back({cb, len});
             for (int b = 0; b < len; ++b) {
                 int v = 0;
-                if (cb >= 1 && cb <= 11)
-                    v = last_sf = rng.range(std::max(0, last_sf - 60), std::min(255, last_sf + 60));
+                if (cb >= 1 && cb <= 11) v = last_sf = near(last_sf);
                 if (cb == 14 || cb == 15) v = last_is += rng.range(-60, 60);
                 if (cb == 13)
-                    v = last_noise = first_noise
-                                         ? rng.range(std::max(0, m.global_gain - 346), 255)
-                                         : rng.range(std::max(0, last_noise - 60), std::min(255, last_noise + 60));
-                if (cb == 13) first_noise = false;
+                    v = last_noise =
+                        last_noise < 0 ? rng.range(std::max(0, m.global_gain - 346), 255) : near(last_noise);
                 m.sf.push_back(v);
             }
             k += len;
         }
     }
-    size_t base = 0;
-    for (size_t g = 0; g < m.sections.size(); ++g) {
-        int band = 0;
-        for (const auto& s : m.sections[g]) {
-            for (int k = m.swb()[band] * m.group_len[g]; k < m.swb()[band + s.len] * m.group_len[g]; ++k)
-                m.quant[base + static_cast<size_t>(k)] = s.cb >= 1 && s.cb <= 11 ? random_value(rng, s.cb) : 0;
-            band += s.len;
-        }
-        base += static_cast<size_t>(m.group_len[g] * m.win_len());
-    }
+    m.each_section([&](int cb, size_t from, size_t to) {
+        for (size_t k = from; k < to; ++k) m.quant[k] = cb >= 1 && cb <= 11 ? random_value(rng, cb) : 0;
+    });
     if (!m.is_short() && m.max_sfb > 0 && rng.range(0, 1)) {
         m.pulse = true;
         m.pulse_start = rng.range(0, std::min(m.max_sfb, m.num_swb()) - 1);
@@ -316,22 +292,15 @@ inline IcsModel random_ics(Rng& rng, int sfi, int window_sequence, bool noise, b
         if (k >= 1024) m.pulse = false, m.pulse_offset.clear(), m.pulse_amp.clear();
     }
     m.tns = rng.range(0, 1);
-    if (m.tns) {
-        const int windows = m.is_short() ? 8 : 1;
-        for (int w = 0; w < windows; ++w) {
-            m.n_filt.push_back(rng.range(0, m.is_short() ? 1 : 3));
-            m.coef_res.push_back(rng.range(3, 4));
-            for (int f = 0; f < m.n_filt.back(); ++f) {
-                TnsFilter t{rng.range(0, m.is_short() ? 15 : 63),
-                            rng.range(0, m.is_short() ? 7 : 12),
-                            rng.range(0, 1),
-                            rng.range(0, 1),
-                            {}};
-                const int width = m.coef_res.back() - t.compress;
-                for (int c = 0; c < t.order; ++c)
-                    t.coef.push_back(rng.range(-(1 << (width - 1)), (1 << (width - 1)) - 1));
-                m.filters.push_back(t);
-            }
+    const bool s = m.is_short();
+    for (int w = 0; m.tns && w < (s ? 8 : 1); ++w) {
+        m.n_filt.push_back(rng.range(0, s ? 1 : 3));
+        m.coef_res.push_back(rng.range(3, 4));
+        for (int f = 0; f < m.n_filt.back(); ++f) {
+            TnsFilter t{rng.range(0, s ? 15 : 63), rng.range(0, s ? 7 : 12), rng.range(0, 1), rng.range(0, 1), {}};
+            const int width = m.coef_res.back() - t.compress;
+            for (int c = 0; c < t.order; ++c) t.coef.push_back(rng.range(-(1 << (width - 1)), (1 << (width - 1)) - 1));
+            m.filters.push_back(t);
         }
     }
     return m;
