@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <tuple>
 #include <type_traits>
 #include <vector>
@@ -26,6 +27,12 @@ bool same_bits(const T& a, const T& b) {
     if constexpr (std::is_floating_point_v<T>)
         if (a != a && b != b) return true;
     return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// Argument checks: every call of the list (evaluated in order) returns `status`; a failure names its index.
+inline void expect_status(int status, std::initializer_list<int> calls) {
+    int k = 0;
+    for (int got : calls) EXPECT_EQ(got, status) << "call " << k++;
 }
 
 // Random bytes as a T.
