@@ -31,8 +31,7 @@ bool same_bits(const T& a, const T& b) {
 
 // Argument checks: every call of the list (evaluated in order) returns `status`; a failure names its index.
 inline void expect_status(int status, std::initializer_list<int> calls) {
-    int k = 0;
-    for (int got : calls) EXPECT_EQ(got, status) << "call " << k++;
+    for (std::size_t k = 0; k < calls.size(); ++k) EXPECT_EQ(calls.begin()[k], status) << "call " << k;
 }
 
 // Random bytes as a T.
