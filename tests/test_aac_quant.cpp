@@ -10,6 +10,7 @@
 #include "aac/aac_quant.h"
 #include "aac/aac_quant_tables.h"
 #include "support/aac_bitwriter.h"
+#include "support/checkasm.h"
 #include "zufack9/zuf_aac.h"
 
 namespace {
@@ -79,31 +80,26 @@ TEST(AacQuantInv, DriverWalksGroupsBandsAndCodebooks) {
     std::vector<Zuf8u> cb1(49, 1);
     const int one = 1;
     EXPECT_EQ(zufsQuantInv_AAC_32s_I(z.data(), sf1.data(), 1, &one, 49, cb1.data(), sri, 1024), zufErrAacCoef);
-    EXPECT_EQ(z[0], zuf::_pReq16x4_Audio[0][3] >> 25);
-    EXPECT_EQ(z[lswb[2]], z[0]);
-    EXPECT_EQ(z[lswb[2] + 2], 3);
-    EXPECT_EQ(z[1000], 3);
+    EXPECT_TRUE(z[0] == zuf::_pReq16x4_Audio[0][3] >> 25 && z[lswb[2]] == z[0]);
+    EXPECT_TRUE(z[lswb[2] + 2] == 3 && z[1000] == 3);
 }
 
 TEST(AacQuantInv, ChecksInOrder) {
-    std::vector<int32_t> x(1024);
-    std::vector<Zuf16s> sf(8 * 51);
-    std::vector<Zuf8u> cb(8 * 51);
+    static int32_t p[1024];
+    static Zuf16s f[8 * 51];
+    static Zuf8u c[8 * 51];
     const int g[8] = {1, 1, 1, 1, 1, 1, 1, 1};
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(nullptr, sf.data(), 1, g, 0, cb.data(), 99, 7), zufErrNullPtr);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), nullptr, 1, g, 0, cb.data(), 0, 1024), zufErrNullPtr);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, nullptr, 0, cb.data(), 0, 1024), zufErrNullPtr);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 0, nullptr, 0, 1024), zufErrNullPtr);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 2, g, 99, cb.data(), 99, 1024), zufErrAacWinGrp);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 9, g, 99, cb.data(), 99, 128), zufErrAacWinGrp);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 0, g, 99, cb.data(), 99, 128), zufErrAacWinGrp);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 99, cb.data(), 99, 256), zufErrAacWinLen);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 52, cb.data(), 99, 1024), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, -1, cb.data(), 99, 1024), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 50, cb.data(), 12, 1024), zufErrAacSmplRateIdx);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 1, g, 50, cb.data(), 3, 1024), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 8, g, 15, cb.data(), 3, 128), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsQuantInv_AAC_32s_I(x.data(), sf.data(), 8, g, 14, cb.data(), 3, 128), zufOk);
+    const auto q = zufsQuantInv_AAC_32s_I;
+    // Null pointers first, then the grouping, the window length, max_sfb, the rate, max_sfb for the rate.
+    zuft::expect_status(zufErrNullPtr, {q(nullptr, f, 1, g, 0, c, 99, 7), q(p, nullptr, 1, g, 0, c, 0, 1024),
+                                        q(p, f, 1, nullptr, 0, c, 0, 1024), q(p, f, 1, g, 0, nullptr, 0, 1024)});
+    zuft::expect_status(zufErrAacWinGrp,
+                        {q(p, f, 2, g, 99, c, 99, 1024), q(p, f, 9, g, 99, c, 99, 128), q(p, f, 0, g, 99, c, 99, 128)});
+    zuft::expect_status(zufErrAacWinLen, {q(p, f, 1, g, 99, c, 99, 256)});
+    zuft::expect_status(zufErrAacSmplRateIdx, {q(p, f, 1, g, 50, c, 12, 1024)});
+    zuft::expect_status(zufErrAacMaxSfb, {q(p, f, 1, g, 52, c, 99, 1024), q(p, f, 1, g, -1, c, 99, 1024),
+                                          q(p, f, 1, g, 50, c, 3, 1024), q(p, f, 8, g, 15, c, 3, 128)});
+    zuft::expect_status(zufOk, {q(p, f, 8, g, 14, c, 3, 128)});
 }
 
 TEST(AacPow43Scale, SixteenBitFormIsQ0AndMatchesTheInPlaceForm) {
@@ -127,8 +123,7 @@ TEST(AacPow43Scale, SixteenBitFormIsQ0AndMatchesTheInPlaceForm) {
     const Zuf16s sf24 = 24 + 100 + 8;
     const Zuf32s off2[2] = {0, 1};
     ASSERT_EQ(zufsPow43Scale_16s32s_Sf(big, out, &sf24, off2, 100, 1, 2, 2), zufOk);
-    EXPECT_EQ(out[0], 26630002);
-    EXPECT_EQ(out[1], -26630002);
+    EXPECT_TRUE(out[0] == 26630002 && out[1] == -26630002);
     for (int a = 8192; a <= 16383; a += 97) {
         const Zuf16s v = Zuf16s(a), sf = 100;
         Zuf32s o;
@@ -143,10 +138,10 @@ TEST(AacPow43Scale, SixteenBitFormIsQ0AndMatchesTheInPlaceForm) {
     const Zuf32s offs[3] = {0, 1, 2};
     ASSERT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 2, 2, 0), zufOk);
     EXPECT_EQ(std::vector<Zuf32s>(o4, o4 + 4), (std::vector<Zuf32s>{0, 0, 5, 0}));  // 2^(4/3) * 2 = 5.04
-    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(nullptr, o4, sfs, offs, 100, -1, 1, 0), zufErrNullPtr);
-    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, nullptr, 100, 1, 1, 0), zufErrNullPtr);
-    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, -1, 1, 0), zufErrSize);
-    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 1, -1, 0), zufErrSize);
-    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 0, 1, 0), zufOk);
-    EXPECT_EQ(zufsPow43Scale_16s32s_Sf(z4, o4, sfs, offs, 100, 1, 0, 0), zufOk);  // empty bands are no error
+    auto pow43s = [&](Zuf16s* s, const Zuf32s* o, int bands, int groupLen) {
+        return zufsPow43Scale_16s32s_Sf(s, o4, sfs, o, 100, bands, groupLen, 0);
+    };
+    zuft::expect_status(zufErrNullPtr, {pow43s(nullptr, offs, -1, 1), pow43s(z4, nullptr, 1, 1)});
+    zuft::expect_status(zufErrSize, {pow43s(z4, offs, -1, 1), pow43s(z4, offs, 1, -1)});
+    zuft::expect_status(zufOk, {pow43s(z4, offs, 0, 1), pow43s(z4, offs, 1, 0)});  // empty bands are no error
 }

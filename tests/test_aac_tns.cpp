@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "aac/aac_band_tables.h"
-#include "support/test_util.h"
+#include "support/checkasm.h"
 #include "zufack9/zuf_aac.h"
 
 namespace {
@@ -187,26 +188,23 @@ TEST(AacTns, FilterStopsAtTheTopBandOfEachRate) {
 TEST(AacTns, ChecksInOrderAndWalkFailures) {
     std::vector<int32_t> x(1024, 5);
     const TnsCase ok(std::vector<Win>{{4, {{10, 1, 0, {1}}}}});
-    const int* nf = ok.nFilt.data();
-    const int *len = ok.length.data(), *ord = ok.order.data(), *res = ok.res.data(), *dir = ok.direction.data();
+    const int* res = ok.res.data();
     const Zuf8s* cf = ok.coef.data();
-    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, nullptr, dir, 99, 0, 99, 7), zufErrNullPtr);
-    EXPECT_EQ(zufsEncodeTNS_AAC_32s_I(x.data(), nf, len, ord, nullptr, cf, dir, 99, 0, 99, 7), zufErrNullPtr);
-    EXPECT_EQ(zufsEncodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 99, 0, 99, 7), zufErrAacWinLen);
-    EXPECT_EQ(zufsEncodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 99, 0, 99, 1024), zufErrAacTnsProfile);
-    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 99, 0, 12, 1024), zufErrAacSmplRateIdx);
-    EXPECT_EQ(zufsEncodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 99, 1, 12, 1024), zufErrAacSmplRateIdx);
-    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 52, 0, 3, 1024), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 50, 0, 3, 1024), zufErrAacMaxSfb);
-    EXPECT_EQ(zufsDecodeTNS_AAC_32s_I(x.data(), nf, len, ord, res, cf, dir, 15, 0, 3, 128), zufErrAacMaxSfb);
-    // Walk failures, each after a first filter that has already been applied.
-    struct Bad {
-        std::vector<Win> wins;
-        int winLen;
-        zufResult st;
+    auto call = [&](bool enc, const int* r, const Zuf8s* c, int maxSfb, int profile, int sri, int winLen) {
+        return (enc ? zufsEncodeTNS_AAC_32s_I : zufsDecodeTNS_AAC_32s_I)(x.data(), ok.nFilt.data(), ok.length.data(),
+                                                                         ok.order.data(), r, c, ok.direction.data(),
+                                                                         maxSfb, profile, sri, winLen);
     };
+    // Each call is also wrong in every argument checked after the one whose status it expects.
+    zuft::expect_status(zufErrNullPtr, {call(0, res, nullptr, 99, 0, 99, 7), call(1, nullptr, cf, 99, 0, 99, 7)});
+    zuft::expect_status(zufErrAacWinLen, {call(1, res, cf, 99, 0, 99, 7)});
+    zuft::expect_status(zufErrAacTnsProfile, {call(1, res, cf, 99, 0, 99, 1024)});
+    zuft::expect_status(zufErrAacSmplRateIdx, {call(0, res, cf, 99, 0, 12, 1024), call(1, res, cf, 99, 1, 12, 1024)});
+    zuft::expect_status(zufErrAacMaxSfb, {call(0, res, cf, 52, 0, 3, 1024), call(0, res, cf, 50, 0, 3, 1024),
+                                          call(0, res, cf, 15, 0, 3, 128)});
+    // Walk failures, each after a first filter that has already been applied.
     const Filt good = {49, 2, 0, {3, -3}};
-    const Bad bad[] = {
+    const std::tuple<std::vector<Win>, int, zufResult> bad[] = {
         {{{4, {good, good, good, good}}}, 1024, zufErrAacTnsNumFilt},
         {{{4, {good, {52, 1, 0, {1}}}}}, 1024, zufErrAacTnsLength},
         {{{4, {good, {-1, 1, 0, {1}}}}}, 1024, zufErrAacTnsLength},
@@ -218,19 +216,15 @@ TEST(AacTns, ChecksInOrderAndWalkFailures) {
         {{{4, {{14, 2, 0, {3, -3}}}}, {4, {{1, 1, 0, {1}}, {1, 1, 0, {1}}}}}, 128, zufErrAacTnsNumFilt},
         {{{4, {{14, 2, 0, {3, -3}}}}, {5, {{1, 1, 0, {1}}}}}, 128, zufErrAacTnsCoefRes},
     };
-    for (const Bad& b : bad) {
-        TnsCase c(b.wins);
+    for (const auto& [wins, winLen, st] : bad) {
+        TnsCase c(wins);
         c.nFilt.resize(8, 0);
         std::vector<int32_t> y(1024);
         for (int i = 0; i < 1024; ++i) y[i] = (i * 37) % 1001 - 500;
         const std::vector<int32_t> before = y;
-        EXPECT_EQ(run(false, y, c, b.winLen == 128 ? 14 : 51, 5, b.winLen), b.st);
+        EXPECT_EQ(run(false, y, c, winLen == 128 ? 14 : 51, 5, winLen), st);
         // n_filt is tested before any filter of its window runs.
-        if (b.winLen == 1024 && b.st == zufErrAacTnsNumFilt) {
-            EXPECT_EQ(y, before);
-        } else {
-            EXPECT_NE(y, before) << "the first filter stays applied, status " << b.st;
-        }
+        EXPECT_EQ(y == before, winLen == 1024 && st == zufErrAacTnsNumFilt) << "the first filter stays applied, " << st;
     }
     // coef_res 3 with an index outside -4..3 is accepted (mirrored table entries).
     const TnsCase mirrored(std::vector<Win>{{3, {{10, 2, 0, {7, -8}}}}});

@@ -33,16 +33,15 @@ long position(const Zuf8u* base, const Zuf8u* p, int off) { return 8 * (p - base
 // zero), each cached read checked through peek, window and get.
 TEST(BitReaders, RandomWalksMatchModel) {
     enum Kind { kField, kNear, kBounded };
-    struct Case {
+    // The kind, the widest single read, and what the cache is asked to hold before each read.
+    const struct {
         Kind kind;
-        int max_bits;  // widest single read
-        int ensure;    // what the cache is asked to hold before each read
-    };
-    const Case cases[] = {{kField, 25, 0}, {kNear, 25, BitCache::kNearBits}, {kBounded, 32, BitCache::kBoundedBits}};
+        int max_bits, ensure;
+    } cases[] = {{kField, 25, 0}, {kNear, 25, BitCache::kNearBits}, {kBounded, 32, BitCache::kBoundedBits}};
     zuft::Rng rng(1);
     auto buf = random_bytes(rng, 600);
     const size_t data = 512;  // a bounded cache ends here; the rest is the readers' read-ahead
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         for (int o = 0; o < 8; ++o) {
             Zuf8u* p = buf.data() + 3;
             int off = o;
@@ -55,13 +54,10 @@ TEST(BitReaders, RandomWalksMatchModel) {
                 const int n = static_cast<int>(rng.u32() % static_cast<uint32_t>(c.max_bits + 1));
                 const uint32_t want = model_read(model, pos, n);
                 if (c.kind == kField) {
-                    if (rng.u32() % 9 == 0) {  // now and then an alignment
-                        r.align();
-                        pos = (pos + 7) / 8 * 8;
-                    } else {
-                        ASSERT_EQ(static_cast<uint32_t>(r.get(static_cast<uint32_t>(n))), want) << o << " " << pos;
-                        pos += static_cast<size_t>(n);
-                    }
+                    const bool align = rng.u32() % 9 == 0;  // now and then an alignment
+                    if (align) r.align();
+                    if (!align) ASSERT_EQ(uint32_t(r.get(uint32_t(n))), want) << o << " " << pos;
+                    pos = align ? (pos + 7) / 8 * 8 : pos + static_cast<size_t>(n);
                     ASSERT_EQ(position(buf.data(), p, off), static_cast<long>(pos));
                     continue;
                 }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cctype>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -75,39 +75,18 @@ TEST(Allocation, AlignedBlocksGoThroughTheHooks) {
 
 // ---------------------------------------------------------------- exported symbol set
 
-// The identifier that ends at position `end` (exclusive) of `s`, skipping blanks before it.
-std::string identifier_before(const std::string& s, size_t end) {
-    while (end > 0 && std::isspace(static_cast<unsigned char>(s[end - 1]))) --end;
-    size_t begin = end;
-    while (begin > 0 && (std::isalnum(static_cast<unsigned char>(s[begin - 1])) || s[begin - 1] == '_')) --begin;
-    return s.substr(begin, end - begin);
-}
-
-// Names declared by the public headers: every declaration starts with ZUF_API and runs to its
-// ';'. Functions: the name before the first '('. Data: the name before the ';', or inside
-// "(*name)" for the allocator hooks.
+// Names declared by the public headers: every declaration is a line starting with ZUF_API and runs
+// to its ';'. The name is its first identifier followed by '(' but not "(*" (functions), by ')'
+// ("(*name)", the allocator hooks), '[' (arrays) or ';' (other data).
 std::set<std::string> declared_in_public_headers() {
+    static const std::regex decl(R"(\nZUF_API [^;]*?(\w+)\s*(?:\((?!\*)|[)\[;]))");
     std::set<std::string> names;
-    const std::filesystem::path dir = std::filesystem::path(ZUF_SOURCE_DIR) / "include" / "zufack9";
-    for (const auto& e : std::filesystem::directory_iterator(dir)) {
-        std::ifstream f(e.path());
+    for (const auto& e :
+         std::filesystem::directory_iterator(std::filesystem::path(ZUF_SOURCE_DIR) / "include/zufack9")) {
         std::stringstream ss;
-        ss << f.rdbuf();
+        ss << "\n" << std::ifstream(e.path()).rdbuf();
         const std::string text = ss.str();
-        for (size_t at = text.find("ZUF_API "); at != std::string::npos; at = text.find("ZUF_API ", at + 1)) {
-            if (at >= 7 && text.compare(at - 7, 7, "define ") == 0) continue;  // the macro itself
-            const std::string decl = text.substr(at, text.find(';', at) - at);
-            const size_t fnptr = decl.find("(*");
-            if (fnptr != std::string::npos) {
-                names.insert(identifier_before(decl, decl.find(')', fnptr)));
-            } else if (decl.find('(') != std::string::npos) {
-                names.insert(identifier_before(decl, decl.find('(')));
-            } else {
-                std::string d = decl;
-                while (!d.empty() && d.back() == ']') d.erase(d.rfind('['));  // arrays
-                names.insert(identifier_before(d, d.size()));
-            }
-        }
+        for (std::sregex_iterator m(text.begin(), text.end(), decl), end; m != end; ++m) names.insert((*m)[1]);
     }
     return names;
 }

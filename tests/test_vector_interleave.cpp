@@ -82,21 +82,15 @@ void check_statuses(zufResult (*deint)(const T*, int, int, T**), zufResult (*int
     T* ch[2] = {a, b};
     T* half[2] = {a, nullptr};
     // ppDst/pSrc null first, then the channel count, then the length, then the channel pointers.
-    EXPECT_EQ(deint(frames, 2, 3, nullptr), zufErrNullPtr);
-    EXPECT_EQ(deint(nullptr, 0, 0, ch), zufErrNullPtr);
-    EXPECT_EQ(deint(frames, 0, 0, half), zufErrNumChannels);
-    EXPECT_EQ(deint(frames, -1, 3, ch), zufErrNumChannels);
-    EXPECT_EQ(deint(frames, 2, 0, half), zufErrSize);
-    EXPECT_EQ(deint(frames, 2, 3, half), zufErrNullPtr);
-    EXPECT_EQ(deint(frames, 1, 3, half), zufOk);  // only the first nChannels pointers matter
+    zuft::expect_status(zufErrNullPtr,
+                        {deint(frames, 2, 3, nullptr), deint(nullptr, 0, 0, ch), deint(frames, 2, 3, half),
+                         inter(ch, 2, 3, nullptr), inter(nullptr, 0, 0, frames), inter(half, 2, 3, frames)});
+    zuft::expect_status(zufErrNumChannels,
+                        {deint(frames, 0, 0, half), deint(frames, -1, 3, ch), inter(ch, 0, 0, frames)});
+    zuft::expect_status(zufErrSize, {deint(frames, 2, 0, half), inter(half, 2, 0, frames)});
+    EXPECT_TRUE(frames[0] == 1 && a[0] == 9 && b[0] == 9);  // nothing written on a failed check
+    EXPECT_EQ(deint(frames, 1, 3, half), zufOk);            // only the first nChannels pointers matter
     EXPECT_TRUE(a[0] == 1 && b[0] == 9);
-    a[0] = 9;
-    EXPECT_EQ(inter(ch, 2, 3, nullptr), zufErrNullPtr);
-    EXPECT_EQ(inter(nullptr, 0, 0, frames), zufErrNullPtr);
-    EXPECT_EQ(inter(ch, 0, 0, frames), zufErrNumChannels);
-    EXPECT_EQ(inter(half, 2, 0, frames), zufErrSize);
-    EXPECT_EQ(inter(half, 2, 3, frames), zufErrNullPtr);
-    EXPECT_TRUE(frames[0] == 1 && a[0] == 9);  // nothing written on a failed check
 }
 
 TEST(VectorInterleave, RoundTripAndCheckOrder) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <tuple>
 #include <type_traits>
 #include <vector>
@@ -26,6 +27,11 @@ bool same_bits(const T& a, const T& b) {
     if constexpr (std::is_floating_point_v<T>)
         if (a != a && b != b) return true;
     return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// Argument checks: every call of the list (evaluated in order) returns `status`; a failure names its index.
+inline void expect_status(int status, std::initializer_list<int> calls) {
+    for (std::size_t k = 0; k < calls.size(); ++k) EXPECT_EQ(calls.begin()[k], status) << "call " << k;
 }
 
 // Random bytes as a T.
