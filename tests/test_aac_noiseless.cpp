@@ -35,7 +35,7 @@ TEST(AacSpectralHuffman, EveryCodewordAndRandomTuplesRoundTrip) {
         for (int lead = 0; lead < 8; ++lead) {
             const int dim = book_of(cb).dim;
             std::vector<int32_t> v;
-            std::vector<int> order(static_cast<size_t>(kSpectralEntries[cb]));
+            std::vector<int> order(static_cast<size_t>(codebook(cb).size()));
             for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
             std::shuffle(order.begin(), order.end(), rng.gen);
             for (int idx : lead == 0 ? order : std::vector<int>{})
@@ -54,9 +54,7 @@ TEST(AacSpectralHuffman, EveryCodewordAndRandomTuplesRoundTrip) {
 }
 
 TEST(AacSpectralHuffman, EscapeSequences) {
-    const auto cw = [](int idx) {
-        return std::pair<int, uint32_t>(kSpectralCodes[11][idx].len, kSpectralCodes[11][idx].code);
-    };
+    const auto cw = [](int idx) { return std::pair<int, uint32_t>(codebook(11)[idx].len, codebook(11)[idx].code); };
     // Pair (16, 3) with signs + and -, then prefix 10 and word 00101: 2^5 + 5 = 37; (16, 16) both
     // negative: eight 1 bits, a 0, twelve 1 bits is 8191; then prefix 0, word 0000.
     Stream s({cw(16 * 17 + 3),

@@ -118,7 +118,7 @@ TEST(AacScaleFactors, Refusals) {
     // before it are stored.
     BitWriter w;
     w.put(1, 5);  // lead
-    w.put(kScfCodes[110]), w.put(kScfCodes[53]), w.put(kScfCodes[120]);
+    w.put(codebook(0)[110]), w.put(codebook(0)[53]), w.put(codebook(0)[120]);
     SfCase c2({{1, 1}, {15, 3}, {13, 5}});
     Stream s2(w, 5);
     EXPECT_EQ(c2.run(s2, false, 200), zufErrAacCodebook);
@@ -128,14 +128,14 @@ TEST(AacScaleFactors, Refusals) {
     // 250 + 6 = 256 fails with -164; the same difference on an intensity band is accepted.
     for (int cb : {15, 4}) {
         SfCase c3({{1, 1}, {cb, 2}});
-        Stream s3({{kScfCodes[110].len, kScfCodes[110].code}, {kScfCodes[66].len, kScfCodes[66].code}});
+        Stream s3({{codebook(0)[110].len, codebook(0)[110].code}, {codebook(0)[66].len, codebook(0)[66].code}});
         EXPECT_EQ(c3.run(s3, cb == 15, 200), cb == 15 ? zufOk : zufErrAacSfValue);
         EXPECT_EQ(c3.out[0], 250);
         EXPECT_EQ(s3.pos(), cb == 15 ? s3.end : 0);
     }
     // A later noise energy outside 0..255 fails; the first, from the raw value, is not checked.
     BitWriter w4;
-    w4.put(0, 9), w4.put(kScfCodes[59]);
+    w4.put(0, 9), w4.put(codebook(0)[59]);
     SfCase c4({{13, 2}});
     Stream s4(w4);
     EXPECT_EQ(c4.run(s4, true, 100), zufErrAacSfValue);

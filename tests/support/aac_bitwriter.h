@@ -92,7 +92,7 @@ inline void put_tuple(BitWriter& w, int cb, const int32_t* v) {
         if (cb == 11 && m > 16) m = 16;
         idx = idx * mod + m + off;
     }
-    w.put(kSpectralCodes[cb][idx]);
+    w.put(codebook(cb)[idx]);
     if (b.is_unsigned)
         for (int k = 0; k < b.dim; ++k)
             if (v[k] != 0) w.put(v[k] < 0 ? 1 : 0, 1);
@@ -189,10 +189,10 @@ struct IcsModel {
         const auto cbs = sfb_cb();
         for (size_t i = 0; i < cbs.size(); ++i) {
             const int cb = cbs[i], v = sf[i];
-            if (cb >= 1 && cb <= 11) w.put(kScfCodes[v - last_sf + 60]), last_sf = v;
-            if (cb == 14 || cb == 15) w.put(kScfCodes[v - last_is + 60]), last_is = v;
+            if (cb >= 1 && cb <= 11) w.put(codebook(0)[v - last_sf + 60]), last_sf = v;
+            if (cb == 14 || cb == 15) w.put(codebook(0)[v - last_is + 60]), last_is = v;
             if (cb == 13 && last_noise < 0) w.put(static_cast<uint32_t>(v - global_gain + 346), 9);
-            if (cb == 13 && last_noise >= 0) w.put(kScfCodes[v - last_noise + 60]);
+            if (cb == 13 && last_noise >= 0) w.put(codebook(0)[v - last_noise + 60]);
             if (cb == 13) last_noise = v;
         }
         if (side_flags) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Generates the AAC Huffman decode trees and a plain codeword table for the tests.
+"""Generates the AAC Huffman decode trees.
 
-  gen_aac_huffman.py [--data DIR] [SRC_OUT TEST_OUT]
+  gen_aac_huffman.py [--data DIR] [SRC_OUT]
 
 The inputs are data/aac_scalefactor_huffman.txt (ISO/IEC 14496-3 Table 4.A.1) and
 data/aac_spectral_huffman.txt (Tables 4.A.2 to 4.A.12). SRC_OUT (src/aac/aac_huffman_tables.cpp)
@@ -16,9 +16,8 @@ receives the decode trees the decoder walks:
                     in bits 2-4, 5-7, 8-10, 11-13, pair books two 6-bit ones in bits 2-7, 8-13.
 
 Nodes are laid out in preorder (node, its 0-subtree, its 1-subtree), which keeps every 0-child
-adjacent to its parent. TEST_OUT (tests/support/aac_huffman_codewords.h) receives the codewords
-themselves, (length, code) by index, so that the tests encode with the standard's codes directly
-instead of with anything derived from the trees.
+adjacent to its parent. The tests encode with the codewords of the data files themselves
+(tests/support/aac_huffman_codewords.h reads them), never with anything derived from the trees.
 """
 import cpp_emit as E
 
@@ -126,10 +125,6 @@ def spectral_tree(book, codes):
     return out
 
 
-def codeword(c):
-    return f"{{{len(c)}, 0x{int(c, 2):x}}}"
-
-
 def render():
     scf = {}
     for idx, length, code in read_records("aac_scalefactor_huffman.txt", 3):
@@ -165,24 +160,7 @@ def render():
         body += E.array(f"const Zuf16u _pHfTableSp{b}[{len(tree)}]", tree, E.hex_int(4), per_line=12)
     src += E.namespace("zuf", body)
 
-    tst = E.stamp("gen_aac_huffman.py", [
-        "The Huffman codewords of ISO/IEC 13818-7 (ISO/IEC 14496-3 Tables 4.A.1 to 4.A.12) as plain",
-        "(length, code) pairs by codeword index, the code right-aligned, first transmitted bit most",
-        "significant."])
-    tst += ["#pragma once", "", "#include <cstdint>", ""]
-    body = ["struct Codeword {", "    int len;", "    uint32_t code;", "};", "",
-            "// scale-factor codebook, index = difference + 60"]
-    body += E.array("inline constexpr Codeword kScfCodes[121]", [scf[i] for i in range(121)], codeword)
-    for b in BOOKS:
-        body.append("")
-        body += E.array(f"inline constexpr Codeword kSpectralCodes{b}[{BOOKS[b][0]}]",
-                        [codes[b][i] for i in range(BOOKS[b][0])], codeword)
-    body += ["", "// by codebook number; entry 0 is unused"]
-    body += E.array("inline constexpr const Codeword* kSpectralCodes[12]",
-                    ["nullptr"] + [f"kSpectralCodes{b}" for b in BOOKS], inline=False)
-    body += E.array("inline constexpr int kSpectralEntries[12]", [0] + [BOOKS[b][0] for b in BOOKS])
-    tst += E.namespace("zuft::aac", body)
-    return [E.text(src), E.text(tst)]
+    return [E.text(src)]
 
 
 if __name__ == "__main__":

@@ -24,7 +24,7 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 MANIFEST = {
     "gen_aac_band_tables.py": ["src/aac/aac_band_tables.cpp"],
     "gen_aac_filterbank_tables.py": ["src/aac/aac_filterbank_tables.cpp"],
-    "gen_aac_huffman.py": ["src/aac/aac_huffman_tables.cpp", "tests/support/aac_huffman_codewords.h"],
+    "gen_aac_huffman.py": ["src/aac/aac_huffman_tables.cpp"],
     "gen_aac_quant_tables.py": ["src/aac/aac_quant_tables.cpp"],
     "gen_aac_stereo_tables.py": ["src/aac/aac_stereo_tables.cpp"],
     "gen_aac_tns_tables.py": ["src/aac/aac_tns_tables.cpp"],
