@@ -1,5 +1,5 @@
 // MP3 Huffman decoding against streams written by a bit writer from the code tables of
-// ISO/IEC 11172-3 Table 3-B.7 (tests/support/mp3_huffman.txt): every pair table with random
+// ISO/IEC 11172-3 Table 3-B.7 (tools/gen/data/mp3_huffman.txt): every pair table with random
 // values (linbits escapes included), count1 tables A and B, region boundaries from the standard's
 // or a caller's band table and of the Mbp variant's window switching, the end-of-part-3 rules and
 // the statuses.

@@ -1,5 +1,5 @@
 // Test models for the MP3 decoder: a bit writer, the standard's Huffman code tables read from
-// their plain-text copy (tests/support/mp3_huffman.txt, ISO/IEC 11172-3 Table 3-B.7) with an
+// their plain-text copy (tools/gen/data/mp3_huffman.txt, ISO/IEC 11172-3 Table 3-B.7) with an
 // encoder for pairs and quadruples, the MPEG-2 scale-factor partitions typed in from
 // ISO/IEC 13818-3, and records with chosen fields.
 #pragma once
@@ -52,7 +52,7 @@ struct Mp3HuffmanCodes {
     std::map<int, std::string> quad[2];  // 8v + 4w + 2x + y -> code, A then B
 
     static const Mp3HuffmanCodes& get() {
-        static const Mp3HuffmanCodes codes = load(std::string(ZUF_SOURCE_DIR) + "/tests/support/mp3_huffman.txt");
+        static const Mp3HuffmanCodes codes = load(std::string(ZUF_SOURCE_DIR) + "/tools/gen/data/mp3_huffman.txt");
         return codes;
     }
 
