@@ -78,6 +78,16 @@ typedef struct {
 
 /* Unpacks the header at pos if it looks like ADTS: syncword 0xFFF and layer 0, a sampling
  * index with a rate, and a frame long enough for its own header. */
+/* The closing lines of a frame listing, the same for every framed format. */
+static void print_totals(unsigned long changes, unsigned long frames, size_t frame_bytes, double seconds,
+                         size_t skipped, int truncated) {
+    if (changes) printf("stream parameters change in %lu frames\n", changes);
+    printf("frames: %lu, bytes: %lu, duration: %.3f s, average bitrate: %.1f kbit/s\n", frames,
+           (unsigned long)frame_bytes, seconds, seconds > 0.0 ? frame_bytes * 8.0 / seconds / 1000.0 : 0.0);
+    if (skipped || truncated)
+        printf("damage: %lu bytes skipped%s\n", (unsigned long)skipped, truncated ? ", last frame truncated" : "");
+}
+
 static int adts_header_at(const Input *in, size_t pos, AdtsFrame *fr) {
     Zuf8u *p = in->data + pos;
     if (in->size - pos < 7 || p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return 0;
@@ -185,11 +195,7 @@ static int adts_list(const Input *in, const Options *opt) {
                first.h.channel_configuration, channel_config_name(first.h.channel_configuration),
                first.h.protection_absent ? "no CRC" : "CRC");
     }
-    if (changes) printf("stream parameters change in %lu frames\n", changes);
-    printf("frames: %lu, bytes: %lu, duration: %.3f s, average bitrate: %.1f kbit/s\n", frames,
-           (unsigned long)frame_bytes, seconds, seconds > 0.0 ? frame_bytes * 8.0 / seconds / 1000.0 : 0.0);
-    if (skipped || truncated)
-        printf("damage: %lu bytes skipped%s\n", (unsigned long)skipped, truncated ? ", last frame truncated" : "");
+    print_totals(changes, frames, frame_bytes, seconds, skipped, truncated);
     return 0;
 }
 
@@ -453,11 +459,7 @@ static int mp3_list(const Input *in, const Options *opt) {
         printf("MP3 %s Layer III, %d Hz, %s, %s\n", first.h.ID ? "MPEG-1" : "MPEG-2", first.rate,
                mp3_mode_name(first.h.mode), first.h.protection_bit ? "no CRC" : "CRC");
     }
-    if (changes) printf("stream parameters change in %lu frames\n", changes);
-    printf("frames: %lu, bytes: %lu, duration: %.3f s, average bitrate: %.1f kbit/s\n", frames,
-           (unsigned long)frame_bytes, seconds, seconds > 0.0 ? frame_bytes * 8.0 / seconds / 1000.0 : 0.0);
-    if (skipped || truncated)
-        printf("damage: %lu bytes skipped%s\n", (unsigned long)skipped, truncated ? ", last frame truncated" : "");
+    print_totals(changes, frames, frame_bytes, seconds, skipped, truncated);
     return 0;
 }
 
