@@ -97,6 +97,7 @@ TEST(Mdct, SizesChecksAndContexts) {
         ASSERT_EQ(zufsMDCTInvGetSize_32f(n, &s, &i, &w), zufOk);
         EXPECT_EQ(i, fi);
         EXPECT_EQ(w, fw + 32 + 4 * n + 64);
+        EXPECT_EQ(s, (n % 3 ? fs + 32 : 0) + 2 * n + 92 + (sizeof(void*) == 4 ? 0 : 32)) << n;  // as documented
     }
     std::vector<Zuf8u> mem(1 << 20);
     MdctFwdContext_32f* fc = nullptr;
