@@ -192,6 +192,14 @@ PY
         aenc dec_88200_mono 88200 "$music" 0.25 96k $nopns
         aenc dec_96000_mono 96000 "$music" 0.2 96k $nopns
     }
+    # CRC-protected copies (ffmpeg's ADTS muxer writes no crc_check): adts_protect.py computes
+    # the CRC words, for one raw data block per frame and for several.
+    local p
+    for p in "dec_8000_mono _crc 1" "dec_8000_mono _crc2 2" "dec_44100_stereo_transients _crc 1" \
+        "dec_44100_stereo_transients _crc3 3"; do
+        set -- $p
+        python3 "$here/adts_protect.py" "$d/$1.aac" "$d/$1$2.aac" "$3"
+    done
     ls -l "$d"/dec_*
 }
 if [ "${ZUF_VECTORS_ONLY:-}" = aacdec ]; then
