@@ -265,6 +265,8 @@ def check(src):
     data, pos, bad, frame = open(src, "rb").read(), 0, 0, 0
     while pos + 9 <= len(data):
         h = data[pos:pos + 7]
+        if h[0] != 0xFF or (h[1] & 0xF7) != 0xF0:
+            sys.exit(f"no protected ADTS header at byte {pos}")
         length = ((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5)
         n, sfi = (h[6] & 3) + 1, (h[2] >> 2) & 15
         fr = data[pos:pos + length]

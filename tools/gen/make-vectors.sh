@@ -17,7 +17,8 @@
 #
 # What ffmpeg's ADTS muxer cannot do, and where it comes from instead:
 #  - it never writes adts_error_check() (protection_absent is always 1): headers with crc_check
-#    are hand-built in tests/test_aac_headers.cpp and tests/test_zufinfo.cpp;
+#    are hand-built in tests/test_aac_headers.cpp and tests/test_zufinfo.cpp, and adts_protect.py
+#    writes CRC-protected copies of two decoder vectors;
 #  - it writes one raw_data_block() per frame: aacpack.py re-packs frames four blocks at a time
 #    (without CRC, several blocks are simply concatenated in the frame);
 #  - it does not write ADIF: aacpack.py wraps ffmpeg's blocks in an ADIF header, and writes a
