@@ -43,7 +43,7 @@ std::function<void()> ours(Kind kind, int n, Buffers& b) {
     Zuf8u *ctxMem = nullptr, *init = nullptr, *work = nullptr;
     auto alloc = [&](int ss, int is, int ws) {
         ctxMem = zufsMalloc_8u(ss);
-        init = is > 0 ? zufsMalloc_8u(is) : nullptr;
+        init = zufsMalloc_8u(is > 0 ? is : 1);  // MDCT Init takes one for every power of two
         work = ws > 0 ? zufsMalloc_8u(ws) : nullptr;
     };
     switch (kind) {

@@ -156,51 +156,77 @@ TEST(AacDecode, DamagedFrameIsSilence) {
     EXPECT_TRUE(std::equal(d.pcm.begin() + 13 * 2048, d.pcm.end(), good.pcm.begin() + 13 * 2048));
 }
 
-// FFmpeg writes neither CRC words nor several raw data blocks per frame: both are made here from
-// a single-block stream (raw data blocks end byte-aligned, so they can be moved between frames)
-// and must decode to the same PCM. Protected multi-block frames carry a position per extra
-// block and the header CRC, then a CRC after every block (ISO/IEC 13818-7 6.2); the CRC values
-// are not checked by the decoder, so they are left zero.
-std::vector<uint8_t> repack(const std::vector<uint8_t>& in, size_t per_frame, bool crc) {
-    std::vector<std::vector<uint8_t>> blocks;
-    for (size_t pos = 0; pos + 7 <= in.size(); pos += adts_frame_len(in.data() + pos))
-        blocks.emplace_back(in.begin() + static_cast<long>(pos) + 7,
-                            in.begin() + static_cast<long>(pos + adts_frame_len(in.data() + pos)));
+// FFmpeg writes neither CRC words nor several raw data blocks per frame. Several unprotected
+// blocks are made here from a single-block stream (raw data blocks end byte-aligned, so they are
+// simply concatenated); the protected streams, with one block per frame and with several, were
+// written by tools/gen/adts_protect.py, a second implementation of the CRC rule that finds the
+// element boundaries with its own parse. All decode to the same PCM, without a CRC mismatch.
+std::vector<uint8_t> repack(const std::vector<uint8_t>& in, size_t per_frame) {
     std::vector<uint8_t> out;
-    for (size_t b = 0; b < blocks.size(); b += per_frame) {
-        const size_t n = std::min(blocks.size() - b, per_frame), trailer = crc && n > 1 ? 2 : 0;
-        size_t len = 7 + (crc ? 2 * n : 0);
-        for (size_t i = 0; i < n; ++i) len += blocks[b + i].size() + trailer;
-        std::vector<uint8_t> h(in.begin(), in.begin() + 7);
-        h[1] = static_cast<uint8_t>((h[1] & 0xFE) | (crc ? 0 : 1));
+    for (size_t pos = 0; pos + 7 <= in.size();) {
+        size_t end = pos, n = 0;
+        for (; n < per_frame && end + 7 <= in.size(); ++n) end += adts_frame_len(in.data() + end);
+        std::vector<uint8_t> h(in.begin() + static_cast<long>(pos), in.begin() + static_cast<long>(pos) + 7);
+        const size_t len = end - pos - 7 * (n - 1);
         h[3] = static_cast<uint8_t>((h[3] & 0xFC) | (len >> 11));
         h[4] = static_cast<uint8_t>(len >> 3);
         h[5] = static_cast<uint8_t>((h[5] & 0x1F) | ((len & 7) << 5));
         h[6] = static_cast<uint8_t>((h[6] & 0xFC) | (n - 1));
         out.insert(out.end(), h.begin(), h.end());
-        for (size_t i = 0, at = 7 + 2 * n; crc && i < n; ++i) {  // raw_data_block_position of blocks
-            at += blocks[b + i].size() + 2;                      // 1..n-1, then crc_check (zero)
-            out.insert(out.end(),
-                       {static_cast<uint8_t>(i + 1 < n ? at >> 8 : 0), static_cast<uint8_t>(i + 1 < n ? at : 0)});
-        }
-        for (size_t i = 0; i < n; ++i) {
-            out.insert(out.end(), blocks[b + i].begin(), blocks[b + i].end());
-            out.insert(out.end(), trailer, 0);
-        }
+        for (; pos < end; pos += adts_frame_len(in.data() + pos))
+            out.insert(out.end(), in.begin() + static_cast<long>(pos) + 7,
+                       in.begin() + static_cast<long>(pos + adts_frame_len(in.data() + pos)));
     }
     return out;
 }
 
 TEST(AacDecode, CrcWordsAndSeveralBlocksPerFrame) {
-    for (const char* name : {"dec_8000_mono", "dec_44100_stereo_transients"}) {
+    for (const auto& [name, blocks] :
+         {std::pair<std::string, std::string>{"dec_8000_mono", "_crc2"}, {"dec_44100_stereo_transients", "_crc3"}}) {
         const auto plain = zuft::read_file(kDir + name + ".aac");
         const Decoded ref = decode_memory(plain);
-        for (const auto& [per_frame, crc] : {std::pair<size_t, bool>{1, true}, {4, false}, {3, true}, {2, true}}) {
-            const Decoded d = decode_memory(repack(plain, per_frame, crc));
-            EXPECT_EQ(d.st.damaged, 0u) << name << ": " << per_frame << " blocks, crc " << crc;
+        for (const auto& bytes : {repack(plain, 4), zuft::read_file(kDir + name + "_crc.aac"),
+                                  zuft::read_file(kDir + name + blocks + ".aac")}) {
+            const Decoded d = decode_memory(bytes);
+            EXPECT_EQ(d.st.damaged + d.st.crc_errors, 0u) << name << ", " << bytes.size() << " bytes";
             EXPECT_EQ(d.tools.blocks, ref.tools.blocks);
-            EXPECT_TRUE(d.pcm == ref.pcm) << name << ": " << per_frame << " blocks, crc " << crc;
+            EXPECT_TRUE(d.pcm == ref.pcm) << name << ", " << bytes.size() << " bytes";
         }
+    }
+}
+
+// A flipped bit that the CRC covers, in a field the decoding does not use (the header's
+// buffer_fullness, an element_instance_tag), makes its frame one CRC mismatch, concealed like
+// damage: silence, with the frames before it and those from three on unchanged. Flips in the
+// last bytes of a frame, past the protected bits, are no CRC mismatch.
+TEST(AacDecode, CrcMismatchIsADamagedFrame) {
+    for (const char* name : {"dec_8000_mono_crc", "dec_44100_stereo_transients_crc"}) {
+        SCOPED_TRACE(name);
+        const auto clean = zuft::read_file(kDir + name + ".aac");
+        const Decoded good = decode_memory(clean);
+        const size_t at = frame_offset(clean, 5), len = adts_frame_len(clean.data() + at);
+        const long ch = good.st.channels;
+        const auto frame = [&](const Decoded& x, long k) { return x.pcm.begin() + 1024 * ch * k; };
+        for (const auto& [byte, mask] : {std::pair<size_t, uint8_t>{6, 0x04}, {9, 0x02}}) {
+            auto bytes = clean;
+            bytes[at + byte] ^= mask;
+            const Decoded d = decode_memory(bytes);
+            EXPECT_EQ(d.st.crc_errors, 1u);
+            EXPECT_EQ(d.st.damaged, 1u);
+            ASSERT_EQ(d.pcm.size(), good.pcm.size());
+            EXPECT_EQ(std::count(frame(d, 5), frame(d, 6), 0), 1024 * ch);
+            EXPECT_TRUE(std::equal(frame(d, 0), frame(d, 5), frame(good, 0)));
+            EXPECT_TRUE(std::equal(frame(d, 8), d.pcm.end(), frame(good, 8)));
+        }
+        int clean_decodes = 0;  // flips the decoding does not notice either: the CRC was checked
+        for (int bit = 0; bit < 32; ++bit) {
+            auto bytes = clean;
+            bytes[at + len - 4 + bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+            const Decoded d = decode_memory(bytes);
+            EXPECT_EQ(d.st.crc_errors, 0u) << bit;
+            clean_decodes += d.st.damaged == 0;
+        }
+        EXPECT_GT(clean_decodes, 0);
     }
 }
 
@@ -216,7 +242,10 @@ TEST_F(ZufdecAac, DecodesToTheSameWavAsTheFrameDecoder) {
     for (const char* name : {"dec_44100_stereo_transients", "dec_22050_mono_pns", "dec_mpeg2_16000_stereo"}) {
         const auto bytes = zuft::read_file(kDir + name + ".aac");
         const Decoded d = decode_memory(bytes);
-        check({bytes, "", 0, {std::to_string(d.st.frames) + " frames decoded", "0 damaged", "real time"}});
+        check({bytes,
+               "",
+               0,
+               {std::to_string(d.st.frames) + " frames decoded", "0 failed the CRC", "0 damaged", "real time"}});
         int ch = 0, rate = 0;
         EXPECT_TRUE(zuft::read_wav16(path("out.wav"), &ch, &rate) == d.pcm) << name;
         EXPECT_EQ(ch, d.st.channels);
@@ -234,6 +263,8 @@ TEST_F(ZufdecAac, RefusesOrReportsDamage) {
     bytes.insert(bytes.begin() + static_cast<long>(frame_offset(bytes, 6)), {0x12, 0xFF, 0xF1, 0x00, 0x34});
     bytes.insert(bytes.begin(), {'j', 'u', 'n', 'k'});
     bytes.resize(bytes.size() - 20);  // the last frame cut
+    auto crc = zuft::read_file(kDir + "dec_8000_mono_crc.aac");
+    crc[frame_offset(crc, 3) + 6] ^= 0x04;  // buffer_fullness, under the CRC
     const zuft::ToolCase cases[] = {
         {zuft::read_file(vec + "adts_lc_48000_5.1.aac"), "", 1, {"channel_configuration 6"}},
         {zuft::read_file(vec + "adts_main_44100_mono.aac"), "", 1, {"Main profile is not decoded"}},
@@ -244,6 +275,7 @@ TEST_F(ZufdecAac, RefusesOrReportsDamage) {
          0,
          {"skipped 4 bytes before the first frame", "frame 5 at offset", "skipped 5 bytes of junk",
           "cut off by the end of the file", "2 damaged"}},
+        {crc, "", 0, {"frame 3 at offset", "CRC mismatch", "1 failed the CRC check", "1 damaged"}},
     };
     for (const auto& c : cases) check(c);
 }

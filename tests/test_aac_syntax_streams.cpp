@@ -45,8 +45,8 @@ zufResult decode_channel(Zuf8u** pp, int* off, int sfi, int aot, AacIcsInfo* ics
         Zuf8u* p = frame;
         AacAdtsFrameHeader h;
         if (zufsUnpackADTSFrameHeader_AAC(&p, &h) != zufOk) return ::testing::AssertionFailure() << "header";
-        if (h.protection_absent == 0 && h.num_raw_data_blocks > 1)
-            return ::testing::AssertionFailure() << "protected multi-block frames are not walked";
+        const bool block_crcs = h.protection_absent == 0 && h.num_raw_data_blocks > 1;
+        if (block_crcs) p = frame + 7 + 2 * h.num_raw_data_blocks;  // block positions, then crc_check
         const int sfi = h.sampling_frequency_index, aot = h.profile + 1;
         int off = 0;
         for (int blk = 0; blk < h.num_raw_data_blocks; ++blk) {
@@ -89,6 +89,7 @@ zufResult decode_channel(Zuf8u** pp, int* off, int sfi, int aot, AacIcsInfo* ics
                     return ::testing::AssertionFailure() << "element " << id << " of frame " << frames << ": " << r;
             }
             zuf::FieldReader{&p, &off}.align();  // byte_alignment() closes raw_data_block()
+            if (block_crcs) p += 2;              // adts_raw_data_block_error_check()
         }
         if (p != frame + h.aac_frame_length)
             return ::testing::AssertionFailure()

@@ -97,16 +97,39 @@ TEST(Mdct, SizesChecksAndContexts) {
         ASSERT_EQ(zufsMDCTInvGetSize_32f(n, &s, &i, &w), zufOk);
         EXPECT_EQ(i, fi);
         EXPECT_EQ(w, fw + 32 + 4 * n + 64);
+        EXPECT_EQ(s, (n % 3 ? fs + 32 : 0) + 2 * n + 92 + (sizeof(void*) == 4 ? 0 : 32)) << n;  // as documented
     }
     std::vector<Zuf8u> mem(1 << 20);
     MdctFwdContext_32f* fc = nullptr;
     MdctInvContext_32f* ic = nullptr;
     MdctFwdContext_16s* c16 = nullptr;
-    EXPECT_EQ(zufsMDCTFwdInit_32f(nullptr, 24, nullptr, nullptr), zufErrSize);  // length first
-    EXPECT_EQ(zufsMDCTFwdInit_32f(nullptr, 32, mem.data(), nullptr), zufErrNullPtr);
-    EXPECT_EQ(zufsMDCTInvInit_32f(&ic, 32768, mem.data(), nullptr), zufErrNullPtr);      // its FFT needs one
-    EXPECT_EQ(zufsMDCTFwdInit_16s(nullptr, 24, mem.data(), mem.data()), zufErrNullPtr);  // pointers first
-    EXPECT_EQ(zufsMDCTFwdInit_16s(&c16, 24, mem.data(), mem.data()), zufErrSize);
+    // Init: the float families test N first, then the pointers, pMemInit for every power of two
+    // (also where the FFT needs no init buffer); the 16-bit family its pointers first, pMemInit
+    // among them, then N.
+    Zuf8u* const m = mem.data();
+    const struct {
+        bool spec;
+        int n;
+        Zuf8u *mspec, *minit;
+        zufResult f32, i16;
+    } inits[] = {
+        {false, 24, nullptr, nullptr, zufErrSize, zufErrNullPtr},
+        {true, 24, m, m, zufErrSize, zufErrSize},
+        {true, 24, m, nullptr, zufErrSize, zufErrNullPtr},
+        {true, 36, m, nullptr, zufOk, zufErrNullPtr},
+        {true, 36, m, m, zufOk, zufErrSize},
+        {false, 32, m, m, zufErrNullPtr, zufErrNullPtr},
+        {true, 32, m, nullptr, zufErrNullPtr, zufErrNullPtr},
+        {true, 4096, m, nullptr, zufErrNullPtr, zufErrNullPtr},
+        {true, 32768, m, nullptr, zufErrNullPtr, zufErrNullPtr},
+        {true, 64, nullptr, m, zufErrNullPtr, zufErrNullPtr},
+        {true, 64, m, m, zufOk, zufOk},
+    };
+    for (const auto& c : inits) {
+        EXPECT_EQ(zufsMDCTFwdInit_32f(c.spec ? &fc : nullptr, c.n, c.mspec, c.minit), c.f32) << c.n;
+        EXPECT_EQ(zufsMDCTInvInit_32f(c.spec ? &ic : nullptr, c.n, c.mspec, c.minit), c.f32) << c.n;
+        EXPECT_EQ(zufsMDCTFwdInit_16s(c.spec ? &c16 : nullptr, c.n, c.mspec, c.minit), c.i16) << c.n;
+    }
     ASSERT_EQ(zufsMDCTFwdInit_32f(&fc, 12, mem.data() + 1, nullptr), zufOk);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(fc) % 32, 0u);
     std::vector<float> x(64), y(64);

@@ -34,18 +34,19 @@ zufResult ownsContextSizesOut(const Sizes& s, int* pCtxSize, int* pInitBufSize, 
 // InitAlloc. The shell checks ppCtx (and anything its documentation checks before it) first,
 // then calls this with the arguments of GetSize and Init. Statuses, in this order: GetSize's
 // status when it fails; zufErrNoMemory when the context block or the init buffer (allocated only
-// when GetSize asks for one) cannot be had, with nothing left allocated; Init's status when it
-// fails, with the block released; otherwise zufOk. The init buffer is released before returning
-// in every case, and *ppCtx is written only on success.
-template <class Ctx, class GetSize, class Init, class... Args>
+// when GetSize asks for one, or always with kInitRequired, for an Init that requires the pointer
+// even where the buffer is empty) cannot be had, with nothing left allocated; Init's status when
+// it fails, with the block released; otherwise zufOk. The init buffer is released before
+// returning in every case, and *ppCtx is written only on success.
+template <bool kInitRequired = false, class Ctx, class GetSize, class Init, class... Args>
 zufResult ownsContextInitAlloc(Ctx** ppCtx, GetSize getSize, Init init, Args... args) {
     int ctxSize = 0, initSize = 0, workSize = 0;
     if (const zufResult st = getSize(args..., &ctxSize, &initSize, &workSize); st != zufOk) return st;
     Zuf8u* block = zufsMalloc_8u(ctxSize);
     if (!block) return zufErrNoMemory;
     Zuf8u* initBuf = nullptr;
-    if (initSize > 0) {
-        initBuf = zufsMalloc_8u(initSize);
+    if (initSize > 0 || kInitRequired) {
+        initBuf = zufsMalloc_8u(initSize > 0 ? initSize : 1);
         if (!initBuf) {
             zufsFree(block);
             return zufErrNoMemory;

@@ -212,21 +212,22 @@ zufResult get_size(int len, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize
 template <class C>
 zufResult init(C** ppSpec, uint32_t id, int len, Zuf8u* pMemSpec, Zuf8u* pMemInit) {
     ZUF_REQUIRE(len_ok(len), zufErrSize);
-    ZUF_REQUIRE(nonnull(ppSpec, pMemSpec), zufErrNullPtr);
-    Layout l;
-    if (const zufResult st = layout(len, &l); st != zufOk) return st;
-    ZUF_REQUIRE(!is_pow2(len) || l.init == 0 || pMemInit != nullptr, zufErrNullPtr);
+    // Every power of two takes an init buffer, also where its FFT needs none (N up to 4096), so
+    // that a caller's Init does not depend on the FFT's internal thresholds.
+    ZUF_REQUIRE(nonnull(ppSpec, pMemSpec) && (!is_pow2(len) || pMemInit != nullptr), zufErrNullPtr);
     Ctx* ctx = nullptr;
     if (const zufResult st = build(&ctx, id, len, pMemSpec, pMemInit); st != zufOk) return st;
     *ppSpec = static_cast<C*>(ctx);
     return zufOk;
 }
 
-// The length first, then the pointer; the context then as GetSize and Init make it.
+// The length first, then the pointer; the context then as GetSize and Init make it, with an init
+// buffer for every power of two (Init requires one even when GetSize reports 0 bytes).
 template <class C, class GetSize, class Init>
 zufResult init_alloc(C** ppSpec, int len, GetSize getSize, Init initFn) {
     ZUF_REQUIRE(len_ok(len), zufErrSize);
     ZUF_REQUIRE(ppSpec != nullptr, zufErrNullPtr);
+    if (is_pow2(len)) return ownsContextInitAlloc<true>(ppSpec, getSize, initFn, len);
     return ownsContextInitAlloc(ppSpec, getSize, initFn, len);
 }
 

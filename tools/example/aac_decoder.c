@@ -89,6 +89,25 @@ static unsigned get_bits(Zuf8u **pp, int *off, int n) {
 /* Bits from `start` to the current position. */
 static long bits_from(const Zuf8u *start, const Zuf8u *p, int off) { return 8L * (p - start) + off; }
 
+/* crc_check of ADTS (ISO/IEC 13818-7 6.2, ISO/IEC 14496-3 1.A.2): the CRC-16 of ISO/IEC 11172-3
+ * 2.4.3.1, G(X) = X^16 + X^15 + X^2 + 1, initial value all ones. It is fed, in the order they
+ * appear, all 56 bits of the header (with the raw_data_block_position words of a frame with
+ * several blocks), the first 192 bits of every SCE, LFE and CCE, the first 192 bits of every CPE
+ * and then the first 128 bits of its second channel stream, and all of every PCE and DSE, each
+ * counted from after the element's 3-bit id and padded with zero bits where the element ends
+ * sooner (LFE and CCE are refused here before it matters). Fill and END elements are not
+ * protected. A frame of one raw data block has one CRC over the header and the block; a frame of
+ * several has one over the header and one after each block.
+ * This feeds `n` bits of d->buf from bit `from`, bits at or past `end` as zeros. */
+static void crc_feed(AacDecoder *d, long from, long n, long end) {
+    long i;
+    if (!d->crc_on) return;
+    for (i = from; i < from + n; ++i) {
+        const unsigned bit = i < end ? (d->buf[i >> 3] >> (7 - (i & 7))) & 1u : 0u;
+        d->crc = ((d->crc << 1) & 0xFFFFu) ^ ((bit ^ (d->crc >> 15)) & 1u ? 0x8005u : 0u);
+    }
+}
+
 /* One individual_channel_stream(): the MPEG-4 driver for MPEG-4 ADTS (it accepts noise
  * substitution, codebook 13), the MPEG-2 LC driver otherwise (where 13 is reserved). */
 static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int common, Zuf8u **pp, int *off,
@@ -214,8 +233,10 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
         }
         ms = ms_present == 1 ? cpe->ms_used : ms_present == 2 ? d->ms_all : d->ms_none;
     }
-    for (ch = 0; ch < 2; ++ch)
+    for (ch = 0; ch < 2; ++ch) {
+        if (ch) d->crc_second = bits_from(d->buf, *pp, *off); /* the second channel's 128 protected bits */
         if (channel_stream(d, &d->ch[ch], ics[ch], common, pp, off, why)) return -1;
+    }
     for (ch = 0; ch < 2; ++ch)
         if (dequantise(d, &d->ch[ch], ics[ch])) {
             *why = "spectrum refused by the inverse quantiser";
@@ -271,11 +292,13 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
     for (;;) {
         unsigned id;
         int r = 0;
+        long start, stop;
         if (bits_from(*pp, end, 0) - *off < 3) {
             *why = "raw data block runs past the end of its frame";
             return -1;
         }
         id = get_bits(pp, off, 3);
+        start = bits_from(d->buf, *pp, *off);
         switch (id) {
             case ID_END:
                 if (*off) *off = 0, ++*pp; /* byte_alignment() */
@@ -335,7 +358,18 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
             *why = "element runs past the end of its frame";
             return -1;
         }
+        stop = bits_from(d->buf, *pp, *off);
+        if (id == ID_SCE || id == ID_CPE) crc_feed(d, start, 192, stop);
+        if (id == ID_CPE) crc_feed(d, d->crc_second, 128, stop);
+        if (id == ID_DSE || id == ID_PCE) crc_feed(d, start, stop - start, stop);
     }
+}
+
+/* Compares the CRC fed so far with the crc_check word at byte `at` of the frame. */
+static int crc_mismatch(const AacDecoder *d, size_t at, const char **why) {
+    if (d->crc == ((unsigned)d->buf[at] << 8 | d->buf[at + 1])) return 0;
+    *why = "CRC mismatch";
+    return 1;
 }
 
 /* Silence from block b on, and a filter bank that starts again from silence. */
@@ -374,14 +408,31 @@ int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm,
     }
     p = d->buf + head;
     end = d->buf + len;
+    d->crc_on = !h.protection_absent;
+    d->crc = 0xFFFFu;
+    crc_feed(d, 0, 8L * (head - 2), 8L * head);   /* the header and the block positions */
+    if (d->crc_on && h.num_raw_data_blocks > 1) { /* adts_header_error_check(): its own CRC */
+        if (crc_mismatch(d, (size_t)head - 2, why)) {
+            conceal(d, pcm, 0, *blocks);
+            return -2;
+        }
+        d->crc = 0xFFFFu;
+    }
     for (b = 0; b < h.num_raw_data_blocks; ++b) {
         ++d->tools.blocks;
         if (raw_data_block(d, &p, &off, end, pcm + 1024 * d->channels * b, why)) {
             conceal(d, pcm, b, *blocks);
             return -1;
         }
-        /* adts_raw_data_block_error_check() after each block of a protected multi-block frame. */
-        if (!h.protection_absent && h.num_raw_data_blocks > 1) p += 2;
+        if (h.protection_absent) continue;
+        /* adts_raw_data_block_error_check() after each block of a multi-block frame; the CRC
+         * word after the header of a single-block frame covers its block too. */
+        if (crc_mismatch(d, h.num_raw_data_blocks > 1 ? (size_t)(p - d->buf) : 7, why)) {
+            conceal(d, pcm, b, *blocks);
+            return -2;
+        }
+        if (h.num_raw_data_blocks > 1) p += 2;
+        d->crc = 0xFFFFu;
     }
     if (p != end) {
         *why = p > end ? "raw data runs past the end of the frame" : "raw data ends before the end of the frame";

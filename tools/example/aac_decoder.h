@@ -56,7 +56,10 @@ typedef struct {
     int mpeg4;                  /* ADTS id 0: MPEG-4 (noise substitution allowed) */
     int channels;               /* 1 or 2 (channel_configuration) */
     AacToolCounts tools;
-    size_t used; /* bytes of buf that may be non-zero */
+    int crc_on;      /* the frame carries CRC words (protection_absent 0) */
+    unsigned crc;    /* CRC-16 register of the header or block being checked */
+    long crc_second; /* bit of buf where the second channel stream of the last CPE starts */
+    size_t used;     /* bytes of buf that may be non-zero */
     Zuf8u buf[AAC_MAX_FRAME + AAC_FRAME_PADDING];
 } AacDecoder;
 
@@ -69,8 +72,9 @@ void aac_decoder_init(AacDecoder *d, const Zuf8u *p);
 
 /* Decodes the ADTS frame at `frame` (len bytes: its aac_frame_length) into pcm, which receives
  * blocks x 1024 sample frames, interleaved for stereo. Returns 0; or -1 with *why set when the
- * frame is damaged: the blocks from the damaged one on are silence and the filter bank starts
- * again from silence. *blocks is set in both cases (0 when the header itself is unusable). */
+ * frame is damaged, -2 when a CRC word does not match: the blocks from the damaged one on are
+ * silence and the filter bank starts again from silence. *blocks is set in every case (0 when
+ * the header itself is unusable). */
 int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm, int *blocks, const char **why);
 
 /* Fields of the fixed ADTS header that must stay the same within a stream. */

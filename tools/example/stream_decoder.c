@@ -134,7 +134,9 @@ static void decode_frame(StreamDecoder *d, DecodedFrame *f) {
         f->samples = (unsigned long)samples;
     } else {
         int blocks = 0;
-        if (aac_frame_decode(d->aac, p, f->len, d->pcm, &blocks, &f->damage)) ++d->stats.damaged;
+        const int r = aac_frame_decode(d->aac, p, f->len, d->pcm, &blocks, &f->damage);
+        d->stats.damaged += r != 0;
+        d->stats.crc_errors += r == -2;
         f->samples = 1024ul * (unsigned long)blocks;
     }
     ++d->stats.frames;

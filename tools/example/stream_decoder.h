@@ -29,6 +29,7 @@ typedef struct {
     unsigned long frames;     /* frames decoded (concealed and damaged ones included) */
     unsigned long concealed;  /* MP3 frames whose main data was not there (stream start, after a cut) */
     unsigned long damaged;    /* frames refused as damaged and concealed, and a frame cut by the end */
+    unsigned long crc_errors; /* ADTS frames whose CRC word did not match (counted in damaged too) */
     unsigned long junk_bytes; /* bytes skipped between frames, and after the last once finished */
     unsigned long tag_frames; /* Xing/Info/VBRI frames recognised and not played */
     unsigned long samples;    /* sample frames produced */

@@ -17,7 +17,8 @@
 #
 # What ffmpeg's ADTS muxer cannot do, and where it comes from instead:
 #  - it never writes adts_error_check() (protection_absent is always 1): headers with crc_check
-#    are hand-built in tests/test_aac_headers.cpp and tests/test_zufinfo.cpp;
+#    are hand-built in tests/test_aac_headers.cpp and tests/test_zufinfo.cpp, and adts_protect.py
+#    writes CRC-protected copies of two decoder vectors;
 #  - it writes one raw_data_block() per frame: aacpack.py re-packs frames four blocks at a time
 #    (without CRC, several blocks are simply concatenated in the frame);
 #  - it does not write ADIF: aacpack.py wraps ffmpeg's blocks in an ADIF header, and writes a
@@ -192,6 +193,14 @@ PY
         aenc dec_88200_mono 88200 "$music" 0.25 96k $nopns
         aenc dec_96000_mono 96000 "$music" 0.2 96k $nopns
     }
+    # CRC-protected copies (ffmpeg's ADTS muxer writes no crc_check): adts_protect.py computes
+    # the CRC words, for one raw data block per frame and for several.
+    local p
+    for p in "dec_8000_mono _crc 1" "dec_8000_mono _crc2 2" "dec_44100_stereo_transients _crc 1" \
+        "dec_44100_stereo_transients _crc3 3"; do
+        set -- $p
+        python3 "$here/adts_protect.py" "$d/$1.aac" "$d/$1$2.aac" "$3"
+    done
     ls -l "$d"/dec_*
 }
 if [ "${ZUF_VECTORS_ONLY:-}" = aacdec ]; then

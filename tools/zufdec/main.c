@@ -190,6 +190,7 @@ int main(int argc, char **argv) {
             st.channels, st.channels == 1 ? "" : "s", st.frames);
     if (st.tag_frames) fprintf(stderr, ", %lu tag frame not played", st.tag_frames);
     if (format == FORMAT_MP3) fprintf(stderr, ", %lu concealed (reservoir data missing)", st.concealed);
+    if (format == FORMAT_ADTS) fprintf(stderr, ", %lu failed the CRC check", st.crc_errors);
     fprintf(stderr, ", %lu damaged, %lu junk bytes skipped\n", st.damaged, st.junk_bytes);
     if (secs > 0.0)
         fprintf(stderr, "zufdec: %.2f s of audio in %.3f s: %.0fx real time\n", audio, secs, audio / secs);
