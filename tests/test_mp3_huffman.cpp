@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <array>
 #include <cstring>
 #include <iterator>
@@ -224,6 +225,9 @@ TEST(Mp3Huffman, Statuses) {
         {0, [](Args& x) { x.si.window_switching_flag = 1; }, zufErrMp3SideInfo},  // with block_type 0
         {0, [](Args& x) { x.si.region0_count = 15, x.si.region1_count = 6; }, zufErrMp3SideInfo},
         {0, [](Args& x) { x.si.region0_count = -1, x.si.region1_count = 0; }, zufErrMp3SideInfo},
+        // A caller's counts whose sum does not fit an int are out of range, not wrapped into it.
+        {0, [](Args& x) { x.si.region0_count = INT_MAX, x.si.region1_count = INT_MAX; }, zufErrMp3SideInfo},
+        {2, [](Args& x) { x.si.region0_count = 1, x.si.region1_count = INT_MAX; }, zufErrMp3SideInfo},
         // The Mbp variant checks ID before big_values and layer after block_type, and reports
         // count1table_select and hufSize with zufErrMp3SideInfo.
         {2, [](Args& x) { x.h.ID = 3, x.si.big_values = 300; }, zufErrMp3FrameHeader},

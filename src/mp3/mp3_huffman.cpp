@@ -292,8 +292,9 @@ zufResult ownsHuffmanDecodeSfb_MP3(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is
         rg.end[1] = bv2;
         rg.end[2] = bv2;
     } else {
-        ZUF_REQUIRE(si->region0_count >= 0 && si->region1_count >= 0 && si->region0_count + si->region1_count < 21,
-                    zufErrMp3SideInfo);
+        ZUF_REQUIRE(
+            si->region0_count >= 0 && si->region1_count >= 0 && int64_t{si->region0_count} + si->region1_count < 21,
+            zufErrMp3SideInfo);
         rg = long_regions(si, L);
     }
     return decode(ppBitStream, pOffset, is, pNonZero, si, hufSize, rg);
@@ -341,8 +342,9 @@ zufResult ownsHuffmanDecodeSfbMbp_MP3(Zuf8u** ppBitStream, int* pOffset, Zuf32s*
         rg.end[1] = bv2;
         rg.end[2] = bv2;
     } else {
-        ZUF_REQUIRE(si->region0_count >= 0 && si->region1_count >= 0 && si->region0_count + si->region1_count < 21,
-                    zufErrMp3SideInfo);
+        ZUF_REQUIRE(
+            si->region0_count >= 0 && si->region1_count >= 0 && int64_t{si->region0_count} + si->region1_count < 21,
+            zufErrMp3SideInfo);
         rg = long_regions(si, L);
     }
     return decode(ppBitStream, pOffset, is, pNonZero, si, hufSize, rg);

@@ -196,7 +196,10 @@ struct Intensity {
         }
         const int q = ((k + 1) >> 1) << intensity_scale;
         const int64_t f2 = 2 * static_cast<int64_t>(_pMP3Sqrt14_32s[q & 3]);
-        const int sh = q >> 2;
+        // Positions come from the caller's scale factors: a stream gives at most 31 (q 32, a
+        // shift of 8), but any byte must keep the shift defined: from 31 on only the sign is
+        // left (0 or -1).
+        const int sh = q >> 2 < 31 ? q >> 2 : 31;
         for (int i = 0; i < n; ++i) {
             const Zuf32s x = l[i];
             const Zuf32s att = hi(x * f2) >> sh;
