@@ -1,5 +1,5 @@
 // TwinVQ codebook search against brute-force searches in double precision, the tie and polarity
-// rules on hand-built codebooks, exact reconstruction, statuses and the context lifecycle; the
+// rules on a hand-built codebook, exact reconstruction, statuses and the context lifecycle; the
 // integer spreading function against the ISO/IEC 13818-7 formula in double precision.
 #include <gtest/gtest.h>
 
@@ -19,6 +19,13 @@ namespace {
 
 using V = std::vector<float>;
 using I = std::vector<int>;
+using Pick = std::pair<int, int>;  // codeword index, sign flag
+
+V random(zuft::Rng& rng, int n, float lo) {
+    V v(n);
+    for (float& f : v) f = rng.uniform(lo, 1.0f);
+    return v;
+}
 
 // A codebook built by Init in caller memory.
 struct Book {
@@ -26,190 +33,165 @@ struct Book {
     V words;
     std::vector<Zuf8u> mem;
     VQCodeBookContext_32f* ctx = nullptr;
-    Book(V w, int d, int h) : dim(d), height(h), words(std::move(w)) {
-        int size = 0;
-        EXPECT_EQ(zufsVQCodeBookGetSize_32f(d, h, &size), zufOk);
-        mem.resize(size);
+    Book(V w, int d, int h) : dim(d), height(h), words(std::move(w)), mem(4 * (h * (4 * d + 52) + 244)) {
         EXPECT_EQ(zufsVQCodeBookInit_32f(words.data(), &ctx, d, h, mem.data()), zufOk);
     }
     Book(zuft::Rng& rng, int d, int h) : Book(random(rng, d * h, -1.0f), d, h) {}
-    static V random(zuft::Rng& rng, int n, float lo) {
-        V v(n);
-        for (float& f : v) f = rng.uniform(lo, 1.0f);
-        return v;
-    }
-    double at(int j, int i) const { return i < dim ? words[j * dim + i] : 0.0; }
+    double at(Pick p, int i) const { return (1 - 2 * p.second) * (i < dim ? words[p.first * dim + i] : 0.0); }
 };
 
-// sum w (x - (s0 c0 + s1 c1) / div)^2 in double; a null second book leaves out its term.
-double dist(const float* x, const float* w, int len, const Book& b0, int j0, int f0, const Book* b1, int j1, int f1,
-            double div) {
+// sum w (x - (g0 + g1) / div)^2 in double, g = (1 - 2 flag) codeword; b1 null: g1 = 0.
+double dist(const float* x, const float* w, int len, const Book& b0, Pick p0, const Book* b1, Pick p1, double div) {
     double d = 0;
-    for (int i = 0; i < len; ++i) {
-        double g = (1 - 2 * f0) * b0.at(j0, i) + (b1 ? (1 - 2 * f1) * b1->at(j1, i) : 0.0);
-        d += w[i] * (x[i] - g / div) * (x[i] - g / div);
-    }
+    for (int i = 0; i < len; ++i) d += w[i] * std::pow(x[i] - (b0.at(p0, i) + (b1 ? b1->at(p1, i) : 0.0)) / div, 2);
     return d;
 }
 
-// The nCand best (index, flag) of one book by its own, brute force in double; with nCand >= height
-// every codeword in index order.
-std::vector<std::pair<int, int>> best_singles(const float* x, const float* w, int len, const Book& b, int pol,
-                                              int nCand) {
-    std::vector<std::tuple<double, int, int>> all;
+// The nCand best picks of one book on its own, brute force; nCand >= height: all in index order.
+std::vector<std::pair<double, Pick>> best_singles(const float* x, const float* w, int len, const Book& b, int pol,
+                                                  int nCand) {
+    std::vector<std::pair<double, Pick>> all;
     for (int j = 0; j < b.height; ++j) {
-        const double dm = dist(x, w, len, b, j, 0, nullptr, 0, 0, 1), dp = dist(x, w, len, b, j, 1, nullptr, 0, 0, 1);
-        all.emplace_back(pol == 1 && dp < dm ? dp : dm, j, pol == 1 && dp < dm);
+        const double dm = dist(x, w, len, b, {j, 0}, nullptr, {}, 1), dp = dist(x, w, len, b, {j, 1}, nullptr, {}, 1);
+        all.push_back({pol == 1 && dp < dm ? dp : dm, {j, pol == 1 && dp < dm}});
     }
     if (nCand < b.height) std::stable_sort(all.begin(), all.end());
-    std::vector<std::pair<int, int>> r;
-    for (int k = 0; k < std::min(nCand, b.height); ++k) r.emplace_back(std::get<1>(all[k]), std::get<2>(all[k]));
-    return r;
+    all.resize(std::min(nCand, b.height));
+    return all;
 }
 
 void expect_close(double got, double want, const char* what) { EXPECT_NEAR(got, want, 2e-5 * want + 1e-9) << what; }
 
+// Two int arrays and the pair of pointers that the search functions take.
+struct Two {
+    I v[2];
+    int* p[2];
+    Two(I a, I b) : v{std::move(a), std::move(b)}, p{v[0].data(), v[1].data()} {}
+    Two(int n, int fill) : Two(I(n, fill), I(n, fill)) {}
+    Pick at(int e) const { return {v[0][e], v[1][e]}; }
+    bool operator==(const Two& o) const { return v[0] == o.v[0] && v[1] == o.v[1]; }
+};
+
+// Lengths of 11 and more run the four-lane kernels, lengths beyond dim the zero-extended loop. A
+// negation that the polarity forbids would show as a distance below the brute-force one.
 TEST(VQ, SelectionsAgainstBruteForce) {
     struct Case {
         int dim, h0, h1, nCand, divisor;
         I lens;
-    };
-    const Case cases[] = {{4, 16, 16, 3, 2, {4, 4, 4}},      {8, 32, 24, 5, 2, {8, 8}},     {11, 20, 40, 8, 3, {11, 6}},
-                          {16, 64, 64, 16, 2, {16, 16, 9}},  {3, 6, 5, 8, 1, {3, 3, 3, 2}}, {5, 9, 9, 1, 2, {5, 7}},
-                          {12, 128, 100, 6, 2, {12, 12, 12}}};
+    } const cases[] = {{4, 16, 16, 3, 2, {4, 4, 4}},      {8, 32, 24, 5, 2, {8, 8}},     {11, 20, 40, 8, 3, {11, 6}},
+                       {16, 64, 64, 16, 2, {16, 16, 9}},  {3, 6, 5, 8, 1, {3, 3, 3, 2}}, {5, 9, 9, 1, 2, {5, 7}},
+                       {13, 128, 100, 6, 2, {13, 12, 11}}};
     zuft::Rng rng(91);
     for (const Case& c : cases) {
-        const int nSub = static_cast<int>(c.lens.size());
-        int total = 0;
-        for (int l : c.lens) total += l;
-        Book b0(rng, c.dim, c.h0), b1(rng, c.dim, c.h1);
-        const Book* books[2] = {&b0, &b1};
-        VQCodeBookContext_32f* ctx[2] = {b0.ctx, b1.ctx};
+        const int nSub = static_cast<int>(c.lens.size()), nc = c.nCand, *L = c.lens.data();
+        const Book bk[2] = {{rng, c.dim, c.h0}, {rng, c.dim, c.h1}};
+        VQCodeBookContext_32f* ctx[2] = {bk[0].ctx, bk[1].ctx};
         for (int trial = 0; trial < 4; ++trial) {
-            const V x = Book::random(rng, total, -1.0f), w = Book::random(rng, total, 0.1f);
-            I pol[2], cand[2], csgn[2], out[4];
+            const V xv = random(rng, 64, -1.0f), wv = random(rng, 64, 0.1f);
+            const float *x = xv.data(), *w = wv.data();
+            // cand[k]: codebook k's (indices, signs); main and idx: (indices, signs) of both books.
+            Two pol(nSub, 0), cand[2] = {{nSub * nc, 7}, {nSub * nc, 7}}, main[2] = {{nSub, 7}, {nSub, 7}},
+                              idx[2] = {{nSub, 7}, {nSub, 7}};
             for (int k = 0; k < 2; ++k) {
-                for (int s = 0; s < nSub; ++s) pol[k].push_back(rng.range(0, 2));  // 2 forbids as 0 does
-                cand[k].assign(nSub * c.nCand, 7), csgn[k].assign(nSub * c.nCand, 7);
-                ASSERT_EQ(zufsVQPreliminarySelect_32f(x.data(), w.data(), nSub, c.lens.data(), cand[k].data(),
-                                                      csgn[k].data(), c.nCand, pol[k].data(), ctx[k]),
-                          zufOk);
+                for (int& f : pol.v[k]) f = rng.range(0, 2);  // 2 forbids the negation as 0 does
+                ASSERT_EQ(zufsVQPreliminarySelect_32f(x, w, nSub, L, cand[k].p[0], cand[k].p[1], nc, pol.p[k], ctx[k]),
+                          0);
             }
-            for (I& o : out) o.assign(nSub, -7);
-            const int* pc[2] = {cand[0].data(), cand[1].data()};
-            const int* ps[2] = {csgn[0].data(), csgn[1].data()};
-            const int* pp[2] = {pol[0].data(), pol[1].data()};
-            int* mi[2] = {out[0].data(), out[1].data()};
-            int* ms[2] = {out[2].data(), out[3].data()};
-            ASSERT_EQ(
-                zufsVQMainSelect_32f(x.data(), w.data(), c.lens.data(), nSub, c.nCand, pc, ps, mi, ms, ctx, c.divisor),
-                zufOk);
-            I xi[2] = {I(nSub), I(nSub)}, xs[2] = {I(nSub), I(nSub)};
-            int* xip[2] = {xi[0].data(), xi[1].data()};
-            int* xsp[2] = {xs[0].data(), xs[1].data()};
-            ASSERT_EQ(zufsVQIndexSelect_32f(x.data(), w.data(), nSub, c.lens.data(), c.nCand, pp, xip, xsp, ctx, 2),
-                      zufOk);
-            for (int s = 0, off = 0; s < nSub; off += c.lens[s++]) {
-                const float *xs0 = x.data() + off, *ws0 = w.data() + off;
-                const int len = c.lens[s];
-                std::vector<std::pair<int, int>> kept[2];
+            const int *ci[2] = {cand[0].p[0], cand[1].p[0]}, *cs[2] = {cand[0].p[1], cand[1].p[1]};
+            ASSERT_EQ(zufsVQMainSelect_32f(x, w, L, nSub, nc, ci, cs, main[0].p, main[1].p, ctx, c.divisor), 0);
+            ASSERT_EQ(zufsVQIndexSelect_32f(x, w, nSub, L, nc, pol.p, idx[0].p, idx[1].p, ctx, 2), 0);
+            for (int s = 0; s < nSub; x += L[s], w += L[s], ++s) {
+                std::vector<std::pair<double, Pick>> kept[2];
                 for (int k = 0; k < 2; ++k) {  // preliminary: the same distances in the same order
-                    kept[k] = best_singles(xs0, ws0, len, *books[k], pol[k][s], c.nCand);
-                    for (int e = 0; e < c.nCand; ++e) {
-                        const int j = cand[k][s * c.nCand + e], f = csgn[k][s * c.nCand + e];
-                        if (e >= books[k]->height) {
-                            EXPECT_TRUE(j == -1 && f == 0);
-                            continue;
-                        }
-                        const auto [bj, bf] = kept[k][e];
-                        EXPECT_TRUE(c.nCand < books[k]->height || j == e);
-                        EXPECT_TRUE(pol[k][s] == 1 || f == 0);
-                        expect_close(dist(xs0, ws0, len, *books[k], j, f, nullptr, 0, 0, 1),
-                                     dist(xs0, ws0, len, *books[k], bj, bf, nullptr, 0, 0, 1), "preliminary");
+                    kept[k] = best_singles(x, w, L[s], bk[k], pol.v[k][s], nc);
+                    for (int e = 0; e < nc; ++e) {
+                        const Pick got = cand[k].at(s * nc + e);
+                        const bool none = e >= bk[k].height;  // index order when nCand >= height
+                        EXPECT_TRUE(none ? got == Pick(-1, 0) : nc < bk[k].height || got.first == e);
+                        if (!none)
+                            expect_close(dist(x, w, L[s], bk[k], got, nullptr, {}, 1), kept[k][e].first, "preliminary");
                     }
                 }
-                // Pair searches: the brute-force best pair among the candidates (main selection)
-                // and among the brute-force kept lists (index selection).
+                // The best pair among the candidates (main selection) and among the brute-force
+                // kept lists (index selection).
                 double bestMain = 1e300, bestIdx = 1e300;
-                for (int a = 0; a < c.nCand; ++a)
-                    for (int b = 0; b < c.nCand; ++b) {
-                        const int ja = cand[0][s * c.nCand + a], jb = cand[1][s * c.nCand + b];
-                        if (ja >= 0 && jb >= 0)
-                            bestMain = std::min(bestMain, dist(xs0, ws0, len, b0, ja, csgn[0][s * c.nCand + a], &b1, jb,
-                                                               csgn[1][s * c.nCand + b], c.divisor));
-                    }
-                for (auto [ja, fa] : kept[0])
-                    for (auto [jb, fb] : kept[1])
-                        bestIdx = std::min(bestIdx, dist(xs0, ws0, len, b0, ja, fa, &b1, jb, fb, 2));
-                expect_close(dist(xs0, ws0, len, b0, out[0][s], out[2][s], &b1, out[1][s], out[3][s], c.divisor),
+                for (int a = s * nc; a < s * nc + nc; ++a)
+                    for (int b = s * nc; b < s * nc + nc; ++b)
+                        if (cand[0].v[0][a] >= 0 && cand[1].v[0][b] >= 0)
+                            bestMain = std::min(
+                                bestMain, dist(x, w, L[s], bk[0], cand[0].at(a), &bk[1], cand[1].at(b), c.divisor));
+                for (auto [da, pa] : kept[0])
+                    for (auto [db, pb] : kept[1])
+                        bestIdx = std::min(bestIdx, dist(x, w, L[s], bk[0], pa, &bk[1], pb, 2));
+                expect_close(dist(x, w, L[s], bk[0], {main[0].v[0][s], main[1].v[0][s]}, &bk[1],
+                                  {main[0].v[1][s], main[1].v[1][s]}, c.divisor),
                              bestMain, "main");
-                expect_close(dist(xs0, ws0, len, b0, xi[0][s], xs[0][s], &b1, xi[1][s], xs[1][s], 2), bestIdx, "index");
-                EXPECT_TRUE((pol[0][s] == 1 || xs[0][s] == 0) && (pol[1][s] == 1 || xs[1][s] == 0));
+                expect_close(dist(x, w, L[s], bk[0], {idx[0].v[0][s], idx[1].v[0][s]}, &bk[1],
+                                  {idx[0].v[1][s], idx[1].v[1][s]}, 2),
+                             bestIdx, "index");
             }
+            // Reconstruction from the index selection: codebook 0 assigns, 1 adds, then times 1/2.
+            Two mult(idx[1].v[0], idx[1].v[1]);
+            for (I& m : mult.v) std::transform(m.begin(), m.end(), m.begin(), [](int f) { return 1 - 2 * f; });
+            V out(64, 9);
+            ASSERT_EQ(zufsVQReconstruction_32f(idx[0].p, mult.p, L, nSub, 2, out.data(), ctx), zufOk);
+            for (int s = 0, i = 0; s < nSub; ++s)
+                for (int e = 0; e < L[s]; ++e, ++i) {
+                    const float g0 = float(mult.v[0][s]) * float(bk[0].at({idx[0].v[0][s], 0}, e));
+                    EXPECT_EQ(out[i], (g0 + float(mult.v[1][s]) * float(bk[1].at({idx[0].v[1][s], 0}, e))) * 0.5f);
+                }
         }
     }
 }
 
-// Ties and polarity on hand-built codebooks: A B A C with x = A.
-TEST(VQ, TieAndPolarityRules) {
-    const V words = {1, 2, 5, 5, 1, 2, -3, 0};
-    Book b(words, 2, 4), b2(words, 2, 4);
-    VQCodeBookContext_32f* ctx[2] = {b.ctx, b2.ctx};
-    const V x = {1, 2, 0, 0, NAN, 1}, w = {1, 1, 1, 1, 1, 1};
-    const I lens = {2, 2, 2}, pol1 = {1, 1, 1}, pol0 = {0, 0, 0};
-    I idx(6 * 3), sgn(6 * 3);
-    // Sub-vector 0: the later of two equal codewords first; 1 (x = 0): every codeword negated; 2 (NaN): none.
-    ASSERT_EQ(
-        zufsVQPreliminarySelect_32f(x.data(), w.data(), 3, lens.data(), idx.data(), sgn.data(), 2, pol1.data(), b.ctx),
-        zufOk);
-    EXPECT_EQ(I(idx.begin(), idx.begin() + 6), I({2, 0, 2, 0, -1, -1}));
-    EXPECT_EQ(I(sgn.begin(), sgn.begin() + 6), I({0, 0, 1, 1, 0, 0}));
-    ASSERT_EQ(
-        zufsVQPreliminarySelect_32f(x.data(), w.data(), 3, lens.data(), idx.data(), sgn.data(), 6, pol0.data(), b.ctx),
-        zufOk);  // nCand >= height: index order, then no codeword
-    EXPECT_EQ(I(idx.begin(), idx.begin() + 6), I({0, 1, 2, 3, -1, -1}));
-    EXPECT_EQ(std::count(sgn.begin(), sgn.end(), 1), 0);
-    // Pairs: the first of equal pairs wins; no accepted pair repeats the previous outputs.
-    I o[4] = {I(3), I(3), I(3), I(3)};
-    int* oi[2] = {o[0].data(), o[1].data()};
-    int* os[2] = {o[2].data(), o[3].data()};
-    const int* pp[2] = {pol1.data(), pol1.data()};
-    ASSERT_EQ(zufsVQIndexSelect_32f(x.data(), w.data(), 3, lens.data(), 4, pp, oi, os, ctx, 2), zufOk);
-    // x = 0: stored codewords, so A + D is best (tied by the later A + D, D + A).
-    EXPECT_TRUE(o[0] == I({0, 0, 0}) && o[1] == I({0, 3, 3}) && o[2] == I({0, 0, 0}) && o[3] == I({0, 0, 0}));
-    const int c0[] = {2, 0, 1, 3, 0, 1}, f0[] = {0, 0, 0, 1, 0, 0};
-    const int* pc[2] = {c0, c0};
-    const int* pf[2] = {f0, f0};
-    ASSERT_EQ(zufsVQMainSelect_32f(x.data(), w.data(), lens.data(), 3, 2, pc, pf, oi, os, ctx, 2), zufOk);
-    EXPECT_TRUE(o[0] == I({2, 3, 3}) && o[1] == I({2, 3, 3}) && o[2] == I({0, 1, 1}) && o[3] == I({0, 1, 1}));
+// The four-lane kernels: each _sse2 equal to its _ref bit for bit at every placement.
+TEST(VQ, FourLaneKernelsMatchTheirReferences) {
+    using namespace zuf;
+    zuft::Rng rng(94);
+    for (std::size_t len : zuft::kLens)
+        for (std::size_t pl = 0; pl < 4; ++pl) {
+            zuft::Placed<Zuf32f> v[4] = {{len, 4 * pl}, {len, 12 - 4 * pl}, {len, 8 * (pl & 1)}, {len, 4 * (pl >> 1)}};
+            for (auto& a : v)
+                for (std::size_t i = 0; i < len; ++i) a[i] = rng.uniform(&a == &v[1] ? 0 : -1, 1);  // v[1]: weights
+            const float *x = v[0].data(), *w = v[1].data(), *c0 = v[2].data(), *c1 = v[3].data();
+            const int n = static_cast<int>(len);
+            float r[2][4];
+            for (int k = 0; k < 2; ++k) {
+                (k ? ownsVQDistancePair_32f_sse2 : ownsVQDistancePair_32f_ref)(x, w, c0, n, pl & 1, r[k], r[k] + 1);
+                r[k][2] = (k ? ownsVQPairDistance_32f_sse2 : ownsVQPairDistance_32f_ref)(x, w, n, c0, -1, c1, 1, 0.3f);
+                r[k][3] = (k ? ownsVQPairCross_32f_sse2 : ownsVQPairCross_32f_ref)(w, n, c0, 1, c1, -1);
+            }
+            for (int e = 0; e < 4; ++e) EXPECT_TRUE(zuft::same_bits(r[0][e], r[1][e])) << len << " " << e;
+        }
 }
 
-TEST(VQ, ReconstructionExact) {
-    zuft::Rng rng(92);
-    Book b0(rng, 6, 10), b1(rng, 6, 12), b2(rng, 6, 5);
-    VQCodeBookContext_32f* ctx[3] = {b0.ctx, b1.ctx, b2.ctx};
-    const Book* books[3] = {&b0, &b1, &b2};
-    const I lens = {6, 4, 6};
-    for (int n = 1; n <= 3; ++n) {
-        I idx[3], sgn[3];
-        for (int k = 0; k < 3; ++k)
-            for (int s = 0; s < 3; ++s)
-                idx[k].push_back(rng.range(0, books[k]->height - 1)),
-                    sgn[k].push_back(n == 1 ? 1 : rng.range(0, 1) * 2 - 1);
-        const int* pi[3] = {idx[0].data(), idx[1].data(), idx[2].data()};
-        const int* ps[3] = {sgn[0].data(), sgn[1].data(), sgn[2].data()};
-        V out(16);
-        ASSERT_EQ(zufsVQReconstruction_32f(pi, ps, lens.data(), 3, n, out.data(), ctx), zufOk);
-        for (int s = 0, off = 0; s < 3; off += lens[s++])
-            for (int i = 0; i < lens[s]; ++i) {
-                float v = 0;
-                for (int k = 0; k < n; ++k) {
-                    const float t = float(sgn[k][s]) * books[k]->words[idx[k][s] * 6 + i];
-                    v = k ? v + t : t;
-                }
-                EXPECT_EQ(zuft::bits_of(out[off + i]), zuft::bits_of(v * (1.0f / float(n))));
-            }
-    }
+// Ties and polarity on the codebook A B A D, A = (1, 2); sub-vectors x = A, x = 0, x = NaN.
+TEST(VQ, TieAndPolarityRules) {
+    const V words = {1, 2, 5, 5, 1, 2, -3, 0}, xv = {1, 2, 0, 0, NAN, 1}, wv(6, 1.0f);
+    V out(6);
+    const Book b(words, 2, 4), b2(words, 2, 4);
+    VQCodeBookContext_32f* ctx[2] = {b.ctx, b2.ctx};
+    const float *x = xv.data(), *w = wv.data();
+    const int L[3] = {2, 2, 2};
+    Two pol(I{1, 1, 1}, I{0, 0, 0}), c(6, 9), o(3, 9), os(3, 9), all(8, 9);
+    // The later of two equal codewords first; x = 0: every codeword negated; NaN: none kept.
+    ASSERT_EQ(zufsVQPreliminarySelect_32f(x, w, 3, L, c.p[0], c.p[1], 2, pol.p[0], b.ctx), 0);
+    EXPECT_TRUE(c == Two(I{2, 0, 2, 0, -1, -1}, I{0, 0, 1, 1, 0, 0}));
+    // The first of equal pairs wins; with no accepted pair the previous outputs repeat. Index
+    // selection at x = 0 keeps the stored codewords, so A + D is best (tied by A + D, D + A later).
+    const int* both1[2] = {pol.p[0], pol.p[0]};
+    ASSERT_EQ(zufsVQIndexSelect_32f(x, w, 3, L, 4, both1, o.p, os.p, ctx, 2), zufOk);
+    EXPECT_TRUE(o == Two(I{0, 0, 0}, I{0, 3, 3}) && os == Two(3, 0));
+    const Two ci(I{2, 0, 1, 3, 0, 1}, I{2, 0, 1, 3, 0, 1}), cs(I{0, 0, 0, 1, 0, 0}, I{0, 0, 0, 1, 0, 0});
+    ASSERT_EQ(zufsVQMainSelect_32f(x, w, L, 3, 2, ci.p, cs.p, o.p, os.p, ctx, 2), zufOk);
+    EXPECT_TRUE(o == Two(I{2, 3, 3}, I{2, 3, 3}) && os == Two(I{0, 1, 1}, I{0, 1, 1}));
+    // nCand >= height: index order, then no codeword; polarity 0: no negation.
+    ASSERT_EQ(zufsVQPreliminarySelect_32f(x, w, 1, L, all.p[0], all.p[1], 8, pol.p[1], b.ctx), 0);
+    EXPECT_TRUE(all == Two(I{0, 1, 2, 3, -1, -1, -1, -1}, I(8, 0)));
+    // Reconstruction with one codebook and multipliers 1: the codewords themselves.
+    const int *ri[1] = {all.p[0] + 1}, ones[3] = {1, 1, 1}, *rs[1] = {ones};
+    ASSERT_EQ(zufsVQReconstruction_32f(ri, rs, L, 3, 1, out.data(), ctx), zufOk);
+    EXPECT_EQ(out, V(words.begin() + 2, words.end()));
 }
 
 TEST(VQ, StatusesInDocumentedOrder) {
@@ -218,34 +200,27 @@ TEST(VQ, StatusesInDocumentedOrder) {
     VQCodeBookContext_32f *ctx[2] = {b.ctx, b.ctx}, *nul[2] = {b.ctx, nullptr}, *pc = nullptr;
     float x[8] = {}, w[8] = {};
     int len[2] = {4, 4}, i4[8], s4[8], one[2] = {1, 1}, size = 0;
-    int *pi[2] = {i4, s4}, *pz[2] = {i4, nullptr};
+    int* pi[2] = {i4, s4};
     const int *ci[2] = {i4, s4}, *cz[2] = {nullptr, s4};
+    Zuf8u* mem = b.mem.data();
     Zuf16s d16;
-    zuft::expect_status(zufErrNullPtr, {zufsVQCodeBookGetSize_32f(0, 0, nullptr),
-                                        zufsVQCodeBookInit_32f(nullptr, &pc, 0, 1, b.mem.data()),
-                                        zufsVQCodeBookInit_32f(x, nullptr, 4, 1, b.mem.data()),
-                                        zufsVQCodeBookInit_32f(x, &pc, 4, 1, nullptr),
-                                        zufsVQCodeBookInitAlloc_32f(nullptr, &pc, 4, 1),
-                                        zufsVQCodeBookInitAlloc_32f(x, nullptr, 4, 1),
-                                        zufsVQCodeBookFree_32f(nullptr),
-                                        zufsVQPreliminarySelect_32f(x, w, 0, len, i4, s4, 1, nullptr, b.ctx),
-                                        zufsVQPreliminarySelect_32f(x, w, 0, len, i4, s4, 1, one, nullptr),
-                                        zufsVQMainSelect_32f(x, nullptr, len, 0, 1, ci, ci, pi, pi, ctx, 2),
-                                        zufsVQMainSelect_32f(x, w, len, 0, 1, cz, ci, pi, pi, ctx, 2),
-                                        zufsVQMainSelect_32f(x, w, len, 0, 1, ci, ci, pi, pz, ctx, 2),
-                                        zufsVQMainSelect_32f(x, w, len, 0, 1, ci, ci, pi, pi, nul, 2),
-                                        zufsVQIndexSelect_32f(x, w, 0, nullptr, 1, ci, pi, pi, ctx, 2),
-                                        zufsVQIndexSelect_32f(x, w, 0, len, 1, cz, pi, pi, ctx, 2),
-                                        zufsVQIndexSelect_32f(x, w, 0, len, 1, ci, pi, pi, nul, 2),
-                                        zufsVQReconstruction_32f(ci, ci, len, 0, 1, nullptr, ctx),
-                                        zufsVQReconstruction_32f(ci, cz, len, 0, 1, x, ctx),
-                                        zufsVQReconstruction_32f(ci, ci, len, 0, 2, x, nul),
-                                        zufsSpread_16s_Sfs(0, 0, 0, nullptr)});
-    zuft::expect_status(zufErrSize, {zufsVQCodeBookGetSize_32f(0, 5, &size), zufsVQCodeBookGetSize_32f(5, -1, &size),
-                                     zufsVQCodeBookGetSize_32f(1 << 16, 1 << 16, &size),
-                                     zufsVQCodeBookInit_32f(x, &pc, 4, 0, b.mem.data()),
-                                     zufsVQCodeBookInitAlloc_32f(nullptr, nullptr, 0, 1)});
-    // nSubVec < 1, nCodeBook < 2 (index selection) and nCand < 1: zufOk, nothing written.
+    // Null pointers come before sizes and before the nSubVec test.
+    zuft::expect_status(zufErrNullPtr,
+                        {zufsVQCodeBookGetSize_32f(0, 0, nullptr), zufsVQCodeBookInit_32f(nullptr, &pc, 0, 1, mem),
+                         zufsVQCodeBookInit_32f(x, &pc, 4, 1, nullptr), zufsVQCodeBookInitAlloc_32f(nullptr, &pc, 4, 1),
+                         zufsVQCodeBookInitAlloc_32f(x, nullptr, 4, 1), zufsVQCodeBookFree_32f(nullptr),
+                         zufsVQPreliminarySelect_32f(x, w, 0, len, i4, s4, 1, one, nullptr),
+                         zufsVQMainSelect_32f(x, w, len, 0, 1, cz, ci, pi, pi, ctx, 2),
+                         zufsVQMainSelect_32f(x, w, len, 0, 1, ci, ci, pi, pi, nul, 2),
+                         zufsVQIndexSelect_32f(x, w, 0, len, 1, cz, pi, pi, ctx, 2),
+                         zufsVQIndexSelect_32f(x, w, 0, len, 1, ci, pi, pi, nul, 2),
+                         zufsVQReconstruction_32f(ci, cz, len, 0, 1, x, ctx),
+                         zufsVQReconstruction_32f(ci, ci, len, 0, 2, x, nul), zufsSpread_16s_Sfs(0, 0, 0, nullptr)});
+    zuft::expect_status(zufErrSize,
+                        {zufsVQCodeBookGetSize_32f(0, 5, &size), zufsVQCodeBookGetSize_32f(5, -1, &size),
+                         zufsVQCodeBookGetSize_32f(1 << 16, 1 << 16, &size), zufsVQCodeBookInit_32f(x, &pc, 4, 0, mem),
+                         zufsVQCodeBookInitAlloc_32f(nullptr, nullptr, 0, 1)});
+    // nSubVec < 1, nCand < 1 and nCodeBook < 2 (index selection): zufOk with nothing written.
     i4[0] = s4[0] = 77;
     zuft::expect_status(zufOk,
                         {zufsVQPreliminarySelect_32f(x, w, 0, len, i4, s4, 1, one, b.ctx),
@@ -253,43 +228,38 @@ TEST(VQ, StatusesInDocumentedOrder) {
                          zufsVQMainSelect_32f(x, w, len, -3, 1, ci, ci, pi, pi, ctx, 2),
                          zufsVQIndexSelect_32f(x, w, 0, len, 1, ci, pi, pi, ctx, 2),
                          zufsVQIndexSelect_32f(x, w, 2, len, 1, ci, pi, pi, nul, 1),
-                         zufsVQReconstruction_32f(ci, ci, len, 0, 1, x, ctx), zufsSpread_16s_Sfs(0, 0, INT_MIN, &d16)});
-    EXPECT_TRUE(i4[0] == 77 && s4[0] == 77);
-    EXPECT_EQ(zufsVQCodeBookGetSize_32f(4, 8, &size), zufOk);
-    EXPECT_EQ(size, 4 * (8 * (4 * 4 + 52) + 244));
+                         zufsVQReconstruction_32f(ci, ci, len, 0, 1, x, ctx), zufsSpread_16s_Sfs(0, 0, INT_MIN, &d16),
+                         zufsVQCodeBookGetSize_32f(4, 8, &size), zufsSpread_16s_Sfs(7, -5, INT_MAX, &d16)});
+    // The hostile scale factors give values in range (INT_MAX: beyond the masking range).
+    EXPECT_TRUE(i4[0] == 77 && s4[0] == 77 && size == 4 * (8 * (4 * 4 + 52) + 244) && d16 == 0);
 }
 
+// The block: record at pMem, then at 32-byte boundaries the pointer table, one 32-byte slot per
+// codeword (dim 5), four scratch arrays of 32 bytes (height 3), all within GetSize's bytes.
 TEST(VQ, ContextLifecycleAndLayout) {
-    const V words = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};  // 3 x 5
+    const V words = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const auto a = [](const void* p) { return reinterpret_cast<std::uintptr_t>(p); };
+    const auto up32 = [](std::uintptr_t u) { return (u + 31) & ~std::uintptr_t{31}; };
     int size = 0;
     ASSERT_EQ(zufsVQCodeBookGetSize_32f(5, 3, &size), zufOk);
     for (std::size_t off = 0; off < 32; off += alignof(VQCodeBookContext_32f)) {
         zuft::Placed<Zuf8u> mem(size, off);
         VQCodeBookContext_32f* c = nullptr;
         ASSERT_EQ(zufsVQCodeBookInit_32f(words.data(), &c, 5, 3, mem.data()), zufOk);
-        ASSERT_EQ(static_cast<void*>(c), mem.data());
-        EXPECT_TRUE(c->height == 3 && c->dim == 5 && c->valid == 1 && c->allocated == 0);
-        const auto a = [](const void* p) { return reinterpret_cast<std::uintptr_t>(p); };
-        EXPECT_EQ(a(c->ppCodeword), (a(c) + sizeof(*c) + 31) & ~std::uintptr_t{31});
-        EXPECT_EQ(a(c->ppCodeword[0]), (a(c->ppCodeword + 3) + 31) & ~std::uintptr_t{31});
-        for (int j = 0; j < 3; ++j) {
-            EXPECT_EQ(a(c->ppCodeword[j]), a(c->ppCodeword[0]) + 32 * j);
-            EXPECT_TRUE(std::equal(words.begin() + 5 * j, words.begin() + 5 * j + 5, c->ppCodeword[j]));
-        }
-        EXPECT_TRUE(a(c->pDist) == a(c->ppCodeword[0]) + 96 && a(c->pSign) == a(c->pDist) + 32 &&
-                    a(c->pKeptDist) == a(c->pDist) + 64 && a(c->pKeptIndex) == a(c->pDist) + 96);
-        EXPECT_LE(a(c->pKeptIndex + 3), a(mem.data()) + size);
-        EXPECT_EQ(zufsVQCodeBookFree_32f(c), zufOk);
-        EXPECT_EQ(c->valid, 0);
-        EXPECT_TRUE(mem.guards_intact());
+        ASSERT_TRUE(a(c) == a(mem.data()) && c->height == 3 && c->dim == 5 && c->valid == 1 && c->allocated == 0);
+        const std::uintptr_t table = up32(a(c) + sizeof(*c)), w0 = up32(table + 3 * sizeof(void*));
+        EXPECT_TRUE(a(c->ppCodeword) == table && a(c->pDist) == w0 + 96 && a(c->pSign) == w0 + 128 &&
+                    a(c->pKeptDist) == w0 + 160 && a(c->pKeptIndex) == w0 + 192 && w0 + 224 <= a(c) + size);
+        for (int j = 0; j < 3; ++j)
+            EXPECT_TRUE(a(c->ppCodeword[j]) == w0 + 32 * j &&
+                        std::equal(&words[5 * j], &words[5 * j + 5], c->ppCodeword[j]));
+        EXPECT_TRUE(zufsVQCodeBookFree_32f(c) == zufOk && c->valid == 0 && mem.guards_intact());
     }
     VQCodeBookContext_32f* c = nullptr;
     {
         zuft::CountingHooks hooks(0, 3);
         ASSERT_EQ(zufsVQCodeBookInitAlloc_32f(words.data(), &c, 5, 3), zufOk);
-        EXPECT_EQ(c->allocated, 1);
-        EXPECT_EQ(c->ppCodeword[2][4], 15.0f);
-        EXPECT_EQ(zufsVQCodeBookFree_32f(c), zufOk);
+        EXPECT_TRUE(c->allocated == 1 && c->ppCodeword[2][4] == 15.0f && zufsVQCodeBookFree_32f(c) == zufOk);
         EXPECT_EQ(zufsVQCodeBookInitAlloc_32f(nullptr, &c, 5, 3), zufErrNullPtr);  // after the block was had
         EXPECT_TRUE(hooks.mallocs == 2 && hooks.frees == 2);
     }
@@ -298,9 +268,8 @@ TEST(VQ, ContextLifecycleAndLayout) {
     EXPECT_EQ(failing.frees, 0);
 }
 
-// ISO/IEC 13818-7 spreading function in double precision, Q15 (1.0 = 32768, saturated).
-double spread_ref(int d, int sf) {
-    const double x = (d >= 0 ? 3.0 : 1.5) * d * std::ldexp(1.0, sf);
+// ISO/IEC 13818-7 spreading function in double precision at the Bark distance x, Q15 (1.0 = 32768, saturated).
+double spread_ref(double x) {
     const double z = 8 * std::min((x - 0.5) * (x - 0.5) - 2 * (x - 0.5), 0.0);
     const double b = x + 0.474343, y = 15.81137849 + 7.5 * b - 17.5 * std::sqrt(1 + b * b);
     return std::min(32767.0, 32768 * std::pow(10.0, (z + y) / 10));
@@ -318,20 +287,12 @@ TEST(Spread, AgainstDoubleFormula) {
                 ASSERT_EQ(zufsSpread_16s_Sfs(Zuf16s(src1), Zuf16s(src2), sf, &out), zufOk);
                 const int d = src2 - src1;
                 const double x = (d >= 0 ? 3.0 : 1.5) * d * std::ldexp(1.0, sf);
-                if (sf + 22 + (d >= 0) >= 0 && (x > 12 || x < -6)) {
-                    ASSERT_EQ(out, 0) << src1 << " " << src2 << " " << sf;
-                    continue;
-                }
-                worst = std::max(worst, std::fabs(out - spread_ref(d, sf)));
-                ASSERT_NEAR(out, spread_ref(d, sf), 1.25) << src1 << " " << src2 << " " << sf;
+                const bool cut = sf + 22 + (d >= 0) >= 0 && (x > 12 || x < -6);
+                worst = std::max(worst, cut ? 0.0 : std::fabs(out - spread_ref(x)));
+                ASSERT_NEAR(out, cut ? 0.0 : spread_ref(x), cut ? 0.0 : 1.25) << src1 << " " << src2 << " " << sf;
             }
         }
     std::printf("spreading function: max |error| %.3f Q15 units\n", worst);
-    for (int sf : {INT_MIN, -1000, 1000, INT_MAX}) {  // hostile scale factors: values in range
-        Zuf16s out = -1;
-        EXPECT_EQ(zufsSpread_16s_Sfs(-5, 7, sf, &out), zufOk);
-        EXPECT_TRUE(out >= 0 && out <= 32767);
-    }
 }
 
 TEST(Spread, SquareRootWithinOneUnit) {
