@@ -47,19 +47,6 @@ double dist(const float* x, const float* w, int len, const Book& b0, Pick p0, co
     return d;
 }
 
-// The nCand best picks of one book on its own, brute force; nCand >= height: all in index order.
-std::vector<std::pair<double, Pick>> best_singles(const float* x, const float* w, int len, const Book& b, int pol,
-                                                  int nCand) {
-    std::vector<std::pair<double, Pick>> all;
-    for (int j = 0; j < b.height; ++j) {
-        const double dm = dist(x, w, len, b, {j, 0}, nullptr, {}, 1), dp = dist(x, w, len, b, {j, 1}, nullptr, {}, 1);
-        all.push_back({pol == 1 && dp < dm ? dp : dm, {j, pol == 1 && dp < dm}});
-    }
-    if (nCand < b.height) std::stable_sort(all.begin(), all.end());
-    all.resize(std::min(nCand, b.height));
-    return all;
-}
-
 void expect_close(double got, double want, const char* what) { EXPECT_NEAR(got, want, 2e-5 * want + 1e-9) << what; }
 
 // Two int arrays and the pair of pointers that the search functions take.
@@ -68,9 +55,10 @@ struct Two {
     int* p[2];
     Two(I a, I b) : v{std::move(a), std::move(b)}, p{v[0].data(), v[1].data()} {}
     Two(int n, int fill) : Two(I(n, fill), I(n, fill)) {}
-    Pick at(int e) const { return {v[0][e], v[1][e]}; }
     bool operator==(const Two& o) const { return v[0] == o.v[0] && v[1] == o.v[1]; }
 };
+// Entry e of codebook k in a result kept as t[0] = indices, t[1] = signs (each for both books).
+Pick pk(const Two* t, int k, int e) { return {t[0].v[k][e], t[1].v[k][e]}; }
 
 // Lengths of 11 and more run the four-lane kernels, lengths beyond dim the zero-extended loop. A
 // negation that the polarity forbids would show as a distance below the brute-force one.
@@ -89,23 +77,30 @@ TEST(VQ, SelectionsAgainstBruteForce) {
         for (int trial = 0; trial < 4; ++trial) {
             const V xv = random(rng, 64, -1.0f), wv = random(rng, 64, 0.1f);
             const float *x = xv.data(), *w = wv.data();
-            // cand[k]: codebook k's (indices, signs); main and idx: (indices, signs) of both books.
             Two pol(nSub, 0), cand[2] = {{nSub * nc, 7}, {nSub * nc, 7}}, main[2] = {{nSub, 7}, {nSub, 7}},
                               idx[2] = {{nSub, 7}, {nSub, 7}};
             for (int k = 0; k < 2; ++k) {
                 for (int& f : pol.v[k]) f = rng.range(0, 2);  // 2 forbids the negation as 0 does
-                ASSERT_EQ(zufsVQPreliminarySelect_32f(x, w, nSub, L, cand[k].p[0], cand[k].p[1], nc, pol.p[k], ctx[k]),
+                ASSERT_EQ(zufsVQPreliminarySelect_32f(x, w, nSub, L, cand[0].p[k], cand[1].p[k], nc, pol.p[k], ctx[k]),
                           0);
             }
-            const int *ci[2] = {cand[0].p[0], cand[1].p[0]}, *cs[2] = {cand[0].p[1], cand[1].p[1]};
-            ASSERT_EQ(zufsVQMainSelect_32f(x, w, L, nSub, nc, ci, cs, main[0].p, main[1].p, ctx, c.divisor), 0);
+            ASSERT_EQ(
+                zufsVQMainSelect_32f(x, w, L, nSub, nc, cand[0].p, cand[1].p, main[0].p, main[1].p, ctx, c.divisor), 0);
             ASSERT_EQ(zufsVQIndexSelect_32f(x, w, nSub, L, nc, pol.p, idx[0].p, idx[1].p, ctx, 2), 0);
             for (int s = 0; s < nSub; x += L[s], w += L[s], ++s) {
+                // Per book: every codeword with its better allowed sign, sorted unless nCand >= height,
+                // against the preliminary selection: the same distances in the same order.
                 std::vector<std::pair<double, Pick>> kept[2];
-                for (int k = 0; k < 2; ++k) {  // preliminary: the same distances in the same order
-                    kept[k] = best_singles(x, w, L[s], bk[k], pol.v[k][s], nc);
+                for (int k = 0; k < 2; ++k) {
+                    for (int j = 0; j < bk[k].height; ++j) {
+                        const double dm = dist(x, w, L[s], bk[k], {j, 0}, nullptr, {}, 1),
+                                     dp = dist(x, w, L[s], bk[k], {j, 1}, nullptr, {}, 1);
+                        kept[k].push_back({pol.v[k][s] == 1 && dp < dm ? dp : dm, {j, pol.v[k][s] == 1 && dp < dm}});
+                    }
+                    if (nc < bk[k].height) std::stable_sort(kept[k].begin(), kept[k].end());
+                    kept[k].resize(std::min(nc, bk[k].height));
                     for (int e = 0; e < nc; ++e) {
-                        const Pick got = cand[k].at(s * nc + e);
+                        const Pick got = pk(cand, k, s * nc + e);
                         const bool none = e >= bk[k].height;  // index order when nCand >= height
                         EXPECT_TRUE(none ? got == Pick(-1, 0) : nc < bk[k].height || got.first == e);
                         if (!none)
@@ -117,18 +112,15 @@ TEST(VQ, SelectionsAgainstBruteForce) {
                 double bestMain = 1e300, bestIdx = 1e300;
                 for (int a = s * nc; a < s * nc + nc; ++a)
                     for (int b = s * nc; b < s * nc + nc; ++b)
-                        if (cand[0].v[0][a] >= 0 && cand[1].v[0][b] >= 0)
+                        if (cand[0].v[0][a] >= 0 && cand[0].v[1][b] >= 0)
                             bestMain = std::min(
-                                bestMain, dist(x, w, L[s], bk[0], cand[0].at(a), &bk[1], cand[1].at(b), c.divisor));
+                                bestMain, dist(x, w, L[s], bk[0], pk(cand, 0, a), &bk[1], pk(cand, 1, b), c.divisor));
                 for (auto [da, pa] : kept[0])
                     for (auto [db, pb] : kept[1])
                         bestIdx = std::min(bestIdx, dist(x, w, L[s], bk[0], pa, &bk[1], pb, 2));
-                expect_close(dist(x, w, L[s], bk[0], {main[0].v[0][s], main[1].v[0][s]}, &bk[1],
-                                  {main[0].v[1][s], main[1].v[1][s]}, c.divisor),
-                             bestMain, "main");
-                expect_close(dist(x, w, L[s], bk[0], {idx[0].v[0][s], idx[1].v[0][s]}, &bk[1],
-                                  {idx[0].v[1][s], idx[1].v[1][s]}, 2),
-                             bestIdx, "index");
+                expect_close(dist(x, w, L[s], bk[0], pk(main, 0, s), &bk[1], pk(main, 1, s), c.divisor), bestMain,
+                             "main");
+                expect_close(dist(x, w, L[s], bk[0], pk(idx, 0, s), &bk[1], pk(idx, 1, s), 2), bestIdx, "index");
             }
             // Reconstruction from the index selection: codebook 0 assigns, 1 adds, then times 1/2.
             Two mult(idx[1].v[0], idx[1].v[1]);
@@ -154,7 +146,7 @@ TEST(VQ, FourLaneKernelsMatchTheirReferences) {
             for (auto& a : v)
                 for (std::size_t i = 0; i < len; ++i) a[i] = rng.uniform(&a == &v[1] ? 0 : -1, 1);  // v[1]: weights
             const float *x = v[0].data(), *w = v[1].data(), *c0 = v[2].data(), *c1 = v[3].data();
-            const int n = static_cast<int>(len);
+            const int n = static_cast<int>(len);  // r[k]: d_minus, d_plus, pair, cross of _ref (0), _sse2 (1)
             float r[2][4];
             for (int k = 0; k < 2; ++k) {
                 (k ? ownsVQDistancePair_32f_sse2 : ownsVQDistancePair_32f_ref)(x, w, c0, n, pl & 1, r[k], r[k] + 1);
@@ -167,8 +159,7 @@ TEST(VQ, FourLaneKernelsMatchTheirReferences) {
 
 // Ties and polarity on the codebook A B A D, A = (1, 2); sub-vectors x = A, x = 0, x = NaN.
 TEST(VQ, TieAndPolarityRules) {
-    const V words = {1, 2, 5, 5, 1, 2, -3, 0}, xv = {1, 2, 0, 0, NAN, 1}, wv(6, 1.0f);
-    V out(6);
+    V words = {1, 2, 5, 5, 1, 2, -3, 0}, xv = {1, 2, 0, 0, NAN, 1}, wv(6, 1.0f), out(6);
     const Book b(words, 2, 4), b2(words, 2, 4);
     VQCodeBookContext_32f* ctx[2] = {b.ctx, b2.ctx};
     const float *x = xv.data(), *w = wv.data();
@@ -202,24 +193,24 @@ TEST(VQ, StatusesInDocumentedOrder) {
     int len[2] = {4, 4}, i4[8], s4[8], one[2] = {1, 1}, size = 0;
     int* pi[2] = {i4, s4};
     const int *ci[2] = {i4, s4}, *cz[2] = {nullptr, s4};
-    Zuf8u* mem = b.mem.data();
     Zuf16s d16;
     // Null pointers come before sizes and before the nSubVec test.
-    zuft::expect_status(zufErrNullPtr,
-                        {zufsVQCodeBookGetSize_32f(0, 0, nullptr), zufsVQCodeBookInit_32f(nullptr, &pc, 0, 1, mem),
-                         zufsVQCodeBookInit_32f(x, &pc, 4, 1, nullptr), zufsVQCodeBookInitAlloc_32f(nullptr, &pc, 4, 1),
-                         zufsVQCodeBookInitAlloc_32f(x, nullptr, 4, 1), zufsVQCodeBookFree_32f(nullptr),
-                         zufsVQPreliminarySelect_32f(x, w, 0, len, i4, s4, 1, one, nullptr),
-                         zufsVQMainSelect_32f(x, w, len, 0, 1, cz, ci, pi, pi, ctx, 2),
-                         zufsVQMainSelect_32f(x, w, len, 0, 1, ci, ci, pi, pi, nul, 2),
-                         zufsVQIndexSelect_32f(x, w, 0, len, 1, cz, pi, pi, ctx, 2),
-                         zufsVQIndexSelect_32f(x, w, 0, len, 1, ci, pi, pi, nul, 2),
-                         zufsVQReconstruction_32f(ci, cz, len, 0, 1, x, ctx),
-                         zufsVQReconstruction_32f(ci, ci, len, 0, 2, x, nul), zufsSpread_16s_Sfs(0, 0, 0, nullptr)});
-    zuft::expect_status(zufErrSize,
-                        {zufsVQCodeBookGetSize_32f(0, 5, &size), zufsVQCodeBookGetSize_32f(5, -1, &size),
-                         zufsVQCodeBookGetSize_32f(1 << 16, 1 << 16, &size), zufsVQCodeBookInit_32f(x, &pc, 4, 0, mem),
-                         zufsVQCodeBookInitAlloc_32f(nullptr, nullptr, 0, 1)});
+    zuft::expect_status(
+        zufErrNullPtr,
+        {zufsVQCodeBookGetSize_32f(0, 0, nullptr), zufsVQCodeBookInit_32f(nullptr, &pc, 0, 1, b.mem.data()),
+         zufsVQCodeBookInit_32f(x, &pc, 4, 1, nullptr), zufsVQCodeBookInitAlloc_32f(nullptr, &pc, 4, 1),
+         zufsVQCodeBookInitAlloc_32f(x, nullptr, 4, 1), zufsVQCodeBookFree_32f(nullptr),
+         zufsVQPreliminarySelect_32f(x, w, 0, len, i4, s4, 1, one, nullptr),
+         zufsVQMainSelect_32f(x, w, len, 0, 1, cz, ci, pi, pi, ctx, 2),
+         zufsVQMainSelect_32f(x, w, len, 0, 1, ci, ci, pi, pi, nul, 2),
+         zufsVQIndexSelect_32f(x, w, 0, len, 1, cz, pi, pi, ctx, 2),
+         zufsVQIndexSelect_32f(x, w, 0, len, 1, ci, pi, pi, nul, 2),
+         zufsVQReconstruction_32f(ci, cz, len, 0, 1, x, ctx), zufsVQReconstruction_32f(ci, ci, len, 0, 2, x, nul),
+         zufsSpread_16s_Sfs(0, 0, 0, nullptr)});
+    zuft::expect_status(zufErrSize, {zufsVQCodeBookGetSize_32f(0, 5, &size), zufsVQCodeBookGetSize_32f(5, -1, &size),
+                                     zufsVQCodeBookGetSize_32f(1 << 16, 1 << 16, &size),
+                                     zufsVQCodeBookInit_32f(x, &pc, 4, 0, b.mem.data()),
+                                     zufsVQCodeBookInitAlloc_32f(nullptr, nullptr, 0, 1)});
     // nSubVec < 1, nCand < 1 and nCodeBook < 2 (index selection): zufOk with nothing written.
     i4[0] = s4[0] = 77;
     zuft::expect_status(zufOk,
@@ -244,11 +235,12 @@ TEST(VQ, ContextLifecycleAndLayout) {
     ASSERT_EQ(zufsVQCodeBookGetSize_32f(5, 3, &size), zufOk);
     for (std::size_t off = 0; off < 32; off += alignof(VQCodeBookContext_32f)) {
         zuft::Placed<Zuf8u> mem(size, off);
+        const std::uintptr_t table = up32(a(mem.data()) + sizeof(VQCodeBookContext_32f)),
+                             w0 = up32(table + 3 * sizeof(void*));
         VQCodeBookContext_32f* c = nullptr;
         ASSERT_EQ(zufsVQCodeBookInit_32f(words.data(), &c, 5, 3, mem.data()), zufOk);
-        ASSERT_TRUE(a(c) == a(mem.data()) && c->height == 3 && c->dim == 5 && c->valid == 1 && c->allocated == 0);
-        const std::uintptr_t table = up32(a(c) + sizeof(*c)), w0 = up32(table + 3 * sizeof(void*));
-        EXPECT_TRUE(a(c->ppCodeword) == table && a(c->pDist) == w0 + 96 && a(c->pSign) == w0 + 128 &&
+        EXPECT_TRUE(a(c) == a(mem.data()) && c->height == 3 && c->dim == 5 && c->valid == 1 && c->allocated == 0 &&
+                    a(c->ppCodeword) == table && a(c->pDist) == w0 + 96 && a(c->pSign) == w0 + 128 &&
                     a(c->pKeptDist) == w0 + 160 && a(c->pKeptIndex) == w0 + 192 && w0 + 224 <= a(c) + size);
         for (int j = 0; j < 3; ++j)
             EXPECT_TRUE(a(c->ppCodeword[j]) == w0 + 32 * j &&
@@ -256,16 +248,14 @@ TEST(VQ, ContextLifecycleAndLayout) {
         EXPECT_TRUE(zufsVQCodeBookFree_32f(c) == zufOk && c->valid == 0 && mem.guards_intact());
     }
     VQCodeBookContext_32f* c = nullptr;
-    {
-        zuft::CountingHooks hooks(0, 3);
-        ASSERT_EQ(zufsVQCodeBookInitAlloc_32f(words.data(), &c, 5, 3), zufOk);
-        EXPECT_TRUE(c->allocated == 1 && c->ppCodeword[2][4] == 15.0f && zufsVQCodeBookFree_32f(c) == zufOk);
-        EXPECT_EQ(zufsVQCodeBookInitAlloc_32f(nullptr, &c, 5, 3), zufErrNullPtr);  // after the block was had
-        EXPECT_TRUE(hooks.mallocs == 2 && hooks.frees == 2);
-    }
-    zuft::CountingHooks failing(1);
-    EXPECT_EQ(zufsVQCodeBookInitAlloc_32f(words.data(), &c, 5, 3), zufErrNoMemory);
-    EXPECT_EQ(failing.frees, 0);
+    zuft::CountingHooks hooks(0, 3);
+    ASSERT_EQ(zufsVQCodeBookInitAlloc_32f(words.data(), &c, 5, 3), zufOk);
+    EXPECT_TRUE(c->allocated == 1 && c->ppCodeword[2][4] == 15.0f && zufsVQCodeBookFree_32f(c) == zufOk);
+    // A null codebook is Init's status, after the block was had (and released again).
+    EXPECT_TRUE(zufsVQCodeBookInitAlloc_32f(nullptr, &c, 5, 3) == zufErrNullPtr && hooks.mallocs == 2 &&
+                hooks.frees == 2);
+    hooks.fail_from = 3;  // the next allocation fails: nothing to release
+    EXPECT_TRUE(zufsVQCodeBookInitAlloc_32f(words.data(), &c, 5, 3) == zufErrNoMemory && hooks.frees == 2);
 }
 
 // ISO/IEC 13818-7 spreading function in double precision at the Bark distance x, Q15 (1.0 = 32768, saturated).
@@ -293,9 +283,7 @@ TEST(Spread, AgainstDoubleFormula) {
             }
         }
     std::printf("spreading function: max |error| %.3f Q15 units\n", worst);
-}
-
-TEST(Spread, SquareRootWithinOneUnit) {
+    // The square root alone: the Q23 root of its Q23 argument within one unit.
     for (int64_t x = 1 << 23; x < (int64_t{1} << 31); x += 65521)
         ASSERT_NEAR(zuf::own_ac_sprdngfSqrt(int32_t(x)), std::sqrt(double(x) * 8388608.0), 1.0) << x;
 }
