@@ -1,5 +1,5 @@
-// The spreading function of the ISO/IEC 13818-7 psychoacoustic model (annex B, "spreading
-// function"), in integer arithmetic:
+// The spreading function of the ISO/IEC 13818-7 psychoacoustic model (its informative
+// encoder annex), in integer arithmetic:
 //     tmpx = 3 (b2 - b1) if b2 >= b1, else 1.5 (b2 - b1)           (Bark distance, b = Bark value)
 //     tmpz = 8 min((tmpx - 0.5)^2 - 2 (tmpx - 0.5), 0)
 //     tmpy = 15.81137849 + 7.5 (tmpx + 0.474343) - 17.5 sqrt(1 + (tmpx + 0.474343)^2)

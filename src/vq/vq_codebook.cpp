@@ -1,8 +1,7 @@
 // Codebook search of the conjugate-structure, weighted vector quantiser of TwinVQ (ISO/IEC
-// 14496-3, 4.B.20 "interleaved vector quantisation"): a sub-vector x with weights w is coded as
-// the average of one codeword of each of two codebooks, each optionally negated. The search is
-// the encoder's usual two stages: keep the nCand best codewords of each codebook on its own,
-// then try every pair of kept codewords.
+// 14496-3): a sub-vector x with weights w is coded as the average of one codeword of each of two
+// codebooks, each optionally negated. The search is the encoder's usual two stages: keep the
+// nCand best codewords of each codebook on its own, then try every pair of kept codewords.
 //
 // Float evaluation order. A sub-vector of 11 or more elements that lies within the codewords'
 // dim runs four lanes at a time: lane l sums the terms of i = 4q + l over the whole quads in

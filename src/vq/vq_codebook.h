@@ -1,4 +1,4 @@
-// The TwinVQ codebook context (ISO/IEC 14496-3, 4.6.18 and 4.B.20): its record, the layout of the
+// The TwinVQ codebook context (ISO/IEC 14496-3): its record, the layout of the
 // caller's block around it, and the kernels behind the exported search functions.
 #pragma once
 
