@@ -178,6 +178,49 @@ size_t mpeg_frame_len(const Input *in, size_t pos, const MpegHeader *h) {
     return 0;
 }
 
+static unsigned long be32(const Zuf8u *p) {
+    return ((unsigned long)p[0] << 24) | ((unsigned long)p[1] << 16) | ((unsigned long)p[2] << 8) | p[3];
+}
+
+int mpeg_tag_frame(const Zuf8u *p, size_t len, MpegTagFrame *t) {
+    MpegTagFrame dummy;
+    MpegHeader h;
+    size_t side, at, k;
+    if (!t) t = &dummy;
+    memset(t, 0, sizeof *t);
+    if (len < 4 || !mpeg_header_parse(p, &h)) return 0;
+    /* Side information: 32 or 17 bytes in MPEG-1, 17 or 9 in MPEG-2 (stereo or mono). */
+    side = h.version == 10 ? (h.channels == 2 ? 32 : 17) : (h.channels == 2 ? 17 : 9);
+    for (k = 0; k < 2; ++k) {
+        unsigned long flags;
+        at = 4 + side + 2 * k;
+        if (k && !h.protection) break;
+        if (at + 8 > len || (memcmp(p + at, "Xing", 4) != 0 && memcmp(p + at, "Info", 4) != 0)) continue;
+        memcpy(t->name, p + at, 4);
+        /* Flags, then the fields they announce: frames (1), bytes (2), 100-byte seek table (4),
+         * quality (8). The LAME extension follows: a 9-byte encoder string, and 21 bytes after
+         * its start the 12-bit delay and 12-bit padding. */
+        flags = be32(p + at + 4);
+        at += 8;
+        if ((flags & 1) && at + 4 <= len) t->frames = be32(p + at);
+        at += ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+        if (at + 24 <= len &&
+            (memcmp(p + at, "LAME", 4) == 0 || memcmp(p + at, "Lavf", 4) == 0 || memcmp(p + at, "Lavc", 4) == 0)) {
+            t->gapless = 1;
+            t->delay = (p[at + 21] << 4) | (p[at + 22] >> 4);
+            t->padding = ((p[at + 22] & 15) << 8) | p[at + 23];
+        }
+        return 1;
+    }
+    /* VBRI: always 32 bytes after the header; frames at offset 14. */
+    if (len >= 36 + 18 && memcmp(p + 36, "VBRI", 4) == 0) {
+        memcpy(t->name, "VBRI", 4);
+        t->frames = be32(p + 36 + 14);
+        return 1;
+    }
+    return 0;
+}
+
 size_t adts_frame_len(const Zuf8u *p) { return ((size_t)(p[3] & 3) << 11) | ((size_t)p[4] << 3) | (p[5] >> 5); }
 
 int aac_sample_rate(int index) {
@@ -234,4 +277,31 @@ StreamFormat detect_format(const Input *in, size_t *first, char *what, size_t wh
     *first = in->end;
     what[0] = '\0';
     return FORMAT_UNKNOWN;
+}
+
+int stream_refused(const Input *in, size_t first, StreamFormat format, char *why, size_t why_len) {
+    MpegHeader h;
+    static const char *const layers[4] = {"", "I", "II", "III"};
+    switch (format) {
+        case FORMAT_MP3:
+        case FORMAT_ADTS:
+            return 0;
+        case FORMAT_ADIF:
+            snprintf(why, why_len, "ADIF is not decoded, only ADTS");
+            return 1;
+        case FORMAT_MPEG_OTHER:
+            if (first + 4 <= in->end && mpeg_header_parse(in->data + first, &h)) {
+                if (h.version == 25)
+                    snprintf(why, why_len, "MPEG-2.5 is not decoded (only MPEG-1 and MPEG-2 Layer III)");
+                else
+                    snprintf(why, why_len, "MPEG-%d Layer %s is not decoded (only Layer III)", h.version / 10,
+                             layers[h.layer]);
+                return 1;
+            }
+            break;
+        default:
+            break;
+    }
+    snprintf(why, why_len, "no MP3 or AAC stream found");
+    return 1;
 }

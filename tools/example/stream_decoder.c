@@ -70,6 +70,8 @@ int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamF
     d->format = format;
     d->pos = first;
     d->chain = (size_t)-1;
+    d->gapless = 1;
+    d->keep_to = (unsigned long)-1;
     if (format == FORMAT_MP3) {
         d->ref = in->data + first;
         d->header_bytes = 4;
@@ -98,7 +100,7 @@ int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamF
         d->stats.sample_rate = aac_sample_rate(d->aac->sfi);
         return 0;
     }
-    snprintf(why, why_len, "not an MP3 or ADTS stream");
+    stream_refused(in, first, format, why, why_len);
     return 1;
 }
 
@@ -112,6 +114,39 @@ static int header_at(const StreamDecoder *d, size_t pos) {
     return d->mp3 ? mp3_header_at(d, d->in->data + pos) : adts_frame_at(d->in->data + pos, d->ref) != 0;
 }
 
+void stream_decoder_set_gapless(StreamDecoder *d, int on) { d->gapless = on; }
+
+/* The sample frames of the stream to output, from a tag frame's encoder delay and padding (in
+ * the decoder's timeline, which runs MP3_DECODER_DELAY behind the encoder's). Without a frame
+ * count the end is not known and only the start is trimmed. */
+static void mp3_gapless(StreamDecoder *d, const MpegTagFrame *t, const Zuf8u *header) {
+    MpegHeader h;
+    unsigned long frame_samples;
+    if (!d->gapless || !t->gapless || !mpeg_header_parse(header, &h)) return;
+    frame_samples = (unsigned long)h.samples;
+    d->keep_from = (unsigned long)t->delay + MP3_DECODER_DELAY;
+    if (t->frames && t->frames <= ((unsigned long)-1 - MP3_DECODER_DELAY) / frame_samples) {
+        const unsigned long end = t->frames * frame_samples + MP3_DECODER_DELAY;
+        d->keep_to = end > (unsigned long)t->padding ? end - (unsigned long)t->padding : 0;
+    }
+}
+
+/* Cuts f's PCM to the part inside [keep_from, keep_to). */
+static void keep_window(StreamDecoder *d, DecodedFrame *f) {
+    const unsigned long start = d->audio_pos, end = start + f->samples;
+    const unsigned long lo = start > d->keep_from ? start : d->keep_from;
+    const unsigned long hi = end < d->keep_to ? end : d->keep_to;
+    d->audio_pos = end;
+    if (hi <= lo) {
+        d->stats.trimmed += f->samples;
+        f->samples = 0;
+        return;
+    }
+    d->stats.trimmed += f->samples - (hi - lo);
+    f->pcm += (lo - start) * (unsigned long)d->stats.channels;
+    f->samples = hi - lo;
+}
+
 static void decode_frame(StreamDecoder *d, DecodedFrame *f) {
     const Zuf8u *p = d->in->data + f->offset;
     f->pcm = d->pcm;
@@ -121,6 +156,7 @@ static void decode_frame(StreamDecoder *d, DecodedFrame *f) {
             case MP3_FRAME_TAG:
                 f->tag = 1;
                 ++d->stats.tag_frames;
+                mp3_gapless(d, &d->mp3->tag, d->ref);
                 return;
             case MP3_FRAME_CONCEALED:
                 ++d->stats.concealed;
@@ -137,6 +173,7 @@ static void decode_frame(StreamDecoder *d, DecodedFrame *f) {
         if (aac_frame_decode(d->aac, p, f->len, d->pcm, &blocks, &f->damage)) ++d->stats.damaged;
         f->samples = 1024ul * (unsigned long)blocks;
     }
+    keep_window(d, f);
     ++d->stats.frames;
     d->stats.samples += f->samples;
 }
@@ -195,8 +232,8 @@ void stream_decoder_close(StreamDecoder *d) {
     d->aac = NULL;
 }
 
-int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long, Zuf16s **pcm, DecodeStats *stats,
-                         AacToolCounts *tools) {
+int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long, int gapless, Zuf16s **pcm,
+                         DecodeStats *stats, AacToolCounts *tools) {
     Input in;
     StreamDecoder *d = NULL;
     DecodedFrame f;
@@ -216,6 +253,7 @@ int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long,
         rc = format == FORMAT_MP3 || format == FORMAT_ADTS
                  ? stream_decoder_open(d, &in, first, format, sfb_long, what, sizeof what)
                  : 1;
+    if (rc == 0) stream_decoder_set_gapless(d, gapless);
     while (rc == 0 && stream_decoder_next(d, &f)) {
         const size_t n = f.samples * (size_t)d->stats.channels;
         if (used + n > cap) {

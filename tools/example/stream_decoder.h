@@ -33,6 +33,7 @@ typedef struct {
     unsigned long tag_frames; /* Xing/Info/VBRI frames recognised and not played */
     unsigned long samples;    /* sample frames produced */
     unsigned long cut;        /* 1: the last frame was cut off by the end of the input (counted in damaged) */
+    unsigned long trimmed;    /* sample frames left out as encoder delay, padding and decoder delay (gapless) */
     int channels;
     int sample_rate;
 } DecodeStats;
@@ -60,6 +61,10 @@ typedef struct {
     int cut;              /* the stream ended with a frame cut by the end of the input, at cut_at */
     size_t cut_at;
     DecodeStats stats;
+    /* Gapless playback: of the decoded sample frames (audio_pos so far), only [keep_from,
+     * keep_to) are output. */
+    int gapless;
+    unsigned long audio_pos, keep_from, keep_to;
     Mp3Decoder *mp3; /* the frame decoder of the format (allocated by open) */
     AacDecoder *aac;
     Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * 2];
@@ -71,6 +76,12 @@ typedef struct {
 int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamFormat format, const Zuf16s *sfb_long,
                         char *why, size_t why_len);
 
+/* Gapless decoding (on by default; call before the first stream_decoder_next()): an MP3 whose
+ * tag frame gives LAME's encoder delay and padding is trimmed to the length of its source, as
+ * FFmpeg and mpg123 do: the delay plus MP3_DECODER_DELAY sample frames at the start, the padding
+ * less MP3_DECODER_DELAY at the end. Off (0): every decoded sample frame is output. */
+void stream_decoder_set_gapless(StreamDecoder *d, int on);
+
 /* Finds and decodes the next frame. Returns 1 with *f filled, or 0 at the end of the stream
  * (d->cut tells whether its last frame was cut off). */
 int stream_decoder_next(StreamDecoder *d, DecodedFrame *f);
@@ -81,13 +92,13 @@ size_t stream_decoder_finish(StreamDecoder *d);
 
 void stream_decoder_close(StreamDecoder *d);
 
-/* Decodes a whole MP3 or ADTS stream held in memory, as zufdec decodes a file: tags skipped, the
- * format detected, every frame decoded. *pcm (from malloc, for free()) receives stats->samples
- * sample frames of stats->channels channels; tools (may be NULL) the AAC tool counts; sfb_long as
- * in stream_decoder_open(). Returns 0; 1 when no MP3 or ADTS stream was found or it was refused;
- * 2 when out of memory. */
-int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long, Zuf16s **pcm, DecodeStats *stats,
-                         AacToolCounts *tools);
+/* Decodes a whole stream held in memory, as zufdec decodes a file: tags skipped, the format
+ * detected, every frame decoded. *pcm (from malloc, for free()) receives stats->samples sample
+ * frames of stats->channels channels; tools (may be NULL) the AAC tool counts; sfb_long as in
+ * stream_decoder_open(); gapless as in stream_decoder_set_gapless(). Returns 0; 1 when no stream
+ * was found or it was refused; 2 when out of memory. */
+int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long, int gapless, Zuf16s **pcm,
+                         DecodeStats *stats, AacToolCounts *tools);
 
 #ifdef __cplusplus
 }

@@ -111,6 +111,13 @@ PY
     mkwav free44 44100 "$music|$music2" 1
     lame --silent --freeformat -b 320 "$tmp/free44.wav" "$d/lame_44100_free_format.mp3"
     reference lame_44100_free_format mpg123
+    # Gapless: chirps (the tests compute the same source) through VBR with CRC words, MPEG-2 mono
+    # and MPEG-1 stereo. No reference PCM: the decode must line up with the source itself.
+    local chirp="0.4*sin(2*PI*(100*t+1950*t*t))" chirp2="0.3*sin(2*PI*(3000*t-1400*t*t))"
+    mkwav c24 24000 "$chirp" 1
+    lame --silent -V 2 -p -m m "$tmp/c24.wav" "$d/lame_24000_mono_vbr_crc.mp3"
+    mkwav c44 44100 "$chirp|$chirp2" 0.5
+    lame --silent -V 2 -p -m j "$tmp/c44.wav" "$d/lame_44100_stereo_vbr_crc.mp3"
     # ISO/IEC 11172-4 and 13818-4 compliance streams with their reference PCM, when present.
     if [ -d "$iso" ] && compgen -G "$iso/*.bit" >/dev/null; then
         cp "$iso"/*.bit "$iso"/*.pcm "$d/"
