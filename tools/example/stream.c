@@ -3,6 +3,8 @@
  */
 #include "stream.h"
 
+#include "mp4.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -239,6 +241,17 @@ static int adts_at(const Input *in, size_t pos, size_t *len) {
 
 StreamFormat detect_format(const Input *in, size_t *first, char *what, size_t what_len) {
     size_t pos;
+    if (mp4_is_file(in->data + in->begin, in->end - in->begin)) {
+        char brand[5] = "????";
+        int i;
+        for (i = 0; i < 4 && in->end - in->begin >= 12; ++i) {
+            const Zuf8u c = in->data[in->begin + 8 + i];
+            if (c >= 32 && c < 127) brand[i] = (char)c;
+        }
+        *first = in->begin;
+        snprintf(what, what_len, "MP4 (brand '%s')", brand);
+        return FORMAT_MP4;
+    }
     if (in->end - in->begin >= 4 && memcmp(in->data + in->begin, "ADIF", 4) == 0) {
         *first = in->begin;
         snprintf(what, what_len, "AAC (ADIF)");
@@ -285,6 +298,7 @@ int stream_refused(const Input *in, size_t first, StreamFormat format, char *why
     switch (format) {
         case FORMAT_MP3:
         case FORMAT_ADTS:
+        case FORMAT_MP4:
             return 0;
         case FORMAT_ADIF:
             snprintf(why, why_len, "ADIF is not decoded, only ADTS");

@@ -99,7 +99,8 @@ typedef enum {
     FORMAT_MP3,        /* MPEG-1 or MPEG-2 Layer III */
     FORMAT_MPEG_OTHER, /* Layer I or II, or MPEG-2.5 */
     FORMAT_ADTS,
-    FORMAT_ADIF
+    FORMAT_ADIF,
+    FORMAT_MP4 /* an ISO base media file (MP4, M4A, 3GP): its first box is 'ftyp' */
 } StreamFormat;
 
 /* Whether a stream of this format (its first frame at `first`) is refused by the example

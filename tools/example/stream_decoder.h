@@ -1,6 +1,6 @@
 /*
  * A coded stream decoded frame by frame: finds the frames of an MP3 (MPEG-1/2 Layer III) or ADTS
- * AAC-LC stream in an Input, resynchronises after junk and damage, and runs each frame through
+ * AAC-LC stream in an Input (or the samples of an MP4 file's AAC-LC track, mp4.h), resynchronises after junk and damage, and runs each frame through
  * mp3_decoder.h or aac_decoder.h. The caller pulls one frame at a time and decides what to do
  * with the PCM and the reports (zufdec writes a WAV file and messages; the tests compare).
  *
@@ -19,6 +19,7 @@
 
 #include "aac_decoder.h"
 #include "mp3_decoder.h"
+#include "mp4.h"
 #include "stream.h"
 
 #ifdef __cplusplus
@@ -67,6 +68,12 @@ typedef struct {
     unsigned long audio_pos, keep_from, keep_to;
     Mp3Decoder *mp3; /* the frame decoder of the format (allocated by open) */
     AacDecoder *aac;
+    /* MP4: the track's sample table, and each sample behind an ADTS header made from the
+     * track's configuration, so that it goes through the ADTS frame decoder unchanged. */
+    int mp4;
+    Mp4Track track;
+    Mp4Cursor cursor;
+    Zuf8u frame[AAC_MAX_FRAME];
     Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * 2];
 } StreamDecoder;
 

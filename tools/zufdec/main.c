@@ -38,9 +38,8 @@ typedef struct {
 } Path;
 
 static const Path k_paths[] = {
-    {FORMAT_MP3, 1, NULL},
-    {FORMAT_ADTS, 1, NULL},
-    {FORMAT_ADIF, 0, "ADIF is not decoded, only ADTS"},
+    {FORMAT_MP3, 1, NULL},        {FORMAT_ADTS, 1, NULL},
+    {FORMAT_MP4, 1, NULL},        {FORMAT_ADIF, 0, "ADIF is not decoded, only ADTS"},
     {FORMAT_MPEG_OTHER, 1, NULL}, /* refused by stream_decoder_open(), naming the layer or MPEG-2.5 */
 };
 
