@@ -206,7 +206,7 @@ TEST(AacDecode, CrcWordsAndSeveralBlocksPerFrame) {
 }
 
 // MP4 (tools/gen/make-vectors.sh): ADTS vectors remuxed by FFmpeg (-c copy; moov last, 3GP, moov
-// first) decode to the ADTS decode sample for sample (the same raw data blocks), at FFmpeg's
+// first, two tracks) decode to the ADTS decode sample for sample (the same raw data blocks), at FFmpeg's
 // length. The encoder's own MP4 starts where its edit list says, 1024 priming samples on (at
 // FFmpeg's length, whose end is not trimmed either), lined up with its source sine.
 TEST(AacDecode, Mp4TracksDecodeAsTheirAdtsStreams) {
@@ -214,6 +214,7 @@ TEST(AacDecode, Mp4TracksDecodeAsTheirAdtsStreams) {
         const char *mp4, *adts;
         size_t ffmpeg_frames;
     } cases[] = {{"mp4_44100_stereo_is.m4a", "dec_44100_stereo_is", 36864},
+                 {"mp4_two_tracks.m4a", "dec_44100_stereo_is", 36864},  // interleaved: many chunks
                  {"mp4_22050_mono_pns.3gp", "dec_22050_mono_pns", 23552},
                  {"mp4_mpeg2_16000_stereo_faststart.m4a", "dec_mpeg2_16000_stereo", 17408},
                  {"mp4_22050_mono_priming.m4a", nullptr, 11264}};

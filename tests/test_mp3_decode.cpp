@@ -202,6 +202,9 @@ TEST_F(Zufdec, SkipsTagsAndJunkAndConcealsAfterACut) {
 TEST_F(Zufdec, TagFramesRefusalsAndDamage) {
     auto crc = zuft::read_file(kDir + "lame_48000_ms_crc.mp3");
     crc[2 * 480 + 6 + 3] ^= 0x10;  // 160 kbit/s at 48 kHz: 480-byte frames; frame 2's side information
+    auto ape0 = zuft::read_file(kDir + "lame_32000_mono_transient.mp3");
+    ape0.insert(ape0.end(), {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 7, 0, 0});
+    ape0.insert(ape0.end(), 20, 0);
     std::vector<zuft::ToolCase> cases = {
         // LAME's first frame is an Info tag frame: 79 frames in the file, 78 of audio.
         {zuft::read_file(kDir + "lame_44100_js_128.mp3"), "", 0, {"78 frames decoded, 1 tag frame not played"}},
@@ -209,6 +212,7 @@ TEST_F(Zufdec, TagFramesRefusalsAndDamage) {
         {chained({0xFF, 0xE3, 0x58, 0xC0}, 360), "", 1, {"MPEG-2.5 is not decoded"}},  // Layer III, 40 kbit/s, 8 kHz
         {std::vector<uint8_t>(3000, 0x42), "", 1, {"no MP3 or AAC stream"}},
         {crc, "", 0, {"CRC mismatch"}},
+        {ape0, "", 0, {"APE tag"}},  // an APE footer claiming 0 bytes (found by fuzzing: a hang)
     };
     zuft::Rng rng(51);
     const char* sources[] = {"l3-si_block.bit", "lame_44100_vbr_transient.mp3", "lame_22050_js_transient.mp3"};

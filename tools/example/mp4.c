@@ -351,8 +351,7 @@ void mp4_cursor_init(Mp4Cursor *c) {
     c->chunk = (unsigned long)-1; /* the first step goes to chunk 0 */
 }
 
-int mp4_next_sample(const Mp4Track *t, const Zuf8u *d, Mp4Cursor *c, unsigned long long *offset,
-                    unsigned long *size) {
+int mp4_next_sample(const Mp4Track *t, const Zuf8u *d, Mp4Cursor *c, unsigned long long *offset, unsigned long *size) {
     if (c->sample >= t->samples || !t->stsc_n) return 0;
     while (c->left == 0) {
         /* The next chunk, and the stsc entry whose first_chunk (1-based) it has reached. */

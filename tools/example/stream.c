@@ -121,7 +121,10 @@ void input_strip_tags(Input *in, char *note, size_t note_len) {
             again = 1;
         } else if (in->end - in->begin >= 32 && memcmp(d + in->end - 32, "APETAGEX", 8) == 0) {
             const Zuf8u *footer = d + in->end - 32;
-            size_t len = le32(footer + 12) + ((footer[23] & 0x80) ? 32 : 0);
+            size_t len = le32(footer + 12);
+            /* A size below the footer's own 32 bytes is damage: the footer alone goes (a size of 0
+             * would otherwise strip nothing and find the same footer forever). */
+            len = (len < 32 ? 32 : len) + ((footer[23] & 0x80) ? 32 : 0);
             if (len > in->end - in->begin) len = in->end - in->begin;
             in->end -= len;
             append_note(note, note_len, "APE tag");

@@ -199,13 +199,15 @@ PY
         aenc dec_88200_mono 88200 "$music" 0.25 96k $nopns
         aenc dec_96000_mono 96000 "$music" 0.2 96k $nopns
     }
-    # The same streams in MP4 containers (moov last, 3GP, moov first), and one straight from the
+    # The same streams in MP4 containers (moov last, 3GP, moov first, two tracks), and one straight from the
     # encoder into MP4, whose edit list skips the encoder's 1024 priming samples (a sine that the
     # test computes too).
-    mux() { ffmpeg -nostdin -hide_banner -loglevel error -y -i "$d/$1.aac" -c copy -fflags +bitexact "${@:3}" "$d/$2"; }
+    mux() { ffmpeg -nostdin -hide_banner -loglevel error -y -i "$d/$1.aac" "${@:3}" -c copy -fflags +bitexact "$d/$2"; }
     mux dec_44100_stereo_is mp4_44100_stereo_is.m4a
     mux dec_22050_mono_pns mp4_22050_mono_pns.3gp -f 3gp
     mux dec_mpeg2_16000_stereo mp4_mpeg2_16000_stereo_faststart.m4a -movflags +faststart
+    # Two audio tracks interleaved: the first one's samples lie in many chunks of varying length.
+    mux dec_44100_stereo_is mp4_two_tracks.m4a -i "$d/dec_22050_mono_pns.aac" -map 0 -map 1
     ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=0.4*sin(2*PI*440*t):s=22050:d=0.5" \
         -c:a aac -b:a 32k -fflags +bitexact -flags:a +bitexact "$d/mp4_22050_mono_priming.m4a"
     ls -l "$d"/dec_* "$d"/mp4_*
