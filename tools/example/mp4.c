@@ -284,7 +284,8 @@ static void edit_list(const Zuf8u *d, size_t trak, size_t trak_end, Mp4Track *t)
 static int track(const Zuf8u *d, size_t size, size_t trak, size_t trak_end, size_t mdia, size_t mdia_end, Mp4Track *t,
                  char *why, size_t why_len) {
     size_t b, e, minf, minf_end, stbl, stbl_end;
-    if (!child(d, mdia, mdia_end, "mdhd", &b, &e) || e - b < (d[b] == 1 ? 24u : 16u) ||
+    /* mdhd: version and flags, two times (32-bit, or 64-bit in version 1), then the timescale. */
+    if (!child(d, mdia, mdia_end, "mdhd", &b, &e) || e - b < 16 || (d[b] == 1 && e - b < 24) ||
         !(t->timescale = rd32(d + b + (d[b] == 1 ? 20 : 12)))) {
         snprintf(why, why_len, "damaged 'mdhd' box");
         return 1;
