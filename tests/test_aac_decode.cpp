@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -230,6 +231,44 @@ TEST(AacDecode, CrcMismatchIsADamagedFrame) {
     }
 }
 
+// MP4 (tools/gen/make-vectors.sh): ADTS vectors remuxed by FFmpeg (-c copy; moov last, 3GP, moov
+// first, two tracks) decode to the ADTS decode sample for sample (the same raw data blocks), at FFmpeg's
+// length. The encoder's own MP4 starts where its edit list says, 1024 priming samples on (at
+// FFmpeg's length, whose end is not trimmed either), lined up with its source sine.
+TEST(AacDecode, Mp4TracksDecodeAsTheirAdtsStreams) {
+    const struct {
+        const char *mp4, *adts;
+        size_t ffmpeg_frames;
+    } cases[] = {{"mp4_44100_stereo_is.m4a", "dec_44100_stereo_is", 36864},
+                 {"mp4_two_tracks.m4a", "dec_44100_stereo_is", 36864},  // interleaved: many chunks
+                 {"mp4_22050_mono_pns.3gp", "dec_22050_mono_pns", 23552},
+                 {"mp4_mpeg2_16000_stereo_faststart.m4a", "dec_mpeg2_16000_stereo", 17408},
+                 {"mp4_22050_mono_priming.m4a", nullptr, 11264}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mp4);
+        const auto bytes = zuft::read_file(kDir + c.mp4);
+        const Decoded d = decode_memory(bytes), all = decode_memory(bytes, nullptr, false);
+        EXPECT_EQ(d.st.damaged, 0u);
+        ASSERT_EQ(d.pcm.size(), c.ffmpeg_frames * static_cast<size_t>(d.st.channels));
+        if (c.adts) {
+            EXPECT_TRUE(d.pcm == decode_memory(zuft::read_file(kDir + c.adts + ".aac")).pcm);
+            EXPECT_TRUE(all.pcm == d.pcm);
+            continue;
+        }
+        EXPECT_EQ(all.pcm.size(), d.pcm.size() + 1024);
+        std::vector<int16_t> src(11025);  // 0.5 s
+        for (size_t i = 0; i < src.size(); ++i)
+            src[i] = static_cast<int16_t>(std::lround(32767 * 0.4 * std::sin(2 * M_PI * 440 * i / 22050.0)));
+        // A sine repeats every 50.1 samples, so no alignment search: the error is least in place
+        // (32 kbit/s leaves much of it).
+        const auto m = zuft::measure_pcm(d.pcm.data(), src.size(), src.data(), src.size(), 1, 0);
+        std::printf("    %s against the source: %s\n", c.mp4, zuft::describe(m).c_str());
+        EXPECT_GT(m.psnr_db, 20.0);
+        for (long lag : {-1L, 1L})
+            EXPECT_GT(zuft::measure_pcm(d.pcm.data(), src.size(), src.data(), src.size(), 1, lag).rms, m.rms * 1.05);
+    }
+}
+
 // ---------------------------------------------------------------- zufdec
 
 class ZufdecAac : public zuft::ToolTest {
@@ -265,11 +304,26 @@ TEST_F(ZufdecAac, RefusesOrReportsDamage) {
     bytes.resize(bytes.size() - 20);  // the last frame cut
     auto crc = zuft::read_file(kDir + "dec_8000_mono_crc.aac");
     crc[frame_offset(crc, 3) + 6] ^= 0x04;  // buffer_fullness, under the CRC
+    // An MP4 file with one byte changed after the first occurrence of a marker.
+    const auto mp4 = zuft::read_file(kDir + "mp4_44100_stereo_is.m4a");
+    const auto patched = [&](const std::string& marker, size_t at, uint8_t value) {
+        auto p = mp4;
+        p[static_cast<size_t>(std::search(p.begin(), p.end(), marker.begin(), marker.end()) - p.begin()) + at] = value;
+        return p;
+    };
+    const auto faststart = zuft::read_file(kDir + "mp4_mpeg2_16000_stereo_faststart.m4a");
     const zuft::ToolCase cases[] = {
         {zuft::read_file(vec + "adts_lc_48000_5.1.aac"), "", 1, {"channel_configuration 6"}},
         {zuft::read_file(vec + "adts_main_44100_mono.aac"), "", 1, {"Main profile is not decoded"}},
         {zuft::read_file(kDir + "adts_ltp_48000_stereo.aac"), "", 1, {"LTP profile is not decoded"}},
         {zuft::read_file(vec + "adif_lc_44100_stereo.adif"), "", 1, {"ADIF is not decoded"}},
+        {patched("esds", 39, 0x0A), "", 1, {"audio object type 1 (AAC Main) is not decoded"}},
+        {patched("esds", 39, 0x22), "", 1, {"audio object type 4 (AAC LTP) is not decoded"}},
+        {patched("esds", 39, 0x2A), "", 1, {"audio object type 5 (SBR, HE-AAC) is not decoded"}},
+        {patched("soun", 0, 'v'), "", 1, {"no audio track (1 other track)"}},
+        {patched("mp4a", 0, 'X'), "", 1, {"audio coded as 'Xp4a' is not decoded"}},
+        {patched("free", 4, 0x7F), "", 1, {"no whole 'moov' box"}},  // mdat past the end hides moov
+        {std::vector<uint8_t>(faststart.begin(), faststart.end() - 1000), "", 0, {"cut off by the end", "1 damaged"}},
         {bytes,
          "",
          0,

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,6 +39,10 @@ void check_stream(const Stream& s) {
     const auto c =
         zuft::compare_pcm(out.pcm.data(), out.pcm.size() / ch, ref.data(), ref.size() / ch, s.channels, 3000);
     std::printf("    %-22s %s\n", s.name, zuft::describe(c).c_str());
+    if (std::string(s.ext) == ".mp3") {  // gapless, as FFmpeg and mpg123 decode LAME's streams
+        EXPECT_EQ(out.pcm.size(), ref.size()) << s.name;
+        EXPECT_EQ(c.offset, 0) << s.name;
+    }
     EXPECT_GT(c.frames, ref.size() / ch * 9 / 10) << "most of the reference is compared";
     EXPECT_LE(c.max_abs, 1) << s.name;
     EXPECT_GE(c.psnr_db, 96.0) << s.name;
@@ -95,6 +100,42 @@ TEST(Mp3Lame, TwentyFourKilohertzBandEighteenStartsAtLine332) {
     EXPECT_LE(c330.max_abs, 1) << zuft::describe(c330);
 }
 
+// Gapless: LAME streams of chirps (tools/gen/make-vectors.sh), VBR with a Xing tag and CRC words
+// (LAME places the tag as if there were no CRC word). They decode to the length of their source
+// (FFmpeg's and mpg123's length too) and line up with it at offset 0; with gapless off, every
+// sample of every audio frame comes out.
+TEST(Mp3Gapless, DecodesToTheSourceAndAllFramesWhenOff) {
+    struct Chirp {
+        const char* name;
+        int rate, channels;
+        size_t frames, source;  // audio frames (the tag's count), source sample frames
+    };
+    for (const Chirp& c : {Chirp{"lame_24000_mono_vbr_crc", 24000, 1, 44, 24000},
+                           Chirp{"lame_44100_stereo_vbr_crc", 44100, 2, 21, 22050}}) {
+        SCOPED_TRACE(c.name);
+        const auto bytes = zuft::read_file(kDir + c.name + ".mp3");
+        const auto d = decode_memory(bytes), all = decode_memory(bytes, nullptr, false);
+        const size_t ch = static_cast<size_t>(c.channels), spf = c.rate >= 32000 ? 1152 : 576;
+        std::vector<int16_t> src(c.source * ch);
+        for (size_t i = 0; i < c.source; ++i) {
+            const double t = static_cast<double>(i) / c.rate, pi = 3.14159265358979324;
+            src[i * ch] = static_cast<int16_t>(std::lround(32767 * 0.4 * std::sin(2 * pi * (100 * t + 1950 * t * t))));
+            if (ch == 2)
+                src[i * ch + 1] =
+                    static_cast<int16_t>(std::lround(32767 * 0.3 * std::sin(2 * pi * (3000 * t - 1400 * t * t))));
+        }
+        ASSERT_EQ(d.pcm.size(), src.size());
+        const auto m = zuft::compare_pcm(d.pcm.data(), c.source, src.data(), c.source, c.channels, 600);
+        std::printf("    %-26s against the source: %s\n", c.name, zuft::describe(m).c_str());
+        EXPECT_EQ(m.offset, 0);
+        EXPECT_GT(m.psnr_db, 40.0);
+        EXPECT_EQ(all.pcm.size(), c.frames * spf * ch);
+        EXPECT_EQ(d.st.trimmed, c.frames * spf - c.source);
+        EXPECT_EQ(all.st.trimmed, 0u);
+        EXPECT_EQ(d.st.tag_frames + d.st.damaged, 1u);
+    }
+}
+
 // ---------------------------------------------------------------- zufdec
 
 class Zufdec : public zuft::ToolTest {
@@ -104,11 +145,15 @@ class Zufdec : public zuft::ToolTest {
 };
 
 TEST_F(Zufdec, DecodesToTheSameWavAsTheFrameDecoder) {
-    for (const char* name :
-         {"l3-hecommon.bit", "M2L3_compl24.bit", "lame_44100_free_format.mp3", "lame_48000_ms_crc.mp3"}) {
-        const auto bytes = zuft::read_file(kDir + name);
-        const auto d = decode_memory(bytes);
-        check({bytes, "", 0, {std::to_string(d.st.frames) + " frames decoded", "0 damaged", "real time"}});
+    for (const char* name : {"l3-hecommon.bit", "M2L3_compl24.bit", "lame_44100_free_format.mp3",
+                             "lame_48000_ms_crc.mp3", "-lame_48000_ms_crc.mp3"}) {
+        const bool all = name[0] == '-';  // --no-gapless
+        const auto bytes = zuft::read_file(kDir + (name + all));
+        const auto d = decode_memory(bytes, nullptr, !all);
+        check({bytes,
+               all ? "--no-gapless" : "",
+               0,
+               {std::to_string(d.st.frames) + " frames decoded", "0 damaged", "real time"}});
         int ch = 0;
         EXPECT_TRUE(zuft::read_wav16(path("out.wav"), &ch) == d.pcm) << name;
         EXPECT_EQ(ch, d.st.channels);
@@ -157,13 +202,17 @@ TEST_F(Zufdec, SkipsTagsAndJunkAndConcealsAfterACut) {
 TEST_F(Zufdec, TagFramesRefusalsAndDamage) {
     auto crc = zuft::read_file(kDir + "lame_48000_ms_crc.mp3");
     crc[2 * 480 + 6 + 3] ^= 0x10;  // 160 kbit/s at 48 kHz: 480-byte frames; frame 2's side information
+    auto ape0 = zuft::read_file(kDir + "lame_32000_mono_transient.mp3");
+    ape0.insert(ape0.end(), {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 7, 0, 0});
+    ape0.insert(ape0.end(), 20, 0);
     std::vector<zuft::ToolCase> cases = {
         // LAME's first frame is an Info tag frame: 79 frames in the file, 78 of audio.
         {zuft::read_file(kDir + "lame_44100_js_128.mp3"), "", 0, {"78 frames decoded, 1 tag frame not played"}},
-        {chained({0xFF, 0xFD, 0x80, 0x00}, 417), "", 1, {"MPEG-1 Layer II"}},  // 128 kbit/s, 44.1 kHz
-        {chained({0xFF, 0xE3, 0x58, 0xC0}, 360), "", 1, {"MPEG-2.5"}},         // Layer III, 40 kbit/s, 8 kHz
+        {chained({0xFF, 0xFD, 0x80, 0x00}, 417), "", 1, {"MPEG-1 Layer II is not decoded"}},  // 128 kbit/s, 44.1 kHz
+        {chained({0xFF, 0xE3, 0x58, 0xC0}, 360), "", 1, {"MPEG-2.5 is not decoded"}},  // Layer III, 40 kbit/s, 8 kHz
         {std::vector<uint8_t>(3000, 0x42), "", 1, {"no MP3 or AAC stream"}},
         {crc, "", 0, {"CRC mismatch"}},
+        {ape0, "", 0, {"APE tag"}},  // an APE footer claiming 0 bytes (found by fuzzing: a hang)
     };
     zuft::Rng rng(51);
     const char* sources[] = {"l3-si_block.bit", "lame_44100_vbr_transient.mp3", "lame_22050_js_transient.mp3"};

@@ -26,11 +26,12 @@ struct Decoded {
 };
 
 // The example decoder (what zufdec runs) on a whole stream in memory; sfb_long: a long band
-// table for MP3 to decode with instead of the library's, or null.
-inline Decoded decode_memory(const std::vector<uint8_t>& bytes, const Zuf16s* sfb_long = nullptr) {
+// table for MP3 to decode with instead of the library's, or null; gapless: trim encoder delay
+// and padding.
+inline Decoded decode_memory(const std::vector<uint8_t>& bytes, const Zuf16s* sfb_long = nullptr, bool gapless = true) {
     Decoded r;
     Zuf16s* pcm = nullptr;
-    stream_decode_memory(bytes.data(), bytes.size(), sfb_long, &pcm, &r.st, &r.tools);
+    stream_decode_memory(bytes.data(), bytes.size(), sfb_long, gapless ? 1 : 0, &pcm, &r.st, &r.tools);
     if (pcm) r.pcm.assign(pcm, pcm + r.st.samples * static_cast<unsigned long>(r.st.channels));
     std::free(pcm);
     return r;

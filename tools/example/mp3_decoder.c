@@ -162,9 +162,7 @@ Mp3FrameResult mp3_frame_decode(Mp3Decoder *d, const Zuf8u *p, size_t len, Zuf16
         return MP3_FRAME_DAMAGED;
     }
     /* A Xing/Info (LAME) or VBRI tag frame carries stream information, not audio. */
-    if (first && (memcmp(p + head_len + side_len, "Xing", 4) == 0 || memcmp(p + head_len + side_len, "Info", 4) == 0 ||
-                  (len >= 40 && memcmp(p + 36, "VBRI", 4) == 0)))
-        return MP3_FRAME_TAG;
+    if (first && mpeg_tag_frame(p, len, &d->tag)) return MP3_FRAME_TAG;
     main_bytes = len - (size_t)head_len - (size_t)side_len;
 
     /* Step 1. */

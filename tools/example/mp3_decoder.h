@@ -10,6 +10,8 @@
 
 #include <zufack9/zufack9.h>
 
+#include "stream.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -40,6 +42,8 @@ typedef struct {
     int channels; /* output channels: the stream's first frame decides */
     int sample_rate;
     int started; /* a frame was decoded: a Xing/Info tag can only be the first */
+    /* The tag frame's fields, when the first frame was one (name empty otherwise). */
+    MpegTagFrame tag;
     /* A 6 x 23 long band table to decode with instead of the library's (the Sfb variants of the
      * Huffman decoder and the requantiser), or NULL. */
     const Zuf16s *sfb_long;

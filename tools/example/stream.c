@@ -3,6 +3,8 @@
  */
 #include "stream.h"
 
+#include "mp4.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -119,7 +121,10 @@ void input_strip_tags(Input *in, char *note, size_t note_len) {
             again = 1;
         } else if (in->end - in->begin >= 32 && memcmp(d + in->end - 32, "APETAGEX", 8) == 0) {
             const Zuf8u *footer = d + in->end - 32;
-            size_t len = le32(footer + 12) + ((footer[23] & 0x80) ? 32 : 0);
+            size_t len = le32(footer + 12);
+            /* A size below the footer's own 32 bytes is damage: the footer alone goes (a size of 0
+             * would otherwise strip nothing and find the same footer forever). */
+            len = (len < 32 ? 32 : len) + ((footer[23] & 0x80) ? 32 : 0);
             if (len > in->end - in->begin) len = in->end - in->begin;
             in->end -= len;
             append_note(note, note_len, "APE tag");
@@ -178,6 +183,49 @@ size_t mpeg_frame_len(const Input *in, size_t pos, const MpegHeader *h) {
     return 0;
 }
 
+static unsigned long be32(const Zuf8u *p) {
+    return ((unsigned long)p[0] << 24) | ((unsigned long)p[1] << 16) | ((unsigned long)p[2] << 8) | p[3];
+}
+
+int mpeg_tag_frame(const Zuf8u *p, size_t len, MpegTagFrame *t) {
+    MpegTagFrame dummy;
+    MpegHeader h;
+    size_t side, at, k;
+    if (!t) t = &dummy;
+    memset(t, 0, sizeof *t);
+    if (len < 4 || !mpeg_header_parse(p, &h)) return 0;
+    /* Side information: 32 or 17 bytes in MPEG-1, 17 or 9 in MPEG-2 (stereo or mono). */
+    side = h.version == 10 ? (h.channels == 2 ? 32 : 17) : (h.channels == 2 ? 17 : 9);
+    for (k = 0; k < 2; ++k) {
+        unsigned long flags;
+        at = 4 + side + 2 * k;
+        if (k && !h.protection) break;
+        if (at + 8 > len || (memcmp(p + at, "Xing", 4) != 0 && memcmp(p + at, "Info", 4) != 0)) continue;
+        memcpy(t->name, p + at, 4);
+        /* Flags, then the fields they announce: frames (1), bytes (2), 100-byte seek table (4),
+         * quality (8). The LAME extension follows: a 9-byte encoder string, and 21 bytes after
+         * its start the 12-bit delay and 12-bit padding. */
+        flags = be32(p + at + 4);
+        at += 8;
+        if ((flags & 1) && at + 4 <= len) t->frames = be32(p + at);
+        at += ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+        if (at + 24 <= len &&
+            (memcmp(p + at, "LAME", 4) == 0 || memcmp(p + at, "Lavf", 4) == 0 || memcmp(p + at, "Lavc", 4) == 0)) {
+            t->gapless = 1;
+            t->delay = (p[at + 21] << 4) | (p[at + 22] >> 4);
+            t->padding = ((p[at + 22] & 15) << 8) | p[at + 23];
+        }
+        return 1;
+    }
+    /* VBRI: always 32 bytes after the header; frames at offset 14. */
+    if (len >= 36 + 18 && memcmp(p + 36, "VBRI", 4) == 0) {
+        memcpy(t->name, "VBRI", 4);
+        t->frames = be32(p + 36 + 14);
+        return 1;
+    }
+    return 0;
+}
+
 size_t adts_frame_len(const Zuf8u *p) { return ((size_t)(p[3] & 3) << 11) | ((size_t)p[4] << 3) | (p[5] >> 5); }
 
 int aac_sample_rate(int index) {
@@ -196,6 +244,17 @@ static int adts_at(const Input *in, size_t pos, size_t *len) {
 
 StreamFormat detect_format(const Input *in, size_t *first, char *what, size_t what_len) {
     size_t pos;
+    if (mp4_is_file(in->data + in->begin, in->end - in->begin)) {
+        char brand[5] = "????";
+        int i;
+        for (i = 0; i < 4 && in->end - in->begin >= 12; ++i) {
+            const Zuf8u c = in->data[in->begin + 8 + i];
+            if (c >= 32 && c < 127) brand[i] = (char)c;
+        }
+        *first = in->begin;
+        snprintf(what, what_len, "MP4 (brand '%s')", brand);
+        return FORMAT_MP4;
+    }
     if (in->end - in->begin >= 4 && memcmp(in->data + in->begin, "ADIF", 4) == 0) {
         *first = in->begin;
         snprintf(what, what_len, "AAC (ADIF)");
@@ -234,4 +293,32 @@ StreamFormat detect_format(const Input *in, size_t *first, char *what, size_t wh
     *first = in->end;
     what[0] = '\0';
     return FORMAT_UNKNOWN;
+}
+
+int stream_refused(const Input *in, size_t first, StreamFormat format, char *why, size_t why_len) {
+    MpegHeader h;
+    static const char *const layers[4] = {"", "I", "II", "III"};
+    switch (format) {
+        case FORMAT_MP3:
+        case FORMAT_ADTS:
+        case FORMAT_MP4:
+            return 0;
+        case FORMAT_ADIF:
+            snprintf(why, why_len, "ADIF is not decoded, only ADTS");
+            return 1;
+        case FORMAT_MPEG_OTHER:
+            if (first + 4 <= in->end && mpeg_header_parse(in->data + first, &h)) {
+                if (h.version == 25)
+                    snprintf(why, why_len, "MPEG-2.5 is not decoded (only MPEG-1 and MPEG-2 Layer III)");
+                else
+                    snprintf(why, why_len, "MPEG-%d Layer %s is not decoded (only Layer III)", h.version / 10,
+                             layers[h.layer]);
+                return 1;
+            }
+            break;
+        default:
+            break;
+    }
+    snprintf(why, why_len, "no MP3 or AAC stream found");
+    return 1;
 }

@@ -65,6 +65,28 @@ int mpeg_same_stream(const Zuf8u *a, const Zuf8u *b);
  * next free-format header of the same stream within 8 KB. 0 when unknown. */
 size_t mpeg_frame_len(const Input *in, size_t pos, const MpegHeader *h);
 
+/* The first frame of an MP3 stream may hold stream information instead of audio: a Xing tag (a
+ * VBR stream's frame count, byte count and seek table), LAME's "Info" tag (the same for CBR), or
+ * a VBRI tag (Fraunhofer's encoder). LAME and FFmpeg extend the Xing/Info tag with the encoder
+ * delay and padding, which a gapless decoder trims. */
+typedef struct {
+    char name[5];         /* "Xing", "Info" or "VBRI" */
+    unsigned long frames; /* audio frames after the tag frame, 0 when not given */
+    int gapless;          /* 1: delay and padding are known (the LAME extension) */
+    int delay, padding;   /* sample frames the encoder added before and after the source */
+} MpegTagFrame;
+
+/* The decoder delay of the Layer III synthesis (hybrid filter bank and polyphase filter bank
+ * together): the first sample of the source comes out this many sample frames after the
+ * encoder delay. LAME's gapless figures assume it, and FFmpeg and mpg123 remove it too. */
+#define MP3_DECODER_DELAY 529
+
+/* Whether the MPEG audio frame at p (len bytes, its header parsed) is a tag frame; fills *t
+ * (may be NULL). The tag sits right after the side information; LAME leaves room for no CRC
+ * word before it even when the header announces one (and FFmpeg and mpg123 look there), so both
+ * places are tried. */
+int mpeg_tag_frame(const Zuf8u *p, size_t len, MpegTagFrame *t);
+
 /* aac_frame_length of the ADTS header at p (ISO/IEC 13818-7 6.2: 13 bits from byte 3). */
 size_t adts_frame_len(const Zuf8u *p);
 
@@ -77,8 +99,14 @@ typedef enum {
     FORMAT_MP3,        /* MPEG-1 or MPEG-2 Layer III */
     FORMAT_MPEG_OTHER, /* Layer I or II, or MPEG-2.5 */
     FORMAT_ADTS,
-    FORMAT_ADIF
+    FORMAT_ADIF,
+    FORMAT_MP4 /* an ISO base media file (MP4, M4A, 3GP): its first box is 'ftyp' */
 } StreamFormat;
+
+/* Whether a stream of this format (its first frame at `first`) is refused by the example
+ * decoders: returns 1 with the reason in `why` (e.g. "MPEG-1 Layer II is not decoded"), 0 when
+ * it is decoded. */
+int stream_refused(const Input *in, size_t first, StreamFormat format, char *why, size_t why_len);
 
 /* The format of the coded audio, from its first frame that the next one confirms. *first is
  * where that frame starts; `what` gets a short description (e.g. "MPEG-1 Layer II"). */

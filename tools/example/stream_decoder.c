@@ -61,6 +61,43 @@ static const Zuf8u *adts_reference_header(const Input *in, size_t first) {
     return in->data + first;
 }
 
+/* ------------------------------------------------------------------ MP4 */
+
+/* An ADTS header (ISO/IEC 13818-7 6.2) for one raw_data_block of `len` bytes of the track: AAC-LC,
+ * no CRC, buffer fullness 0x7FF (variable rate), one block. */
+static void mp4_adts_header(const StreamDecoder *d, size_t len, Zuf8u *h) {
+    const Mp4Track *t = &d->track;
+    const size_t n = len + 7;
+    h[0] = 0xFF;
+    h[1] = t->mpeg2 ? 0xF9 : 0xF1; /* ID 1: MPEG-2, 0: MPEG-4 (noise substitution allowed) */
+    h[2] = (Zuf8u)((1 << 6) | (t->sfi << 2) | ((t->channels >> 2) & 1));
+    h[3] = (Zuf8u)(((t->channels & 3) << 6) | ((n >> 11) & 3));
+    h[4] = (Zuf8u)(n >> 3);
+    h[5] = (Zuf8u)(((n & 7) << 5) | 0x1F);
+    h[6] = 0xFC;
+}
+
+static int mp4_open_track(StreamDecoder *d, char *why, size_t why_len) {
+    d->pos = d->in->end; /* no junk search: the sample table says where the samples are */
+    d->header_bytes = 7;
+    if (mp4_open(d->in->data, d->in->size, &d->track, why, why_len)) return 1;
+    mp4_adts_header(d, 0, d->frame);
+    if (aac_stream_supported(d->frame, why, why_len)) return 1;
+    d->aac = malloc(sizeof *d->aac);
+    if (!d->aac) {
+        snprintf(why, why_len, "out of memory");
+        return 2;
+    }
+    d->mp4 = 1;
+    d->ref = d->frame;
+    aac_decoder_init(d->aac, d->frame);
+    mp4_cursor_init(&d->cursor);
+    d->stats.channels = d->aac->channels;
+    d->stats.sample_rate = d->track.sample_rate;
+    stream_decoder_set_gapless(d, 1);
+    return 0;
+}
+
 /* ------------------------------------------------------------------ the stream */
 
 int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamFormat format, const Zuf16s *sfb_long,
@@ -70,6 +107,8 @@ int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamF
     d->format = format;
     d->pos = first;
     d->chain = (size_t)-1;
+    d->gapless = 1;
+    d->keep_to = (unsigned long)-1;
     if (format == FORMAT_MP3) {
         d->ref = in->data + first;
         d->header_bytes = 4;
@@ -98,7 +137,8 @@ int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamF
         d->stats.sample_rate = aac_sample_rate(d->aac->sfi);
         return 0;
     }
-    snprintf(why, why_len, "not an MP3 or ADTS stream");
+    if (format == FORMAT_MP4) return mp4_open_track(d, why, why_len);
+    stream_refused(in, first, format, why, why_len);
     return 1;
 }
 
@@ -112,15 +152,57 @@ static int header_at(const StreamDecoder *d, size_t pos) {
     return d->mp3 ? mp3_header_at(d, d->in->data + pos) : adts_frame_at(d->in->data + pos, d->ref) != 0;
 }
 
-static void decode_frame(StreamDecoder *d, DecodedFrame *f) {
-    const Zuf8u *p = d->in->data + f->offset;
+void stream_decoder_set_gapless(StreamDecoder *d, int on) {
+    d->gapless = on;
+    d->keep_from = 0;
+    d->keep_to = (unsigned long)-1;
+    /* MP4: the edit list's start, from media time to sample frames (an MP3's tag frame is read
+     * with the first frame). */
+    if (on && d->mp4)
+        d->keep_from = (unsigned long)(d->track.skip * (unsigned long long)d->track.sample_rate / d->track.timescale);
+}
+
+/* The sample frames of the stream to output, from a tag frame's encoder delay and padding (in
+ * the decoder's timeline, which runs MP3_DECODER_DELAY behind the encoder's). Without a frame
+ * count the end is not known and only the start is trimmed. */
+static void mp3_gapless(StreamDecoder *d, const MpegTagFrame *t, const Zuf8u *header) {
+    MpegHeader h;
+    unsigned long frame_samples;
+    if (!d->gapless || !t->gapless || !mpeg_header_parse(header, &h)) return;
+    frame_samples = (unsigned long)h.samples;
+    d->keep_from = (unsigned long)t->delay + MP3_DECODER_DELAY;
+    if (t->frames && t->frames <= ((unsigned long)-1 - MP3_DECODER_DELAY) / frame_samples) {
+        const unsigned long end = t->frames * frame_samples + MP3_DECODER_DELAY;
+        d->keep_to = end > (unsigned long)t->padding ? end - (unsigned long)t->padding : 0;
+    }
+}
+
+/* Cuts f's PCM to the part inside [keep_from, keep_to). */
+static void keep_window(StreamDecoder *d, DecodedFrame *f) {
+    const unsigned long start = d->audio_pos, end = start + f->samples;
+    const unsigned long lo = start > d->keep_from ? start : d->keep_from;
+    const unsigned long hi = end < d->keep_to ? end : d->keep_to;
+    d->audio_pos = end;
+    if (hi <= lo) {
+        d->stats.trimmed += f->samples;
+        f->samples = 0;
+        return;
+    }
+    d->stats.trimmed += f->samples - (hi - lo);
+    f->pcm += (lo - start) * (unsigned long)d->stats.channels;
+    f->samples = hi - lo;
+}
+
+/* Decodes the frame at p (len bytes) into f. */
+static void decode_frame(StreamDecoder *d, DecodedFrame *f, const Zuf8u *p, size_t len) {
     f->pcm = d->pcm;
     if (d->mp3) {
         int samples = 0;
-        switch (mp3_frame_decode(d->mp3, p, f->len, d->pcm, &samples, &f->damage)) {
+        switch (mp3_frame_decode(d->mp3, p, len, d->pcm, &samples, &f->damage)) {
             case MP3_FRAME_TAG:
                 f->tag = 1;
                 ++d->stats.tag_frames;
+                mp3_gapless(d, &d->mp3->tag, d->ref);
                 return;
             case MP3_FRAME_CONCEALED:
                 ++d->stats.concealed;
@@ -134,18 +216,45 @@ static void decode_frame(StreamDecoder *d, DecodedFrame *f) {
         f->samples = (unsigned long)samples;
     } else {
         int blocks = 0;
-        const int r = aac_frame_decode(d->aac, p, f->len, d->pcm, &blocks, &f->damage);
+        const int r = aac_frame_decode(d->aac, p, len, d->pcm, &blocks, &f->damage);
         d->stats.damaged += r != 0;
         d->stats.crc_errors += r == -2;
         f->samples = 1024ul * (unsigned long)blocks;
     }
+    keep_window(d, f);
     ++d->stats.frames;
     d->stats.samples += f->samples;
+}
+
+/* The next sample of an MP4 track. One that lies outside the file ends the stream as a cut frame;
+ * one too long for an ADTS frame is decoded as an empty one: damaged, concealed. */
+static int mp4_next(StreamDecoder *d, DecodedFrame *f) {
+    unsigned long long offset;
+    unsigned long size;
+    size_t n;
+    if (d->cut || !mp4_next_sample(&d->track, d->in->data, &d->cursor, &offset, &size)) return 0;
+    if (offset > d->in->size || size > d->in->size - offset) {
+        d->cut = 1;
+        d->cut_at = offset < d->in->size ? (size_t)offset : d->in->size;
+        d->stats.cut = 1;
+        ++d->stats.damaged;
+        return 0;
+    }
+    f->offset = (size_t)offset;
+    f->len = size;
+    f->index = d->stats.frames;
+    n = size <= AAC_MAX_FRAME - 7 ? size : 0;
+    mp4_adts_header(d, n, d->frame);
+    if (n) memcpy(d->frame + 7, d->in->data + f->offset, n);
+    decode_frame(d, f, d->frame, n + 7);
+    if (n < size) f->damage = "sample longer than an AAC frame can be";
+    return 1;
 }
 
 int stream_decoder_next(StreamDecoder *d, DecodedFrame *f) {
     const Input *in = d->in;
     memset(f, 0, sizeof *f);
+    if (d->mp4) return mp4_next(d, f);
     while (d->pos + d->header_bytes <= in->end && !d->cut) {
         const size_t pos = d->pos;
         size_t len = frame_at(d, pos);
@@ -175,7 +284,7 @@ int stream_decoder_next(StreamDecoder *d, DecodedFrame *f) {
         f->offset = pos;
         f->len = len;
         f->index = d->stats.frames;
-        decode_frame(d, f);
+        decode_frame(d, f, in->data + pos, len);
         d->pos = d->chain = pos + len;
         return 1;
     }
@@ -197,8 +306,8 @@ void stream_decoder_close(StreamDecoder *d) {
     d->aac = NULL;
 }
 
-int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long, Zuf16s **pcm, DecodeStats *stats,
-                         AacToolCounts *tools) {
+int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long, int gapless, Zuf16s **pcm,
+                         DecodeStats *stats, AacToolCounts *tools) {
     Input in;
     StreamDecoder *d = NULL;
     DecodedFrame f;
@@ -214,10 +323,8 @@ int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long,
     input_strip_tags(&in, note, sizeof note);
     format = detect_format(&in, &first, what, sizeof what);
     d = calloc(1, sizeof *d);
-    if (d)
-        rc = format == FORMAT_MP3 || format == FORMAT_ADTS
-                 ? stream_decoder_open(d, &in, first, format, sfb_long, what, sizeof what)
-                 : 1;
+    if (d) rc = stream_decoder_open(d, &in, first, format, sfb_long, what, sizeof what);
+    if (rc == 0) stream_decoder_set_gapless(d, gapless);
     while (rc == 0 && stream_decoder_next(d, &f)) {
         const size_t n = f.samples * (size_t)d->stats.channels;
         if (used + n > cap) {

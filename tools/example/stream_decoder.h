@@ -1,6 +1,6 @@
 /*
  * A coded stream decoded frame by frame: finds the frames of an MP3 (MPEG-1/2 Layer III) or ADTS
- * AAC-LC stream in an Input, resynchronises after junk and damage, and runs each frame through
+ * AAC-LC stream in an Input (or the samples of an MP4 file's AAC-LC track, mp4.h), resynchronises after junk and damage, and runs each frame through
  * mp3_decoder.h or aac_decoder.h. The caller pulls one frame at a time and decides what to do
  * with the PCM and the reports (zufdec writes a WAV file and messages; the tests compare).
  *
@@ -19,6 +19,7 @@
 
 #include "aac_decoder.h"
 #include "mp3_decoder.h"
+#include "mp4.h"
 #include "stream.h"
 
 #ifdef __cplusplus
@@ -34,6 +35,7 @@ typedef struct {
     unsigned long tag_frames; /* Xing/Info/VBRI frames recognised and not played */
     unsigned long samples;    /* sample frames produced */
     unsigned long cut;        /* 1: the last frame was cut off by the end of the input (counted in damaged) */
+    unsigned long trimmed;    /* sample frames left out as encoder delay, padding and decoder delay (gapless) */
     int channels;
     int sample_rate;
 } DecodeStats;
@@ -61,8 +63,18 @@ typedef struct {
     int cut;              /* the stream ended with a frame cut by the end of the input, at cut_at */
     size_t cut_at;
     DecodeStats stats;
+    /* Gapless playback: of the decoded sample frames (audio_pos so far), only [keep_from,
+     * keep_to) are output. */
+    int gapless;
+    unsigned long audio_pos, keep_from, keep_to;
     Mp3Decoder *mp3; /* the frame decoder of the format (allocated by open) */
     AacDecoder *aac;
+    /* MP4: the track's sample table, and each sample behind an ADTS header made from the
+     * track's configuration, so that it goes through the ADTS frame decoder unchanged. */
+    int mp4;
+    Mp4Track track;
+    Mp4Cursor cursor;
+    Zuf8u frame[AAC_MAX_FRAME];
     Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * 2];
 } StreamDecoder;
 
@@ -71,6 +83,12 @@ typedef struct {
  * stream is refused, with the reason in `why`; 2 when out of memory. */
 int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamFormat format, const Zuf16s *sfb_long,
                         char *why, size_t why_len);
+
+/* Gapless decoding (on by default; call before the first stream_decoder_next()): an MP3 whose
+ * tag frame gives LAME's encoder delay and padding is trimmed to the length of its source, as
+ * FFmpeg and mpg123 do: the delay plus MP3_DECODER_DELAY sample frames at the start, the padding
+ * less MP3_DECODER_DELAY at the end. Off (0): every decoded sample frame is output. */
+void stream_decoder_set_gapless(StreamDecoder *d, int on);
 
 /* Finds and decodes the next frame. Returns 1 with *f filled, or 0 at the end of the stream
  * (d->cut tells whether its last frame was cut off). */
@@ -82,13 +100,13 @@ size_t stream_decoder_finish(StreamDecoder *d);
 
 void stream_decoder_close(StreamDecoder *d);
 
-/* Decodes a whole MP3 or ADTS stream held in memory, as zufdec decodes a file: tags skipped, the
- * format detected, every frame decoded. *pcm (from malloc, for free()) receives stats->samples
- * sample frames of stats->channels channels; tools (may be NULL) the AAC tool counts; sfb_long as
- * in stream_decoder_open(). Returns 0; 1 when no MP3 or ADTS stream was found or it was refused;
- * 2 when out of memory. */
-int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long, Zuf16s **pcm, DecodeStats *stats,
-                         AacToolCounts *tools);
+/* Decodes a whole stream held in memory, as zufdec decodes a file: tags skipped, the format
+ * detected, every frame decoded. *pcm (from malloc, for free()) receives stats->samples sample
+ * frames of stats->channels channels; tools (may be NULL) the AAC tool counts; sfb_long as in
+ * stream_decoder_open(); gapless as in stream_decoder_set_gapless(). Returns 0; 1 when no stream
+ * was found or it was refused; 2 when out of memory. */
+int stream_decode_memory(const Zuf8u *data, size_t size, const Zuf16s *sfb_long, int gapless, Zuf16s **pcm,
+                         DecodeStats *stats, AacToolCounts *tools);
 
 #ifdef __cplusplus
 }

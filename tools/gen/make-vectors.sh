@@ -112,6 +112,13 @@ PY
     mkwav free44 44100 "$music|$music2" 1
     lame --silent --freeformat -b 320 "$tmp/free44.wav" "$d/lame_44100_free_format.mp3"
     reference lame_44100_free_format mpg123
+    # Gapless: chirps (the tests compute the same source) through VBR with CRC words, MPEG-2 mono
+    # and MPEG-1 stereo. No reference PCM: the decode must line up with the source itself.
+    local chirp="0.4*sin(2*PI*(100*t+1950*t*t))" chirp2="0.3*sin(2*PI*(3000*t-1400*t*t))"
+    mkwav c24 24000 "$chirp" 1
+    lame --silent -V 2 -p -m m "$tmp/c24.wav" "$d/lame_24000_mono_vbr_crc.mp3"
+    mkwav c44 44100 "$chirp|$chirp2" 0.5
+    lame --silent -V 2 -p -m j "$tmp/c44.wav" "$d/lame_44100_stereo_vbr_crc.mp3"
     # ISO/IEC 11172-4 and 13818-4 compliance streams with their reference PCM, when present.
     if [ -d "$iso" ] && compgen -G "$iso/*.bit" >/dev/null; then
         cp "$iso"/*.bit "$iso"/*.pcm "$d/"
@@ -202,6 +209,18 @@ PY
         python3 "$here/adts_protect.py" "$d/$1.aac" "$d/$1$2.aac" "$3"
     done
     ls -l "$d"/dec_*
+    # The same streams in MP4 containers (moov last, 3GP, moov first, two tracks), and one straight from the
+    # encoder into MP4, whose edit list skips the encoder's 1024 priming samples (a sine that the
+    # test computes too).
+    mux() { ffmpeg -nostdin -hide_banner -loglevel error -y -i "$d/$1.aac" "${@:3}" -c copy -fflags +bitexact "$d/$2"; }
+    mux dec_44100_stereo_is mp4_44100_stereo_is.m4a
+    mux dec_22050_mono_pns mp4_22050_mono_pns.3gp -f 3gp
+    mux dec_mpeg2_16000_stereo mp4_mpeg2_16000_stereo_faststart.m4a -movflags +faststart
+    # Two audio tracks interleaved: the first one's samples lie in many chunks of varying length.
+    mux dec_44100_stereo_is mp4_two_tracks.m4a -i "$d/dec_22050_mono_pns.aac" -map 0 -map 1
+    ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=0.4*sin(2*PI*440*t):s=22050:d=0.5" \
+        -c:a aac -b:a 32k -fflags +bitexact -flags:a +bitexact "$d/mp4_22050_mono_priming.m4a"
+    ls -l "$d"/dec_* "$d"/mp4_*
 }
 if [ "${ZUF_VECTORS_ONLY:-}" = aacdec ]; then
     aac_decoder_vectors

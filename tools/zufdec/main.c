@@ -26,8 +26,9 @@
 #define MAX_REPORTS 10 /* damage reports before they are only counted */
 
 typedef struct {
-    int quiet;    /* no per-frame damage reports, no progress */
-    int progress; /* show progress (long inputs) */
+    int quiet;      /* no per-frame damage reports, no progress */
+    int progress;   /* show progress (long inputs) */
+    int no_gapless; /* output encoder delay and padding too */
 } DecodeOptions;
 
 typedef struct {
@@ -37,11 +38,9 @@ typedef struct {
 } Path;
 
 static const Path k_paths[] = {
-    {FORMAT_MP3, 1, NULL},
-    {FORMAT_ADTS, 1, NULL},
-    {FORMAT_ADIF, 0, "ADIF is not decoded, only ADTS"},
-    {FORMAT_MPEG_OTHER, 0,
-     "only Layer III of MPEG-1 and MPEG-2 is decoded (not Layers I and II, nor MPEG-2.5 at 8, 11.025 and 12 kHz)"},
+    {FORMAT_MP3, 1, NULL},        {FORMAT_ADTS, 1, NULL},
+    {FORMAT_MP4, 1, NULL},        {FORMAT_ADIF, 0, "ADIF is not decoded, only ADTS"},
+    {FORMAT_MPEG_OTHER, 1, NULL}, /* refused by stream_decoder_open(), naming the layer or MPEG-2.5 */
 };
 
 /* Which coding tools an AAC stream used, and how often. */
@@ -80,6 +79,7 @@ static int decode(const Input *in, size_t first, StreamFormat format, WavWriter 
         free(d);
         return 1;
     }
+    stream_decoder_set_gapless(d, !opt->no_gapless);
     *st = d->stats;
     if (wav_set_format(w, d->stats.channels, d->stats.sample_rate)) {
         stream_decoder_close(d);
@@ -119,9 +119,10 @@ static int decode(const Input *in, size_t first, StreamFormat format, WavWriter 
 
 static int usage(void) {
     fprintf(stderr,
-            "usage: zufdec [-q] IN OUT.wav\n"
+            "usage: zufdec [-q] [--no-gapless] IN OUT.wav\n"
             "  decodes an MP3 (MPEG-1/2 Layer III) or ADTS AAC-LC file to 16-bit PCM WAV\n"
-            "  -q  no damage reports and no progress\n");
+            "  -q  no damage reports and no progress\n"
+            "  --no-gapless  keep the encoder delay and padding of an MP3 with a LAME tag\n");
     return 2;
 }
 
@@ -144,6 +145,8 @@ int main(int argc, char **argv) {
     for (a = 1; a < argc; ++a) {
         if (!strcmp(argv[a], "-q") || !strcmp(argv[a], "--quiet"))
             opt.quiet = 1;
+        else if (!strcmp(argv[a], "--no-gapless"))
+            opt.no_gapless = 1;
         else if (!strcmp(argv[a], "-h") || !strcmp(argv[a], "--help"))
             return usage();
         else if (!in_path)

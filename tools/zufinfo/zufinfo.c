@@ -393,8 +393,22 @@ static void mp3_print_frame(unsigned long index, size_t pos, const Mp3Frame *fr,
     puts(tag ? "  Xing/Info tag" : "");
 }
 
+/* The tag frame: the audio frames it counts and LAME's encoder delay and padding, with the length
+ * of the source that a gapless decoder restores. */
+static void mp3_print_tag(const MpegTagFrame *t, const Mp3Frame *first) {
+    const long spf = first->h.ID ? 1152 : 576;
+    printf("%s tag: %lu audio frames", t->name, t->frames);
+    if (t->gapless && t->frames) {
+        const long n = (long)t->frames * spf - t->delay - t->padding;
+        printf(", encoder delay %d, padding %d: %ld sample frames (%.3f s) gapless", t->delay, t->padding, n,
+               (double)n / first->rate);
+    }
+    putchar('\n');
+}
+
 static int mp3_list(const Input *in, const Options *opt) {
     Mp3Frame fr, first;
+    MpegTagFrame xing;
     const size_t tag = mp3_id3v2_len(in);
     size_t pos = tag, skipped = 0, frame_bytes = 0, first_pos = 0, chain = (size_t)-1;
     unsigned long frames = 0, changes = 0;
@@ -402,6 +416,7 @@ static int mp3_list(const Input *in, const Options *opt) {
     int truncated = 0;
 
     memset(&first, 0, sizeof first);
+    memset(&xing, 0, sizeof xing);
     if (tag) printf("ID3v2 tag: %lu bytes\n", (unsigned long)tag);
     if (!opt->summary) puts("  frame    offset  id      kbps   rate  mode   length  crc");
     while (pos < in->size) {
@@ -435,18 +450,14 @@ static int mp3_list(const Input *in, const Options *opt) {
             truncated = 1;
             break;
         }
-        /* A Xing/Info (LAME) tag sits where the first frame's main data would start. */
-        if (frames == 0) {
-            const size_t side = fr.h.ID ? (fr.h.mode == 3 ? 17 : 32) : (fr.h.mode == 3 ? 9 : 17);
-            const size_t at = pos + (fr.h.protection_bit ? 4 : 6) + side;
-            is_tag =
-                at + 4 <= in->size && (memcmp(in->data + at, "Xing", 4) == 0 || memcmp(in->data + at, "Info", 4) == 0);
-        }
-        if (!opt->summary) mp3_print_frame(frames, pos, &fr, is_tag);
+        /* A Xing/Info (LAME) or VBRI tag frame holds stream information, not audio. */
+        if (frames == 0 && !xing.name[0]) is_tag = mpeg_tag_frame(in->data + pos, fr.len, &xing);
+        if (!opt->summary) mp3_print_frame(frames + (xing.name[0] && !is_tag), pos, &fr, is_tag);
         if (mp3_kbps(&fr.h) == 0) g_mp3_free_len = fr.len - (size_t)fr.h.padding_bit;
-        ++frames;
-        frame_bytes += fr.len;
-        seconds += (fr.h.ID ? 1152.0 : 576.0) / fr.rate;
+        /* The totals count audio frames: a tag frame has its own line. */
+        frames += !is_tag;
+        frame_bytes += is_tag ? 0 : fr.len;
+        if (!is_tag) seconds += (fr.h.ID ? 1152.0 : 576.0) / fr.rate;
         pos += fr.len;
         chain = pos;
     }
@@ -459,6 +470,7 @@ static int mp3_list(const Input *in, const Options *opt) {
         printf("MP3 %s Layer III, %d Hz, %s, %s\n", first.h.ID ? "MPEG-1" : "MPEG-2", first.rate,
                mp3_mode_name(first.h.mode), first.h.protection_bit ? "no CRC" : "CRC");
     }
+    if (xing.name[0]) mp3_print_tag(&xing, &first);
     print_totals(changes, frames, frame_bytes, seconds, skipped, truncated);
     return 0;
 }
