@@ -233,3 +233,28 @@ TEST_F(Zufdec, TagFramesRefusalsAndDamage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hostile inputs through the in-memory decoder: each returns, and no input yields more output
+// per byte than a valid stream can carry (MPEG-2 at 8 kbit/s and 24 kHz: 576 sample frames per
+// 24 bytes).
+TEST(Mp3Hostile, FramesTooShortToBeValidAndTagsThatClaimTooMuch) {
+    std::vector<uint8_t> tiny_free;  // 9-byte "free format" MPEG-1 frames: shorter than their side information
+    for (int i = 0; i < 1000; ++i) tiny_free.insert(tiny_free.end(), {0xFF, 0xFB, 0x00, 0xC0, 0, 0, 0, 0, 0});
+    std::vector<uint8_t> resync(65536);  // sync candidates everywhere, none confirmed
+    for (size_t i = 0; i < resync.size(); ++i) resync[i] = i % 2 ? 0xFB : 0xFF;
+    const auto stream = zuft::read_file(kDir + "l3-si.bit");
+    // A leading APE tag whose size plus its header wraps a 32-bit size to 0.
+    std::vector<uint8_t> ape_wrap = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 7, 0, 0, 0xE0, 0xFF, 0xFF, 0xFF};
+    ape_wrap.resize(32, 0);
+    ape_wrap.insert(ape_wrap.end(), stream.begin(), stream.end());
+    for (const auto* in : {&tiny_free, &resync, &ape_wrap}) {
+        const zuft::Decoded d = decode_memory(*in);
+        EXPECT_LE(d.st.samples, 24 * in->size() + 1152);
+    }
+    // Free format at 44.1 kHz: frames of at least 104 bytes (32 kbit/s), never one per 9 bytes.
+    EXPECT_LE(decode_memory(tiny_free).st.samples, 1152 * (tiny_free.size() / 104 + 1));
+}
+
+}  // namespace

@@ -74,8 +74,13 @@ size_t id3v2_tag_len(const Zuf8u *p, size_t avail) {
            ((p[5] & 0x10) ? 10 : 0);
 }
 
-static size_t le32(const Zuf8u *p) {
-    return (size_t)p[0] | ((size_t)p[1] << 8) | ((size_t)p[2] << 16) | ((size_t)p[3] << 24);
+/* A tag's 32-bit size, bounded by what is left of the input: in 64 bits, so that adding the
+ * header or footer cannot wrap a 32-bit size_t to a small (or zero) step. */
+static size_t tag_size(const Zuf8u *p, unsigned long long extra, size_t avail) {
+    const unsigned long long v = ((unsigned long long)p[0] | ((unsigned long long)p[1] << 8) |
+                                  ((unsigned long long)p[2] << 16) | ((unsigned long long)p[3] << 24)) +
+                                 extra;
+    return v < avail ? (size_t)v : avail;
 }
 
 static void append_note(char *note, size_t note_len, const char *what) {
@@ -103,9 +108,8 @@ void input_strip_tags(Input *in, char *note, size_t note_len) {
             append_note(note, note_len, "ID3v2 tag");
             again = 1;
         } else if (in->end - in->begin >= 32 && memcmp(d + in->begin, "APETAGEX", 8) == 0) {
-            size_t len = le32(d + in->begin + 12) + 32; /* items and footer, plus this header */
-            if (len > in->end - in->begin) len = in->end - in->begin;
-            in->begin += len;
+            /* items and footer, plus this header: at least the 32 bytes of the header itself */
+            in->begin += tag_size(d + in->begin + 12, 32, in->end - in->begin);
             append_note(note, note_len, "APE tag");
             again = 1;
         }
@@ -121,11 +125,10 @@ void input_strip_tags(Input *in, char *note, size_t note_len) {
             again = 1;
         } else if (in->end - in->begin >= 32 && memcmp(d + in->end - 32, "APETAGEX", 8) == 0) {
             const Zuf8u *footer = d + in->end - 32;
-            size_t len = le32(footer + 12);
+            size_t len = tag_size(footer + 12, (footer[23] & 0x80) ? 32 : 0, in->end - in->begin);
             /* A size below the footer's own 32 bytes is damage: the footer alone goes (a size of 0
              * would otherwise strip nothing and find the same footer forever). */
-            len = (len < 32 ? 32 : len) + ((footer[23] & 0x80) ? 32 : 0);
-            if (len > in->end - in->begin) len = in->end - in->begin;
+            if (len < 32) len = 32;
             in->end -= len;
             append_note(note, note_len, "APE tag");
             again = 1;
@@ -171,10 +174,20 @@ int mpeg_same_stream(const Zuf8u *a, const Zuf8u *b) {
     return (a[1] & 0xFE) == (b[1] & 0xFE) && (a[2] & 0x0C) == (b[2] & 0x0C);
 }
 
+static size_t mpeg_min_free_frame(const MpegHeader *h) {
+    const long kbps = h->version == 10 ? 32 : 8;
+    const long slot = h->layer == 1 ? 4 : 1;
+    return (size_t)((long)h->samples / 8 * kbps * 1000 / (h->sample_rate * slot) * slot);
+}
+
 size_t mpeg_frame_len(const Input *in, size_t pos, const MpegHeader *h) {
     size_t q;
     if (h->frame_bytes) return (size_t)h->frame_bytes;
-    for (q = pos + 4; q + 4 <= in->end && q < pos + 8192; ++q) {
+    /* A free-format frame is never shorter than one at the lowest bit rate of the table (32
+     * kbit/s in MPEG-1, 8 kbit/s in MPEG-2 and 2.5, 11172-3 2.4.2.3): shorter "frames" cannot
+     * carry their own side information, and accepting them would let a few bytes of input turn
+     * into a whole frame of output each. */
+    for (q = pos + mpeg_min_free_frame(h); q + 4 <= in->end && q < pos + 8192; ++q) {
         MpegHeader n;
         if (mpeg_header_parse(in->data + q, &n) && mpeg_same_stream(in->data + pos, in->data + q) &&
             n.bitrate_kbps == 0)
@@ -242,6 +255,41 @@ static int adts_at(const Input *in, size_t pos, size_t *len) {
     return *len >= 7;
 }
 
+/* A format is decided by a run of DETECT_RUN frames whose headers agree (or fewer that end
+ * exactly at the end of the input), so that a sync-like pattern in junk or in a damaged frame of
+ * one format does not make the file the other format. */
+#define DETECT_RUN 3
+
+static int adts_run(const Input *in, size_t pos) {
+    const Zuf8u *first = in->data + pos;
+    size_t len;
+    int n;
+    for (n = 0; n < DETECT_RUN; ++n) {
+        if (pos == in->end) return 1;
+        if (!adts_at(in, pos, &len) || memcmp(in->data + pos + 1, first + 1, 2) != 0 ||
+            ((in->data[pos + 3] ^ first[3]) & 0xF0) != 0 || len > in->end - pos)
+            return 0;
+        pos += len;
+    }
+    return 1;
+}
+
+static int mpeg_run(const Input *in, size_t pos) {
+    const Zuf8u *first = in->data + pos;
+    int n;
+    for (n = 0; n < DETECT_RUN; ++n) {
+        MpegHeader h;
+        size_t len;
+        if (pos == in->end) return 1;
+        if (in->end - pos < 4 || !mpeg_header_parse(in->data + pos, &h) || !mpeg_same_stream(first, in->data + pos))
+            return 0;
+        len = mpeg_frame_len(in, pos, &h);
+        if (len < 4 || len > in->end - pos) return 0;
+        pos += len;
+    }
+    return 1;
+}
+
 StreamFormat detect_format(const Input *in, size_t *first, char *what, size_t what_len) {
     size_t pos;
     if (mp4_is_file(in->data + in->begin, in->end - in->begin)) {
@@ -261,13 +309,12 @@ StreamFormat detect_format(const Input *in, size_t *first, char *what, size_t wh
         return FORMAT_ADIF;
     }
     for (pos = in->begin; pos + 4 <= in->end; ++pos) {
-        MpegHeader h, n;
+        MpegHeader h;
         size_t len;
         const Zuf8u *p = in->data + pos;
         if (p[0] != 0xFF) continue;
         if (adts_at(in, pos, &len)) {
-            size_t next_len;
-            if (pos + len == in->end || (pos + len < in->end && adts_at(in, pos + len, &next_len))) {
+            if (adts_run(in, pos)) {
                 *first = pos;
                 snprintf(what, what_len, "AAC (ADTS)");
                 return FORMAT_ADTS;
@@ -275,11 +322,7 @@ StreamFormat detect_format(const Input *in, size_t *first, char *what, size_t wh
             continue;
         }
         if (!mpeg_header_parse(p, &h)) continue;
-        len = mpeg_frame_len(in, pos, &h);
-        if (len < 4) continue;
-        if (pos + len != in->end &&
-            !(pos + len + 4 <= in->end && mpeg_header_parse(p + len, &n) && mpeg_same_stream(p, p + len)))
-            continue;
+        if (!mpeg_run(in, pos)) continue;
         *first = pos;
         snprintf(what, what_len, "%s Layer %s",
                  h.version == 10   ? "MPEG-1"
