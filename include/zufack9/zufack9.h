@@ -6,5 +6,6 @@
 #include "zuf_aac.h"
 #include "zuf_transforms.h"
 #include "zuf_mp3.h"
+#include "zuf_vlc.h"
 
 #endif /* ZUFACK9_ZUFACK9_H */
