@@ -56,6 +56,7 @@ struct Decoder {
     int len_bits;         // L
     int elem_bits;        // E
     int elem_total;       // T
+    int root_bits;        // index width of the first level
 
     explicit Decoder(const void* pVLCSpec) {
         const unsigned char* b = spec_block(pVLCSpec);
@@ -65,6 +66,7 @@ struct Decoder {
         len_bits = width(spec_word(b, 5));
         elem_bits = width(spec_word(b, 7));
         elem_total = width(spec_word(b, 8));
+        root_bits = width(raw(0));
     }
 
     // Entry pos as stored (level widths and level references are unsigned).
@@ -86,21 +88,20 @@ struct Decoder {
     // the end of X). The walk stops after 32 levels, which no table with codewords of at most 32
     // bits needs, and a length is never more than the 32 bits peeked.
     Leaf find(uint32_t X) const {
-        uint32_t pos = 0;
+        // The first level, whose width was read once, ends most codewords.
+        uint32_t e = raw(1u + (root_bits == 0 ? 0u : X >> (32 - root_bits)));
         int used = 0;
-        for (int level = 0;; ++level) {
-            const int b = width(raw(pos));
-            const uint32_t index = b == 0 ? 0u : static_cast<uint32_t>(((uint64_t{X} << 32) << used) >> (64 - b));
-            const uint32_t e = raw(pos + 1 + index);
-            if ((e & 1) || level == 31) {
-                const int len = used + static_cast<int>((e >> 1) & table[len_bits]);
-                // A leaf's first value takes the sign of the entry's top bit.
-                const int32_t leaf = wide ? static_cast<int32_t>(e) : static_cast<int16_t>(static_cast<uint16_t>(e));
-                return {leaf, std::min(len, 32)};
-            }
+        for (int level = 0, b = root_bits; !(e & 1) && level < 31; ++level) {
             used = std::min(used + b, 32);
-            pos = e >> 1;
+            const uint32_t pos = e >> 1;
+            b = width(raw(pos));
+            const uint32_t index = b == 0 ? 0u : static_cast<uint32_t>(((uint64_t{X} << 32) << used) >> (64 - b));
+            e = raw(pos + 1 + index);
         }
+        const int len = used + static_cast<int>((e >> 1) & table[len_bits]);
+        // A leaf's first value takes the sign of the entry's top bit.
+        const int32_t leaf = wide ? static_cast<int32_t>(e) : static_cast<int16_t>(static_cast<uint16_t>(e));
+        return {leaf, std::min(len, 32)};
     }
 
     // Pair leaves: the first value, signed, from bit L+9 up; the second value plus 128 in bits
