@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "aac/aac_band_tables.h"
@@ -23,23 +24,23 @@ using Bytes = std::vector<unsigned char>;
 using Values = std::vector<Zuf16s>;
 constexpr int kAac = VLC_CODEC_AAC, kMp3 = VLC_CODEC_MP3;
 
+// A specification built by the example builder: decoder in `layout` (-1: encoder for `codec`);
+// empty when the code has no such layout (tuples need magnitudes).
+Bytes spec(const VlcCode& c, int layout, int codec = 0) {
+    size_t n = 0;
+    if (layout < 0 ? vlc_encoder_size(codec, &n) : (c.sign_bits || !layout) ? vlc_decoder_size(&c, layout, &n) : 1)
+        return {};
+    Bytes b(n);
+    EXPECT_EQ(layout < 0 ? vlc_encoder_build(&c, codec, b.data(), n) : vlc_decoder_build(&c, layout, b.data(), n),
+              VLC_BUILD_OK);
+    return b;
+}
+
 // Decoder (pairs; tuples for codes of magnitudes) and encoder specifications of one code.
 struct Specs {
     Bytes pairs, tuples, enc;
-    Specs(const VlcCode& c, int codec) {
-        for (int layout : {VLC_LAYOUT_PAIRS, VLC_LAYOUT_TUPLES}) {
-            Bytes& b = layout == VLC_LAYOUT_PAIRS ? pairs : tuples;
-            size_t n = 0;
-            if (layout == VLC_LAYOUT_TUPLES && !c.sign_bits) break;
-            EXPECT_EQ(vlc_decoder_size(&c, layout, &n), VLC_BUILD_OK);
-            b.resize(n);
-            EXPECT_EQ(vlc_decoder_build(&c, layout, b.data(), n), VLC_BUILD_OK);
-        }
-        size_t n = 0;
-        vlc_encoder_size(codec, &n);
-        enc.resize(n);
-        EXPECT_EQ(vlc_encoder_build(&c, codec, enc.data(), n), VLC_BUILD_OK);
-    }
+    Specs(const VlcCode& c, int codec)
+        : pairs(spec(c, VLC_LAYOUT_PAIRS)), tuples(spec(c, VLC_LAYOUT_TUPLES)), enc(spec(c, -1, codec)) {}
     int kinds() const { return tuples.empty() ? 1 : 2; }
     const void* dec(int tuple) const { return (tuple ? tuples : pairs).data(); }
 };
@@ -65,10 +66,7 @@ int count(int codec, int linbits, const Values& v, const void* spec) {
 }
 long bitpos(const Zuf8u* base, const Zuf8u* p, int o) { return 8 * (p - base) + o; }
 
-struct Book {
-    const VlcCodebook* book;
-    int codec;
-};
+using Book = std::pair<const VlcCodebook*, int>;  // book, codec
 std::vector<Book> all_books() {
     std::vector<Book> v{{&vlc_aac_scalefactor, kAac}, {&vlc_mp3_count1[0], kMp3}, {&vlc_mp3_count1[1], kMp3}};
     for (int b = 1; b <= 11; ++b) v.push_back({&vlc_aac_spectral[b], kAac});
@@ -79,13 +77,13 @@ std::vector<Book> all_books() {
 
 // A random pair of the book as a stream carries it: random signs for codes of magnitudes, and at
 // the escape value a magnitude over every escape length (AAC N = 4..12) or linbits value.
-void random_pair(const Book& b, zuft::Rng& r, Zuf16s* out) {
-    const VlcCodeword& w = b.book->code.words[r.range(0, b.book->code.count - 1)];
+void random_pair(const VlcCodebook* book, int codec, zuft::Rng& r, Zuf16s* out) {
+    const VlcCodeword& w = book->code.words[r.range(0, book->code.count - 1)];
     for (int k = 0, v = w.x; k < 2; v = w.y, ++k) {
         const int n = r.range(4, 12);
-        if (b.codec == kAac && v == 16) v = (1 << n) + r.range(0, (1 << n) - 1);
-        if (b.codec == kMp3 && v == 15) v += r.range(0, (1 << b.book->linbits) - 1);
-        out[k] = static_cast<Zuf16s>(b.book->code.sign_bits && r.range(0, 1) ? -v : v);
+        if (codec == kAac && v == 16) v = (1 << n) + r.range(0, (1 << n) - 1);
+        if (codec == kMp3 && v == 15) v += r.range(0, (1 << book->linbits) - 1);
+        out[k] = static_cast<Zuf16s>(book->code.sign_bits && r.range(0, 1) ? -v : v);
     }
 }
 
@@ -100,21 +98,21 @@ TEST(Vlc, RoundTripEveryBookWithinTheReadAhead) {
     ASSERT_NE(mem, MAP_FAILED);
     ASSERT_EQ(mprotect(mem + 2 * page, page, PROT_NONE), 0);
     zuft::Rng r(61);
-    for (const Book& b : all_books()) {
-        const Specs s(b.book->code, b.codec);
-        const int lb = b.book->linbits;
+    for (const auto& [book, codec] : all_books()) {
+        const Specs s(book->code, codec);
+        const int lb = book->linbits;
         for (int trial = 0; trial < 6; ++trial) {
             const int n = 2 * r.range(1, 150) + (trial & 1), m = r.range(0, 3), o0 = r.range(0, 7);
             Values src(n + 1, 0x5A5A);
-            for (int i = 0; i + 1 < n; i += 2) random_pair(b, r, &src[i]);
+            for (int i = 0; i + 1 < n; i += 2) random_pair(book, codec, r, &src[i]);
             Bytes buf(8 * n + 64), before;
             for (auto& c : buf) c = static_cast<unsigned char>(r.u32());
             before = buf;
             Zuf8u* p = buf.data() + m;
             int o = o0;
-            ASSERT_EQ(encode(b.codec, lb, src.data(), n, &p, &o, s.enc.data()), zufOk);
+            ASSERT_EQ(encode(codec, lb, src.data(), n, &p, &o, s.enc.data()), zufOk);
             const long b0 = 8 * m + o0, b1 = bitpos(buf.data(), p, o);
-            EXPECT_EQ(b1 - b0, count(b.codec, lb, Values(src.begin(), src.end() - 1), s.enc.data()));
+            EXPECT_EQ(b1 - b0, count(codec, lb, Values(src.begin(), src.end() - 1), s.enc.data()));
             for (long k = 0; k < 8 * static_cast<long>(buf.size()); ++k)
                 ASSERT_TRUE((k >= b0 && k < b1) || ((buf[k / 8] ^ before[k / 8]) >> (7 - k % 8) & 1) == 0) << k;
             if (n & 1) src[n - 1] = 0x5A5A;
@@ -124,7 +122,7 @@ TEST(Vlc, RoundTripEveryBookWithinTheReadAhead) {
                 Values dst(n + 1, 0x5A5A);
                 Zuf8u* q = base + m;
                 int qo = o0;
-                ASSERT_EQ(decode(b.codec, tuple, lb, &q, &qo, dst.data(), n, s.dec(tuple)), zufOk);
+                ASSERT_EQ(decode(codec, tuple, lb, &q, &qo, dst.data(), n, s.dec(tuple)), zufOk);
                 EXPECT_EQ(dst, src) << "tuple " << tuple;
                 EXPECT_EQ(bitpos(base, q, qo), b1);
             }
@@ -133,14 +131,13 @@ TEST(Vlc, RoundTripEveryBookWithinTheReadAhead) {
     munmap(mem, 3 * page);
 }
 
-// Streams written bit by bit: the codeword of the book's pair (x, y), then the tail.
+// Streams written bit by bit: the pair (1, -1) (codeword of (1, 1), signs 0 1), the codeword of
+// the book's pair (x, y), then the tail. Five values are asked for: two pairs are decoded and the
+// fifth value is left alone; on an escape failure (a stream cut inside an escape word, ones after
+// it) the first pair is stored and the position stays.
 TEST(Vlc, HandBuiltEscapes) {
-    const struct {
-        int codec, book, linbits, x, y;
-        const char* tail;
-        zufResult status;
-        int dx, dy;  // decoded pair
-    } cases[] = {
+    // codec, book, linbits, (x, y), tail, status, decoded second pair
+    const std::tuple<int, int, int, int, int, const char*, zufResult, int, int> cases[] = {
         {kAac, 11, 0, 16, 0, "0 0 0000", zufOk, 16, 0},  // sign, escape: N = 4
         {kAac, 11, 0, 16, 0, "1 11111111 0 111111111111", zufOk, -8191, 0},
         {kAac, 11, 0, 16, 16, "00 0 0001 10 00000", zufOk, 17, 32},
@@ -150,43 +147,32 @@ TEST(Vlc, HandBuiltEscapes) {
         {kMp3, 16, 2, 1, 15, "1 11 0", zufOk, -1, 18},
         {kMp3, 15, 0, 15, 15, "1 0", zufOk, -15, 15},
     };
-    for (const auto& c : cases) {
-        const VlcCodebook& bk = c.codec == kAac ? vlc_aac_spectral[c.book] : vlc_mp3_pairs[c.book];
-        const Specs s(bk.code, c.codec);
+    for (const auto& [codec, book, linbits, x, y, tail, status, dx, dy] : cases) {
+        const VlcCodebook& bk = codec == kAac ? vlc_aac_spectral[book] : vlc_mp3_pairs[book];
+        const Specs s(bk.code, codec);
         std::string bits;
-        for (const VlcCodeword* w = bk.code.words; w < bk.code.words + bk.code.count; ++w)
-            for (int k = w->length - 1; k >= 0 && w->x == c.x && w->y == c.y; --k)
-                bits += char('0' + (w->code >> k & 1));
-        for (const char* t = c.tail; *t; ++t)
+        auto codeword = [&](int vx, int vy) {
+            for (const VlcCodeword* w = bk.code.words; w < bk.code.words + bk.code.count; ++w)
+                for (int k = w->length - 1; k >= 0 && w->x == vx && w->y == vy; --k)
+                    bits += char('0' + (w->code >> k & 1));
+        };
+        codeword(1, 1);
+        bits += "01";
+        codeword(x, y);
+        for (const char* t = tail; *t; ++t)
             if (*t != ' ') bits += *t;
         Bytes buf(64, 0);
         for (size_t k = 0; k < bits.size(); ++k) buf[k / 8] |= (bits[k] - '0') << (7 - k % 8);
         for (int tuple = 0; tuple < 2; ++tuple) {
-            Zuf16s dst[3] = {0, 0, 77};
+            Zuf16s dst[5] = {0, 0, 0, 0, 77};
             Zuf8u* p = buf.data();
             int o = 0;
-            ASSERT_EQ(decode(c.codec, tuple, c.linbits, &p, &o, dst, 3, s.dec(tuple)), c.status) << c.tail;
-            EXPECT_EQ(bitpos(buf.data(), p, o), c.status == zufOk ? static_cast<long>(bits.size()) : 0);
-            EXPECT_TRUE(dst[0] == c.dx && dst[1] == c.dy && dst[2] == 77) << c.tail;
+            ASSERT_EQ(decode(codec, tuple, linbits, &p, &o, dst, 5, s.dec(tuple)), status) << tail;
+            EXPECT_EQ(bitpos(buf.data(), p, o), status == zufOk ? static_cast<long>(bits.size()) : 0);
+            EXPECT_TRUE(dst[0] == 1 && dst[1] == -1 && dst[2] == dx && dst[3] == dy && dst[4] == 77) << tail;
         }
-        const int counted = count(c.codec, c.linbits, {Zuf16s(c.dx), Zuf16s(c.dy)}, s.enc.data());
-        EXPECT_TRUE(c.status != zufOk || counted == static_cast<int>(bits.size()));
-    }
-    // Three pairs of book 11, the third escaped and cut after its sign bit, then ones: the pairs
-    // before it are stored, the position stays.
-    const Specs s(vlc_aac_spectral[11].code, kAac);
-    const Zuf16s src[6] = {1, -2, 300, 5, -16, 0};
-    Bytes buf(64, 0);
-    Zuf8u* p = buf.data();
-    int o = 0;
-    encode(kAac, 0, src, 6, &p, &o, s.enc.data());
-    for (long k = bitpos(buf.data(), p, o) - 5; k < 8 * 64; ++k) buf[k / 8] |= 0x80 >> (k % 8);
-    for (int tuple = 0; tuple < 2; ++tuple) {
-        Zuf16s dst[6] = {};
-        p = buf.data();
-        o = 0;
-        EXPECT_EQ(decode(kAac, tuple, 0, &p, &o, dst, 6, s.dec(tuple)), zufErrAacEscape);
-        EXPECT_TRUE(p == buf.data() && o == 0 && std::equal(src, src + 4, dst) && dst[4] == 0);
+        const int counted = count(codec, linbits, {1, -1, Zuf16s(dx), Zuf16s(dy)}, s.enc.data());
+        EXPECT_TRUE(status != zufOk || counted == static_cast<int>(bits.size()));
     }
 }
 
@@ -199,13 +185,7 @@ TEST(Vlc, Statuses) {
     Bytes buf(16, 0xA5);
     Zuf16s v[2] = {7, 7};
     Zuf8u* p = buf.data();
-    const struct {
-        Zuf8u** pp;
-        int offset;
-        Zuf16s* array;
-        const void *dspec, *espec;
-        zufResult want;
-    } cases[] = {
+    const std::tuple<Zuf8u**, int, Zuf16s*, const void*, const void*, zufResult> cases[] = {
         {nullptr, 9, v, dec + 1, enc + 1, zufErrNullPtr},
         {&p, 9, nullptr, dec, enc, zufErrNullPtr},
         {&p, 0, v, nullptr, nullptr, zufErrNullPtr},
@@ -215,21 +195,20 @@ TEST(Vlc, Statuses) {
         {&p, 0, v, enc, dec, zufErrContext},
         {&p, 3, v, dec - 8, enc - 8, zufOk},
     };
-    for (const auto& k : cases) {
+    for (const auto& [pp, offset, array, dspec, espec, want] : cases) {
         for (int kind = 0; kind < 6; ++kind) {
-            int o = k.offset;
+            int o = offset;
             const int codec = kind & 1 ? kAac : kMp3;
-            EXPECT_EQ(kind < 4 ? decode(codec, kind >> 1, 4, k.pp, &o, k.array, 1, k.dspec)
-                               : encode(codec, 4, k.array, 1, k.pp, &o, k.espec),
-                      k.want);
-            EXPECT_TRUE(o == k.offset && p == buf.data() && v[0] == 7);
+            EXPECT_EQ(kind < 4 ? decode(codec, kind >> 1, 4, pp, &o, array, 1, dspec)
+                               : encode(codec, 4, array, 1, pp, &o, espec),
+                      want);
+            EXPECT_TRUE(o == offset && p == buf.data() && v[0] == 7);
         }
-        EXPECT_EQ(zufsVLCDecodeEscBlock_AAC_1u16s(k.pp, nullptr, v, 2, k.dspec), zufErrNullPtr);
+        EXPECT_EQ(zufsVLCDecodeEscBlock_AAC_1u16s(pp, nullptr, v, 2, dspec), zufErrNullPtr);
     }
     EXPECT_EQ(buf, Bytes(16, 0xA5));
     Zuf32s c = 9;
-    EXPECT_EQ(zufsVLCCountEscBits_AAC_16s32s(v, 1, &c, enc - 8), zufOk);
-    EXPECT_EQ(c, 0);
+    EXPECT_TRUE(zufsVLCCountEscBits_AAC_16s32s(v, 1, &c, enc - 8) == zufOk && c == 0);
     EXPECT_EQ(zufsVLCCountEscBits_MP3_16s32s(v, 2, 1, nullptr, enc), zufErrNullPtr);
     EXPECT_EQ(zufsVLCCountEscBits_MP3_16s32s(v, 2, 1, &c, dec), zufErrContext);
 }
@@ -241,10 +220,8 @@ TEST(Vlc, BuilderRefusesMalformedCodes) {
                       too_long[2] = {{0, 0, 0, 1}, {1, 1, 0xFFFFFFFFu, 32}},  // 34 bits with the signs
         stray_bits[1] = {{0, 0, 2, 1}}, big[2] = {{0, 0, 0, 1}, {17, 0, 1, 1}},
                       negative[2] = {{0, 0, 0, 1}, {-1, 0, 1, 1}};
-    const struct {
-        VlcCode code;
-        int layout, codec, dec, enc;
-    } cases[] = {
+    // code, decoder layout, encoder codec, their statuses
+    const std::tuple<VlcCode, int, int, int, int> cases[] = {
         {{ok, 3, 1}, VLC_LAYOUT_TUPLES, kAac, VLC_BUILD_OK, VLC_BUILD_OK},
         {{ok, 0, 1}, VLC_LAYOUT_PAIRS, kAac, VLC_BUILD_EMPTY, VLC_BUILD_EMPTY},
         {{nullptr, 2, 1}, VLC_LAYOUT_PAIRS, kAac, VLC_BUILD_NULL, VLC_BUILD_NULL},
@@ -259,13 +236,13 @@ TEST(Vlc, BuilderRefusesMalformedCodes) {
         {{negative, 2, 0}, VLC_LAYOUT_TUPLES, kMp3, VLC_BUILD_VALUE, VLC_BUILD_OK},
         {{ok, 3, 0}, 7, 9, VLC_BUILD_BAD_ARG, VLC_BUILD_BAD_ARG},
     };
-    for (const auto& c : cases) {
+    for (const auto& [code, layout, codec, dec, enc] : cases) {
         Bytes b(1 << 16);
         size_t n = 0;
-        EXPECT_EQ(vlc_decoder_build(&c.code, c.layout, b.data(), b.size()), c.dec) << vlc_build_status_name(c.dec);
-        EXPECT_EQ(vlc_encoder_build(&c.code, c.codec, b.data(), b.size()), c.enc) << vlc_build_status_name(c.enc);
-        EXPECT_TRUE(c.dec != VLC_BUILD_OK || (vlc_decoder_size(&c.code, c.layout, &n) == VLC_BUILD_OK &&
-                                              vlc_decoder_build(&c.code, c.layout, b.data(), n - 1) == VLC_BUILD_SIZE));
+        EXPECT_EQ(vlc_decoder_build(&code, layout, b.data(), b.size()), dec) << vlc_build_status_name(dec);
+        EXPECT_EQ(vlc_encoder_build(&code, codec, b.data(), b.size()), enc) << vlc_build_status_name(enc);
+        EXPECT_TRUE(dec != VLC_BUILD_OK || (vlc_decoder_size(&code, layout, &n) == VLC_BUILD_OK &&
+                                            vlc_decoder_build(&code, layout, b.data(), n - 1) == VLC_BUILD_SIZE));
     }
 }
 
@@ -409,8 +386,8 @@ TEST(Vlc, AgreesWithTheLibraryOnMp3HuffmanData) {
             main.insert(main.end(), bs, in.data + pos + len);  // the bit reservoir, never trimmed
             pos += len;
             if (static_cast<size_t>(mdb) > old) continue;
-            std::vector<Zuf8u> md(main);
-            md.resize(md.size() + 64);
+            std::vector<Zuf8u> md(main.size() + 64);  // padded for the read-ahead
+            std::copy(main.begin(), main.end(), md.begin());
             long start = 8 * static_cast<long>(old - mdb);
             const int nch = h.mode == 3 ? 1 : 2;
             for (int k = 0; k < (h.ID ? 2 : 1) * nch; start += si[k++].part2_3_length) {
