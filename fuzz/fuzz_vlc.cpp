@@ -1,12 +1,12 @@
 // Fuzz harness for the escape-block engine: a code table and a bit stream from the input.
 //
 // Input: a control byte (codec, decoder kind, whether the raw header is used), a linbits byte, a
-// codeword count k, k codewords of 5 bytes (x, y, length, code), 36 bytes of raw specification
+// codeword count k, k codewords of 5 bytes (x, y, length, code), 36 bytes of raw table block
 // words, then the bit stream.
 //  - The codewords go through the example builder (tools/example/vlc_build.h): whatever it
 //    accepts is decoded from the stream, and values drawn from the code are encoded, counted and
 //    decoded back (decode(encode(x)) = x, count = bits written).
-//  - The raw words are used as a decoder specification header (ID, peek width, length field and
+//  - The raw words are used as a decoder table block header (ID, peek width, length field and
 //    element widths as they come), with the built table's pointer and entry width put in (a
 //    table pointer cannot be fuzzed without reading arbitrary memory): the engine must refuse a
 //    wrong ID and otherwise decode anything without leaving its documented read-ahead.
@@ -39,7 +39,7 @@ const Decode kDecoders[4] = {dec_aac, zufsVLCDecodeEscBlock_MP3_1u16s, dec_aac_t
 
 // Decodes n values from the stream at bit offset o of a buffer whose first byte sits m bytes past
 // a 4-byte boundary, then again from a copy that ends at the read-ahead limit; both must agree.
-void decode_twice(Decode f, int linbits, const void* spec, const uint8_t* bits, size_t nbits, int m, int o, int n) {
+void decode_twice(Decode f, int linbits, const void* tab, const uint8_t* bits, size_t nbits, int m, int o, int n) {
     const size_t big = nbits + 80 * static_cast<size_t>(n) + 16;  // every value's longest escape
     std::vector<uint32_t> words(big / 4 + 4, 0);
     auto* base = reinterpret_cast<Zuf8u*>(words.data());
@@ -47,7 +47,7 @@ void decode_twice(Decode f, int linbits, const void* spec, const uint8_t* bits, 
     std::vector<Zuf16s> a(static_cast<size_t>(n) + 1, 0x1234), b(a);
     Zuf8u* p = base + m;
     int off = o;
-    const zufResult st = f(&p, &off, linbits, a.data(), n, spec);
+    const zufResult st = f(&p, &off, linbits, a.data(), n, tab);
     require(st == zufOk || st == zufErrAacEscape || st == zufErrContext);
     require(a[static_cast<size_t>(n)] == 0x1234 && (n % 2 == 0 || a[static_cast<size_t>(n) - 1] == 0x1234));
     if (st != zufOk) {
@@ -65,7 +65,7 @@ void decode_twice(Decode f, int linbits, const void* spec, const uint8_t* bits, 
     std::memcpy(exact, base, limit);
     Zuf8u* q = exact + m;
     int qo = o;
-    require(f(&q, &qo, linbits, b.data(), n, spec) == zufOk);
+    require(f(&q, &qo, linbits, b.data(), n, tab) == zufOk);
     require(a == b && 8 * (q - exact) + qo == end);
     std::free(exact);
 }
@@ -112,17 +112,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int layout = tuples ? VLC_LAYOUT_TUPLES : VLC_LAYOUT_PAIRS;
     size_t dsize = 0, esize = 0;
     if (vlc_decoder_size(&code, layout, &dsize) != VLC_BUILD_OK) return 0;
-    std::vector<uint8_t> dspec(dsize);
-    require(vlc_decoder_build(&code, layout, dspec.data(), dsize) == VLC_BUILD_OK);
+    std::vector<uint8_t> dtab(dsize);
+    require(vlc_decoder_build(&code, layout, dtab.data(), dsize) == VLC_BUILD_OK);
     const Decode f = kDecoders[2 * tuples + codec];
     const int n = static_cast<int>(data[0] >> 4) * 7 + (data[1] & 1);
     const int m = data[2] & 3, o = (data[2] >> 2) & 7;
-    decode_twice(f, linbits, dspec.data(), bits, nbits, m, o, n);
+    decode_twice(f, linbits, dtab.data(), bits, nbits, m, o, n);
 
     // The raw header over the built table.
-    const unsigned char* block = dspec.data() + (32 - reinterpret_cast<uintptr_t>(dspec.data()) % 32) % 32;
-    std::vector<uint8_t> rspec(32 + 9 * sizeof(uintptr_t));
-    unsigned char* rblock = rspec.data() + (32 - reinterpret_cast<uintptr_t>(rspec.data()) % 32) % 32;
+    const unsigned char* block = dtab.data() + (32 - reinterpret_cast<uintptr_t>(dtab.data()) % 32) % 32;
+    std::vector<uint8_t> rtab(32 + 9 * sizeof(uintptr_t));
+    unsigned char* rblock = rtab.data() + (32 - reinterpret_cast<uintptr_t>(rtab.data()) % 32) % 32;
     for (int w = 0; w < 9; ++w) {
         uint32_t v;
         std::memcpy(&v, raw + 4 * w, 4);
@@ -143,8 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Round trip of values drawn from the code.
     if (vlc_encoder_size(codec, &esize) != VLC_BUILD_OK) return 0;
-    std::vector<uint8_t> espec(esize);
-    if (vlc_encoder_build(&code, codec, espec.data(), esize) != VLC_BUILD_OK) return 0;
+    std::vector<uint8_t> etab(esize);
+    if (vlc_encoder_build(&code, codec, etab.data(), esize) != VLC_BUILD_OK) return 0;
     const int lb = linbits < 0 ? 0 : linbits > 16 ? 16 : linbits;
     std::vector<Zuf16s> src;
     for (size_t i = 0; i < nbits && src.size() < 64; i += 2) {
@@ -165,13 +165,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int off = o;
     const int len = static_cast<int>(src.size());
     const zufResult st = codec == VLC_CODEC_AAC
-                             ? zufsVLCEncodeEscBlock_AAC_16s1u(src.data(), len, &p, &off, espec.data())
-                             : zufsVLCEncodeEscBlock_MP3_16s1u(src.data(), len, linbits, &p, &off, espec.data());
+                             ? zufsVLCEncodeEscBlock_AAC_16s1u(src.data(), len, &p, &off, etab.data())
+                             : zufsVLCEncodeEscBlock_MP3_16s1u(src.data(), len, linbits, &p, &off, etab.data());
     require(st == zufOk);
     Zuf32s counted = -1;
     require((codec == VLC_CODEC_AAC
-                 ? zufsVLCCountEscBits_AAC_16s32s(src.data(), len, &counted, espec.data())
-                 : zufsVLCCountEscBits_MP3_16s32s(src.data(), len, linbits, &counted, espec.data())) == zufOk);
+                 ? zufsVLCCountEscBits_AAC_16s32s(src.data(), len, &counted, etab.data())
+                 : zufsVLCCountEscBits_MP3_16s32s(src.data(), len, linbits, &counted, etab.data())) == zufOk);
     // The MP3 encoder moves the last bits of an escaped pair's codeword behind its linbits, which
     // are its sign bits only in a code of magnitudes; tuple decoders read sign bits that only such
     // a code has. Elsewhere the stream is well defined but not the one the decoders expect.
@@ -181,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Zuf8u* q = out.data() + m;
     int qo = o;
     if (tuples && !code.sign_bits) return 0;
-    require(kDecoders[2 * tuples + codec](&q, &qo, linbits, back.data(), len, dspec.data()) == zufOk);
+    require(kDecoders[2 * tuples + codec](&q, &qo, linbits, back.data(), len, dtab.data()) == zufOk);
     require(back == src && q == p && qo == off);
     return 0;
 }

@@ -1,4 +1,4 @@
-// The escape-block engine (zuf_vlc.h) with specifications from the example builder and the
+// The escape-block engine (zuf_vlc.h) with table blocks from the example builder and the
 // standards' code tables (tools/example/vlc_build.h, vlc_codebooks.h): round trips over every
 // book with the documented read-ahead behind a guard page, hand-built escape streams, statuses,
 // and the library's own AAC and MP3 Huffman decoders on real streams as the reference.
@@ -24,9 +24,9 @@ using Bytes = std::vector<unsigned char>;
 using Values = std::vector<Zuf16s>;
 constexpr int kAac = VLC_CODEC_AAC, kMp3 = VLC_CODEC_MP3;
 
-// A specification built by the example builder: decoder in `layout` (-1: encoder for `codec`);
+// A table block built by the example builder: decoder in `layout` (-1: encoder for `codec`);
 // empty when the code has no such layout (tuples need magnitudes).
-Bytes spec(const VlcCode& c, int layout, int codec = 0) {
+Bytes tables(const VlcCode& c, int layout, int codec = 0) {
     size_t n = 0;
     if (layout < 0 ? vlc_encoder_size(codec, &n) : (c.sign_bits || !layout) ? vlc_decoder_size(&c, layout, &n) : 1)
         return {};
@@ -36,31 +36,31 @@ Bytes spec(const VlcCode& c, int layout, int codec = 0) {
     return b;
 }
 
-// Decoder (pairs; tuples for codes of magnitudes) and encoder specifications of one code.
-struct Specs {
+// Decoder (pairs; tuples for codes of magnitudes) and encoder table blocks of one code.
+struct Tables {
     Bytes pairs, tuples, enc;
-    Specs(const VlcCode& c, int codec)
-        : pairs(spec(c, VLC_LAYOUT_PAIRS)), tuples(spec(c, VLC_LAYOUT_TUPLES)), enc(spec(c, -1, codec)) {}
+    Tables(const VlcCode& c, int codec)
+        : pairs(tables(c, VLC_LAYOUT_PAIRS)), tuples(tables(c, VLC_LAYOUT_TUPLES)), enc(tables(c, -1, codec)) {}
     int kinds() const { return tuples.empty() ? 1 : 2; }
     const void* dec(int tuple) const { return (tuple ? tuples : pairs).data(); }
 };
 
-zufResult decode(int codec, int tuple, int linbits, Zuf8u** pp, int* po, Zuf16s* dst, int n, const void* spec) {
+zufResult decode(int codec, int tuple, int linbits, Zuf8u** pp, int* po, Zuf16s* dst, int n, const void* tab) {
     if (codec == kAac)
-        return tuple ? zufsVLCDecodeUTupleEscBlock_AAC_1u16s(pp, po, dst, n, spec)
-                     : zufsVLCDecodeEscBlock_AAC_1u16s(pp, po, dst, n, spec);
-    return tuple ? zufsVLCDecodeUTupleEscBlock_MP3_1u16s(pp, po, linbits, dst, n, spec)
-                 : zufsVLCDecodeEscBlock_MP3_1u16s(pp, po, linbits, dst, n, spec);
+        return tuple ? zufsVLCDecodeUTupleEscBlock_AAC_1u16s(pp, po, dst, n, tab)
+                     : zufsVLCDecodeEscBlock_AAC_1u16s(pp, po, dst, n, tab);
+    return tuple ? zufsVLCDecodeUTupleEscBlock_MP3_1u16s(pp, po, linbits, dst, n, tab)
+                 : zufsVLCDecodeEscBlock_MP3_1u16s(pp, po, linbits, dst, n, tab);
 }
-zufResult encode(int codec, int linbits, const Zuf16s* src, int n, Zuf8u** pp, int* po, const void* spec) {
-    return codec == kAac ? zufsVLCEncodeEscBlock_AAC_16s1u(src, n, pp, po, spec)
-                         : zufsVLCEncodeEscBlock_MP3_16s1u(src, n, linbits, pp, po, spec);
+zufResult encode(int codec, int linbits, const Zuf16s* src, int n, Zuf8u** pp, int* po, const void* tab) {
+    return codec == kAac ? zufsVLCEncodeEscBlock_AAC_16s1u(src, n, pp, po, tab)
+                         : zufsVLCEncodeEscBlock_MP3_16s1u(src, n, linbits, pp, po, tab);
 }
-int count(int codec, int linbits, const Values& v, const void* spec) {
+int count(int codec, int linbits, const Values& v, const void* tab) {
     Zuf32s c = -1;
     const int n = static_cast<int>(v.size());
-    EXPECT_EQ(codec == kAac ? zufsVLCCountEscBits_AAC_16s32s(v.data(), n, &c, spec)
-                            : zufsVLCCountEscBits_MP3_16s32s(v.data(), n, linbits, &c, spec),
+    EXPECT_EQ(codec == kAac ? zufsVLCCountEscBits_AAC_16s32s(v.data(), n, &c, tab)
+                            : zufsVLCCountEscBits_MP3_16s32s(v.data(), n, linbits, &c, tab),
               zufOk);
     return c;
 }
@@ -99,7 +99,7 @@ TEST(Vlc, RoundTripEveryBookWithinTheReadAhead) {
     ASSERT_EQ(mprotect(mem + 2 * page, page, PROT_NONE), 0);
     zuft::Rng r(61);
     for (const auto& [book, codec] : all_books()) {
-        const Specs s(book->code, codec);
+        const Tables s(book->code, codec);
         const int lb = book->linbits;
         for (int trial = 0; trial < 6; ++trial) {
             const int n = 2 * r.range(1, 150) + (trial & 1), m = r.range(0, 3), o0 = r.range(0, 7);
@@ -149,7 +149,7 @@ TEST(Vlc, HandBuiltEscapes) {
     };
     for (const auto& [codec, book, linbits, x, y, tail, status, dx, dy] : cases) {
         const VlcCodebook& bk = codec == kAac ? vlc_aac_spectral[book] : vlc_mp3_pairs[book];
-        const Specs s(bk.code, codec);
+        const Tables s(bk.code, codec);
         std::string bits;
         auto codeword = [&](int vx, int vy) {
             for (const VlcCodeword* w = bk.code.words; w < bk.code.words + bk.code.count; ++w)
@@ -177,9 +177,9 @@ TEST(Vlc, HandBuiltEscapes) {
 }
 
 // Argument checks in the documented order (null, bit offset, ID word), nothing written or moved;
-// a specification is read at the caller's pointer rounded up to 32 bytes.
+// a table block is read at the caller's pointer rounded up to 32 bytes.
 TEST(Vlc, Statuses) {
-    const Specs s(vlc_mp3_pairs[16].code, kMp3);
+    const Tables s(vlc_mp3_pairs[16].code, kMp3);
     auto block = [](const Bytes& b) { return b.data() + (32 - reinterpret_cast<uintptr_t>(b.data()) % 32) % 32; };
     const unsigned char *dec = block(s.pairs), *enc = block(s.enc);
     Bytes buf(16, 0xA5);
@@ -195,16 +195,16 @@ TEST(Vlc, Statuses) {
         {&p, 0, v, enc, dec, zufErrContext},
         {&p, 3, v, dec - 8, enc - 8, zufOk},
     };
-    for (const auto& [pp, offset, array, dspec, espec, want] : cases) {
+    for (const auto& [pp, offset, array, dtab, etab, want] : cases) {
         for (int kind = 0; kind < 6; ++kind) {
             int o = offset;
             const int codec = kind & 1 ? kAac : kMp3;
-            EXPECT_EQ(kind < 4 ? decode(codec, kind >> 1, 4, pp, &o, array, 1, dspec)
-                               : encode(codec, 4, array, 1, pp, &o, espec),
+            EXPECT_EQ(kind < 4 ? decode(codec, kind >> 1, 4, pp, &o, array, 1, dtab)
+                               : encode(codec, 4, array, 1, pp, &o, etab),
                       want);
             EXPECT_TRUE(o == offset && p == buf.data() && v[0] == 7);
         }
-        EXPECT_EQ(zufsVLCDecodeEscBlock_AAC_1u16s(pp, nullptr, v, 2, dspec), zufErrNullPtr);
+        EXPECT_EQ(zufsVLCDecodeEscBlock_AAC_1u16s(pp, nullptr, v, 2, dtab), zufErrNullPtr);
     }
     EXPECT_EQ(buf, Bytes(16, 0xA5));
     Zuf32s c = 9;
@@ -248,13 +248,13 @@ TEST(Vlc, BuilderRefusesMalformedCodes) {
 
 // ---------------------------------------------------------------- real streams
 
-// Specifications of the books met in the streams, built once; decodes a block and checks it.
+// Table blocks of the books met in the streams, built once; decodes a block and checks it.
 struct Engine {
-    std::map<const VlcCodebook*, Specs> m;
+    std::map<const VlcCodebook*, Tables> m;
     long checked = 0;
-    const Specs& operator()(const VlcCodebook& b, int codec) { return m.try_emplace(&b, b.code, codec).first->second; }
+    const Tables& operator()(const VlcCodebook& b, int codec) { return m.try_emplace(&b, b.code, codec).first->second; }
     void expect(const VlcCodebook& b, int codec, int tuple, Zuf8u** pp, int* po, const Values& want) {
-        const Specs& s = (*this)(b, codec);
+        const Tables& s = (*this)(b, codec);
         Values got(want.size());
         tuple &= s.kinds() - 1;
         ASSERT_EQ(decode(codec, tuple, b.linbits, pp, po, got.data(), static_cast<int>(got.size()), s.dec(tuple)),

@@ -4,10 +4,10 @@
  * 16 and above, ISO/IEC 13818-7 8.3.5) and MP3 (linbits for magnitudes of 15 and above,
  * ISO/IEC 11172-3 2.4.2.7), driven by code tables that the caller builds.
  *
- * Specifications. A decoder specification (VlcDecoderTables) and an encoder specification
+ * Table blocks. A decoder table block (VlcDecoderTables) and an encoder table block
  * (VlcEncoderTables) are plain blocks of machine words that no function of the library builds:
  * the caller (or a companion builder, tools/example/vlc_build.h) lays them out and passes any
- * pointer into its block; the engine reads the specification from that pointer rounded up to
+ * pointer into its block; the engine reads the table block from that pointer rounded up to
  * the next multiple of 32 bytes. A word is 32 bits on the 32-bit x86 target and pointer-sized
  * (64 bits, of which the low 32 bits hold a number) on x86-64, so that the table pointers fit.
  *
@@ -63,7 +63,7 @@
  *
  * Checks, first failure decides: a null ppBitStream, pBitOffset, array, pCount or pVLCSpec
  * (zufErrNullPtr; the byte pointer held by ppBitStream is not checked), a bit offset outside
- * 0..7 (zufErrBitOffset), the ID word of the specification (zufErrContext).
+ * 0..7 (zufErrBitOffset), the ID word of the table block (zufErrContext).
  *
  * Bit streams are read and written most significant bit first. The decoders read the stream
  * in aligned 32-bit words, from the current byte up to the end of its word and then whole

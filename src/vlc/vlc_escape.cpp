@@ -60,10 +60,10 @@ struct Encoder {
     uint32_t base;         // B
 
     explicit Encoder(const void* pVLCSpec) {
-        const unsigned char* b = spec_block(pVLCSpec);
-        lengths = reinterpret_cast<const Zuf8u*>(spec_slot(b, 0));
-        base = spec_word(b, 1);
-        codes = lengths + (std::size_t{4} << std::min<uint32_t>(spec_word(b, 2), 31));
+        const unsigned char* b = tables_at(pVLCSpec);
+        lengths = reinterpret_cast<const Zuf8u*>(slot_at(b, 0));
+        base = word_at(b, 1);
+        codes = lengths + (std::size_t{4} << std::min<uint32_t>(word_at(b, 2), 31));
     }
     // Index of the symbol (x, y), wrapping 32-bit arithmetic as the table is laid out.
     static uint32_t index_aac(uint32_t base, int32_t x, int32_t y) {

@@ -1,4 +1,4 @@
-// The pieces every escape-block function shares: reading the caller's specifications, the
+// The pieces every escape-block function shares: reading the caller's table blocks, the
 // codeword lookup, AAC escape words and MP3 linbits. Layouts are described in zuf_vlc.h.
 #pragma once
 
@@ -13,24 +13,22 @@
 
 namespace zuf::vlc {
 
-constexpr uint32_t kDecoderId = amc_id(0x60);  // word 0 of a decoder specification
-constexpr uint32_t kEncoderId = amc_id(0x5F);  // word 4 of an encoder specification
+constexpr uint32_t kDecoderId = amc_id(0x60);  // word 0 of a decoder table block
+constexpr uint32_t kEncoderId = amc_id(0x5F);  // word 4 of an encoder table block
 
-// The specification block: the caller's pointer rounded up to 32 bytes, read as machine words
+// The table block: the caller's pointer rounded up to 32 bytes, read as machine words
 // (32 bits on the 32-bit target; pointer-sized elsewhere so that the table pointers fit).
-inline const unsigned char* spec_block(const void* pVLCSpec) {
+inline const unsigned char* tables_at(const void* pVLCSpec) {
     return align_up(static_cast<const unsigned char*>(pVLCSpec), 32);
 }
-inline std::uintptr_t spec_slot(const unsigned char* block, int index) {
+inline std::uintptr_t slot_at(const unsigned char* block, int index) {
     std::uintptr_t v;
     std::memcpy(&v, block + sizeof(std::uintptr_t) * static_cast<std::size_t>(index), sizeof v);
     return v;
 }
-inline uint32_t spec_word(const unsigned char* block, int index) {
-    return static_cast<uint32_t>(spec_slot(block, index));
-}
-inline bool decoder_id_ok(const void* pVLCSpec) { return spec_word(spec_block(pVLCSpec), 0) == kDecoderId; }
-inline bool encoder_id_ok(const void* pVLCSpec) { return spec_word(spec_block(pVLCSpec), 4) == kEncoderId; }
+inline uint32_t word_at(const unsigned char* block, int index) { return static_cast<uint32_t>(slot_at(block, index)); }
+inline bool decoder_id_ok(const void* pVLCSpec) { return word_at(tables_at(pVLCSpec), 0) == kDecoderId; }
+inline bool encoder_id_ok(const void* pVLCSpec) { return word_at(tables_at(pVLCSpec), 4) == kEncoderId; }
 
 // Field widths that come from the caller's tables are clamped to what a 32-bit word can hold, so
 // that a malformed table gives wrong values, never an undefined shift.
@@ -59,13 +57,13 @@ struct Decoder {
     int root_bits;        // index width of the first level
 
     explicit Decoder(const void* pVLCSpec) {
-        const unsigned char* b = spec_block(pVLCSpec);
-        peek = width(spec_word(b, 2));
-        lookup = reinterpret_cast<const Zuf8u*>(spec_slot(b, 3));
-        wide = spec_word(b, 4) == 32;
-        len_bits = width(spec_word(b, 5));
-        elem_bits = width(spec_word(b, 7));
-        elem_total = width(spec_word(b, 8));
+        const unsigned char* b = tables_at(pVLCSpec);
+        peek = width(word_at(b, 2));
+        lookup = reinterpret_cast<const Zuf8u*>(slot_at(b, 3));
+        wide = word_at(b, 4) == 32;
+        len_bits = width(word_at(b, 5));
+        elem_bits = width(word_at(b, 7));
+        elem_total = width(word_at(b, 8));
         root_bits = width(raw(0));
     }
 

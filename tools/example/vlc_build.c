@@ -1,4 +1,4 @@
-/* Builder of escape-block engine specifications: see vlc_build.h. */
+/* Builder of escape-block engine table blocks: see vlc_build.h. */
 #include "example/vlc_build.h"
 
 #include <stdint.h>
@@ -12,7 +12,7 @@ typedef struct {
     int length;
 } Sym;
 
-/* Header words of the specifications (see zuf_vlc.h). */
+/* Header words of the table blocks (see zuf_vlc.h). */
 enum { DEC_WORDS = 9, ENC_WORDS = 5, ALIGN = 32 };
 #define SLOT sizeof(uintptr_t)
 

@@ -1,6 +1,6 @@
 /*
- * Builder of code specifications for libzufack9's escape-block engine (zuf_vlc.h), which reads
- * decoder and encoder specifications that no library function builds. This builder turns any
+ * Builder of code table blocks for libzufack9's escape-block engine (zuf_vlc.h), which reads
+ * decoder and encoder table blocks that no library function builds. This builder turns any
  * prefix code, given as a list of (value pair, codeword, length), into both, in the layouts
  * zuf_vlc.h documents.
  *
@@ -9,7 +9,7 @@
  *    the codewords (AAC codebooks 5 and 6, or codewords that end with their sign bits);
  *  - magnitudes (sign_bits 1): x, y >= 0, and in the stream each non-zero value's sign bit follows
  *    the codeword (AAC codebooks 7..11, the MP3 big-value tables). The builder then appends those
- *    sign bits itself where a specification wants signed symbols.
+ *    sign bits itself where a table block wants signed symbols.
  *
  * Decoder layouts:
  *  - VLC_LAYOUT_PAIRS for zufsVLCDecodeEscBlock_*: leaves hold signed pairs; a code of magnitudes
@@ -20,12 +20,12 @@
  * 16-bit when every leaf and level reference fits, else 32-bit. A code need not be complete:
  * bit patterns that start no codeword decode as (0, 0) and take the bits of their level.
  *
- * Encoder specifications cover every pair the engine may look up (x, y in -16..16 for AAC, in
+ * Encoder table blocks cover every pair the engine may look up (x, y in -16..16 for AAC, in
  * -15..15 for MP3), with length 0 for pairs the code lacks; the first codeword given for a pair
  * is the one used.
  *
  * Sizes are bytes to allocate, including the slack that the engine's 32-byte alignment of the
- * specification needs: the caller passes the start of its allocation to the engine.
+ * table block needs: the caller passes the start of its allocation to the engine.
  */
 #ifndef ZUF_EXAMPLE_VLC_BUILD_H
 #define ZUF_EXAMPLE_VLC_BUILD_H
@@ -74,14 +74,14 @@ enum {
     VLC_BUILD_BAD_ARG = -8 /* unknown layout or codec */
 };
 
-/* Bytes a decoder specification of `code` in `layout` takes. */
+/* Bytes a decoder table block of `code` in `layout` takes. */
 int vlc_decoder_size(const VlcCode *code, int layout, size_t *bytes);
 /* Builds it in buf (bytes long); pass buf to the engine's decoders. */
 int vlc_decoder_build(const VlcCode *code, int layout, void *buf, size_t bytes);
 
-/* Bytes an encoder specification for `codec` takes (the same for every code). */
+/* Bytes an encoder table block for `codec` takes (the same for every code). */
 int vlc_encoder_size(int codec, size_t *bytes);
-/* Builds the encoder specification of `code` for `codec` in buf; pass buf to the encoders and
+/* Builds the encoder table block of `code` for `codec` in buf; pass buf to the encoders and
  * counters of that codec. */
 int vlc_encoder_build(const VlcCode *code, int codec, void *buf, size_t bytes);
 
