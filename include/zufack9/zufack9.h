@@ -7,5 +7,6 @@
 #include "zuf_transforms.h"
 #include "zuf_mp3.h"
 #include "zuf_vq.h"
+#include "zuf_vlc.h"
 
 #endif /* ZUFACK9_ZUFACK9_H */

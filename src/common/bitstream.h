@@ -173,6 +173,102 @@ class BitCache {
     long end_ = -1;  // first byte that may not be fetched; -1: no end known
 };
 
+// ---------------------------------------------------------------- aligned-word cache
+
+// A window on the stream that is refilled a whole aligned 32-bit word at a time, for table-driven
+// decoders that peek up to 32 bits at once (the escape-block engine). It always holds the rest of
+// the word with the next unread bit and all of the word after it (33..64 valid bits, left-aligned
+// in a 64-bit register): the first fetch takes the entry byte up to the end of its aligned word
+// and the word after it, and a word is appended whenever the current one is used up. It therefore
+// never reads before the entry byte and never more than two aligned words past the word that
+// holds the last bit taken. The caller's position is not touched until finish().
+class WordCache {
+  public:
+    WordCache(const Zuf8u* p, int offset) : base_(p) {
+        const int head = 4 - static_cast<int>(reinterpret_cast<std::uintptr_t>(p) & 3u);  // bytes to the word end
+        uint64_t first = 0;
+        for (int k = 0; k < head; ++k) first = (first << 8) | p[k];
+        next_ = p + head;
+        cache_ = first << (64 - 8 * head);
+        bits_ = 8 * head;
+        append();
+        skip(offset);
+    }
+
+    // The next n bits (0..32) without taking them.
+    uint32_t peek(int n) const { return n == 0 ? 0u : static_cast<uint32_t>(cache_ >> (64 - n)); }
+    // Takes n bits (0..32).
+    void skip(int n) {
+        cache_ <<= n;
+        bits_ -= n;
+        while (bits_ <= 32) append();
+    }
+    // Takes the next n bits (0..32) and returns them.
+    uint32_t get(int n) {
+        const uint32_t v = peek(n);
+        skip(n);
+        return v;
+    }
+
+    // Moves the caller's position to the first bit not taken.
+    void finish(Zuf8u** ppBitStream, int* pOffset) const {
+        const long pos = 8 * static_cast<long>(next_ - base_) - bits_;
+        *ppBitStream = const_cast<Zuf8u*>(base_) + (pos >> 3);
+        *pOffset = static_cast<int>(pos & 7);
+    }
+
+  private:
+    void append() {
+        cache_ |= uint64_t{load_be32(next_)} << (32 - bits_);
+        next_ += 4;
+        bits_ += 32;
+    }
+
+    const Zuf8u* base_;  // entry byte
+    const Zuf8u* next_;  // next aligned word to fetch
+    uint64_t cache_;
+    int bits_;  // valid bits in cache_, 33..64 between calls
+};
+
+// ---------------------------------------------------------------- bit accumulator
+
+// A writer for long runs of fields (the escape-block encoders): fields collect in a register and
+// leave it as whole big-endian bytes. Unlike ownSetBits it keeps what the buffer holds around the
+// written span: the bits before the start position in the first byte and the bits after the end
+// position in the last byte, and it touches no byte past the one holding the end position.
+class BitAccumulator {
+  public:
+    BitAccumulator(Zuf8u* p, int offset) : p_(p), pending_(offset) {
+        if (offset > 0) acc_ = p[0] >> (8 - offset);
+    }
+
+    // Appends the low n bits (0..32) of v.
+    void put(uint32_t v, int n) {
+        if (n == 0) return;
+        acc_ = (acc_ << n) | (v & (0xFFFFFFFFu >> (32 - n)));
+        pending_ += n;
+        while (pending_ >= 8) {
+            pending_ -= 8;
+            *p_++ = static_cast<Zuf8u>(acc_ >> pending_);
+        }
+    }
+
+    // Stores a partial last byte over the old one's low bits and returns the end position.
+    void finish(Zuf8u** ppBitStream, int* pOffset) {
+        if (pending_ > 0) {
+            const unsigned keep = 0xFFu >> pending_;
+            p_[0] = static_cast<Zuf8u>(((acc_ << (8 - pending_)) & ~keep & 0xFFu) | (p_[0] & keep));
+        }
+        *ppBitStream = p_;
+        *pOffset = pending_;
+    }
+
+  private:
+    Zuf8u* p_;
+    uint64_t acc_ = 0;  // the last pending_ bits are not stored yet
+    int pending_;       // 0..7 between calls
+};
+
 // ---------------------------------------------------------------- bit writer
 
 // Writes the low n bits (0..31) of value at the position and advances it. A byte is cleared in
