@@ -56,7 +56,13 @@ typedef struct {
     int mpeg4;                  /* ADTS id 0: MPEG-4 (noise substitution allowed) */
     int channels;               /* 1 or 2 (channel_configuration) */
     AacToolCounts tools;
-    size_t used; /* bytes of buf that may be non-zero */
+    /* Non-NULL (set by the caller after aac_decoder_init): the filter bank runs on 32 bits
+     * (zufsMDCTInv_AAC_32s_I) and every frame's samples also go here, laid out like pcm, as
+     * floats with 1.0 at 16-bit full scale: about 24 bits of precision instead of 16. The 16-bit
+     * pcm is then rounded from them (it may differ from the 16-bit filter bank's by 1). */
+    Zuf32f *wide;
+    const Zuf16s *pcm0; /* the current frame's pcm, to place the wide samples beside it */
+    size_t used;        /* bytes of buf that may be non-zero */
     Zuf8u buf[AAC_MAX_FRAME + AAC_FRAME_PADDING];
 } AacDecoder;
 
