@@ -116,8 +116,8 @@ static void usage(FILE *f) {
             "                     without -f an OUTPUT ending in .flac is FLAC\n"
             "  -b, --bits B       WAV and FLAC samples: 16 (default), 24, or f32 (WAV only)\n"
             "  -y                 overwrite existing output files\n"
-            "  -n                 never overwrite (without -y or -n zufdec asks when standard input\n"
-            "                     is a terminal, and refuses otherwise)\n"
+            "  -n                 never overwrite, even with -y (without -y or -n zufdec asks when\n"
+            "                     standard input is a terminal, and refuses otherwise)\n"
             "  -q, --quiet        print errors only\n"
             "      --no-gapless   keep the encoder delay and padding of MP3s with a LAME/Xing header\n"
             "  -h, --help         this help; -V, --version: versions of zufdec and the library\n"
@@ -472,9 +472,9 @@ int main(int argc, char **argv) {
         } else if (!strcmp(s, "-q") || !strcmp(s, "--quiet")) {
             opt.quiet = 1;
         } else if (!strcmp(s, "-y")) {
-            opt.overwrite = 1;
+            if (opt.overwrite == 0) opt.overwrite = 1;
         } else if (!strcmp(s, "-n")) {
-            opt.overwrite = -1;
+            opt.overwrite = -1; /* never beats -y */
         } else if (!strcmp(s, "--no-gapless")) {
             opt.no_gapless = 1;
         } else if ((s[1] == 'o' || s[1] == 'f' || s[1] == 'b') || (len == 8 && !strncmp(s, "--output", len)) ||
