@@ -102,7 +102,7 @@ pipes)
     zufdec -q mono.aac mono.wav || fail "mono file"
     pcm compare mono.wav mono.raw s16le --exact >/dev/null || fail "raw s16le differs from the WAV samples"
     # FLAC is written by libsndfile, which does not write to a pipe: refused, clearly.
-    if zufdec --version | grep -q libsndfile; then
+    if zufdec --version | grep -q "audio files: libsndfile"; then
         flac_to_pipe() {
             zufdec -f flac mono.aac - | cat >/dev/null
             return "${PIPESTATUS[0]}"
@@ -136,7 +136,7 @@ formats)
         pcm compare "$base.16.wav" "$base.f32" f32le "$mode" || fail "$base.f32"
         pcm same "$base.24.wav" "$base.24pipe.wav" || fail "$in: 24-bit samples differ between file and pipe"
         pcm same "$base.f32.wav" "$base.f32pipe.wav" || fail "$in: float samples differ between file and pipe"
-        if zufdec --version | grep -q libsndfile; then
+        if zufdec --version | grep -q "audio files: libsndfile"; then
             zufdec -q "$in" "$base.flac" || fail "$in: FLAC"
             zufdec -q -b 24 "$in" "$base.24.flac" || fail "$in: 24-bit FLAC"
             [ "$(head -c 4 "$base.flac")" = fLaC ] || fail "$base.flac is not FLAC"
