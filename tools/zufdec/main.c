@@ -448,19 +448,19 @@ static const char *option_value(int argc, char **argv, int *a, const char *inlin
 int main(int argc, char **argv) {
     static Written written;
     Options opt;
-    const char **names = calloc((size_t)argc + 1, sizeof *names);
+    /* The names are gathered at the front of argv: slot n is always behind the argument read. */
+    char **names = argv;
     const char *bits = NULL, *ext = ".wav";
     int a, n = 0, only_names = 0, rc = EXIT_DECODED, i;
     size_t k;
 
     memset(&opt, 0, sizeof opt);
-    if (!names) return EXIT_FAILED;
     for (a = 1; a < argc; ++a) {
         const char *s = argv[a], *val = NULL;
         const char *eq = strncmp(s, "--", 2) == 0 ? strchr(s, '=') : NULL;
         size_t len = eq ? (size_t)(eq - s) : strlen(s);
         if (only_names || s[0] != '-' || s[1] == '\0') {
-            names[n++] = s;
+            names[n++] = argv[a];
         } else if (strcmp(s, "--") == 0) {
             only_names = 1;
         } else if (!strcmp(s, "-h") || !strcmp(s, "--help")) {
@@ -539,6 +539,5 @@ int main(int argc, char **argv) {
         r = decode_to(names[i], out, &opt, &written);
         if (r > rc) rc = r;
     }
-    free(names);
     return rc;
 }
