@@ -145,7 +145,8 @@ formats)
                     pcm compare "$base.16.wav" "$base.flac.wav" --exact >/dev/null ||
                     fail "$base.flac: samples differ from the 16-bit WAV"
                 ffmpeg -v error -i "$base.24.flac" -c:a pcm_s24le -f wav -y "$base.24flac.wav" &&
-                    pcm same "$base.24.wav" "$base.24flac.wav" || fail "$base.24.flac: samples differ from the 24-bit WAV"
+                    pcm same "$base.24.wav" "$base.24flac.wav" ||
+                    fail "$base.24.flac: samples differ from the 24-bit WAV"
             fi
         fi
     done
@@ -214,7 +215,8 @@ import json, sys
 files = json.load(open(sys.argv[1]))
 assert [f["file"].rsplit("/", 1)[-1] for f in files] == ["song.mp3", "stereo.aac", "adif_two_pce.adif", "missing.aac"]
 mp3, aac, adif, missing = files
-assert (mp3["format"], mp3["version"], mp3["sample_rate"], mp3["channels"], mp3["frames"]) == ("MP3", "MPEG-1", 44100, 1, 118)
+assert (mp3["format"], mp3["version"], mp3["sample_rate"], mp3["channels"]) == ("MP3", "MPEG-1", 44100, 1)
+assert mp3["frames"] == 118
 assert (aac["format"], aac["profile"], aac["channels"], aac["crc"], aac["truncated"]) == ("ADTS", "LC", 2, False, False)
 assert abs(aac["duration"] - aac["frames"] * 1024 / 44100) < 1e-3
 assert (adif["format"], adif["channels"], adif["lfe_channels"]) == ("ADIF", 6, 1)
