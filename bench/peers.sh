@@ -55,10 +55,10 @@ if [ "${1:-}" = aac ]; then
         done
         echo "$best"
     }
-    seconds=$("$zufdec" "$stream" "$tmp/zufdec.wav" 2>&1 | sed -n 's/^zufdec: \([0-9.]*\) s of audio.*/\1/p' | tail -1)
+    seconds=$("$zufdec" -y "$stream" "$tmp/zufdec.wav" 2>&1 | sed -n 's/^zufdec: \([0-9.]*\) s of audio.*/\1/p' | tail -1)
     echo "stream: $stream ($seconds s of audio), best of $runs runs, CPU time (user + system)"
     declare -A cpu
-    cpu[zufdec]=$(aac_best_cpu "$zufdec" -q "$stream" "$tmp/zufdec.wav")
+    cpu[zufdec]=$(aac_best_cpu "$zufdec" -y -q "$stream" "$tmp/zufdec.wav")
     if command -v ffmpeg >/dev/null; then
         ff=(ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y)
         cpu[ffmpeg]=$(aac_best_cpu "${ff[@]}" -i "$stream" -c:a pcm_s16le "$tmp/ffmpeg.wav")
@@ -108,12 +108,12 @@ if [ -z "$stream" ]; then
 fi
 
 # Audio duration from zufdec's own report.
-seconds=$("$zufdec" "$stream" "$tmp/zufdec.wav" 2>&1 | sed -n 's/^zufdec: \([0-9.]*\) s of audio.*/\1/p' | tail -1)
+seconds=$("$zufdec" -y "$stream" "$tmp/zufdec.wav" 2>&1 | sed -n 's/^zufdec: \([0-9.]*\) s of audio.*/\1/p' | tail -1)
 echo "stream: $stream ($seconds s of audio), best of $runs runs, CPU time (user + system)"
 
 # Each decoder runs RUNS times, taking turns so that they meet the same machine load; the best
 # CPU time (user + system, from the children's resource usage, in microseconds) counts.
-commands=("zufdec|$zufdec -q $stream $tmp/zufdec.wav")
+commands=("zufdec|$zufdec -y -q $stream $tmp/zufdec.wav")
 if command -v mpg123 >/dev/null; then
     commands+=("mpg123|mpg123 -q -w $tmp/mpg123.wav $stream")
 fi

@@ -16,7 +16,7 @@
 namespace {
 
 class Input {
-public:
+  public:
     Input(const uint8_t* d, size_t n) : d_(d), n_(n) {}
     uint8_t byte() { return i_ < n_ ? d_[i_++] : 0; }
     uint32_t u32() {
@@ -26,10 +26,11 @@ public:
     }
     // A field value: mostly small, sometimes a limit or an extreme.
     int32_t field() {
-        static const int32_t kEdges[] = {INT_MIN, INT_MIN + 1, -65536, -2, -1, 0, 1, 2, 3, 4, 7, 8, 9, 11, 12,
-                                         13, 14, 15, 16, 20, 21, 22, 23, 31, 32, 40, 41, 48, 49, 51, 52, 60, 63,
-                                         64, 127, 128, 255, 256, 287, 288, 289, 575, 576, 577, 1023, 1024, 1025,
-                                         4095, 65535, 65536, INT_MAX - 1, INT_MAX};
+        static const int32_t kEdges[] = {
+            INT_MIN, INT_MIN + 1, -65536, -2,  -1,  0,    1,    2,    3,    4,     7,     8,           9,
+            11,      12,          13,     14,  15,  16,   20,   21,   22,   23,    31,    32,          40,
+            41,      48,          49,     51,  52,  60,   63,   64,   127,  128,   255,   256,         287,
+            288,     289,         575,    576, 577, 1023, 1024, 1025, 4095, 65535, 65536, INT_MAX - 1, INT_MAX};
         const uint8_t sel = byte();
         if (sel < 128) return static_cast<int32_t>(sel % 32) - 4;
         if (sel < 240) return kEdges[sel % (sizeof kEdges / sizeof kEdges[0])];
@@ -47,7 +48,7 @@ public:
         return v;
     }
 
-private:
+  private:
     const uint8_t* d_;
     size_t n_;
     size_t i_ = 0;
@@ -98,8 +99,7 @@ void mp3(Input& in, int which) {
             // caller, not the decoder, read past the buffer.
             if (huf > 8 * static_cast<long>(bits.size() - 8)) return;
             if (which == 0) zufsHuffmanDecode_MP3_1u32s(&p, &off, is.p(), nz, si, &h, huf);
-            if (which == 1)
-                zufsHuffmanDecodeSfb_MP3_1u32s(&p, &off, is.p(), nz, si, &h, huf, _zuf_pMP3SfbTableLong);
+            if (which == 1) zufsHuffmanDecodeSfb_MP3_1u32s(&p, &off, is.p(), nz, si, &h, huf, _zuf_pMP3SfbTableLong);
             if (which == 2)
                 zufsHuffmanDecodeSfbMbp_MP3_1u32s(&p, &off, is.p(), nz, si, &h, huf, _zuf_pMP3SfbTableLong,
                                                   _zuf_pMP3SfbTableShort, mbp);

@@ -8,6 +8,6 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target zufdec -j "$(nproc 2>/dev/null || echo 2)"
 sample=${1:-tests/vectors/adts_lc_44100_stereo.aac}
 wav=build/release/demo.wav
-echo "--- build/release/tools/zufdec $sample $wav"
-build/release/tools/zufdec "$sample" "$wav"
+echo "--- build/release/tools/zufdec -y $sample $wav"
+build/release/tools/zufdec -y "$sample" "$wav"
 echo "--- the decoded audio is in $(pwd)/$wav"

@@ -3,6 +3,7 @@
 # Does nothing (and needs no network) when everything is already there.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ gcc g++-multilib gcc-multilib libgtest-dev libbenchmark-dev pkg-config binutils python3
+      libsndfile1-dev
       qemu-user)
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,14 +1,32 @@
 #!/usr/bin/env bash
 # Builds libzufack9 for x86-64 (release), 32-bit x86 and x86-64 with ASan + UBSan, and runs
-# every test of each build.
+# every test of each build. Each build's full output goes to build/test-all-<preset>.log; the
+# terminal gets one summary per build, and the log's failures and tail when a build fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
+mkdir -p build
+total=0
 for preset in release i386 sanitize; do
-  echo "=== $preset ==="
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
+  log=build/test-all-$preset.log
+  start=$SECONDS
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$jobs" &&
+         ctest --preset "$preset" -j "$jobs"; } >"$log" 2>&1; then
+    echo "=== $preset: FAILED (full log: $log)"
+    # The failing tests with their output, else the end of the log (a build error).
+    if grep -q "tests failed out of" "$log"; then
+      sed -n '/The following tests FAILED/,$p' "$log"
+      grep -B2 -A25 -E "^\s*[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*(Failed|Timeout|Exception)" "$log" | head -150
+    else
+      tail -40 "$log"
+    fi
+    exit 1
+  fi
+  passed=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
+  warnings=$(grep -c "warning:" "$log" || true)
+  total=$((total + ${passed:-0}))
+  echo "$preset: ${passed:-0} passed, 0 failed ($((SECONDS - start)) s, $warnings compiler warnings; log: $log)"
 done
 echo "all builds and tests passed: release, i386, sanitize"
+echo "total: $total passed, 0 failed"

@@ -274,7 +274,7 @@ TEST(AacDecode, Mp4TracksDecodeAsTheirAdtsStreams) {
 class ZufdecAac : public zuft::ToolTest {
   protected:
     std::string program() const override { return ZUF_ZUFDEC; }
-    std::string tail() const override { return zuft::quoted(path("out.wav")); }
+    std::string tail() const override { return zuft::quoted(path("out.wav")) + " -y"; }
 };
 
 TEST_F(ZufdecAac, DecodesToTheSameWavAsTheFrameDecoder) {

@@ -210,9 +210,10 @@ TEST(AacNoiselessDriver, RandomChannelsRoundTripThroughBothDrivers) {
         if (common) set_ics(d.ics, m);
         ASSERT_EQ(mpeg4 ? d.mp4(common) : d.lc(common), zufOk) << "iteration " << it;
         ASSERT_EQ(d.pos(), static_cast<long>(w.nbits)) << "iteration " << it;
-        if (!common)
+        if (!common) {  // braces: the assertion macro is an if/else of its own
             ASSERT_EQ((V{d.ics.window_sequence, d.ics.window_shape, d.ics.max_sfb, d.ics.num_window_groups}),
                       (V{ws, m.window_shape, m.max_sfb, static_cast<long>(m.group_len.size())}));
+        }
         expect_decoded(m, d);
     }
 }

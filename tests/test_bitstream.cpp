@@ -56,7 +56,9 @@ TEST(BitReaders, RandomWalksMatchModel) {
                 if (c.kind == kField) {
                     const bool align = rng.u32() % 9 == 0;  // now and then an alignment
                     if (align) r.align();
-                    if (!align) ASSERT_EQ(uint32_t(r.get(uint32_t(n))), want) << o << " " << pos;
+                    if (!align) {  // braces: the assertion macro is an if/else of its own
+                        ASSERT_EQ(uint32_t(r.get(uint32_t(n))), want) << o << " " << pos;
+                    }
                     pos = align ? (pos + 7) / 8 * 8 : pos + static_cast<size_t>(n);
                     ASSERT_EQ(position(buf.data(), p, off), static_cast<long>(pos));
                     continue;

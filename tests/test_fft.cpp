@@ -187,7 +187,9 @@ TEST(FftApi, ChecksSizesAndContexts) {
             ASSERT_EQ(get_size(f, order, 8, &s, &i, &w), zufOk);
             EXPECT_EQ(i > 0, order > 10) << order;
             EXPECT_EQ(w > 0, order > 3) << order;
-            if (order <= 3) EXPECT_EQ(s, sizeof(void*) == 4 ? 112 : 152);  // documented per target
+            if (order <= 3) {
+                EXPECT_EQ(s, sizeof(void*) == 4 ? 112 : 152);  // documented per target
+            }
         }
         // The largest order has sizes that fit (the split family's data copy is the exception).
         EXPECT_TRUE(f == Fam::C32f || get_size(f, 30, 2, &s, &i, &w) == zufOk);

@@ -141,7 +141,7 @@ TEST(Mp3Gapless, DecodesToTheSourceAndAllFramesWhenOff) {
 class Zufdec : public zuft::ToolTest {
   protected:
     std::string program() const override { return ZUF_ZUFDEC; }
-    std::string tail() const override { return zuft::quoted(path("out.wav")); }
+    std::string tail() const override { return zuft::quoted(path("out.wav")) + " -y"; }
 };
 
 TEST_F(Zufdec, DecodesToTheSameWavAsTheFrameDecoder) {

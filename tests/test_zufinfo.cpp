@@ -39,7 +39,7 @@ TEST_F(Zufinfo, UsageUnusableFilesAndGarbage) {
     const zuft::ToolRun missing = run(zuft::quoted(path("does-not-exist.aac")));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
-    EXPECT_NE(missing.out.find("libzufack9.so.5.2 5.2"), std::string::npos);  // the version comes first
+    EXPECT_EQ(missing.out.find("libzufack9"), std::string::npos);  // the library banner only with --version
     std::vector<uint8_t> text, adif = vector_bytes("adif_two_pce.adif");
     for (int i = 0; i < 3000; ++i) text.push_back(static_cast<uint8_t>("not an audio file\n"[i % 18]));
     adif.resize(60);

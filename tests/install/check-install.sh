@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch prefix and builds tests/install/consumer.c against it:
-# shared and static through pkg-config, and both again through find_package(zufack9).
+# shared and static through pkg-config, and both again through find_package(zufack9); and runs
+# the installed zufdec and zufinfo.
 set -euo pipefail
 build=$1 cc=$2 cflags=$3 cmake=$4 srcdir=$5 toolchain=${6:-} emulator=${7:-}
 work=$(mktemp -d)
@@ -17,6 +18,21 @@ for f in "$lib/libzufack9.so.5.2" "$lib/libzufack9.so.5" "$lib/libzufack9.so" "$
 done
 soname=$(readelf -d "$lib/libzufack9.so.5.2" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
 [ "$soname" = libzufack9.so.5 ] || { echo "SONAME is '$soname'"; exit 1; }
+
+# The installed programs run from the prefix without LD_LIBRARY_PATH: their RPATH is
+# $ORIGIN/../lib, whatever the prefix.
+if [ -e "$prefix/bin/zufdec" ]; then
+    for tool in zufdec zufinfo; do
+        readelf -d "$prefix/bin/$tool" | grep -Eq '(RPATH|RUNPATH).*\[\$ORIGIN/\.\./lib' ||
+            { echo "installed $tool has no RPATH \$ORIGIN/../lib"; exit 1; }
+    done
+    env -u LD_LIBRARY_PATH $emulator "$prefix/bin/zufinfo" --version | grep -q 'libzufack9.so.5' ||
+        { echo "installed zufinfo does not run"; exit 1; }
+    env -u LD_LIBRARY_PATH $emulator "$prefix/bin/zufdec" -q "$srcdir/../vectors/adts_lc_44100_stereo.aac" \
+        -o "$work/installed.wav" || { echo "installed zufdec does not decode"; exit 1; }
+    [ "$(head -c 4 "$work/installed.wav")" = RIFF ] || { echo "installed zufdec wrote no WAV"; exit 1; }
+    echo "installed zufdec and zufinfo run without LD_LIBRARY_PATH"
+fi
 
 export PKG_CONFIG_PATH=$(dirname "$pc")
 # shellcheck disable=SC2086

@@ -163,6 +163,25 @@ static int dequantise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics) {
                                   c->cb, d->sfi, c->ci.win_len) != zufOk;
 }
 
+/* The filter bank on 32 bits, for d->wide. zufsMDCTInv_AAC_32s_I gives 32 times the time samples
+ * of a long transform and 4 times those of a short one, in the spectrum's Q3: short spectra are
+ * scaled by 8 first, so that every contribution, overlap included, is 256 times the 16-bit
+ * sample (8 fractional bits). Shifts go through unsigned values: a damaged spectrum wraps. */
+static int filter_bank_wide(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf32s *x, Zuf16s *pcm, int step) {
+    Zuf32f *wide = d->wide + (pcm - d->pcm0);
+    int i;
+    if (ics->window_sequence == ZUF_AAC_EIGHT_SHORT_SEQUENCE)
+        for (i = 0; i < 1024; ++i) x[i] = (Zuf32s)((Zuf32u)x[i] << 3);
+    if (zufsMDCTInv_AAC_32s_I(x, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape, 1024) != zufOk)
+        return -1;
+    for (i = 0; i < 1024; ++i) {
+        const Zuf64s r = ((Zuf64s)x[i] + 128) >> 8;
+        wide[i * step] = (Zuf32f)x[i] * (1.0f / 8388608.0f); /* 256 x 32768 */
+        pcm[i * step] = (Zuf16s)(r > 32767 ? 32767 : r < -32768 ? -32768 : r);
+    }
+    return 0;
+}
+
 /* Steps 5 and 6 for one channel, into pcm (stride `step`). */
 static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16s *pcm, int step, const char **why) {
     Zuf32s *x = c->spectrum;
@@ -181,8 +200,9 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
         *why = "TNS data refused";
         return -1;
     }
-    if (zufsMDCTInv_AAC_32s16s(x, pcm, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape, step) !=
-        zufOk) {
+    if (d->wide ? filter_bank_wide(d, c, ics, x, pcm, step)
+                : zufsMDCTInv_AAC_32s16s(x, pcm, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape,
+                                         step) != zufOk) {
         *why = "window sequence or shape refused by the filter bank";
         return -1;
     }
@@ -376,6 +396,8 @@ static int crc_mismatch(const AacDecoder *d, size_t at, const char **why) {
 static void conceal(AacDecoder *d, Zuf16s *pcm, int b, int blocks) {
     int ch;
     if (blocks > b) memset(pcm + 1024 * d->channels * b, 0, sizeof(Zuf16s) * 1024 * d->channels * (blocks - b));
+    if (blocks > b && d->wide)
+        memset(d->wide + 1024 * d->channels * b, 0, sizeof(Zuf32f) * 1024 * d->channels * (blocks - b));
     for (ch = 0; ch < 2; ++ch) {
         memset(d->ch[ch].overlap, 0, sizeof d->ch[ch].overlap);
         d->ch[ch].prev_shape = 0;
@@ -387,6 +409,7 @@ int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm,
     Zuf8u *p = d->buf, *end;
     int off = 0, b, head;
     *blocks = 0;
+    d->pcm0 = pcm;
     if (len < 7 || len > AAC_MAX_FRAME) {
         *why = "frame length out of range";
         conceal(d, pcm, 0, 0);

@@ -59,7 +59,13 @@ typedef struct {
     int crc_on;      /* the frame carries CRC words (protection_absent 0) */
     unsigned crc;    /* CRC-16 register of the header or block being checked */
     long crc_second; /* bit of buf where the second channel stream of the last CPE starts */
-    size_t used;     /* bytes of buf that may be non-zero */
+    /* Non-NULL (set by the caller after aac_decoder_init): the filter bank runs on 32 bits
+     * (zufsMDCTInv_AAC_32s_I) and every frame's samples also go here, laid out like pcm, as
+     * floats with 1.0 at 16-bit full scale: about 24 bits of precision instead of 16. The 16-bit
+     * pcm is then rounded from them (it may differ from the 16-bit filter bank's by 1). */
+    Zuf32f *wide;
+    const Zuf16s *pcm0; /* the current frame's pcm, to place the wide samples beside it */
+    size_t used;        /* bytes of buf that may be non-zero */
     Zuf8u buf[AAC_MAX_FRAME + AAC_FRAME_PADDING];
 } AacDecoder;
 

@@ -3,26 +3,27 @@
  */
 #include "stream.h"
 
-#include "mp4.h"
-
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "mp4.h"
+
 int input_read(const char *path, Input *in, const char *prog) {
-    FILE *f = fopen(path, "rb");
+    FILE *f = strcmp(path, "-") == 0 ? stdin : fopen(path, "rb"); /* "-": standard input */
     size_t cap = 1 << 16, n = 0;
     Zuf8u *buf;
     memset(in, 0, sizeof *in);
     if (!f) {
-        fprintf(stderr, "%s: cannot open '%s'\n", prog, path);
+        fprintf(stderr, "%s: cannot open %s: %s\n", prog, path, strerror(errno));
         return 1;
     }
     buf = malloc(cap + INPUT_PADDING);
     for (;;) {
         size_t got;
         if (!buf) {
-            fclose(f);
+            if (f != stdin) fclose(f);
             fprintf(stderr, "%s: out of memory reading '%s'\n", prog, path);
             return 1;
         }
@@ -37,12 +38,13 @@ int input_read(const char *path, Input *in, const char *prog) {
         }
     }
     if (ferror(f)) {
-        fclose(f);
+        const int err = errno;
+        if (f != stdin) fclose(f);
         free(buf);
-        fprintf(stderr, "%s: error reading '%s'\n", prog, path);
+        fprintf(stderr, "%s: error reading %s: %s\n", prog, path, strerror(err));
         return 1;
     }
-    fclose(f);
+    if (f != stdin) fclose(f);
     memset(buf + n, 0, INPUT_PADDING);
     in->data = buf;
     in->size = n;

@@ -27,7 +27,8 @@ typedef struct {
     size_t end;
 } Input;
 
-/* Reads the whole file. Returns 0, or 1 after a message on stderr starting with `prog`. */
+/* Reads the whole file ("-": standard input). Returns 0, or 1 after a message on stderr starting
+ * with `prog` and the reason. */
 int input_read(const char *path, Input *in, const char *prog);
 /* Copies size bytes of memory into a padded buffer. Returns 0, or 1 when out of memory. */
 int input_copy(const Zuf8u *data, size_t size, Input *in);

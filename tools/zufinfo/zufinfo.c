@@ -1,14 +1,15 @@
 /*
- * zufinfo: lists the stream headers of a coded audio file with libzufack9's public API.
+ * zufinfo: lists the stream headers of coded audio files with libzufack9's public API.
  *
- *   zufinfo [--summary] FILE
+ *   zufinfo [--summary | --json] FILE...
  *
- * Prints the library version, then the file's format and its headers: for ADTS and MP3 every
- * frame (or, with --summary, one line plus totals); for ADIF the header and each program
- * configuration element. ADTS damage is recoverable: junk between frames is skipped (and
- * reported) by scanning for the next header that the following one confirms, and a truncated
- * last frame is reported. Exit status: 0 when the file was listed, 1 on unusable input
- * (missing, empty, unknown format, truncated ADIF header), 2 on a usage error.
+ * Prints each file's format and its headers: for ADTS and MP3 (MPEG-1, MPEG-2 and MPEG-2.5 Layer
+ * III) every frame (or, with --summary, one line plus totals); for ADIF the header and each
+ * program configuration element; with --json one JSON array with an object per file, for
+ * scripts. ADTS damage is recoverable: junk between frames is skipped (and reported) by scanning
+ * for the next header that the following one confirms, and a truncated last frame is reported.
+ * Exit status: 0 when every file was listed, 1 when one was unusable (missing, empty, unknown
+ * format, truncated ADIF header), 2 on a usage error.
  *
  * Structure: the file is read into a padded buffer (tools/example/stream.h, which also parses
  * MPEG audio headers), a format is chosen from the table of detectors, and that format's lister
@@ -18,12 +19,33 @@
 #include <stdlib.h>
 #include <string.h>
 
+#ifndef ZUF_TOOL_VERSION
+#define ZUF_TOOL_VERSION "unknown"
+#endif
+
 #include <zufack9/zufack9.h>
 
 #include "example/stream.h"
 
+/* What a listing found, for the closing lines and the JSON object. */
+typedef struct {
+    const char *format;                           /* "ADTS", "ADIF", "MP3" */
+    char stream[160];                             /* one line that describes the stream */
+    char version[16];                             /* "MPEG-4", "MPEG-1", "MPEG-2.5", ... */
+    char profile[16];                             /* AAC profile or object type, or "Layer III" */
+    int sample_rate, channels, lfe, crc, bitrate; /* bitrate: ADIF's field, bit/s */
+    int framed;                                   /* the frame counts below apply */
+    unsigned long frames, changes;
+    size_t frame_bytes, skipped, tag_bytes, header_bytes;
+    int truncated;
+    double seconds;
+    const char *error; /* why the file could not be listed */
+} Summary;
+
 typedef struct {
     int summary;
+    int json; /* no text on stdout: the caller prints `sum` as JSON */
+    Summary sum;
 } Options;
 
 /* ------------------------------------------------------------------ shared helpers */
@@ -78,14 +100,69 @@ typedef struct {
 
 /* Unpacks the header at pos if it looks like ADTS: syncword 0xFFF and layer 0, a sampling
  * index with a rate, and a frame long enough for its own header. */
+static double average_kbps(const Summary *s) {
+    return s->seconds > 0.0 ? s->frame_bytes * 8.0 / s->seconds / 1000.0 : 0.0;
+}
+
 /* The closing lines of a frame listing, the same for every framed format. */
 static void print_totals(unsigned long changes, unsigned long frames, size_t frame_bytes, double seconds,
-                         size_t skipped, int truncated) {
+                         size_t skipped, int truncated, Options *opt) {
+    Summary *s = &opt->sum;
+    s->framed = 1;
+    s->changes = changes;
+    s->frames = frames;
+    s->frame_bytes = frame_bytes;
+    s->seconds = seconds;
+    s->skipped = skipped;
+    s->truncated = truncated;
+    if (opt->json) return;
+    if (opt->summary) puts(s->stream);
     if (changes) printf("stream parameters change in %lu frames\n", changes);
     printf("frames: %lu, bytes: %lu, duration: %.3f s, average bitrate: %.1f kbit/s\n", frames,
-           (unsigned long)frame_bytes, seconds, seconds > 0.0 ? frame_bytes * 8.0 / seconds / 1000.0 : 0.0);
+           (unsigned long)frame_bytes, seconds, average_kbps(s));
     if (skipped || truncated)
         printf("damage: %lu bytes skipped%s\n", (unsigned long)skipped, truncated ? ", last frame truncated" : "");
+}
+
+/* A JSON string: quotes, backslashes and control characters escaped. */
+static void json_string(const char *s) {
+    putchar('"');
+    for (; *s; ++s) {
+        const unsigned char c = (unsigned char)*s;
+        if (c == '"' || c == '\\')
+            printf("\\%c", c);
+        else if (c < 0x20)
+            printf("\\u%04x", c);
+        else
+            putchar(c);
+    }
+    putchar('"');
+}
+
+/* One file's JSON object (without a trailing newline). */
+static void print_json(const char *path, size_t size, const Summary *s) {
+    printf("  {\"file\": ");
+    json_string(path);
+    printf(", \"bytes\": %lu", (unsigned long)size);
+    if (s->error) {
+        printf(", \"error\": ");
+        json_string(s->error);
+        putchar('}');
+        return;
+    }
+    printf(", \"format\": \"%s\", \"stream\": ", s->format);
+    json_string(s->stream);
+    printf(", \"version\": \"%s\", \"profile\": \"%s\", \"sample_rate\": %d, \"channels\": %d", s->version, s->profile,
+           s->sample_rate, s->channels);
+    if (!s->framed) {
+        printf(", \"lfe_channels\": %d, \"bitrate\": %d, \"header_bytes\": %lu}", s->lfe, s->bitrate,
+               (unsigned long)s->header_bytes);
+        return;
+    }
+    printf(", \"crc\": %s, \"frames\": %lu, \"frame_bytes\": %lu, \"duration\": %.6f, \"average_kbps\": %.3f",
+           s->crc ? "true" : "false", s->frames, (unsigned long)s->frame_bytes, s->seconds, average_kbps(s));
+    printf(", \"skipped_bytes\": %lu, \"truncated\": %s, \"parameter_changes\": %lu, \"tag_bytes\": %lu}",
+           (unsigned long)s->skipped, s->truncated ? "true" : "false", s->changes, (unsigned long)s->tag_bytes);
 }
 
 static int adts_header_at(const Input *in, size_t pos, AdtsFrame *fr) {
@@ -143,7 +220,7 @@ static void adts_print_frame(unsigned long index, size_t pos, const AdtsFrame *f
         puts("per block");
 }
 
-static int adts_list(const Input *in, const Options *opt) {
+static int adts_list(const Input *in, Options *opt) {
     AdtsFrame fr, first, prev;
     size_t pos = 0, skipped = 0, frame_bytes = 0;
     unsigned long frames = 0, changes = 0;
@@ -152,7 +229,7 @@ static int adts_list(const Input *in, const Options *opt) {
 
     memset(&first, 0, sizeof first);
     memset(&prev, 0, sizeof prev);
-    if (!opt->summary) puts("  frame    offset  id      prof    rate  ch length  blocks  crc");
+    if (!opt->summary && !opt->json) puts("  frame    offset  id      prof    rate  ch length  blocks  crc");
     while (pos < in->size) {
         /* Within a chain a header that continues the stream is enough; after junk, or when the
          * stream changes, the frame must be confirmed by the one after it. */
@@ -160,8 +237,9 @@ static int adts_list(const Input *in, const Options *opt) {
         size_t next = continues || adts_confirmed_at(in, pos, 1, &fr) ? pos : adts_resync(in, pos + 1, 1, &fr);
         size_t len;
         if (next > pos) {
-            printf("skipped %lu bytes at offset %lu%s\n", (unsigned long)(next - pos), (unsigned long)pos,
-                   next == in->size ? " (no further frame)" : "");
+            if (!opt->json)
+                printf("skipped %lu bytes at offset %lu%s\n", (unsigned long)(next - pos), (unsigned long)pos,
+                       next == in->size ? " (no further frame)" : "");
             skipped += next - pos;
             pos = next;
             if (pos == in->size) break;
@@ -172,12 +250,13 @@ static int adts_list(const Input *in, const Options *opt) {
         else if (!adts_same_stream(&first.h, &fr.h))
             ++changes;
         if (len > in->size - pos) {
-            printf("truncated frame at offset %lu: %lu of %lu bytes present\n", (unsigned long)pos,
-                   (unsigned long)(in->size - pos), (unsigned long)len);
+            if (!opt->json)
+                printf("truncated frame at offset %lu: %lu of %lu bytes present\n", (unsigned long)pos,
+                       (unsigned long)(in->size - pos), (unsigned long)len);
             truncated = 1;
             break;
         }
-        if (!opt->summary) adts_print_frame(frames, pos, &fr);
+        if (!opt->summary && !opt->json) adts_print_frame(frames, pos, &fr);
         prev = fr;
         ++frames;
         frame_bytes += len;
@@ -186,16 +265,19 @@ static int adts_list(const Input *in, const Options *opt) {
     }
 
     if (frames == 0) {
-        fprintf(stderr, "zufinfo: no complete ADTS frame\n");
+        opt->sum.error = "no complete ADTS frame";
         return 1;
     }
-    if (opt->summary) {
-        printf("ADTS %s %s, %d Hz, channel configuration %d: %s, %s\n", first.h.id ? "MPEG-2" : "MPEG-4",
-               profile_name(first.h.profile), aac_sample_rate(first.h.sampling_frequency_index),
-               first.h.channel_configuration, channel_config_name(first.h.channel_configuration),
-               first.h.protection_absent ? "no CRC" : "CRC");
-    }
-    print_totals(changes, frames, frame_bytes, seconds, skipped, truncated);
+    snprintf(opt->sum.stream, sizeof opt->sum.stream, "ADTS %s %s, %d Hz, channel configuration %d: %s, %s",
+             first.h.id ? "MPEG-2" : "MPEG-4", profile_name(first.h.profile),
+             aac_sample_rate(first.h.sampling_frequency_index), first.h.channel_configuration,
+             channel_config_name(first.h.channel_configuration), first.h.protection_absent ? "no CRC" : "CRC");
+    snprintf(opt->sum.version, sizeof opt->sum.version, "%s", first.h.id ? "MPEG-2" : "MPEG-4");
+    snprintf(opt->sum.profile, sizeof opt->sum.profile, "%s", profile_name(first.h.profile));
+    opt->sum.sample_rate = aac_sample_rate(first.h.sampling_frequency_index);
+    opt->sum.channels = first.h.channel_configuration == 7 ? 8 : first.h.channel_configuration;
+    opt->sum.crc = !first.h.protection_absent;
+    print_totals(changes, frames, frame_bytes, seconds, skipped, truncated, opt);
     return 0;
 }
 
@@ -267,7 +349,7 @@ static void pce_print(int index, const AacPrgCfgElt *e, const AacAdifHeader *h) 
     putchar('\n');
 }
 
-static int adif_list(const Input *in, const Options *opt) {
+static int adif_list(const Input *in, Options *opt) {
     /* Static: sixteen elements are 14 KB, and zufinfo lists one file per run. */
     static AacPrgCfgElt pce[16];
     AacAdifHeader h;
@@ -278,24 +360,38 @@ static int adif_list(const Input *in, const Options *opt) {
     if (st == zufErrAacPrgNum) {
         fprintf(stderr, "zufinfo: ADIF header declares %d program config elements, more than 16\n",
                 h.num_program_config_elements);
+        opt->sum.error = "ADIF header declares more than 16 program config elements";
         return 1;
     }
     if (st != zufOk) {
         fprintf(stderr, "zufinfo: ADIF header not readable (status %d)\n", st);
+        opt->sum.error = "ADIF header not readable";
         return 1;
     }
     used = (size_t)(p - in->data);
     if (used > in->size) {
         fprintf(stderr, "zufinfo: ADIF header truncated: it needs %lu bytes, the file has %lu\n", (unsigned long)used,
                 (unsigned long)in->size);
+        opt->sum.error = "ADIF header truncated";
         return 1;
     }
+    {
+        Summary *s = &opt->sum;
+        s->channels = pce_channels(&pce[0], &s->lfe);
+        snprintf(s->stream, sizeof s->stream,
+                 "ADIF %s rate, %d bit/s, %d program config element%s, first: %s, %d Hz, %d + %d LFE channels",
+                 h.bitstream_type ? "variable" : "constant", h.bitrate, h.num_program_config_elements,
+                 h.num_program_config_elements > 1 ? "s" : "", profile_name(pce[0].object_type),
+                 aac_sample_rate(pce[0].sampling_frequency_index), s->channels, s->lfe);
+        snprintf(s->version, sizeof s->version, "ADIF");
+        snprintf(s->profile, sizeof s->profile, "%s", profile_name(pce[0].object_type));
+        s->sample_rate = aac_sample_rate(pce[0].sampling_frequency_index);
+        s->bitrate = h.bitrate;
+        s->header_bytes = used;
+    }
+    if (opt->json) return 0;
     if (opt->summary) {
-        int lfe, channels = pce_channels(&pce[0], &lfe);
-        printf("ADIF %s rate, %d bit/s, %d program config element%s, first: %s, %d Hz, %d + %d LFE channels\n",
-               h.bitstream_type ? "variable" : "constant", h.bitrate, h.num_program_config_elements,
-               h.num_program_config_elements > 1 ? "s" : "", profile_name(pce[0].object_type),
-               aac_sample_rate(pce[0].sampling_frequency_index), channels, lfe);
+        puts(opt->sum.stream);
     } else {
         printf("adif_id 0x%08lX, bitstream_type %d (%s rate), bitrate %d bit/s\n", (unsigned long)h.adif_id,
                h.bitstream_type, h.bitstream_type ? "variable" : "constant", h.bitrate);
@@ -319,14 +415,19 @@ static int adif_list(const Input *in, const Options *opt) {
  * confirms (same ID, layer and sampling frequency). */
 typedef struct {
     Mp3FrameHeader h;
-    int rate;   /* sampling frequency in Hz */
-    size_t len; /* bytes, padding included */
+    int version; /* 10 MPEG-1, 20 MPEG-2, 25 MPEG-2.5 (the 8 to 12 kHz extension) */
+    int rate;    /* sampling frequency in Hz */
+    size_t len;  /* bytes, padding included */
 } Mp3Frame;
 
 static int mp3_kbps(const Mp3FrameHeader *h) {
     static const int k_kbps[2][15] = {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
                                       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}};
     return h->bitrate_index < 15 ? k_kbps[h->ID][h->bitrate_index] : -1;
+}
+
+static const char *mp3_version_name(int version) {
+    return version == 10 ? "MPEG-1" : version == 20 ? "MPEG-2" : "MPEG-2.5";
 }
 
 static const char *mp3_mode_name(int mode) {
@@ -343,9 +444,10 @@ static size_t g_mp3_free_len;
 static int mp3_header_at(const Input *in, size_t pos, Mp3Frame *fr) {
     Zuf8u *p = in->data + pos;
     MpegHeader mh;
-    if (in->size - pos < 4 || !mpeg_header_parse(p, &mh) || mh.layer != 3 || mh.version == 25) return 0;
+    if (in->size - pos < 4 || !mpeg_header_parse(p, &mh) || mh.layer != 3) return 0;
     zufsUnpackFrameHeader_MP3(&p, &fr->h);
     fr->rate = mh.sample_rate;
+    fr->version = mh.version;
     fr->len = mpeg_frame_len(in, pos, &mh);
     if (fr->len) return 1;
     fr->len = g_mp3_free_len + (size_t)fr->h.padding_bit;
@@ -384,7 +486,7 @@ static void mp3_print_frame(unsigned long index, size_t pos, const Mp3Frame *fr,
         snprintf(kbps, sizeof kbps, "%d", mp3_kbps(h));
     else
         snprintf(kbps, sizeof kbps, "free");
-    printf("%7lu %9lu  %-6s  %4s %6d  %-6s %6lu  ", index, (unsigned long)pos, h->ID ? "MPEG-1" : "MPEG-2", kbps,
+    printf("%7lu %9lu  %-6s  %4s %6d  %-6s %6lu  ", index, (unsigned long)pos, mp3_version_name(fr->version), kbps,
            fr->rate, mp3_mode_name(h->mode), (unsigned long)fr->len);
     if (h->protection_bit)
         fputs("-", stdout);
@@ -406,7 +508,7 @@ static void mp3_print_tag(const MpegTagFrame *t, const Mp3Frame *first) {
     putchar('\n');
 }
 
-static int mp3_list(const Input *in, const Options *opt) {
+static int mp3_list(const Input *in, Options *opt) {
     Mp3Frame fr, first;
     MpegTagFrame xing;
     const size_t tag = mp3_id3v2_len(in);
@@ -417,8 +519,10 @@ static int mp3_list(const Input *in, const Options *opt) {
 
     memset(&first, 0, sizeof first);
     memset(&xing, 0, sizeof xing);
-    if (tag) printf("ID3v2 tag: %lu bytes\n", (unsigned long)tag);
-    if (!opt->summary) puts("  frame    offset  id      kbps   rate  mode   length  crc");
+    g_mp3_free_len = 0;
+    opt->sum.tag_bytes = tag;
+    if (tag && !opt->json) printf("ID3v2 tag: %lu bytes\n", (unsigned long)tag);
+    if (!opt->summary && !opt->json) puts("  frame    offset  id      kbps   rate  mode   length  crc");
     while (pos < in->size) {
         /* Within a chain a header that continues the stream is enough; after junk, or when the
          * stream changes, the frame must be confirmed by the one after it. */
@@ -429,10 +533,12 @@ static int mp3_list(const Input *in, const Options *opt) {
         if (next > pos) {
             /* An ID3v1 tag ends most files: name it instead of calling it junk. */
             if (next == in->size && in->size - pos == 128 && memcmp(in->data + pos, "TAG", 3) == 0) {
-                printf("ID3v1 tag: 128 bytes at offset %lu\n", (unsigned long)pos);
+                opt->sum.tag_bytes += 128;
+                if (!opt->json) printf("ID3v1 tag: 128 bytes at offset %lu\n", (unsigned long)pos);
             } else {
-                printf("skipped %lu bytes at offset %lu%s\n", (unsigned long)(next - pos), (unsigned long)pos,
-                       next == in->size ? " (no further frame)" : "");
+                if (!opt->json)
+                    printf("skipped %lu bytes at offset %lu%s\n", (unsigned long)(next - pos), (unsigned long)pos,
+                           next == in->size ? " (no further frame)" : "");
                 skipped += next - pos;
             }
             pos = next;
@@ -445,14 +551,15 @@ static int mp3_list(const Input *in, const Options *opt) {
             ++changes;
         }
         if (fr.len > in->size - pos) {
-            printf("truncated frame at offset %lu: %lu of %lu bytes present\n", (unsigned long)pos,
-                   (unsigned long)(in->size - pos), (unsigned long)fr.len);
+            if (!opt->json)
+                printf("truncated frame at offset %lu: %lu of %lu bytes present\n", (unsigned long)pos,
+                       (unsigned long)(in->size - pos), (unsigned long)fr.len);
             truncated = 1;
             break;
         }
         /* A Xing/Info (LAME) or VBRI tag frame holds stream information, not audio. */
         if (frames == 0 && !xing.name[0]) is_tag = mpeg_tag_frame(in->data + pos, fr.len, &xing);
-        if (!opt->summary) mp3_print_frame(frames + (xing.name[0] && !is_tag), pos, &fr, is_tag);
+        if (!opt->summary && !opt->json) mp3_print_frame(frames + (xing.name[0] && !is_tag), pos, &fr, is_tag);
         if (mp3_kbps(&fr.h) == 0) g_mp3_free_len = fr.len - (size_t)fr.h.padding_bit;
         /* The totals count audio frames: a tag frame has its own line. */
         frames += !is_tag;
@@ -463,15 +570,19 @@ static int mp3_list(const Input *in, const Options *opt) {
     }
 
     if (frames == 0) {
-        fprintf(stderr, "zufinfo: no complete MP3 frame\n");
+        opt->sum.error = "no complete MP3 frame";
         return 1;
     }
-    if (opt->summary) {
-        printf("MP3 %s Layer III, %d Hz, %s, %s\n", first.h.ID ? "MPEG-1" : "MPEG-2", first.rate,
-               mp3_mode_name(first.h.mode), first.h.protection_bit ? "no CRC" : "CRC");
-    }
-    if (xing.name[0]) mp3_print_tag(&xing, &first);
-    print_totals(changes, frames, frame_bytes, seconds, skipped, truncated);
+    snprintf(opt->sum.stream, sizeof opt->sum.stream, "MP3 %s Layer III, %d Hz, %s, %s",
+             mp3_version_name(first.version), first.rate, mp3_mode_name(first.h.mode),
+             first.h.protection_bit ? "no CRC" : "CRC");
+    snprintf(opt->sum.version, sizeof opt->sum.version, "%s", mp3_version_name(first.version));
+    snprintf(opt->sum.profile, sizeof opt->sum.profile, "Layer III");
+    opt->sum.sample_rate = first.rate;
+    opt->sum.channels = first.h.mode == 3 ? 1 : 2;
+    opt->sum.crc = !first.h.protection_bit;
+    if (xing.name[0] && !opt->json) mp3_print_tag(&xing, &first);
+    print_totals(changes, frames, frame_bytes, seconds, skipped, truncated, opt);
     return 0;
 }
 
@@ -480,7 +591,7 @@ static int mp3_list(const Input *in, const Options *opt) {
 typedef struct {
     const char *name;
     int (*detect)(const Input *in);
-    int (*list)(const Input *in, const Options *opt);
+    int (*list)(const Input *in, Options *opt);
 } Format;
 
 /* In order of trust: a magic word first, then formats found by scanning for a sync pattern. */
@@ -490,51 +601,113 @@ static const Format k_formats[] = {
     {"MP3", mp3_detect, mp3_list},
 };
 
-static void usage(void) { fputs("usage: zufinfo [--summary] FILE\n", stderr); }
+static void usage(FILE *f) {
+    fputs(
+        "usage: zufinfo [OPTIONS] FILE...\n"
+        "Lists the frames of MP3 (MPEG-1, MPEG-2 and MPEG-2.5 Layer III) and ADTS AAC streams, and the\n"
+        "header and program configuration elements of ADIF files. FILE - reads standard input.\n"
+        "\n"
+        "  -s, --summary  one line per file and the totals instead of every frame\n"
+        "  -j, --json     one JSON array on standard output with an object per file: format,\n"
+        "                 stream, version, profile, sample_rate, channels, crc, frames, frame_bytes,\n"
+        "                 duration (s), average_kbps, skipped_bytes, truncated, parameter_changes,\n"
+        "                 tag_bytes (ADIF: lfe_channels, bitrate, header_bytes instead of the frame\n"
+        "                 counts; a file that could not be listed: error)\n"
+        "  -V, --version  versions of zufinfo and of the library\n"
+        "  -h, --help     this help\n"
+        "\n"
+        "Exit status: 0 every file listed (damage is reported in the listing); 1 a file could not be\n"
+        "listed (missing, empty, unknown format, truncated ADIF header); 2 usage error.\n",
+        f);
+}
+
+/* Lists one file; returns its exit status. */
+static int list_file(const char *path, Options *opt) {
+    Input in;
+    size_t i;
+    int rc = 1;
+    memset(&opt->sum, 0, sizeof opt->sum);
+    if (input_read(path, &in, "zufinfo") != 0) {
+        opt->sum.error = "cannot open or read the file";
+        if (opt->json) print_json(path, 0, &opt->sum);
+        return 1;
+    }
+    if (!opt->json) printf("%s: %lu bytes\n", path, (unsigned long)in.size);
+    if (in.size == 0) {
+        fprintf(stderr, "zufinfo: %s is empty\n", path);
+        opt->sum.error = "empty file";
+    }
+    for (i = 0; in.size && i < sizeof k_formats / sizeof k_formats[0]; ++i) {
+        if (k_formats[i].detect(&in)) {
+            opt->sum.format = k_formats[i].name;
+            if (!opt->json) printf("format: %s\n", k_formats[i].name);
+            rc = k_formats[i].list(&in, opt);
+            if (rc && opt->sum.error && strncmp(opt->sum.error, "ADIF", 4) != 0)
+                fprintf(stderr, "zufinfo: %s: %s\n", path, opt->sum.error);
+            break;
+        }
+    }
+    if (in.size && i == sizeof k_formats / sizeof k_formats[0]) {
+        /* Other MPEG audio is named, not listed. */
+        char what[64];
+        size_t first;
+        static char why[128];
+        if (detect_format(&in, &first, what, sizeof what) == FORMAT_MPEG_OTHER)
+            snprintf(why, sizeof why, "%s stream: only Layer III is listed", what);
+        else
+            snprintf(why, sizeof why, "unknown format (not ADIF, ADTS or MP3)");
+        fprintf(stderr, "zufinfo: %s: %s\n", path, why);
+        opt->sum.error = why;
+    }
+    if (opt->json) print_json(path, in.size, &opt->sum);
+    input_free(&in);
+    return rc;
+}
 
 int main(int argc, char **argv) {
     const LibVersionRecord *v = zufacGetLibVersion();
-    Options opt = {0};
-    const char *path = NULL;
-    Input in;
-    size_t i;
-    int rc, a;
+    Options opt;
+    int rc = 0, a, files = 0, only_files = 0;
 
+    memset(&opt, 0, sizeof opt);
     for (a = 1; a < argc; ++a) {
-        if (strcmp(argv[a], "--summary") == 0)
+        const char *s = argv[a];
+        if (only_files || s[0] != '-' || s[1] == '\0') {
+            ++files;
+        } else if (!strcmp(s, "--")) {
+            only_files = 1;
+        } else if (!strcmp(s, "-s") || !strcmp(s, "--summary")) {
             opt.summary = 1;
-        else if (argv[a][0] == '-' && argv[a][1] != '\0') {
-            fprintf(stderr, "zufinfo: unknown option '%s'\n", argv[a]);
-            usage();
+        } else if (!strcmp(s, "-j") || !strcmp(s, "--json")) {
+            opt.json = 1;
+        } else if (!strcmp(s, "-h") || !strcmp(s, "--help")) {
+            usage(stdout);
+            return 0;
+        } else if (!strcmp(s, "-V") || !strcmp(s, "--version")) {
+            printf("zufinfo %s (libzufack9 example tools)\n", ZUF_TOOL_VERSION);
+            printf("library: %s %s (build %d.%d, %s)\n", v->libName, v->versionText, v->buildMajor, v->buildNumber,
+                   v->buildDate);
+            return 0;
+        } else {
+            fprintf(stderr, "zufinfo: unknown option '%s'\nTry 'zufinfo --help' for more information.\n", s);
             return 2;
-        } else if (path) {
-            usage();
-            return 2;
-        } else
-            path = argv[a];
-    }
-    if (!path) {
-        usage();
-        return 2;
-    }
-
-    printf("%s %s (build %d.%d, %s)\n", v->libName, v->versionText, v->buildMajor, v->buildNumber, v->buildDate);
-    if (input_read(path, &in, "zufinfo") != 0) return 1;
-    if (in.size == 0) {
-        input_free(&in);
-        fprintf(stderr, "zufinfo: '%s' is empty\n", path);
-        return 1;
-    }
-    printf("%s: %lu bytes\n", path, (unsigned long)in.size);
-    for (i = 0; i < sizeof k_formats / sizeof k_formats[0]; ++i) {
-        if (k_formats[i].detect(&in)) {
-            printf("format: %s\n", k_formats[i].name);
-            rc = k_formats[i].list(&in, &opt);
-            input_free(&in);
-            return rc;
         }
     }
-    input_free(&in);
-    fprintf(stderr, "zufinfo: '%s': unknown format (not ADIF, ADTS or MP3)\n", path);
-    return 1;
+    if (files == 0) {
+        usage(stderr);
+        return 2;
+    }
+    if (opt.json) puts("[");
+    for (a = 1, only_files = 0, files = 0; a < argc; ++a) {
+        const char *s = argv[a];
+        if (!only_files && !strcmp(s, "--")) {
+            only_files = 1;
+            continue;
+        }
+        if (!only_files && s[0] == '-' && s[1] != '\0') continue;
+        if (files++) fputs(opt.json ? ",\n" : "\n", stdout);
+        if (list_file(s, &opt)) rc = 1;
+    }
+    if (opt.json) puts("\n]");
+    return rc;
 }

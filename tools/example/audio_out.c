@@ -1,0 +1,256 @@
+/*
+ * Audio output: libsndfile for seekable WAV and FLAC files, our own little-endian writer for WAV
+ * streams and raw PCM (and for every WAV when the tools are built without libsndfile).
+ */
+#define _POSIX_C_SOURCE 200809L
+#include "audio_out.h"
+
+#include <errno.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <fcntl.h>
+#include <math.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef ZUF_HAVE_SNDFILE
+#include <sndfile.h>
+#endif
+
+#define UNKNOWN_SIZE 0xFFFFFFFFul /* a RIFF size still unknown (ffmpeg and sox write this) */
+
+static const int k_bytes[3] = {2, 3, 4}; /* bytes per sample of AudioSample */
+
+int audio_have_flac(void) {
+#ifdef ZUF_HAVE_SNDFILE
+    return 1;
+#else
+    return 0;
+#endif
+}
+
+const char *audio_sndfile_version(void) {
+#ifdef ZUF_HAVE_SNDFILE
+    return sf_version_string();
+#else
+    return NULL;
+#endif
+}
+
+const char *audio_strerror(const AudioWriter *w) {
+#ifdef ZUF_HAVE_SNDFILE
+    if (w->error == -1) return sf_strerror((SNDFILE *)w->sndfile);
+#endif
+    return w->error > 0 ? strerror(w->error) : "unknown error";
+}
+
+static void put_le(unsigned char *p, unsigned long v, int bytes) {
+    int i;
+    for (i = 0; i < bytes; ++i) p[i] = (unsigned char)(v >> (8 * i));
+}
+
+static int write_all(AudioWriter *w, const unsigned char *p, size_t n) {
+    while (n > 0 && !w->error) {
+        const ssize_t k = write(w->fd, p, n);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) {
+            w->error = k < 0 ? errno : EIO;
+            break;
+        }
+        p += k;
+        n -= (size_t)k;
+    }
+    return w->error != 0;
+}
+
+static int flush(AudioWriter *w) {
+    const int bad = write_all(w, w->buf, w->used);
+    w->flushed += w->used;
+    w->used = 0;
+    return bad;
+}
+
+/* WAV header: format 1 (PCM) or 3 (IEEE float, with the cbSize word and a fact chunk that
+ * non-PCM formats carry). `data` is the size of the sample data, or UNKNOWN_SIZE. */
+static size_t wav_header(const AudioWriter *w, unsigned long data, unsigned char *h) {
+    const int fl = w->format.sample == AUDIO_F32, bytes = k_bytes[w->format.sample];
+    const unsigned long block = (unsigned long)(bytes * w->channels);
+    const size_t len = fl ? 58 : 44;
+    memcpy(h, "RIFF", 4);
+    put_le(h + 4, data == UNKNOWN_SIZE ? UNKNOWN_SIZE : data + len - 8, 4);
+    memcpy(h + 8, "WAVEfmt ", 8);
+    put_le(h + 16, fl ? 18 : 16, 4);
+    put_le(h + 20, fl ? 3 : 1, 2);
+    put_le(h + 22, (unsigned long)w->channels, 2);
+    put_le(h + 24, (unsigned long)w->sample_rate, 4);
+    put_le(h + 28, (unsigned long)w->sample_rate * block, 4);
+    put_le(h + 32, block, 2);
+    put_le(h + 34, (unsigned long)(8 * bytes), 2);
+    if (fl) {
+        put_le(h + 36, 0, 2); /* cbSize */
+        memcpy(h + 38, "fact", 4);
+        put_le(h + 42, 4, 4);
+        put_le(h + 46, data == UNKNOWN_SIZE ? UNKNOWN_SIZE : data / block, 4);
+    }
+    memcpy(h + len - 8, "data", 4);
+    put_le(h + len - 4, data, 4);
+    return len;
+}
+
+/* Output that can take a completed header at the end: a regular file written from its start. */
+static int seekable(int fd) {
+    struct stat st;
+    const int flags = fcntl(fd, F_GETFL);
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags != -1 && !(flags & O_APPEND) &&
+           lseek(fd, 0, SEEK_CUR) == 0;
+}
+
+int audio_open(AudioWriter *w, int fd, AudioFormat format, int channels, int sample_rate, char *why, size_t why_len) {
+    memset(w, 0, offsetof(AudioWriter, buf));
+    w->fd = fd;
+    w->format = format;
+    w->channels = channels;
+    w->sample_rate = sample_rate;
+    w->seekable = seekable(fd);
+    if (format.container == AUDIO_FLAC) {
+        if (!audio_have_flac()) {
+            snprintf(why, why_len, "FLAC output needs libsndfile, and this program was built without it");
+            return 1;
+        }
+        if (format.sample == AUDIO_F32) {
+            snprintf(why, why_len, "FLAC holds 16 or 24-bit integers, not floats");
+            return 1;
+        }
+        if (!w->seekable) {
+            snprintf(why, why_len, "FLAC is written only to a file (libsndfile does not write it to a pipe)");
+            return 1;
+        }
+    }
+#ifdef ZUF_HAVE_SNDFILE
+    if (format.container != AUDIO_RAW && w->seekable) {
+        static const int subtype[3] = {SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_FLOAT};
+        SF_INFO info;
+        memset(&info, 0, sizeof info);
+        info.channels = channels;
+        info.samplerate = sample_rate;
+        info.format = (format.container == AUDIO_FLAC ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | subtype[format.sample];
+        w->sndfile = sf_open_fd(fd, SFM_WRITE, &info, 0);
+        if (!w->sndfile) {
+            snprintf(why, why_len, "libsndfile: %s", sf_strerror(NULL));
+            return 1;
+        }
+        return 0;
+    }
+#endif
+    if (format.container == AUDIO_WAV) {
+        w->header_len = wav_header(w, UNKNOWN_SIZE, w->buf);
+        w->used = w->header_len;
+    }
+    (void)why;
+    (void)why_len;
+    return 0;
+}
+
+/* Sample i of the output type from the 16-bit or the wide samples. */
+static Zuf32s sample24(const Zuf16s *pcm, const Zuf32f *wide, size_t i) {
+    double v;
+    if (!wide) return (Zuf32s)pcm[i] * 256;
+    v = floor((double)wide[i] * 8388608.0 + 0.5);
+    return v > 8388607.0 ? 8388607 : v < -8388608.0 ? -8388608 : (Zuf32s)v;
+}
+static Zuf32f sample_f32(const Zuf16s *pcm, const Zuf32f *wide, size_t i) {
+    return wide ? wide[i] : (Zuf32f)pcm[i] * (1.0f / 32768.0f);
+}
+
+#ifdef ZUF_HAVE_SNDFILE
+static int sndfile_write(AudioWriter *w, const Zuf16s *pcm, const Zuf32f *wide, unsigned long frames) {
+    SNDFILE *s = (SNDFILE *)w->sndfile;
+    const size_t n = frames * (size_t)w->channels, chunk = sizeof w->buf / 4 / (size_t)w->channels;
+    size_t done = 0;
+    if (w->format.sample == AUDIO_S16) return sf_writef_short(s, pcm, (sf_count_t)frames) != (sf_count_t)frames;
+    /* 24-bit goes through int (libsndfile keeps its top 24 bits: exact), float as is. */
+    while (done < n) {
+        const size_t k = n - done < chunk * (size_t)w->channels ? n - done : chunk * (size_t)w->channels;
+        const sf_count_t f = (sf_count_t)(k / (size_t)w->channels);
+        size_t i;
+        if (w->format.sample == AUDIO_S24) {
+            int *v = (int *)(void *)w->buf;
+            for (i = 0; i < k; ++i) v[i] = (int)((Zuf32u)sample24(pcm, wide, done + i) << 8);
+            if (sf_writef_int(s, v, f) != f) return 1;
+        } else {
+            float *v = (float *)(void *)w->buf;
+            for (i = 0; i < k; ++i) v[i] = sample_f32(pcm, wide, done + i);
+            if (sf_writef_float(s, v, f) != f) return 1;
+        }
+        done += k;
+    }
+    return 0;
+}
+#endif
+
+int audio_write(AudioWriter *w, const Zuf16s *pcm, const Zuf32f *wide, unsigned long frames) {
+    const size_t n = frames * (size_t)w->channels;
+    const int bytes = k_bytes[w->format.sample];
+    size_t i;
+    if (w->error) return 1;
+#ifdef ZUF_HAVE_SNDFILE
+    if (w->sndfile) {
+        if (sndfile_write(w, pcm, wide, frames)) {
+            w->error = sf_error((SNDFILE *)w->sndfile) == SF_ERR_SYSTEM && errno ? errno : -1;
+            return 1;
+        }
+        w->frames += frames;
+        return 0;
+    }
+#endif
+    for (i = 0; i < n; ++i) {
+        unsigned char *p;
+        if (w->used + 4 > sizeof w->buf && flush(w)) return 1;
+        p = w->buf + w->used;
+        if (w->format.sample == AUDIO_S16) {
+            put_le(p, (unsigned long)(Zuf16u)pcm[i], 2);
+        } else if (w->format.sample == AUDIO_S24) {
+            put_le(p, (unsigned long)(Zuf32u)sample24(pcm, wide, i), 3);
+        } else {
+            const Zuf32f f = sample_f32(pcm, wide, i);
+            Zuf32u u;
+            memcpy(&u, &f, 4);
+            put_le(p, u, 4);
+        }
+        w->used += (size_t)bytes;
+    }
+    w->frames += frames;
+    return 0;
+}
+
+int audio_close(AudioWriter *w) {
+#ifdef ZUF_HAVE_SNDFILE
+    if (w->sndfile) {
+        const int bad = sf_close((SNDFILE *)w->sndfile) != 0;
+        if (bad && !w->error) w->error = -1;
+        w->sndfile = NULL;
+        return w->error != 0;
+    }
+#endif
+    if (w->header_len && w->flushed == 0) {
+        /* Nothing flushed yet, so the header still sits in buf: it goes out with its sizes, even
+         * to a pipe (RIFF sizes are 32 bits: a longer stream is never held whole in buf). */
+        const unsigned long block = (unsigned long)(k_bytes[w->format.sample] * w->channels);
+        wav_header(w, w->frames * block, w->buf);
+        return flush(w);
+    }
+    if (flush(w)) return 1;
+    if (w->header_len && w->seekable) {
+        /* RIFF sizes are 32 bits: a longer stream keeps the largest size that fits. */
+        const unsigned long block = (unsigned long)(k_bytes[w->format.sample] * w->channels);
+        const unsigned long max = (UNKNOWN_SIZE - 1 - w->header_len) / block;
+        unsigned char h[58];
+        const size_t len = wav_header(w, (w->frames < max ? w->frames : max) * block, h);
+        if (lseek(w->fd, 0, SEEK_SET) != 0)
+            w->error = errno;
+        else
+            write_all(w, h, len);
+    }
+    return w->error != 0;
+}
