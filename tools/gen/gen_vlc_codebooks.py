@@ -21,6 +21,7 @@ MP3 tables 17..23 and 25..31 share the codewords of 16 and 24 and differ in linb
 and 14 are empty.
 """
 import cpp_emit as E
+import gen_mp3_huffman
 
 SCRIPT = "gen_vlc_codebooks.py"
 
@@ -82,25 +83,10 @@ def scalefactor_book():
 
 
 def mp3_books():
-    pairs, quad, linbits, alias = {}, {}, {}, {}
-    cur = None
-    for fld in E.read_records("mp3_huffman.txt"):
-        if fld[0] == "table":
-            cur = int(fld[1])
-            linbits[cur] = int(fld[3])
-            pairs[cur] = []
-            if "codes_of" in fld:
-                alias[cur] = int(fld[fld.index("codes_of") + 1])
-        elif fld[0] == "count1":
-            cur = fld[1]
-            quad[cur] = []
-        elif fld[0] in ("A", "B"):
-            v = [int(t) for t in fld[1:5]]
-            assert len(fld[6]) == int(fld[5])
-            quad[cur] += quads(v, fld[6], False, 1)
-        else:
-            assert len(fld[4]) == int(fld[3])
-            pairs[cur].append((int(fld[1]), int(fld[2]), fld[4]))
+    # The same reader as the library's MP3 decode trees: one parse of the standard's tables.
+    pair_codes, quad_codes, linbits, alias = gen_mp3_huffman.read_tables()
+    pairs = {t: [(x, y, code) for (x, y), code in p.items()] for t, p in pair_codes.items()}
+    quad = {k: [w for v, code in q.items() for w in quads(list(v), code, False, 1)] for k, q in quad_codes.items()}
     return pairs, quad, linbits, alias
 
 
