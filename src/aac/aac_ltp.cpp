@@ -77,7 +77,8 @@ void ownsLongTermReconstruct_AAC_32s(const Zuf32s* est, Zuf32s* spec, const int*
     const aac::Bands b = aac::bands(rate, 128);
     for (int w = 0; w < 8; ++w)
         if (flag[w] != 0)
-            for (int k = b.offset[0]; k < b.offset[8]; ++k) spec[128 * w + k] = wrap_add(spec[128 * w + k], est[128 * w + k]);
+            for (int k = b.offset[0]; k < b.offset[8]; ++k)
+                spec[128 * w + k] = wrap_add(spec[128 * w + k], est[128 * w + k]);
 }
 
 void ownsLtpUpdate_AAC_32s(const Zuf32s* spec, Zuf32s* h, int seq, int shape, int prevShape, Zuf32s* work) {

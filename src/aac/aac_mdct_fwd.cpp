@@ -42,9 +42,7 @@ uint32_t window_factor(int seq, int p, int shape, int prevShape) {
 }
 
 // Unit gain: hi((2x) w), 2x wrapping; an unchanged sample is x.
-inline int32_t win_unit(int32_t x, uint32_t f) {
-    return f == kOne ? x : hi(int64_t{wrap_add(x, x)} * int64_t{f});
-}
+inline int32_t win_unit(int32_t x, uint32_t f) { return f == kOne ? x : hi(int64_t{wrap_add(x, x)} * int64_t{f}); }
 // Half gain: hi(x w); an unchanged sample is x >> 1.
 inline int32_t win_half(int32_t x, uint32_t f) { return f == kOne ? x >> 1 : hi(int64_t{x} * int64_t{f}); }
 
