@@ -24,7 +24,7 @@ TEST(AacLtp, PredictFromHistory) {
         int seq, lag;
         Zuf16s coef;
         int used, shortLag;  // used: bit w flags short window w
-    } const cases[] = {{0, 0, 16384, 0, 0}, {1, 700, 9352, 0, 0},    {3, 1024, 22438, 0, 0},
+    } const cases[] = {{0, 0, 16384, 0, 0},    {1, 700, 9352, 0, 0},   {3, 1024, 22438, 0, 0},
                        {0, 2047, 12000, 0, 0}, {2, 0, 16384, 0xA5, 0}, {2, 0, 13000, 0xFF, 600}};
     for (const Case& c : cases) {
         AacLtpInfo info{};
@@ -54,7 +54,9 @@ TEST(AacLtp, ReconstructAddsFlaggedBands) {
             int flag[41];
             for (int& f : flag) f = rng.range(0, 1);
             ASSERT_EQ(zufsLongTermReconstruct_AAC_32s(est.data(), spec.data(), flag, seq, rate), zufOk);
-            const Zuf16s* off = (seq == 2 ? zuf::_pAACSwbOffsetTableShort : zuf::_pAACSwbOffsetTableLong)[rate == 12 ? 11 : rate];  // 7350 Hz uses the 8000 Hz bands
+            const Zuf16s* off =
+                (seq == 2 ? zuf::_pAACSwbOffsetTableShort
+                          : zuf::_pAACSwbOffsetTableLong)[rate == 12 ? 11 : rate];  // 7350 Hz uses the 8000 Hz bands
             for (int k = 0; k < 1024; ++k) {
                 const int bin = seq == 2 ? k % 128 : k;
                 int band = 0;
@@ -91,9 +93,18 @@ TEST(AacLtp, UpdateMatchesWindowedImdct) {
                 y /= n;
                 const int rise = b == 0 ? prev : shapes[f], s = seqs[f], m = p - 1024;
                 double w = 1;
-                if (s == 2) w = (p < 128 ? sw[rise][p] : sw[shapes[f]][255 - p]) / 2147483648.0;
-                else if (p < 1024) w = s == 3 ? (p < 448 ? 0 : p < 576 ? sw[prev][p - 448] / 2147483648.0 : 1) : lw[prev][p] / 2147483648.0;
-                else w = s == 1 ? (m < 448 ? 1 : m < 576 ? sw[shapes[f]][575 - m] / 2147483648.0 : 0) : lw[shapes[f]][1023 - m] / 2147483648.0;
+                if (s == 2)
+                    w = (p < 128 ? sw[rise][p] : sw[shapes[f]][255 - p]) / 2147483648.0;
+                else if (p < 1024)
+                    w = s == 3 ? (p < 448   ? 0
+                                  : p < 576 ? sw[prev][p - 448] / 2147483648.0
+                                            : 1)
+                               : lw[prev][p] / 2147483648.0;
+                else
+                    w = s == 1 ? (m < 448   ? 1
+                                  : m < 576 ? sw[shapes[f]][575 - m] / 2147483648.0
+                                            : 0)
+                               : lw[shapes[f]][1023 - m] / 2147483648.0;
                 next[at + p] += y * w;
             }
         }

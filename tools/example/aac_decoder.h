@@ -10,6 +10,8 @@
 
 #include <zufack9/zufack9.h>
 
+#include "aac_ltp.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -42,6 +44,8 @@ typedef struct {
     AacIcsInfo ics; /* own ics_info (SCE, or a pair without common window) */
     int prev_shape; /* window_shape of the previous frame */
     Zuf32u seed;    /* noise substitution seed of this channel */
+    /* long-term prediction state (AAC LTP streams) */
+    AacLtpChannel ltp;
 } AacChannel;
 
 typedef struct {
@@ -54,6 +58,7 @@ typedef struct {
     Zuf8u ms_none[8 * 60];      /* no M/S: the noise of the two channels stays independent */
     int sfi;                    /* sampling_frequency_index */
     int mpeg4;                  /* ADTS id 0: MPEG-4 (noise substitution allowed) */
+    int aot;                    /* audioObjectType: 2 LC, 4 LTP */
     int channels;               /* 1 or 2 (channel_configuration) */
     AacToolCounts tools;
     int crc_on;      /* the frame carries CRC words (protection_absent 0) */
