@@ -134,7 +134,7 @@ static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int com
             d->tools.mpeg2_pns += r == zufOk;
         }
     }
-    aac_ltp_take(&c->ltp, &d->mh, common ? (int)(c - d->ch) : 0);
+    d->tools.ltp += aac_ltp_take(&c->ltp, &d->mh, common ? (int)(c - d->ch) : 0);
     if (r != zufOk) {
         *why = r == zufErrAacCodebook   ? "reserved or misplaced section codebook"
                : r == zufErrAacGainCtrl ? "gain control data (SSR) in an LC stream"

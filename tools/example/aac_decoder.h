@@ -31,6 +31,7 @@ typedef struct {
     unsigned long common_window, ms_all_frames, ms_bands, is_bands, pns_bands, tns, short_windows, pulses;
     unsigned long fil, dse, pce;
     unsigned long mpeg2_pns; /* MPEG-2 channels with noise substitution, decoded as MPEG-4 */
+    unsigned long ltp;       /* channels with ltp_data (AAC LTP) */
 } AacToolCounts;
 
 typedef struct {

@@ -17,17 +17,16 @@ extern "C" {
 typedef struct {
     Zuf32s history[3072]; /* two reconstructed frames, then the pending windowed half */
     AacLtpInfo info;      /* this frame's ltp_data */
-    Zuf32s time[2048];    /* predicted time signal */
-    Zuf32s est[1024];     /* its spectrum */
+    Zuf32s time[2048];    /* predicted time signal, then its spectrum */
     Zuf32s work[6144];
 } AacLtpChannel;
 
 /* Keeps the channel's ltp_data from the record the parser filled (index 0 for a channel's own
- * ics_info, the channel number for a pair's common one). */
-void aac_ltp_take(AacLtpChannel *l, const AacMainHeader *mh, int index);
+ * ics_info, the channel number for a pair's common one). Returns 1 when ltp_data is present. */
+int aac_ltp_take(AacLtpChannel *l, const AacMainHeader *mh, int index);
 
 /* Adds the prediction to the Q3 spectrum x (long windows with ltp_data_present only): history at
- * ltp_lag times ltp_coef, windowed forward MDCT, TNS analysis filter when the channel has TNS
+ * ltp_lag times ltp_coef, windowed forward MDCT (ISO/IEC 14496-3 4.6.6.3), TNS analysis filter when the channel has TNS
  * data, then the bands whose ltp_long_used is set. Does nothing unless aot is AAC_AOT_LTP. */
 void aac_ltp_predict(AacLtpChannel *l, int aot, Zuf32s *x, const AacIcsInfo *ics, int prev_shape, int sfi,
                      const AacChanInfo *ci, const Zuf8s *tns);

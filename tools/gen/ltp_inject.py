@@ -12,7 +12,7 @@ channel's ltp_data_present are set and ltp_data is inserted: ltp_lag 1002,
 ltp_coef index 0 (0.570), ltp_long_used on the even bands below min(max_sfb, 40). The spectral
 data is left as it was, so the decoded signal is the encoder's plus the prediction: any
 decoder that implements LTP must agree with another one on it. aac_frame_length is updated and
-the frame padded to whole bytes with zero bits (after the END element).
+the byte alignment after the END element redone.
 """
 import sys
 
@@ -40,6 +40,9 @@ def inject(frame, k):
     if int(bits[at + 1:at + 3], 2) == 2 or k % 3 != 1:
         return frame
     max_sfb = int(bits[at + 4:at + 10], 2)
+    # The block ends with the END element's 111 and zero bits up to the byte: drop those, so that
+    # the new frame is aligned again after the insertion.
+    bits = bits[:bits.rindex("1") + 1]
     pdp = at + 10
     ltp = "1" + format(1002, "011b") + "000" + "".join("1" if b % 2 == 0 else "0" for b in range(min(max_sfb, 40)))
     if bits[pdp] == "1":  # predictor_data_present already set: ltp_data_present flags follow
