@@ -64,7 +64,7 @@ TEST(AacMdctFwd, MatchesDoubleModel) {
 TEST(AacMdctFwd, AnalysisSynthesisReconstructs) {
     const int seqs[] = {kLong, kStart, kShort, kStop, kLong, kLong, kStart, kShort, kShort, kStop, kLong};
     const int shapes[] = {0, 1, 1, 0, 1, 0, 0, 1, 0, 0, 1};
-    std::vector<Zuf32s> x(1024 * 12, 0), overlap(1024, 0), spec(1024), work(2048);
+    std::vector<Zuf32s> x(1024 * 12, 0), overlap(1024, 0), coefs(1024), work(2048);
     std::vector<Zuf16s> pcm(1024);
     zuft::Rng rng(3);
     for (size_t i = 1024; i < x.size(); ++i)
@@ -73,10 +73,10 @@ TEST(AacMdctFwd, AnalysisSynthesisReconstructs) {
     for (int f = 0; f < 11; ++f) {
         const Zuf32s* in = x.data() + 1024 * f;
         for (int w = 0; w < (seqs[f] == kShort ? 8 : 1); ++w)
-            ASSERT_EQ(zufsMDCTFwd_AAC_32s(seqs[f] == kShort ? in + 448 + 128 * w : in, spec.data() + 128 * w, in,
+            ASSERT_EQ(zufsMDCTFwd_AAC_32s(seqs[f] == kShort ? in + 448 + 128 * w : in, coefs.data() + 128 * w, in,
                                           seqs[f], shapes[f], w == 0 ? prev : shapes[f], work.data()),
                       zufOk);
-        ASSERT_EQ(zufsMDCTInv_AAC_32s16s(spec.data(), pcm.data(), overlap.data(), seqs[f], shapes[f], prev, 1), zufOk);
+        ASSERT_EQ(zufsMDCTInv_AAC_32s16s(coefs.data(), pcm.data(), overlap.data(), seqs[f], shapes[f], prev, 1), zufOk);
         prev = shapes[f];
         for (int n = 0; n < 1024 && f > 0; ++n) worst = std::max(worst, std::abs(pcm[n] - in[n] / 8));
     }
@@ -113,21 +113,21 @@ TEST(AacLtp, PredictFromHistory) {
 // and overlapped in double.
 TEST(AacLtp, UpdateMatchesWindowedImdct) {
     const int seqs[] = {kLong, kStart, kShort, kStop}, shapes[] = {1, 0, 1, 0};
-    std::vector<Zuf32s> h(3072, 0), work(6144), spec(1024);
+    std::vector<Zuf32s> h(3072, 0), work(6144), coefs(1024);
     std::vector<double> model(3072, 0);
     zuft::Rng rng(2);
     int prev = 0;
     double worst = 0;
     for (int f = 0; f < 4; ++f) {
-        for (auto& v : spec) v = rng.range(-20000, 20000);
-        ASSERT_EQ(zufsLtpUpdate_AAC_32s(spec.data(), h.data(), seqs[f], shapes[f], prev, work.data()), zufOk);
+        for (auto& v : coefs) v = rng.range(-20000, 20000);
+        ASSERT_EQ(zufsLtpUpdate_AAC_32s(coefs.data(), h.data(), seqs[f], shapes[f], prev, work.data()), zufOk);
         std::vector<double> next(model.begin() + 1024, model.end());
         next.resize(3072, 0);
         const int blocks = seqs[f] == kShort ? 8 : 1, n = 1024 / blocks;
         for (int b = 0; b < blocks; ++b)
             for (int p = 0; p < 2 * n; ++p) {
                 double y = 0;
-                for (int k = 0; k < n; ++k) y += spec[n * b + k] * kernel(n, p, k) / n;
+                for (int k = 0; k < n; ++k) y += coefs[n * b + k] * kernel(n, p, k) / n;
                 next[(blocks == 8 ? 1472 + 128 * b : 1024) + p] +=
                     y * factor(seqs[f], p, shapes[f], b ? shapes[f] : prev);
             }

@@ -39,9 +39,9 @@ void predict_run(const Zuf32s* h, Zuf32s* dst, int64_t start, int64_t count, int
 
 // Inverse transform of N = 1024 or 128 values (scaled core: Q3 in, Q3 out), expanded to the 2N
 // samples y by the core's symmetries, then windowed at unit gain like the analysis bank.
-void windowed_inverse(const Zuf32s* spec, Zuf32s* core, Zuf32s* y, Zuf32s* out, int n, int seq, int shape,
+void windowed_inverse(const Zuf32s* spectrum, Zuf32s* core, Zuf32s* y, Zuf32s* out, int n, int seq, int shape,
                       int prevShape) {
-    std::memcpy(core, spec, sizeof(Zuf32s) * n);
+    std::memcpy(core, spectrum, sizeof(Zuf32s) * n);
     ownsMDCTInv_Radix2_32s(core, n);
     const int h = n / 2;
     for (int i = 0; i < h; ++i) {
@@ -66,36 +66,36 @@ void ownsLongTermPredict_AAC_32s(const Zuf32s* h, Zuf32s* dst, const AacLtpInfo*
     }
 }
 
-void ownsLongTermReconstruct_AAC_32s(const Zuf32s* est, Zuf32s* spec, const int* flag, int seq, int rate) {
+void ownsLongTermReconstruct_AAC_32s(const Zuf32s* est, Zuf32s* spectrum, const int* flag, int seq, int rate) {
     if (seq != aac::kEightShort) {
         const aac::Bands b = aac::bands(rate, 1024);
         for (int sfb = 0; sfb < 40; ++sfb)
             if (flag[sfb + 1] != 0)
-                for (int k = b.offset[sfb]; k < b.offset[sfb + 1]; ++k) spec[k] = wrap_add(spec[k], est[k]);
+                for (int k = b.offset[sfb]; k < b.offset[sfb + 1]; ++k) spectrum[k] = wrap_add(spectrum[k], est[k]);
         return;
     }
     const aac::Bands b = aac::bands(rate, 128);
     for (int w = 0; w < 8; ++w)
         if (flag[w] != 0)
             for (int k = b.offset[0]; k < b.offset[8]; ++k)
-                spec[128 * w + k] = wrap_add(spec[128 * w + k], est[128 * w + k]);
+                spectrum[128 * w + k] = wrap_add(spectrum[128 * w + k], est[128 * w + k]);
 }
 
-void ownsLtpUpdate_AAC_32s(const Zuf32s* spec, Zuf32s* h, int seq, int shape, int prevShape, Zuf32s* work) {
+void ownsLtpUpdate_AAC_32s(const Zuf32s* spectrum, Zuf32s* h, int seq, int shape, int prevShape, Zuf32s* work) {
     // Work layout: transform core 0..1023, expanded samples 2048..4095, windowed 4096..6143.
     Zuf32s* core = work;
     Zuf32s* y = work + 2048;
     Zuf32s* o = work + 4096;
     std::memmove(h, h + 1024, sizeof(Zuf32s) * 2048);
     if (seq != aac::kEightShort) {
-        windowed_inverse(spec, core, y, o, 1024, seq, shape, prevShape);
+        windowed_inverse(spectrum, core, y, o, 1024, seq, shape, prevShape);
         ownsAdd_32s_ISfs_sse2(o, h + 1024, 1024, 0);  // saturating, as the vector addition
         std::memcpy(h + 2048, o + 1024, sizeof(Zuf32s) * 1024);
         return;
     }
     std::memset(h + 2048, 0, sizeof(Zuf32s) * 1024);
     for (int w = 0; w < 8; ++w) {
-        windowed_inverse(spec + 128 * w, core, y, o, 128, seq, shape, w == 0 ? prevShape : shape);
+        windowed_inverse(spectrum + 128 * w, core, y, o, 128, seq, shape, w == 0 ? prevShape : shape);
         ownsAdd_32s_ISfs_sse2(o, h + 1472 + 128 * w, 256, 0);
     }
 }
