@@ -56,6 +56,8 @@ const std::vector<Vector>& vectors() {
         {"dec_22050_mono_pns", 1, 22050, true, [](const AacToolCounts& t) { return t.pns_bands > 0; }},
         {"dec_32000_stereo_pns", 2, 32000, true,
          [](const AacToolCounts& t) { return t.pns_bands > 0 && t.pns_shared > 0; }},
+        {"dec_22050_mono_ltp", 1, 22050, false, [](const AacToolCounts& t) { return t.ltp > 0; }},
+        {"dec_16000_stereo_ltp", 2, 16000, false, [](const AacToolCounts& t) { return t.ltp > 0 && t.cpe > 0; }},
     };
     return v;
 }
@@ -315,7 +317,6 @@ TEST_F(ZufdecAac, RefusesOrReportsDamage) {
     const zuft::ToolCase cases[] = {
         {zuft::read_file(vec + "adts_lc_48000_5.1.aac"), "", 1, {"channel_configuration 6"}},
         {zuft::read_file(vec + "adts_main_44100_mono.aac"), "", 1, {"Main profile is not decoded"}},
-        {zuft::read_file(kDir + "adts_ltp_48000_stereo.aac"), "", 1, {"LTP profile is not decoded"}},
         {zuft::read_file(vec + "adif_lc_44100_stereo.adif"), "", 1, {"ADIF is not decoded"}},
         {patched("esds", 39, 0x0A), "", 1, {"audio object type 1 (AAC Main) is not decoded"}},
         {patched("esds", 39, 0x22), "", 1, {"audio object type 4 (AAC LTP) is not decoded"}},

@@ -340,6 +340,36 @@ ZUF_API zufResult zufsMDCTInv_AAC_32s16s(Zuf32s *pSrc, Zuf16s *pDst, Zuf32s *pSr
 ZUF_API zufResult zufsMDCTInv_AAC_32s_I(Zuf32s *pSrcDst, Zuf32s *pSrcDstOverlap, int windowSequence, int windowShape,
                                         int prevWindowShape, int len);
 
+/* Analysis filter bank: windows 2048 time samples (256 for EIGHT_SHORT_SEQUENCE, one short
+ * block per call; rising half with prevWindowShape) and transforms them into 1024 (128) spectral
+ * values X[k] = 2 sum z[n] cos(2 pi / N' (n + n_0)(k + 1/2)) of ISO/IEC 13818-7, unscaled: the
+ * caller leaves headroom. pReserved must not be null and is not read; pWork holds 2048 values. */
+ZUF_API zufResult zufsMDCTFwd_AAC_32s(const Zuf32s *pSrc, Zuf32s *pDst, const Zuf32s *pReserved, int windowSequence,
+                                      int windowShape, int prevWindowShape, Zuf32s *pWork);
+
+/* The same in place with half-gain windows and block floating point: the first 1024 (128)
+ * entries of pSrcDst receive X / (4N), N the number of values; len must be 2048. */
+ZUF_API zufResult zufsMDCTFwd_AAC_32s_I(Zuf32s *pSrcDst, int windowSequence, int windowShape, int prevWindowShape,
+                                        int len);
+
+/* Long-term prediction (ISO/IEC 14496-3 4.6.6), per channel with a caller history of 3072
+ * samples (zero at the start). Predicted time signal: 2048 samples of the history scaled by
+ * ltp_coef (Q14) at ltp_lag (long) or ltp_short_lag (each used short window; windows not used
+ * are left as they are in pDst). */
+ZUF_API zufResult zufsLongTermPredict_AAC_32s(const Zuf32s *pSrc, Zuf32s *pDst, const AacLtpInfo *pLtpInfo,
+                                              int windowSequence);
+
+/* Adds the predicted spectrum to the decoded one in the bands that use it: pLtpFlag is
+ * &ltp_long_present (entry sfb + 1 flags band sfb) for long sequences, ltp_short_used (one flag
+ * per window, bands 0..7) for EIGHT_SHORT_SEQUENCE. */
+ZUF_API zufResult zufsLongTermReconstruct_AAC_32s(const Zuf32s *pSrcEstSpec, Zuf32s *pSrcDstSpec, const int *pLtpFlag,
+                                                  int windowSequence, int samplingRateIndex);
+
+/* After every frame: shifts the history by 1024 samples and adds the windowed inverse MDCT of
+ * the frame's spectrum (the one that went into the synthesis filter bank). pWork: 6144 values. */
+ZUF_API zufResult zufsLtpUpdate_AAC_32s(const Zuf32s *pSrcSpec, Zuf32s *pSrcDstBuffer, int windowSequence,
+                                        int windowShape, int prevWindowShape, Zuf32s *pWork);
+
 #ifdef __cplusplus
 }
 #endif

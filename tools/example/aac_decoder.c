@@ -36,7 +36,7 @@ int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len) {
         snprintf(why, why_len, "not an ADTS header");
         return 1;
     }
-    if (profile != 1) {
+    if (profile != 1 && (profile != 3 || ADTS_ID(p) != 0)) {
         snprintf(why, why_len, "%s is not decoded (only AAC-LC)", profiles[profile]);
         return 1;
     }
@@ -67,6 +67,7 @@ void aac_decoder_init(AacDecoder *d, const Zuf8u *p) {
     d->sfi = ADTS_SFI(p);
     d->mpeg4 = ADTS_ID(p) == 0;
     d->channels = ADTS_CHANNELS(p);
+    d->aot = ADTS_PROFILE(p) + 1;
     memset(d->ms_all, 1, sizeof d->ms_all);
     /* Distinct seeds, so that the channels' noise differs where M/S does not tie it. */
     d->ch[0].seed = 0x1F2E3D4Cu;
@@ -117,7 +118,8 @@ static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int com
     c->ci.pred_sfb_max = 0;
     c->ci.pIcsInfo = ics;
     if (d->mpeg4) {
-        r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spectrum, c->cb, c->tns, &c->ci, 0, 0, common, 0, 2);
+        r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spectrum, c->cb, c->tns, &c->ci, 0, 0, common, 0,
+                                    d->aot);
     } else {
         Zuf8u *p0 = *pp;
         const int off0 = *off;
@@ -132,6 +134,7 @@ static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int com
             d->tools.mpeg2_pns += r == zufOk;
         }
     }
+    d->tools.ltp += aac_ltp_take(&c->ltp, &d->mh, common ? (int)(c - d->ch) : 0);
     if (r != zufOk) {
         *why = r == zufErrAacCodebook   ? "reserved or misplaced section codebook"
                : r == zufErrAacGainCtrl ? "gain control data (SSR) in an LC stream"
@@ -194,12 +197,14 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
         }
         x = c->spectrum2;
     }
+    aac_ltp_predict(&c->ltp, d->aot, x, ics, c->prev_shape, d->sfi, &c->ci, c->tns);
     if (c->ci.tns_data_present &&
         zufsDecodeTNS_AAC_32s_I(x, c->ci.n_filt, c->ci.length, c->ci.order, c->ci.coef_res, c->tns, c->ci.direction,
                                 ics->max_sfb, 1, d->sfi, win_len) != zufOk) {
         *why = "TNS data refused";
         return -1;
     }
+    aac_ltp_update(&c->ltp, d->aot, x, ics, c->prev_shape);
     if (d->wide ? filter_bank_wide(d, c, ics, x, pcm, step)
                 : zufsMDCTInv_AAC_32s16s(x, pcm, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape,
                                          step) != zufOk) {
@@ -238,7 +243,8 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
     const Zuf8u *ms = d->ms_none;
     int common, ms_present = 0, ch;
     get_bits(pp, off, 4); /* element_instance_tag */
-    if (zufsDecodeChanPairElt_AAC(pp, off, &l->ics, cpe, 0) != zufOk) {
+    if ((d->aot == AAC_AOT_LTP ? zufsDecodeChanPairElt_MP4_AAC(pp, off, &l->ics, cpe, &d->mh, 0, d->aot)
+                               : zufsDecodeChanPairElt_AAC(pp, off, &l->ics, cpe, 0)) != zufOk) {
         *why = "channel pair side information refused";
         return -1;
     }

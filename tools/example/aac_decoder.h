@@ -10,6 +10,8 @@
 
 #include <zufack9/zufack9.h>
 
+#include "aac_ltp.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -29,6 +31,7 @@ typedef struct {
     unsigned long common_window, ms_all_frames, ms_bands, is_bands, pns_bands, tns, short_windows, pulses;
     unsigned long fil, dse, pce;
     unsigned long mpeg2_pns; /* MPEG-2 channels with noise substitution, decoded as MPEG-4 */
+    unsigned long ltp;       /* channels with ltp_data (AAC LTP) */
 } AacToolCounts;
 
 typedef struct {
@@ -42,6 +45,8 @@ typedef struct {
     AacIcsInfo ics; /* own ics_info (SCE, or a pair without common window) */
     int prev_shape; /* window_shape of the previous frame */
     Zuf32u seed;    /* noise substitution seed of this channel */
+    /* long-term prediction state (AAC LTP streams) */
+    AacLtpChannel ltp;
 } AacChannel;
 
 typedef struct {
@@ -54,6 +59,7 @@ typedef struct {
     Zuf8u ms_none[8 * 60];      /* no M/S: the noise of the two channels stays independent */
     int sfi;                    /* sampling_frequency_index */
     int mpeg4;                  /* ADTS id 0: MPEG-4 (noise substitution allowed) */
+    int aot;                    /* audioObjectType: 2 LC, 4 LTP */
     int channels;               /* 1 or 2 (channel_configuration) */
     AacToolCounts tools;
     int crc_on;      /* the frame carries CRC words (protection_absent 0) */

@@ -200,6 +200,24 @@ PY
         aenc dec_88200_mono 88200 "$music" 0.25 96k $nopns
         aenc dec_96000_mono 96000 "$music" 0.2 96k $nopns
     }
+    # AAC LTP: FFmpeg's encoder (-profile:a aac_ltp) never sends ltp_data, so ltp_inject.py writes
+    # some into every third long-window frame; FFmpeg's decoder applies it, and so the reference.
+    ltpenc() {  # NAME RATE "LEFT[|RIGHT]" LAYOUT
+        ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=$3:s=$2:d=1:c=$4" -c:a aac \
+            -profile:a aac_ltp -aac_ltp 1 -aac_pns 0 -strict -2 -q:a 0.3 -fflags +bitexact -flags:a +bitexact \
+            -f adts "$tmp/$1.aac"
+        python3 "$here/ltp_inject.py" "$tmp/$1.aac" "$d/$1.aac"
+        ffmpeg -nostdin -hide_banner -loglevel error -y -i "$d/$1.aac" -c:a pcm_f32le -f f32le "$tmp/$1.f32"
+        python3 - "$tmp/$1.f32" "$d/$1.pcm" <<'PY'
+import struct, sys
+raw = open(sys.argv[1], "rb").read()
+vals = struct.unpack("<%df" % (len(raw) // 4), raw)
+out = b"".join(struct.pack("<h", max(-32768, min(32767, round(v * 32768.0)))) for v in vals)
+open(sys.argv[2], "wb").write(out)
+PY
+    }
+    ltpenc dec_22050_mono_ltp 22050 "0.125*sin(2*PI*440*t)" mono
+    ltpenc dec_16000_stereo_ltp 16000 "0.5*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t)" stereo
     # CRC-protected copies (ffmpeg's ADTS muxer writes no crc_check): adts_protect.py computes
     # the CRC words, for one raw data block per frame and for several.
     local p
