@@ -17,6 +17,7 @@
  */
 #include "aac_decoder.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -44,15 +45,10 @@ int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len) {
         snprintf(why, why_len, "reserved sampling_frequency_index %d", ADTS_SFI(p));
         return 1;
     }
-    if (chans != 1 && chans != 2) {
-        if (chans == 0)
-            snprintf(why, why_len,
-                     "channel_configuration 0 (layout in a program configuration element) is not "
-                     "decoded, only 1 (mono) and 2 (stereo)");
-        else
-            snprintf(why, why_len,
-                     "channel_configuration %d (%d channels) is not decoded, only 1 (mono) and 2 (stereo)", chans,
-                     chans == 7 ? 8 : chans);
+    if (chans == 0) {
+        snprintf(why, why_len,
+                 "channel_configuration 0 (layout in a program configuration element) is not decoded in ADTS, "
+                 "only 1 to 7");
         return 1;
     }
     return 0;
@@ -62,15 +58,64 @@ int aac_same_stream(const Zuf8u *a, const Zuf8u *b) {
     return a[0] == b[0] && a[1] == b[1] && (a[2] & 0xFD) == (b[2] & 0xFD) && (a[3] & 0xC0) == (b[3] & 0xC0);
 }
 
+/* The elements of channel_configuration 1..7 in the order of ISO/IEC 14496-3 Table 1.19 (ISO/IEC
+ * 13818-7 Table 8.x), each with its speakers. WAV interleaves channels in the order of their
+ * speaker bits, so each speaker's output channel follows from the mask. Configuration 7 is
+ * C, Lc/Rc (front centre pair), L/R (outside front), Ls/Rs, LFE: WAV's FLC/FRC are the inner pair. */
+static const struct {
+    int elements;
+    int id[5];
+    unsigned long spk[5][2];
+} k_configs[8] = {
+    {0, {0}, {{0}}},
+    {1, {ID_SCE}, {{AAC_SPK_FC}}},
+    {1, {ID_CPE}, {{AAC_SPK_FL, AAC_SPK_FR}}},
+    {2, {ID_SCE, ID_CPE}, {{AAC_SPK_FC}, {AAC_SPK_FL, AAC_SPK_FR}}},
+    {3, {ID_SCE, ID_CPE, ID_SCE}, {{AAC_SPK_FC}, {AAC_SPK_FL, AAC_SPK_FR}, {AAC_SPK_BC}}},
+    {3, {ID_SCE, ID_CPE, ID_CPE}, {{AAC_SPK_FC}, {AAC_SPK_FL, AAC_SPK_FR}, {AAC_SPK_BL, AAC_SPK_BR}}},
+    {4,
+     {ID_SCE, ID_CPE, ID_CPE, ID_LFE},
+     {{AAC_SPK_FC}, {AAC_SPK_FL, AAC_SPK_FR}, {AAC_SPK_BL, AAC_SPK_BR}, {AAC_SPK_LFE}}},
+    {5,
+     {ID_SCE, ID_CPE, ID_CPE, ID_CPE, ID_LFE},
+     {{AAC_SPK_FC}, {AAC_SPK_FLC, AAC_SPK_FRC}, {AAC_SPK_FL, AAC_SPK_FR}, {AAC_SPK_BL, AAC_SPK_BR}, {AAC_SPK_LFE}}},
+};
+
+/* Output channel of speaker bit `spk` in a mask: the number of the mask's lower bits. */
+static int slot_of(unsigned long mask, unsigned long spk) {
+    int n = 0;
+    for (mask &= spk - 1; mask; mask &= mask - 1) ++n;
+    return n;
+}
+
+/* Mono keeps its plain one-channel WAV: its mask says front centre only for the record. */
+static void set_layout(AacDecoder *d, int config) {
+    int e, k;
+    d->config = config;
+    d->elements = k_configs[config].elements;
+    d->mask = 0;
+    for (e = 0; e < d->elements; ++e) d->mask |= k_configs[config].spk[e][0] | k_configs[config].spk[e][1];
+    d->channels = 0;
+    for (e = 0; e < d->elements; ++e) {
+        d->element[e].id = k_configs[config].id[e];
+        for (k = 0; k < (d->element[e].id == ID_CPE ? 2 : 1); ++k) {
+            d->element[e].slot[k] = slot_of(d->mask, k_configs[config].spk[e][k]);
+            ++d->channels;
+        }
+    }
+}
+
 void aac_decoder_init(AacDecoder *d, const Zuf8u *p) {
+    int ch;
     memset(d, 0, sizeof *d);
     d->sfi = ADTS_SFI(p);
     d->mpeg4 = ADTS_ID(p) == 0;
-    d->channels = ADTS_CHANNELS(p);
+    set_layout(d, ADTS_CHANNELS(p));
     memset(d->ms_all, 1, sizeof d->ms_all);
     /* Distinct seeds, so that the channels' noise differs where M/S does not tie it. */
     d->ch[0].seed = 0x1F2E3D4Cu;
     d->ch[1].seed = 0x5B6A7988u;
+    for (ch = 2; ch < AAC_MAX_CHANNELS; ++ch) d->ch[ch].seed = 0x1F2E3D4Cu + 0x9E3779B9u * (Zuf32u)ch;
 }
 
 /* The few fixed-length fields that the element loop reads itself (element ids and tags). */
@@ -95,7 +140,7 @@ static long bits_from(const Zuf8u *start, const Zuf8u *p, int off) { return 8L *
  * several blocks), the first 192 bits of every SCE, LFE and CCE, the first 192 bits of every CPE
  * and then the first 128 bits of its second channel stream, and all of every PCE and DSE, each
  * counted from after the element's 3-bit id and padded with zero bits where the element ends
- * sooner (LFE and CCE are refused here before it matters). Fill and END elements are not
+ * sooner (CCE is refused here before it matters). Fill and END elements are not
  * protected. A frame of one raw data block has one CRC over the header and the block; a frame of
  * several has one over the header and one after each block.
  * This feeds `n` bits of d->buf from bit `from`, bits at or past `end` as zeros. */
@@ -200,19 +245,25 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
         *why = "TNS data refused";
         return -1;
     }
+    /* The 16-bit filter bank writes with a stride of 1 or 2: wider layouts go through one
+     * channel's buffer. */
+    Zuf16s *out = !d->wide && step > 2 ? d->one : pcm;
+    int i;
     if (d->wide ? filter_bank_wide(d, c, ics, x, pcm, step)
-                : zufsMDCTInv_AAC_32s16s(x, pcm, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape,
-                                         step) != zufOk) {
+                : zufsMDCTInv_AAC_32s16s(x, out, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape,
+                                         out == pcm ? step : 1) != zufOk) {
         *why = "window sequence or shape refused by the filter bank";
         return -1;
     }
+    if (out != pcm)
+        for (i = 0; i < 1024; ++i) pcm[i * step] = out[i];
     c->prev_shape = ics->window_shape;
     return 0;
 }
 
 /* single_channel_element(): steps 1, 2, 4, 5, 6. */
-static int single_channel(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
-    AacChannel *c = &d->ch[0];
+static int single_channel(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
+    AacChannel *c = &d->ch[e->slot[0]];
     AacIcsInfo *ics = &c->ics;
     get_bits(pp, off, 4); /* element_instance_tag */
     if (channel_stream(d, c, ics, 0, pp, off, why)) return -1;
@@ -225,14 +276,17 @@ static int single_channel(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, cons
         *why = "noise substitution refused";
         return -1;
     }
-    ++d->tools.sce;
-    return synthesise(d, c, ics, pcm, 1, why);
+    if (e->id == ID_LFE)
+        ++d->tools.lfe;
+    else
+        ++d->tools.sce;
+    return synthesise(d, c, ics, pcm + e->slot[0], d->channels, why);
 }
 
 /* channel_pair_element(): the common ics_info and ms_mask when common_window is set, then steps 1
  * to 6, each for both channels before the next (the stereo steps need both spectra). */
-static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
-    AacChannel *l = &d->ch[0], *r = &d->ch[1];
+static int channel_pair(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
+    AacChannel *l = &d->ch[e->slot[0]], *r = &d->ch[e->slot[1]], *pair[2];
     AacChanPairElt *cpe = &d->cpe;
     AacIcsInfo *ics[2];
     const Zuf8u *ms = d->ms_none;
@@ -243,6 +297,8 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
         return -1;
     }
     common = cpe->common_window;
+    pair[0] = l;
+    pair[1] = r;
     ics[0] = &l->ics;
     ics[1] = common ? &l->ics : &r->ics;
     if (common) {
@@ -255,10 +311,10 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
     }
     for (ch = 0; ch < 2; ++ch) {
         if (ch) d->crc_second = bits_from(d->buf, *pp, *off); /* the second channel's 128 protected bits */
-        if (channel_stream(d, &d->ch[ch], ics[ch], common, pp, off, why)) return -1;
+        if (channel_stream(d, pair[ch], ics[ch], common, pp, off, why)) return -1;
     }
     for (ch = 0; ch < 2; ++ch)
-        if (dequantise(d, &d->ch[ch], ics[ch])) {
+        if (dequantise(d, pair[ch], ics[ch])) {
             *why = "spectrum refused by the inverse quantiser";
             return -1;
         }
@@ -291,7 +347,7 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
         }
     }
     for (ch = 0; ch < 2; ++ch) {
-        AacChannel *c = &d->ch[ch];
+        AacChannel *c = pair[ch];
         /* Noise substitution (no-op without codebook 13). Channel 0 first: it saves the seeds that
          * channel 1 reuses in M/S bands. */
         if (zufsDecodeMsPNS_AAC_32s(c->spectrum, d->ltp_flags, c->cb, c->sf, ics[ch]->max_sfb,
@@ -302,13 +358,13 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
         }
     }
     for (ch = 0; ch < 2; ++ch)
-        if (synthesise(d, &d->ch[ch], ics[ch], pcm + ch, 2, why)) return -1;
+        if (synthesise(d, pair[ch], ics[ch], pcm + e->slot[ch], d->channels, why)) return -1;
     return 0;
 }
 
 /* One raw_data_block() up to and including its END element and byte alignment. */
 static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end, Zuf16s *pcm, const char **why) {
-    int audio = 0;
+    int audio = 0; /* audio elements met */
     for (;;) {
         unsigned id;
         int r = 0;
@@ -322,26 +378,31 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
         switch (id) {
             case ID_END:
                 if (*off) *off = 0, ++*pp; /* byte_alignment() */
-                if (!audio) {
-                    *why = d->channels == 1 ? "raw data block without its SCE" : "raw data block without its CPE";
+                if (audio < d->elements) {
+                    *why = d->element[audio].id == ID_SCE   ? "raw data block without its SCE"
+                           : d->element[audio].id == ID_CPE ? "raw data block without its CPE"
+                                                            : "raw data block without its LFE";
                     return -1;
                 }
                 return 0;
             case ID_SCE:
             case ID_CPE:
-                if ((id == ID_SCE) != (d->channels == 1) || audio) {
-                    *why = id == ID_SCE ? "unexpected SCE for the channel configuration"
-                                        : "unexpected CPE for the channel configuration";
+            case ID_LFE:
+                /* The elements come in the layout's order (tags are not needed to place them). */
+                if (audio >= d->elements || (int)id != d->element[audio].id) {
+                    *why = id == ID_SCE   ? "unexpected SCE for the channel configuration"
+                           : id == ID_CPE ? "unexpected CPE for the channel configuration"
+                                          : "unexpected LFE for the channel configuration";
                     return -1;
                 }
-                r = id == ID_SCE ? single_channel(d, pp, off, pcm, why) : channel_pair(d, pp, off, pcm, why);
-                audio = 1;
+                r = id == ID_CPE ? channel_pair(d, &d->element[audio], pp, off, pcm, why)
+                                 : single_channel(d, &d->element[audio], pp, off, pcm, why);
+                ++audio;
                 break;
             case ID_CCE:
+                /* Coupling channels mix into other channels' spectra or time signals; nothing
+                 * here can check such a decode against a peer, so the stream is refused. */
                 *why = "coupling channel element (CCE) is not decoded";
-                return -1;
-            case ID_LFE:
-                *why = "LFE element is not decoded with channel configuration 1 or 2";
                 return -1;
             case ID_DSE: {
                 int tag, cnt;
@@ -379,7 +440,7 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
             return -1;
         }
         stop = bits_from(d->buf, *pp, *off);
-        if (id == ID_SCE || id == ID_CPE) crc_feed(d, start, 192, stop);
+        if (id == ID_SCE || id == ID_CPE || id == ID_LFE) crc_feed(d, start, 192, stop);
         if (id == ID_CPE) crc_feed(d, d->crc_second, 128, stop);
         if (id == ID_DSE || id == ID_PCE) crc_feed(d, start, stop - start, stop);
     }
@@ -398,7 +459,7 @@ static void conceal(AacDecoder *d, Zuf16s *pcm, int b, int blocks) {
     if (blocks > b) memset(pcm + 1024 * d->channels * b, 0, sizeof(Zuf16s) * 1024 * d->channels * (blocks - b));
     if (blocks > b && d->wide)
         memset(d->wide + 1024 * d->channels * b, 0, sizeof(Zuf32f) * 1024 * d->channels * (blocks - b));
-    for (ch = 0; ch < 2; ++ch) {
+    for (ch = 0; ch < AAC_MAX_CHANNELS; ++ch) {
         memset(d->ch[ch].overlap, 0, sizeof d->ch[ch].overlap);
         d->ch[ch].prev_shape = 0;
     }
@@ -463,4 +524,53 @@ int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm,
         return -1;
     }
     return 0;
+}
+
+void aac_downmix_matrix(const AacDecoder *d, double m[2][AAC_MAX_CHANNELS]) {
+    /* matrix_mixdown_idx factors for the surround channels (ISO/IEC 13818-7 Table 8.x):
+     * 1/sqrt(2), 1/2, 1/(2 sqrt(2)), 0; without one, ITU-R BS.775's 1/sqrt(2). */
+    static const double k_surround[4] = {0.70710678118654752, 0.5, 0.35355339059327376, 0.0};
+    const double centre = 0.70710678118654752;
+    const double sur = k_surround[d->matrix_mixdown ? d->matrix_mixdown - 1 : 0];
+    unsigned long spk;
+    int ch = 0, row;
+    memset(m, 0, sizeof(double) * 2 * AAC_MAX_CHANNELS);
+    if (d->channels == 1) { /* mono: the same signal on both sides */
+        m[0][0] = m[1][0] = 1.0;
+        return;
+    }
+    for (spk = 1; ch < d->channels && spk <= AAC_SPK_SR; spk <<= 1) {
+        if (!(d->mask & spk)) continue;
+        if (spk & (AAC_SPK_FL | AAC_SPK_FLC)) m[0][ch] = 1.0;
+        if (spk & (AAC_SPK_FR | AAC_SPK_FRC)) m[1][ch] = 1.0;
+        if (spk & AAC_SPK_FC) m[0][ch] = m[1][ch] = centre;
+        if (spk & (AAC_SPK_BL | AAC_SPK_SL)) m[0][ch] = sur;
+        if (spk & (AAC_SPK_BR | AAC_SPK_SR)) m[1][ch] = sur;
+        if (spk & AAC_SPK_BC) m[0][ch] = m[1][ch] = centre * sur;
+        ++ch;
+    }
+    for (row = 0; row < 2; ++row) {
+        double sum = 0.0;
+        for (ch = 0; ch < d->channels; ++ch) sum += m[row][ch];
+        if (sum > 1.0)
+            for (ch = 0; ch < d->channels; ++ch) m[row][ch] /= sum;
+    }
+}
+
+void aac_downmix(const AacDecoder *d, const Zuf16s *pcm, const Zuf32f *wide, unsigned long frames, Zuf16s *out,
+                 Zuf32f *out_wide) {
+    double m[2][AAC_MAX_CHANNELS];
+    const int n = d->channels;
+    unsigned long i;
+    int row, ch;
+    aac_downmix_matrix(d, m);
+    for (i = 0; i < frames; ++i)
+        for (row = 0; row < 2; ++row) {
+            double v = 0.0, r;
+            for (ch = 0; ch < n; ++ch)
+                v += m[row][ch] * (wide ? 32768.0 * (double)wide[i * n + ch] : (double)pcm[i * n + ch]);
+            if (out_wide) out_wide[2 * i + row] = (Zuf32f)(v / 32768.0);
+            r = floor(v + 0.5);
+            out[2 * i + row] = (Zuf16s)(r > 32767.0 ? 32767 : r < -32768.0 ? -32768 : (int)r);
+        }
 }

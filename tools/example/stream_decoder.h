@@ -75,7 +75,7 @@ typedef struct {
     Mp4Track track;
     Mp4Cursor cursor;
     Zuf8u frame[AAC_MAX_FRAME];
-    Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * 2];
+    Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS];
 } StreamDecoder;
 
 /* Prepares d for the stream whose first frame starts at `first` (from detect_format()); in must

@@ -165,6 +165,7 @@ aac_decoder_vectors() {
         local name=$1 rate=$2 sig=$3 secs=$4 br=$5 layout=mono
         shift 5
         case $sig in *'|'*) layout=stereo ;; esac
+        layout=${AENC_LAYOUT:-$layout}
         ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=$sig:s=$rate:d=$secs:c=$layout" \
             -c:a aac -profile:a aac_low -b:a "$br" "$@" -fflags +bitexact -flags:a +bitexact -f adts "$d/$name.aac"
         ffmpeg -nostdin -hide_banner -loglevel error -y -i "$d/$name.aac" -c:a pcm_f32le -f f32le "$tmp/$name.f32"
@@ -199,6 +200,13 @@ PY
         aenc dec_64000_mono 64000 "$music" 0.3 96k $nopns
         aenc dec_88200_mono 88200 "$music" 0.25 96k $nopns
         aenc dec_96000_mono 96000 "$music" 0.2 96k $nopns
+        # Multichannel: a tone of its own in every channel (FL FR FC LFE BL BR [SL SR], FFmpeg's
+        # order), so that a channel in the wrong place is found by its tone
+        # (tests/test_aac_decode.cpp). FFmpeg writes 7.1 as channel_configuration 7.
+        local t="0.2*sin(2*PI*" m="*t)+0.02*(random(0)-0.5)"
+        local six="${t}440$m|${t}660$m|${t}880$m|${t}60*t)|${t}1320$m|${t}1760$m"
+        AENC_LAYOUT=5.1 aenc dec_32000_5.1 32000 "$six" 0.33 160k $nopns
+        AENC_LAYOUT=7.1 aenc dec_32000_7.1 32000 "$six|${t}2200$m|${t}2640$m" 0.33 200k $nopns
     }
     # CRC-protected copies (ffmpeg's ADTS muxer writes no crc_check): adts_protect.py computes
     # the CRC words, for one raw data block per frame and for several.
