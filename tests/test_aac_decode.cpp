@@ -286,6 +286,24 @@ TEST(AacDecode, Mp4TracksDecodeAsTheirAdtsStreams) {
     }
 }
 
+// A layout given by a program configuration element, in ADTS (channel_configuration 0) and in
+// ADIF (tools/gen/aacpack.py wraps the same raw data blocks), decodes to the same PCM as the
+// channel configuration: the PCE's front, back and LFE elements find the same speakers.
+TEST(AacDecode, PceLayoutsAndAdifDecodeAsTheirConfiguration) {
+    const std::string vec = std::string(ZUF_SOURCE_DIR) + "/tests/vectors/";
+    for (const auto& [pce, config] :
+         {std::pair<std::string, std::string>{"aac/pce_32000_5.1.aac", "aac/dec_32000_5.1.aac"},
+          {"aac/adif_32000_5.1.adif", "aac/dec_32000_5.1.aac"},
+          {"aac/pce_32000_7.1.aac", "aac/dec_32000_7.1.aac"},
+          {"aac/adif_32000_7.1.adif", "aac/dec_32000_7.1.aac"},
+          {"adif_lc_44100_stereo.adif", "adts_lc_44100_stereo.aac"}}) {
+        const Decoded a = decode_memory(zuft::read_file(vec + pce)), b = decode_memory(zuft::read_file(vec + config));
+        EXPECT_EQ(a.st.damaged, 0u) << pce;
+        EXPECT_EQ(a.st.channels, b.st.channels) << pce;
+        EXPECT_TRUE(!a.pcm.empty() && a.pcm == b.pcm) << pce;
+    }
+}
+
 // ---------------------------------------------------------------- zufdec
 
 class ZufdecAac : public zuft::ToolTest {
@@ -339,10 +357,13 @@ TEST_F(ZufdecAac, MultichannelOrderMaskAndDownmix) {
                 s += double(x[i * chans + ch]) * std::polar(1.0, -2 * M_PI * hz * i / 32000);
             return std::norm(s);
         };
-        for (size_t ch = 0; ch < n; ++ch)
-            for (double other : k.tone)
-                if (other != k.tone[ch])
+        for (size_t ch = 0; ch < n; ++ch) {
+            for (double other : k.tone) {
+                if (other != k.tone[ch]) {
                     EXPECT_GT(power(d.pcm, ch, n, k.tone[ch]), 100 * power(d.pcm, ch, n, other)) << ch;
+                }
+            }
+        }
         check({bytes, "", 0, {"decoded"}});
         const std::string wav = slurp("out.wav");
         ASSERT_GT(wav.size(), 68u);
@@ -381,6 +402,8 @@ TEST_F(ZufdecAac, RefusesOrReportsDamage) {
     bytes.insert(bytes.begin() + static_cast<long>(frame_offset(bytes, 6)), {0x12, 0xFF, 0xF1, 0x00, 0x34});
     bytes.insert(bytes.begin(), {'j', 'u', 'n', 'k'});
     bytes.resize(bytes.size() - 20);  // the last frame cut
+    auto cce = zuft::read_file(kDir + "dec_8000_mono.aac");
+    cce[7] = static_cast<uint8_t>((cce[7] & 0x1F) | 0x40);  // the first element's id: SCE 0 -> CCE 2
     auto crc = zuft::read_file(kDir + "dec_8000_mono_crc.aac");
     crc[frame_offset(crc, 3) + 6] ^= 0x04;  // buffer_fullness, under the CRC
     // An MP4 file with one byte changed after the first occurrence of a marker.
@@ -394,7 +417,8 @@ TEST_F(ZufdecAac, RefusesOrReportsDamage) {
     const zuft::ToolCase cases[] = {
         {zuft::read_file(vec + "adts_main_44100_mono.aac"), "", 1, {"Main profile is not decoded"}},
         {zuft::read_file(kDir + "adts_ltp_48000_stereo.aac"), "", 1, {"LTP profile is not decoded"}},
-        {zuft::read_file(vec + "adif_lc_44100_stereo.adif"), "", 1, {"ADIF is not decoded"}},
+        {cce, "", 1, {"AAC (ADTS): refused: coupling channel element (CCE) is not decoded"}},
+        {zuft::read_file(vec + "adif_two_pce.adif"), "", 1, {"1 coupling channel element (CCE)"}},
         {patched("esds", 39, 0x0A), "", 1, {"audio object type 1 (AAC Main) is not decoded"}},
         {patched("esds", 39, 0x22), "", 1, {"audio object type 4 (AAC LTP) is not decoded"}},
         {patched("esds", 39, 0x2A), "", 1, {"audio object type 5 (SBR, HE-AAC) is not decoded"}},

@@ -45,12 +45,7 @@ int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len) {
         snprintf(why, why_len, "reserved sampling_frequency_index %d", ADTS_SFI(p));
         return 1;
     }
-    if (chans == 0) {
-        snprintf(why, why_len,
-                 "channel_configuration 0 (layout in a program configuration element) is not decoded in ADTS, "
-                 "only 1 to 7");
-        return 1;
-    }
+    (void)chans; /* 0: the layout comes from the first frame's PCE (aac_layout_from_frame) */
     return 0;
 }
 
@@ -81,6 +76,8 @@ static const struct {
      {{AAC_SPK_FC}, {AAC_SPK_FLC, AAC_SPK_FRC}, {AAC_SPK_FL, AAC_SPK_FR}, {AAC_SPK_BL, AAC_SPK_BR}, {AAC_SPK_LFE}}},
 };
 
+static unsigned get_bits(Zuf8u **pp, int *off, int n);
+
 /* Output channel of speaker bit `spk` in a mask: the number of the mask's lower bits. */
 static int slot_of(unsigned long mask, unsigned long spk) {
     int n = 0;
@@ -88,21 +85,108 @@ static int slot_of(unsigned long mask, unsigned long spk) {
     return n;
 }
 
-/* Mono keeps its plain one-channel WAV: its mask says front centre only for the record. */
-static void set_layout(AacDecoder *d, int config) {
+/* Output channels from the elements' speakers: WAV puts them in the order of their mask bits. */
+static void place_channels(AacDecoder *d) {
     int e, k;
-    d->config = config;
-    d->elements = k_configs[config].elements;
     d->mask = 0;
-    for (e = 0; e < d->elements; ++e) d->mask |= k_configs[config].spk[e][0] | k_configs[config].spk[e][1];
     d->channels = 0;
-    for (e = 0; e < d->elements; ++e) {
-        d->element[e].id = k_configs[config].id[e];
+    for (e = 0; e < d->elements; ++e) d->mask |= d->element[e].spk[0] | d->element[e].spk[1];
+    for (e = 0; e < d->elements; ++e)
         for (k = 0; k < (d->element[e].id == ID_CPE ? 2 : 1); ++k) {
-            d->element[e].slot[k] = slot_of(d->mask, k_configs[config].spk[e][k]);
+            d->element[e].slot[k] = slot_of(d->mask, d->element[e].spk[k]);
             ++d->channels;
         }
+}
+
+static void set_layout(AacDecoder *d, int config) {
+    int e;
+    d->config = config;
+    d->elements = k_configs[config].elements;
+    for (e = 0; e < d->elements; ++e) {
+        d->element[e].id = k_configs[config].id[e];
+        d->element[e].tag = -1;
+        d->element[e].spk[0] = k_configs[config].spk[e][0];
+        d->element[e].spk[1] = k_configs[config].spk[e][1];
     }
+    place_channels(d);
+}
+
+/* One element of a PCE layout; 1 when its speakers are taken or the layout is full. */
+static int add_element(AacDecoder *d, int id, int tag, unsigned long spk0, unsigned long spk1) {
+    AacElementSlot *e = &d->element[d->elements];
+    int i;
+    if (d->elements == AAC_MAX_CHANNELS || !spk0 || (id == ID_CPE && !spk1)) return 1;
+    for (i = 0; i < d->elements; ++i)
+        if ((d->element[i].spk[0] | d->element[i].spk[1]) & (spk0 | spk1)) return 1;
+    e->id = id;
+    e->tag = tag;
+    e->spk[0] = spk0;
+    e->spk[1] = id == ID_CPE ? spk1 : 0;
+    ++d->elements;
+    return 0;
+}
+
+int aac_layout_from_pce(AacDecoder *d, const AacPrgCfgElt *pce, char *why, size_t why_len) {
+    const int nf = pce->num_front_channel_elements, ns = pce->num_side_channel_elements;
+    const int nb = pce->num_back_channel_elements, nl = pce->num_lfe_channel_elements;
+    int i, pairs = 0, bad = 0;
+    d->elements = 0;
+    for (i = 0; i < nf; ++i) pairs += pce->front_element_is_cpe[i] != 0;
+    /* Front: a centre SCE first, then the pairs from the centre outwards. */
+    for (i = 0; i < nf && !bad; ++i) {
+        const int tag = pce->front_element_tag_select[i], outer = pairs == 1 || i == nf - 1;
+        if (!pce->front_element_is_cpe[i])
+            bad = i > 0 || add_element(d, ID_SCE, tag, AAC_SPK_FC, 0);
+        else
+            bad = pairs > 2 ||
+                  add_element(d, ID_CPE, tag, outer ? AAC_SPK_FL : AAC_SPK_FLC, outer ? AAC_SPK_FR : AAC_SPK_FRC);
+    }
+    for (i = 0; i < ns && !bad; ++i)
+        bad = !pce->side_element_is_cpe[i] ||
+              add_element(d, ID_CPE, pce->side_element_tag_select[i], AAC_SPK_SL, AAC_SPK_SR);
+    for (i = 0; i < nb && !bad; ++i)
+        bad = pce->back_element_is_cpe[i]
+                  ? add_element(d, ID_CPE, pce->back_element_tag_select[i], AAC_SPK_BL, AAC_SPK_BR)
+                  : add_element(d, ID_SCE, pce->back_element_tag_select[i], AAC_SPK_BC, 0);
+    for (i = 0; i < nl && !bad; ++i) bad = add_element(d, ID_LFE, pce->lfe_element_tag_select[i], AAC_SPK_LFE, 0);
+    if (pce->num_valid_cc_elements > 0) {
+        snprintf(why, why_len,
+                 "program configuration element with %d coupling channel element%s (CCE), which are "
+                 "not decoded",
+                 pce->num_valid_cc_elements, pce->num_valid_cc_elements == 1 ? "" : "s");
+        d->elements = 0;
+        return 1;
+    }
+    if (!bad && d->elements) place_channels(d);
+    if (bad || !d->elements || d->channels > AAC_MAX_CHANNELS) {
+        snprintf(why, why_len,
+                 "program configuration element with %d front, %d side, %d back and %d LFE elements: no WAV "
+                 "layout for it (at most C, L/R, Lc/Rc, Ls/Rs side, L/R back, back C, LFE)",
+                 nf, ns, nb, nl);
+        d->elements = 0;
+        d->channels = 0;
+        return 1;
+    }
+    d->config = 0;
+    d->matrix_mixdown = pce->matrix_mixdown_idx_present ? pce->matrix_mixdown_idx + 1 : 0;
+    return 0;
+}
+
+int aac_layout_from_frame(AacDecoder *d, const Zuf8u *frame, size_t len, char *why, size_t why_len) {
+    AacPrgCfgElt pce;
+    Zuf8u *p;
+    int off = 0;
+    const size_t head = (frame[1] & 1) ? 7 : 9;
+    if (len > AAC_MAX_FRAME) len = AAC_MAX_FRAME;
+    memset(d->buf, 0, sizeof d->buf);
+    memcpy(d->buf, frame, len);
+    p = d->buf + head;
+    if (len <= head || get_bits(&p, &off, 3) != ID_PCE || zufsDecodePrgCfgElt_AAC(&p, &off, &pce) != zufOk) {
+        snprintf(why, why_len,
+                 "channel_configuration 0 and no program configuration element at the start of the first frame");
+        return 1;
+    }
+    return aac_layout_from_pce(d, &pce, why, why_len);
 }
 
 void aac_decoder_init(AacDecoder *d, const Zuf8u *p) {
@@ -265,7 +349,6 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
 static int single_channel(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
     AacChannel *c = &d->ch[e->slot[0]];
     AacIcsInfo *ics = &c->ics;
-    get_bits(pp, off, 4); /* element_instance_tag */
     if (channel_stream(d, c, ics, 0, pp, off, why)) return -1;
     if (dequantise(d, c, ics)) {
         *why = "spectrum refused by the inverse quantiser";
@@ -291,7 +374,6 @@ static int channel_pair(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int 
     AacIcsInfo *ics[2];
     const Zuf8u *ms = d->ms_none;
     int common, ms_present = 0, ch;
-    get_bits(pp, off, 4); /* element_instance_tag */
     if (zufsDecodeChanPairElt_AAC(pp, off, &l->ics, cpe, 0) != zufOk) {
         *why = "channel pair side information refused";
         return -1;
@@ -364,10 +446,11 @@ static int channel_pair(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int 
 
 /* One raw_data_block() up to and including its END element and byte alignment. */
 static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end, Zuf16s *pcm, const char **why) {
-    int audio = 0; /* audio elements met */
+    unsigned used = 0; /* the layout's elements met in this block, one bit each */
+    int audio = 0;
     for (;;) {
         unsigned id;
-        int r = 0;
+        int r = 0, e, tag;
         long start, stop;
         if (bits_from(*pp, end, 0) - *off < 3) {
             *why = "raw data block runs past the end of its frame";
@@ -379,30 +462,40 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
             case ID_END:
                 if (*off) *off = 0, ++*pp; /* byte_alignment() */
                 if (audio < d->elements) {
-                    *why = d->element[audio].id == ID_SCE   ? "raw data block without its SCE"
-                           : d->element[audio].id == ID_CPE ? "raw data block without its CPE"
-                                                            : "raw data block without its LFE";
+                    for (e = 0; used & (1u << e); ++e) continue;
+                    *why = d->element[e].id == ID_SCE   ? "raw data block without its SCE"
+                           : d->element[e].id == ID_CPE ? "raw data block without its CPE"
+                                                        : "raw data block without its LFE";
                     return -1;
                 }
                 return 0;
             case ID_SCE:
             case ID_CPE:
             case ID_LFE:
-                /* The elements come in the layout's order (tags are not needed to place them). */
-                if (audio >= d->elements || (int)id != d->element[audio].id) {
+                /* The first element of the layout not yet met with this id (and this tag, for a
+                 * PCE layout): a channel configuration's elements come in its order. */
+                tag = (int)get_bits(pp, off, 4);
+                for (e = 0; e < d->elements; ++e)
+                    if (!(used & (1u << e)) && d->element[e].id == (int)id &&
+                        (d->element[e].tag < 0 || d->element[e].tag == tag))
+                        break;
+                if (e == d->elements) {
                     *why = id == ID_SCE   ? "unexpected SCE for the channel configuration"
                            : id == ID_CPE ? "unexpected CPE for the channel configuration"
                                           : "unexpected LFE for the channel configuration";
                     return -1;
                 }
-                r = id == ID_CPE ? channel_pair(d, &d->element[audio], pp, off, pcm, why)
-                                 : single_channel(d, &d->element[audio], pp, off, pcm, why);
+                r = id == ID_CPE ? channel_pair(d, &d->element[e], pp, off, pcm, why)
+                                 : single_channel(d, &d->element[e], pp, off, pcm, why);
+                used |= 1u << e;
                 ++audio;
                 break;
             case ID_CCE:
                 /* Coupling channels mix into other channels' spectra or time signals; nothing
-                 * here can check such a decode against a peer, so the stream is refused. */
+                 * here can check such a decode against a peer, so a stream that opens with one is
+                 * refused (later, a CCE id is more likely damage: that frame is concealed). */
                 *why = "coupling channel element (CCE) is not decoded";
+                if (d->tools.blocks == 1) d->refused = *why;
                 return -1;
             case ID_DSE: {
                 int tag, cnt;
@@ -463,6 +556,52 @@ static void conceal(AacDecoder *d, Zuf16s *pcm, int b, int blocks) {
         memset(d->ch[ch].overlap, 0, sizeof d->ch[ch].overlap);
         d->ch[ch].prev_shape = 0;
     }
+}
+
+size_t aac_decoder_init_adif(AacDecoder *d, const Zuf8u *data, size_t size, char *why, size_t why_len) {
+    static AacPrgCfgElt pce[16]; /* 16 x 700 bytes: kept off the stack */
+    AacAdifHeader h;
+    Zuf8u *p = (Zuf8u *)(size_t)data; /* the unpacker only reads */
+    int ch;
+    memset(d, 0, sizeof *d);
+    memset(d->ms_all, 1, sizeof d->ms_all);
+    d->ch[0].seed = 0x1F2E3D4Cu;
+    d->ch[1].seed = 0x5B6A7988u;
+    for (ch = 2; ch < AAC_MAX_CHANNELS; ++ch) d->ch[ch].seed = 0x1F2E3D4Cu + 0x9E3779B9u * (Zuf32u)ch;
+    if (zufsUnpackADIFHeader_AAC(&p, &h, pce, 16) != zufOk || (size_t)(p - data) > size) {
+        snprintf(why, why_len, "ADIF header refused or cut off");
+        return 0;
+    }
+    /* The first program is the one played; its object_type is the profile (1: LC). */
+    if (pce[0].object_type != 1) {
+        snprintf(why, why_len, "ADIF of profile %d is not decoded (only AAC-LC)", pce[0].object_type);
+        return 0;
+    }
+    if (pce[0].sampling_frequency_index > 11) {
+        snprintf(why, why_len, "reserved sampling_frequency_index %d", pce[0].sampling_frequency_index);
+        return 0;
+    }
+    d->sfi = pce[0].sampling_frequency_index;
+    if (aac_layout_from_pce(d, &pce[0], why, why_len)) return 0;
+    return (size_t)(p - data);
+}
+
+size_t aac_block_decode(AacDecoder *d, const Zuf8u *data, size_t size, Zuf16s *pcm, const char **why) {
+    const size_t n = size < AAC_MAX_FRAME ? size : AAC_MAX_FRAME;
+    Zuf8u *p = d->buf;
+    int off = 0;
+    d->pcm0 = pcm;
+    memcpy(d->buf, data, n);
+    if (d->used > n) memset(d->buf + n, 0, d->used - n);
+    d->used = n;
+    d->crc_on = 0;
+    ++d->tools.blocks;
+    if (n == 0 || raw_data_block(d, &p, &off, d->buf + n, pcm, why)) {
+        if (n == 0) *why = "raw data block cut off by the end of the file";
+        conceal(d, pcm, 0, 1);
+        return 0;
+    }
+    return (size_t)(p - d->buf);
 }
 
 int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm, int *blocks, const char **why) {

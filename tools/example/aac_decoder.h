@@ -39,8 +39,10 @@ extern "C" {
 /* One audio element of the stream's layout, in the order the raw data block carries them, and
  * the output channel (WAV position) of each of its channels. */
 typedef struct {
-    int id;      /* ID_SCE 0, ID_CPE 1 or ID_LFE 3 */
-    int slot[2]; /* output channel of the element's first (and second) channel */
+    int id;               /* ID_SCE 0, ID_CPE 1 or ID_LFE 3 */
+    int tag;              /* element_instance_tag (PCE layouts), or -1: any (the order decides) */
+    unsigned long spk[2]; /* speaker (AAC_SPK_*) of the element's first (and second) channel */
+    int slot[2];          /* output channel of each: the place of its speaker bit in the mask */
 } AacElementSlot;
 
 /* How often each coding tool was met, to state which tools a stream really uses. */
@@ -80,7 +82,8 @@ typedef struct {
     unsigned long mask;         /* the output channels' speakers (AAC_SPK_*), in WAV order */
     int elements;               /* audio elements of a raw data block */
     AacElementSlot element[AAC_MAX_CHANNELS];
-    int matrix_mixdown; /* a PCE's matrix_mixdown_idx + 1, or 0: the default surround factor */
+    const char *refused; /* set when the stream opens with an element this decoder cannot decode (CCE) */
+    int matrix_mixdown;  /* a PCE's matrix_mixdown_idx + 1, or 0: the default surround factor */
     AacToolCounts tools;
     int crc_on;      /* the frame carries CRC words (protection_absent 0) */
     unsigned crc;    /* CRC-16 register of the header or block being checked */
@@ -102,6 +105,26 @@ int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len);
 
 /* Prepares d (about 60 KB) for the stream whose first header is at p. */
 void aac_decoder_init(AacDecoder *d, const Zuf8u *p);
+
+/* Sets d's layout from a program configuration element (ISO/IEC 13818-7 8.5): front elements
+ * from the centre outwards (a centre SCE, then L/R, or Lc/Rc and L/R), one side pair, a back pair
+ * and/or back centre, one LFE, 8 channels at most; its matrix_mixdown_idx for aac_downmix().
+ * Returns 0, or 1 with the reason in `why` for a layout without WAV speakers. */
+int aac_layout_from_pce(AacDecoder *d, const AacPrgCfgElt *pce, char *why, size_t why_len);
+
+/* For channel_configuration 0 (ADTS): the layout from the PCE that must open the first frame
+ * (len bytes at frame). Returns 0, or 1 with the reason in `why`. */
+int aac_layout_from_frame(AacDecoder *d, const Zuf8u *frame, size_t len, char *why, size_t why_len);
+
+/* ADIF (ISO/IEC 13818-7 6.1): prepares d from the header at data (size bytes, followed by
+ * AAC_FRAME_PADDING readable bytes): the first PCE gives the layout, sampling rate and profile.
+ * Returns the header's length in bytes, or 0 with the reason in `why`. */
+size_t aac_decoder_init_adif(AacDecoder *d, const Zuf8u *data, size_t size, char *why, size_t why_len);
+
+/* Decodes one raw_data_block() of an ADIF stream at data (at most size bytes) into 1024 sample
+ * frames of pcm. Returns the block's length in bytes, or 0 with *why set (the stream cannot be
+ * resynchronised after a damaged block: it ends there). */
+size_t aac_block_decode(AacDecoder *d, const Zuf8u *data, size_t size, Zuf16s *pcm, const char **why);
 
 /* Decodes the ADTS frame at `frame` (len bytes: its aac_frame_length) into pcm, which receives
  * blocks x 1024 sample frames of d->channels channels, interleaved in WAV order (d->mask). Returns 0; or -1 with *why set when the

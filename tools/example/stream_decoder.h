@@ -72,6 +72,7 @@ typedef struct {
     /* MP4: the track's sample table, and each sample behind an ADTS header made from the
      * track's configuration, so that it goes through the ADTS frame decoder unchanged. */
     int mp4;
+    int adif; /* ADIF: raw data blocks back to back from pos on, each decoded with aac_block_decode() */
     Mp4Track track;
     Mp4Cursor cursor;
     Zuf8u frame[AAC_MAX_FRAME];

@@ -208,6 +208,12 @@ PY
         AENC_LAYOUT=5.1 aenc dec_32000_5.1 32000 "$six" 0.33 160k $nopns
         AENC_LAYOUT=7.1 aenc dec_32000_7.1 32000 "$six|${t}2200$m|${t}2640$m" 0.33 200k $nopns
     }
+    # The same blocks with the layout in a program configuration element: ADTS with
+    # channel_configuration 0 and ADIF (ffmpeg writes neither for these layouts).
+    for n in 5.1 7.1; do
+        python3 "$here/aacpack.py" pce "$d/dec_32000_$n.aac" "$d/pce_32000_$n.aac"
+        python3 "$here/aacpack.py" adif "$d/dec_32000_$n.aac" "$d/adif_32000_$n.adif"
+    done
     # CRC-protected copies (ffmpeg's ADTS muxer writes no crc_check): adts_protect.py computes
     # the CRC words, for one raw data block per frame and for several.
     local p

@@ -4,7 +4,7 @@
  *   zufdec [OPTIONS] INPUT [OUTPUT]
  *   zufdec [OPTIONS] INPUT...
  *
- * MPEG-1 and MPEG-2 Layer III (MP3) and AAC-LC (channel configurations 1 to 7) in ADTS or MP4 are decoded; tags (ID3v1,
+ * MPEG-1 and MPEG-2 Layer III (MP3) and AAC-LC (channel configurations 1 to 7, or a PCE layout) in ADTS, ADIF or MP4 are decoded; tags (ID3v1,
  * ID3v2, APE) and junk are skipped. The format is found from the first frame that the next one
  * confirms, and a table says which formats the example stream decoder
  * (tools/example/stream_decoder.h) takes and why the others are refused; this program adds the
@@ -58,9 +58,8 @@ typedef struct {
 } Path;
 
 static const Path k_paths[] = {
-    {FORMAT_MP3, 1, NULL},        {FORMAT_ADTS, 1, NULL},
-    {FORMAT_MP4, 1, NULL},        {FORMAT_ADIF, 0, "ADIF is not decoded, only ADTS"},
-    {FORMAT_MPEG_OTHER, 1, NULL}, /* refused by stream_decoder_open(), naming the layer or MPEG-2.5 */
+    {FORMAT_MP3, 1, NULL},  {FORMAT_ADTS, 1, NULL},       {FORMAT_MP4, 1, NULL},
+    {FORMAT_ADIF, 1, NULL}, {FORMAT_MPEG_OTHER, 1, NULL}, /* refused by stream_decoder_open(), naming the layer or MPEG-2.5 */
 };
 
 /* -f names: container and sample type, and the default output extension. */
@@ -101,7 +100,7 @@ static void usage(FILE *f) {
     fprintf(f,
             "usage: zufdec [OPTIONS] INPUT [OUTPUT]\n"
             "       zufdec [OPTIONS] INPUT...\n"
-            "Decodes MP3 (MPEG-1/2 Layer III) and AAC-LC (1 to 8 channels; ADTS, MP4/M4A/3GP) files to WAV,\n"
+            "Decodes MP3 (MPEG-1/2 Layer III) and AAC-LC (1 to 8 channels; ADTS, ADIF, MP4/M4A/3GP) files to WAV,\n"
             "FLAC or raw PCM. MP3s with a LAME header are trimmed to their source length (gapless).\n"
             "\n"
             "INPUT - reads standard input; OUTPUT - writes standard output (also /dev/stdout).\n"
@@ -246,6 +245,18 @@ static int decode(const char *name, const char *out_name, const Input *in, size_
     junk = stream_decoder_finish(d);
     if (junk && !opt->quiet) fprintf(stderr, "zufdec: %s: %lu bytes of junk at the end\n", name, (unsigned long)junk);
     if (d->aac && !opt->quiet) print_aac_tools(&d->aac->tools);
+    if (d->aac && d->aac->refused) {
+        fprintf(stderr, "zufdec: %s: AAC (%s): refused: %s\n", name,
+                d->mp4    ? "MP4"
+                : d->adif ? "ADIF"
+                          : "ADTS",
+                d->aac->refused);
+        stream_decoder_close(d);
+        free(d);
+        audio_close(w);
+        free(w);
+        return EXIT_FAILED;
+    }
     *st = d->stats;
     stream_decoder_close(d);
     free(d);
