@@ -257,7 +257,8 @@ TEST(AacDecode, Mp4TracksDecodeAsTheirAdtsStreams) {
         const char *mp4, *adts;
         size_t ffmpeg_frames;
     } cases[] = {{"mp4_44100_stereo_is.m4a", "dec_44100_stereo_is", 36864},
-                 {"mp4_two_tracks.m4a", "dec_44100_stereo_is", 36864},  // interleaved: many chunks
+                 {"mp4_two_tracks.m4a", "dec_44100_stereo_is", 36864},
+                 {"mp4_32000_7.1.m4a", "dec_32000_7.1", 12288},  // interleaved: many chunks
                  {"mp4_22050_mono_pns.3gp", "dec_22050_mono_pns", 23552},
                  {"mp4_mpeg2_16000_stereo_faststart.m4a", "dec_mpeg2_16000_stereo", 17408},
                  {"mp4_22050_mono_priming.m4a", nullptr, 11264}};

@@ -81,6 +81,11 @@ static int mp4_open_track(StreamDecoder *d, char *why, size_t why_len) {
     d->pos = d->in->end; /* no junk search: the sample table says where the samples are */
     d->header_bytes = 7;
     if (mp4_open(d->in->data, d->in->size, &d->track, why, why_len)) return 1;
+    if (d->track.channels < 1 || d->track.channels > 7) {
+        snprintf(why, why_len, "channelConfiguration %d (%s) is not decoded in MP4, only 1 to 7", d->track.channels,
+                 d->track.channels ? "reserved" : "a PCE in the AudioSpecificConfig");
+        return 1;
+    }
     mp4_adts_header(d, 0, d->frame);
     if (aac_stream_supported(d->frame, why, why_len)) return 1;
     d->aac = malloc(sizeof *d->aac);

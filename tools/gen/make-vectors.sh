@@ -231,6 +231,7 @@ PY
     mux dec_22050_mono_pns mp4_22050_mono_pns.3gp -f 3gp
     mux dec_mpeg2_16000_stereo mp4_mpeg2_16000_stereo_faststart.m4a -movflags +faststart
     # Two audio tracks interleaved: the first one's samples lie in many chunks of varying length.
+    mux dec_32000_7.1 mp4_32000_7.1.m4a
     mux dec_44100_stereo_is mp4_two_tracks.m4a -i "$d/dec_22050_mono_pns.aac" -map 0 -map 1
     ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=0.4*sin(2*PI*440*t):s=22050:d=0.5" \
         -c:a aac -b:a 32k -fflags +bitexact -flags:a +bitexact "$d/mp4_22050_mono_priming.m4a"
