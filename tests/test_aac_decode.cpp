@@ -376,6 +376,11 @@ TEST_F(ZufdecAac, MultichannelOrderMaskAndDownmix) {
         EXPECT_EQ(le(20, 2), 0xFFFEu);
         EXPECT_EQ(le(40, 4), k.mask);
         EXPECT_TRUE(zuft::read_pcm16(path("out.wav"), wav.find("data") + 8) == d.pcm);
+        // Through a pipe zufdec writes the WAV itself: the same header fields and samples.
+        const std::string piped = run(zuft::quoted(path("in")) + " -q -o - | cat").out;
+        ASSERT_EQ(piped.size(), 68 + 2 * d.pcm.size());
+        EXPECT_EQ(piped.substr(20, 24), wav.substr(20, 24));
+        EXPECT_EQ(piped.substr(68), wav.substr(wav.find("data") + 8));
         check({bytes, "--downmix", 0, {"decoded"}});
         int chans = 0;
         const auto mix = zuft::read_wav16(path("out.wav"), &chans);
