@@ -305,6 +305,30 @@ TEST(AacDecode, PceLayoutsAndAdifDecodeAsTheirConfiguration) {
     }
 }
 
+// A PCE's matrix_mixdown_idx (ISO/IEC 13818-7: surround factors 1/sqrt(2), 1/2, 1/(2 sqrt(2)), 0)
+// sets the downmix of a 5.1 layout: L' = (L + C/sqrt(2) + A Ls) / (1 + 1/sqrt(2) + A), LFE out.
+TEST(AacDecode, PceMatrixMixdownFactor) {
+    const double a[4] = {std::sqrt(0.5), 0.5, std::sqrt(0.125), 0.0}, c = std::sqrt(0.5);
+    for (int idx = 0; idx < 4; ++idx) {
+        AacPrgCfgElt pce{};
+        pce.num_front_channel_elements = 2, pce.front_element_is_cpe[1] = 1;
+        pce.num_back_channel_elements = 1, pce.back_element_is_cpe[0] = 1;
+        pce.num_lfe_channel_elements = 1;
+        pce.matrix_mixdown_idx_present = 1, pce.matrix_mixdown_idx = idx;
+        static AacDecoder d;
+        char why[200];
+        ASSERT_EQ(aac_layout_from_pce(&d, &pce, why, sizeof why), 0);
+        ASSERT_EQ(d.mask, 0x3Fu);  // FL FR FC LFE BL BR
+        double m[2][AAC_MAX_CHANNELS];
+        aac_downmix_matrix(&d, m);
+        const double want[6] = {1, 0, c, 0, a[idx], 0}, k = 1 + c + a[idx];
+        for (int ch = 0; ch < 6; ++ch) {
+            EXPECT_NEAR(m[0][ch], want[ch] / k, 1e-12) << idx << " " << ch;
+            EXPECT_NEAR(m[1][ch], want[ch ^ (ch == 2 || ch == 3 ? 0 : 1)] / k, 1e-12) << idx << " " << ch;
+        }
+    }
+}
+
 // ---------------------------------------------------------------- zufdec
 
 class ZufdecAac : public zuft::ToolTest {

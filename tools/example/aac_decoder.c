@@ -180,6 +180,7 @@ int aac_layout_from_frame(AacDecoder *d, const Zuf8u *frame, size_t len, char *w
     if (len > AAC_MAX_FRAME) len = AAC_MAX_FRAME;
     memset(d->buf, 0, sizeof d->buf);
     memcpy(d->buf, frame, len);
+    d->used = len; /* the next frame clears what this one leaves beyond its end */
     p = d->buf + head;
     if (len <= head || get_bits(&p, &off, 3) != ID_PCE || zufsDecodePrgCfgElt_AAC(&p, &off, &pce) != zufOk) {
         snprintf(why, why_len,
@@ -559,7 +560,7 @@ static void conceal(AacDecoder *d, Zuf16s *pcm, int b, int blocks) {
 }
 
 size_t aac_decoder_init_adif(AacDecoder *d, const Zuf8u *data, size_t size, char *why, size_t why_len) {
-    static AacPrgCfgElt pce[16]; /* 16 x 700 bytes: kept off the stack */
+    AacPrgCfgElt pce[16]; /* as many as the header can hold */
     AacAdifHeader h;
     Zuf8u *p = (Zuf8u *)(size_t)data; /* the unpacker only reads */
     int ch;
