@@ -22,6 +22,9 @@
 
 static const int k_bytes[3] = {2, 3, 4}; /* bytes per sample of AudioSample */
 
+/* The speakers FLAC assumes for 3 to 8 channels (its format's fixed channel assignments). */
+static const unsigned long k_flac_masks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
+
 int audio_have_flac(void) {
 #ifdef ZUF_HAVE_SNDFILE
     return 1;
@@ -166,6 +169,12 @@ int audio_open(AudioWriter *w, int fd, AudioFormat format, int channels, unsigne
         }
         if (!w->seekable) {
             snprintf(why, why_len, "FLAC is written only to a file (libsndfile does not write it to a pipe)");
+            return 1;
+        }
+        if (channels > 2 && channel_mask && channel_mask != k_flac_masks[channels < 9 ? channels : 0]) {
+            snprintf(why, why_len,
+                     "FLAC's %d-channel order has other speakers than this stream's (mask 0x%lx): write WAV instead",
+                     channels, channel_mask);
             return 1;
         }
     }
