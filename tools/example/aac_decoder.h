@@ -127,10 +127,10 @@ size_t aac_decoder_init_adif(AacDecoder *d, const Zuf8u *data, size_t size, char
 size_t aac_block_decode(AacDecoder *d, const Zuf8u *data, size_t size, Zuf16s *pcm, const char **why);
 
 /* Decodes the ADTS frame at `frame` (len bytes: its aac_frame_length) into pcm, which receives
- * blocks x 1024 sample frames of d->channels channels, interleaved in WAV order (d->mask). Returns 0; or -1 with *why set when the
- * frame is damaged, -2 when a CRC word does not match: the blocks from the damaged one on are
- * silence and the filter bank starts again from silence. *blocks is set in every case (0 when
- * the header itself is unusable). */
+ * blocks x 1024 sample frames of d->channels channels, interleaved in WAV order (d->mask).
+ * Returns 0; or -1 with *why set when the frame is damaged, -2 when a CRC word does not match:
+ * the blocks from the damaged one on are silence and the filter bank starts again from silence.
+ * *blocks is set in every case (0 when the header itself is unusable). */
 int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm, int *blocks, const char **why);
 
 /* Stereo from the decoder's output channels (ISO/IEC 13818-7 matrix-mixdown, 14496-3 4.5.1.2.2,

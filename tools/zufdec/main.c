@@ -1,11 +1,13 @@
 /*
- * zufdec: decodes MP3 and AAC (ADTS, MP4/M4A/3GP) files to WAV, FLAC or raw PCM with libzufack9's public API.
+ * zufdec: decodes MP3 and AAC (ADTS, ADIF, MP4/M4A/3GP) files to WAV, FLAC or raw PCM with libzufack9's
+ * public API.
  *
  *   zufdec [OPTIONS] INPUT [OUTPUT]
  *   zufdec [OPTIONS] INPUT...
  *
- * MPEG-1 and MPEG-2 Layer III (MP3) and AAC-LC (channel configurations 1 to 7, or a PCE layout) in ADTS, ADIF or MP4 are decoded; tags (ID3v1,
- * ID3v2, APE) and junk are skipped. The format is found from the first frame that the next one
+ * MPEG-1 and MPEG-2 Layer III (MP3) and AAC-LC (channel configurations 1 to 7, or a layout in a
+ * program configuration element) in ADTS, ADIF or MP4 are decoded; tags (ID3v1, ID3v2, APE) and
+ * junk are skipped. The format is found from the first frame that the next one
  * confirms, and a table says which formats the example stream decoder
  * (tools/example/stream_decoder.h) takes and why the others are refused; this program adds the
  * files, the options, the messages and the progress. usage() below is the manual.
@@ -57,9 +59,10 @@ typedef struct {
     const char *refusal;
 } Path;
 
+/* FORMAT_MPEG_OTHER is refused by stream_decoder_open(), naming the layer or MPEG-2.5. */
 static const Path k_paths[] = {
     {FORMAT_MP3, 1, NULL},  {FORMAT_ADTS, 1, NULL},       {FORMAT_MP4, 1, NULL},
-    {FORMAT_ADIF, 1, NULL}, {FORMAT_MPEG_OTHER, 1, NULL}, /* refused by stream_decoder_open(), naming the layer or MPEG-2.5 */
+    {FORMAT_ADIF, 1, NULL}, {FORMAT_MPEG_OTHER, 1, NULL},
 };
 
 /* -f names: container and sample type, and the default output extension. */
