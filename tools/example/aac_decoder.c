@@ -316,6 +316,10 @@ static int filter_bank_wide(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics,
 static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16s *pcm, int step, const char **why) {
     Zuf32s *x = c->spectrum;
     const int win_len = c->ci.win_len;
+    /* The 16-bit filter bank writes with a stride of 1 or 2: wider layouts go through one
+     * channel's buffer. */
+    Zuf16s *out = !d->wide && step > 2 ? d->one : pcm;
+    int i;
     if (win_len == 128) {
         if (zufsDeinterleaveSpectrum_AAC_32s(c->spectrum, c->spectrum2, ics->num_window_groups,
                                              ics->window_group_length, ics->max_sfb, d->sfi, 128) != zufOk) {
@@ -330,10 +334,6 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
         *why = "TNS data refused";
         return -1;
     }
-    /* The 16-bit filter bank writes with a stride of 1 or 2: wider layouts go through one
-     * channel's buffer. */
-    Zuf16s *out = !d->wide && step > 2 ? d->one : pcm;
-    int i;
     if (d->wide ? filter_bank_wide(d, c, ics, x, pcm, step)
                 : zufsMDCTInv_AAC_32s16s(x, out, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape,
                                          out == pcm ? step : 1) != zufOk) {
