@@ -124,7 +124,8 @@ TEST(AacDecode, VectorsMeetTheConformanceCriterion) {
 // bytes overwritten with garbage, cut frames and junk between them.
 TEST(AacDecode, DamagedStreamsAreConcealed) {
     std::mt19937 rng(12345);
-    for (const char* name : {"dec_44100_stereo_transients", "dec_22050_mono_pns", "dec_mpeg2_16000_stereo"}) {
+    for (const char* name :
+         {"dec_44100_stereo_transients", "dec_22050_mono_pns", "dec_mpeg2_16000_stereo", "dec_32000_7.1"}) {
         SCOPED_TRACE(name);
         const auto clean = zuft::read_file(kDir + name + ".aac");
         const Decoded good = decode_memory(clean);
