@@ -68,7 +68,7 @@ safety)
     head -c 5000 /dev/urandom >noise.mp3
     expect 1 "unusable input" zufdec noise.mp3 noise.wav
     [ -e noise.wav ] && fail "noise.wav left behind after a failed decode"
-    expect 1 "ADIF is refused" zufdec "$vec/adif_lc_44100_stereo.adif" adif.wav
+    expect 1 "a PCE with coupling channels is refused" zufdec "$vec/adif_two_pce.adif" adif.wav
     [ -e adif.wav ] && fail "adif.wav left behind after a refused decode"
     expect 1 "missing directory" zufdec song.mp3 nodir/out.wav
     says err.txt "cannot create nodir/out.wav: No such file or directory"

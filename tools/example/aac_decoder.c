@@ -17,6 +17,7 @@
  */
 #include "aac_decoder.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -44,17 +45,7 @@ int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len) {
         snprintf(why, why_len, "reserved sampling_frequency_index %d", ADTS_SFI(p));
         return 1;
     }
-    if (chans != 1 && chans != 2) {
-        if (chans == 0)
-            snprintf(why, why_len,
-                     "channel_configuration 0 (layout in a program configuration element) is not "
-                     "decoded, only 1 (mono) and 2 (stereo)");
-        else
-            snprintf(why, why_len,
-                     "channel_configuration %d (%d channels) is not decoded, only 1 (mono) and 2 (stereo)", chans,
-                     chans == 7 ? 8 : chans);
-        return 1;
-    }
+    (void)chans; /* 0: the layout comes from the first frame's PCE (aac_layout_from_frame) */
     return 0;
 }
 
@@ -62,16 +53,155 @@ int aac_same_stream(const Zuf8u *a, const Zuf8u *b) {
     return a[0] == b[0] && a[1] == b[1] && (a[2] & 0xFD) == (b[2] & 0xFD) && (a[3] & 0xC0) == (b[3] & 0xC0);
 }
 
+/* The elements of channel_configuration 1..7 in the order of ISO/IEC 14496-3 Table 1.19 (ISO/IEC
+ * 13818-7 Table 8.x), each with its speakers. WAV interleaves channels in the order of their
+ * speaker bits, so each speaker's output channel follows from the mask. Configuration 7 is
+ * C, Lc/Rc (front centre pair), L/R (outside front), Ls/Rs, LFE: WAV's FLC/FRC are the inner pair. */
+static const struct {
+    int elements;
+    int id[5];
+    unsigned long spk[5][2];
+} k_configs[8] = {
+    {0, {0}, {{0}}},
+    {1, {ID_SCE}, {{AAC_SPK_FC}}},
+    {1, {ID_CPE}, {{AAC_SPK_FL, AAC_SPK_FR}}},
+    {2, {ID_SCE, ID_CPE}, {{AAC_SPK_FC}, {AAC_SPK_FL, AAC_SPK_FR}}},
+    {3, {ID_SCE, ID_CPE, ID_SCE}, {{AAC_SPK_FC}, {AAC_SPK_FL, AAC_SPK_FR}, {AAC_SPK_BC}}},
+    {3, {ID_SCE, ID_CPE, ID_CPE}, {{AAC_SPK_FC}, {AAC_SPK_FL, AAC_SPK_FR}, {AAC_SPK_BL, AAC_SPK_BR}}},
+    {4,
+     {ID_SCE, ID_CPE, ID_CPE, ID_LFE},
+     {{AAC_SPK_FC}, {AAC_SPK_FL, AAC_SPK_FR}, {AAC_SPK_BL, AAC_SPK_BR}, {AAC_SPK_LFE}}},
+    {5,
+     {ID_SCE, ID_CPE, ID_CPE, ID_CPE, ID_LFE},
+     {{AAC_SPK_FC}, {AAC_SPK_FLC, AAC_SPK_FRC}, {AAC_SPK_FL, AAC_SPK_FR}, {AAC_SPK_BL, AAC_SPK_BR}, {AAC_SPK_LFE}}},
+};
+
+static unsigned get_bits(Zuf8u **pp, int *off, int n);
+
+/* Output channel of speaker bit `spk` in a mask: the number of the mask's lower bits. */
+static int slot_of(unsigned long mask, unsigned long spk) {
+    int n = 0;
+    for (mask &= spk - 1; mask; mask &= mask - 1) ++n;
+    return n;
+}
+
+/* Output channels from the elements' speakers: WAV puts them in the order of their mask bits. */
+static void place_channels(AacDecoder *d) {
+    int e, k;
+    d->mask = 0;
+    d->channels = 0;
+    for (e = 0; e < d->elements; ++e) d->mask |= d->element[e].spk[0] | d->element[e].spk[1];
+    for (e = 0; e < d->elements; ++e)
+        for (k = 0; k < (d->element[e].id == ID_CPE ? 2 : 1); ++k) {
+            d->element[e].slot[k] = slot_of(d->mask, d->element[e].spk[k]);
+            ++d->channels;
+        }
+}
+
+static void set_layout(AacDecoder *d, int config) {
+    int e;
+    d->config = config;
+    d->elements = k_configs[config].elements;
+    for (e = 0; e < d->elements; ++e) {
+        d->element[e].id = k_configs[config].id[e];
+        d->element[e].tag = -1;
+        d->element[e].spk[0] = k_configs[config].spk[e][0];
+        d->element[e].spk[1] = k_configs[config].spk[e][1];
+    }
+    place_channels(d);
+}
+
+/* One element of a PCE layout; 1 when its speakers are taken or the layout is full. */
+static int add_element(AacDecoder *d, int id, int tag, unsigned long spk0, unsigned long spk1) {
+    AacElementSlot *e = &d->element[d->elements];
+    int i;
+    if (d->elements == AAC_MAX_CHANNELS || !spk0 || (id == ID_CPE && !spk1)) return 1;
+    for (i = 0; i < d->elements; ++i)
+        if ((d->element[i].spk[0] | d->element[i].spk[1]) & (spk0 | spk1)) return 1;
+    e->id = id;
+    e->tag = tag;
+    e->spk[0] = spk0;
+    e->spk[1] = id == ID_CPE ? spk1 : 0;
+    ++d->elements;
+    return 0;
+}
+
+int aac_layout_from_pce(AacDecoder *d, const AacPrgCfgElt *pce, char *why, size_t why_len) {
+    const int nf = pce->num_front_channel_elements, ns = pce->num_side_channel_elements;
+    const int nb = pce->num_back_channel_elements, nl = pce->num_lfe_channel_elements;
+    int i, pairs = 0, bad = 0;
+    d->elements = 0;
+    for (i = 0; i < nf; ++i) pairs += pce->front_element_is_cpe[i] != 0;
+    /* Front: a centre SCE first, then the pairs from the centre outwards. */
+    for (i = 0; i < nf && !bad; ++i) {
+        const int tag = pce->front_element_tag_select[i], outer = pairs == 1 || i == nf - 1;
+        if (!pce->front_element_is_cpe[i])
+            bad = i > 0 || add_element(d, ID_SCE, tag, AAC_SPK_FC, 0);
+        else
+            bad = pairs > 2 ||
+                  add_element(d, ID_CPE, tag, outer ? AAC_SPK_FL : AAC_SPK_FLC, outer ? AAC_SPK_FR : AAC_SPK_FRC);
+    }
+    for (i = 0; i < ns && !bad; ++i)
+        bad = !pce->side_element_is_cpe[i] ||
+              add_element(d, ID_CPE, pce->side_element_tag_select[i], AAC_SPK_SL, AAC_SPK_SR);
+    for (i = 0; i < nb && !bad; ++i)
+        bad = pce->back_element_is_cpe[i]
+                  ? add_element(d, ID_CPE, pce->back_element_tag_select[i], AAC_SPK_BL, AAC_SPK_BR)
+                  : add_element(d, ID_SCE, pce->back_element_tag_select[i], AAC_SPK_BC, 0);
+    for (i = 0; i < nl && !bad; ++i) bad = add_element(d, ID_LFE, pce->lfe_element_tag_select[i], AAC_SPK_LFE, 0);
+    if (pce->num_valid_cc_elements > 0) {
+        snprintf(why, why_len,
+                 "program configuration element with %d coupling channel element%s (CCE), which are "
+                 "not decoded",
+                 pce->num_valid_cc_elements, pce->num_valid_cc_elements == 1 ? "" : "s");
+        d->elements = 0;
+        return 1;
+    }
+    if (!bad && d->elements) place_channels(d);
+    if (bad || !d->elements || d->channels > AAC_MAX_CHANNELS) {
+        snprintf(why, why_len,
+                 "program configuration element with %d front, %d side, %d back and %d LFE elements: no WAV "
+                 "layout for it (at most C, L/R, Lc/Rc, Ls/Rs side, L/R back, back C, LFE)",
+                 nf, ns, nb, nl);
+        d->elements = 0;
+        d->channels = 0;
+        return 1;
+    }
+    d->config = 0;
+    d->matrix_mixdown = pce->matrix_mixdown_idx_present ? pce->matrix_mixdown_idx + 1 : 0;
+    return 0;
+}
+
+int aac_layout_from_frame(AacDecoder *d, const Zuf8u *frame, size_t len, char *why, size_t why_len) {
+    AacPrgCfgElt pce;
+    Zuf8u *p;
+    int off = 0;
+    const size_t head = (frame[1] & 1) ? 7 : 9;
+    if (len > AAC_MAX_FRAME) len = AAC_MAX_FRAME;
+    memset(d->buf, 0, sizeof d->buf);
+    memcpy(d->buf, frame, len);
+    d->used = len; /* the next frame clears what this one leaves beyond its end */
+    p = d->buf + head;
+    if (len <= head || get_bits(&p, &off, 3) != ID_PCE || zufsDecodePrgCfgElt_AAC(&p, &off, &pce) != zufOk) {
+        snprintf(why, why_len,
+                 "channel_configuration 0 and no program configuration element at the start of the first frame");
+        return 1;
+    }
+    return aac_layout_from_pce(d, &pce, why, why_len);
+}
+
 void aac_decoder_init(AacDecoder *d, const Zuf8u *p) {
+    int ch;
     memset(d, 0, sizeof *d);
     d->sfi = ADTS_SFI(p);
     d->mpeg4 = ADTS_ID(p) == 0;
-    d->channels = ADTS_CHANNELS(p);
+    set_layout(d, ADTS_CHANNELS(p));
     d->aot = ADTS_PROFILE(p) + 1;
     memset(d->ms_all, 1, sizeof d->ms_all);
     /* Distinct seeds, so that the channels' noise differs where M/S does not tie it. */
     d->ch[0].seed = 0x1F2E3D4Cu;
     d->ch[1].seed = 0x5B6A7988u;
+    for (ch = 2; ch < AAC_MAX_CHANNELS; ++ch) d->ch[ch].seed = 0x1F2E3D4Cu + 0x9E3779B9u * (Zuf32u)ch;
 }
 
 /* The few fixed-length fields that the element loop reads itself (element ids and tags). */
@@ -96,7 +226,7 @@ static long bits_from(const Zuf8u *start, const Zuf8u *p, int off) { return 8L *
  * several blocks), the first 192 bits of every SCE, LFE and CCE, the first 192 bits of every CPE
  * and then the first 128 bits of its second channel stream, and all of every PCE and DSE, each
  * counted from after the element's 3-bit id and padded with zero bits where the element ends
- * sooner (LFE and CCE are refused here before it matters). Fill and END elements are not
+ * sooner (CCE is refused here before it matters). Fill and END elements are not
  * protected. A frame of one raw data block has one CRC over the header and the block; a frame of
  * several has one over the header and one after each block.
  * This feeds `n` bits of d->buf from bit `from`, bits at or past `end` as zeros. */
@@ -189,6 +319,10 @@ static int filter_bank_wide(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics,
 static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16s *pcm, int step, const char **why) {
     Zuf32s *x = c->spectrum;
     const int win_len = c->ci.win_len;
+    /* The 16-bit filter bank writes with a stride of 1 or 2: wider layouts go through one
+     * channel's buffer. */
+    Zuf16s *out = !d->wide && step > 2 ? d->one : pcm;
+    int i;
     if (win_len == 128) {
         if (zufsDeinterleaveSpectrum_AAC_32s(c->spectrum, c->spectrum2, ics->num_window_groups,
                                              ics->window_group_length, ics->max_sfb, d->sfi, 128) != zufOk) {
@@ -206,20 +340,21 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
     }
     aac_ltp_update(&c->ltp, d->aot, x, ics, c->prev_shape);
     if (d->wide ? filter_bank_wide(d, c, ics, x, pcm, step)
-                : zufsMDCTInv_AAC_32s16s(x, pcm, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape,
-                                         step) != zufOk) {
+                : zufsMDCTInv_AAC_32s16s(x, out, c->overlap, ics->window_sequence, ics->window_shape, c->prev_shape,
+                                         out == pcm ? step : 1) != zufOk) {
         *why = "window sequence or shape refused by the filter bank";
         return -1;
     }
+    if (out != pcm)
+        for (i = 0; i < 1024; ++i) pcm[i * step] = out[i];
     c->prev_shape = ics->window_shape;
     return 0;
 }
 
 /* single_channel_element(): steps 1, 2, 4, 5, 6. */
-static int single_channel(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
-    AacChannel *c = &d->ch[0];
+static int single_channel(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
+    AacChannel *c = &d->ch[e->slot[0]];
     AacIcsInfo *ics = &c->ics;
-    get_bits(pp, off, 4); /* element_instance_tag */
     if (channel_stream(d, c, ics, 0, pp, off, why)) return -1;
     if (dequantise(d, c, ics)) {
         *why = "spectrum refused by the inverse quantiser";
@@ -230,25 +365,29 @@ static int single_channel(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, cons
         *why = "noise substitution refused";
         return -1;
     }
-    ++d->tools.sce;
-    return synthesise(d, c, ics, pcm, 1, why);
+    if (e->id == ID_LFE)
+        ++d->tools.lfe;
+    else
+        ++d->tools.sce;
+    return synthesise(d, c, ics, pcm + e->slot[0], d->channels, why);
 }
 
 /* channel_pair_element(): the common ics_info and ms_mask when common_window is set, then steps 1
  * to 6, each for both channels before the next (the stereo steps need both spectra). */
-static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
-    AacChannel *l = &d->ch[0], *r = &d->ch[1];
+static int channel_pair(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
+    AacChannel *l = &d->ch[e->slot[0]], *r = &d->ch[e->slot[1]], *pair[2];
     AacChanPairElt *cpe = &d->cpe;
     AacIcsInfo *ics[2];
     const Zuf8u *ms = d->ms_none;
     int common, ms_present = 0, ch;
-    get_bits(pp, off, 4); /* element_instance_tag */
     if ((d->aot == AAC_AOT_LTP ? zufsDecodeChanPairElt_MP4_AAC(pp, off, &l->ics, cpe, &d->mh, 0, d->aot)
                                : zufsDecodeChanPairElt_AAC(pp, off, &l->ics, cpe, 0)) != zufOk) {
         *why = "channel pair side information refused";
         return -1;
     }
     common = cpe->common_window;
+    pair[0] = l;
+    pair[1] = r;
     ics[0] = &l->ics;
     ics[1] = common ? &l->ics : &r->ics;
     if (common) {
@@ -261,10 +400,10 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
     }
     for (ch = 0; ch < 2; ++ch) {
         if (ch) d->crc_second = bits_from(d->buf, *pp, *off); /* the second channel's 128 protected bits */
-        if (channel_stream(d, &d->ch[ch], ics[ch], common, pp, off, why)) return -1;
+        if (channel_stream(d, pair[ch], ics[ch], common, pp, off, why)) return -1;
     }
     for (ch = 0; ch < 2; ++ch)
-        if (dequantise(d, &d->ch[ch], ics[ch])) {
+        if (dequantise(d, pair[ch], ics[ch])) {
             *why = "spectrum refused by the inverse quantiser";
             return -1;
         }
@@ -297,7 +436,7 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
         }
     }
     for (ch = 0; ch < 2; ++ch) {
-        AacChannel *c = &d->ch[ch];
+        AacChannel *c = pair[ch];
         /* Noise substitution (no-op without codebook 13). Channel 0 first: it saves the seeds that
          * channel 1 reuses in M/S bands. */
         if (zufsDecodeMsPNS_AAC_32s(c->spectrum, d->ltp_flags, c->cb, c->sf, ics[ch]->max_sfb,
@@ -308,16 +447,17 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
         }
     }
     for (ch = 0; ch < 2; ++ch)
-        if (synthesise(d, &d->ch[ch], ics[ch], pcm + ch, 2, why)) return -1;
+        if (synthesise(d, pair[ch], ics[ch], pcm + e->slot[ch], d->channels, why)) return -1;
     return 0;
 }
 
 /* One raw_data_block() up to and including its END element and byte alignment. */
 static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end, Zuf16s *pcm, const char **why) {
+    unsigned used = 0; /* the layout's elements met in this block, one bit each */
     int audio = 0;
     for (;;) {
         unsigned id;
-        int r = 0;
+        int r = 0, e, tag;
         long start, stop;
         if (bits_from(*pp, end, 0) - *off < 3) {
             *why = "raw data block runs past the end of its frame";
@@ -328,26 +468,41 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
         switch (id) {
             case ID_END:
                 if (*off) *off = 0, ++*pp; /* byte_alignment() */
-                if (!audio) {
-                    *why = d->channels == 1 ? "raw data block without its SCE" : "raw data block without its CPE";
+                if (audio < d->elements) {
+                    for (e = 0; used & (1u << e); ++e) continue;
+                    *why = d->element[e].id == ID_SCE   ? "raw data block without its SCE"
+                           : d->element[e].id == ID_CPE ? "raw data block without its CPE"
+                                                        : "raw data block without its LFE";
                     return -1;
                 }
                 return 0;
             case ID_SCE:
             case ID_CPE:
-                if ((id == ID_SCE) != (d->channels == 1) || audio) {
-                    *why = id == ID_SCE ? "unexpected SCE for the channel configuration"
-                                        : "unexpected CPE for the channel configuration";
+            case ID_LFE:
+                /* The first element of the layout not yet met with this id (and this tag, for a
+                 * PCE layout): a channel configuration's elements come in its order. */
+                tag = (int)get_bits(pp, off, 4);
+                for (e = 0; e < d->elements; ++e)
+                    if (!(used & (1u << e)) && d->element[e].id == (int)id &&
+                        (d->element[e].tag < 0 || d->element[e].tag == tag))
+                        break;
+                if (e == d->elements) {
+                    *why = id == ID_SCE   ? "unexpected SCE for the channel configuration"
+                           : id == ID_CPE ? "unexpected CPE for the channel configuration"
+                                          : "unexpected LFE for the channel configuration";
                     return -1;
                 }
-                r = id == ID_SCE ? single_channel(d, pp, off, pcm, why) : channel_pair(d, pp, off, pcm, why);
-                audio = 1;
+                r = id == ID_CPE ? channel_pair(d, &d->element[e], pp, off, pcm, why)
+                                 : single_channel(d, &d->element[e], pp, off, pcm, why);
+                used |= 1u << e;
+                ++audio;
                 break;
             case ID_CCE:
+                /* Coupling channels mix into other channels' spectra or time signals; nothing
+                 * here can check such a decode against a peer, so a stream that opens with one is
+                 * refused (later, a CCE id is more likely damage: that frame is concealed). */
                 *why = "coupling channel element (CCE) is not decoded";
-                return -1;
-            case ID_LFE:
-                *why = "LFE element is not decoded with channel configuration 1 or 2";
+                if (d->tools.blocks == 1) d->refused = *why;
                 return -1;
             case ID_DSE: {
                 int tag, cnt;
@@ -385,7 +540,7 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
             return -1;
         }
         stop = bits_from(d->buf, *pp, *off);
-        if (id == ID_SCE || id == ID_CPE) crc_feed(d, start, 192, stop);
+        if (id == ID_SCE || id == ID_CPE || id == ID_LFE) crc_feed(d, start, 192, stop);
         if (id == ID_CPE) crc_feed(d, d->crc_second, 128, stop);
         if (id == ID_DSE || id == ID_PCE) crc_feed(d, start, stop - start, stop);
     }
@@ -404,10 +559,56 @@ static void conceal(AacDecoder *d, Zuf16s *pcm, int b, int blocks) {
     if (blocks > b) memset(pcm + 1024 * d->channels * b, 0, sizeof(Zuf16s) * 1024 * d->channels * (blocks - b));
     if (blocks > b && d->wide)
         memset(d->wide + 1024 * d->channels * b, 0, sizeof(Zuf32f) * 1024 * d->channels * (blocks - b));
-    for (ch = 0; ch < 2; ++ch) {
+    for (ch = 0; ch < AAC_MAX_CHANNELS; ++ch) {
         memset(d->ch[ch].overlap, 0, sizeof d->ch[ch].overlap);
         d->ch[ch].prev_shape = 0;
     }
+}
+
+size_t aac_decoder_init_adif(AacDecoder *d, const Zuf8u *data, size_t size, char *why, size_t why_len) {
+    AacPrgCfgElt pce[16]; /* as many as the header can hold */
+    AacAdifHeader h;
+    Zuf8u *p = (Zuf8u *)(size_t)data; /* the unpacker only reads */
+    int ch;
+    memset(d, 0, sizeof *d);
+    memset(d->ms_all, 1, sizeof d->ms_all);
+    d->ch[0].seed = 0x1F2E3D4Cu;
+    d->ch[1].seed = 0x5B6A7988u;
+    for (ch = 2; ch < AAC_MAX_CHANNELS; ++ch) d->ch[ch].seed = 0x1F2E3D4Cu + 0x9E3779B9u * (Zuf32u)ch;
+    if (zufsUnpackADIFHeader_AAC(&p, &h, pce, 16) != zufOk || (size_t)(p - data) > size) {
+        snprintf(why, why_len, "ADIF header refused or cut off");
+        return 0;
+    }
+    /* The first program is the one played; its object_type is the profile (1: LC). */
+    if (pce[0].object_type != 1) {
+        snprintf(why, why_len, "ADIF of profile %d is not decoded (only AAC-LC)", pce[0].object_type);
+        return 0;
+    }
+    if (pce[0].sampling_frequency_index > 11) {
+        snprintf(why, why_len, "reserved sampling_frequency_index %d", pce[0].sampling_frequency_index);
+        return 0;
+    }
+    d->sfi = pce[0].sampling_frequency_index;
+    if (aac_layout_from_pce(d, &pce[0], why, why_len)) return 0;
+    return (size_t)(p - data);
+}
+
+size_t aac_block_decode(AacDecoder *d, const Zuf8u *data, size_t size, Zuf16s *pcm, const char **why) {
+    const size_t n = size < AAC_MAX_FRAME ? size : AAC_MAX_FRAME;
+    Zuf8u *p = d->buf;
+    int off = 0;
+    d->pcm0 = pcm;
+    memcpy(d->buf, data, n);
+    if (d->used > n) memset(d->buf + n, 0, d->used - n);
+    d->used = n;
+    d->crc_on = 0;
+    ++d->tools.blocks;
+    if (n == 0 || raw_data_block(d, &p, &off, d->buf + n, pcm, why)) {
+        if (n == 0) *why = "raw data block cut off by the end of the file";
+        conceal(d, pcm, 0, 1);
+        return 0;
+    }
+    return (size_t)(p - d->buf);
 }
 
 int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm, int *blocks, const char **why) {
@@ -469,4 +670,53 @@ int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm,
         return -1;
     }
     return 0;
+}
+
+void aac_downmix_matrix(const AacDecoder *d, double m[2][AAC_MAX_CHANNELS]) {
+    /* matrix_mixdown_idx factors for the surround channels (ISO/IEC 13818-7 Table 8.x):
+     * 1/sqrt(2), 1/2, 1/(2 sqrt(2)), 0; without one, ITU-R BS.775's 1/sqrt(2). */
+    static const double k_surround[4] = {0.70710678118654752, 0.5, 0.35355339059327376, 0.0};
+    const double centre = 0.70710678118654752;
+    const double sur = k_surround[d->matrix_mixdown ? d->matrix_mixdown - 1 : 0];
+    unsigned long spk;
+    int ch = 0, row;
+    memset(m, 0, sizeof(double) * 2 * AAC_MAX_CHANNELS);
+    if (d->channels == 1) { /* mono: the same signal on both sides */
+        m[0][0] = m[1][0] = 1.0;
+        return;
+    }
+    for (spk = 1; ch < d->channels && spk <= AAC_SPK_SR; spk <<= 1) {
+        if (!(d->mask & spk)) continue;
+        if (spk & (AAC_SPK_FL | AAC_SPK_FLC)) m[0][ch] = 1.0;
+        if (spk & (AAC_SPK_FR | AAC_SPK_FRC)) m[1][ch] = 1.0;
+        if (spk & AAC_SPK_FC) m[0][ch] = m[1][ch] = centre;
+        if (spk & (AAC_SPK_BL | AAC_SPK_SL)) m[0][ch] = sur;
+        if (spk & (AAC_SPK_BR | AAC_SPK_SR)) m[1][ch] = sur;
+        if (spk & AAC_SPK_BC) m[0][ch] = m[1][ch] = centre * sur;
+        ++ch;
+    }
+    for (row = 0; row < 2; ++row) {
+        double sum = 0.0;
+        for (ch = 0; ch < d->channels; ++ch) sum += m[row][ch];
+        if (sum > 1.0)
+            for (ch = 0; ch < d->channels; ++ch) m[row][ch] /= sum;
+    }
+}
+
+void aac_downmix(const AacDecoder *d, const Zuf16s *pcm, const Zuf32f *wide, unsigned long frames, Zuf16s *out,
+                 Zuf32f *out_wide) {
+    double m[2][AAC_MAX_CHANNELS];
+    const int n = d->channels;
+    unsigned long i;
+    int row, ch;
+    aac_downmix_matrix(d, m);
+    for (i = 0; i < frames; ++i)
+        for (row = 0; row < 2; ++row) {
+            double v = 0.0, r;
+            for (ch = 0; ch < n; ++ch)
+                v += m[row][ch] * (wide ? 32768.0 * (double)wide[i * n + ch] : (double)pcm[i * n + ch]);
+            if (out_wide) out_wide[2 * i + row] = (Zuf32f)(v / 32768.0);
+            r = floor(v + 0.5);
+            out[2 * i + row] = (Zuf16s)(r > 32767.0 ? 32767 : r < -32768.0 ? -32768 : (int)r);
+        }
 }

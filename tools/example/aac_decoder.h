@@ -23,13 +23,36 @@ extern "C" {
  * of 21-bit escapes per channel plus side information) beyond where it started, and the
  * drivers read three bytes ahead of that. */
 #define AAC_FRAME_PADDING 32768
+#define AAC_MAX_CHANNELS 8 /* output channels: channel_configuration 7 (7.1) at most */
+
+/* WAVE_FORMAT_EXTENSIBLE speaker bits (dwChannelMask), in the order WAV interleaves them. */
+#define AAC_SPK_FL 0x1ul
+#define AAC_SPK_FR 0x2ul
+#define AAC_SPK_FC 0x4ul
+#define AAC_SPK_LFE 0x8ul
+#define AAC_SPK_BL 0x10ul
+#define AAC_SPK_BR 0x20ul
+#define AAC_SPK_FLC 0x40ul
+#define AAC_SPK_FRC 0x80ul
+#define AAC_SPK_BC 0x100ul
+#define AAC_SPK_SL 0x200ul
+#define AAC_SPK_SR 0x400ul
+
+/* One audio element of the stream's layout, in the order the raw data block carries them, and
+ * the output channel (WAV position) of each of its channels. */
+typedef struct {
+    int id;               /* ID_SCE 0, ID_CPE 1 or ID_LFE 3 */
+    int tag;              /* element_instance_tag (PCE layouts), or -1: any (the order decides) */
+    unsigned long spk[2]; /* speaker (AAC_SPK_*) of the element's first (and second) channel */
+    int slot[2];          /* output channel of each: the place of its speaker bit in the mask */
+} AacElementSlot;
 
 /* How often each coding tool was met, to state which tools a stream really uses. */
 typedef struct {
     unsigned long blocks, sce, cpe, channels;
     unsigned long pns_shared; /* noise bands of both channels of a pair with ms_used: one noise */
     unsigned long common_window, ms_all_frames, ms_bands, is_bands, pns_bands, tns, short_windows, pulses;
-    unsigned long fil, dse, pce;
+    unsigned long fil, dse, pce, lfe;
     unsigned long mpeg2_pns; /* MPEG-2 channels with noise substitution, decoded as MPEG-4 */
     unsigned long ltp;       /* channels with ltp_data (AAC LTP) */
 } AacToolCounts;
@@ -50,7 +73,7 @@ typedef struct {
 } AacChannel;
 
 typedef struct {
-    AacChannel ch[2];
+    AacChannel ch[AAC_MAX_CHANNELS]; /* indexed by output channel */
     AacChanPairElt cpe;
     AacMainHeader mh;           /* required by the MPEG-4 driver; LC carries no LTP data */
     Zuf32u noise_state[8 * 51]; /* seeds of channel 0's noise bands, for shared M/S noise */
@@ -60,7 +83,13 @@ typedef struct {
     int sfi;                    /* sampling_frequency_index */
     int mpeg4;                  /* ADTS id 0: MPEG-4 (noise substitution allowed) */
     int aot;                    /* audioObjectType: 2 LC, 4 LTP */
-    int channels;               /* 1 or 2 (channel_configuration) */
+    int config;                 /* channel_configuration 1..7 */
+    int channels;               /* output channels: 1..8 */
+    unsigned long mask;         /* the output channels' speakers (AAC_SPK_*), in WAV order */
+    int elements;               /* audio elements of a raw data block */
+    AacElementSlot element[AAC_MAX_CHANNELS];
+    const char *refused; /* set when the stream opens with an element this decoder cannot decode (CCE) */
+    int matrix_mixdown;  /* a PCE's matrix_mixdown_idx + 1, or 0: the default surround factor */
     AacToolCounts tools;
     int crc_on;      /* the frame carries CRC words (protection_absent 0) */
     unsigned crc;    /* CRC-16 register of the header or block being checked */
@@ -71,6 +100,7 @@ typedef struct {
      * pcm is then rounded from them (it may differ from the 16-bit filter bank's by 1). */
     Zuf32f *wide;
     const Zuf16s *pcm0; /* the current frame's pcm, to place the wide samples beside it */
+    Zuf16s one[1024];   /* one channel's samples, for layouts of more than 2 channels */
     size_t used;        /* bytes of buf that may be non-zero */
     Zuf8u buf[AAC_MAX_FRAME + AAC_FRAME_PADDING];
 } AacDecoder;
@@ -82,12 +112,44 @@ int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len);
 /* Prepares d (about 60 KB) for the stream whose first header is at p. */
 void aac_decoder_init(AacDecoder *d, const Zuf8u *p);
 
+/* Sets d's layout from a program configuration element (ISO/IEC 13818-7 8.5): front elements
+ * from the centre outwards (a centre SCE, then L/R, or Lc/Rc and L/R), one side pair, a back pair
+ * and/or back centre, one LFE, 8 channels at most; its matrix_mixdown_idx for aac_downmix().
+ * Returns 0, or 1 with the reason in `why` for a layout without WAV speakers. */
+int aac_layout_from_pce(AacDecoder *d, const AacPrgCfgElt *pce, char *why, size_t why_len);
+
+/* For channel_configuration 0 (ADTS): the layout from the PCE that must open the first frame
+ * (len bytes at frame). Returns 0, or 1 with the reason in `why`. */
+int aac_layout_from_frame(AacDecoder *d, const Zuf8u *frame, size_t len, char *why, size_t why_len);
+
+/* ADIF (ISO/IEC 13818-7 6.1): prepares d from the header at data (size bytes, followed by
+ * AAC_FRAME_PADDING readable bytes): the first PCE gives the layout, sampling rate and profile.
+ * Returns the header's length in bytes, or 0 with the reason in `why`. */
+size_t aac_decoder_init_adif(AacDecoder *d, const Zuf8u *data, size_t size, char *why, size_t why_len);
+
+/* Decodes one raw_data_block() of an ADIF stream at data (at most size bytes) into 1024 sample
+ * frames of pcm. Returns the block's length in bytes, or 0 with *why set (the stream cannot be
+ * resynchronised after a damaged block: it ends there). */
+size_t aac_block_decode(AacDecoder *d, const Zuf8u *data, size_t size, Zuf16s *pcm, const char **why);
+
 /* Decodes the ADTS frame at `frame` (len bytes: its aac_frame_length) into pcm, which receives
- * blocks x 1024 sample frames, interleaved for stereo. Returns 0; or -1 with *why set when the
- * frame is damaged, -2 when a CRC word does not match: the blocks from the damaged one on are
- * silence and the filter bank starts again from silence. *blocks is set in every case (0 when
- * the header itself is unusable). */
+ * blocks x 1024 sample frames of d->channels channels, interleaved in WAV order (d->mask).
+ * Returns 0; or -1 with *why set when the frame is damaged, -2 when a CRC word does not match:
+ * the blocks from the damaged one on are silence and the filter bank starts again from silence.
+ * *blocks is set in every case (0 when the header itself is unusable). */
 int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm, int *blocks, const char **why);
+
+/* Stereo from the decoder's output channels (ISO/IEC 13818-7 matrix-mixdown, 14496-3 4.5.1.2.2,
+ * with the ITU-R BS.775 default): L' = k (L + Lc + a C + b Ls) and R' alike, where a = 1/sqrt(2)
+ * for a centre, b = 1/sqrt(2) (or the PCE's matrix_mixdown_idx factor) for a surround, LFE left
+ * out, and k = 1 / (sum of the row's factors) so that nothing can clip. m receives the 2 x
+ * channels matrix, row by row. */
+void aac_downmix_matrix(const AacDecoder *d, double m[2][AAC_MAX_CHANNELS]);
+
+/* Downmixes `frames` frames of d's output (pcm, and wide when not NULL) to stereo in out and
+ * out_wide (when wide is not NULL), through the matrix above in double precision. */
+void aac_downmix(const AacDecoder *d, const Zuf16s *pcm, const Zuf32f *wide, unsigned long frames, Zuf16s *out,
+                 Zuf32f *out_wide);
 
 /* Fields of the fixed ADTS header that must stay the same within a stream. */
 int aac_same_stream(const Zuf8u *a, const Zuf8u *b);

@@ -22,6 +22,9 @@
 
 static const int k_bytes[3] = {2, 3, 4}; /* bytes per sample of AudioSample */
 
+/* The speakers FLAC assumes for 3 to 8 channels (its format's fixed channel assignments). */
+static const unsigned long k_flac_masks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
+
 int audio_have_flac(void) {
 #ifdef ZUF_HAVE_SNDFILE
     return 1;
@@ -72,26 +75,42 @@ static int flush(AudioWriter *w) {
 }
 
 /* WAV header: format 1 (PCM) or 3 (IEEE float, with the cbSize word and a fact chunk that
- * non-PCM formats carry). `data` is the size of the sample data, or UNKNOWN_SIZE. */
+ * non-PCM formats carry); WAVE_FORMAT_EXTENSIBLE (0xFFFE, its sub-format one of those two) for
+ * more than 2 channels with a channel mask, so that players place each channel on its speaker.
+ * `data` is the size of the sample data, or UNKNOWN_SIZE. */
 static size_t wav_header(const AudioWriter *w, unsigned long data, unsigned char *h) {
+    static const unsigned char k_guid_tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                  0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     const int fl = w->format.sample == AUDIO_F32, bytes = k_bytes[w->format.sample];
+    const int ext = w->channels > 2 && w->channel_mask != 0;
     const unsigned long block = (unsigned long)(bytes * w->channels);
-    const size_t len = fl ? 58 : 44;
+    const size_t fmt = ext ? 40 : fl ? 18 : 16, len = 20 + fmt + (fl ? 12 : 0) + 8;
+    unsigned char *p = h + 36;
     memcpy(h, "RIFF", 4);
     put_le(h + 4, data == UNKNOWN_SIZE ? UNKNOWN_SIZE : data + len - 8, 4);
     memcpy(h + 8, "WAVEfmt ", 8);
-    put_le(h + 16, fl ? 18 : 16, 4);
-    put_le(h + 20, fl ? 3 : 1, 2);
+    put_le(h + 16, fmt, 4);
+    put_le(h + 20, ext ? 0xFFFE : fl ? 3 : 1, 2);
     put_le(h + 22, (unsigned long)w->channels, 2);
     put_le(h + 24, (unsigned long)w->sample_rate, 4);
     put_le(h + 28, (unsigned long)w->sample_rate * block, 4);
     put_le(h + 32, block, 2);
     put_le(h + 34, (unsigned long)(8 * bytes), 2);
+    if (ext) {
+        put_le(p, 22, 2);                             /* cbSize */
+        put_le(p + 2, (unsigned long)(8 * bytes), 2); /* wValidBitsPerSample */
+        put_le(p + 4, w->channel_mask, 4);
+        put_le(p + 8, fl ? 3 : 1, 2); /* sub-format GUID: the format tag, then the fixed tail */
+        memcpy(p + 10, k_guid_tail, 14);
+        p += 24;
+    } else if (fl) {
+        put_le(p, 0, 2); /* cbSize */
+        p += 2;
+    }
     if (fl) {
-        put_le(h + 36, 0, 2); /* cbSize */
-        memcpy(h + 38, "fact", 4);
-        put_le(h + 42, 4, 4);
-        put_le(h + 46, data == UNKNOWN_SIZE ? UNKNOWN_SIZE : data / block, 4);
+        memcpy(p, "fact", 4);
+        put_le(p + 4, 4, 4);
+        put_le(p + 8, data == UNKNOWN_SIZE ? UNKNOWN_SIZE : data / block, 4);
     }
     memcpy(h + len - 8, "data", 4);
     put_le(h + len - 4, data, 4);
@@ -106,11 +125,37 @@ static int seekable(int fd) {
            lseek(fd, 0, SEEK_CUR) == 0;
 }
 
-int audio_open(AudioWriter *w, int fd, AudioFormat format, int channels, int sample_rate, char *why, size_t why_len) {
+#ifdef ZUF_HAVE_SNDFILE
+/* libsndfile's names for the speaker bits of WAVE_FORMAT_EXTENSIBLE, lowest bit first. */
+static const int k_sf_speakers[11] = {SF_CHANNEL_MAP_LEFT,
+                                      SF_CHANNEL_MAP_RIGHT,
+                                      SF_CHANNEL_MAP_CENTER,
+                                      SF_CHANNEL_MAP_LFE,
+                                      SF_CHANNEL_MAP_REAR_LEFT,
+                                      SF_CHANNEL_MAP_REAR_RIGHT,
+                                      SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
+                                      SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER,
+                                      SF_CHANNEL_MAP_REAR_CENTER,
+                                      SF_CHANNEL_MAP_SIDE_LEFT,
+                                      SF_CHANNEL_MAP_SIDE_RIGHT};
+
+/* The channel map of w's mask for libsndfile (which then writes WAVEX with that mask). */
+static int sndfile_channel_map(AudioWriter *w) {
+    int map[32], n = 0, bit;
+    for (bit = 0; bit < 11 && n < w->channels; ++bit)
+        if (w->channel_mask & (1ul << bit)) map[n++] = k_sf_speakers[bit];
+    if (n != w->channels) return 0;
+    return sf_command((SNDFILE *)w->sndfile, SFC_SET_CHANNEL_MAP_INFO, map, (int)(sizeof(int) * (size_t)n)) != SF_TRUE;
+}
+#endif
+
+int audio_open(AudioWriter *w, int fd, AudioFormat format, int channels, unsigned long channel_mask, int sample_rate,
+               char *why, size_t why_len) {
     memset(w, 0, offsetof(AudioWriter, buf));
     w->fd = fd;
     w->format = format;
     w->channels = channels;
+    w->channel_mask = channel_mask;
     w->sample_rate = sample_rate;
     w->seekable = seekable(fd);
     if (format.container == AUDIO_FLAC) {
@@ -126,18 +171,32 @@ int audio_open(AudioWriter *w, int fd, AudioFormat format, int channels, int sam
             snprintf(why, why_len, "FLAC is written only to a file (libsndfile does not write it to a pipe)");
             return 1;
         }
+        if (channels > 2 && channel_mask && channel_mask != k_flac_masks[channels < 9 ? channels : 0]) {
+            snprintf(why, why_len,
+                     "FLAC's %d-channel order has other speakers than this stream's (mask 0x%lx): write WAV instead",
+                     channels, channel_mask);
+            return 1;
+        }
     }
 #ifdef ZUF_HAVE_SNDFILE
     if (format.container != AUDIO_RAW && w->seekable) {
         static const int subtype[3] = {SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_FLOAT};
         SF_INFO info;
+        const int ext = format.container == AUDIO_WAV && channels > 2 && channel_mask;
         memset(&info, 0, sizeof info);
         info.channels = channels;
         info.samplerate = sample_rate;
-        info.format = (format.container == AUDIO_FLAC ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | subtype[format.sample];
+        info.format = (format.container == AUDIO_FLAC ? SF_FORMAT_FLAC
+                       : ext                          ? SF_FORMAT_WAVEX
+                                                      : SF_FORMAT_WAV) |
+                      subtype[format.sample];
         w->sndfile = sf_open_fd(fd, SFM_WRITE, &info, 0);
         if (!w->sndfile) {
             snprintf(why, why_len, "libsndfile: %s", sf_strerror(NULL));
+            return 1;
+        }
+        if (ext && sndfile_channel_map(w)) {
+            snprintf(why, why_len, "libsndfile refused the channel mask 0x%lx", channel_mask);
             return 1;
         }
         return 0;
@@ -245,7 +304,7 @@ int audio_close(AudioWriter *w) {
         /* RIFF sizes are 32 bits: a longer stream keeps the largest size that fits. */
         const unsigned long block = (unsigned long)(k_bytes[w->format.sample] * w->channels);
         const unsigned long max = (UNKNOWN_SIZE - 1 - w->header_len) / block;
-        unsigned char h[58];
+        unsigned char h[80];
         const size_t len = wav_header(w, (w->frames < max ? w->frames : max) * block, h);
         if (lseek(w->fd, 0, SEEK_SET) != 0)
             w->error = errno;

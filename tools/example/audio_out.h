@@ -31,6 +31,7 @@ typedef struct {
     int fd;
     AudioFormat format;
     int channels;
+    unsigned long channel_mask; /* WAVE_FORMAT_EXTENSIBLE speakers of more than 2 channels, or 0 */
     int sample_rate;
     int seekable;          /* the header can be completed at the end */
     void *sndfile;         /* SNDFILE * when libsndfile writes, else NULL */
@@ -47,9 +48,11 @@ int audio_have_flac(void);
 /* libsndfile's version string, or NULL when built without it. */
 const char *audio_sndfile_version(void);
 
-/* Starts writing the format to fd (not closed by the writer). Returns 0, or 1 with the reason in
- * `why`. */
-int audio_open(AudioWriter *w, int fd, AudioFormat format, int channels, int sample_rate, char *why, size_t why_len);
+/* Starts writing the format to fd (not closed by the writer). A WAV of more than 2 channels with a
+ * channel_mask (speaker bits of WAVE_FORMAT_EXTENSIBLE, one per channel in WAV order; 0: none)
+ * is written as WAVE_FORMAT_EXTENSIBLE with that mask. Returns 0, or 1 with the reason in `why`. */
+int audio_open(AudioWriter *w, int fd, AudioFormat format, int channels, unsigned long channel_mask, int sample_rate,
+               char *why, size_t why_len);
 
 /* Appends `frames` interleaved sample frames: the 16-bit samples, or when `wide` is not NULL the
  * same samples with more precision (floats, 1.0 = 16-bit full scale, possibly beyond it), used for

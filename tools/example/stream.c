@@ -347,10 +347,8 @@ int stream_refused(const Input *in, size_t first, StreamFormat format, char *why
         case FORMAT_MP3:
         case FORMAT_ADTS:
         case FORMAT_MP4:
-            return 0;
         case FORMAT_ADIF:
-            snprintf(why, why_len, "ADIF is not decoded, only ADTS");
-            return 1;
+            return 0;
         case FORMAT_MPEG_OTHER:
             if (first + 4 <= in->end && mpeg_header_parse(in->data + first, &h)) {
                 if (h.version == 25)

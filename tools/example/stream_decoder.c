@@ -81,6 +81,11 @@ static int mp4_open_track(StreamDecoder *d, char *why, size_t why_len) {
     d->pos = d->in->end; /* no junk search: the sample table says where the samples are */
     d->header_bytes = 7;
     if (mp4_open(d->in->data, d->in->size, &d->track, why, why_len)) return 1;
+    if (d->track.channels < 1 || d->track.channels > 7) {
+        snprintf(why, why_len, "channelConfiguration %d (%s) is not decoded in MP4, only 1 to 7", d->track.channels,
+                 d->track.channels ? "reserved" : "a PCE in the AudioSpecificConfig");
+        return 1;
+    }
     mp4_adts_header(d, 0, d->frame);
     if (aac_stream_supported(d->frame, why, why_len)) return 1;
     d->aac = malloc(sizeof *d->aac);
@@ -133,6 +138,23 @@ int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamF
             return 2;
         }
         aac_decoder_init(d->aac, d->ref);
+        /* channel_configuration 0: the layout of the first frame's program configuration element. */
+        if (!d->aac->channels && aac_layout_from_frame(d->aac, d->ref, adts_frame_len(d->ref), why, why_len)) return 1;
+        d->stats.channels = d->aac->channels;
+        d->stats.sample_rate = aac_sample_rate(d->aac->sfi);
+        return 0;
+    }
+    if (format == FORMAT_ADIF) {
+        size_t head;
+        d->aac = malloc(sizeof *d->aac);
+        if (!d->aac) {
+            snprintf(why, why_len, "out of memory");
+            return 2;
+        }
+        head = aac_decoder_init_adif(d->aac, in->data + first, in->end - first, why, why_len);
+        if (!head) return 1;
+        d->adif = 1;
+        d->pos = first + head;
         d->stats.channels = d->aac->channels;
         d->stats.sample_rate = aac_sample_rate(d->aac->sfi);
         return 0;
@@ -251,10 +273,36 @@ static int mp4_next(StreamDecoder *d, DecodedFrame *f) {
     return 1;
 }
 
+/* The next raw data block of an ADIF stream. Blocks have no sync word or length: a damaged one
+ * ends the stream (reported as damage, with its silence). */
+static int adif_next(StreamDecoder *d, DecodedFrame *f) {
+    size_t len;
+    if (d->cut || d->pos >= d->in->end) return 0;
+    f->offset = d->pos;
+    f->index = d->stats.frames;
+    f->pcm = d->pcm;
+    len = aac_block_decode(d->aac, d->in->data + d->pos, d->in->end - d->pos, d->pcm, &f->damage);
+    if (!len || len > d->in->end - d->pos) {
+        d->cut = 1;
+        d->cut_at = d->pos;
+        ++d->stats.damaged;
+        len = d->in->end - d->pos;
+    }
+    f->len = len;
+    d->pos += len;
+    f->samples = 1024;
+    keep_window(d, f);
+    ++d->stats.frames;
+    d->stats.samples += f->samples;
+    return 1;
+}
+
 int stream_decoder_next(StreamDecoder *d, DecodedFrame *f) {
     const Input *in = d->in;
     memset(f, 0, sizeof *f);
+    if (d->aac && d->aac->refused) return 0; /* an element that cannot be decoded ends the stream */
     if (d->mp4) return mp4_next(d, f);
+    if (d->adif) return adif_next(d, f);
     while (d->pos + d->header_bytes <= in->end && !d->cut) {
         const size_t pos = d->pos;
         size_t len = frame_at(d, pos);

@@ -72,10 +72,11 @@ typedef struct {
     /* MP4: the track's sample table, and each sample behind an ADTS header made from the
      * track's configuration, so that it goes through the ADTS frame decoder unchanged. */
     int mp4;
+    int adif; /* ADIF: raw data blocks back to back from pos on, each decoded with aac_block_decode() */
     Mp4Track track;
     Mp4Cursor cursor;
     Zuf8u frame[AAC_MAX_FRAME];
-    Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * 2];
+    Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS];
 } StreamDecoder;
 
 /* Prepares d for the stream whose first frame starts at `first` (from detect_format()); in must

@@ -4,6 +4,8 @@
   aacpack.py repack IN.aac OUT.aac BLOCKS   ADTS with BLOCKS raw_data_block()s per frame
   aacpack.py adif IN.aac OUT.adif           ADIF: one program_config_element, then IN's blocks
   aacpack.py adif-two-pce OUT.adif          hand-made ADIF header with two PCEs and comments
+  aacpack.py pce IN.aac OUT.aac             ADTS with channel_configuration 0 and a PCE that
+                                            describes IN's configuration opening every frame
 
 Only unprotected single-block input (protection_absent 1, one block per frame) is accepted,
 which is what ffmpeg's ADTS muxer writes. Without adts_error_check() a frame with several
@@ -145,14 +147,21 @@ def adif_header(w, copyright_id, bitstream_type, bitrate, pces, fullness):
         put_pce(w, pce)
 
 
+def config_pce(f):
+    """A PCE for channel_configuration 1..7 (ISO/IEC 14496-3 Table 1.19), with the tags FFmpeg's
+    encoder gives the elements (each element type counts from 0 in stream order)."""
+    cfg = f["channel_configuration"]
+    front = {1: [(0, 0)], 2: [(1, 0)]}.get(cfg, [(0, 0), (1, 0)] + ([(1, 1)] if cfg == 7 else []))
+    back = {4: [(0, 1)], 5: [(1, 1)], 6: [(1, 1)], 7: [(1, 2)]}.get(cfg, [])
+    if not 1 <= cfg <= 7:
+        sys.exit("only channel configurations 1 to 7")
+    return {"tag": 0, "object_type": f["profile"], "sfi": f["sampling_frequency_index"],
+            "front": front, "side": [], "back": back, "lfe": [0] if cfg >= 6 else [], "assoc": [], "cc": []}
+
+
 def adif(src, dst):
     frames = list(adts_frames(open(src, "rb").read()))
-    f = frames[0][0]
-    cfg = f["channel_configuration"]
-    if cfg not in (1, 2):
-        sys.exit("adif: only mono and stereo input")
-    pce = {"tag": 0, "object_type": f["profile"], "sfi": f["sampling_frequency_index"],
-           "front": [(cfg - 1, 0)], "side": [], "back": [], "lfe": [], "assoc": [], "cc": []}
+    pce = config_pce(frames[0][0])
     w = BitWriter()
     # Variable rate: no adif_buffer_fullness; bitrate is the peak rate for bitstream_type 1.
     peak = max(len(p) for _, p in frames) * 8 * (96000, 88200, 64000, 48000, 44100, 32000, 24000,
@@ -160,6 +169,20 @@ def adif(src, dst):
     adif_header(w, None, 1, peak, [pce], [])
     # raw_data_block()s follow each other directly; each ends byte-aligned after ID_END.
     open(dst, "wb").write(w.data() + b"".join(p for _, p in frames))
+
+
+def pce_stream(src, dst):
+    """A PCE starts on the block's first byte and ends byte-aligned (its comment field is
+    aligned), so prepending it keeps every later element's alignment."""
+    frames = list(adts_frames(open(src, "rb").read()))
+    w = BitWriter()
+    w.put(5, 3)  # ID_PCE
+    put_pce(w, config_pce(frames[0][0]))
+    pce = w.data()
+    out = bytearray()
+    for f, payload in frames:
+        out += adts_header(dict(f, channel_configuration=0), len(pce) + len(payload), 1) + pce + payload
+    open(dst, "wb").write(out)
 
 
 def adif_two_pce(dst):
@@ -183,6 +206,8 @@ if __name__ == "__main__":
         repack(args[0], args[1], int(args[2]))
     elif cmd == "adif":
         adif(args[0], args[1])
+    elif cmd == "pce":
+        pce_stream(args[0], args[1])
     elif cmd == "adif-two-pce":
         adif_two_pce(args[0])
     else:

@@ -165,6 +165,7 @@ aac_decoder_vectors() {
         local name=$1 rate=$2 sig=$3 secs=$4 br=$5 layout=mono
         shift 5
         case $sig in *'|'*) layout=stereo ;; esac
+        layout=${AENC_LAYOUT:-$layout}
         ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=$sig:s=$rate:d=$secs:c=$layout" \
             -c:a aac -profile:a aac_low -b:a "$br" "$@" -fflags +bitexact -flags:a +bitexact -f adts "$d/$name.aac"
         ffmpeg -nostdin -hide_banner -loglevel error -y -i "$d/$name.aac" -c:a pcm_f32le -f f32le "$tmp/$name.f32"
@@ -199,6 +200,13 @@ PY
         aenc dec_64000_mono 64000 "$music" 0.3 96k $nopns
         aenc dec_88200_mono 88200 "$music" 0.25 96k $nopns
         aenc dec_96000_mono 96000 "$music" 0.2 96k $nopns
+        # Multichannel: a tone of its own in every channel (FL FR FC LFE BL BR [SL SR], FFmpeg's
+        # order), so that a channel in the wrong place is found by its tone
+        # (tests/test_aac_decode.cpp). FFmpeg writes 7.1 as channel_configuration 7.
+        local t="0.2*sin(2*PI*" m="*t)+0.02*(random(0)-0.5)"
+        local six="${t}440$m|${t}660$m|${t}880$m|${t}60*t)|${t}1320$m|${t}1760$m"
+        AENC_LAYOUT=5.1 aenc dec_32000_5.1 32000 "$six" 0.33 160k $nopns
+        AENC_LAYOUT=7.1 aenc dec_32000_7.1 32000 "$six|${t}2200$m|${t}2640$m" 0.33 200k $nopns
     }
     # AAC LTP: FFmpeg's encoder (-profile:a aac_ltp) never sends ltp_data, so ltp_inject.py writes
     # some into every third long-window frame; FFmpeg's decoder applies it, and so the reference.
@@ -218,6 +226,12 @@ PY
     }
     ltpenc dec_22050_mono_ltp 22050 "0.125*sin(2*PI*440*t)" mono
     ltpenc dec_16000_stereo_ltp 16000 "0.5*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t)" stereo
+    # The same blocks with the layout in a program configuration element: ADTS with
+    # channel_configuration 0 and ADIF (ffmpeg writes neither for these layouts).
+    for n in 5.1 7.1; do
+        python3 "$here/aacpack.py" pce "$d/dec_32000_$n.aac" "$d/pce_32000_$n.aac"
+        python3 "$here/aacpack.py" adif "$d/dec_32000_$n.aac" "$d/adif_32000_$n.adif"
+    done
     # CRC-protected copies (ffmpeg's ADTS muxer writes no crc_check): adts_protect.py computes
     # the CRC words, for one raw data block per frame and for several.
     local p
@@ -235,6 +249,7 @@ PY
     mux dec_22050_mono_pns mp4_22050_mono_pns.3gp -f 3gp
     mux dec_mpeg2_16000_stereo mp4_mpeg2_16000_stereo_faststart.m4a -movflags +faststart
     # Two audio tracks interleaved: the first one's samples lie in many chunks of varying length.
+    mux dec_32000_7.1 mp4_32000_7.1.m4a
     mux dec_44100_stereo_is mp4_two_tracks.m4a -i "$d/dec_22050_mono_pns.aac" -map 0 -map 1
     ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=0.4*sin(2*PI*440*t):s=22050:d=0.5" \
         -c:a aac -b:a 32k -fflags +bitexact -flags:a +bitexact "$d/mp4_22050_mono_priming.m4a"

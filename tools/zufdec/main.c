@@ -1,11 +1,13 @@
 /*
- * zufdec: decodes MP3 and AAC (ADTS, MP4/M4A/3GP) files to WAV, FLAC or raw PCM with libzufack9's public API.
+ * zufdec: decodes MP3 and AAC (ADTS, ADIF, MP4/M4A/3GP) files to WAV, FLAC or raw PCM with libzufack9's
+ * public API.
  *
  *   zufdec [OPTIONS] INPUT [OUTPUT]
  *   zufdec [OPTIONS] INPUT...
  *
- * MPEG-1 and MPEG-2 Layer III (MP3) and AAC-LC (mono, stereo) in ADTS or MP4 are decoded; tags (ID3v1,
- * ID3v2, APE) and junk are skipped. The format is found from the first frame that the next one
+ * MPEG-1 and MPEG-2 Layer III (MP3) and AAC-LC (channel configurations 1 to 7, or a layout in a
+ * program configuration element) in ADTS, ADIF or MP4 are decoded; tags (ID3v1, ID3v2, APE) and
+ * junk are skipped. The format is found from the first frame that the next one
  * confirms, and a table says which formats the example stream decoder
  * (tools/example/stream_decoder.h) takes and why the others are refused; this program adds the
  * files, the options, the messages and the progress. usage() below is the manual.
@@ -45,6 +47,7 @@ typedef struct {
     int quiet;     /* errors only */
     int overwrite; /* 1: -y, -1: -n, 0: ask on a terminal, else refuse */
     int no_gapless;
+    int downmix;    /* --downmix, -ac 2: AAC of more than 2 channels to stereo */
     int format_set; /* -f given */
     AudioFormat format;
     const char *output; /* -o, or the second name */
@@ -56,10 +59,10 @@ typedef struct {
     const char *refusal;
 } Path;
 
+/* FORMAT_MPEG_OTHER is refused by stream_decoder_open(), naming the layer or MPEG-2.5. */
 static const Path k_paths[] = {
-    {FORMAT_MP3, 1, NULL},        {FORMAT_ADTS, 1, NULL},
-    {FORMAT_MP4, 1, NULL},        {FORMAT_ADIF, 0, "ADIF is not decoded, only ADTS"},
-    {FORMAT_MPEG_OTHER, 1, NULL}, /* refused by stream_decoder_open(), naming the layer or MPEG-2.5 */
+    {FORMAT_MP3, 1, NULL},  {FORMAT_ADTS, 1, NULL},       {FORMAT_MP4, 1, NULL},
+    {FORMAT_ADIF, 1, NULL}, {FORMAT_MPEG_OTHER, 1, NULL},
 };
 
 /* -f names: container and sample type, and the default output extension. */
@@ -100,7 +103,7 @@ static void usage(FILE *f) {
     fprintf(f,
             "usage: zufdec [OPTIONS] INPUT [OUTPUT]\n"
             "       zufdec [OPTIONS] INPUT...\n"
-            "Decodes MP3 (MPEG-1/2 Layer III) and AAC-LC (mono, stereo; ADTS, MP4/M4A/3GP) files to WAV,\n"
+            "Decodes MP3 (MPEG-1/2 Layer III) and AAC-LC (1 to 8 channels; ADTS, ADIF, MP4/M4A/3GP) files to WAV,\n"
             "FLAC or raw PCM. MP3s with a LAME header are trimmed to their source length (gapless).\n"
             "\n"
             "INPUT - reads standard input; OUTPUT - writes standard output (also /dev/stdout).\n"
@@ -119,6 +122,10 @@ static void usage(FILE *f) {
             "                     standard input is a terminal, and refuses otherwise)\n"
             "  -q, --quiet        print errors only\n"
             "      --no-gapless   keep the encoder delay and padding of MP3s with a LAME/Xing header\n"
+            "      --downmix, -ac 2\n"
+            "                     AAC of more than 2 channels (and mono) to stereo: L + 0.707 C + 0.707 Ls\n"
+            "                     (the stream's matrix_mixdown factor for Ls/Rs when its PCE has one), LFE\n"
+            "                     left out, scaled by 1 / (sum of the factors) so that it cannot clip\n"
             "  -h, --help         this help; -V, --version: versions of zufdec and the library\n"
             "\n"
             "Precision: 24-bit and float outputs of AAC carry the filter bank's 32-bit output (about\n"
@@ -154,9 +161,10 @@ static void print_aac_tools(const AacToolCounts *t) {
     fprintf(stderr,
             "zufdec: %lu raw data blocks: %lu SCE, %lu CPE (%lu common window, %lu all M/S), M/S bands %lu, intensity "
             "bands "
-            "%lu, noise bands %lu (%lu M/S pairs), TNS %lu, short windows %lu, pulses %lu, FIL %lu, DSE %lu, PCE %lu\n",
+            "%lu, noise bands %lu (%lu M/S pairs), TNS %lu, short windows %lu, pulses %lu, FIL %lu, DSE %lu, PCE %lu, "
+            "LFE %lu\n",
             t->blocks, t->sce, t->cpe, t->common_window, t->ms_all_frames, t->ms_bands, t->is_bands, t->pns_bands,
-            t->pns_shared, t->tns, t->short_windows, t->pulses, t->fil, t->dse, t->pce);
+            t->pns_shared, t->tns, t->short_windows, t->pulses, t->fil, t->dse, t->pce, t->lfe);
     if (t->mpeg2_pns)
         fprintf(stderr,
                 "zufdec: %lu channel streams of this MPEG-2 stream use noise substitution (reserved in "
@@ -169,7 +177,8 @@ static void print_aac_tools(const AacToolCounts *t) {
  * included), else EXIT_FAILED after a message. */
 static int decode(const char *name, const char *out_name, const Input *in, size_t first, StreamFormat format, int fd,
                   const Options *opt, DecodeStats *st) {
-    static Zuf32f wide[AAC_MAX_BLOCKS * 1024 * 2];
+    static Zuf32f wide[AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS], mix_wide[AAC_MAX_BLOCKS * 1024 * 2];
+    static Zuf16s mix[AAC_MAX_BLOCKS * 1024 * 2];
     StreamDecoder *d = malloc(sizeof *d);
     AudioWriter *w = malloc(sizeof *w);
     DecodedFrame f;
@@ -177,7 +186,7 @@ static int decode(const char *name, const char *out_name, const Input *in, size_
     const int progress = !opt->quiet && isatty(2) && in->end - in->begin > PROGRESS_BYTES;
     size_t next_progress = 0, step = (in->end - in->begin) / 50 + 1, junk;
     unsigned long reports = 0;
-    int rc = d && w ? stream_decoder_open(d, in, first, format, NULL, why, sizeof why) : 2;
+    int downmix, rc = d && w ? stream_decoder_open(d, in, first, format, NULL, why, sizeof why) : 2;
 
     if (rc) {
         if (rc == 1)
@@ -192,8 +201,15 @@ static int decode(const char *name, const char *out_name, const Input *in, size_
     stream_decoder_set_gapless(d, !opt->no_gapless);
     /* The wider samples, where the decoder has them (AAC). */
     if (d->aac && opt->format.sample != AUDIO_S16) d->aac->wide = wide;
+    /* A downmix is computed from the wide samples: they carry more than the 16 bits it keeps. */
+    downmix = d->aac && opt->downmix && d->stats.channels != 2;
+    if (downmix) d->aac->wide = wide;
     *st = d->stats;
-    if (audio_open(w, fd, opt->format, d->stats.channels, d->stats.sample_rate, why, sizeof why)) {
+    if (audio_open(w, fd, opt->format, downmix ? 2 : d->stats.channels,
+                   downmix  ? 0
+                   : d->aac ? d->aac->mask
+                            : 0,
+                   d->stats.sample_rate, why, sizeof why)) {
         fprintf(stderr, "zufdec: %s: %s\n", out_name, why);
         stream_decoder_close(d);
         free(d);
@@ -213,7 +229,12 @@ static int decode(const char *name, const char *out_name, const Input *in, size_
             ++reports;
         }
         /* The wide samples lie beside the 16-bit ones, at the same place in the frame's output. */
-        if (f.samples) audio_write(w, f.pcm, d->aac && d->aac->wide ? wide + (f.pcm - d->pcm) : NULL, f.samples);
+        if (f.samples && downmix) {
+            aac_downmix(d->aac, f.pcm, wide + (f.pcm - d->pcm), f.samples, mix, mix_wide);
+            audio_write(w, mix, opt->format.sample != AUDIO_S16 ? mix_wide : NULL, f.samples);
+        } else if (f.samples) {
+            audio_write(w, f.pcm, d->aac && d->aac->wide ? wide + (f.pcm - d->pcm) : NULL, f.samples);
+        }
         if (progress && f.offset + f.len - in->begin >= next_progress) {
             fprintf(stderr, "\rzufdec: %3d%%",
                     (int)(100.0 * (double)(f.offset + f.len - in->begin) / (double)(in->end - in->begin)));
@@ -227,6 +248,18 @@ static int decode(const char *name, const char *out_name, const Input *in, size_
     junk = stream_decoder_finish(d);
     if (junk && !opt->quiet) fprintf(stderr, "zufdec: %s: %lu bytes of junk at the end\n", name, (unsigned long)junk);
     if (d->aac && !opt->quiet) print_aac_tools(&d->aac->tools);
+    if (d->aac && d->aac->refused) {
+        fprintf(stderr, "zufdec: %s: AAC (%s): refused: %s\n", name,
+                d->mp4    ? "MP4"
+                : d->adif ? "ADIF"
+                          : "ADTS",
+                d->aac->refused);
+        stream_decoder_close(d);
+        free(d);
+        audio_close(w);
+        free(w);
+        return EXIT_FAILED;
+    }
     *st = d->stats;
     stream_decoder_close(d);
     free(d);
@@ -291,7 +324,9 @@ static int decode_input(const char *in_path, const char *out_name, int fd, const
     if (!rc)
         fprintf(stderr, "zufdec: wrote %s (%s %s%s)\n", out_name, k_container_names[opt->format.container],
                 k_sample_names[opt->format.sample],
-                opt->format.sample != AUDIO_S16 && format != FORMAT_ADTS && format != FORMAT_MP4 ? ", from 16-bit samples" : "");
+                opt->format.sample != AUDIO_S16 && format != FORMAT_ADTS && format != FORMAT_MP4
+                    ? ", from 16-bit samples"
+                    : "");
     return rc;
 }
 
@@ -474,6 +509,13 @@ int main(int argc, char **argv) {
             opt.overwrite = -1; /* never beats -y */
         } else if (!strcmp(s, "--no-gapless")) {
             opt.no_gapless = 1;
+        } else if (!strcmp(s, "--downmix")) {
+            opt.downmix = 1;
+        } else if (!strcmp(s, "-ac")) {
+            /* ffmpeg's spelling: only 2 (stereo) is offered */
+            if (a + 1 >= argc || strcmp(argv[a + 1], "2")) return usage_error("%s takes 2 (a stereo downmix)", s);
+            ++a;
+            opt.downmix = 1;
         } else if ((s[1] == 'o' || s[1] == 'f' || s[1] == 'b') || (len == 8 && !strncmp(s, "--output", len)) ||
                    (len == 8 && !strncmp(s, "--format", len)) || (len == 6 && !strncmp(s, "--bits", len))) {
             const char which = s[1] == '-' ? s[2] : s[1];
