@@ -56,6 +56,12 @@ const std::vector<Vector>& vectors() {
         {"dec_22050_mono_pns", 1, 22050, true, [](const AacToolCounts& t) { return t.pns_bands > 0; }},
         {"dec_32000_stereo_pns", 2, 32000, true,
          [](const AacToolCounts& t) { return t.pns_bands > 0 && t.pns_shared > 0; }},
+        {"dec_main_44100_mono", 1, 44100, false, [](const AacToolCounts& t) { return t.pred_bands > 0; }},
+        {"dec_main_48000_stereo", 2, 48000, false, [](const AacToolCounts& t) { return t.pred_bands > 0; }},
+        // Reference from FAAD2: FFmpeg feeds zeros to the predictors of intensity bands (see
+        // tools/example/aac_predict.c).
+        {"dec_main_44100_stereo_is", 2, 44100, false,
+         [](const AacToolCounts& t) { return t.pred_bands > 0 && t.is_bands > 0; }},
     };
     return v;
 }
@@ -312,9 +318,13 @@ TEST_F(ZufdecAac, RefusesOrReportsDamage) {
         return p;
     };
     const auto faststart = zuft::read_file(kDir + "mp4_mpeg2_16000_stereo_faststart.m4a");
+    auto ssr = zuft::read_file(vec + "adts_main_44100_mono.aac");
+    for (size_t at = 0; at + 7 <= ssr.size(); at += adts_frame_len(&ssr[at]))  // every header: profile 2
+        ssr[at + 2] = static_cast<uint8_t>((ssr[at + 2] & 0x3F) | 0x80);
     const zuft::ToolCase cases[] = {
         {zuft::read_file(vec + "adts_lc_48000_5.1.aac"), "", 1, {"channel_configuration 6"}},
-        {zuft::read_file(vec + "adts_main_44100_mono.aac"), "", 1, {"Main profile is not decoded"}},
+        {ssr, "", 1, {"SSR profile is not decoded"}},
+        {zuft::read_file(vec + "adts_main_44100_mono.aac"), "", 0, {}},  // Main: decoded
         {zuft::read_file(kDir + "adts_ltp_48000_stereo.aac"), "", 1, {"LTP profile is not decoded"}},
         {zuft::read_file(vec + "adif_lc_44100_stereo.adif"), "", 1, {"ADIF is not decoded"}},
         {patched("esds", 39, 0x0A), "", 1, {"audio object type 1 (AAC Main) is not decoded"}},

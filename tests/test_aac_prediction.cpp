@@ -81,9 +81,10 @@ TEST(AacPrediction, FollowsTheModelThroughResets) {
         const int group = static_cast<int>(rng() % 30);
         for (auto& g : rflags) g = rng() % 4 == 0;
         for (FdpContext_32f* s : {enc, dec}) {
-            const int st = kind == 3   ? zufsFDPReset_32f(s)
-                           : kind == 5 ? zufsFDPResetGroup_32f(30, group, s)
-                                       : zufsFDPResetSfb_32f(offs.data(), nb, kind == 7 ? rflags.data() : none.data(), s);
+            const int st = kind == 3 ? zufsFDPReset_32f(s)
+                           : kind == 5
+                               ? zufsFDPResetGroup_32f(30, group, s)
+                               : zufsFDPResetSfb_32f(offs.data(), nb, kind == 7 ? rflags.data() : none.data(), s);
             EXPECT_EQ(st, zufOk);
         }
         for (Model* m : {&me, &md}) {
@@ -127,23 +128,32 @@ TEST(AacPrediction, StatusesAndPlacement) {
             const int bo[3] = {0, 1, len};
             const Zuf8u fl[2] = {1, 1};
             const int calls[][2] = {
-                {zufsFDPGetSize_32f(5, nullptr), zufErrNullPtr},  {zufsFDPGetSize_32f(0, &size), zufErrSize},
+                {zufsFDPGetSize_32f(5, nullptr), zufErrNullPtr},
+                {zufsFDPGetSize_32f(0, &size), zufErrSize},
                 {zufsFDPInit_32f(nullptr, 4, mem.data()), zufErrNullPtr},
-                {zufsFDPInit_32f(&s, 4, nullptr), zufErrNullPtr}, {zufsFDPInit_32f(&s, 0, mem.data()), zufErrSize},
-                {zufsFDPInitAlloc_32f(nullptr, 4), zufErrNullPtr}, {zufsFDPInitAlloc_32f(&s, -1), zufErrSize},
-                {zufsFDPFree_32f(nullptr), zufErrNullPtr}, {zufsFDPReset_32f(nullptr), zufErrNullPtr},
-                {zufsFDPResetGroup_32f(0, -1, nullptr), zufErrNullPtr}, {zufsFDPResetGroup_32f(0, -1, s), zufErrSize},
+                {zufsFDPInit_32f(&s, 4, nullptr), zufErrNullPtr},
+                {zufsFDPInit_32f(&s, 0, mem.data()), zufErrSize},
+                {zufsFDPInitAlloc_32f(nullptr, 4), zufErrNullPtr},
+                {zufsFDPInitAlloc_32f(&s, -1), zufErrSize},
+                {zufsFDPFree_32f(nullptr), zufErrNullPtr},
+                {zufsFDPReset_32f(nullptr), zufErrNullPtr},
+                {zufsFDPResetGroup_32f(0, -1, nullptr), zufErrNullPtr},
+                {zufsFDPResetGroup_32f(0, -1, s), zufErrSize},
                 {zufsFDPResetGroup_32f(0, 0, s), zufErrStep},
                 {zufsFDPResetSfb_32f(bo, 2, nullptr, s), zufErrNullPtr},
-                {zufsFDPResetSfb_32f(bo, 0, fl, s), zufErrSize}, {zufsFDPFwd_32f(v, nullptr, s), zufErrNullPtr},
+                {zufsFDPResetSfb_32f(bo, 0, fl, s), zufErrSize},
+                {zufsFDPFwd_32f(v, nullptr, s), zufErrNullPtr},
                 {zufsFDPInv_32f_I(v, bo, 2, fl, nullptr), zufErrNullPtr},
                 {zufsFDPInv_32f_I(v, bo, 0, fl, s), zufErrSize},
             };
             for (const auto& c : calls) EXPECT_EQ(c[0], c[1]);
             EXPECT_TRUE(before == mem);
             EXPECT_EQ(zufsFDPFree_32f(s), zufOk);  // caller-placed: only the ID goes
-            const int gone[] = {zufsFDPFree_32f(s), zufsFDPReset_32f(s), zufsFDPResetGroup_32f(1, 0, s),
-                                zufsFDPResetSfb_32f(bo, 2, fl, s), zufsFDPFwd_32f(v, v, s),
+            const int gone[] = {zufsFDPFree_32f(s),
+                                zufsFDPReset_32f(s),
+                                zufsFDPResetGroup_32f(1, 0, s),
+                                zufsFDPResetSfb_32f(bo, 2, fl, s),
+                                zufsFDPFwd_32f(v, v, s),
                                 zufsFDPInv_32f_I(v, bo, 2, fl, s)};
             for (int st : gone) EXPECT_EQ(st, zufErrContext);
         }

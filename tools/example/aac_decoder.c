@@ -36,8 +36,8 @@ int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len) {
         snprintf(why, why_len, "not an ADTS header");
         return 1;
     }
-    if (profile != 1) {
-        snprintf(why, why_len, "%s is not decoded (only AAC-LC)", profiles[profile]);
+    if (profile > 1) {
+        snprintf(why, why_len, "%s is not decoded (only Main and LC)", profiles[profile]);
         return 1;
     }
     if (ADTS_SFI(p) > 11) {
@@ -67,6 +67,9 @@ void aac_decoder_init(AacDecoder *d, const Zuf8u *p) {
     d->sfi = ADTS_SFI(p);
     d->mpeg4 = ADTS_ID(p) == 0;
     d->channels = ADTS_CHANNELS(p);
+    d->main_profile = ADTS_PROFILE(p) == 0;
+    aac_predict_init(&d->ch[0].pred);
+    aac_predict_init(&d->ch[1].pred);
     memset(d->ms_all, 1, sizeof d->ms_all);
     /* Distinct seeds, so that the channels' noise differs where M/S does not tie it. */
     d->ch[0].seed = 0x1F2E3D4Cu;
@@ -114,10 +117,11 @@ static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int com
                           const char **why) {
     zufResult r;
     c->ci.sampling_frequency_index = d->sfi;
-    c->ci.pred_sfb_max = 0;
+    c->ci.pred_sfb_max = d->main_profile ? aac_pred_sfb_max(d->sfi) : 0;
     c->ci.pIcsInfo = ics;
-    if (d->mpeg4) {
-        r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spectrum, c->cb, c->tns, &c->ci, 0, 0, common, 0, 2);
+    if (d->mpeg4 || d->main_profile) { /* object type 1: the Main profile's prediction data */
+        r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spectrum, c->cb, c->tns, &c->ci, 0, 0, common, 0,
+                                    d->main_profile ? 1 : 2);
     } else {
         Zuf8u *p0 = *pp;
         const int off0 = *off;
@@ -186,6 +190,12 @@ static int filter_bank_wide(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics,
 static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16s *pcm, int step, const char **why) {
     Zuf32s *x = c->spectrum;
     const int win_len = c->ci.win_len;
+    const int predicted = d->main_profile ? aac_predict_frame(&c->pred, ics, c->cb, d->sfi, c->spectrum) : 0;
+    if (predicted < 0) {
+        *why = "prediction refused";
+        return -1;
+    }
+    d->tools.pred_bands += (unsigned long)predicted;
     if (win_len == 128) {
         if (zufsDeinterleaveSpectrum_AAC_32s(c->spectrum, c->spectrum2, ics->num_window_groups,
                                              ics->window_group_length, ics->max_sfb, d->sfi, 128) != zufOk) {
@@ -238,7 +248,7 @@ static int channel_pair(AacDecoder *d, Zuf8u **pp, int *off, Zuf16s *pcm, const 
     const Zuf8u *ms = d->ms_none;
     int common, ms_present = 0, ch;
     get_bits(pp, off, 4); /* element_instance_tag */
-    if (zufsDecodeChanPairElt_AAC(pp, off, &l->ics, cpe, 0) != zufOk) {
+    if (zufsDecodeChanPairElt_AAC(pp, off, &l->ics, cpe, d->main_profile ? aac_pred_sfb_max(d->sfi) : 0) != zufOk) {
         *why = "channel pair side information refused";
         return -1;
     }
@@ -401,6 +411,7 @@ static void conceal(AacDecoder *d, Zuf16s *pcm, int b, int blocks) {
     for (ch = 0; ch < 2; ++ch) {
         memset(d->ch[ch].overlap, 0, sizeof d->ch[ch].overlap);
         d->ch[ch].prev_shape = 0;
+        if (d->main_profile) zufsFDPReset_32f(d->ch[ch].pred.state);
     }
 }
 

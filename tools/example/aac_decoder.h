@@ -10,6 +10,8 @@
 
 #include <zufack9/zufack9.h>
 
+#include "example/aac_predict.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -28,7 +30,8 @@ typedef struct {
     unsigned long pns_shared; /* noise bands of both channels of a pair with ms_used: one noise */
     unsigned long common_window, ms_all_frames, ms_bands, is_bands, pns_bands, tns, short_windows, pulses;
     unsigned long fil, dse, pce;
-    unsigned long mpeg2_pns; /* MPEG-2 channels with noise substitution, decoded as MPEG-4 */
+    unsigned long mpeg2_pns;  /* MPEG-2 channels with noise substitution, decoded as MPEG-4 */
+    unsigned long pred_bands; /* Main profile: bands with the prediction added */
 } AacToolCounts;
 
 typedef struct {
@@ -39,9 +42,10 @@ typedef struct {
     Zuf8u cb[120];          /* sfb_cb, max_sfb per group */
     Zuf8s tns[60];          /* TNS coefficients */
     AacChanInfo ci;
-    AacIcsInfo ics; /* own ics_info (SCE, or a pair without common window) */
-    int prev_shape; /* window_shape of the previous frame */
-    Zuf32u seed;    /* noise substitution seed of this channel */
+    AacIcsInfo ics;    /* own ics_info (SCE, or a pair without common window) */
+    int prev_shape;    /* window_shape of the previous frame */
+    Zuf32u seed;       /* noise substitution seed of this channel */
+    AacPredictor pred; /* Main profile: the predictors of this channel */
 } AacChannel;
 
 typedef struct {
@@ -55,6 +59,7 @@ typedef struct {
     int sfi;                    /* sampling_frequency_index */
     int mpeg4;                  /* ADTS id 0: MPEG-4 (noise substitution allowed) */
     int channels;               /* 1 or 2 (channel_configuration) */
+    int main_profile;           /* ADTS profile 0: prediction (ISO/IEC 13818-7) */
     AacToolCounts tools;
     int crc_on;      /* the frame carries CRC words (protection_absent 0) */
     unsigned crc;    /* CRC-16 register of the header or block being checked */
