@@ -30,8 +30,9 @@ typedef struct {
     unsigned long pns_shared; /* noise bands of both channels of a pair with ms_used: one noise */
     unsigned long common_window, ms_all_frames, ms_bands, is_bands, pns_bands, tns, short_windows, pulses;
     unsigned long fil, dse, pce;
-    unsigned long mpeg2_pns;  /* MPEG-2 channels with noise substitution, decoded as MPEG-4 */
-    unsigned long pred_bands; /* Main profile: bands with the prediction added */
+    unsigned long mpeg2_pns; /* MPEG-2 channels with noise substitution, decoded as MPEG-4 */
+    /* Main profile: bands with the prediction added */
+    unsigned long pred_bands;
 } AacToolCounts;
 
 typedef struct {
@@ -42,10 +43,11 @@ typedef struct {
     Zuf8u cb[120];          /* sfb_cb, max_sfb per group */
     Zuf8s tns[60];          /* TNS coefficients */
     AacChanInfo ci;
-    AacIcsInfo ics;    /* own ics_info (SCE, or a pair without common window) */
-    int prev_shape;    /* window_shape of the previous frame */
-    Zuf32u seed;       /* noise substitution seed of this channel */
-    AacPredictor pred; /* Main profile: the predictors of this channel */
+    AacIcsInfo ics; /* own ics_info (SCE, or a pair without common window) */
+    int prev_shape; /* window_shape of the previous frame */
+    Zuf32u seed;    /* noise substitution seed of this channel */
+    /* Main profile: the predictors of this channel */
+    AacPredictor pred;
 } AacChannel;
 
 typedef struct {
@@ -78,7 +80,7 @@ typedef struct {
  * Returns 0, or 1 with the reason in `why`. */
 int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len);
 
-/* Prepares d (about 60 KB) for the stream whose first header is at p. */
+/* Prepares d (about 120 KB) for the stream whose first header is at p. */
 void aac_decoder_init(AacDecoder *d, const Zuf8u *p);
 
 /* Decodes the ADTS frame at `frame` (len bytes: its aac_frame_length) into pcm, which receives

@@ -1,13 +1,12 @@
 /* Main-profile prediction of the example AAC decoder; see aac_predict.h. */
 #include "example/aac_predict.h"
 
-
 /* swb_offset of long windows (ISO/IEC 13818-7), up to band PRED_SFB_MAX of each rate. */
-static const short k_swb96[] = {0,  4,  8,   12,  16,  20,  24,  28,  32,  36,  40,  44,  48,  52,  56,  64, 72,
-                                80, 88, 96,  108, 120, 132, 144, 156, 172, 188, 212, 240, 276, 320, 384, 448, 512};
-static const short k_swb64[] = {0,   4,   8,   12,  16,  20,  24,  28,  32,  36,  40,  44,  48,  52,
-                                56,  64,  72,  80,  88,  100, 112, 124, 140, 156, 172, 192, 216, 240,
-                                268, 304, 344, 384, 424, 464, 504, 544, 584, 624, 664};
+static const short k_swb96[] = {0,  4,  8,  12,  16,  20,  24,  28,  32,  36,  40,  44,  48,  52,  56,  64,  72,
+                                80, 88, 96, 108, 120, 132, 144, 156, 172, 188, 212, 240, 276, 320, 384, 448, 512};
+static const short k_swb64[] = {0,   4,   8,   12,  16,  20,  24,  28,  32,  36,  40,  44,  48,
+                                52,  56,  64,  72,  80,  88,  100, 112, 124, 140, 156, 172, 192,
+                                216, 240, 268, 304, 344, 384, 424, 464, 504, 544, 584, 624, 664};
 static const short k_swb48[] = {0,   4,   8,   12,  16,  20,  24,  28,  32,  36,  40,  48,  56,  64,
                                 72,  80,  88,  96,  108, 120, 132, 144, 160, 176, 196, 216, 240, 264,
                                 292, 320, 352, 384, 416, 448, 480, 512, 544, 576, 608, 640, 672};
@@ -17,24 +16,24 @@ static const short k_swb24[] = {0,   4,   8,   12,  16,  20,  24,  28,  32,  36,
 static const short k_swb16[] = {0,   8,   16,  24,  32,  40,  48,  56,  64,  72,  80,  88,  100,
                                 112, 124, 136, 148, 160, 172, 184, 196, 212, 228, 244, 260, 280,
                                 300, 320, 344, 368, 396, 424, 456, 492, 532, 572, 616, 664};
-static const short k_swb8[] = {0,   12,  24,  36,  48,  60,  72,  84,  96,  108, 120, 132,
-                               144, 156, 172, 188, 204, 220, 236, 252, 268, 288, 308, 328,
-                               348, 372, 396, 420, 448, 476, 508, 544, 580, 620, 664};
+static const short k_swb8[] = {0,   12,  24,  36,  48,  60,  72,  84,  96,  108, 120, 132, 144, 156, 172, 188, 204, 220,
+                               236, 252, 268, 288, 308, 328, 348, 372, 396, 420, 448, 476, 508, 544, 580, 620, 664};
 static const short *const k_swb[12] = {k_swb96, k_swb96, k_swb64, k_swb48, k_swb48, k_swb48,
                                        k_swb24, k_swb24, k_swb16, k_swb16, k_swb16, k_swb8};
 static const int k_pred_sfb_max[12] = {33, 33, 38, 40, 40, 40, 41, 41, 37, 37, 37, 34};
 
 int aac_pred_sfb_max(int sfi) { return sfi >= 0 && sfi < 12 ? k_pred_sfb_max[sfi] : 0; }
 
-int aac_predict_init(AacPredictor *p) {
-    return zufsFDPInit_32f(&p->state, 1024, p->mem) == zufOk ? 0 : -1;
-}
+int aac_predict_init(AacPredictor *p) { return zufsFDPInit_32f(&p->state, 1024, p->mem) == zufOk ? 0 : -1; }
 
 /* Q3 to the standard's scale and back: exact up to 2^27 (then the float keeps 24 bits, as the
  * standard's float decoders do); back rounded (halves away from zero) and saturated. */
 static Zuf32s from_float(Zuf32f v) {
     const float q = v * 8.0f;
-    return q >= 2147483520.0f ? 0x7FFFFFFF : q <= -2147483648.0f ? (Zuf32s)0x80000000u : (Zuf32s)(q >= 0 ? q + 0.5f : q - 0.5f);
+    return q != q                ? 0 /* not met: the predictor's values stay finite */
+           : q >= 2147483520.0f  ? 0x7FFFFFFF
+           : q <= -2147483648.0f ? (Zuf32s)0x80000000u
+                                 : (Zuf32s)(q >= 0 ? q + 0.5f : q - 0.5f);
 }
 
 int aac_predict_frame(AacPredictor *p, const AacIcsInfo *ics, const Zuf8u *pSfbCb, int sfi, Zuf32s *x) {
