@@ -70,6 +70,12 @@ const std::vector<Vector>& vectors() {
          false,
          [](const AacToolCounts& t) { return t.cpe == 3 * t.lfe && t.lfe > 0; },
          {6, 7, 2, 3, 4, 5, 0, 1}},
+        {"dec_main_44100_mono", 1, 44100, false, [](const AacToolCounts& t) { return t.pred_bands > 0; }},
+        {"dec_main_48000_stereo", 2, 48000, false, [](const AacToolCounts& t) { return t.pred_bands > 0; }},
+        // Reference from FAAD2: FFmpeg feeds zeros to the predictors of intensity bands (see
+        // tools/example/aac_predict.c).
+        {"dec_main_44100_stereo_is", 2, 44100, false,
+         [](const AacToolCounts& t) { return t.pred_bands > 0 && t.is_bands > 0; }},
     };
     return v;
 }
@@ -447,10 +453,14 @@ TEST_F(ZufdecAac, RefusesOrReportsDamage) {
         return p;
     };
     const auto faststart = zuft::read_file(kDir + "mp4_mpeg2_16000_stereo_faststart.m4a");
+    auto ssr = zuft::read_file(vec + "adts_main_44100_mono.aac");
+    for (size_t at = 0; at + 7 <= ssr.size(); at += adts_frame_len(&ssr[at]))  // every header: profile 2
+        ssr[at + 2] = static_cast<uint8_t>((ssr[at + 2] & 0x3F) | 0x80);
     const zuft::ToolCase cases[] = {
-        {zuft::read_file(vec + "adts_main_44100_mono.aac"), "", 1, {"Main profile is not decoded"}},
         {cce, "", 1, {"AAC (ADTS): refused: coupling channel element (CCE) is not decoded"}},
         {zuft::read_file(vec + "adif_two_pce.adif"), "", 1, {"1 coupling channel element (CCE)"}},
+        {ssr, "", 1, {"SSR profile is not decoded"}},
+        {zuft::read_file(vec + "adts_main_44100_mono.aac"), "", 0, {}},  // Main: decoded
         {patched("esds", 39, 0x0A), "", 1, {"audio object type 1 (AAC Main) is not decoded"}},
         {patched("esds", 39, 0x22), "", 1, {"audio object type 4 (AAC LTP) is not decoded"}},
         {patched("esds", 39, 0x2A), "", 1, {"audio object type 5 (SBR, HE-AAC) is not decoded"}},

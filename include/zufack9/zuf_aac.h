@@ -370,6 +370,39 @@ ZUF_API zufResult zufsLongTermReconstruct_AAC_32s(const Zuf32s *pSrcEstSpec, Zuf
 ZUF_API zufResult zufsLtpUpdate_AAC_32s(const Zuf32s *pSrcSpec, Zuf32s *pSrcDstBuffer, int windowSequence,
                                         int windowShape, int prevWindowShape, Zuf32s *pWork);
 
+/* ------------------------------------------------------------------ Main-profile prediction */
+
+/* Backward-adaptive prediction of long-window spectra (ISO/IEC 13818-7): one second-order
+ * lattice LMS predictor per spectral line, in 32-bit float with the standard's 16-bit rounding
+ * of the prediction and the state, so that encoder and decoder stay in step. The context holds
+ * the state of len lines; zufsFDPGetSize_32f gives the bytes a caller-placed context needs
+ * (24 * len + 260). Init and InitAlloc leave every line reset (correlations and lattice
+ * states 0, energies 1.0). */
+typedef struct FdpContext_32f FdpContext_32f;
+
+ZUF_API zufResult zufsFDPGetSize_32f(int len, int *pSize);
+/* Builds the context in pMem (rounded up to 32 bytes). */
+ZUF_API zufResult zufsFDPInit_32f(FdpContext_32f **ppState, int len, Zuf8u *pMem);
+ZUF_API zufResult zufsFDPInitAlloc_32f(FdpContext_32f **ppState, int len);
+/* Clears the ID word; releases the block only when InitAlloc made it. */
+ZUF_API zufResult zufsFDPFree_32f(FdpContext_32f *pState);
+ZUF_API zufResult zufsFDPReset_32f(FdpContext_32f *pState);
+/* Resets lines first, first + step, ... below len (a predictor reset group n: step 30,
+ * first n - 1). zufErrSize for first < 0, zufErrStep for step < 1. */
+ZUF_API zufResult zufsFDPResetGroup_32f(int step, int first, FdpContext_32f *pState);
+/* Resets the lines pBandOffset[b] .. pBandOffset[b+1] - 1 of every band b < nBands whose flag
+ * is not 0. */
+ZUF_API zufResult zufsFDPResetSfb_32f(const int *pBandOffset, int nBands, const Zuf8u *pResetFlag,
+                                      FdpContext_32f *pState);
+/* Encoder: pDst[k] = pSrc[k] - prediction for every line, the state updated with pSrc[k].
+ * zufWarnMisaligned when pSrc or pDst is not 16-byte aligned (the result is complete). */
+ZUF_API zufResult zufsFDPFwd_32f(const Zuf32f *pSrc, Zuf32f *pDst, FdpContext_32f *pState);
+/* Decoder: in the lines of band b < nBands the prediction is added when pPredFlag[b] is not 0
+ * (prediction_used); every line of the bands updates its state with its final value, the
+ * others keep theirs. zufWarnMisaligned when pSrcDst is not 16-byte aligned. */
+ZUF_API zufResult zufsFDPInv_32f_I(Zuf32f *pSrcDst, const int *pBandOffset, int nBands, const Zuf8u *pPredFlag,
+                                   FdpContext_32f *pState);
+
 #ifdef __cplusplus
 }
 #endif

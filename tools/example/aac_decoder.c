@@ -37,8 +37,8 @@ int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len) {
         snprintf(why, why_len, "not an ADTS header");
         return 1;
     }
-    if (profile != 1 && (profile != 3 || ADTS_ID(p) != 0)) {
-        snprintf(why, why_len, "%s is not decoded (only AAC-LC)", profiles[profile]);
+    if (profile == 2 || (profile == 3 && ADTS_ID(p) != 0)) {
+        snprintf(why, why_len, "%s is not decoded (only Main, LC and LTP)", profiles[profile]);
         return 1;
     }
     if (ADTS_SFI(p) > 11) {
@@ -197,6 +197,8 @@ void aac_decoder_init(AacDecoder *d, const Zuf8u *p) {
     d->mpeg4 = ADTS_ID(p) == 0;
     set_layout(d, ADTS_CHANNELS(p));
     d->aot = ADTS_PROFILE(p) + 1;
+    d->main_profile = ADTS_PROFILE(p) == 0;
+    for (ch = 0; ch < AAC_MAX_CHANNELS; ++ch) aac_predict_init(&d->ch[ch].pred);
     memset(d->ms_all, 1, sizeof d->ms_all);
     /* Distinct seeds, so that the channels' noise differs where M/S does not tie it. */
     d->ch[0].seed = 0x1F2E3D4Cu;
@@ -245,9 +247,9 @@ static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int com
                           const char **why) {
     zufResult r;
     c->ci.sampling_frequency_index = d->sfi;
-    c->ci.pred_sfb_max = 0;
+    c->ci.pred_sfb_max = d->main_profile ? aac_pred_sfb_max(d->sfi) : 0;
     c->ci.pIcsInfo = ics;
-    if (d->mpeg4) {
+    if (d->mpeg4 || d->main_profile) { /* object type 1 carries the Main profile's prediction data */
         r = zufsNoiselessDecode_AAC(pp, off, &d->mh, c->sf, c->spectrum, c->cb, c->tns, &c->ci, 0, 0, common, 0,
                                     d->aot);
     } else {
@@ -323,6 +325,12 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
      * channel's buffer. */
     Zuf16s *out = !d->wide && step > 2 ? d->one : pcm;
     int i;
+    const int predicted = d->main_profile ? aac_predict_frame(&c->pred, ics, c->cb, d->sfi, c->spectrum) : 0;
+    if (predicted < 0) {
+        *why = "prediction refused";
+        return -1;
+    }
+    d->tools.pred_bands += (unsigned long)predicted;
     if (win_len == 128) {
         if (zufsDeinterleaveSpectrum_AAC_32s(c->spectrum, c->spectrum2, ics->num_window_groups,
                                              ics->window_group_length, ics->max_sfb, d->sfi, 128) != zufOk) {
@@ -381,7 +389,8 @@ static int channel_pair(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int 
     const Zuf8u *ms = d->ms_none;
     int common, ms_present = 0, ch;
     if ((d->aot == AAC_AOT_LTP ? zufsDecodeChanPairElt_MP4_AAC(pp, off, &l->ics, cpe, &d->mh, 0, d->aot)
-                               : zufsDecodeChanPairElt_AAC(pp, off, &l->ics, cpe, 0)) != zufOk) {
+                               : zufsDecodeChanPairElt_AAC(pp, off, &l->ics, cpe,
+                                                           d->main_profile ? aac_pred_sfb_max(d->sfi) : 0)) != zufOk) {
         *why = "channel pair side information refused";
         return -1;
     }
@@ -562,6 +571,7 @@ static void conceal(AacDecoder *d, Zuf16s *pcm, int b, int blocks) {
     for (ch = 0; ch < AAC_MAX_CHANNELS; ++ch) {
         memset(d->ch[ch].overlap, 0, sizeof d->ch[ch].overlap);
         d->ch[ch].prev_shape = 0;
+        if (d->main_profile) zufsFDPReset_32f(d->ch[ch].pred.state);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <zufack9/zufack9.h>
 
 #include "aac_ltp.h"
+#include "aac_predict.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -55,6 +56,8 @@ typedef struct {
     unsigned long fil, dse, pce, lfe;
     unsigned long mpeg2_pns; /* MPEG-2 channels with noise substitution, decoded as MPEG-4 */
     unsigned long ltp;       /* channels with ltp_data (AAC LTP) */
+    /* Main profile: bands with the prediction added */
+    unsigned long pred_bands;
 } AacToolCounts;
 
 typedef struct {
@@ -70,6 +73,8 @@ typedef struct {
     Zuf32u seed;    /* noise substitution seed of this channel */
     /* long-term prediction state (AAC LTP streams) */
     AacLtpChannel ltp;
+    /* Main profile: the predictors of this channel */
+    AacPredictor pred;
 } AacChannel;
 
 typedef struct {
@@ -90,6 +95,7 @@ typedef struct {
     AacElementSlot element[AAC_MAX_CHANNELS];
     const char *refused; /* set when the stream opens with an element this decoder cannot decode (CCE) */
     int matrix_mixdown;  /* a PCE's matrix_mixdown_idx + 1, or 0: the default surround factor */
+    int main_profile;    /* ADTS profile 0: prediction (ISO/IEC 13818-7) */
     AacToolCounts tools;
     int crc_on;      /* the frame carries CRC words (protection_absent 0) */
     unsigned crc;    /* CRC-16 register of the header or block being checked */
@@ -109,7 +115,7 @@ typedef struct {
  * Returns 0, or 1 with the reason in `why`. */
 int aac_stream_supported(const Zuf8u *p, char *why, size_t why_len);
 
-/* Prepares d (about 60 KB) for the stream whose first header is at p. */
+/* Prepares d (about 120 KB) for the stream whose first header is at p. */
 void aac_decoder_init(AacDecoder *d, const Zuf8u *p);
 
 /* Sets d's layout from a program configuration element (ISO/IEC 13818-7 8.5): front elements

@@ -23,6 +23,7 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 # in the order the script takes them on its command line.
 MANIFEST = {
     "gen_aac_band_tables.py": ["src/aac/aac_band_tables.cpp"],
+    "gen_aac_fdp_tables.py": ["src/aac/aac_fdp_tables.cpp"],
     "gen_aac_filterbank_tables.py": ["src/aac/aac_filterbank_tables.cpp"],
     "gen_aac_huffman.py": ["src/aac/aac_huffman_tables.cpp"],
     "gen_aac_quant_tables.py": ["src/aac/aac_quant_tables.cpp"],

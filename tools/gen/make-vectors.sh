@@ -161,13 +161,14 @@ aac_decoder_vectors() {
     # Nearly the same signal in both channels (intensity stereo at a low rate).
     local near="0.25*sin(2*PI*440*t)+0.1*sin(2*PI*3100*t)+0.08*sin(2*PI*6300*t)+0.02*(random(0)-0.5)"
     local near2="0.2*sin(2*PI*440*t)+0.06*sin(2*PI*3100*t)+0.1*sin(2*PI*6300*t)+0.02*(random(0)-0.5)"
+    # AAC_PROFILE=aac_main before aenc: a Main-profile stream (prediction) instead of LC.
     aenc() {  # NAME RATE "LEFT[|RIGHT]" SECONDS BITRATE [encoder/muxer options...]
         local name=$1 rate=$2 sig=$3 secs=$4 br=$5 layout=mono
         shift 5
         case $sig in *'|'*) layout=stereo ;; esac
         layout=${AENC_LAYOUT:-$layout}
         ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=$sig:s=$rate:d=$secs:c=$layout" \
-            -c:a aac -profile:a aac_low -b:a "$br" "$@" -fflags +bitexact -flags:a +bitexact -f adts "$d/$name.aac"
+            -c:a aac -profile:a "${AAC_PROFILE:-aac_low}" -b:a "$br" "$@" -fflags +bitexact -flags:a +bitexact -f adts "$d/$name.aac"
         ffmpeg -nostdin -hide_banner -loglevel error -y -i "$d/$name.aac" -c:a pcm_f32le -f f32le "$tmp/$name.f32"
         python3 - "$tmp/$name.f32" "$d/$name.pcm" <<'PY'
 import struct, sys
@@ -207,6 +208,23 @@ PY
         local six="${t}440$m|${t}660$m|${t}880$m|${t}60*t)|${t}1320$m|${t}1760$m"
         AENC_LAYOUT=5.1 aenc dec_32000_5.1 32000 "$six" 0.33 160k $nopns
         AENC_LAYOUT=7.1 aenc dec_32000_7.1 32000 "$six|${t}2200$m|${t}2640$m" 0.33 200k $nopns
+        # Main profile with prediction (FFmpeg's encoder needs -strict -2 for it): without and with
+        # intensity stereo, where decoders disagree on the predictors of the intensity bands.
+        local pred="-aac_pred 1 -strict -2"
+        AAC_PROFILE=aac_main aenc dec_main_44100_mono 44100 "$music" 1 64k $nopns $pred
+        AAC_PROFILE=aac_main aenc dec_main_48000_stereo 48000 "$music|$music2" 1 128k $nopns $pred -aac_is 0
+        AAC_PROFILE=aac_main aenc dec_main_44100_stereo_is 44100 "$near|$near2" 0.8 40k $nopns $pred -aac_is 1
+        # Its reference is FAAD2's float decode instead: FFmpeg's decoder feeds zeros to the
+        # predictors of the right channel's intensity bands, where ISO/IEC 13818-7 feeds them the
+        # intensity values, as FAAD2 does. (faad leaves out the first frame; the tests align.)
+        if command -v faad >/dev/null; then
+            faad -q -b 4 -f 2 -o "$tmp/main_is.f32" "$d/dec_main_44100_stereo_is.aac"
+            python3 -c 'import struct, sys; r = open(sys.argv[1], "rb").read(); v = struct.unpack("<%df" % (len(r) // 4), r)
+open(sys.argv[2], "wb").write(b"".join(struct.pack("<h", max(-32768, min(32767, round(x * 32768.0)))) for x in v))' \
+                "$tmp/main_is.f32" "$d/dec_main_44100_stereo_is.pcm"
+        else
+            echo "make-vectors: no faad; dec_main_44100_stereo_is.pcm is FFmpeg's decode" >&2
+        fi
     }
     # AAC LTP: FFmpeg's encoder (-profile:a aac_ltp) never sends ltp_data, so ltp_inject.py writes
     # some into every third long-window frame; FFmpeg's decoder applies it, and so the reference.
