@@ -5,7 +5,7 @@
  *   zufdec [OPTIONS] INPUT [OUTPUT]
  *   zufdec [OPTIONS] INPUT...
  *
- * MPEG-1 and MPEG-2 Layer III (MP3) and AAC-LC (channel configurations 1 to 7, or a layout in a
+ * MPEG-1 and MPEG-2 Layer III (MP3) and AAC Main, LC and LTP (channel configurations 1 to 7, or a layout in a
  * program configuration element) in ADTS, ADIF or MP4 are decoded; tags (ID3v1, ID3v2, APE) and
  * junk are skipped. The format is found from the first frame that the next one
  * confirms, and a table says which formats the example stream decoder
@@ -103,8 +103,8 @@ static void usage(FILE *f) {
     fprintf(f,
             "usage: zufdec [OPTIONS] INPUT [OUTPUT]\n"
             "       zufdec [OPTIONS] INPUT...\n"
-            "Decodes MP3 (MPEG-1/2 Layer III) and AAC-LC (1 to 8 channels; ADTS, ADIF, MP4/M4A/3GP) files to WAV,\n"
-            "FLAC or raw PCM. MP3s with a LAME header are trimmed to their source length (gapless).\n"
+            "Decodes MP3 (MPEG-1/2 Layer III) and AAC Main/LC/LTP (1 to 8 channels; ADTS, ADIF, MP4/M4A/3GP)\n"
+            "files to WAV, FLAC or raw PCM. MP3s with a LAME header are trimmed to their source length (gapless).\n"
             "\n"
             "INPUT - reads standard input; OUTPUT - writes standard output (also /dev/stdout).\n"
             "Without OUTPUT (or -o), each INPUT is decoded next to itself with the extension of the\n"
