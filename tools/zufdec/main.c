@@ -162,9 +162,9 @@ static void print_aac_tools(const AacToolCounts *t) {
             "zufdec: %lu raw data blocks: %lu SCE, %lu CPE (%lu common window, %lu all M/S), M/S bands %lu, intensity "
             "bands "
             "%lu, noise bands %lu (%lu M/S pairs), TNS %lu, short windows %lu, pulses %lu, FIL %lu, DSE %lu, PCE %lu, "
-            "LFE %lu\n",
+            "LFE %lu, predicted bands %lu, LTP %lu\n",
             t->blocks, t->sce, t->cpe, t->common_window, t->ms_all_frames, t->ms_bands, t->is_bands, t->pns_bands,
-            t->pns_shared, t->tns, t->short_windows, t->pulses, t->fil, t->dse, t->pce, t->lfe);
+            t->pns_shared, t->tns, t->short_windows, t->pulses, t->fil, t->dse, t->pce, t->lfe, t->pred_bands, t->ltp);
     if (t->mpeg2_pns)
         fprintf(stderr,
                 "zufdec: %lu channel streams of this MPEG-2 stream use noise substitution (reserved in "
