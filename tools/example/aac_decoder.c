@@ -243,7 +243,8 @@ static void crc_feed(AacDecoder *d, long from, long n, long end) {
 
 /* One individual_channel_stream(): the MPEG-4 driver for MPEG-4 ADTS (it accepts noise
  * substitution, codebook 13), the MPEG-2 LC driver otherwise (where 13 is reserved). */
-static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int common, Zuf8u **pp, int *off,
+/* `second`: the pair's second channel, whose ltp_data of a common window is the record's second. */
+static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int common, int second, Zuf8u **pp, int *off,
                           const char **why) {
     zufResult r;
     c->ci.sampling_frequency_index = d->sfi;
@@ -266,7 +267,7 @@ static int channel_stream(AacDecoder *d, AacChannel *c, AacIcsInfo *ics, int com
             d->tools.mpeg2_pns += r == zufOk;
         }
     }
-    d->tools.ltp += aac_ltp_take(&c->ltp, &d->mh, common ? (int)(c - d->ch) : 0);
+    d->tools.ltp += aac_ltp_take(&c->ltp, &d->mh, common ? second : 0);
     if (r != zufOk) {
         *why = r == zufErrAacCodebook   ? "reserved or misplaced section codebook"
                : r == zufErrAacGainCtrl ? "gain control data (SSR) in an LC stream"
@@ -363,7 +364,7 @@ static int synthesise(AacDecoder *d, AacChannel *c, const AacIcsInfo *ics, Zuf16
 static int single_channel(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int *off, Zuf16s *pcm, const char **why) {
     AacChannel *c = &d->ch[e->slot[0]];
     AacIcsInfo *ics = &c->ics;
-    if (channel_stream(d, c, ics, 0, pp, off, why)) return -1;
+    if (channel_stream(d, c, ics, 0, 0, pp, off, why)) return -1;
     if (dequantise(d, c, ics)) {
         *why = "spectrum refused by the inverse quantiser";
         return -1;
@@ -409,7 +410,7 @@ static int channel_pair(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int 
     }
     for (ch = 0; ch < 2; ++ch) {
         if (ch) d->crc_second = bits_from(d->buf, *pp, *off); /* the second channel's 128 protected bits */
-        if (channel_stream(d, pair[ch], ics[ch], common, pp, off, why)) return -1;
+        if (channel_stream(d, pair[ch], ics[ch], common, ch, pp, off, why)) return -1;
     }
     for (ch = 0; ch < 2; ++ch)
         if (dequantise(d, pair[ch], ics[ch])) {
