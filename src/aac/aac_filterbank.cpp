@@ -38,19 +38,6 @@ int64_t pre_rotate(const Zuf32s* x, Zuf32s* z, int n, const Zuf32s* tw) {
     return s;
 }
 
-// Block floating point: the number of halvings that bring the sum of magnitudes s to 0x1FFFFFFF
-// or less (the FFT's headroom), applied with rounding; 0 when none is needed.
-int block_scale(Zuf32s* z, int count, int64_t s) {
-    int sigma = 0;
-    while (s > 0x1FFFFFFF) {
-        s >>= 1;
-        ++sigma;
-    }
-    if (sigma > 0)
-        for (int i = 0; i < count; ++i) z[i] = static_cast<int32_t>(rshift_round(z[i], sigma));
-    return sigma;
-}
-
 // Post-rotation R_i = Z_i conj(W_i) (64-bit sums of two products), scaled by `scale`, and placed:
 // i < M/2: out[N-1-2i] = -Re, out[M-1-2i] = -Im; i >= M/2: out[2i-M] = Re, out[2i] = Im.
 template <class Scale>
@@ -77,17 +64,9 @@ void mdct_inv_core(Zuf32s* x, int n) {
     alignas(16) Zuf32s z[1024];
     const int64_t magnitude = pre_rotate(x, z, n, tw);
     if constexpr (kScaled) {
-        const int sigma = block_scale(z, n, magnitude);
-        ownsIMDCT_FFT_32sc_I(z, order);
         // The FFT's gain M, the rotations' 1/16 and the standard's 2/N' = 1/(2M) leave a shift of
         // order - 3 in all, less the block scaling.
-        const int t = order - sigma - 3;
-        if (t > 0) {
-            const int64_t half = int64_t{1} << (t - 1);
-            post_rotate(z, x, n, tw, [=](int64_t s) { return static_cast<int32_t>((hi(s) + half) >> t); });
-        } else {
-            post_rotate(z, x, n, tw, [=](int64_t s) { return static_cast<int32_t>(s >> (32 + t)); });
-        }
+        ownsFFT_BlockScaled_32s(z, n, order, magnitude, [&](auto scale) { post_rotate(z, x, n, tw, scale); });
     } else {
         ownsIMDCT_FFT_32sc_I(z, order);
         post_rotate(z, x, n, tw, [](int64_t s) { return hi(s); });
@@ -202,6 +181,17 @@ void synthesis(Zuf32s* x, Zuf32s* sum, Zuf32s* ov, int seq, int shape, int prevS
 }
 
 }  // namespace
+
+int ownsBlockScale_32s(Zuf32s* z, int count, int64_t s) {
+    int sigma = 0;
+    while (s > 0x1FFFFFFF) {
+        s >>= 1;
+        ++sigma;
+    }
+    if (sigma > 0)
+        for (int i = 0; i < count; ++i) z[i] = static_cast<int32_t>(rshift_round(z[i], sigma));
+    return sigma;
+}
 
 void ownsMDCTInv_Radix2_32s(Zuf32s* pSrcDst, int n) { mdct_inv_core<true>(pSrcDst, n); }
 void ownsMDCTInv_Radix2_32s_I(Zuf32s* pSrcDst, int n) { mdct_inv_core<false>(pSrcDst, n); }

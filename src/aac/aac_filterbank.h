@@ -2,6 +2,10 @@
 // with long-term prediction and the forward MDCT.
 #pragma once
 
+#include <cstdint>
+
+#include "common/fixed_point.h"
+#include "transforms/fft_32sc.h"
 #include "zufack9/zuf_core.h"
 
 namespace zuf {
@@ -14,6 +18,26 @@ namespace zuf {
 //   _32s_I: g = 1/16, fixed scaling, no rounding; the caller keeps the FFT input bounded.
 void ownsMDCTInv_Radix2_32s(Zuf32s* pSrcDst, int n);
 void ownsMDCTInv_Radix2_32s_I(Zuf32s* pSrcDst, int n);
+
+// Block floating point: the number of halvings that bring the sum of magnitudes s to 0x1FFFFFFF
+// or less (the FFT's headroom), applied to z[0..count) with rounding; 0 when none is needed.
+int ownsBlockScale_32s(Zuf32s* z, int count, int64_t s);
+
+// The block-scaled FFT of the inverse and forward MDCT cores: z (n words, n/2 complex values after the
+// pre-rotation, magnitude the sum of their magnitudes) is scaled, transformed in place by the
+// 2^order-point FFT, and post(scale) is called, scale(sum) turning a 64-bit rotation sum into an
+// output value: a shift by order - 3 less the block scaling (rounded when it is a right shift).
+template <class Post>
+void ownsFFT_BlockScaled_32s(Zuf32s* z, int n, int order, int64_t magnitude, Post post) {
+    const int t = order - ownsBlockScale_32s(z, n, magnitude) - 3;
+    ownsIMDCT_FFT_32sc_I(z, order);
+    if (t > 0) {
+        const int64_t half = int64_t{1} << (t - 1);
+        post([=](int64_t s) { return static_cast<int32_t>((hi(s) + half) >> t); });
+    } else {
+        post([=](int64_t s) { return static_cast<int32_t>(s >> (32 + t)); });
+    }
+}
 
 // Windowing and overlap-add of one frame from the core output(s) in pCore (one 1024 transform,
 // or eight 128 transforms one after the other), with the window tables (rising halves) of the

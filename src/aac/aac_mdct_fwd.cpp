@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "aac/aac_filterbank.h"
 #include "aac/aac_filterbank_tables.h"
 #include "aac/aac_spectral.h"
 #include "common/checks.h"
@@ -92,19 +93,6 @@ void post_rotate(const Zuf32s* z, Zuf32s* out, int n, const Zuf32s* tw, Scale sc
     }
 }
 
-// Block floating point of the inverse core: halvings until the sum of magnitudes is at most
-// 0x1FFFFFFF (the FFT's headroom), applied with rounding.
-int block_scale(Zuf32s* z, int count, int64_t s) {
-    int sigma = 0;
-    while (s > 0x1FFFFFFF) {
-        s >>= 1;
-        ++sigma;
-    }
-    if (sigma > 0)
-        for (int i = 0; i < count; ++i) z[i] = static_cast<int32_t>(rshift_round(z[i], sigma));
-    return sigma;
-}
-
 inline int transform_length(int seq) { return seq == aac::kEightShort ? 128 : 1024; }
 
 }  // namespace
@@ -134,17 +122,9 @@ void ownsMDCTFwd_Radix2_32s_I(Zuf32s* pSrcDst, int n) {
     std::memcpy(z, pSrcDst, sizeof(Zuf32s) * 2 * n);
     fold(z, n);
     const int64_t magnitude = pre_rotate(z, n, tw, [](int64_t s) { return hi(s); });  // a quarter
-    const int sigma = block_scale(z, n, magnitude);
-    ownsIMDCT_FFT_32sc_I(z, order);
     // Half-gain window, 1/4 and 1/4 from the rotations, gain M of the FFT: a shift by order - 3
     // leaves (1/N) sum z cos, less the block scaling.
-    const int t = order - sigma - 3;
-    if (t > 0) {
-        const int64_t half = int64_t{1} << (t - 1);
-        post_rotate(z, pSrcDst, n, tw, [=](int64_t s) { return static_cast<int32_t>((hi(s) + half) >> t); });
-    } else {
-        post_rotate(z, pSrcDst, n, tw, [=](int64_t s) { return static_cast<int32_t>(s >> (32 + t)); });
-    }
+    ownsFFT_BlockScaled_32s(z, n, order, magnitude, [&](auto scale) { post_rotate(z, pSrcDst, n, tw, scale); });
 }
 
 }  // namespace zuf

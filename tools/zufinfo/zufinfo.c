@@ -220,6 +220,14 @@ static void adts_print_frame(unsigned long index, size_t pos, const AdtsFrame *f
         puts("per block");
 }
 
+/* Bytes skipped between pos and the next frame at next: listed unless the output is JSON. */
+static size_t report_skip(const Input *in, size_t pos, size_t next, const Options *opt) {
+    if (!opt->json)
+        printf("skipped %lu bytes at offset %lu%s\n", (unsigned long)(next - pos), (unsigned long)pos,
+               next == in->size ? " (no further frame)" : "");
+    return next - pos;
+}
+
 static int adts_list(const Input *in, Options *opt) {
     AdtsFrame fr, first, prev;
     size_t pos = 0, skipped = 0, frame_bytes = 0;
@@ -237,10 +245,7 @@ static int adts_list(const Input *in, Options *opt) {
         size_t next = continues || adts_confirmed_at(in, pos, 1, &fr) ? pos : adts_resync(in, pos + 1, 1, &fr);
         size_t len;
         if (next > pos) {
-            if (!opt->json)
-                printf("skipped %lu bytes at offset %lu%s\n", (unsigned long)(next - pos), (unsigned long)pos,
-                       next == in->size ? " (no further frame)" : "");
-            skipped += next - pos;
+            skipped += report_skip(in, pos, next, opt);
             pos = next;
             if (pos == in->size) break;
         }
@@ -536,10 +541,7 @@ static int mp3_list(const Input *in, Options *opt) {
                 opt->sum.tag_bytes += 128;
                 if (!opt->json) printf("ID3v1 tag: 128 bytes at offset %lu\n", (unsigned long)pos);
             } else {
-                if (!opt->json)
-                    printf("skipped %lu bytes at offset %lu%s\n", (unsigned long)(next - pos), (unsigned long)pos,
-                           next == in->size ? " (no further frame)" : "");
-                skipped += next - pos;
+                skipped += report_skip(in, pos, next, opt);
             }
             pos = next;
             if (pos == in->size) break;
