@@ -136,11 +136,11 @@ void mp3(Input& in, int which) {
 void aac(Input& in, int which) {
     // The largest arrays any valid call needs: 1024 lines, 8 groups of at most 51 bands (scale
     // factors, codebooks, noise states), ms_used rows of 60 per group.
-    Buf<Zuf32s> spec(1024), spec2(1024);
+    Buf<Zuf32s> spectrum(1024), spectrum2(1024);
     Buf<Zuf16s> sf(8 * 51);
     Buf<Zuf8u> cb(8 * 51), ms(8 * 60);
     Buf<Zuf32u> noise(8 * 51);
-    in.fill(spec.p(), 1024 * 4);
+    in.fill(spectrum.p(), 1024 * 4);
     in.fill(sf.p(), sf.v.size() * 2);
     in.fill(cb.p(), cb.v.size());
     in.fill(ms.p(), ms.v.size());
@@ -151,23 +151,23 @@ void aac(Input& in, int which) {
     int ltp[52];
     switch (which) {
         case 0:
-            zufsQuantInv_AAC_32s_I(spec.p(), sf.p(), groups, grp, max_sfb, cb.p(), sri, win_len);
+            zufsQuantInv_AAC_32s_I(spectrum.p(), sf.p(), groups, grp, max_sfb, cb.p(), sri, win_len);
             break;
         case 1:
-            zufsDecodeMsStereo_AAC_32s_I(spec.p(), spec2.p(), in.field(), ms.p(), cb.p(), groups, grp, max_sfb, sri,
-                                         win_len);
+            zufsDecodeMsStereo_AAC_32s_I(spectrum.p(), spectrum2.p(), in.field(), ms.p(), cb.p(), groups, grp, max_sfb,
+                                         sri, win_len);
             break;
         case 2:
-            zufsDecodeIsStereo_AAC_32s(spec.p(), spec2.p(), sf.p(), cb.p(), groups, grp, max_sfb, sri, win_len);
+            zufsDecodeIsStereo_AAC_32s(spectrum.p(), spectrum2.p(), sf.p(), cb.p(), groups, grp, max_sfb, sri, win_len);
             break;
         case 3:
-            zufsDeinterleaveSpectrum_AAC_32s(spec.p(), spec2.p(), groups, grp, max_sfb, sri, win_len);
+            zufsDeinterleaveSpectrum_AAC_32s(spectrum.p(), spectrum2.p(), groups, grp, max_sfb, sri, win_len);
             break;
         case 4:
-            zufsDecodePNS_AAC_32s(spec.p(), ltp, cb.p(), sf.p(), max_sfb, groups, grp, sri, win_len, &seed);
+            zufsDecodePNS_AAC_32s(spectrum.p(), ltp, cb.p(), sf.p(), max_sfb, groups, grp, sri, win_len, &seed);
             break;
         case 5:
-            zufsDecodeMsPNS_AAC_32s(spec.p(), ltp, cb.p(), sf.p(), max_sfb, groups, grp, sri, win_len, &seed,
+            zufsDecodeMsPNS_AAC_32s(spectrum.p(), ltp, cb.p(), sf.p(), max_sfb, groups, grp, sri, win_len, &seed,
                                     in.field(), ms.p(), noise.p());
             break;
         case 6: {
@@ -178,9 +178,9 @@ void aac(Input& in, int which) {
             in.fill(coef, sizeof coef);
             const int profile = in.field();
             if (in.byte() & 1)
-                zufsDecodeTNS_AAC_32s_I(spec.p(), nf, len, order, res, coef, dir, max_sfb, profile, sri, win_len);
+                zufsDecodeTNS_AAC_32s_I(spectrum.p(), nf, len, order, res, coef, dir, max_sfb, profile, sri, win_len);
             else
-                zufsEncodeTNS_AAC_32s_I(spec.p(), nf, len, order, res, coef, dir, max_sfb, profile, sri, win_len);
+                zufsEncodeTNS_AAC_32s_I(spectrum.p(), nf, len, order, res, coef, dir, max_sfb, profile, sri, win_len);
             break;
         }
         default: {
@@ -188,7 +188,7 @@ void aac(Input& in, int which) {
             Buf<Zuf16s> pcm(2048);
             const int seq = in.field(), shape = in.field(), prev = in.field(), stride = in.field() & 3;
             // The output holds 1024 samples `stride` apart (stride 1 or 2 valid).
-            zufsMDCTInv_AAC_32s16s(spec.p(), pcm.p(), overlap.p(), seq, shape, prev, stride);
+            zufsMDCTInv_AAC_32s16s(spectrum.p(), pcm.p(), overlap.p(), seq, shape, prev, stride);
             break;
         }
     }
@@ -219,14 +219,14 @@ void noiseless(Input& in) {
         for (int k = 0; k < 8; ++k) a[k] = in.field();
     const int common = in.field();
     Buf<Zuf16s> sf(120);
-    Buf<Zuf32s> spec(1024);
+    Buf<Zuf32s> spectrum(1024);
     Buf<Zuf8u> cb(120);
     Buf<Zuf8s> tns(60);
     // The most one channel can read, whatever the bytes (see fuzz_aac_syntax.cpp).
     auto bits = in.rest(4200);
     Zuf8u* p = bits.data();
     int off = 0;
-    zufsNoiselessDecoder_LC_AAC(&p, &off, common, &ci, sf.p(), spec.p(), cb.p(), tns.p());
+    zufsNoiselessDecoder_LC_AAC(&p, &off, common, &ci, sf.p(), spectrum.p(), cb.p(), tns.p());
 }
 
 }  // namespace

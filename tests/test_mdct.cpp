@@ -108,9 +108,9 @@ TEST(Mdct, SizesChecksAndContexts) {
     // among them, then N.
     Zuf8u* const m = mem.data();
     const struct {
-        bool spec;
+        bool ctx;
         int n;
-        Zuf8u *mspec, *minit;
+        Zuf8u *mctx, *minit;
         zufResult f32, i16;
     } inits[] = {
         {false, 24, nullptr, nullptr, zufErrSize, zufErrNullPtr},
@@ -126,9 +126,9 @@ TEST(Mdct, SizesChecksAndContexts) {
         {true, 64, m, m, zufOk, zufOk},
     };
     for (const auto& c : inits) {
-        EXPECT_EQ(zufsMDCTFwdInit_32f(c.spec ? &fc : nullptr, c.n, c.mspec, c.minit), c.f32) << c.n;
-        EXPECT_EQ(zufsMDCTInvInit_32f(c.spec ? &ic : nullptr, c.n, c.mspec, c.minit), c.f32) << c.n;
-        EXPECT_EQ(zufsMDCTFwdInit_16s(c.spec ? &c16 : nullptr, c.n, c.mspec, c.minit), c.i16) << c.n;
+        EXPECT_EQ(zufsMDCTFwdInit_32f(c.ctx ? &fc : nullptr, c.n, c.mctx, c.minit), c.f32) << c.n;
+        EXPECT_EQ(zufsMDCTInvInit_32f(c.ctx ? &ic : nullptr, c.n, c.mctx, c.minit), c.f32) << c.n;
+        EXPECT_EQ(zufsMDCTFwdInit_16s(c.ctx ? &c16 : nullptr, c.n, c.mctx, c.minit), c.i16) << c.n;
     }
     ASSERT_EQ(zufsMDCTFwdInit_32f(&fc, 12, mem.data() + 1, nullptr), zufOk);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(fc) % 32, 0u);
