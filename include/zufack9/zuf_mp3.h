@@ -239,6 +239,14 @@ ZUF_API zufResult zufsMDCTInvWindow_MP3_32s(Zuf32s *pSrc, Zuf32s *pDst, int bloc
 ZUF_API zufResult zufsSynthPQMF_MP3_32s16s(const Zuf32s *pSrcY, Zuf16s *pDst, Zuf32s *pSrcDstHistory, int *pHistoryPos,
                                            int step);
 
+/* ---- Encoding: analysis filter bank, forward MDCT, joint stereo ---------------------------- */
+
+/* ---- Encoding: psychoacoustic model two ---------------------------------------------------- */
+
+/* ---- Encoding: quantisation ---------------------------------------------------------------- */
+
+/* ---- Encoding: Huffman encoding and bit-stream packing ------------------------------------- */
+
 #ifdef __cplusplus
 }
 #endif

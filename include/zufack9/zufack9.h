@@ -8,5 +8,6 @@
 #include "zuf_mp3.h"
 #include "zuf_vq.h"
 #include "zuf_vlc.h"
+#include "zuf_sbr.h"
 
 #endif /* ZUFACK9_ZUFACK9_H */
