@@ -2,8 +2,9 @@
 // inverse FFT, real FFT, DCT-II and MDCT, N = 16 .. 65536, out of place, 32-byte aligned buffers,
 // unnormalised on both sides. FFTW plans are made with FFTW_ESTIMATE and with FFTW_MEASURE. The
 // MDCT is compared with FFTW's DCT-IV of N/2 points (REDFT11), the core of an MDCT (FFTW has no
-// MDCT; the fold is not in its time). After the benchmarks a table prints each of our times and
-// the ratios ours / FFTW. Without FFTW the program times ours only.
+// MDCT; the fold is not in its time). KissFFT, where installed, is timed on the complex and real
+// FFTs too. After the benchmarks a table prints each of our times and the ratios ours / peer.
+// Without the peers the program times ours only.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -14,6 +15,10 @@
 #include <vector>
 
 #include "zufack9/zufack9.h"
+#if defined(ZUF_HAVE_KISSFFT)
+#include <kiss_fft.h>
+#include <kiss_fftr.h>
+#endif
 #if defined(ZUF_HAVE_FFTW)
 #include <fftw3.h>
 #endif
@@ -109,6 +114,27 @@ std::function<void()> fftw(Kind kind, int n, Buffers& b, unsigned flags) {
 }
 #endif
 
+#if defined(ZUF_HAVE_KISSFFT)
+// KissFFT has complex and real FFTs only (no DCT, no MDCT): null for the other kinds.
+std::function<void()> kiss(Kind kind, int n, Buffers& b) {
+    switch (kind) {
+        case kCFwd:
+        case kCInv: {
+            kiss_fft_cfg cfg = kiss_fft_alloc(n, kind == kCInv, nullptr, nullptr);
+            return [=, &b] {
+                kiss_fft(cfg, reinterpret_cast<const kiss_fft_cpx*>(b.in), reinterpret_cast<kiss_fft_cpx*>(b.out));
+            };
+        }
+        case kReal: {
+            kiss_fftr_cfg cfg = kiss_fftr_alloc(n, 0, nullptr, nullptr);
+            return [=, &b] { kiss_fftr(cfg, b.in, reinterpret_cast<kiss_fft_cpx*>(b.out)); };
+        }
+        default:
+            return nullptr;
+    }
+}
+#endif
+
 // Collects each benchmark's CPU time per iteration while printing as usual (CPU rather than wall
 // time: on a shared machine the wall clock also counts the time other processes run).
 class Collector : public benchmark::ConsoleReporter {
@@ -147,6 +173,9 @@ int main(int argc, char** argv) {
             reg("fftw_estimate", fftw(static_cast<Kind>(k), n, *b, FFTW_ESTIMATE));
             reg("fftw_measure", fftw(static_cast<Kind>(k), n, *b, FFTW_MEASURE));
 #endif
+#if defined(ZUF_HAVE_KISSFFT)
+            if (auto f = kiss(static_cast<Kind>(k), n, *b)) reg("kissfft", f);
+#endif
         }
     }
     Collector rep;
@@ -155,6 +184,9 @@ int main(int argc, char** argv) {
     std::printf("\n%-9s %7s %12s", "transform", "N", "ours cpu ns");
 #if defined(ZUF_HAVE_FFTW)
     std::printf(" %14s %14s", "ours/ESTIMATE", "ours/MEASURE");
+#endif
+#if defined(ZUF_HAVE_KISSFFT)
+    std::printf(" %14s", "ours/KissFFT");
 #endif
     std::printf("\n");
     for (int k = 0; k < kKinds; ++k)
@@ -171,6 +203,13 @@ int main(int argc, char** argv) {
                 else
                     std::printf(" %14s", "-");
             }
+#endif
+#if defined(ZUF_HAVE_KISSFFT)
+            const auto kf = rep.ns.find(bench_name(static_cast<Kind>(k), n, "kissfft"));
+            if (kf != rep.ns.end())
+                std::printf(" %14.2f", it->second / kf->second);
+            else
+                std::printf(" %14s", "-");
 #endif
             std::printf("\n");
         }
