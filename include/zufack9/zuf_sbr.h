@@ -19,11 +19,11 @@ extern "C" {
 
 /* ---- SBR prototype window ---------------------------------------------------------------- */
 
-ZUF_API extern const Zuf32f SBR_TAB_QMF_WINDOW_640_FP[640];         /* c[n], float           */
-ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_640_INT_Q30[640];  /* c[n] * 2^30, rounded  */
-ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_640_INT_Q31[640];  /* c[n] * 2^31, rounded  */
-ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_320_INT_Q30[320];  /* c[2n] * 2^30, rounded */
-ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_320_INT_Q31[320];  /* c[2n] * 2^31, rounded */
+ZUF_API extern const Zuf32f SBR_TAB_QMF_WINDOW_640_FP[640];        /* c[n], float           */
+ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_640_INT_Q30[640]; /* c[n] * 2^30, rounded  */
+ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_640_INT_Q31[640]; /* c[n] * 2^31, rounded  */
+ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_320_INT_Q30[320]; /* c[2n] * 2^30, rounded */
+ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_320_INT_Q31[320]; /* c[2n] * 2^31, rounded */
 
 /* ---- SBR QMF banks, floating point --------------------------------------------------------- */
 
