@@ -59,7 +59,6 @@ void Convert_16s32f(benchmark::State& st) {
     items(st, n);
 }
 BENCHMARK_TEMPLATE(Convert_16s32f, zuf::ownsConvert_16s32f_ref) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(Convert_16s32f, zuf::ownsConvert_16s32f_sse2) ZUF_BENCH_ARGS;
 
 template <void (*F)(const Zuf32s*, Zuf16s*, int, int), int kScale>
 void Convert_32s16s_Sfs(benchmark::State& st) {
@@ -110,7 +109,6 @@ void CplxToReal_32fc(benchmark::State& st) {
     items(st, n);
 }
 BENCHMARK_TEMPLATE(CplxToReal_32fc, zuf::ownsCplxToReal_32fc_ref) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(CplxToReal_32fc, zuf::ownsCplxToReal_32fc_sse2) ZUF_BENCH_ARGS;
 
 template <void (*F)(const Zuf32f*, const Zuf32f*, Zuf32fc*, int)>
 void RealToCplx_32f(benchmark::State& st) {
@@ -209,7 +207,6 @@ void MinMax_16s(benchmark::State& st) {
     items(st, n);
 }
 BENCHMARK_TEMPLATE(MinMax_16s, zuf::ownsMinMax_16s_ref) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(MinMax_16s, zuf::ownsMinMax_16s_sse2) ZUF_BENCH_ARGS;
 
 template <Zuf32f (*F)(const Zuf32f*, int)>
 void StdDev_32f(benchmark::State& st) {
@@ -304,7 +301,6 @@ void MakeFloat_16s32f(benchmark::State& st) {
     items(st, n);
 }
 BENCHMARK_TEMPLATE(MakeFloat_16s32f, zuf::ownsMakeFloat_16s32f_ref) ZUF_BENCH_ARGS;
-BENCHMARK_TEMPLATE(MakeFloat_16s32f, zuf::ownsMakeFloat_16s32f_sse2) ZUF_BENCH_ARGS;
 
 void CalcSF_16s32f(benchmark::State& st) {
     const int n = static_cast<int>(st.range(0));

@@ -33,20 +33,6 @@ void ownsCplxToReal_32fc_ref(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm
     }
 }
 
-void ownsCplxToReal_32fc_sse2(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
-    const float* s = flt(pSrc);
-    std::ptrdiff_t i = 0;  // 2 * i may pass INT_MAX
-    for (; i + 4 <= len; i += 4) {
-        const __m128 a = loadu_f128(s + 2 * i), b = loadu_f128(s + 2 * i + 4);
-        storeu_f128(pDstRe + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
-        storeu_f128(pDstIm + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
-    }
-    for (; i < len; ++i) {
-        pDstRe[i] = pSrc[i].re;
-        pDstIm[i] = pSrc[i].im;
-    }
-}
-
 void ownsRealToCplx_32f_ref(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc* pDst, int len) {
     for (int i = 0; i < len; ++i) pDst[i] = Zuf32fc{pSrcRe ? pSrcRe[i] : 0.0f, pSrcIm ? pSrcIm[i] : 0.0f};
 }
@@ -88,7 +74,7 @@ void ownsMul_32fc_sse2(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst
 extern "C" ZUF_API zufResult zufsCplxToReal_32fc(const Zuf32fc* pSrc, Zuf32f* pDstRe, Zuf32f* pDstIm, int len) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pDstRe, pDstIm), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::ownsCplxToReal_32fc_sse2(pSrc, pDstRe, pDstIm, len);
+    zuf::ownsCplxToReal_32fc_ref(pSrc, pDstRe, pDstIm, len);
     return zufOk;
 }
 

@@ -120,16 +120,6 @@ void ownsConvert_16s32f_ref(const Zuf16s* pSrc, Zuf32f* pDst, int len) {
     for (int i = 0; i < len; ++i) pDst[i] = static_cast<Zuf32f>(pSrc[i]);
 }
 
-void ownsConvert_16s32f_sse2(const Zuf16s* pSrc, Zuf32f* pDst, int len) {
-    int i = 0;
-    for (; i + 8 <= len; i += 8) {
-        const __m128i v = loadu_i128(pSrc + i);
-        storeu_f128(pDst + i, _mm_cvtepi32_ps(widen_lo_epi16(v)));
-        storeu_f128(pDst + i + 4, _mm_cvtepi32_ps(widen_hi_epi16(v)));
-    }
-    for (; i < len; ++i) pDst[i] = static_cast<Zuf32f>(pSrc[i]);
-}
-
 void ownsConvert_32s16s_Sfs_ref(const Zuf32s* pSrc, Zuf16s* pDst, int len, int scaleFactor) {
     for (int i = 0; i < len; ++i) pDst[i] = cvt32s16s(pSrc[i], scaleFactor);
 }
@@ -181,7 +171,7 @@ void ownsConvert_32f16s_Sfs_sse2(const Zuf32f* pSrc, Zuf16s* pDst, int len, int 
 extern "C" ZUF_API zufResult zufsConvert_16s32f(const Zuf16s* pSrc, Zuf32f* pDst, int len) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pDst), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::ownsConvert_16s32f_sse2(pSrc, pDst, len);
+    zuf::ownsConvert_16s32f_ref(pSrc, pDst, len);
     return zufOk;
 }
 

@@ -38,47 +38,6 @@ void ownsMinMax_16s_ref(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMax)
     *pMax = hi;
 }
 
-// Running extremes in 16-bit lanes (two pairs of registers, sixteen values a step, so the
-// loads rather than the min/max chains set the pace), folded at the end.
-void ownsMinMax_16s_sse2(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMax) {
-    auto load = [pSrc](int i) { return loadu_i128(pSrc + i); };
-    int i = 0;
-    Zuf16s lo = pSrc[0], hi = pSrc[0];
-    if (len >= 8) {
-        __m128i vlo = load(0), vhi = vlo;
-        __m128i vlo2 = vlo, vhi2 = vlo;
-        for (i = 8; i + 16 <= len; i += 16) {
-            const __m128i a = load(i), b = load(i + 8);
-            vlo = _mm_min_epi16(vlo, a);
-            vhi = _mm_max_epi16(vhi, a);
-            vlo2 = _mm_min_epi16(vlo2, b);
-            vhi2 = _mm_max_epi16(vhi2, b);
-        }
-        for (; i + 8 <= len; i += 8) {
-            const __m128i a = load(i);
-            vlo = _mm_min_epi16(vlo, a);
-            vhi = _mm_max_epi16(vhi, a);
-        }
-        vlo = _mm_min_epi16(vlo, vlo2);
-        vhi = _mm_max_epi16(vhi, vhi2);
-        // Fold 8 lanes to 1: swap halves, then pairs, then neighbours.
-        vlo = _mm_min_epi16(vlo, swap_halves_epi32(vlo));
-        vhi = _mm_max_epi16(vhi, swap_halves_epi32(vhi));
-        vlo = _mm_min_epi16(vlo, _mm_shuffle_epi32(vlo, _MM_SHUFFLE(2, 3, 0, 1)));
-        vhi = _mm_max_epi16(vhi, _mm_shuffle_epi32(vhi, _MM_SHUFFLE(2, 3, 0, 1)));
-        vlo = _mm_min_epi16(vlo, _mm_srli_epi32(vlo, 16));
-        vhi = _mm_max_epi16(vhi, _mm_srli_epi32(vhi, 16));
-        lo = static_cast<Zuf16s>(_mm_cvtsi128_si32(vlo));
-        hi = static_cast<Zuf16s>(_mm_cvtsi128_si32(vhi));
-    }
-    for (; i < len; ++i) {
-        lo = pSrc[i] < lo ? pSrc[i] : lo;
-        hi = pSrc[i] > hi ? pSrc[i] : hi;
-    }
-    *pMin = lo;
-    *pMax = hi;
-}
-
 // Element i goes to lane i % 4; each lane adds x and the single-precision square x * x.
 Zuf32f ownsStdDevFast_32f_ref(const Zuf32f* pSrc, int len) {
     float s[4] = {0.0f, 0.0f, 0.0f, 0.0f}, q[4] = {0.0f, 0.0f, 0.0f, 0.0f};
@@ -127,7 +86,7 @@ Zuf32f ownsStdDevAccurate_32f(const Zuf32f* pSrc, int len) {
 extern "C" ZUF_API zufResult zufsMinMax_16s(const Zuf16s* pSrc, int len, Zuf16s* pMin, Zuf16s* pMax) {
     ZUF_REQUIRE(zuf::nonnull(pSrc, pMin, pMax), zufErrNullPtr);
     ZUF_REQUIRE(len >= 1, zufErrSize);
-    zuf::ownsMinMax_16s_sse2(pSrc, len, pMin, pMax);
+    zuf::ownsMinMax_16s_ref(pSrc, len, pMin, pMax);
     return zufOk;
 }
 
