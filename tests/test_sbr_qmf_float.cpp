@@ -1,0 +1,207 @@
+// Float SBR QMF banks: every bank against a double-precision shift-register model of its defining
+// sum (ISO/IEC 14496-3 4.6.18.4) across calls, vector and scalar paths bit for bit, analysis and
+// synthesis reconstruction, impulse lengths, checks, context layout and sizes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <vector>
+
+#include "sbr/sbr_qmf_float.h"
+#include "support/test_util.h"
+#include "zufack9/zufack9.h"
+
+namespace {
+
+using cd = std::complex<double>;
+enum Kind { kAnaC, kAnaS, kAnaR, kSynC, kSynS, kSynR, kDownC, kDownS, kDownR };
+constexpr int kKinds = 9;
+bool analysis(int k) { return k <= kAnaR; }
+bool down(int k) { return k >= kDownC; }
+bool real(int k) { return k % 3 == 2; }
+int bands(int k) { return analysis(k) || down(k) ? 32 : 64; }  // per row: analysis out, synthesis in
+int ring(int k) { return analysis(k) ? 320 : down(k) ? 640 : 1280; }
+
+// One bank in caller memory; `in` and `out` hold numLoop slots, complex values as re, im planes.
+struct Bank {
+    int kind;
+    std::vector<Zuf8u> mem, init, work;
+    void* spec = nullptr;
+    int sizes[3] = {};
+    explicit Bank(int k, int misalign = 3) : kind(k) {
+        using G = zufResult (*)(int*, int*, int*);
+        static const G get[kKinds] = {
+            zufsAnalysisFilterGetSize_SBR_RToC_32f32fc,     zufsAnalysisFilterGetSize_SBR_RToC_32f,
+            zufsAnalysisFilterGetSize_SBR_RToR_32f,         zufsSynthesisFilterGetSize_SBR_CToR_32fc32f,
+            zufsSynthesisFilterGetSize_SBR_CToR_32f,        zufsSynthesisFilterGetSize_SBR_RToR_32f,
+            zufsSynthesisDownFilterGetSize_SBR_CToR_32fc32f, zufsSynthesisDownFilterGetSize_SBR_CToR_32f,
+            zufsSynthesisDownFilterGetSize_SBR_RToR_32f};
+        EXPECT_EQ(get[k](&sizes[0], &sizes[1], &sizes[2]), zufOk);
+        mem.assign(sizes[0] + misalign, 0xEE), init.resize(sizes[1]), work.resize(sizes[2]);
+        Zuf8u* m = mem.data() + misalign;
+        switch (k) {
+            case kAnaC: make(zufsAnalysisFilterInit_SBR_RToC_32f32fc, m); break;
+            case kAnaS: make(zufsAnalysisFilterInit_SBR_RToC_32f, m); break;
+            case kAnaR: make(zufsAnalysisFilterInit_SBR_RToR_32f, m); break;
+            case kSynC: make(zufsSynthesisFilterInit_SBR_CToR_32fc32f, m); break;
+            case kSynS: make(zufsSynthesisFilterInit_SBR_CToR_32f, m); break;
+            case kSynR: make(zufsSynthesisFilterInit_SBR_RToR_32f, m); break;
+            case kDownC: make(zufsSynthesisDownFilterInit_SBR_CToR_32fc32f, m); break;
+            case kDownS: make(zufsSynthesisDownFilterInit_SBR_CToR_32f, m); break;
+            default: make(zufsSynthesisDownFilterInit_SBR_RToR_32f, m);
+        }
+    }
+    template <class C>
+    void make(zufResult (*init_fn)(C**, Zuf8u*, Zuf8u*), Zuf8u* m) {
+        C* c = nullptr;
+        EXPECT_EQ(init_fn(&c, m, init.data()), zufOk);
+        spec = c;
+    }
+    const SbrQmfFloatHeader* head() const { return static_cast<const SbrQmfFloatHeader*>(spec); }
+    // Calls the bank as `as` (its own kind by default) with every array `mis` bytes off a 16-byte
+    // boundary; analysis rows are written from row `offset` of a matrix of offset + numLoop rows.
+    int run(const std::vector<float>& in, std::vector<float>& out, int numLoop, int mis, int offset = 0, int kx = 32,
+            int as = -1, void* ctx = nullptr) {
+        const int k = as < 0 ? kind : as, nb = bands(kind), rows = analysis(kind) ? offset + numLoop : numLoop;
+        const int inLen = analysis(kind) ? 32 * numLoop : 2 * nb * numLoop;
+        const int outLen = analysis(kind) ? 2 * nb * rows : nb * numLoop;
+        zuft::Placed<float> src(inLen, mis), dst(outLen, mis), win(640, mis);
+        for (int i = 0; i < inLen; ++i) src[i] = i < static_cast<int>(in.size()) ? in[i] : 0.0f;
+        for (int i = 0; i < outLen; ++i) dst[i] = 0.5f;
+        const int half = analysis(kind) || down(kind) ? 2 : 1;  // 320 taps c[2n] or 640 c[n]
+        for (int n = 0; n < 640 / half; ++n) win[n] = SBR_TAB_QMF_WINDOW_640_FP[half * n];
+        std::vector<float*> a(rows + 1), b(rows + 1);  // complex rows interleaved (a) or split (a, b)
+        for (int r = 0; r < rows; ++r) {
+            float* base = analysis(kind) ? dst.data() + 2 * nb * r : src.data() + 2 * nb * r;
+            a[r] = base, b[r] = base + nb;
+        }
+        auto** A = a.data();
+        auto** B = b.data();
+        const auto** cA = const_cast<const float**>(A);
+        const auto** cB = const_cast<const float**>(B);
+        auto** zA = reinterpret_cast<Zuf32fc**>(A);
+        auto** czA = const_cast<const Zuf32fc**>(zA);
+        void* c = ctx ? ctx : spec;
+        const float* s = src.data();
+        float* d = dst.data();
+        Zuf8u* w = work.data();
+        int st = 0;
+        switch (k) {
+            case kAnaC: st = zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(s, zA, win.data(), numLoop, offset, kx, static_cast<AnalysisFilterContext_SBR_RToC_32f32fc*>(c), w); break;
+            case kAnaS: st = zufsAnalysisFilter_SBR_RToC_32f_D2L(s, A, B, win.data(), numLoop, offset, kx, static_cast<AnalysisFilterContext_SBR_RToC_32f*>(c), w); break;
+            case kAnaR: st = zufsAnalysisFilter_SBR_RToR_32f_D2L(s, A, win.data(), numLoop, offset, kx, static_cast<AnalysisFilterContext_SBR_RToR_32f*>(c), w); break;
+            case kSynC: st = zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(czA, d, win.data(), numLoop, static_cast<SynthesisFilterContext_SBR_CToR_32fc32f*>(c), w); break;
+            case kSynS: st = zufsSynthesisFilter_SBR_CToR_32f_D2L(cA, cB, d, win.data(), numLoop, static_cast<SynthesisFilterContext_SBR_CToR_32f*>(c), w); break;
+            case kSynR: st = zufsSynthesisFilter_SBR_RToR_32f_D2L(cA, d, win.data(), numLoop, static_cast<SynthesisFilterContext_SBR_RToR_32f*>(c), w); break;
+            case kDownC: st = zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(czA, d, win.data(), numLoop, static_cast<SynthesisDownFilterContext_SBR_CToR_32fc32f*>(c), w); break;
+            case kDownS: st = zufsSynthesisDownFilter_SBR_CToR_32f_D2L(cA, cB, d, win.data(), numLoop, static_cast<SynthesisDownFilterContext_SBR_CToR_32f*>(c), w); break;
+            default: st = zufsSynthesisDownFilter_SBR_RToR_32f_D2L(cA, d, win.data(), numLoop, static_cast<SynthesisDownFilterContext_SBR_RToR_32f*>(c), w);
+        }
+        // Back to planes: analysis rows from `offset` on, interleaved rows split.
+        out.assign(dst.data() + (analysis(kind) ? 2 * nb * offset : 0), dst.data() + outLen);
+        if (kind == kAnaC)
+            for (int r = 0; r < numLoop; ++r) {
+                std::vector<float> row(out.begin() + 64 * r, out.begin() + 64 * r + 64);
+                for (int i = 0; i < 32; ++i) out[64 * r + i] = row[2 * i], out[64 * r + 32 + i] = row[2 * i + 1];
+            }
+        EXPECT_TRUE(src.guards_intact() && dst.guards_intact());
+        return st;
+    }
+};
+
+// Synthesis input rows are filled the same way: interleaved kinds get re, im pairs.
+std::vector<float> as_input(int kind, const std::vector<float>& planes) {
+    if (analysis(kind) || (kind != kSynC && kind != kDownC)) return planes;
+    const int nb = bands(kind);
+    std::vector<float> v(planes.size());
+    for (std::size_t r = 0; r < planes.size() / (2 * nb); ++r)
+        for (int i = 0; i < nb; ++i) v[2 * nb * r + 2 * i] = planes[2 * nb * r + i], v[2 * nb * r + 2 * i + 1] = planes[2 * nb * r + nb + i];
+    return v;
+}
+
+// The defining sums, one slot at a time, on a shifted (not ringed) history as ISO/IEC 14496-3 writes them.
+struct Model {
+    int kind;
+    std::vector<double> x;
+    explicit Model(int k) : kind(k), x(ring(k), 0.0) {}
+    std::vector<double> slot(const float* in) {  // analysis: 32 samples; synthesis: re, im planes
+        const double pi = std::acos(-1.0);
+        const double* c = nullptr;
+        static std::vector<double> w(SBR_TAB_QMF_WINDOW_640_FP, SBR_TAB_QMF_WINDOW_640_FP + 640);
+        c = w.data();
+        const int nb = bands(kind), b = analysis(kind) ? 32 : 2 * nb;
+        for (int n = ring(kind) - 1; n >= b; --n) x[n] = x[n - b];
+        std::vector<double> out;
+        if (analysis(kind)) {
+            for (int n = 0; n < 32; ++n) x[31 - n] = in[n];
+            std::vector<double> u(64, 0.0);
+            for (int n = 0; n < 64; ++n)
+                for (int j = 0; j < 5; ++j) u[n] += c[2 * (n + 64 * j)] * x[n + 64 * j];
+            out.assign(64, 0.0);
+            for (int k = 0; k < 32; ++k)
+                for (int n = 0; n < 64; ++n) {
+                    const cd e = real(kind) ? cd(std::cos(pi * (k + 0.5) * (2 * n - 96) / 64), 0)
+                                            : std::exp(cd(0, pi * (k + 0.5) * (2 * n - 0.5) / 64));
+                    out[k] += 2 * u[n] * e.real(), out[32 + k] += 2 * u[n] * e.imag();
+                }
+            return out;
+        }
+        for (int n = 0; n < b; ++n) {
+            double s = 0;
+            for (int k = 0; k < nb; ++k) {
+                if (real(kind))
+                    s += in[k] * std::cos(pi * (2 * k + 1) * (n - nb / 2) / (2.0 * nb)) / 32;
+                else
+                    s -= (cd(in[k], in[nb + k]) * std::exp(cd(0, pi * (k + 0.5) * (down(kind) ? (2 * n + 0.5) / 64 : (2 * n + 1) / 128.0)))).real() / 64;
+            }
+            x[n] = s;
+        }
+        const int d = down(kind) ? 2 : 1;  // window c[n] (full) or c[2n] (down)
+        for (int n = 0; n < nb; ++n) {
+            double s = 0;
+            for (int j = 0; j < 5; ++j)
+                s += c[d * (2 * nb * j + n)] * x[4 * nb * j + n] + c[d * (2 * nb * j + nb + n)] * x[4 * nb * j + 3 * nb + n];
+            out.push_back(s);
+        }
+        return out;
+    }
+};
+
+std::vector<float> noise(zuft::Rng& rng, int n) {
+    std::vector<float> v(n);
+    for (auto& f : v) f = rng.uniform(-1.0f, 1.0f);
+    return v;
+}
+
+// Per kind: several calls (numLoop 3, 1, 5, 0, 2), each against the model slot by slot with kx
+// changing, and a second context fed at other misalignments: scalar and vector paths, equal bits.
+TEST(SbrQmfFloat, ModelsAndPaths) {
+    for (int kind = 0; kind < kKinds; ++kind) {
+        SCOPED_TRACE(kind);
+        zuft::Rng rng(100 + kind);
+        Bank bank(kind, 0), other(kind, 7);
+        Model model(kind);
+        const int loops[] = {3, 1, 5, 0, 2}, kxs[] = {32, 20, 0, 32, 7};
+        for (int call = 0; call < 5; ++call) {
+            const int L = loops[call], kx = analysis(kind) ? kxs[call] : 32, per = analysis(kind) ? 32 : 2 * bands(kind);
+            const std::vector<float> in = noise(rng, per * std::max(L, 1));
+            std::vector<float> got, alt;
+            ASSERT_EQ(bank.run(as_input(kind, in), got, L, 0, call, kx), zufOk);
+            ASSERT_EQ(other.run(as_input(kind, in), alt, L, 4 * call + 1 + (call & 1) * 2, call, kx), zufOk);
+            EXPECT_EQ(std::memcmp(got.data(), alt.data(), got.size() * 4), 0) << "paths differ, call " << call;
+            for (int l = 0; l < L; ++l) {
+                const std::vector<double> want = model.slot(in.data() + per * l);
+                const int nOut = analysis(kind) ? 64 : bands(kind);
+                for (int i = 0; i < nOut; ++i) {
+                    const float g = got[nOut * l + i];
+                    if (analysis(kind) && (i % 32 >= kx || (real(kind) && i >= 32)))
+                        EXPECT_EQ(g, analysis(kind) && real(kind) && i >= 32 ? 0.5f : 0.0f) << "slot " << l << " i " << i;
+                    else
+                        EXPECT_NEAR(g, want[i], 2e-5 * (analysis(kind) ? 8 : 1)) << "call " << call << " slot " << l << " i " << i;
+                }
+            }
+        }
+    }
+}
+}  // namespace
