@@ -235,8 +235,8 @@ void ownsAnalysis(const float* pSrc, float* const* pRe, float* const* pIm, Zuf32
 }
 
 template <Layout L>
-void ownsAnalysisRun(const float* pSrc, float* const* pRe, float* const* pIm, Zuf32fc* const* pC,
-                     const float* pWindow, int numLoop, int offset, int kx, SbrQmfFloatHeader* h, Zuf8u* pWorkBuf) {
+void ownsAnalysisRun(const float* pSrc, float* const* pRe, float* const* pIm, Zuf32fc* const* pC, const float* pWindow,
+                     int numLoop, int offset, int kx, SbrQmfFloatHeader* h, Zuf8u* pWorkBuf) {
     if (all_aligned16(pSrc, pWindow))
         ownsAnalysis<__m128, L>(pSrc, pRe, pIm, pC, pWindow, numLoop, offset, kx, h, pWorkBuf);
     else
@@ -299,8 +299,7 @@ void ownsSynthesisComplex(const float* xr, const float* xi, float* v, const FftC
 // Down-sampled complex: z[k] = X[k] e^(i pi k/128) (k < 32, zero above), Z = inverse 64-point
 // FFT, v[n] = Re(Z[n] (-1/64) e^(i pi (4n+1)/256)).
 template <class V>
-void ownsSynthesisDownComplex(const float* xr, const float* xi, float* v, const FftContext_C_32fc* fft,
-                              Zuf8u* work) {
+void ownsSynthesisDownComplex(const float* xr, const float* xi, float* v, const FftContext_C_32fc* fft, Zuf8u* work) {
     alignas(16) float z[128], Z[128];
     for (int k = 0; k < 32; k += 4) {
         V tr, ti, lo, hi;
@@ -336,9 +335,9 @@ void ownsSynthesisReal(const float* x, float* v, const DctFwdContext_32f* dct, Z
     constexpr int H = M / 2;
     const V zero = bcast<V>(0.0f);
     for (int i = 0; i < H; i += 4) {
-        storea(v + i, reverse(load<V>(y + H - 3 - i)));                  // v[i] = V(H - i)
-        storea(v + H + i, loada<V>(y + i));                              // v[H + i] = V(i)
-        storea(v + M + i, load<V>(y + H + i));                           // v[M + i] = V(H + i)
+        storea(v + i, reverse(load<V>(y + H - 3 - i)));                     // v[i] = V(H - i)
+        storea(v + H + i, loada<V>(y + i));                                 // v[H + i] = V(i)
+        storea(v + M + i, load<V>(y + H + i));                              // v[M + i] = V(H + i)
         storea(v + M + H + i, sub(zero, reverse(load<V>(y + M - 3 - i))));  // v[3H + i] = -V(M - i)
     }
 }
