@@ -24,8 +24,9 @@
 namespace {
 
 constexpr int kSlots = 32;
-const char* const kName[9] = {"ana_RToC_32f32fc", "ana_RToC_32f", "ana_RToR", "syn_CToR_32fc32f", "syn_CToR_32f",
-                              "syn_RToR", "down_CToR_32fc32f", "down_CToR_32f", "down_RToR"};
+const char* const kName[9] = {"ana_RToC_32f32fc",  "ana_RToC_32f",  "ana_RToR",
+                              "syn_CToR_32fc32f",  "syn_CToR_32f",  "syn_RToR",
+                              "down_CToR_32fc32f", "down_CToR_32f", "down_RToR"};
 
 // The modulation of each bank as out[m] = scale * sum_{n < nIn} z[n] e^(i pi (m + alpha)(n + beta) / M),
 // m < nOut (the real part where the bank is real or synthesises), and its ring: block values in
@@ -41,7 +42,8 @@ Shape shape(int k) {
         case 0:  // X[k] = sum_n 2 u[n] e^(i pi (k + 1/2)(n - 1/4) / 32) (real: n - 48)
             return {32, 64, 32, 0.5, k == 2 ? -48.0 : -0.25, 2.0, true, false, 32, 320, 320};
         case 1:  // v[n] = -(1/64) Re sum_k X[k] e^(i pi (n + 1/2)(k + 1/2) / 64); real (1/32), n - 32
-            return {64, 64, 128, k == 5 ? -32.0 : 0.5, 0.5, k == 5 ? 1.0 / 32 : -1.0 / 64, false, k != 5, 128, 1280, 640};
+            return {64,  64,   128, k == 5 ? -32.0 : 0.5, 0.5, k == 5 ? 1.0 / 32 : -1.0 / 64, false, k != 5,
+                    128, 1280, 640};
         default:  // down: v[n] = -(1/64) Re sum_k X[k] e^(i pi (n + 1/4)(k + 1/2) / 32); real (1/32), n - 16
             return {32, 32, 64, k == 8 ? -16.0 : 0.25, 0.5, k == 8 ? 1.0 / 32 : -1.0 / 64, false, k != 8, 64, 640, 320};
     }
@@ -134,7 +136,8 @@ struct Fftw {
             window_slot(s, w.data(), x.data(), u.data());
             for (int n = 0; n < 64; ++n) buf[n] = u[n] * pre[n];
         } else {
-            for (int n = 0; n < s.nIn; ++n) buf[n] = std::complex<float>(in[n], s.complexIn ? in[s.nIn + n] : 0.0f) * pre[n];
+            for (int n = 0; n < s.nIn; ++n)
+                buf[n] = std::complex<float>(in[n], s.complexIn ? in[s.nIn + n] : 0.0f) * pre[n];
         }
         fftwf_execute(plan);
         if (s.analysis) {
@@ -168,15 +171,32 @@ struct Ours {
     }
     explicit Ours(int k) : kind(k), in(128 * kSlots), out(128 * kSlots), win(window(shape(k))) {
         switch (k) {
-            case 0: make(zufsAnalysisFilterGetSize_SBR_RToC_32f32fc, zufsAnalysisFilterInit_SBR_RToC_32f32fc); break;
-            case 1: make(zufsAnalysisFilterGetSize_SBR_RToC_32f, zufsAnalysisFilterInit_SBR_RToC_32f); break;
-            case 2: make(zufsAnalysisFilterGetSize_SBR_RToR_32f, zufsAnalysisFilterInit_SBR_RToR_32f); break;
-            case 3: make(zufsSynthesisFilterGetSize_SBR_CToR_32fc32f, zufsSynthesisFilterInit_SBR_CToR_32fc32f); break;
-            case 4: make(zufsSynthesisFilterGetSize_SBR_CToR_32f, zufsSynthesisFilterInit_SBR_CToR_32f); break;
-            case 5: make(zufsSynthesisFilterGetSize_SBR_RToR_32f, zufsSynthesisFilterInit_SBR_RToR_32f); break;
-            case 6: make(zufsSynthesisDownFilterGetSize_SBR_CToR_32fc32f, zufsSynthesisDownFilterInit_SBR_CToR_32fc32f); break;
-            case 7: make(zufsSynthesisDownFilterGetSize_SBR_CToR_32f, zufsSynthesisDownFilterInit_SBR_CToR_32f); break;
-            default: make(zufsSynthesisDownFilterGetSize_SBR_RToR_32f, zufsSynthesisDownFilterInit_SBR_RToR_32f);
+            case 0:
+                make(zufsAnalysisFilterGetSize_SBR_RToC_32f32fc, zufsAnalysisFilterInit_SBR_RToC_32f32fc);
+                break;
+            case 1:
+                make(zufsAnalysisFilterGetSize_SBR_RToC_32f, zufsAnalysisFilterInit_SBR_RToC_32f);
+                break;
+            case 2:
+                make(zufsAnalysisFilterGetSize_SBR_RToR_32f, zufsAnalysisFilterInit_SBR_RToR_32f);
+                break;
+            case 3:
+                make(zufsSynthesisFilterGetSize_SBR_CToR_32fc32f, zufsSynthesisFilterInit_SBR_CToR_32fc32f);
+                break;
+            case 4:
+                make(zufsSynthesisFilterGetSize_SBR_CToR_32f, zufsSynthesisFilterInit_SBR_CToR_32f);
+                break;
+            case 5:
+                make(zufsSynthesisFilterGetSize_SBR_RToR_32f, zufsSynthesisFilterInit_SBR_RToR_32f);
+                break;
+            case 6:
+                make(zufsSynthesisDownFilterGetSize_SBR_CToR_32fc32f, zufsSynthesisDownFilterInit_SBR_CToR_32fc32f);
+                break;
+            case 7:
+                make(zufsSynthesisDownFilterGetSize_SBR_CToR_32f, zufsSynthesisDownFilterInit_SBR_CToR_32f);
+                break;
+            default:
+                make(zufsSynthesisDownFilterGetSize_SBR_RToR_32f, zufsSynthesisDownFilterInit_SBR_RToR_32f);
         }
         for (int l = 0; l < kSlots; ++l) {
             float* base = (k < 3 ? out.data() : in.data()) + 128 * l;
@@ -193,15 +213,41 @@ struct Ours {
         const float* w = win.data();
         Zuf8u* wk = work.data();
         switch (kind) {
-            case 0: zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(in.data(), z, w, kSlots, 0, 32, static_cast<AnalysisFilterContext_SBR_RToC_32f32fc*>(spec), wk); break;
-            case 1: zufsAnalysisFilter_SBR_RToC_32f_D2L(in.data(), a, b, w, kSlots, 0, 32, static_cast<AnalysisFilterContext_SBR_RToC_32f*>(spec), wk); break;
-            case 2: zufsAnalysisFilter_SBR_RToR_32f_D2L(in.data(), a, w, kSlots, 0, 32, static_cast<AnalysisFilterContext_SBR_RToR_32f*>(spec), wk); break;
-            case 3: zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(cz, out.data(), w, kSlots, static_cast<SynthesisFilterContext_SBR_CToR_32fc32f*>(spec), wk); break;
-            case 4: zufsSynthesisFilter_SBR_CToR_32f_D2L(ca, cb, out.data(), w, kSlots, static_cast<SynthesisFilterContext_SBR_CToR_32f*>(spec), wk); break;
-            case 5: zufsSynthesisFilter_SBR_RToR_32f_D2L(ca, out.data(), w, kSlots, static_cast<SynthesisFilterContext_SBR_RToR_32f*>(spec), wk); break;
-            case 6: zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(cz, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_CToR_32fc32f*>(spec), wk); break;
-            case 7: zufsSynthesisDownFilter_SBR_CToR_32f_D2L(ca, cb, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_CToR_32f*>(spec), wk); break;
-            default: zufsSynthesisDownFilter_SBR_RToR_32f_D2L(ca, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_RToR_32f*>(spec), wk);
+            case 0:
+                zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(in.data(), z, w, kSlots, 0, 32,
+                                                        static_cast<AnalysisFilterContext_SBR_RToC_32f32fc*>(spec), wk);
+                break;
+            case 1:
+                zufsAnalysisFilter_SBR_RToC_32f_D2L(in.data(), a, b, w, kSlots, 0, 32,
+                                                    static_cast<AnalysisFilterContext_SBR_RToC_32f*>(spec), wk);
+                break;
+            case 2:
+                zufsAnalysisFilter_SBR_RToR_32f_D2L(in.data(), a, w, kSlots, 0, 32,
+                                                    static_cast<AnalysisFilterContext_SBR_RToR_32f*>(spec), wk);
+                break;
+            case 3:
+                zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(
+                    cz, out.data(), w, kSlots, static_cast<SynthesisFilterContext_SBR_CToR_32fc32f*>(spec), wk);
+                break;
+            case 4:
+                zufsSynthesisFilter_SBR_CToR_32f_D2L(ca, cb, out.data(), w, kSlots,
+                                                     static_cast<SynthesisFilterContext_SBR_CToR_32f*>(spec), wk);
+                break;
+            case 5:
+                zufsSynthesisFilter_SBR_RToR_32f_D2L(ca, out.data(), w, kSlots,
+                                                     static_cast<SynthesisFilterContext_SBR_RToR_32f*>(spec), wk);
+                break;
+            case 6:
+                zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(
+                    cz, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_CToR_32fc32f*>(spec), wk);
+                break;
+            case 7:
+                zufsSynthesisDownFilter_SBR_CToR_32f_D2L(
+                    ca, cb, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_CToR_32f*>(spec), wk);
+                break;
+            default:
+                zufsSynthesisDownFilter_SBR_RToR_32f_D2L(
+                    ca, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_RToR_32f*>(spec), wk);
         }
     }
 };
@@ -250,7 +296,8 @@ void check(int k) {
 #if defined(ZUF_HAVE_FFTW)
         f.slot(in, b.data());
 #endif
-        for (int i = 0; i < per; ++i) dn = std::max<double>(dn, std::fabs(got[i] - a[i])), df = std::max<double>(df, std::fabs(got[i] - b[i]));
+        for (int i = 0; i < per; ++i)
+            dn = std::max<double>(dn, std::fabs(got[i] - a[i])), df = std::max<double>(df, std::fabs(got[i] - b[i]));
     }
     std::printf("%-18s max |ours - naive| %.2e, |ours - fftw| %.2e\n", kName[k], dn, df);
 }

@@ -24,6 +24,15 @@ bool real(int k) { return k % 3 == 2; }
 int bands(int k) { return analysis(k) || down(k) ? 32 : 64; }  // per row: analysis out, synthesis in
 int ring(int k) { return analysis(k) ? 320 : down(k) ? 640 : 1280; }
 
+// Any context pointer, converted to the type a call wants (the cross-family checks pass wrong ones).
+struct AnyCtx {
+    void* p;
+    template <class T>
+    operator T*() const {
+        return static_cast<T*>(p);
+    }
+};
+
 // One bank in caller memory; `in` and `out` hold numLoop slots, complex values as re, im planes.
 struct Bank {
     int kind;
@@ -40,35 +49,18 @@ struct Bank {
             zufsSynthesisDownFilterGetSize_SBR_RToR_32f};
         EXPECT_EQ(get[k](&sizes[0], &sizes[1], &sizes[2]), zufOk);
         mem.assign(sizes[0] + misalign, 0xEE), init.resize(sizes[1]), work.resize(sizes[2]);
-        Zuf8u* m = mem.data() + misalign;
-        switch (k) {
-            case kAnaC:
-                make(zufsAnalysisFilterInit_SBR_RToC_32f32fc, m);
-                break;
-            case kAnaS:
-                make(zufsAnalysisFilterInit_SBR_RToC_32f, m);
-                break;
-            case kAnaR:
-                make(zufsAnalysisFilterInit_SBR_RToR_32f, m);
-                break;
-            case kSynC:
-                make(zufsSynthesisFilterInit_SBR_CToR_32fc32f, m);
-                break;
-            case kSynS:
-                make(zufsSynthesisFilterInit_SBR_CToR_32f, m);
-                break;
-            case kSynR:
-                make(zufsSynthesisFilterInit_SBR_RToR_32f, m);
-                break;
-            case kDownC:
-                make(zufsSynthesisDownFilterInit_SBR_CToR_32fc32f, m);
-                break;
-            case kDownS:
-                make(zufsSynthesisDownFilterInit_SBR_CToR_32f, m);
-                break;
-            default:
-                make(zufsSynthesisDownFilterInit_SBR_RToR_32f, m);
-        }
+        using Init = void (*)(Bank&, Zuf8u*);
+        static const Init make_as[kKinds] = {
+            [](Bank& b, Zuf8u* m) { b.make(zufsAnalysisFilterInit_SBR_RToC_32f32fc, m); },
+            [](Bank& b, Zuf8u* m) { b.make(zufsAnalysisFilterInit_SBR_RToC_32f, m); },
+            [](Bank& b, Zuf8u* m) { b.make(zufsAnalysisFilterInit_SBR_RToR_32f, m); },
+            [](Bank& b, Zuf8u* m) { b.make(zufsSynthesisFilterInit_SBR_CToR_32fc32f, m); },
+            [](Bank& b, Zuf8u* m) { b.make(zufsSynthesisFilterInit_SBR_CToR_32f, m); },
+            [](Bank& b, Zuf8u* m) { b.make(zufsSynthesisFilterInit_SBR_RToR_32f, m); },
+            [](Bank& b, Zuf8u* m) { b.make(zufsSynthesisDownFilterInit_SBR_CToR_32fc32f, m); },
+            [](Bank& b, Zuf8u* m) { b.make(zufsSynthesisDownFilterInit_SBR_CToR_32f, m); },
+            [](Bank& b, Zuf8u* m) { b.make(zufsSynthesisDownFilterInit_SBR_RToR_32f, m); }};
+        make_as[k](*this, mem.data() + misalign);
     }
     template <class C>
     void make(zufResult (*init_fn)(C**, Zuf8u*, Zuf8u*), Zuf8u* m) {
@@ -94,54 +86,22 @@ struct Bank {
             float* base = analysis(kind) ? dst.data() + 2 * nb * r : src.data() + 2 * nb * r;
             a[r] = base, b[r] = base + nb;
         }
-        auto** A = a.data();
-        auto** B = b.data();
-        const auto** cA = const_cast<const float**>(A);
-        const auto** cB = const_cast<const float**>(B);
+        float **A = a.data(), **B = b.data(), *d = dst.data();
+        const auto **cA = const_cast<const float**>(A), **cB = const_cast<const float**>(B);
         auto** zA = reinterpret_cast<Zuf32fc**>(A);
         auto** czA = const_cast<const Zuf32fc**>(zA);
-        void* c = ctx ? ctx : spec;
-        const float* s = src.data();
-        float* d = dst.data();
+        const AnyCtx x{ctx ? ctx : spec};
+        const float *s = src.data(), *W = win.data();
         Zuf8u* w = work.data();
-        int st = 0;
-        switch (k) {
-            case kAnaC:
-                st = zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(
-                    s, zA, win.data(), numLoop, offset, kx, static_cast<AnalysisFilterContext_SBR_RToC_32f32fc*>(c), w);
-                break;
-            case kAnaS:
-                st = zufsAnalysisFilter_SBR_RToC_32f_D2L(s, A, B, win.data(), numLoop, offset, kx,
-                                                         static_cast<AnalysisFilterContext_SBR_RToC_32f*>(c), w);
-                break;
-            case kAnaR:
-                st = zufsAnalysisFilter_SBR_RToR_32f_D2L(s, A, win.data(), numLoop, offset, kx,
-                                                         static_cast<AnalysisFilterContext_SBR_RToR_32f*>(c), w);
-                break;
-            case kSynC:
-                st = zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(
-                    czA, d, win.data(), numLoop, static_cast<SynthesisFilterContext_SBR_CToR_32fc32f*>(c), w);
-                break;
-            case kSynS:
-                st = zufsSynthesisFilter_SBR_CToR_32f_D2L(cA, cB, d, win.data(), numLoop,
-                                                          static_cast<SynthesisFilterContext_SBR_CToR_32f*>(c), w);
-                break;
-            case kSynR:
-                st = zufsSynthesisFilter_SBR_RToR_32f_D2L(cA, d, win.data(), numLoop,
-                                                          static_cast<SynthesisFilterContext_SBR_RToR_32f*>(c), w);
-                break;
-            case kDownC:
-                st = zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(
-                    czA, d, win.data(), numLoop, static_cast<SynthesisDownFilterContext_SBR_CToR_32fc32f*>(c), w);
-                break;
-            case kDownS:
-                st = zufsSynthesisDownFilter_SBR_CToR_32f_D2L(
-                    cA, cB, d, win.data(), numLoop, static_cast<SynthesisDownFilterContext_SBR_CToR_32f*>(c), w);
-                break;
-            default:
-                st = zufsSynthesisDownFilter_SBR_RToR_32f_D2L(
-                    cA, d, win.data(), numLoop, static_cast<SynthesisDownFilterContext_SBR_RToR_32f*>(c), w);
-        }
+        const int L = numLoop, st = k == kAnaC ? zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(s, zA, W, L, offset, kx, x, w)
+                                    : k == kAnaS  ? zufsAnalysisFilter_SBR_RToC_32f_D2L(s, A, B, W, L, offset, kx, x, w)
+                                    : k == kAnaR  ? zufsAnalysisFilter_SBR_RToR_32f_D2L(s, A, W, L, offset, kx, x, w)
+                                    : k == kSynC  ? zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(czA, d, W, L, x, w)
+                                    : k == kSynS  ? zufsSynthesisFilter_SBR_CToR_32f_D2L(cA, cB, d, W, L, x, w)
+                                    : k == kSynR  ? zufsSynthesisFilter_SBR_RToR_32f_D2L(cA, d, W, L, x, w)
+                                    : k == kDownC ? zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(czA, d, W, L, x, w)
+                                    : k == kDownS ? zufsSynthesisDownFilter_SBR_CToR_32f_D2L(cA, cB, d, W, L, x, w)
+                                                  : zufsSynthesisDownFilter_SBR_RToR_32f_D2L(cA, d, W, L, x, w);
         // Back to planes: analysis rows from `offset` on, interleaved rows split.
         out.assign(dst.data() + (analysis(kind) ? 2 * nb * offset : 0), dst.data() + outLen);
         if (kind == kAnaC)
@@ -273,7 +233,9 @@ TEST(SbrQmfFloat, Reconstruction) {
     } pairs[] = {{kAnaC, kSynC}, {kAnaS, kSynS}, {kAnaR, kSynR}, {kAnaC, kDownC}, {kAnaS, kDownS}, {kAnaR, kDownR}};
     const int L = 96;
     std::vector<float> in(32 * L), sub, y;
-    for (int n = 0; n < 32 * L; ++n) in[n] = static_cast<float>(x(n));
+    std::vector<double> xg(128 * L);  // x on the half-sample grid
+    for (int n = 0; n < 128 * L; ++n) xg[n] = x(n / 2.0);
+    for (int n = 0; n < 32 * L; ++n) in[n] = static_cast<float>(xg[2 * n]);
     for (const auto& p : pairs) {
         Bank ana(p.ana), syn(p.syn);
         ASSERT_EQ(ana.run(in, sub, L, 0), zufOk);
@@ -288,7 +250,7 @@ TEST(SbrQmfFloat, Reconstruction) {
         for (int d = 0; d < 1000; ++d) {
             double yr = 0, rr = 0, yy = 0;
             for (int m = 1200 * up; m < 32 * up * L; ++m) {
-                const double r = x((m - d) / static_cast<double>(up));
+                const double r = xg[(m - d) * 2 / up];
                 yr += y[m] * r, rr += r * r, yy += y[m] * y[m];
             }
             const double g = yr / rr, err = yy - 2 * g * yr + g * g * rr;
@@ -329,23 +291,16 @@ TEST(SbrQmfFloat, ImpulseLengthAndChecks) {
     Bank ana(kAnaS), anr(kAnaR), syn(kSynS);
     float buf[64] = {}, *row[1] = {buf};
     const float* crow[1] = {buf};
-    auto* s = static_cast<AnalysisFilterContext_SBR_RToC_32f*>(ana.spec);
-    auto* r = static_cast<AnalysisFilterContext_SBR_RToR_32f*>(anr.spec);
-    auto* y = static_cast<SynthesisFilterContext_SBR_CToR_32f*>(syn.spec);
-    auto* wrong = reinterpret_cast<AnalysisFilterContext_SBR_RToC_32f*>(r);
+    const AnyCtx s{ana.spec}, r{anr.spec}, y{syn.spec};
     Zuf8u* w = ana.work.data();
     EXPECT_EQ(zufsAnalysisFilter_SBR_RToC_32f_D2L(buf, row, row, buf, 1, 0, 0, s, nullptr), zufErrNullPtr);
-    EXPECT_EQ(zufsAnalysisFilter_SBR_RToC_32f_D2L(nullptr, row, row, buf, 1, 0, 0, wrong, w), zufErrContext);
+    EXPECT_EQ(zufsAnalysisFilter_SBR_RToC_32f_D2L(nullptr, row, row, buf, 1, 0, 40, r, w), zufErrContext);
     EXPECT_EQ(zufsAnalysisFilter_SBR_RToC_32f_D2L(nullptr, row, row, buf, 1, 0, 40, s, w), zufErrSize);
     EXPECT_EQ(zufsAnalysisFilter_SBR_RToR_32f_D2L(buf, row, buf, 1, 0, 40, r, nullptr), zufErrNullPtr);
-    EXPECT_EQ(zufsAnalysisFilter_SBR_RToR_32f_D2L(nullptr, row, buf, 1, 0, 40,
-                                                  reinterpret_cast<AnalysisFilterContext_SBR_RToR_32f*>(s), w),
-              zufErrContext);
-    EXPECT_EQ(zufsAnalysisFilter_SBR_RToR_32f_D2L(buf, row, nullptr, 1, 0, 0, nullptr, w), zufErrNullPtr);
+    EXPECT_EQ(zufsAnalysisFilter_SBR_RToR_32f_D2L(nullptr, row, buf, 1, 0, 40, s, w), zufErrContext);
+    EXPECT_EQ(zufsAnalysisFilter_SBR_RToR_32f_D2L(buf, row, nullptr, 1, 0, 0, AnyCtx{nullptr}, w), zufErrNullPtr);
     EXPECT_EQ(zufsSynthesisFilter_SBR_CToR_32f_D2L(crow, crow, buf, buf, 1, y, nullptr), zufErrNullPtr);
-    EXPECT_EQ(zufsSynthesisFilter_SBR_CToR_32f_D2L(nullptr, crow, buf, buf, 1,
-                                                   reinterpret_cast<SynthesisFilterContext_SBR_CToR_32f*>(s), w),
-              zufErrContext);
+    EXPECT_EQ(zufsSynthesisFilter_SBR_CToR_32f_D2L(nullptr, crow, buf, buf, 1, s, w), zufErrContext);
     EXPECT_EQ(zufsSynthesisFilter_SBR_CToR_32f_D2L(crow, nullptr, buf, buf, 1, y, w), zufErrNullPtr);
 }
 
