@@ -85,7 +85,7 @@ void* ownsXformInit(Xform t, Zuf8u* mem, Zuf8u* init) {
 
 constexpr int round16(int n) { return (n + 15) & ~15; }
 
-// K of the spec size: 15 bytes of alignment slack, the header (16 bytes, 32 with 8-byte
+// K of the context size: 15 bytes of alignment slack, the header (16 bytes, 32 with 8-byte
 // pointers) and the ring; the real synthesis ring has one spare float (1281, rounded to 16).
 constexpr int kAnalysisK = 1327;   // 15 + 32 + 320 * 4
 constexpr int kSynthesisK = 5167;  // 15 + 32 + 1280 * 4
