@@ -199,7 +199,9 @@ TEST(SbrQmfFloat, ModelsAndPaths) {
             std::vector<float> got, alt;
             const int pos = bank.head()->pos;
             ASSERT_EQ(bank.run(as_input(kind, in), got, L, 0, call, kx), zufOk);
-            if (L == 0) EXPECT_EQ(bank.head()->pos, pos);
+            if (L == 0) {
+                EXPECT_EQ(bank.head()->pos, pos);
+            }
             ASSERT_EQ(other.run(as_input(kind, in), alt, L, 4 * call + 1 + (call & 1) * 2, call, kx), zufOk);
             EXPECT_EQ(std::memcmp(got.data(), alt.data(), got.size() * 4), 0) << "paths differ, call " << call;
             for (int l = 0; l < L; ++l) {
