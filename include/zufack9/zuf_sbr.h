@@ -33,8 +33,8 @@ ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_320_INT_Q31[320]; /* c[2n] * 2^
  * (SBR_TABLE_QMF_WINDOW_320_INT_Q30 for analysis and down-sampled synthesis, the 640 one for full
  * synthesis). HQ banks give or take complex sub-band samples, LP banks real ones. Products are
  * the upper 32 bits of the 64-bit product, so a Q30 factor scales by 1/4; sums wrap in 32 bits
- * without saturation, so the caller scales its input to fit (full-scale input fits the analysis
- * window stage, the transforms need about 4 bits of headroom more).
+ * without saturation, so the caller scales its input to fit: nothing wraps for analysis input
+ * below 2^26 in magnitude and synthesis bands (each part) below 2^25.
  *
  * Scaling against the defining sums of ISO/IEC 14496-3 (4.6.18.4), x(r) the history (r = 0
  * newest sample), c[] the prototype window, all windows and factors taken as their Q30 values:
