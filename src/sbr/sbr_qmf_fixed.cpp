@@ -103,28 +103,23 @@ zufResult init_alloc(Ctx** ppSpec, const Family& f) {
     return ownsContextInitAlloc(ppSpec, sizes, build);
 }
 
+// The ID check: the word at the aligned context is one of the accepted IDs (the down-sampled
+// synthesis also takes its full-band twin).
+bool id_is(void* pSpec, uint32_t id, uint32_t alt) {
+    const uint32_t w = context_word(header_at(pSpec), 0);
+    return w == id || w == alt;
+}
+
 // A context built by Init stays the caller's memory and is left as it is.
 zufResult free_ctx(void* pSpec, const Family& f) {
     ZUF_REQUIRE(pSpec != nullptr, zufErrNullPtr);
+    ZUF_REQUIRE(id_is(pSpec, f.id, f.id), zufErrContext);
     Header* h = header_at(pSpec);
-    ZUF_REQUIRE(context_word(h, 0) == f.id, zufErrContext);
     if (h->allocated == 1) {
         h->id = 0;
         zufsFree(h);
     }
     return zufOk;
-}
-
-// The checked header of a filter call: null pointers, then the ID word (one of two IDs).
-Header* checked(zufResult* pStatus, void* pSpec, bool dataOk, uint32_t id, uint32_t alt) {
-    if (pSpec == nullptr || !dataOk) {
-        *pStatus = zufErrNullPtr;
-        return nullptr;
-    }
-    Header* h = header_at(pSpec);
-    const uint32_t w = context_word(h, 0);
-    *pStatus = (w == id || w == alt) ? zufOk : zufErrContext;
-    return *pStatus == zufOk ? h : nullptr;
 }
 
 // Steps the ring back by one block and returns the new newest block's index.
@@ -383,12 +378,11 @@ ZUF_API zufResult zufsSynthesisDownFilterFree_SBRLP_32s(SynthesisDownFilterConte
 
 ZUF_API zufResult zufsAnalysisFilter_SBRHQ_32s32sc(const Zuf32s* pSrc, Zuf32sc* pDst, int kx,
                                                    AnalysisFilterContext_SBRHQ_32s32sc* pSpec) {
-    zufResult st;
-    Header* h = checked(&st, pSpec, nonnull(pSrc, pDst), kAnaHQ.id, kAnaHQ.id);
-    ZUF_REQUIRE(h != nullptr, st);
+    ZUF_REQUIRE(nonnull(pSpec, pSrc, pDst), zufErrNullPtr);
+    ZUF_REQUIRE(id_is(pSpec, kAnaHQ.id, kAnaHQ.id), zufErrContext);
     ZUF_REQUIRE(in_range(kx, 0, 32), zufErrSize);
     alignas(16) Zuf32s u[64];
-    analysis_window(pSrc, h->pState, u);
+    analysis_window(pSrc, header_at(pSpec)->pState, u);
     ownsAnalysisDCT4_SBRHQ_32s32sc(u, pDst);
     std::memset(pDst + kx, 0, sizeof(Zuf32sc) * static_cast<std::size_t>(32 - kx));
     return zufOk;
@@ -396,12 +390,11 @@ ZUF_API zufResult zufsAnalysisFilter_SBRHQ_32s32sc(const Zuf32s* pSrc, Zuf32sc* 
 
 ZUF_API zufResult zufsAnalysisFilter_SBRLP_32s(const Zuf32s* pSrc, Zuf32s* pDst, int kx,
                                                AnalysisFilterContext_SBRLP_32s* pSpec) {
-    zufResult st;
-    Header* h = checked(&st, pSpec, nonnull(pSrc, pDst), kAnaLP.id, kAnaLP.id);
-    ZUF_REQUIRE(h != nullptr, st);
+    ZUF_REQUIRE(nonnull(pSpec, pSrc, pDst), zufErrNullPtr);
+    ZUF_REQUIRE(id_is(pSpec, kAnaLP.id, kAnaLP.id), zufErrContext);
     ZUF_REQUIRE(in_range(kx, 0, 32), zufErrSize);
     alignas(16) Zuf32s u[64];
-    analysis_window(pSrc, h->pState, u);
+    analysis_window(pSrc, header_at(pSpec)->pState, u);
     ownsAnalysisDCT4_SBRLP_32s(u, pDst);
     std::memset(pDst + kx, 0, sizeof(Zuf32s) * static_cast<std::size_t>(32 - kx));
     return zufOk;
@@ -409,19 +402,18 @@ ZUF_API zufResult zufsAnalysisFilter_SBRLP_32s(const Zuf32s* pSrc, Zuf32s* pDst,
 
 ZUF_API zufResult zufsSynthesisFilter_SBRHQ_32sc32s(const Zuf32sc* pSrc, Zuf32s* pDst,
                                                     SynthesisFilterContext_SBRHQ_32sc32s* pSpec) {
-    zufResult st;
-    Header* h = checked(&st, pSpec, nonnull(pSrc, pDst), kSynHQ.id, kSynHQ.id);
-    ZUF_REQUIRE(h != nullptr, st);
-    synthesis_slot(pSrc, pDst, h, 64, SBR_TABLE_QMF_WINDOW_640_INT_Q30, ownsSynthesisRotate_SBRHQ_32sc32s);
+    ZUF_REQUIRE(nonnull(pSpec, pSrc, pDst), zufErrNullPtr);
+    ZUF_REQUIRE(id_is(pSpec, kSynHQ.id, kSynHQ.id), zufErrContext);
+    synthesis_slot(pSrc, pDst, header_at(pSpec), 64, SBR_TABLE_QMF_WINDOW_640_INT_Q30,
+                   ownsSynthesisRotate_SBRHQ_32sc32s);
     return zufOk;
 }
 
 ZUF_API zufResult zufsSynthesisFilter_SBRLP_32s(const Zuf32s* pSrc, Zuf32s* pDst,
                                                 SynthesisFilterContext_SBRLP_32s* pSpec) {
-    zufResult st;
-    Header* h = checked(&st, pSpec, nonnull(pSrc, pDst), kSynLP.id, kSynLP.id);
-    ZUF_REQUIRE(h != nullptr, st);
-    synthesis_slot(pSrc, pDst, h, 64, SBR_TABLE_QMF_WINDOW_640_INT_Q30, ownsSynthesisRotate_SBRLP_32s);
+    ZUF_REQUIRE(nonnull(pSpec, pSrc, pDst), zufErrNullPtr);
+    ZUF_REQUIRE(id_is(pSpec, kSynLP.id, kSynLP.id), zufErrContext);
+    synthesis_slot(pSrc, pDst, header_at(pSpec), 64, SBR_TABLE_QMF_WINDOW_640_INT_Q30, ownsSynthesisRotate_SBRLP_32s);
     return zufOk;
 }
 
@@ -429,19 +421,19 @@ ZUF_API zufResult zufsSynthesisFilter_SBRLP_32s(const Zuf32s* pSrc, Zuf32s* pDst
 // first 640 values.
 ZUF_API zufResult zufsSynthesisDownFilter_SBRHQ_32sc32s(const Zuf32sc* pSrc, Zuf32s* pDst,
                                                         SynthesisDownFilterContext_SBRHQ_32sc32s* pSpec) {
-    zufResult st;
-    Header* h = checked(&st, pSpec, nonnull(pSrc, pDst), kDownHQ.id, kSynHQ.id);
-    ZUF_REQUIRE(h != nullptr, st);
-    synthesis_slot(pSrc, pDst, h, 32, SBR_TABLE_QMF_WINDOW_320_INT_Q30, ownsSynthesisDownRotate_SBRHQ_32sc32s);
+    ZUF_REQUIRE(nonnull(pSpec, pSrc, pDst), zufErrNullPtr);
+    ZUF_REQUIRE(id_is(pSpec, kDownHQ.id, kSynHQ.id), zufErrContext);
+    synthesis_slot(pSrc, pDst, header_at(pSpec), 32, SBR_TABLE_QMF_WINDOW_320_INT_Q30,
+                   ownsSynthesisDownRotate_SBRHQ_32sc32s);
     return zufOk;
 }
 
 ZUF_API zufResult zufsSynthesisDownFilter_SBRLP_32s(const Zuf32s* pSrc, Zuf32s* pDst,
                                                     SynthesisDownFilterContext_SBRLP_32s* pSpec) {
-    zufResult st;
-    Header* h = checked(&st, pSpec, nonnull(pSrc, pDst), kDownLP.id, kSynLP.id);
-    ZUF_REQUIRE(h != nullptr, st);
-    synthesis_slot(pSrc, pDst, h, 32, SBR_TABLE_QMF_WINDOW_320_INT_Q30, ownsSynthesisDownRotate_SBRLP_32s);
+    ZUF_REQUIRE(nonnull(pSpec, pSrc, pDst), zufErrNullPtr);
+    ZUF_REQUIRE(id_is(pSpec, kDownLP.id, kSynLP.id), zufErrContext);
+    synthesis_slot(pSrc, pDst, header_at(pSpec), 32, SBR_TABLE_QMF_WINDOW_320_INT_Q30,
+                   ownsSynthesisDownRotate_SBRLP_32s);
     return zufOk;
 }
 
