@@ -144,6 +144,87 @@ ZUF_API zufResult zufsSynthesisDownFilter_SBR_RToR_32f_D2L(const Zuf32f *const *
 
 /* ---- SBR QMF banks, fixed point ------------------------------------------------------------ */
 
+/* One QMF time slot per call, 32-bit integers throughout, the Q30 prototype windows built in
+ * (SBR_TABLE_QMF_WINDOW_320_INT_Q30 for analysis and down-sampled synthesis, the 640 one for full
+ * synthesis). HQ banks give or take complex sub-band samples, LP banks real ones. Products are
+ * the upper 32 bits of the 64-bit product, so a Q30 factor scales by 1/4; sums wrap in 32 bits
+ * without saturation, so the caller scales its input to fit: nothing wraps for analysis input
+ * below 2^26 in magnitude and synthesis bands (each part) below 2^25.
+ *
+ * Scaling against the defining sums of ISO/IEC 14496-3 (4.6.18.4), x(r) the history (r = 0
+ * newest sample), c[] the prototype window, all windows and factors taken as their Q30 values:
+ *   analysis:  u[k] = 1/4 sum_j c[2(k + 64j)] x(k + 64j), k < 64;
+ *              HQ X[k] = 1/16 sum_n u[n] exp(i pi (k + 0.5)(2n - 0.5) / 64), k < 32;
+ *              LP X[k] = 1/16 sum_n u[n] cos(pi (k + 0.5)(2n - 96) / 64);
+ *   synthesis: HQ v(n) = 1/16 sum_k Re(X[k] exp(i pi (k + 0.5)(2n - 255) / 128)), n < 128;
+ *              LP v(n) = 1/16 sum_k x[k] cos(pi (2k + 1)(n - 32) / 128);
+ *              out[n] = 1/4 sum_j (c[128j + n] v(256j + n) + c[128j + 64 + n] v(256j + 192 + n));
+ *   down-sampled (32 bands in, 32 samples out):
+ *              HQ v(n) = -1/16 sum_k Re(X[k] exp(i pi (k + 0.5)(2n + 0.5) / 64)), n < 64;
+ *              LP v(n) = 1/16 sum_k x[k] cos(pi (2k + 1)(n - 16) / 64);
+ *              out[n] = 1/4 sum_j (c[2(64j + n)] v(128j + n) + c[2(64j + 32 + n)] v(128j + 96 + n)).
+ *
+ * Contexts: GetSize gives the bytes of a caller block (1327 analysis, 5167 synthesis, 2607
+ * down-sampled synthesis on 32-bit x86, 16 more on x86-64); Init builds the context at the block
+ * rounded up to 16 bytes, with a zeroed history, and the block's address is the context's
+ * (cast it to the context type); InitAlloc takes the block from zufsMalloc_8u. Every function
+ * rounds the context pointer up to 16 bytes before reading its ID word. Free checks the ID and
+ * releases (and unmarks) only what InitAlloc made. Checks: null pointers zufErrNullPtr, the ID
+ * word zufErrContext, kx outside 0..32 zufErrSize; nothing is written on failure. */
+typedef struct AnalysisFilterContext_SBRHQ_32s32sc AnalysisFilterContext_SBRHQ_32s32sc;           /* 0x434D4161 */
+typedef struct AnalysisFilterContext_SBRLP_32s AnalysisFilterContext_SBRLP_32s;                   /* 0x434D4162 */
+typedef struct SynthesisFilterContext_SBRHQ_32sc32s SynthesisFilterContext_SBRHQ_32sc32s;         /* 0x434D4163 */
+typedef struct SynthesisFilterContext_SBRLP_32s SynthesisFilterContext_SBRLP_32s;                 /* 0x434D4164 */
+typedef struct SynthesisDownFilterContext_SBRHQ_32sc32s SynthesisDownFilterContext_SBRHQ_32sc32s; /* 0x434D4165 */
+typedef struct SynthesisDownFilterContext_SBRLP_32s SynthesisDownFilterContext_SBRLP_32s;         /* 0x434D4166 */
+
+ZUF_API zufResult zufsAnalysisFilterGetSize_SBRHQ_32s32sc(int *pSize);
+ZUF_API zufResult zufsAnalysisFilterGetSize_SBRLP_32s(int *pSize);
+ZUF_API zufResult zufsSynthesisFilterGetSize_SBRHQ_32sc32s(int *pSize);
+ZUF_API zufResult zufsSynthesisFilterGetSize_SBRLP_32s(int *pSize);
+ZUF_API zufResult zufsSynthesisDownFilterGetSize_SBRHQ_32sc32s(int *pSize);
+ZUF_API zufResult zufsSynthesisDownFilterGetSize_SBRLP_32s(int *pSize);
+
+ZUF_API zufResult zufsAnalysisFilterInit_SBRHQ_32s32sc(Zuf8u *pMem);
+ZUF_API zufResult zufsAnalysisFilterInit_SBRLP_32s(Zuf8u *pMem);
+ZUF_API zufResult zufsSynthesisFilterInit_SBRHQ_32sc32s(Zuf8u *pMem);
+ZUF_API zufResult zufsSynthesisFilterInit_SBRLP_32s(Zuf8u *pMem);
+ZUF_API zufResult zufsSynthesisDownFilterInit_SBRHQ_32sc32s(Zuf8u *pMem);
+ZUF_API zufResult zufsSynthesisDownFilterInit_SBRLP_32s(Zuf8u *pMem);
+
+/* zufErrNoMemory (and *ppSpec unchanged) when the allocation fails. */
+ZUF_API zufResult zufsAnalysisFilterInitAlloc_SBRHQ_32s32sc(AnalysisFilterContext_SBRHQ_32s32sc **ppSpec);
+ZUF_API zufResult zufsAnalysisFilterInitAlloc_SBRLP_32s(AnalysisFilterContext_SBRLP_32s **ppSpec);
+ZUF_API zufResult zufsSynthesisFilterInitAlloc_SBRHQ_32sc32s(SynthesisFilterContext_SBRHQ_32sc32s **ppSpec);
+ZUF_API zufResult zufsSynthesisFilterInitAlloc_SBRLP_32s(SynthesisFilterContext_SBRLP_32s **ppSpec);
+ZUF_API zufResult zufsSynthesisDownFilterInitAlloc_SBRHQ_32sc32s(SynthesisDownFilterContext_SBRHQ_32sc32s **ppSpec);
+ZUF_API zufResult zufsSynthesisDownFilterInitAlloc_SBRLP_32s(SynthesisDownFilterContext_SBRLP_32s **ppSpec);
+
+ZUF_API zufResult zufsAnalysisFilterFree_SBRHQ_32s32sc(AnalysisFilterContext_SBRHQ_32s32sc *pSpec);
+ZUF_API zufResult zufsAnalysisFilterFree_SBRLP_32s(AnalysisFilterContext_SBRLP_32s *pSpec);
+ZUF_API zufResult zufsSynthesisFilterFree_SBRHQ_32sc32s(SynthesisFilterContext_SBRHQ_32sc32s *pSpec);
+ZUF_API zufResult zufsSynthesisFilterFree_SBRLP_32s(SynthesisFilterContext_SBRLP_32s *pSpec);
+ZUF_API zufResult zufsSynthesisDownFilterFree_SBRHQ_32sc32s(SynthesisDownFilterContext_SBRHQ_32sc32s *pSpec);
+ZUF_API zufResult zufsSynthesisDownFilterFree_SBRLP_32s(SynthesisDownFilterContext_SBRLP_32s *pSpec);
+
+/* Analysis of 32 new samples into 32 bands; bands kx..31 are set to 0 (the history still takes
+ * the samples). */
+ZUF_API zufResult zufsAnalysisFilter_SBRHQ_32s32sc(const Zuf32s *pSrc, Zuf32sc *pDst, int kx,
+                                                   AnalysisFilterContext_SBRHQ_32s32sc *pSpec);
+ZUF_API zufResult zufsAnalysisFilter_SBRLP_32s(const Zuf32s *pSrc, Zuf32s *pDst, int kx,
+                                               AnalysisFilterContext_SBRLP_32s *pSpec);
+/* Synthesis of 64 bands into 64 samples. */
+ZUF_API zufResult zufsSynthesisFilter_SBRHQ_32sc32s(const Zuf32sc *pSrc, Zuf32s *pDst,
+                                                    SynthesisFilterContext_SBRHQ_32sc32s *pSpec);
+ZUF_API zufResult zufsSynthesisFilter_SBRLP_32s(const Zuf32s *pSrc, Zuf32s *pDst,
+                                                SynthesisFilterContext_SBRLP_32s *pSpec);
+/* Down-sampled synthesis of 32 bands into 32 samples. A full-band synthesis context of the same
+ * mode is accepted too (cast it): its history then holds ten blocks of 64. */
+ZUF_API zufResult zufsSynthesisDownFilter_SBRHQ_32sc32s(const Zuf32sc *pSrc, Zuf32s *pDst,
+                                                        SynthesisDownFilterContext_SBRHQ_32sc32s *pSpec);
+ZUF_API zufResult zufsSynthesisDownFilter_SBRLP_32s(const Zuf32s *pSrc, Zuf32s *pDst,
+                                                    SynthesisDownFilterContext_SBRLP_32s *pSpec);
+
 /* ---- SBR prediction and encoder analysis --------------------------------------------------- */
 
 /* ---- MP3 polyphase filter banks, floating point ------------------------------------------- */
