@@ -21,8 +21,11 @@ void ownsDCTInv32_MP3_32s(const Zuf32s* y, Zuf32s* s);
 // The whole analysis call: windowing (SSE2) then matrixing.
 void ownsAnalysisPQMF_MP3(const Zuf16s* pcm, Zuf32s* s, int step);
 
-// The forward hybrid transform of zufsMDCTFwd_MP3_32s (arguments checked); sfb_short is the
-// 14-entry short band row of (ID, sampling_frequency).
+// The forward hybrid transform of zufsMDCTFwd_MP3_32s (arguments checked; mixed non-zero means
+// mixed): two subbands at a time with SSE2, and one at a time as the scalar reference. sfb_short
+// is the 14-entry short band row of (ID, sampling_frequency).
+void ownsMDCTFwd_MP3_ref(const Zuf32s* sub, Zuf32s* xr, int block_type, int mixed, const Zuf16s* sfb_short,
+                         Zuf32s* history);
 void ownsMDCTFwd_MP3(const Zuf32s* sub, Zuf32s* xr, int block_type, int mixed, const Zuf16s* sfb_short,
                      Zuf32s* history);
 

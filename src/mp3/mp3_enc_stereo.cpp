@@ -123,8 +123,7 @@ extern "C" ZUF_API zufResult zufsJointStereoEncode_MP3_32s_I(Zuf32s* pSrcDstXrL,
                                                              Zuf8u* pDstScaleFactorR,
                                                              const Mp3FrameHeader* pFrameHeader,
                                                              const Mp3SideInfo* pSideInfo, int* pIsSfbBound) {
-    ZUF_REQUIRE(nonnull(pSrcDstXrL, pSrcDstXrR, pDstScaleFactorR, pFrameHeader, pSideInfo, pIsSfbBound),
-                zufErrNullPtr);
+    ZUF_REQUIRE(nonnull(pSrcDstXrL, pSrcDstXrR, pDstScaleFactorR, pFrameHeader, pSideInfo, pIsSfbBound), zufErrNullPtr);
     const bool joint = pFrameHeader->mode == 1 && (pFrameHeader->mode_extension & 3) != 0;
     ZUF_REQUIRE(!joint || pSideInfo[0].block_type == pSideInfo[1].block_type, zufErrMp3SideInfo);
     ownsJointStereoEncode_MP3(pSrcDstXrL, pSrcDstXrR, pDstScaleFactorR, pFrameHeader, pSideInfo, pIsSfbBound);

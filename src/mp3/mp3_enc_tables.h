@@ -8,15 +8,15 @@
 namespace zuf {
 
 // ---------------------------------------------------------------- analysis filter bank
-extern const Zuf32s _pEncWinC_MP3[512];                  // C[i] 2^30 (ISO/IEC 11172-3 Table 3-C.1)
-extern const Zuf16s _pEncWinPairs_MP3[16][2][4][8];      // the same split for pmaddwd (SSE2)
-extern const Zuf32s _pAnaDctQ30[341];                    // 32-point DCT-III odd-part factors, Q30
+extern const Zuf32s _pEncWinC_MP3[512];              // C[i] 2^30 (ISO/IEC 11172-3 Table 3-C.1)
+extern const Zuf16s _pEncWinPairs_MP3[16][2][4][8];  // the same split for pmaddwd (SSE2)
+extern const Zuf32s _pAnaDctQ30[341];                // 32-point DCT-III odd-part factors, Q30
 
 // ---------------------------------------------------------------- forward MDCT (doubles)
-extern const double mp3enc_Ccoef[18][18];      // (4/9) cos(pi (2n + 1)(2k + 1) / 72)
-extern const double mp3enc_CcoefShort[6][6];   // (4/3) cos(pi (2n + 1)(2k + 1) / 24)
-extern const double mp3enc_WinLong[3][36];     // block types 0, 1, 3
-extern const double mp3enc_WinShort[12];       // sin(pi (i + 1/2) / 12)
+extern const double mp3enc_Ccoef[18][18];     // (4/9) cos(pi (2n + 1)(2k + 1) / 72)
+extern const double mp3enc_CcoefShort[6][6];  // (4/3) cos(pi (2n + 1)(2k + 1) / 24)
+extern const double mp3enc_WinLong[3][36];    // block types 0, 1, 3
+extern const double mp3enc_WinShort[12];      // sin(pi (i + 1/2) / 12)
 
 // ---------------------------------------------------------------- joint stereo
 extern const Zuf32s pIsRatioSqrTable[7];  // Q15 tan^2((2k - 1) pi / 24), k = 1..6
