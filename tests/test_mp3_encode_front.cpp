@@ -48,7 +48,7 @@ std::vector<Zuf16s> signal(int n, uint32_t seed, int attack = -1) {
 // i-th newest sample / 32768, times 2^24 (the subband format).
 void analysis_model(const Zuf16s* pcm, int step, double* s) {
     double y[64] = {};
-    for (int i = 0; i < 512; ++i) y[i % 64] += window_c()[i] * pcm[(511 - i) * step] / 32768.0;
+    for (int i = 0; i < 512; ++i) y[i % 64] += window_c().at(i) * pcm[(511 - i) * step] / 32768.0;
     for (int k = 0; k < 32; ++k) {
         s[k] = 0;
         for (int i = 0; i < 64; ++i) s[k] += std::cos((2 * k + 1) * (i - 16) * kPi / 64) * y[i] * 16777216.0;
@@ -56,7 +56,6 @@ void analysis_model(const Zuf16s* pcm, int step, double* s) {
 }
 
 TEST(Mp3Analysis, MatchesTheStandardFormulaAndTheScalarReference) {
-    ASSERT_EQ(window_c().size(), 512u);
     zuft::Rng rng(7);
     double worst = 0;
     for (int rep = 0; rep < 400; ++rep) {
@@ -251,9 +250,7 @@ TEST(Mp3JointStereo, MidSideIntensityAndBounds) {
         int bound[3] = {c.bound[0], c.bound[1], c.bound[2]};
         const bool ms = c.mode == 1 && (c.ext & 2), is = c.mode == 1 && (c.ext & 1), shrt = c.bt0 == 2;
         ASSERT_EQ(zufsJointStereoEncode_MP3_32s_I(l.data(), r.data(), sf, &h, si, bound), zufOk);
-        if (!is) {
-            EXPECT_TRUE(shrt ? bound[0] == 13 && bound[1] == 13 && bound[2] == 13 : bound[0] == 22);
-        }
+        EXPECT_TRUE(is || (shrt ? bound[0] == 13 && bound[1] == 13 && bound[2] == 13 : bound[0] == 22));
         const Zuf16s* lg = _zuf_pMP3SfbTableLong + 23 * (3 + h.sampling_frequency);
         const Zuf16s* sh = short_bands(h);
         // Each line's band and window: below the bound M/S (if on), from it intensity (if on).
@@ -279,15 +276,14 @@ TEST(Mp3JointStereo, MidSideIntensityAndBounds) {
                         EXPECT_EQ(r[i], d);
                     }
                 }
-                const int entry = shrt ? 3 * b + w : b;
                 if (!in_is) continue;
-                const double ratio = er == 0 ? 1e300 : el / er;
+                const double ratio = er == 0 ? 1e300 : el / er;  // a silent right: position 6
                 int pos = 0;
                 while (pos < 6 && ratio >= kThr[pos + 1]) ++pos;
                 const bool near =
                     std::any_of(kThr + 1, kThr + 7, [&](double t) { return std::fabs(ratio / t - 1) < 1e-4; });
-                EXPECT_TRUE(near || sf[entry] == pos) << "band " << b << " window " << w << " ratio " << ratio;
-                EXPECT_TRUE(er != 0 || sf[entry] == 6);
+                EXPECT_TRUE(near || sf[shrt ? 3 * b + w : b] == pos)
+                    << "band " << b << " window " << w << " ratio " << ratio;
             }
     }
     Zuf32s l[576] = {}, r[576] = {};

@@ -3,7 +3,7 @@
 //
 // Windowing. Y[i] = sum_j C[i + 64 j] X[i + 64 j], X[0] the newest sample: 16-bit samples times
 // C 2^30 summed exactly, then (sum + 2^19) >> 20, so Y is the standard's Z with the PCM full
-// scale 2^15 and 10 more bits (|Y| < 2^21 for any input: sum |C| over a column is below 0.04).
+// scale 2^15 and 10 more bits (|Y| < 2^21 for any input: sum |C| over a column is below 0.045).
 //
 // The SSE2 version forms the same sums with pmaddwd. Each coefficient is split as
 // C = hi 2^14 + lo with lo in -8191..8192, so that the eight products X lo of a column sum
