@@ -241,6 +241,39 @@ ZUF_API zufResult zufsSynthPQMF_MP3_32s16s(const Zuf32s *pSrcY, Zuf16s *pDst, Zu
 
 /* ---- Encoding: analysis filter bank, forward MDCT, joint stereo ---------------------------- */
 
+/* Polyphase analysis of 32 new samples (ISO/IEC 11172-3 Annex C.1.3): reads the 512 samples
+ * pSrc[0], pSrc[step], ..., pSrc[511 * step], oldest first (the caller keeps the 480 older
+ * samples in front of each new block of 32), and writes 32 subband samples with 24 fractional
+ * bits (1.0 = 16-bit full scale, the scale of zufsSynthPQMF_MP3_32s16s). The window C 2^30 and
+ * the rounding (sum + 2^19) >> 20 are integer; step 2 reads one channel of interleaved stereo.
+ * Statuses: zufErrNullPtr; zufErrBadArg: step not 1 or 2. */
+ZUF_API zufResult zufsAnalysisPQMF_MP3_16s32s(const Zuf16s *pSrc, Zuf32s *pDst, int step);
+
+/* Forward hybrid transform of one granule and channel (ISO/IEC 11172-3 Annex C.1.5.3.3), the
+ * inverse of zufsMDCTInv_MP3_32s: pSrc holds 576 subband samples (24 fractional bits,
+ * time-major, entry 32 * t + sb), pSrcDstHistory the previous granule's (zero at stream start;
+ * replaced by pSrc). Frequency inversion, the 36-point MDCT with the window of blockType (0
+ * normal, 1 start, 3 stop) or three 12-point ones (2; with mixedBlock, subbands 0 and 1 take the
+ * normal window), then alias-reduction butterflies (all boundaries for long blocks, the first
+ * for mixed ones). pDst: 576 lines with 26 fractional bits; short blocks in the bit stream's
+ * order (per short band of pFrameHeader's ID and sampling_frequency, windows 0, 1, 2 in turn).
+ * Statuses: zufErrNullPtr; the block fields are not range-checked. */
+ZUF_API zufResult zufsMDCTFwd_MP3_32s(const Zuf32s *pSrc, Zuf32s *pDst, int blockType, int mixedBlock,
+                                      const Mp3FrameHeader *pFrameHeader, Zuf32s *pSrcDstHistory);
+
+/* Joint stereo of one granule in place, when mode is 1: M/S (mode_extension bit 1) on the lines
+ * below the bound band, M = (L + R) / sqrt(2), S = (L - R) / sqrt(2); intensity (bit 0) from the
+ * bound band on: the left channel takes +-(|l| + |r|), the right channel 0, and the band's
+ * intensity position (0..6, from the energy ratio) goes to pDstScaleFactorR (long: entry sfb;
+ * short: 3 * sfb + window). pIsSfbBound (3 entries): long blocks the first, short blocks one per
+ * window; without intensity stereo set to 22 (long) or 13, 13, 13 (short). pSideInfo: the
+ * granule's records, channel 0 then 1 (block_type decides long or short). Other modes leave the
+ * spectra as they are. Statuses: zufErrNullPtr; zufErrMp3SideInfo: M/S or intensity on with
+ * different block_type in the two channels. */
+ZUF_API zufResult zufsJointStereoEncode_MP3_32s_I(Zuf32s *pSrcDstXrL, Zuf32s *pSrcDstXrR, Zuf8u *pDstScaleFactorR,
+                                                  const Mp3FrameHeader *pFrameHeader, const Mp3SideInfo *pSideInfo,
+                                                  int *pIsSfbBound);
+
 /* ---- Encoding: psychoacoustic model two ---------------------------------------------------- */
 
 /* ---- Encoding: quantisation ---------------------------------------------------------------- */

@@ -32,6 +32,7 @@ MANIFEST = {
     "gen_csf_table.py": ["src/frame/csf_tables.cpp"],
     "gen_fft_32sc_tables.py": ["src/transforms/fft_32sc_tables.cpp"],
     "gen_fft_tables.py": ["src/transforms/fft_tables.cpp"],
+    "gen_mp3_enc_tables.py": ["src/mp3/mp3_enc_tables.cpp"],
     "gen_mp3_huffman.py": ["src/mp3/mp3_huff_tables.cpp"],
     "gen_mp3_tables.py": ["src/mp3/mp3_tables.cpp"],
     "gen_sbr_qmf_float_tables.py": ["src/sbr/sbr_qmf_float_tables.cpp"],

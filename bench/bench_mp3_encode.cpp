@@ -1,0 +1,85 @@
+// MP3 encoder front speed: the polyphase analysis per call (32 new samples), its windowing stage
+// with SSE2 beside the scalar reference, the matrixing alone, the forward hybrid transform per
+// granule and channel (long and short blocks) and joint stereo per granule.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "../tests/support/test_util.h"
+#include "mp3/mp3_enc_kernels.h"
+
+namespace {
+
+std::vector<Zuf16s> pcm(int n) {
+    zuft::Rng rng(1);
+    std::vector<Zuf16s> v(n);
+    for (auto& s : v) s = static_cast<Zuf16s>(rng.range(-20000, 20000));
+    return v;
+}
+
+void BM_AnalysisPQMF(benchmark::State& state) {
+    const int step = static_cast<int>(state.range(0));
+    const std::vector<Zuf16s> in = pcm(512 * step);
+    Zuf32s out[32];
+    for (auto _ : state) {
+        zufsAnalysisPQMF_MP3_16s32s(in.data(), out, step);
+        benchmark::DoNotOptimize(out[0]);
+    }
+}
+BENCHMARK(BM_AnalysisPQMF)->Arg(1)->Arg(2);
+
+template <void (*Window)(const Zuf16s*, int, Zuf32s*)>
+void BM_AnalysisWindow(benchmark::State& state) {
+    const std::vector<Zuf16s> in = pcm(512);
+    Zuf32s y[64];
+    for (auto _ : state) {
+        Window(in.data(), 1, y);
+        benchmark::DoNotOptimize(y[0]);
+    }
+}
+BENCHMARK(BM_AnalysisWindow<zuf::ownsAnalysisWindow_MP3_ref>)->Name("BM_AnalysisWindow_ref");
+BENCHMARK(BM_AnalysisWindow<zuf::ownsAnalysisWindow_MP3_sse2>)->Name("BM_AnalysisWindow_sse2");
+
+void BM_AnalysisMatrixing(benchmark::State& state) {
+    zuft::Rng rng(2);
+    Zuf32s y[64], s[32];
+    for (auto& v : y) v = rng.range(-(1 << 20), 1 << 20);
+    for (auto _ : state) {
+        zuf::ownsDCTInv32_MP3_32s(y, s);
+        benchmark::DoNotOptimize(s[0]);
+    }
+}
+BENCHMARK(BM_AnalysisMatrixing);
+
+void BM_MDCTFwd(benchmark::State& state) {  // arg: block type (2 = short), 4 = mixed short
+    const int bt = state.range(0) == 4 ? 2 : static_cast<int>(state.range(0)), mixed = state.range(0) == 4;
+    zuft::Rng rng(3);
+    std::vector<Zuf32s> sub(576), hist(576), xr(576);
+    for (auto& v : sub) v = rng.range(-(1 << 24), 1 << 24);
+    Mp3FrameHeader h = {};
+    h.ID = 1;
+    for (auto _ : state) {
+        zufsMDCTFwd_MP3_32s(sub.data(), xr.data(), bt, mixed, &h, hist.data());
+        benchmark::DoNotOptimize(xr[0]);
+    }
+}
+BENCHMARK(BM_MDCTFwd)->Arg(0)->Arg(2)->Arg(4);
+
+void BM_JointStereo(benchmark::State& state) {  // M/S below band 12, intensity above
+    zuft::Rng rng(4);
+    std::vector<Zuf32s> l(576), r(576), l0(576), r0(576);
+    for (int i = 0; i < 576; ++i) l0[i] = rng.range(-(1 << 22), 1 << 22), r0[i] = rng.range(-(1 << 22), 1 << 22);
+    Mp3FrameHeader h = {};
+    h.ID = 1, h.mode = 1, h.mode_extension = 3;
+    Mp3SideInfo si[2] = {};
+    Zuf8u sf[40];
+    for (auto _ : state) {
+        l = l0, r = r0;
+        int bound[3] = {12, 0, 0};
+        zufsJointStereoEncode_MP3_32s_I(l.data(), r.data(), sf, &h, si, bound);
+        benchmark::DoNotOptimize(l[0]);
+    }
+}
+BENCHMARK(BM_JointStereo);
+
+}  // namespace
