@@ -46,11 +46,10 @@ std::vector<Frame> frames_of(const Input& in, bool mp3, int* granules) {
 }
 
 TEST(StreamDamage, OnlyFramesNearTheDamageDiffer) {
-    for (const char* name :
-         {"mp3/l3-si.bit", "mp3/lame_44100_js_128.mp3", "mp3/lame_16000_ms_vbr.mp3", "mp3/lame_48000_ms_crc.mp3",
-          "mp3/lame_44100_free_format.mp3", "aac/dec_44100_stereo_transients.aac",
-          "aac/dec_44100_stereo_transients_crc.aac", "aac/dec_22050_mono_pns.aac", "aac/dec_32000_5.1.aac",
-          "aac/dec_mpeg2_16000_stereo.aac"}) {
+    for (const char* name : {"mp3/l3-si.bit", "mp3/lame_44100_js_128.mp3", "mp3/lame_16000_ms_vbr.mp3",
+                             "mp3/lame_48000_ms_crc.mp3", "mp3/lame_44100_free_format.mp3",
+                             "aac/dec_44100_stereo_transients.aac", "aac/dec_44100_stereo_transients_crc.aac",
+                             "aac/dec_22050_mono_pns.aac", "aac/dec_32000_5.1.aac", "aac/dec_mpeg2_16000_stereo.aac"}) {
         const bool mp3 = name[1] == 'p';
         const auto clean = zuft::read_file(std::string(ZUF_SOURCE_DIR) + "/tests/vectors/" + name);
         Input in;
@@ -64,7 +63,8 @@ TEST(StreamDamage, OnlyFramesNearTheDamageDiffer) {
         const size_t per = good.pcm.size() / good.st.frames, f = grid.size() * 2 / 5;
         // The last frame whose main data lies partly in frame f's bytes, then the filter bank's memory.
         size_t last = f;
-        for (size_t g = f + 1, back = 0; mp3 && g < grid.size(); back += grid[g++].main) last = grid[g].mdb > back ? g : last;
+        for (size_t g = f + 1, back = 0; mp3 && g < grid.size(); back += grid[g++].main)
+            last = grid[g].mdb > back ? g : last;
         last += mp3 ? 3 - granules : 1;
         for (int kind = 0; kind < 2; ++kind) {
             auto bytes = clean;
