@@ -4,7 +4,8 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ gcc g++-multilib gcc-multilib libgtest-dev libbenchmark-dev pkg-config binutils python3
       libsndfile1-dev
-      qemu-user)
+      qemu-user
+      clang libclang-rt-14-dev)  # the libFuzzer runs of test-all.sh (clang-14's libclang_rt.fuzzer)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds libzufack9 for x86-64 (release), 32-bit x86 and x86-64 with ASan + UBSan, and runs
-# every test of each build. Each build's full output goes to build/test-all-<preset>.log; the
-# terminal gets one summary per build, and the log's failures and tail when a build fails.
+# every test of each build; then runs every libFuzzer harness for a short time (scripts/fuzz.sh,
+# clang, ASan + UBSan; ZUF_FUZZ_SECONDS each, default 12, 0 skips them). Each build's full output
+# goes to build/test-all-<preset>.log; the terminal gets one summary per build, and the log's
+# failures and tail when a build fails. A fuzzer finding fails the run; its input stays in
+# build/fuzz/findings/ and the harness's log in build/fuzz/<harness>.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -30,3 +33,12 @@ for preset in release i386 sanitize; do
 done
 echo "all builds and tests passed: release, i386, sanitize"
 echo "total: $total passed, 0 failed"
+fuzz_seconds=${ZUF_FUZZ_SECONDS:-12}
+if [ "$fuzz_seconds" -gt 0 ]; then
+  start=$SECONDS
+  if ! bash scripts/fuzz.sh "$fuzz_seconds"; then
+    echo "=== fuzz: FAILED (a harness found something or did not build; inputs in build/fuzz/findings/)"
+    exit 1
+  fi
+  echo "fuzz: every harness ran ${fuzz_seconds} s without a finding ($((SECONDS - start)) s)"
+fi

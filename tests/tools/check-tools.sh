@@ -4,7 +4,7 @@
 #   check-tools.sh SECTION ZUFDEC ZUFINFO SOURCE_DIR [EMULATOR]
 #
 # SECTION: safety (no input or existing output destroyed, no partial file), pipes, formats,
-# conventions (options, exit codes, names), zufinfo. Each check prints one line; the first
+# conventions (options, exit codes, names), zufinfo, detect (both tools find the same format). Each check prints one line; the first
 # failure ends the section with exit 1.
 set -uo pipefail
 section=$1 zufdec_bin=$2 zufinfo_bin=$3 src=$4 emulator=${5:-}
@@ -223,6 +223,35 @@ assert (adif["format"], adif["channels"], adif["lfe_channels"]) == ("ADIF", 6, 1
 assert "error" in missing
 EOF
     ok "help, version, no banner, MPEG-2.5, several files, --json parsed back"
+    ;;
+detect)
+    # One format detection for both tools: every committed stream and fuzzer reproducer (their
+    # first 30000 bytes), and copies with the first bytes destroyed, cut to 1000 bytes, or behind
+    # sync-like junk, are
+    # taken for the same format (or for none) by zufdec and zufinfo.
+    n=0
+    for f in "$vec"/*.* "$vec"/aac/*.* "$vec"/mp3/*.* "$src"/fuzz/corpus/*/*; do
+        case $f in *.pcm) continue ;; esac
+        head -c 30000 "$f" >v0  # detection looks at the start; decoding all of it costs time
+        head -c 1000 "$f" >v1
+        { head -c 3 /dev/zero; tail -c +4 "$f"; } >v2
+        { for i in 1 2 3 4 5 6 7 8; do printf '\377\361\120\200'; done; cat "$f"; } >v3
+        for v in v0 v1 v2 v3; do
+            zufdec -y -f s16le "$v" /dev/null >/dev/null 2>dec.txt
+            zufinfo -j "$v" >info.txt 2>/dev/null
+            dec=$(sed -n 's/^zufdec: v.: \(refused: \)\{0,1\}\(AAC (ADTS)\|AAC (ADIF)\|MP4\|MPEG-[0-9.]* Layer [I]*\).*/\2/p' \
+                dec.txt | head -1)
+            grep -q "no MP3 or AAC stream found" dec.txt && dec=none
+            [ -n "$dec" ] || continue  # refused for what the stream holds (a CCE, a cut 'moov'), or no frame
+            info=$(sed -n 's/.*"format": "\([A-Z0-9]*\)".*/\1/p; s/.*"error": "\(MP4\).*/\1/p
+                s/.*"error": "\(MPEG-[0-9.]* Layer [I]*\) stream.*/\1/p; s/.*"error": "unknown format.*/none/p' info.txt)
+            case $dec in "AAC (ADTS)") dec=ADTS ;; "AAC (ADIF)") dec=ADIF ;; *"Layer III") dec=MP3 ;; esac
+            [ "$dec" = "$info" ] || fail "$f as $v: zufdec says $dec, zufinfo $info"
+            n=$((n + 1))
+        done
+    done
+    [ $n -gt 250 ] || fail "only $n inputs compared"
+    ok "zufdec and zufinfo detect $n inputs alike"
     ;;
 *)
     fail "unknown section $section"

@@ -200,10 +200,18 @@ void aac_decoder_init(AacDecoder *d, const Zuf8u *p) {
     d->main_profile = ADTS_PROFILE(p) == 0;
     for (ch = 0; ch < AAC_MAX_CHANNELS; ++ch) aac_predict_init(&d->ch[ch].pred);
     memset(d->ms_all, 1, sizeof d->ms_all);
-    /* Distinct seeds, so that the channels' noise differs where M/S does not tie it. */
-    d->ch[0].seed = 0x1F2E3D4Cu;
-    d->ch[1].seed = 0x5B6A7988u;
-    for (ch = 2; ch < AAC_MAX_CHANNELS; ++ch) d->ch[ch].seed = 0x1F2E3D4Cu + 0x9E3779B9u * (Zuf32u)ch;
+}
+
+/* The noise substitution seeds of raw data block `block` of the stream: distinct per channel, so
+ * that the channels' noise differs where M/S does not tie it, and set again for every block from
+ * its number alone, so that a damaged block (which stops drawing noise part way) changes no later
+ * block's noise. */
+static void noise_seeds(AacDecoder *d, unsigned long block) {
+    const Zuf32u step = 0x9E3779B9u * (Zuf32u)block;
+    int ch;
+    d->ch[0].seed = 0x1F2E3D4Cu + step;
+    d->ch[1].seed = 0x5B6A7988u + step;
+    for (ch = 2; ch < AAC_MAX_CHANNELS; ++ch) d->ch[ch].seed = 0x1F2E3D4Cu + 0x9E3779B9u * (Zuf32u)ch + step;
 }
 
 /* The few fixed-length fields that the element loop reads itself (element ids and tags). */
@@ -580,12 +588,8 @@ size_t aac_decoder_init_adif(AacDecoder *d, const Zuf8u *data, size_t size, char
     AacPrgCfgElt pce[16]; /* as many as the header can hold */
     AacAdifHeader h;
     Zuf8u *p = (Zuf8u *)(size_t)data; /* the unpacker only reads */
-    int ch;
     memset(d, 0, sizeof *d);
     memset(d->ms_all, 1, sizeof d->ms_all);
-    d->ch[0].seed = 0x1F2E3D4Cu;
-    d->ch[1].seed = 0x5B6A7988u;
-    for (ch = 2; ch < AAC_MAX_CHANNELS; ++ch) d->ch[ch].seed = 0x1F2E3D4Cu + 0x9E3779B9u * (Zuf32u)ch;
     if (zufsUnpackADIFHeader_AAC(&p, &h, pce, 16) != zufOk || (size_t)(p - data) > size) {
         snprintf(why, why_len, "ADIF header refused or cut off");
         return 0;
@@ -614,6 +618,7 @@ size_t aac_block_decode(AacDecoder *d, const Zuf8u *data, size_t size, Zuf16s *p
     d->used = n;
     d->crc_on = 0;
     ++d->tools.blocks;
+    noise_seeds(d, d->block_no++);
     if (n == 0 || raw_data_block(d, &p, &off, d->buf + n, pcm, why)) {
         if (n == 0) *why = "raw data block cut off by the end of the file";
         conceal(d, pcm, 0, 1);
@@ -626,6 +631,7 @@ int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm,
     AacAdtsFrameHeader h;
     Zuf8u *p = d->buf, *end;
     int off = 0, b, head;
+    unsigned long first_block;
     *blocks = 0;
     d->pcm0 = pcm;
     if (len < 7 || len > AAC_MAX_FRAME) {
@@ -639,6 +645,8 @@ int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm,
     d->used = len;
     zufsUnpackADTSFrameHeader_AAC(&p, &h);
     *blocks = h.num_raw_data_blocks;
+    first_block = d->block_no;
+    d->block_no += (unsigned long)*blocks;
     /* adts_error_check() is one CRC word; with several blocks adts_header_error_check() also
      * holds a 16-bit position for every block after the first (ISO/IEC 13818-7 6.2). */
     head = 7 + (h.protection_absent ? 0 : 2 * h.num_raw_data_blocks);
@@ -661,6 +669,7 @@ int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm,
     }
     for (b = 0; b < h.num_raw_data_blocks; ++b) {
         ++d->tools.blocks;
+        noise_seeds(d, first_block + (unsigned long)b);
         if (raw_data_block(d, &p, &off, end, pcm + 1024 * d->channels * b, why)) {
             conceal(d, pcm, b, *blocks);
             return -1;

@@ -70,7 +70,7 @@ typedef struct {
     AacChanInfo ci;
     AacIcsInfo ics; /* own ics_info (SCE, or a pair without common window) */
     int prev_shape; /* window_shape of the previous frame */
-    Zuf32u seed;    /* noise substitution seed of this channel */
+    Zuf32u seed;    /* noise substitution seed of this channel, set for every block */
     /* long-term prediction state (AAC LTP streams) */
     AacLtpChannel ltp;
     /* Main profile: the predictors of this channel */
@@ -97,6 +97,8 @@ typedef struct {
     int matrix_mixdown;  /* a PCE's matrix_mixdown_idx + 1, or 0: the default surround factor */
     int main_profile;    /* ADTS profile 0: prediction (ISO/IEC 13818-7) */
     AacToolCounts tools;
+    /* Raw data blocks of the stream so far, damaged ones included: the noise seeds follow it. */
+    unsigned long block_no;
     int crc_on;      /* the frame carries CRC words (protection_absent 0) */
     unsigned crc;    /* CRC-16 register of the header or block being checked */
     long crc_second; /* bit of buf where the second channel stream of the last CPE starts */

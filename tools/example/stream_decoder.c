@@ -297,6 +297,62 @@ static int adif_next(StreamDecoder *d, DecodedFrame *f) {
     return 1;
 }
 
+/* ------------------------------------------------------------------ a destroyed header */
+
+/* Whether an MPEG audio frame of the stream can be `gap` bytes long: some bitrate_index (or the
+ * free-format length) and padding bit. On success h (4 bytes, the last header) is rewritten to
+ * that bitrate and padding. */
+static int mp3_fits(const StreamDecoder *d, Zuf8u *h, size_t gap) {
+    const Zuf8u last2 = h[2];
+    int b, pad;
+    for (b = 0; b < 15; ++b)
+        for (pad = 0; pad < 2; ++pad) {
+            MpegHeader m;
+            h[2] = (Zuf8u)((last2 & 0x0D) | (b << 4) | (pad << 1));
+            if (!mpeg_header_parse(h, &m)) continue;
+            if (m.frame_bytes ? (size_t)m.frame_bytes == gap : d->free_len && d->free_len + (size_t)pad == gap)
+                return 1;
+        }
+    h[2] = last2;
+    return 0;
+}
+
+/* A frame whose header was destroyed leaves a gap that starts where the last frame ended and
+ * ends at a header that the next one confirms. When the gap has the length of one frame of the
+ * stream (MP3: a length that some bitrate gives; ADTS, whose frames have any length: between
+ * half the shortest and twice the longest frame so far), it is taken for that frame and decoded
+ * behind the last frame's header with the gap's length. Its payload usually is intact: the
+ * output is then the clean one (or, where the rebuilt header is wrong, e.g. another MP3
+ * mode_extension, just this frame differs); a payload the decoder refuses is concealed as
+ * usual. Either way the stream keeps its length, and an MP3's reservoir keeps the frame's main
+ * data for the frames that reach back into it. Returns 1 with f filled. */
+static int lost_frame(StreamDecoder *d, DecodedFrame *f) {
+    const size_t gap = d->junk, hb = d->header_bytes;
+    Zuf8u *p = d->frame;
+    if (!d->stats.frames || gap <= hb + 2 || gap > MP3_MAX_FRAME || gap > AAC_MAX_FRAME) return 0;
+    memcpy(p, d->last, hb);
+    if (d->mp3) {
+        if (!mp3_fits(d, p, gap)) return 0;
+    } else {
+        if (2 * gap < d->min_len || gap > 2 * d->max_len) return 0;
+        p[3] = (Zuf8u)((p[3] & 0xFC) | (gap >> 11)); /* aac_frame_length: 13 bits from bit 30 */
+        p[4] = (Zuf8u)(gap >> 3);
+        p[5] = (Zuf8u)((p[5] & 0x1F) | ((gap & 7) << 5));
+    }
+    memcpy(p + hb, d->in->data + d->junk_at + hb, gap - hb);
+    memset(p + gap, 0, MP3_MAIN_PADDING);
+    f->offset = d->junk_at;
+    f->len = gap;
+    f->index = d->stats.frames;
+    decode_frame(d, f, p, gap);
+    ++d->stats.rebuilt;
+    if (!f->damage) {
+        f->damage = "header destroyed: decoded behind one rebuilt from the last frame's";
+        ++d->stats.damaged;
+    }
+    return 1;
+}
+
 int stream_decoder_next(StreamDecoder *d, DecodedFrame *f) {
     const Input *in = d->in;
     memset(f, 0, sizeof *f);
@@ -321,6 +377,11 @@ int stream_decoder_next(StreamDecoder *d, DecodedFrame *f) {
             ++d->pos;
             continue;
         }
+        if (d->junk && d->junk_at == d->chain && lost_frame(d, f)) {
+            d->junk = 0;
+            d->pos = d->chain = pos;
+            return 1;
+        }
         if (d->junk) {
             f->junk = d->junk;
             f->junk_at = d->junk_at;
@@ -333,6 +394,9 @@ int stream_decoder_next(StreamDecoder *d, DecodedFrame *f) {
         f->len = len;
         f->index = d->stats.frames;
         decode_frame(d, f, in->data + pos, len);
+        memcpy(d->last, in->data + pos, d->header_bytes);
+        if (!d->min_len || len < d->min_len) d->min_len = len;
+        if (len > d->max_len) d->max_len = len;
         d->pos = d->chain = pos + len;
         return 1;
     }

@@ -36,6 +36,7 @@ typedef struct {
     unsigned long samples;    /* sample frames produced */
     unsigned long cut;        /* 1: the last frame was cut off by the end of the input (counted in damaged) */
     unsigned long trimmed;    /* sample frames left out as encoder delay, padding and decoder delay (gapless) */
+    unsigned long rebuilt;    /* frames whose header was destroyed, decoded behind a rebuilt one (in damaged) */
     int channels;
     int sample_rate;
 } DecodeStats;
@@ -75,7 +76,13 @@ typedef struct {
     int adif; /* ADIF: raw data blocks back to back from pos on, each decoded with aac_block_decode() */
     Mp4Track track;
     Mp4Cursor cursor;
-    Zuf8u frame[AAC_MAX_FRAME];
+    /* The last frame's header, and the shortest and longest frame so far: a gap between two
+     * frames that the stream's frame grid shows to be one frame whose header was destroyed is
+     * decoded as that frame, behind a header rebuilt from the last one (lost_frame() in
+     * stream_decoder.c), so that the output keeps its length. */
+    Zuf8u last[7];
+    size_t min_len, max_len;
+    Zuf8u frame[MP3_MAX_FRAME + MP3_MAIN_PADDING]; /* a rebuilt frame (MP4 sample, lost header) */
     Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS];
 } StreamDecoder;
 

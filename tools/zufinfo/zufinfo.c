@@ -12,8 +12,8 @@
  * format, truncated ADIF header), 2 on a usage error.
  *
  * Structure: the file is read into a padded buffer (tools/example/stream.h, which also parses
- * MPEG audio headers), a format is chosen from the table of detectors, and that format's lister
- * does the rest; another format is one more table entry.
+ * MPEG audio headers), the format is detected as zufdec detects it (detect_format(), after the
+ * tags), and that format's lister does the rest.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -202,11 +202,6 @@ static size_t adts_resync(const Input *in, size_t pos, int allow_truncated, Adts
     return in->size;
 }
 
-static int adts_detect(const Input *in) {
-    AdtsFrame fr;
-    return adts_resync(in, 0, 0, &fr) < in->size;
-}
-
 static void adts_print_frame(unsigned long index, size_t pos, const AdtsFrame *fr) {
     const AacAdtsFrameHeader *h = &fr->h;
     printf("%7lu %9lu  %-6s  %-4s %6d  %2d %6d  %6d  ", index, (unsigned long)pos, h->id ? "MPEG-2" : "MPEG-4",
@@ -287,8 +282,6 @@ static int adts_list(const Input *in, Options *opt) {
 }
 
 /* ------------------------------------------------------------------ ADIF */
-
-static int adif_detect(const Input *in) { return in->size >= 4 && memcmp(in->data, "ADIF", 4) == 0; }
 
 static void pce_print_pairs(const char *label, const char *yes, const char *no, int count, const Zuf32s *flags,
                             const Zuf32s *tags) {
@@ -478,12 +471,6 @@ static size_t mp3_resync(const Input *in, size_t pos, int allow_truncated, Mp3Fr
 /* An ID3v2 tag at the start: its length, else 0. */
 static size_t mp3_id3v2_len(const Input *in) { return id3v2_tag_len(in->data, in->size); }
 
-static int mp3_detect(const Input *in) {
-    Mp3Frame fr;
-    const size_t tag = mp3_id3v2_len(in);
-    return tag < in->size && mp3_resync(in, tag, 0, &fr) < in->size;
-}
-
 static void mp3_print_frame(unsigned long index, size_t pos, const Mp3Frame *fr, int tag) {
     const Mp3FrameHeader *h = &fr->h;
     char kbps[16];
@@ -590,18 +577,41 @@ static int mp3_list(const Input *in, Options *opt) {
 
 /* ------------------------------------------------------------------ formats */
 
-typedef struct {
-    const char *name;
-    int (*detect)(const Input *in);
-    int (*list)(const Input *in, Options *opt);
-} Format;
-
-/* In order of trust: a magic word first, then formats found by scanning for a sync pattern. */
-static const Format k_formats[] = {
-    {"ADIF", adif_detect, adif_list},
-    {"ADTS", adts_detect, adts_list},
-    {"MP3", mp3_detect, mp3_list},
-};
+/* The format of the file, decided as zufdec decides it (detect_format() after the tags at either
+ * end, a run of consistent headers), so that the two tools never disagree. MPEG-2.5 Layer III,
+ * which zufdec refuses, is listed as MP3. Returns the format's name, or NULL with the reason in
+ * why. */
+static const char *file_format(const Input *in, int (**list)(const Input *, Options *), char *why, size_t why_len) {
+    Input view = *in;
+    char note[128], what[64];
+    size_t first;
+    MpegHeader h;
+    input_strip_tags(&view, note, sizeof note);
+    switch (detect_format(&view, &first, what, sizeof what)) {
+        case FORMAT_ADIF:
+            *list = adif_list;
+            return "ADIF";
+        case FORMAT_ADTS:
+            *list = adts_list;
+            return "ADTS";
+        case FORMAT_MP3:
+            *list = mp3_list;
+            return "MP3";
+        case FORMAT_MPEG_OTHER:
+            if (mpeg_header_parse(in->data + first, &h) && h.layer == 3) {
+                *list = mp3_list;
+                return "MP3";
+            }
+            snprintf(why, why_len, "%s stream: only Layer III is listed", what);
+            return NULL;
+        case FORMAT_MP4:
+            snprintf(why, why_len, "%s: its samples are not listed (zufdec decodes it)", what);
+            return NULL;
+        default:
+            snprintf(why, why_len, "unknown format (not ADIF, ADTS or MP3)");
+            return NULL;
+    }
+}
 
 static void usage(FILE *f) {
     fputs(
@@ -626,7 +636,6 @@ static void usage(FILE *f) {
 /* Lists one file; returns its exit status. */
 static int list_file(const char *path, Options *opt) {
     Input in;
-    size_t i;
     int rc = 1;
     memset(&opt->sum, 0, sizeof opt->sum);
     if (input_read(path, &in, "zufinfo") != 0) {
@@ -639,27 +648,20 @@ static int list_file(const char *path, Options *opt) {
         fprintf(stderr, "zufinfo: %s is empty\n", path);
         opt->sum.error = "empty file";
     }
-    for (i = 0; in.size && i < sizeof k_formats / sizeof k_formats[0]; ++i) {
-        if (k_formats[i].detect(&in)) {
-            opt->sum.format = k_formats[i].name;
-            if (!opt->json) printf("format: %s\n", k_formats[i].name);
-            rc = k_formats[i].list(&in, opt);
+    if (in.size) {
+        static char why[160];
+        int (*list)(const Input *, Options *) = NULL;
+        const char *name = file_format(&in, &list, why, sizeof why);
+        if (name) {
+            opt->sum.format = name;
+            if (!opt->json) printf("format: %s\n", name);
+            rc = list(&in, opt);
             if (rc && opt->sum.error && strncmp(opt->sum.error, "ADIF", 4) != 0)
                 fprintf(stderr, "zufinfo: %s: %s\n", path, opt->sum.error);
-            break;
+        } else {
+            fprintf(stderr, "zufinfo: %s: %s\n", path, why);
+            opt->sum.error = why;
         }
-    }
-    if (in.size && i == sizeof k_formats / sizeof k_formats[0]) {
-        /* Other MPEG audio is named, not listed. */
-        char what[64];
-        size_t first;
-        static char why[128];
-        if (detect_format(&in, &first, what, sizeof what) == FORMAT_MPEG_OTHER)
-            snprintf(why, sizeof why, "%s stream: only Layer III is listed", what);
-        else
-            snprintf(why, sizeof why, "unknown format (not ADIF, ADTS or MP3)");
-        fprintf(stderr, "zufinfo: %s: %s\n", path, why);
-        opt->sum.error = why;
     }
     if (opt->json) print_json(path, in.size, &opt->sum);
     input_free(&in);
