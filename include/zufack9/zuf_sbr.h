@@ -97,6 +97,37 @@ ZUF_API zufResult zufsEstimateTNR_SBR_32f(const Zuf32fc *pSrc, Zuf32f *pTnr0, Zu
 
 /* ---- MP3 polyphase filter banks, floating point ------------------------------------------- */
 
+/* The 32-band polyphase filter banks of ISO/IEC 11172-3 in float, one group of 32 samples of one
+ * channel per call. Analysis: 32 PCM samples (scaled by 1/32768, so 16-bit full scale is 1.0) to
+ * 32 sub-band samples S[i] = sum_{k<64} cos((2i + 1)(k - 16) pi / 64) sum_{j<8} C[k + 64j]
+ * X[k + 64j]. Synthesis: 32 sub-band samples to 32 PCM samples through V, U and the window D
+ * of the standard, without output scaling. mode 1 reads (analysis) or writes (synthesis) the PCM
+ * side at pSrc[0..31] / pDst[0..31], mode 2 at every second element (one channel of an
+ * interleaved pair). The context (2091 bytes) sits at the caller's block rounded up to 16
+ * bytes: ID word, phase index (15 after Init, stepped down modulo 16 every call), ownership flag,
+ * pointer to the 512-float history behind it. */
+typedef struct SynthesisFilterContext_PQMF_MP3_32f SynthesisFilterContext_PQMF_MP3_32f; /* ID 0x434D4167 */
+typedef struct AnalysisFilterContext_PQMF_MP3_32f AnalysisFilterContext_PQMF_MP3_32f;   /* ID 0x434D4168 */
+
+/* Writes 2091. Checks: null zufErrNullPtr. */
+ZUF_API zufResult zufsAnalysisFilterGetSize_PQMF_MP3_32f(int *pSize);
+ZUF_API zufResult zufsSynthesisFilterGetSize_PQMF_MP3_32f(int *pSize);
+/* Builds the context in pMem (2091 bytes) with a zero history; *ppSpec = the aligned address.
+ * Checks: a null pointer zufErrNullPtr. */
+ZUF_API zufResult zufsAnalysisFilterInit_PQMF_MP3_32f(AnalysisFilterContext_PQMF_MP3_32f **ppSpec, Zuf8u *pMem);
+ZUF_API zufResult zufsSynthesisFilterInit_PQMF_MP3_32f(SynthesisFilterContext_PQMF_MP3_32f **ppSpec, Zuf8u *pMem);
+/* Allocates and builds a context. Checks: null zufErrNullPtr; zufErrNoMemory leaves *ppSpec. */
+ZUF_API zufResult zufsAnalysisFilterInitAlloc_PQMF_MP3_32f(AnalysisFilterContext_PQMF_MP3_32f **ppSpec);
+ZUF_API zufResult zufsSynthesisFilterInitAlloc_PQMF_MP3_32f(SynthesisFilterContext_PQMF_MP3_32f **ppSpec);
+/* Checks: null zufErrNullPtr, wrong ID zufErrContext; releases an InitAlloc block. */
+ZUF_API zufResult zufsAnalysisFilterFree_PQMF_MP3_32f(AnalysisFilterContext_PQMF_MP3_32f *pSpec);
+ZUF_API zufResult zufsSynthesisFilterFree_PQMF_MP3_32f(SynthesisFilterContext_PQMF_MP3_32f *pSpec);
+/* Checks: a null pointer zufErrNullPtr, mode not 1 or 2 zufErrBadArg, wrong ID zufErrContext. */
+ZUF_API zufResult zufsAnalysisFilter_PQMF_MP3_32f(const Zuf32f *pSrc, Zuf32f *pDst,
+                                                  AnalysisFilterContext_PQMF_MP3_32f *pSpec, int mode);
+ZUF_API zufResult zufsSynthesisFilter_PQMF_MP3_32f(const Zuf32f *pSrc, Zuf32f *pDst,
+                                                   SynthesisFilterContext_PQMF_MP3_32f *pSpec, int mode);
+
 #ifdef __cplusplus
 }
 #endif
