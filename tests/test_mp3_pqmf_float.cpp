@@ -109,8 +109,6 @@ TEST(Mp3PqmfFloat, AgainstIsoFormulas) {
         // below 1 through 32-term cosine sums (|out| up to about 20, 5e-6)
         EXPECT_LT(worstA, 5e-7) << "mode " << mode;
         EXPECT_LT(worstS, 5e-6) << "mode " << mode;
-        RecordProperty("AnalysisWorstAbsError", std::to_string(worstA));
-        RecordProperty("SynthesisWorstAbsError", std::to_string(worstS));
         std::printf("mode %d: analysis worst %.3g, synthesis worst %.3g (absolute)\n", mode, worstA, worstS);
         EXPECT_EQ(zufsSynthesisFilterFree_PQMF_MP3_32f(sy), zufOk);
         EXPECT_EQ(zufsAnalysisFilterFree_PQMF_MP3_32f(an), zufOk);
@@ -186,8 +184,6 @@ TEST(Mp3PqmfFloat, ReconstructionAndFixedPointSynthesis) {
     // near -90 dB
     EXPECT_GT(snr, 80.0);
     EXPECT_LE(worstFixed, 2);
-    RecordProperty("ReconstructionSnrDb", std::to_string(snr));
-    RecordProperty("FixedPointWorstLsb", std::to_string(worstFixed));
     std::printf("analysis+synthesis SNR %.2f dB, fixed-point synthesis worst %d LSB\n", snr, worstFixed);
     zufsAnalysisFilterFree_PQMF_MP3_32f(an);
     zufsSynthesisFilterFree_PQMF_MP3_32f(sy);

@@ -46,24 +46,15 @@ Cov covariance(const std::vector<cd>& x, int first, int len, double relax, bool 
 // and a growing two-pole tone with alpha1 = 2.1^2 (beyond the limit).
 std::vector<cd> band(zuft::Rng& rng, int kind, int rows, bool complex) {
     std::vector<cd> x(rows);
+    const double im = complex ? 1 : 0;
     for (int n = 0; n < rows; ++n) {
         const double r = std::pow(2.1, n - rows + 1);  // at most 1
-        switch (kind) {
-            case 0:
-                x[n] = {rng.uniform(-1, 1), complex ? rng.uniform(-1, 1) : 0.0f};
-                break;
-            case 2:
-                x[n] = n >= rows - 2 ? cd{0.75 - n % 2, complex ? 0.5 : 0.0} : 0.0;
-                break;
-            case 3:
-                x[n] = n == rows - 1 ? cd{3.0, 1.0} : 0.0;
-                break;
-            case 4:
-                x[n] = {r * std::cos(0.7 * n), complex ? 0.3 * r * std::sin(0.7 * n) : 0.0};
-                break;
-            default:
-                break;
-        }
+        const cd v[5] = {{rng.uniform(-1, 1), im * rng.uniform(-1, 1)},
+                         0.0,
+                         n >= rows - 2 ? cd(0.75 - n % 2, 0.5 * im) : 0.0,
+                         n == rows - 1 ? cd(0.75, 0.25 * im) : 0.0,
+                         {r * std::cos(0.7 * n), im * 0.3 * r * std::sin(0.7 * n)}};
+        x[n] = v[kind];
     }
     return x;
 }
@@ -167,24 +158,27 @@ TEST(SbrPredict, FloatStatuses) {
 TEST(SbrPredict, FixedPointAgainstDoubleModel) {
     zuft::Rng rng(5);
     double worst = 0;
-    for (const int len : {7, 16, 38}) {
+    for (const int len : {1, 7, 16, 38}) {
         for (const int bits : {6, 14, 22, 27, 31}) {
-            if (bits == 31 && len > 14) continue;  // full-scale rows: the 64-bit sums hold 16 slots
-            for (int trial = 0; trial < 12; ++trial) {
-                const int k = trial % 3, kind = trial % 6 == 5 ? 1 : 0;
+            for (int trial = 0; trial < 10; ++trial) {
+                const int kind = trial % 5, k = trial % 3;
+                // rank-one covariances (len 1) and coarsely quantised tones are ill-conditioned;
+                // full-scale rows keep the 64-bit sums in range over 16 slots
+                if ((len == 1 && (kind == 0 || kind == 4)) || (kind == 4 && bits < 27) || (bits == 31 && len > 14))
+                    continue;
                 const double amp = std::ldexp(1.0, bits) - 1;
                 std::vector<std::vector<Zuf32sc>> rows(len + 2, std::vector<Zuf32sc>(3));
                 std::vector<std::vector<Zuf32s>> real(len + 2, std::vector<Zuf32s>(3));
                 std::vector<cd> xc(len + 2), xr(len + 2);
-                for (int n = 0; n < len + 2; ++n) {
-                    for (int b = 0; b < 3; ++b) {
-                        const double re = kind ? 0 : amp * rng.uniform(-1, 1), im = kind ? 0 : amp * rng.uniform(-1, 1);
-                        rows[n][b] = {static_cast<Zuf32s>(re), static_cast<Zuf32s>(im)};
-                        real[n][b] = static_cast<Zuf32s>(re);
+                for (int b = 0; b < 3; ++b) {
+                    const std::vector<cd> x = band(rng, b == k ? kind : 0, len + 2, true);
+                    for (int n = 0; n < len + 2; ++n) {
+                        rows[n][b] = {static_cast<Zuf32s>(amp * x[n].real()), static_cast<Zuf32s>(amp * x[n].imag())};
+                        real[n][b] = rows[n][b].re;
                     }
-                    xc[n] = {double(rows[n][k].re), double(rows[n][k].im)};
-                    xr[n] = double(real[n][k]);
                 }
+                for (int n = 0; n < len + 2; ++n)
+                    xc[n] = {double(rows[n][k].re), double(rows[n][k].im)}, xr[n] = xc[n].real();
                 std::vector<const Zuf32sc*> pc;
                 std::vector<const Zuf32s*> pr;
                 for (int n = 0; n < len + 2; ++n) pc.push_back(rows[n].data()), pr.push_back(real[n].data());
@@ -201,44 +195,14 @@ TEST(SbrPredict, FixedPointAgainstDoubleModel) {
                     worst = std::max(worst, std::fabs(got[i] - want[i]) / (1 + std::fabs(want[i])));
                     EXPECT_NEAR(got[i], want[i], 6e-6 * (1 + std::fabs(want[i])))
                         << "len " << len << " bits " << bits << " trial " << trial << " value " << i;
+                    if (want[i] == 0) {
+                        EXPECT_EQ(got[i], 0.0);  // silent, d = 0, phi(1,1) = 0, beyond the limit
+                    }
                 }
             }
         }
     }
-    RecordProperty("FixedQ29WorstRelativeError", std::to_string(worst));
     std::printf("fixed-point Q29 worst error %.3g (relative to 1 + |alpha|)\n", worst);
-}
-
-// Fixed point at the edges: a silent band, a tone beyond the limit, len = 1.
-TEST(SbrPredict, FixedPointEdges) {
-    for (const int kind : {1, 4}) {
-        zuft::Rng rng(1);
-        const int len = 12;
-        const std::vector<cd> x = band(rng, kind, len + 2, true);
-        std::vector<Zuf32sc> c(len + 2);
-        std::vector<Zuf32s> r(len + 2);
-        std::vector<const Zuf32sc*> pc;
-        std::vector<const Zuf32s*> pr;
-        for (int n = 0; n < len + 2; ++n) {
-            const double s = kind == 4 ? std::ldexp(1.0, 30) : 0;
-            c[n] = {static_cast<Zuf32s>(x[n].real() * s), static_cast<Zuf32s>(x[n].imag() * s)};
-            r[n] = c[n].re;
-            pc.push_back(&c[n]), pr.push_back(&r[n]);
-        }
-        Zuf32sc a0{9, 9}, a1{9, 9};
-        Zuf32s r0 = 9, r1 = 9;
-        zufsPredictOneCoef_SBRHQ_32sc_D2L(pc.data(), &a0, &a1, 0, len);
-        zufsPredictOneCoef_SBRLP_32s_D2L(pr.data(), &r0, &r1, 0, len);
-        EXPECT_TRUE(a0.re == 0 && a0.im == 0 && a1.re == 0 && a1.im == 0 && r0 == 0 && r1 == 0) << kind;
-    }
-    // len = 1: one term per element, rows 0..2; x = (1, 2, 4) * 2^20 gives phi11 = 4, phi22 = 1,
-    // phi12 = 2: d = 0, so alpha1 = 0 and alpha0 = -phi01 / phi11 = -2.
-    const Zuf32s x[3] = {1 << 20, 2 << 20, 4 << 20};
-    const Zuf32s* p[3] = {&x[0], &x[1], &x[2]};
-    Zuf32s r0 = 9, r1 = 9;
-    zufsPredictOneCoef_SBRLP_32s_D2L(p, &r0, &r1, 0, 1);
-    EXPECT_EQ(r1, 0);
-    EXPECT_NEAR(r0, -2 * (1 << 29), 8192);  // the reciprocal's 2.4e-6, twice
 }
 
 TEST(SbrPredict, InvWrap) {
@@ -261,7 +225,6 @@ TEST(SbrPredict, InvWrap) {
     // quadratic steps leave 0.44^16 = 2.3e-6 there, and much less mid-range
     EXPECT_LT(worst, 2.4e-6);
     std::printf("InvWrap worst relative error %.3g\n", worst);
-    RecordProperty("InvWrapWorstRelativeError", std::to_string(worst));
 }
 
 // The encoder bank against the double sum, over several calls with one context.
@@ -295,7 +258,6 @@ TEST(SbrEncAnalysis, AgainstDoubleSum) {
     }
     // float windowing, a 64-point FFT (6 stages) and two rotations: a few 2^-24 of the sum of |u|
     EXPECT_LT(worst, 3e-7);
-    RecordProperty("EncAnalysisWorstError", std::to_string(worst));
     std::printf("encoder bank worst error %.3g of the sum of |u|\n", worst);
     // checks: null pointers, then the ID at the aligned address
     std::vector<float> src(640);
