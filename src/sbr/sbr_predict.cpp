@@ -223,7 +223,7 @@ namespace {
 
 // Q-format reciprocal: 0x20000000 is 2 in the Q28 of mulhi(x', y), 0x15555555 is 2^32 / 12.
 Zuf32s ownsInvWrap(Zuf32s x, int* pScale) {
-    const int s = clz32(static_cast<uint32_t>(x)) - 1;
+    const int s = x > 0 ? clz32(static_cast<uint32_t>(x)) - 1 : 0;  // x > 0 by contract; no UB otherwise
     *pScale = s;
     const int32_t xs = static_cast<int32_t>(static_cast<uint32_t>(x) << s);  // x' in [2^30, 2^31)
     constexpr int32_t kTwo = 0x20000000, kTwelfth = 0x15555555;
