@@ -34,6 +34,7 @@ MANIFEST = {
     "gen_fft_tables.py": ["src/transforms/fft_tables.cpp"],
     "gen_mp3_huffman.py": ["src/mp3/mp3_huff_tables.cpp"],
     "gen_mp3_tables.py": ["src/mp3/mp3_tables.cpp"],
+    "gen_sbr_qmf_float_tables.py": ["src/sbr/sbr_qmf_float_tables.cpp"],
     "gen_sbr_window.py": ["src/sbr/sbr_window_tables.cpp"],
     "gen_spread_tables.py": ["src/vq/spread_tables.cpp"],
     "gen_vlc_codebooks.py": ["tools/example/vlc_codebooks.c"],
