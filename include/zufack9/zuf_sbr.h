@@ -146,7 +146,102 @@ ZUF_API zufResult zufsSynthesisDownFilter_SBR_RToR_32f_D2L(const Zuf32f *const *
 
 /* ---- SBR prediction and encoder analysis --------------------------------------------------- */
 
+/* Covariance-method prediction of the HF generator (ISO/IEC 14496-3 4.6.18.6.2). Rows are QMF
+ * slots, elements bands: x_n = ppSrc[n][k], n = 0..len+1. For each band k < nBands:
+ *   phi(i,j) = sum_{n=2..len+1} x_{n-i} conj(x_{n-j}),
+ *   d = phi(2,2) phi(1,1) - 0.99999905 |phi(1,2)|^2,
+ *   alpha1 = (phi(0,1) phi(1,2) - phi(0,2) phi(1,1)) / d                 (0 when d = 0),
+ *   alpha0 = -(phi(0,1) + alpha1 conj(phi(1,2))) / phi(1,1)              (0 unless phi(1,1) > 0),
+ * and both are set to 0 when |alpha0|^2 >= 16 or |alpha1|^2 >= 16. Checks: a null pointer
+ * zufErrNullPtr; len < 1 writes nothing and returns zufOk. */
+ZUF_API zufResult zufsPredictCoef_SBR_R_32f_D2L(const Zuf32f **ppSrc, Zuf32f *pAlpha0, Zuf32f *pAlpha1, int nBands,
+                                                int len);
+ZUF_API zufResult zufsPredictCoef_SBR_C_32fc_D2L(const Zuf32fc **ppSrc, Zuf32fc *pAlpha0, Zuf32fc *pAlpha1, int nBands,
+                                                 int len);
+/* Split complex rows; divides by multiplying with 1/d and 1/phi(1,1). */
+ZUF_API zufResult zufsPredictCoef_SBR_C_32f_D2L(const Zuf32f **ppSrcRe, const Zuf32f **ppSrcIm, Zuf32f *pAlpha0Re,
+                                                Zuf32f *pAlpha0Im, Zuf32f *pAlpha1Re, Zuf32f *pAlpha1Im, int nBands,
+                                                int len);
+
+/* The same for one band k of 32-bit samples, coefficients in Q29 (complex: real, imaginary).
+ * Rows 0..len+1 are read. No checks; returns zufOk. */
+ZUF_API zufResult zufsPredictOneCoef_SBRHQ_32sc_D2L(const Zuf32sc **ppSrc, Zuf32sc *pAlpha0, Zuf32sc *pAlpha1, int k,
+                                                    int len);
+ZUF_API zufResult zufsPredictOneCoef_SBRLP_32s_D2L(const Zuf32s **ppSrc, Zuf32s *pAlpha0, Zuf32s *pAlpha1, int k,
+                                                   int len);
+
+/* Reciprocal of x > 0: with s = clz(x) - 1 written to *pScaleFactor and x' = x << s in
+ * [2^30, 2^31), returns about 2^60 / x' (Newton-Raphson, four steps). Returns the value, not a
+ * status. */
+ZUF_API Zuf32s zufsInvWrap_32s_Sf(Zuf32s x, int *pScaleFactor);
+
+/* SBR encoder analysis bank: 64 complex bands from a 640-sample window (no history kept):
+ *   u[n] = sum_{j<5} c[n + 128j] pSrc[639 - 128j - n], n < 128 (c = SBR_TAB_QMF_WINDOW_640_FP),
+ *   X[k] = sum_{n<128} u[n] exp(i pi (k + 0.5)(2n + 1) / 128), k < 64,
+ * through a 64-point complex FFT with the twiddles below (cos, sin pairs). */
+typedef struct AnalysisFilterEncContext_SBR_32f AnalysisFilterEncContext_SBR_32f; /* ID 0x434D416A */
+
+ZUF_API extern const Zuf32f SBR_TAB2_QMF_ENC_FP[128]; /* pre-twiddle (cos, sin)(pi (1 - 2m) / 256)  */
+ZUF_API extern const Zuf32f SBR_TAB3_QMF_ENC_FP[128]; /* post-twiddle (cos, sin)(pi j / 64)         */
+ZUF_API extern const Zuf32f SBR_TAB4_QMF_ENC_FP[128]; /* output quadrant: 1 (even m), -i (odd m)    */
+
+/* Bytes of the context block and of the init buffer. Checks: a null pointer zufErrNullPtr. */
+ZUF_API zufResult zufsAnalysisFilterEncGetSize_SBR_32f(int *pSpecSize, int *pInitBufSize);
+/* Builds the context at pMemSpec rounded up to 16 bytes. Checks: a null pointer zufErrNullPtr. */
+ZUF_API zufResult zufsAnalysisFilterEncInit_SBR_32f(Zuf8u *pMemSpec, Zuf8u *pMemInit);
+/* Allocates and builds a context. Checks: ppSpec null zufErrNullPtr, then zufErrNoMemory. */
+ZUF_API zufResult zufsAnalysisFilterEncInitAlloc_SBR_32f(AnalysisFilterEncContext_SBR_32f **ppSpec);
+/* Checks: null zufErrNullPtr, wrong ID zufErrContext; releases an InitAlloc block. */
+ZUF_API zufResult zufsAnalysisFilterEncFree_SBR_32f(AnalysisFilterEncContext_SBR_32f *pSpec);
+/* pSrc: 640 samples, oldest first; pDst: 64 bands. Checks: a null pointer zufErrNullPtr, wrong ID
+ * zufErrContext. */
+ZUF_API zufResult zufsAnalysisFilterEnc_SBR_32f32fc(const Zuf32f *pSrc, Zuf32fc *pDst,
+                                                    const AnalysisFilterEncContext_SBR_32f *pSpec);
+
+/* Transient detector over the energies pSrc[12..63]: thr = max(0.34 s + 0.66 *pThr, 128000) with
+ * s the sample standard deviation of pSrc[16..63], stored in *pThr; each of the smoothed energy
+ * deltas above thr adds delta / thr - 1 to its entries of pTransient[16..60]. Checks: a null
+ * pointer zufErrNullPtr. */
+ZUF_API zufResult zufsDetectTransient_SBR_32f(const Zuf32f *pSrc, Zuf32f *pThr, Zuf32f *pTransient);
+
+/* Tonality of two blocks of 16 complex QMF values: the covariance prediction gain g of each
+ * block gives TNR = g / (1.000001 - g) (1e6 when |1 - g| <= 1e-6, 0 for a silent block);
+ * *pMeanNrg is the mean of the two blocks' energies over their last 14 values. Checks: a null
+ * pointer zufErrNullPtr. */
+ZUF_API zufResult zufsEstimateTNR_SBR_32f(const Zuf32fc *pSrc, Zuf32f *pTnr0, Zuf32f *pTnr1, Zuf32f *pMeanNrg);
+
 /* ---- MP3 polyphase filter banks, floating point ------------------------------------------- */
+
+/* The 32-band polyphase filter banks of ISO/IEC 11172-3 in float, one group of 32 samples of one
+ * channel per call. Analysis: 32 PCM samples (scaled by 1/32768, so 16-bit full scale is 1.0) to
+ * 32 sub-band samples S[i] = sum_{k<64} cos((2i + 1)(k - 16) pi / 64) sum_{j<8} C[k + 64j]
+ * X[k + 64j]. Synthesis: 32 sub-band samples to 32 PCM samples through V, U and the window D
+ * of the standard, without output scaling. mode 1 reads (analysis) or writes (synthesis) the PCM
+ * side at pSrc[0..31] / pDst[0..31], mode 2 at every second element (one channel of an
+ * interleaved pair). The context (2091 bytes) sits at the caller's block rounded up to 16
+ * bytes: ID word, phase index (15 after Init, stepped down modulo 16 every call), ownership flag,
+ * pointer to the 512-float history behind it. */
+typedef struct SynthesisFilterContext_PQMF_MP3_32f SynthesisFilterContext_PQMF_MP3_32f; /* ID 0x434D4167 */
+typedef struct AnalysisFilterContext_PQMF_MP3_32f AnalysisFilterContext_PQMF_MP3_32f;   /* ID 0x434D4168 */
+
+/* Writes 2091. Checks: null zufErrNullPtr. */
+ZUF_API zufResult zufsAnalysisFilterGetSize_PQMF_MP3_32f(int *pSize);
+ZUF_API zufResult zufsSynthesisFilterGetSize_PQMF_MP3_32f(int *pSize);
+/* Builds the context in pMem (2091 bytes) with a zero history; *ppSpec = the aligned address.
+ * Checks: a null pointer zufErrNullPtr. */
+ZUF_API zufResult zufsAnalysisFilterInit_PQMF_MP3_32f(AnalysisFilterContext_PQMF_MP3_32f **ppSpec, Zuf8u *pMem);
+ZUF_API zufResult zufsSynthesisFilterInit_PQMF_MP3_32f(SynthesisFilterContext_PQMF_MP3_32f **ppSpec, Zuf8u *pMem);
+/* Allocates and builds a context. Checks: null zufErrNullPtr; zufErrNoMemory leaves *ppSpec. */
+ZUF_API zufResult zufsAnalysisFilterInitAlloc_PQMF_MP3_32f(AnalysisFilterContext_PQMF_MP3_32f **ppSpec);
+ZUF_API zufResult zufsSynthesisFilterInitAlloc_PQMF_MP3_32f(SynthesisFilterContext_PQMF_MP3_32f **ppSpec);
+/* Checks: null zufErrNullPtr, wrong ID zufErrContext; releases an InitAlloc block. */
+ZUF_API zufResult zufsAnalysisFilterFree_PQMF_MP3_32f(AnalysisFilterContext_PQMF_MP3_32f *pSpec);
+ZUF_API zufResult zufsSynthesisFilterFree_PQMF_MP3_32f(SynthesisFilterContext_PQMF_MP3_32f *pSpec);
+/* Checks: a null pointer zufErrNullPtr, mode not 1 or 2 zufErrBadArg, wrong ID zufErrContext. */
+ZUF_API zufResult zufsAnalysisFilter_PQMF_MP3_32f(const Zuf32f *pSrc, Zuf32f *pDst,
+                                                  AnalysisFilterContext_PQMF_MP3_32f *pSpec, int mode);
+ZUF_API zufResult zufsSynthesisFilter_PQMF_MP3_32f(const Zuf32f *pSrc, Zuf32f *pDst,
+                                                   SynthesisFilterContext_PQMF_MP3_32f *pSpec, int mode);
 
 #ifdef __cplusplus
 }

@@ -33,10 +33,13 @@ MANIFEST = {
     "gen_fft_32sc_tables.py": ["src/transforms/fft_32sc_tables.cpp"],
     "gen_fft_tables.py": ["src/transforms/fft_tables.cpp"],
     "gen_mp3_huffman.py": ["src/mp3/mp3_huff_tables.cpp"],
+    "gen_mp3_pqmf_tables.py": ["src/sbr/mp3_pqmf_tables.cpp"],
     "gen_mp3_tables.py": ["src/mp3/mp3_tables.cpp"],
+    "gen_sbr_enc_tables.py": ["src/sbr/sbr_enc_tables.cpp"],
     "gen_sbr_qmf_float_tables.py": ["src/sbr/sbr_qmf_float_tables.cpp"],
     "gen_sbr_window.py": ["src/sbr/sbr_window_tables.cpp"],
     "gen_spread_tables.py": ["src/vq/spread_tables.cpp"],
+    "gen_sbr_tables.py": ["tools/example/sbr_tables.c", "tools/example/sbr_tables.h"],
     "gen_vlc_codebooks.py": ["tools/example/vlc_codebooks.c"],
 }
 
