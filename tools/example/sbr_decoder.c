@@ -326,8 +326,8 @@ static void invf(Bits *bs, SbrFrame *f, const SbrBands *b) {
 /* sbr_envelope(): absolute values from the deltas. bal: the second channel of a coupled pair. */
 static int envelope(Bits *bs, SbrFrame *f, const SbrBands *b, int bal) {
     const int delta = bal ? 2 : 1;
-    const int tbook = f->amp_res ? (bal ? SBR_T_ENV_BAL_3_0DB : SBR_T_ENV_3_0DB)
-                                 : (bal ? SBR_T_ENV_BAL_1_5DB : SBR_T_ENV_1_5DB);
+    const int tbook =
+        f->amp_res ? (bal ? SBR_T_ENV_BAL_3_0DB : SBR_T_ENV_3_0DB) : (bal ? SBR_T_ENV_BAL_1_5DB : SBR_T_ENV_1_5DB);
     const int start_bits = f->amp_res ? (bal ? 5 : 6) : (bal ? 6 : 7);
     int l, k, *prev = f->last_env, prev_res = f->last_res;
     for (l = 0; l < f->num_env; ++l) {
@@ -514,9 +514,7 @@ refused:
     return 1;
 }
 
-void sbr_no_payload(SbrElement *e) {
-    e->ch[0].valid = e->ch[1].valid = 0;
-}
+void sbr_no_payload(SbrElement *e) { e->ch[0].valid = e->ch[1].valid = 0; }
 
 /* ---- filter bank contexts ------------------------------------------------------------------ */
 
@@ -526,6 +524,7 @@ int sbr_element_init(SbrElement *e, int channels, int core_rate, int down) {
     e->rate = 2 * core_rate;
     e->down = down;
     e->channels = channels;
+    for (c = 0; c < 320; ++c) e->win320[c] = SBR_TAB_QMF_WINDOW_640_FP[2 * c];
     if (zufsAnalysisFilterGetSize_SBR_RToC_32f32fc(&sa, &ia, &wa) != zufOk ||
         zufsSynthesisFilterGetSize_SBR_CToR_32fc32f(&ss, &is, &ws) != zufOk ||
         zufsSynthesisDownFilterGetSize_SBR_CToR_32fc32f(&sd, &id, &wd) != zufOk)
@@ -609,8 +608,7 @@ static void hf_generate(SbrChannel *ch, const SbrBands *b, Zuf32fc xhigh[SBR_X_S
 /* ---- HF adjustment (4.6.18.7) -------------------------------------------------------------- */
 
 /* Dequantised envelope and noise of channel c (4.6.18.3.5), coupled pairs resolved. */
-static void dequantise(const SbrElement *e, int c, double eo[SBR_MAX_ENV][SBR_MAX_BANDS],
-                       double qo[2][SBR_MAX_NOISE]) {
+static void dequantise(const SbrElement *e, int c, double eo[SBR_MAX_ENV][SBR_MAX_BANDS], double qo[2][SBR_MAX_NOISE]) {
     const SbrFrame *f = &e->ch[c].f, *f0 = &e->ch[0].f, *f1 = &e->ch[1].f;
     const double a = f->amp_res ? 1.0 : 0.5;
     const int pan = f->amp_res ? 12 : 24;
@@ -796,7 +794,7 @@ void sbr_process(SbrElement *e, int c, const float *core, float *out) {
     /* analysis: the last t_HFGen slots stay as history */
     memmove(ch->xlow[0], ch->xlow[SBR_SLOTS], sizeof(Zuf32fc) * 32 * (SBR_X_SLOTS - SBR_SLOTS));
     for (l = 0; l < SBR_SLOTS; ++l) dst[l] = ch->xlow[l + SBR_X_SLOTS - SBR_SLOTS];
-    zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(core, dst, SBR_TAB_QMF_WINDOW_640_FP, SBR_SLOTS, 0, 32, ch->ana, ch->work);
+    zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(core, dst, e->win320, SBR_SLOTS, 0, 32, ch->ana, ch->work);
     memset(ch->y, 0, sizeof ch->y);
     if (active) {
         memset(e->xhigh, 0, sizeof e->xhigh);
@@ -815,8 +813,7 @@ void sbr_process(SbrElement *e, int c, const float *core, float *out) {
         rows[l] = x[l];
     }
     if (e->down)
-        zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(rows, out, SBR_TAB_QMF_WINDOW_640_FP, SBR_SLOTS, ch->syn_down,
-                                                    ch->work);
+        zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(rows, out, e->win320, SBR_SLOTS, ch->syn_down, ch->work);
     else
         zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(rows, out, SBR_TAB_QMF_WINDOW_640_FP, SBR_SLOTS, ch->syn, ch->work);
     /* what the next frame continues from */

@@ -17,20 +17,20 @@ extern "C" {
 #define SBR_MAX_ENV 5   /* envelopes per frame */
 #define SBR_MAX_NOISE 5 /* noise-floor bands */
 #define SBR_MAX_BANDS 64
-#define SBR_SLOTS 32 /* QMF slots per 1024-sample frame (numTimeSlots x RATE) */
+#define SBR_SLOTS 32   /* QMF slots per 1024-sample frame (numTimeSlots x RATE) */
 #define SBR_X_SLOTS 40 /* the low band's slots: t_HFGen = 8 of history, then the frame's 32 */
 #define SBR_T_HFADJ 2
 
 /* sbr_header(): the fields, with the defaults of the optional blocks filled in. */
 typedef struct {
     int amp_res, start_freq, stop_freq, xover_band;
-    int freq_scale, alter_scale, noise_bands;                           /* bs_header_extra_1 */
+    int freq_scale, alter_scale, noise_bands;                        /* bs_header_extra_1 */
     int limiter_bands, limiter_gains, interpol_freq, smoothing_mode; /* bs_header_extra_2 */
 } SbrHeader;
 
 /* The frequency band tables of a header at one SBR rate (4.6.18.3.2). */
 typedef struct {
-    int k0, k2, kx, m;       /* start and stop channel, first SBR channel, SBR channels */
+    int k0, k2, kx, m;              /* start and stop channel, first SBR channel, SBR channels */
     int n_master, n[2], n_q, n_lim; /* bands of the master, low (n[0]) and high (n[1]), noise, limiter tables */
     int master[SBR_MAX_BANDS + 1];
     int table[2][SBR_MAX_BANDS + 1]; /* f_TableLow, f_TableHigh */
@@ -55,8 +55,8 @@ typedef struct {
 
 /* Everything a channel carries from frame to frame. */
 typedef struct {
-    SbrFrame f;          /* the current frame (its last_* fields: the previous frame's values on parsing) */
-    int valid;           /* f holds this frame's data (else the core passes through without HF) */
+    SbrFrame f; /* the current frame (its last_* fields: the previous frame's values on parsing) */
+    int valid;  /* f holds this frame's data (else the core passes through without HF) */
     int prev_invf[SBR_MAX_NOISE];
     float bw[SBR_MAX_NOISE];
     int prev_add_harmonic[SBR_MAX_BANDS];
@@ -67,8 +67,8 @@ typedef struct {
     float g_hist[4][SBR_MAX_BANDS], q_hist[4][SBR_MAX_BANDS]; /* the four slots before this frame's first */
     int index_noise, index_sine;
     Zuf32fc xlow[SBR_X_SLOTS][32];
-    Zuf32fc y[SBR_X_SLOTS][SBR_MAX_BANDS];   /* this frame's HF slots, frame slot index */
-    Zuf32fc ytail[8][SBR_MAX_BANDS];         /* the previous frame's HF slots past its end (32..39) */
+    Zuf32fc y[SBR_X_SLOTS][SBR_MAX_BANDS]; /* this frame's HF slots, frame slot index */
+    Zuf32fc ytail[8][SBR_MAX_BANDS];       /* the previous frame's HF slots past its end (32..39) */
     AnalysisFilterContext_SBR_RToC_32f32fc *ana;
     SynthesisFilterContext_SBR_CToR_32fc32f *syn;
     SynthesisDownFilterContext_SBR_CToR_32fc32f *syn_down;
@@ -85,11 +85,12 @@ typedef struct {
     int coupling;
     SbrHeader h;
     SbrBands b;
-    int bands_ok;       /* the header gives usable band tables */
-    unsigned long ps;   /* frames with parametric stereo data (decoded as mono SBR) */
+    int bands_ok;           /* the header gives usable band tables */
+    unsigned long ps;       /* frames with parametric stereo data (decoded as mono SBR) */
     unsigned long fallback; /* frames whose payload was refused: core upsampled without HF */
     SbrChannel ch[2];
     Zuf32fc xhigh[SBR_X_SLOTS][SBR_MAX_BANDS]; /* HF generator output, t_HFAdj + frame slot */
+    Zuf32f win320[320]; /* c[2n]: the window of the 32-band banks (analysis, down-sampled synthesis) */
 } SbrElement;
 
 /* Band tables of header h at SBR rate `rate`. Returns 0, or 1 for a header that gives none (a

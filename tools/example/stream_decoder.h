@@ -38,6 +38,7 @@ typedef struct {
     unsigned long trimmed;    /* sample frames left out as encoder delay, padding and decoder delay (gapless) */
     int channels;
     int sample_rate;
+    int sbr; /* HE-AAC: 1 SBR at twice the core rate, 2 down-sampled SBR */
 } DecodeStats;
 
 /* One frame, as stream_decoder_next() found and decoded it. */
@@ -76,7 +77,7 @@ typedef struct {
     Mp4Track track;
     Mp4Cursor cursor;
     Zuf8u frame[AAC_MAX_FRAME];
-    Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS];
+    Zuf16s pcm[AAC_MAX_BLOCKS * 2048 * AAC_MAX_CHANNELS]; /* SBR: 2048 sample frames per block */
 } StreamDecoder;
 
 /* Prepares d for the stream whose first frame starts at `first` (from detect_format()); in must
