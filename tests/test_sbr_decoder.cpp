@@ -93,9 +93,9 @@ struct Writer {
     long bits = 0;
     static std::map<std::string, std::map<int, std::string>>& codes() {
         static std::map<std::string, std::map<int, std::string>> c;
-        static const std::map<std::string, int> lav = {{"f_huffman_env_1_5dB", 60},      {"t_huffman_env_1_5dB", 60},
-                                                       {"f_huffman_env_bal_3_0dB", 12},  {"t_huffman_noise_3_0dB", 31},
-                                                       {"t_huffman_env_bal_3_0dB", 12},  {"t_huffman_env_3_0dB", 31},
+        static const std::map<std::string, int> lav = {{"f_huffman_env_1_5dB", 60},       {"t_huffman_env_1_5dB", 60},
+                                                       {"f_huffman_env_bal_3_0dB", 12},   {"t_huffman_noise_3_0dB", 31},
+                                                       {"t_huffman_env_bal_3_0dB", 12},   {"t_huffman_env_3_0dB", 31},
                                                        {"t_huffman_noise_bal_3_0dB", 12}, {"f_huffman_env_3_0dB", 31}};
         if (c.empty())
             for (const auto& r : records("sbr_huffman.txt"))
@@ -115,7 +115,16 @@ struct Writer {
     }
     // sbr_header(): start 5, stop 9, xover 0, extra_1 (freq_scale 0, alter 0, noise 2), extra_2 0
     Writer& header(unsigned amp_res = 0) {
-        return put(1, 1).put(amp_res, 1).put(5, 4).put(9, 4).put(0, 3).put(0, 2).put(1, 1).put(0, 1).put(0, 3).put(2, 2);
+        return put(1, 1)
+            .put(amp_res, 1)
+            .put(5, 4)
+            .put(9, 4)
+            .put(0, 3)
+            .put(0, 2)
+            .put(1, 1)
+            .put(0, 1)
+            .put(0, 3)
+            .put(2, 2);
     }
 };
 
@@ -149,9 +158,9 @@ TEST(SbrParser, FrameClassesAndDeltas) {
         int l_a;
     };
     const Case cases[] = {
-        {0, {}, {0, 16}, {0, 16}, -1},                        // FIXFIX, one envelope
-        {1, {2, 1, 1}, {0, 14, 18}, {0, 14, 18}, 2},          // FIXVAR: trail 18, rel 4, pointer 1
-        {2, {2, 1, 1}, {2, 6, 16}, {2, 6, 16}, -1},           // VARFIX: lead 2, rel 4, pointer 0
+        {0, {}, {0, 16}, {0, 16}, -1},                               // FIXFIX, one envelope
+        {1, {2, 1, 1}, {0, 14, 18}, {0, 14, 18}, 2},                 // FIXVAR: trail 18, rel 4, pointer 1
+        {2, {2, 1, 1}, {2, 6, 16}, {2, 6, 16}, -1},                  // VARFIX: lead 2, rel 4, pointer 0
         {3, {1, 1, 1, 1, 0, 0, 1}, {1, 3, 15, 17}, {1, 15, 17}, 3},  // VARVAR: rel 2 lead and trail, pointer 1
     };
     for (const Case& c : cases) {
@@ -199,16 +208,15 @@ TEST(SbrParser, CoupledPairAndTimeDeltas) {
             w.header(1);
         else
             w.put(0, 1);
-        w.put(0, 1).put(1, 1);                            // bs_data_extra 0, bs_coupling 1
-        w.put(0, 2).put(1, 2).put(frame == 0, 1);         // FIXFIX, two envelopes (3.0 dB), resolution
+        w.put(0, 1).put(1, 1);                              // bs_data_extra 0, bs_coupling 1
+        w.put(0, 2).put(1, 2).put(frame == 0, 1);           // FIXFIX, two envelopes (3.0 dB), resolution
         w.put(frame, 1).put(frame, 1).put(0, 1).put(0, 1);  // dtdf of the level channel
         w.put(frame, 1).put(frame, 1).put(0, 1).put(0, 1);  // and of the balance channel
         w.put(1, 2).put(1, 2).put(1, 2).put(1, 2);          // invf, shared
         const int n = frame == 0 ? 32 : 16;
         for (int l = 0; l < 2; ++l) envelope(w, n, 20, frame, "f_huffman_env_3_0dB", "t_huffman_env_3_0dB", 6);
         noise(w, 3), noise(w, 3);
-        for (int l = 0; l < 2; ++l)
-            envelope(w, n, 6, frame, "f_huffman_env_bal_3_0dB", "t_huffman_env_bal_3_0dB", 5);
+        for (int l = 0; l < 2; ++l) envelope(w, n, 6, frame, "f_huffman_env_bal_3_0dB", "t_huffman_env_bal_3_0dB", 5);
         noise(w, 6, "f_huffman_env_bal_3_0dB"), noise(w, 6, "f_huffman_env_bal_3_0dB");
         w.put(0, 1).put(0, 1).put(0, 1);
         ASSERT_EQ(sbr_parse(e, w.bytes.data(), w.bits, 0), 0) << frame;
@@ -251,9 +259,12 @@ TEST(SbrStreams, AgainstFfmpeg) {
         int rate;
         double rms;
         int max;
-    } streams[] = {{"h01_iso_sbr_cm_48_2.aac", 48000, 0.1, 2},          {"h03_iso_sbr_sr_48_2_fsaac48.aac", 96000, 0.1, 2},
-                   {"h04_iso_sbr_sr_48_2_fsaac48_ds.m4a", 48000, 0.1, 2}, {"h06_nero_he1_mono_8k16k.aac", 16000, 0.15, 4},
-                   {"h08_nero_he1_st_22k44k.aac", 44100, 0.1, 3},        {"h09_apple_he1_st_16k32k.aac", 32000, 0.1, 2},
+    } streams[] = {{"h01_iso_sbr_cm_48_2.aac", 48000, 0.1, 2},
+                   {"h03_iso_sbr_sr_48_2_fsaac48.aac", 96000, 0.1, 2},
+                   {"h04_iso_sbr_sr_48_2_fsaac48_ds.m4a", 48000, 0.1, 2},
+                   {"h06_nero_he1_mono_8k16k.aac", 16000, 0.15, 4},
+                   {"h08_nero_he1_st_22k44k.aac", 44100, 0.1, 3},
+                   {"h09_apple_he1_st_16k32k.aac", 32000, 0.1, 2},
                    {"h11_dolby_he1_st_22k44k_drc.aac", 44100, 0.7, 40}};
     for (const auto& s : streams) {
         const auto bytes = zuft::read_file(dir + s.name);

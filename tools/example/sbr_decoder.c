@@ -106,7 +106,7 @@ static int master_table(SbrBands *b, const SbrHeader *h) {
 /* Patches from the low band up to goalSb (4.6.18.6.3). */
 static int patches(SbrBands *b, int rate) {
     const int goal = rate_entry(rate)->goal_sb, k0 = b->k0;
-    int msb = k0, usb = b->kx, k, sb, i;
+    int msb = k0, usb = b->kx, k, sb, i, rounds = 0;
     b->num_patches = 0;
     if (goal < b->kx + b->m) {
         for (i = 0, k = 0; b->master[i] < goal; ++i) k = i + 1;
@@ -131,6 +131,7 @@ static int patches(SbrBands *b, int rate) {
             msb = b->kx;
         }
         if (b->master[k] - sb < 3) k = b->n_master;
+        if (++rounds > 16) return 1; /* a master table that never reaches kx + M */
     } while (sb != b->kx + b->m);
     if (b->num_patches > 1 && b->patch_size[b->num_patches - 1] < 3) --b->num_patches;
     return b->num_patches == 0 || b->num_patches > 5;
