@@ -16,9 +16,11 @@
  * that runs past a damaged frame's end stay inside memory this decoder owns, whatever the bytes.
  */
 #include "aac_decoder.h"
+#include "stream.h"
 
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 /* Fixed ADTS header fields, from the first bytes of a frame. */
@@ -469,6 +471,104 @@ static int channel_pair(AacDecoder *d, const AacElementSlot *e, Zuf8u **pp, int 
     return 0;
 }
 
+/* ---- SBR (HE-AAC) --------------------------------------------------------------------------- */
+
+enum { EXT_SBR_DATA = 13, EXT_SBR_DATA_CRC = 14 }; /* extension_type of a fill element */
+
+/* An SBR payload: it belongs to the SCE or CPE just before it. bytes[0]'s high nibble is the
+ * extension_type; the rest is realigned to a byte boundary for the SBR parser. */
+static void sbr_payload(AacDecoder *d, const Zuf8u *bytes, int cnt) {
+    AacSbr *s = d->sbr;
+    SbrElement *e;
+    int i;
+    ++d->tools.sbr;
+    if (!s || s->last < 0) return;
+    e = &s->el[s->last];
+    for (i = 0; i < cnt; ++i) s->payload[i] = (Zuf8u)(bytes[i] << 4 | (i + 1 < cnt ? bytes[i + 1] >> 4 : 0));
+    d->tools.sbr_fallback -= e->fallback;
+    d->tools.ps -= e->ps;
+    sbr_parse(e, s->payload, 8L * cnt - 4, (bytes[0] >> 4) == EXT_SBR_DATA_CRC);
+    d->tools.sbr_fallback += e->fallback;
+    d->tools.ps += e->ps;
+    if (e->ps && !d->ps_noted) {
+        d->ps_noted = 1;
+        fprintf(stderr, "parametric stereo is not supported: decoded as mono SBR\n");
+    }
+    s->last = -1; /* one payload per element */
+}
+
+static Zuf16s round16(float v) {
+    const float r = floorf(v + 0.5f);
+    return (Zuf16s)(r > 32767.0f ? 32767 : r < -32768.0f ? -32768 : (int)r);
+}
+
+/* The block of core samples at `core` (inside d->sbr->core) through each element's SBR decoder
+ * into the caller's buffers; the payloads parsed for this block are used up. */
+static void sbr_block(AacDecoder *d, const Zuf16s *core) {
+    AacSbr *s = d->sbr;
+    const int n = aac_block_samples(d), chans = d->channels;
+    const long b = (long)(core - s->core) / (1024L * chans);
+    int e, c, i;
+    for (e = 0; e < d->elements; ++e) {
+        const AacElementSlot *el = &d->element[e];
+        for (c = 0; c < (el->id == ID_CPE ? 2 : 1); ++c) {
+            const Zuf32f *w = s->wide + 1024L * chans * b + el->slot[c];
+            Zuf16s *out = s->out + (long)n * chans * b + el->slot[c];
+            for (i = 0; i < 1024; ++i) s->in[i] = w[(long)i * chans] * 32768.0f;
+            sbr_process(&s->el[e], c, s->in, s->res);
+            for (i = 0; i < n; ++i) out[(long)i * chans] = round16(s->res[i]);
+            if (s->out_wide)
+                for (i = 0; i < n; ++i)
+                    s->out_wide[(long)n * chans * b + el->slot[c] + (long)i * chans] = s->res[i] * (1.0f / 32768.0f);
+        }
+        sbr_no_payload(&s->el[e]);
+    }
+    s->last = -1;
+    s->done = (int)b + 1;
+}
+
+int aac_block_samples(const AacDecoder *d) { return d->sbr && !d->sbr_down ? 2048 : 1024; }
+
+int aac_sbr_enable(AacDecoder *d, int down) {
+    int e;
+    if (d->sbr) return 0;
+    d->sbr = (AacSbr *)calloc(1, sizeof *d->sbr);
+    if (!d->sbr) return 1;
+    d->sbr_down = down;
+    d->sbr->last = -1;
+    for (e = 0; e < d->elements; ++e)
+        if (sbr_element_init(&d->sbr->el[e], d->element[e].id == ID_CPE ? 2 : 1, aac_sample_rate(d->sfi), down)) {
+            aac_sbr_free(d);
+            return 1;
+        }
+    return 0;
+}
+
+void aac_sbr_free(AacDecoder *d) {
+    int e;
+    if (!d->sbr) return;
+    for (e = 0; e < AAC_MAX_CHANNELS; ++e) sbr_element_free(&d->sbr->el[e]);
+    free(d->sbr);
+    d->sbr = NULL;
+}
+
+int aac_sbr_probe(const AacDecoder *d, const Zuf8u *frame, size_t len) {
+    AacDecoder *t = (AacDecoder *)malloc(sizeof *t);
+    Zuf16s *pcm = (Zuf16s *)malloc(sizeof(Zuf16s) * AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS);
+    const char *why;
+    int blocks, found = 0;
+    if (t && pcm) {
+        memcpy(t, d, sizeof *t);
+        t->sbr = NULL;
+        t->wide = NULL;
+        aac_frame_decode(t, frame, len, pcm, &blocks, &why);
+        found = t->tools.sbr > 0;
+    }
+    free(pcm);
+    free(t);
+    return found;
+}
+
 /* One raw_data_block() up to and including its END element and byte alignment. */
 static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end, Zuf16s *pcm, const char **why) {
     unsigned used = 0; /* the layout's elements met in this block, one bit each */
@@ -493,6 +593,7 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
                                                         : "raw data block without its LFE";
                     return -1;
                 }
+                if (d->sbr) sbr_block(d, pcm);
                 return 0;
             case ID_SCE:
             case ID_CPE:
@@ -512,6 +613,7 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
                 }
                 r = id == ID_CPE ? channel_pair(d, &d->element[e], pp, off, pcm, why)
                                  : single_channel(d, &d->element[e], pp, off, pcm, why);
+                if (d->sbr) d->sbr->last = id == ID_LFE ? -1 : e;
                 used |= 1u << e;
                 ++audio;
                 break;
@@ -549,6 +651,8 @@ static int raw_data_block(AacDecoder *d, Zuf8u **pp, int *off, const Zuf8u *end,
                     *why = "fill element refused";
                     return -1;
                 }
+                if (cnt > 0 && ((bytes[0] >> 4) == EXT_SBR_DATA || (bytes[0] >> 4) == EXT_SBR_DATA_CRC))
+                    sbr_payload(d, bytes, cnt);
                 break;
             }
         }
@@ -627,7 +731,7 @@ size_t aac_block_decode(AacDecoder *d, const Zuf8u *data, size_t size, Zuf16s *p
     return (size_t)(p - d->buf);
 }
 
-int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm, int *blocks, const char **why) {
+static int frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm, int *blocks, const char **why) {
     AacAdtsFrameHeader h;
     Zuf8u *p = d->buf, *end;
     int off = 0, b, head;
@@ -690,6 +794,28 @@ int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm,
         return -1;
     }
     return 0;
+}
+
+int aac_frame_decode(AacDecoder *d, const Zuf8u *frame, size_t len, Zuf16s *pcm, int *blocks, const char **why) {
+    AacSbr *s = d->sbr;
+    Zuf32f *wide = d->wide;
+    int r, b;
+    if (!s) return frame_decode(d, frame, len, pcm, blocks, why);
+    /* The core decodes into the SBR buffers (on the 32-bit filter bank); the blocks that it
+     * concealed go through SBR as silence without payload. */
+    s->out = pcm;
+    s->out_wide = wide;
+    s->done = 0;
+    s->last = -1;
+    d->wide = s->wide;
+    r = frame_decode(d, frame, len, s->core, blocks, why);
+    for (b = s->done; b < *blocks; ++b) {
+        int e;
+        for (e = 0; e < d->elements; ++e) sbr_no_payload(&s->el[e]);
+        sbr_block(d, s->core + 1024L * d->channels * b);
+    }
+    d->wide = wide;
+    return r;
 }
 
 void aac_downmix_matrix(const AacDecoder *d, double m[2][AAC_MAX_CHANNELS]) {

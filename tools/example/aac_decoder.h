@@ -12,6 +12,7 @@
 
 #include "aac_ltp.h"
 #include "aac_predict.h"
+#include "sbr_decoder.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -58,7 +59,25 @@ typedef struct {
     unsigned long ltp;       /* channels with ltp_data (AAC LTP) */
     /* Main profile: bands with the prediction added */
     unsigned long pred_bands;
+    /* HE-AAC: SBR payloads (fill elements EXT_SBR_DATA(_CRC)), those with parametric stereo data,
+     * and those refused as damaged (their element's core passed through the QMF banks alone) */
+    unsigned long sbr, ps, sbr_fallback;
 } AacToolCounts;
+
+/* SBR state of a decoder whose stream carries SBR (aac_sbr_enable): one SBR decoder per audio
+ * element (an LFE's only ever passes its core through the QMF banks, for the same delay). The
+ * core decodes into core/wide, SBR writes the caller's buffers. */
+typedef struct {
+    SbrElement el[AAC_MAX_CHANNELS];
+    int last;    /* element of the block's last SCE or CPE (an SBR payload belongs to it), or -1 */
+    int done;    /* blocks of the current frame through SBR */
+    Zuf16s *out; /* the caller's pcm and wide buffers for this frame */
+    Zuf32f *out_wide;
+    Zuf16s core[AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS];
+    Zuf32f wide[AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS];
+    float in[1024], res[2048];
+    Zuf8u payload[272];
+} AacSbr;
 
 typedef struct {
     Zuf32s overlap[1024];   /* second half of the last windowed inverse transform */
@@ -110,6 +129,9 @@ typedef struct {
     const Zuf16s *pcm0; /* the current frame's pcm, to place the wide samples beside it */
     Zuf16s one[1024];   /* one channel's samples, for layouts of more than 2 channels */
     size_t used;        /* bytes of buf that may be non-zero */
+    AacSbr *sbr;        /* non-NULL: SBR decoded (allocated by aac_sbr_enable) */
+    int sbr_down;       /* down-sampled SBR: output at the core rate */
+    int ps_noted;       /* parametric stereo was reported once */
     Zuf8u buf[AAC_MAX_FRAME + AAC_FRAME_PADDING];
 } AacDecoder;
 
@@ -158,6 +180,19 @@ void aac_downmix_matrix(const AacDecoder *d, double m[2][AAC_MAX_CHANNELS]);
  * out_wide (when wide is not NULL), through the matrix above in double precision. */
 void aac_downmix(const AacDecoder *d, const Zuf16s *pcm, const Zuf32f *wide, unsigned long frames, Zuf16s *out,
                  Zuf32f *out_wide);
+
+/* HE-AAC (ISO/IEC 14496-3 4.6.18): decodes SBR from now on; each frame then gives 2048 sample
+ * frames per block (1024 when down, down-sampled SBR) at twice (once) the core rate. Returns 0, or
+ * 1 when out of memory. aac_sbr_free releases it (a decoder without SBR: nothing). */
+int aac_sbr_enable(AacDecoder *d, int down);
+void aac_sbr_free(AacDecoder *d);
+
+/* Implicit signalling: 1 when the first frame (len bytes at frame) of the stream d was prepared
+ * for carries an SBR payload. d itself is not changed. */
+int aac_sbr_probe(const AacDecoder *d, const Zuf8u *frame, size_t len);
+
+/* Sample frames per raw data block that d produces: 1024, or 2048 with dual-rate SBR. */
+int aac_block_samples(const AacDecoder *d);
 
 /* Fields of the fixed ADTS header that must stay the same within a stream. */
 int aac_same_stream(const Zuf8u *a, const Zuf8u *b);

@@ -133,6 +133,17 @@ static const char *object_name(int aot) {
     }
 }
 
+static int object_type(Bits *b) {
+    const int t = (int)get(b, 5);
+    return t == 31 ? 32 + (int)get(b, 6) : t;
+}
+
+/* samplingFrequencyIndex, or the explicit 24-bit rate after index 15: the rate in Hz. */
+static int rate_field(Bits *b) {
+    const int i = (int)get(b, 4);
+    return i == 15 ? (int)get(b, 24) : aac_sample_rate(i);
+}
+
 /* AudioSpecificConfig (ISO/IEC 14496-3 1.6.2.1) and GASpecificConfig (4.4.1): object type,
  * sampling frequency, channel configuration; only AAC-LC with 1024-sample frames passes. */
 static int audio_specific_config(const Zuf8u *p, size_t len, Mp4Track *t, char *why, size_t why_len) {
@@ -141,8 +152,8 @@ static int audio_specific_config(const Zuf8u *p, size_t len, Mp4Track *t, char *
     b.p = p;
     b.bits = 8 * len;
     b.pos = 0;
-    t->object_type = (int)get(&b, 5);
-    if (t->object_type == 31) t->object_type = 32 + (int)get(&b, 6);
+    int ext;
+    t->object_type = object_type(&b);
     t->sfi = (int)get(&b, 4);
     if (t->sfi == 15) {
         /* An explicit rate is decoded when it is one of the table's (the scale-factor bands
@@ -157,6 +168,12 @@ static int audio_specific_config(const Zuf8u *p, size_t len, Mp4Track *t, char *
         }
     }
     t->channels = (int)get(&b, 4);
+    /* HE-AAC (object type 5, or 29 with parametric stereo): the SBR rate, then the core's type */
+    t->sbr = t->object_type == 5 || t->object_type == 29;
+    if (t->sbr) {
+        t->sbr_rate = rate_field(&b);
+        t->object_type = object_type(&b);
+    }
     if (t->object_type != 2) {
         snprintf(why, why_len, "audio object type %d (%s) is not decoded, only AAC-LC (2)", t->object_type,
                  object_name(t->object_type));
@@ -169,6 +186,12 @@ static int audio_specific_config(const Zuf8u *p, size_t len, Mp4Track *t, char *
     if (get(&b, 1)) {
         snprintf(why, why_len, "a core coder (dependsOnCoreCoder 1) is not decoded");
         return 1;
+    }
+    ext = (int)get(&b, 1); /* extensionFlag: 0 for AAC-LC */
+    /* Backward-compatible explicit signalling: syncExtensionType 0x2B7, SBR, sbrPresentFlag. */
+    if (!ext && !t->sbr && b.pos + 16 <= b.bits && get(&b, 11) == 0x2B7 && object_type(&b) == 5 && get(&b, 1)) {
+        t->sbr = 1;
+        t->sbr_rate = rate_field(&b);
     }
     if (b.pos > b.bits) {
         snprintf(why, why_len, "AudioSpecificConfig shorter than its fields");

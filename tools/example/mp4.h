@@ -22,10 +22,12 @@ extern "C" {
 #endif
 
 typedef struct {
-    int mpeg2;       /* object type indication 0x67 (MPEG-2 AAC LC) rather than 0x40 (MPEG-4 audio) */
-    int object_type; /* audioObjectType (2: AAC LC) */
-    int sfi;         /* sampling_frequency_index (an explicit rate mapped to its index) */
-    int sample_rate;
+    int mpeg2;                /* object type indication 0x67 (MPEG-2 AAC LC) rather than 0x40 (MPEG-4 audio) */
+    int object_type;          /* audioObjectType (2: AAC LC) */
+    int sfi;                  /* sampling_frequency_index (an explicit rate mapped to its index) */
+    int sample_rate;          /* the core's, then (stream_decoder) the output's */
+    int sbr;                  /* explicit SBR signalling (object type 5 or 29, or the sync extension) */
+    int sbr_rate;             /* its extension sampling frequency */
     int channels;             /* channel_configuration */
     unsigned long timescale;  /* mdhd: media time units per second */
     unsigned long long skip;  /* edit list: media time where presentation starts (encoder priming) */

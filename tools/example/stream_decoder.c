@@ -77,6 +77,17 @@ static void mp4_adts_header(const StreamDecoder *d, size_t len, Zuf8u *h) {
     h[6] = 0xFC;
 }
 
+/* SBR from the first frame on: output at twice the core rate, or at the core rate (down). */
+static int sbr_on(StreamDecoder *d, int down, char *why, size_t why_len) {
+    if (aac_sbr_enable(d->aac, down)) {
+        snprintf(why, why_len, "out of memory");
+        return 2;
+    }
+    d->stats.sample_rate = aac_sample_rate(d->aac->sfi) * (down ? 1 : 2);
+    d->stats.sbr = down ? 2 : 1;
+    return 0;
+}
+
 static int mp4_open_track(StreamDecoder *d, char *why, size_t why_len) {
     d->pos = d->in->end; /* no junk search: the sample table says where the samples are */
     d->header_bytes = 7;
@@ -99,6 +110,29 @@ static int mp4_open_track(StreamDecoder *d, char *why, size_t why_len) {
     mp4_cursor_init(&d->cursor);
     d->stats.channels = d->aac->channels;
     d->stats.sample_rate = d->track.sample_rate;
+    if (d->track.sbr) { /* explicit signalling; an SBR rate equal to the core rate: down-sampled */
+        const int r = sbr_on(d, d->track.sbr_rate == d->track.sample_rate, why, why_len);
+        if (r) return r;
+    } else {
+        Mp4Cursor c;
+        unsigned long long offset;
+        unsigned long size;
+        int r = 0;
+        mp4_cursor_init(&c);
+        if (mp4_next_sample(&d->track, d->in->data, &c, &offset, &size) && offset <= d->in->size &&
+            size <= d->in->size - offset && size <= AAC_MAX_FRAME - 7) {
+            Zuf8u *f = malloc(AAC_MAX_FRAME + AAC_FRAME_PADDING);
+            if (f) {
+                mp4_adts_header(d, size, f);
+                memcpy(f + 7, d->in->data + offset, size);
+                memset(f + 7 + size, 0, AAC_FRAME_PADDING);
+                if (aac_sbr_probe(d->aac, f, size + 7)) r = sbr_on(d, 0, why, why_len);
+                free(f);
+            }
+        }
+        if (r) return r;
+    }
+    d->track.sample_rate = d->stats.sample_rate; /* the edit list counts output samples */
     stream_decoder_set_gapless(d, 1);
     return 0;
 }
@@ -142,6 +176,9 @@ int stream_decoder_open(StreamDecoder *d, const Input *in, size_t first, StreamF
         if (!d->aac->channels && aac_layout_from_frame(d->aac, d->ref, adts_frame_len(d->ref), why, why_len)) return 1;
         d->stats.channels = d->aac->channels;
         d->stats.sample_rate = aac_sample_rate(d->aac->sfi);
+        /* Implicit SBR signalling: decided from the first frame's payload, so that a stream with
+         * SBR plays at twice the core rate from its first sample on (any core rate). */
+        if (aac_sbr_probe(d->aac, d->ref, adts_frame_len(d->ref))) return sbr_on(d, 0, why, why_len);
         return 0;
     }
     if (format == FORMAT_ADIF) {
@@ -241,7 +278,7 @@ static void decode_frame(StreamDecoder *d, DecodedFrame *f, const Zuf8u *p, size
         const int r = aac_frame_decode(d->aac, p, len, d->pcm, &blocks, &f->damage);
         d->stats.damaged += r != 0;
         d->stats.crc_errors += r == -2;
-        f->samples = 1024ul * (unsigned long)blocks;
+        f->samples = (unsigned long)aac_block_samples(d->aac) * (unsigned long)blocks;
     }
     keep_window(d, f);
     ++d->stats.frames;
@@ -413,6 +450,7 @@ size_t stream_decoder_finish(StreamDecoder *d) {
 
 void stream_decoder_close(StreamDecoder *d) {
     free(d->mp3);
+    if (d->aac) aac_sbr_free(d->aac);
     free(d->aac);
     d->mp3 = NULL;
     d->aac = NULL;

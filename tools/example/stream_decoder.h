@@ -39,6 +39,7 @@ typedef struct {
     unsigned long rebuilt;    /* frames whose header was destroyed, decoded behind a rebuilt one (in damaged) */
     int channels;
     int sample_rate;
+    int sbr; /* HE-AAC: 1 SBR at twice the core rate, 2 down-sampled SBR */
 } DecodeStats;
 
 /* One frame, as stream_decoder_next() found and decoded it. */
@@ -83,7 +84,7 @@ typedef struct {
     Zuf8u last[7];
     size_t min_len, max_len;
     Zuf8u frame[MP3_MAX_FRAME + MP3_MAIN_PADDING]; /* a rebuilt frame (MP4 sample, lost header) */
-    Zuf16s pcm[AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS];
+    Zuf16s pcm[AAC_MAX_BLOCKS * 2048 * AAC_MAX_CHANNELS]; /* SBR: 2048 sample frames per block */
 } StreamDecoder;
 
 /* Prepares d for the stream whose first frame starts at `first` (from detect_format()); in must

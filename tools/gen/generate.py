@@ -39,8 +39,11 @@ MANIFEST = {
     "gen_sbr_qmf_float_tables.py": ["src/sbr/sbr_qmf_float_tables.cpp"],
     "gen_sbr_qmf_fixed_tables.py": ["src/sbr/sbr_qmf_fixed_tables.cpp"],
     "gen_sbr_enc_tables.py": ["src/sbr/sbr_enc_tables.cpp"],
+    "gen_sbr_enc_tables.py": ["src/sbr/sbr_enc_tables.cpp"],
+    "gen_sbr_qmf_float_tables.py": ["src/sbr/sbr_qmf_float_tables.cpp"],
     "gen_sbr_window.py": ["src/sbr/sbr_window_tables.cpp"],
     "gen_spread_tables.py": ["src/vq/spread_tables.cpp"],
+    "gen_sbr_tables.py": ["tools/example/sbr_tables.c", "tools/example/sbr_tables.h"],
     "gen_vlc_codebooks.py": ["tools/example/vlc_codebooks.c"],
 }
 

@@ -165,6 +165,9 @@ static void print_aac_tools(const AacToolCounts *t) {
             "LFE %lu, predicted bands %lu, LTP %lu\n",
             t->blocks, t->sce, t->cpe, t->common_window, t->ms_all_frames, t->ms_bands, t->is_bands, t->pns_bands,
             t->pns_shared, t->tns, t->short_windows, t->pulses, t->fil, t->dse, t->pce, t->lfe, t->pred_bands, t->ltp);
+    if (t->sbr)
+        fprintf(stderr, "zufdec: SBR payloads %lu (%lu with parametric stereo, decoded as mono SBR), %lu refused\n",
+                t->sbr, t->ps, t->sbr_fallback);
     if (t->mpeg2_pns)
         fprintf(stderr,
                 "zufdec: %lu channel streams of this MPEG-2 stream use noise substitution (reserved in "
@@ -177,8 +180,9 @@ static void print_aac_tools(const AacToolCounts *t) {
  * included), else EXIT_FAILED after a message. */
 static int decode(const char *name, const char *out_name, const Input *in, size_t first, StreamFormat format, int fd,
                   const Options *opt, DecodeStats *st) {
-    static Zuf32f wide[AAC_MAX_BLOCKS * 1024 * AAC_MAX_CHANNELS], mix_wide[AAC_MAX_BLOCKS * 1024 * 2];
-    static Zuf16s mix[AAC_MAX_BLOCKS * 1024 * 2];
+    /* 2048 sample frames per block with SBR */
+    static Zuf32f wide[AAC_MAX_BLOCKS * 2048 * AAC_MAX_CHANNELS], mix_wide[AAC_MAX_BLOCKS * 2048 * 2];
+    static Zuf16s mix[AAC_MAX_BLOCKS * 2048 * 2];
     StreamDecoder *d = malloc(sizeof *d);
     AudioWriter *w = malloc(sizeof *w);
     DecodedFrame f;
@@ -311,8 +315,11 @@ static int decode_input(const char *in_path, const char *out_name, int fd, const
 
     if (opt->quiet || st.frames == 0) return rc;
     audio = st.sample_rate ? (double)st.samples / st.sample_rate : 0.0;
-    fprintf(stderr, "zufdec: %s: %s, %d Hz, %d channel%s: %lu frames decoded", in_path, what, st.sample_rate,
-            st.channels, st.channels == 1 ? "" : "s", st.frames);
+    fprintf(stderr, "zufdec: %s: %s%s, %d Hz, %d channel%s: %lu frames decoded", in_path, what,
+            st.sbr == 2 ? " + SBR (down-sampled)"
+            : st.sbr    ? " + SBR"
+                        : "",
+            st.sample_rate, st.channels, st.channels == 1 ? "" : "s", st.frames);
     if (st.tag_frames) fprintf(stderr, ", %lu tag frame not played", st.tag_frames);
     if (format == FORMAT_MP3) fprintf(stderr, ", %lu concealed (reservoir data missing)", st.concealed);
     if (format == FORMAT_ADTS) fprintf(stderr, ", %lu failed the CRC check", st.crc_errors);
