@@ -33,6 +33,7 @@ MANIFEST = {
     "gen_fft_32sc_tables.py": ["src/transforms/fft_32sc_tables.cpp"],
     "gen_fft_tables.py": ["src/transforms/fft_tables.cpp"],
     "gen_mp3_huffman.py": ["src/mp3/mp3_huff_tables.cpp"],
+    "gen_mp3_huffman_enc.py": ["src/mp3/mp3_huff_enc_tables.cpp"],
     "gen_mp3_tables.py": ["src/mp3/mp3_tables.cpp"],
     "gen_sbr_window.py": ["src/sbr/sbr_window_tables.cpp"],
     "gen_spread_tables.py": ["src/vq/spread_tables.cpp"],
