@@ -87,10 +87,9 @@ int ownsChooseTable_MP3(const Zuf32s* ix, int begin, int end, int* pBits) {
     }
     if (m < 15) {
         // The first table of 0..13 whose rows are long enough, then its equals in row length.
-        static constexpr int kClass[15][4] = {
-            {0},          {1, 1},        {2, 2, 3},     {2, 5, 6},     {3, 7, 8, 9},
-            {3, 7, 8, 9}, {3, 10, 11, 12}, {3, 10, 11, 12}, {2, 13, 15}, {2, 13, 15},
-            {2, 13, 15},  {2, 13, 15},   {2, 13, 15},   {2, 13, 15},   {2, 13, 15}};
+        static constexpr int kClass[15][4] = {{0},          {1, 1},          {2, 2, 3},       {2, 5, 6},   {3, 7, 8, 9},
+                                              {3, 7, 8, 9}, {3, 10, 11, 12}, {3, 10, 11, 12}, {2, 13, 15}, {2, 13, 15},
+                                              {2, 13, 15},  {2, 13, 15},     {2, 13, 15},     {2, 13, 15}, {2, 13, 15}};
         const int* c = kClass[m];
         if (c[0] == 1) count_candidates<1>(ix, begin, end, c + 1, bits);
         if (c[0] == 2) count_candidates<2>(ix, begin, end, c + 1, bits);
@@ -120,8 +119,7 @@ int ownsCountSpectralBits_MP3(const Zuf32s* ix, const Zuf16s* L, int window_swit
     int n = 576;
     while (n >= 2 && ix[n - 1] == 0 && ix[n - 2] == 0) n -= 2;
     int top = n;
-    while (top >= 4 && mag(ix[top - 1]) <= 1 && mag(ix[top - 2]) <= 1 && mag(ix[top - 3]) <= 1 &&
-           mag(ix[top - 4]) <= 1)
+    while (top >= 4 && mag(ix[top - 1]) <= 1 && mag(ix[top - 2]) <= 1 && mag(ix[top - 3]) <= 1 && mag(ix[top - 4]) <= 1)
         top -= 4;
     const int b = top;
     c->big_values = b / 2;

@@ -40,15 +40,15 @@ inline constexpr const auto& ownMP3TableSlen = _pMP3TableSlen;
 
 // How one granule's quantised spectrum is Huffman-coded, as the side information carries it.
 struct Mp3HuffmanChoice {
-    int big_values;       // pairs in the big-values region
-    int count1;           // lines in the count1 region (a multiple of 4), from line 2 * big_values
-    int region0_count;    // derived values when window switching (8/12 short, 7/13 otherwise)
+    int big_values;     // pairs in the big-values region
+    int count1;         // lines in the count1 region (a multiple of 4), from line 2 * big_values
+    int region0_count;  // derived values when window switching (8/12 short, 7/13 otherwise)
     int region1_count;
     int table_select[3];  // 0 for an empty region; [2] unused (0) for a non-zero block_type
     int count1table_select;
-    int region_bits[3];   // bits of each big-values region, signs and linbits included
-    int count1_bits;      // bits of the count1 region with the chosen table, signs included
-    int bits;             // all spectral bits: the three regions plus count1
+    int region_bits[3];  // bits of each big-values region, signs and linbits included
+    int count1_bits;     // bits of the count1 region with the chosen table, signs included
+    int bits;            // all spectral bits: the three regions plus count1
 };
 
 // Bits of the pairs ix[begin..end) (end - begin even) coded with table t (0..31), signs and

@@ -188,8 +188,7 @@ ZUF_API zufResult zufsPackFrameHeader_MP3(const Mp3FrameHeader* pSrcFrameHeader,
 
 ZUF_API zufResult zufsPackSideInfo_MP3(const Mp3SideInfo* pSrcSideInfo, Zuf8u** ppBitStream, int mainDataBegin,
                                        int privateBits, const int* pSrcScfsi, const Mp3FrameHeader* pFrameHeader) {
-    ZUF_REQUIRE(nonnull(pSrcSideInfo, ppBitStream) && *ppBitStream && nonnull(pSrcScfsi, pFrameHeader),
-                zufErrNullPtr);
+    ZUF_REQUIRE(nonnull(pSrcSideInfo, ppBitStream) && *ppBitStream && nonnull(pSrcScfsi, pFrameHeader), zufErrNullPtr);
     ZUF_REQUIRE(in_range(pFrameHeader->ID, 0, 1), zufErrMp3FrameHeader);
     ZUF_REQUIRE(pFrameHeader->layer == 1 && in_range(pFrameHeader->mode, 0, 3), zufErrMp3FrameHeader);
     return ownsPackSideInfo_MP3(pSrcSideInfo, ppBitStream, mainDataBegin, privateBits, pSrcScfsi, pFrameHeader);
