@@ -21,6 +21,7 @@ struct Mp3HuffmanEncTable {
     Zuf32s linmax;       // 2^linbits for tables 16..31, else 0: a table codes magnitudes < 15 + linmax
     const Zuf16u* code;  // (code word, length) pairs; null for tables 0, 4 and 14
 };
+static_assert(sizeof(void*) != 4 || sizeof(Mp3HuffmanEncTable) == 16);
 
 // Tables 0..31, then count1 table A (32) and B (33).
 extern const Mp3HuffmanEncTable pHf_table[34];
