@@ -280,6 +280,48 @@ ZUF_API zufResult zufsJointStereoEncode_MP3_32s_I(Zuf32s *pSrcDstXrL, Zuf32s *pS
 
 /* ---- Encoding: Huffman encoding and bit-stream packing ------------------------------------- */
 
+/* Writes the header at *ppBitStream (a byte boundary): the 12-bit syncword 0xFFF, then ID,
+ * layer, protection_bit, ..., emphasis, each field cut to its width, and crc_check (16 bits,
+ * high byte first) when protection_bit is 0. Advances *ppBitStream by 4, or 6 with the CRC.
+ * zufErrNullPtr: a null pointer, or *ppBitStream null. */
+ZUF_API zufResult zufsPackFrameHeader_MP3(const Mp3FrameHeader *pSrcFrameHeader, Zuf8u **ppBitStream);
+
+/* Writes side_info() at *ppBitStream (a byte boundary) from pSrcSideInfo (granule-major, as
+ * zufsUnpackSideInfo_MP3 fills it), main_data_begin, private_bits and, for MPEG-1, the scfsi
+ * flags (4 per channel); fields are cut to their widths. On success *ppBitStream is advanced by
+ * 17 / 32 bytes (MPEG-1 one / two channels) or 9 / 17 (MPEG-2).
+ * zufErrNullPtr; zufErrMp3FrameHeader: ID not 0 or 1, layer not 1, mode outside 0..3;
+ * zufErrMp3SideInfo: window_switching_flag with block_type 0 (writing stops before block_type,
+ * *ppBitStream after the last whole byte written). */
+ZUF_API zufResult zufsPackSideInfo_MP3(const Mp3SideInfo *pSrcSideInfo, Zuf8u **ppBitStream, int mainDataBegin,
+                                       int privateBits, const int *pSrcScfsi, const Mp3FrameHeader *pFrameHeader);
+
+/* Writes the scale factors (part 2) of granule gr and channel ch, in the layout that
+ * zufsUnpackScaleFactors_MP3_1u8s reads, at (*ppBitStream, *pOffset) and advances the position.
+ * MPEG-1 granule 1 long blocks leave out the band groups whose pScfsi flag is set. MPEG-2 writes
+ * preflag (1 for scalefac_compress 500..511) into pSideInfo; an illegal intensity position
+ * stored negated in the right channel is written as its code.
+ * zufErrNullPtr; zufErrBadArg: *pOffset outside 0..7; zufErrMp3SideInfo: scalefac_compress
+ * outside 0..15 (MPEG-1) or 0..511 (MPEG-2); zufErrMp3FrameHeader: MPEG-2 mode_extension outside
+ * 0..3. */
+ZUF_API zufResult zufsPackScaleFactors_MP3_8s1u(const Zuf8s *pSrcScaleFactor, Zuf8u **ppBitStream, int *pOffset,
+                                                const Mp3FrameHeader *pFrameHeader, Mp3SideInfo *pSideInfo,
+                                                const int *pScfsi, int gr, int ch);
+
+/* Writes part 3 of an MPEG-1 granule from the 576 quantised lines pSrcIx: big_values pairs by
+ * region with the side information's table_select (region boundaries as the decoder's), then
+ * count1Len lines (a multiple of 4) of count1 quadruples from line 2 * big_values with
+ * count1table_select, then 1-bits until hufSize bits are written (none when the data is longer).
+ * Advances (*ppBitStream, *pOffset); a partly written last byte has its low bits cleared.
+ * Statuses, in the order checked: zufErrNullPtr; zufErrBadArg: *pOffset outside 0..7;
+ * zufErrMp3SideInfo: 2 * big_values outside 0..576, region0_count + region1_count outside 0..20,
+ * count1table_select not 0 or 1; zufErrMp3FrameHeader: ID or layer not 1, sampling_frequency
+ * outside 0..2; zufErrMp3SideInfo: the table_select of a non-empty region outside 0..31 (the
+ * regions before it written). */
+ZUF_API zufResult zufsHuffmanEncode_MP3_32s1u(const Zuf32s *pSrcIx, Zuf8u **ppBitStream, int *pOffset,
+                                              const Mp3FrameHeader *pFrameHeader, const Mp3SideInfo *pSideInfo,
+                                              int count1Len, int hufSize);
+
 #ifdef __cplusplus
 }
 #endif

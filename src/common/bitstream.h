@@ -238,7 +238,7 @@ class WordCache {
 // position in the last byte, and it touches no byte past the one holding the end position.
 class BitAccumulator {
   public:
-    BitAccumulator(Zuf8u* p, int offset) : p_(p), pending_(offset) {
+    BitAccumulator(Zuf8u* p, int offset) : p_(p), first_(p), pending_(offset), first_offset_(offset) {
         if (offset > 0) acc_ = p[0] >> (8 - offset);
     }
 
@@ -263,10 +263,22 @@ class BitAccumulator {
         *pOffset = pending_;
     }
 
+    // Stores a partial last byte with its unwritten low bits cleared, the bytes ownSetBits would
+    // leave, and returns the end position. Unlike ownSetBits it never touches the byte after, and
+    // like it leaves the buffer as it was when no bit was put.
+    void finish_cleared(Zuf8u** ppBitStream, int* pOffset) {
+        const bool moved = p_ != first_ || pending_ != first_offset_;
+        if (pending_ > 0 && moved) p_[0] = static_cast<Zuf8u>((acc_ << (8 - pending_)) & 0xFFu);
+        *ppBitStream = p_;
+        *pOffset = pending_;
+    }
+
   private:
     Zuf8u* p_;
+    Zuf8u* first_;      // start position
     uint64_t acc_ = 0;  // the last pending_ bits are not stored yet
     int pending_;       // 0..7 between calls
+    int first_offset_;
 };
 
 // ---------------------------------------------------------------- bit writer

@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""Generates src/mp3/mp3_huff_enc_tables.cpp: the Huffman code tables of the Layer III encoder,
+from the same code tables of ISO/IEC 11172-3 Annex B, Table 3-B.7 that the decoder's packed
+tables are made of (read by gen_mp3_huffman.py).
+
+  gen_mp3_huffman_enc.py [--data DIR] [src/mp3/mp3_huff_enc_tables.cpp]   (input: data/mp3_huffman.txt)
+
+Code tables. _pHuffmanCodeN holds, for every value pair of table N, two unsigned 16-bit words:
+the code word (right-aligned; the longest codes, 19 bits in table 13, begin with enough zeros
+that every value fits 16 bits) and its length. Pair (x, y) is entry x * xlen + y, xlen being the
+values per axis. Tables 16..23 share the codes of 16, 24..31 those of 24 (they differ in
+linbits); 0, 4 and 14 have no codes. _pHuffmanCode32 and _pHuffmanCode33 are the count1 tables
+A and B, quadruple (v, w, x, y) of magnitudes 0 or 1 at entry 8v + 4w + 2x + y. Sign bits are
+not part of the codes.
+
+pHf_table: 34 entries, tables 0..31 then count1 A and B: {xlen, linbits, 2^linbits for tables
+16..31 (else 0), code table} (xlen 0 and a null code table for 0, 4 and 14; xlen 2 for A and B).
+"""
+import cpp_emit as E
+import gen_mp3_huffman
+
+SCRIPT = "gen_mp3_huffman_enc.py"
+
+
+def code_table(codes, xlen):
+    words = []
+    for x in range(xlen):
+        for y in range(xlen):
+            code = codes[(x, y)]
+            assert int(code, 2) < 1 << 16 and len(code) <= 19
+            words += [int(code, 2), len(code)]
+    return words
+
+
+def render():
+    pairs, quads, linbits, alias = gen_mp3_huffman.read_tables()
+    own = [t for t in range(32) if pairs[t]]
+    assert own == [1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16, 24]
+    xlen = {t: max(x for x, _ in pairs[t]) + 1 for t in own}
+    tables = {t: code_table(pairs[t], xlen[t]) for t in own}
+    for name, key in ((32, "A"), (33, "B")):
+        q = quads[key]
+        tables[name] = sum(([int(q[v], 2), len(q[v])] for v in sorted(q, key=lambda v: 8 * v[0] + 4 * v[1] +
+                                                                        2 * v[2] + v[3])), [])
+        assert len(tables[name]) == 32
+
+    out = E.stamp(SCRIPT, [
+        "Huffman code tables of the Layer III encoder, ISO/IEC 11172-3 Annex B, Table 3-B.7: (code word,",
+        "length) per value pair (entry x * xlen + y) or count1 quadruple (entry 8v + 4w + 2x + y).",
+        "The layout is described in the generator and in mp3_huff_encode.h."])
+    out += ['#include "mp3/mp3_huff_encode.h"', ""]
+    body = []
+    for t, v in tables.items():
+        n = len(v) // 2
+        what = f"count1 table {'A' if t == 32 else 'B'}" if t >= 32 else f"{xlen[t]} x {xlen[t]} pairs"
+        body += [f"// {what}"]
+        body += E.array(f"const Zuf16u _pHuffmanCode{t}[2 * {n}]", v, per_line=16, inline=False) + [""]
+
+    def entry(t):
+        if t >= 32:
+            return f"{{2, 0, 0, _pHuffmanCode{t}}}"
+        src = alias.get(t, t)
+        if not pairs[src]:
+            return "{0, 0, 0, nullptr}"
+        lb = linbits[t]
+        return f"{{{xlen[src]}, {lb}, {1 << lb if t >= 16 else 0}, _pHuffmanCode{src}}}"
+
+    body += ["// Tables 0..31, then count1 A (32) and B (33): {xlen, linbits, 2^linbits (16..31), codes}."]
+    body += ["const Mp3HuffmanEncTable pHf_table[34] = {"]
+    body += E.wrap([entry(t) for t in range(34)], per_line=4)
+    body += ["};"]
+    out += E.namespace("zuf", body)
+    return [E.text(out)]
+
+
+if __name__ == "__main__":
+    E.run(render, __doc__)
