@@ -15,9 +15,8 @@
 #include "support/tool_run.h"
 #include "support/test_util.h"
 
-#if __has_include(<sndfile.h>)
+#ifdef ZUF_HAVE_SNDFILE
 #include <sndfile.h>
-#define HAVE_SNDFILE 1
 #endif
 
 namespace {
@@ -235,7 +234,7 @@ TEST(SbrParser, CoupledPairAndTimeDeltas) {
     sbr_element_free(e);
 }
 
-#ifdef HAVE_SNDFILE
+#ifdef ZUF_HAVE_SNDFILE
 std::vector<int16_t> read_flac(const std::string& path, int* channels) {
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
