@@ -8,7 +8,9 @@
 # there, makes the inputs from one 2-minute music-like stereo signal at 44.1 kHz (the signal of
 # bench/peers.sh):
 #   AAC-LC 128 kbit/s ADTS (FFmpeg's encoder), MP3 128 kbit/s CBR and V2 VBR (LAME), MPEG-2 MP3
-#   at 24 kHz, 64 kbit/s (LAME),
+#   at 24 kHz, 64 kbit/s (LAME), and, where ../shared/vectors/he-aac is beside the checkout, an
+#   HE-AAC stream (22.05 kHz core, SBR to 44.1 kHz) made of one of its samples repeated to about
+#   two minutes (Debian's encoders write no SBR),
 # and prints:
 #   - per stream, zufdec against ffmpeg -threads 1 (its float and, for AAC, fixed-point decoder),
 #     faad, mpg123 and madplay, each writing a 16-bit WAV file: best CPU time (user + system) of
@@ -52,6 +54,10 @@ ffmpeg -nostdin -hide_banner -loglevel error -y -i "$tmp/signal.wav" -c:a aac -b
 lame --silent -b 128 -m j "$tmp/signal.wav" "$tmp/mp3_cbr_128k.mp3"
 lame --silent -V 2 "$tmp/signal.wav" "$tmp/mp3_vbr_v2.mp3"
 lame --silent --resample 24 -b 64 "$tmp/signal.wav" "$tmp/mp3_mpeg2_24k.mp3"
+he=$root/../shared/vectors/he-aac/h08_nero_he1_st_22k44k.aac
+if [ -f "$he" ]; then
+    for _ in $(seq 60); do cat "$he"; done >"$tmp/he_aac_sbr.aac"
+fi
 
 ZUFDEC=$build/tools/zufdec BENCH_STREAM=$build/bench/bench_stream BENCH_FFT=$build/bench/bench_fft \
     python3 - "$tmp" "$runs" "$callgrind" <<'PY'
@@ -114,6 +120,8 @@ streams = [("AAC-LC 128k", f"{tmp}/aac_lc_128k.aac", "aac", "ffmpeg"),
            ("MP3 CBR 128k", f"{tmp}/mp3_cbr_128k.mp3", "mp3", "mpg123"),
            ("MP3 VBR V2", f"{tmp}/mp3_vbr_v2.mp3", "mp3", "mpg123"),
            ("MP3 MPEG-2 24k", f"{tmp}/mp3_mpeg2_24k.mp3", "mp3", "mpg123")]
+if os.path.exists(f"{tmp}/he_aac_sbr.aac"):
+    streams.insert(1, ("HE-AAC (SBR)", f"{tmp}/he_aac_sbr.aac", "aac", "ffmpeg"))
 print(f"best CPU time (user + system) of {runs} interleaved runs; ratio = zufdec's time / the peer's"
       " (below 1: zufdec faster)\n")
 print(f"{'stream':<15} {'decoder':<18} {'CPU s':>8} {'x real time':>12} {'ratio':>7}")
