@@ -104,4 +104,32 @@ inline F64x2 operator-(F64x2 a, F64x2 b) { return {_mm_sub_pd(a.v, b.v)}; }
 // Constants come from tables of doubles: one movddup (SSE3) each.
 inline F64x2 operator*(F64x2 a, const double& c) { return {_mm_mul_pd(a.v, _mm_loaddup_pd(&c))}; }
 
+// One float or four: a kernel written once over T = float (the scalar reference) or T = __m128
+// (four consecutive elements, unaligned access) loads, stores and broadcasts through these, so
+// that both instantiations perform the same IEEE operations in the same order.
+template <class T>
+T lane_load(const float* p);
+template <>
+inline float lane_load<float>(const float* p) {
+    return *p;
+}
+template <>
+inline __m128 lane_load<__m128>(const float* p) {
+    return loadu_f128(p);
+}
+inline void lane_store(float* p, float v) { *p = v; }
+inline void lane_store(float* p, __m128 v) { storeu_f128(p, v); }
+template <class T>
+T lane_splat(float v);
+template <>
+inline float lane_splat<float>(float v) {
+    return v;
+}
+template <>
+inline __m128 lane_splat<__m128>(float v) {
+    return _mm_set1_ps(v);
+}
+template <class T>
+constexpr int kLanes = sizeof(T) / sizeof(float);
+
 }  // namespace zuf

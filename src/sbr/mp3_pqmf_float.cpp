@@ -36,31 +36,7 @@ static_assert(15 + sizeof(Ctx) + 512 * sizeof(float) <= kContextBytes, "the cont
 
 inline const float* slot(const Ctx* ctx, int age) { return ctx->history + 32 * ((ctx->phase + age) & 15); }
 
-// ------------------------------------------------------------------ lanes
-template <class T>
-T ld(const float* p);
-template <>
-inline float ld<float>(const float* p) {
-    return *p;
-}
-template <>
-inline __m128 ld<__m128>(const float* p) {
-    return loadu_f128(p);
-}
-template <class T>
-T splat(float v);
-template <>
-inline float splat<float>(float v) {
-    return v;
-}
-template <>
-inline __m128 splat<__m128>(float v) {
-    return _mm_set1_ps(v);
-}
-inline void st(float* p, float v) { *p = v; }
-inline void st(float* p, __m128 v) { storeu_f128(p, v); }
-template <class T>
-constexpr int kLanes = sizeof(T) / sizeof(float);
+// ------------------------------------------------------------------ lanes (lane_load etc.: common/simd.h)
 
 // Y[k] = sum_{j<8} C[k + 64j] X[k + 64j] for the lanes from k (k and k + 3 in the same half).
 // The groups' sums are independent; they run side by side so that their additions overlap.
@@ -71,14 +47,15 @@ void window_analysis(const Ctx* ctx, float* y) {
         T acc[16 / L];
         for (int k = k0; k < k0 + 16; k += L) {
             const float* c = mp3enc_Ccoef + 32 * (k / 4) + k % 4;
-            acc[(k - k0) / L] = ld<T>(c) * ld<T>(slot(ctx, k / 32) + k % 32);
+            acc[(k - k0) / L] = lane_load<T>(c) * lane_load<T>(slot(ctx, k / 32) + k % 32);
         }
         for (int j = 1; j < 8; ++j)
             for (int k = k0; k < k0 + 16; k += L) {
                 const float* c = mp3enc_Ccoef + 32 * (k / 4) + k % 4;
-                acc[(k - k0) / L] = acc[(k - k0) / L] + ld<T>(c + 4 * j) * ld<T>(slot(ctx, 2 * j + k / 32) + k % 32);
+                acc[(k - k0) / L] =
+                    acc[(k - k0) / L] + lane_load<T>(c + 4 * j) * lane_load<T>(slot(ctx, 2 * j + k / 32) + k % 32);
             }
-        for (int k = k0; k < k0 + 16; k += L) st(y + k, acc[(k - k0) / L]);
+        for (int k = k0; k < k0 + 16; k += L) lane_store(y + k, acc[(k - k0) / L]);
     }
 }
 
@@ -87,12 +64,12 @@ template <class T>
 void matrix32(const float* a, const float* tab, float* out) {
     constexpr int L = kLanes<T>, G = 32 / L;
     T acc[G];
-    for (int g = 0; g < G; ++g) acc[g] = splat<T>(a[0]) * ld<T>(tab + g * L);
+    for (int g = 0; g < G; ++g) acc[g] = lane_splat<T>(a[0]) * lane_load<T>(tab + g * L);
     for (int m = 1; m < 32; ++m) {
-        const T am = splat<T>(a[m]);
-        for (int g = 0; g < G; ++g) acc[g] = acc[g] + am * ld<T>(tab + 32 * m + g * L);
+        const T am = lane_splat<T>(a[m]);
+        for (int g = 0; g < G; ++g) acc[g] = acc[g] + am * lane_load<T>(tab + 32 * m + g * L);
     }
-    for (int g = 0; g < G; ++g) st(out + g * L, acc[g]);
+    for (int g = 0; g < G; ++g) lane_store(out + g * L, acc[g]);
 }
 
 // The stored T entries that output j reads from a block of even age (ie) and of odd age (io):
@@ -122,10 +99,10 @@ void window_synthesis(const Ctx* ctx, float* out) {
     constexpr int L = kLanes<T>;
     for (int j = 0; j < 32; j += L) {
         const float* w = pMp3SynthWinFold + 64 * (j / 4) + j % 4;
-        T acc = ld<T>(w) * pick_lanes(slot(ctx, 0), j, false, T{});
+        T acc = lane_load<T>(w) * pick_lanes(slot(ctx, 0), j, false, T{});
         for (int age = 1; age < 16; ++age)
-            acc = acc + ld<T>(w + 4 * age) * pick_lanes(slot(ctx, age), j, age % 2 == 1, T{});
-        st(out + j, acc);
+            acc = acc + lane_load<T>(w + 4 * age) * pick_lanes(slot(ctx, age), j, age % 2 == 1, T{});
+        lane_store(out + j, acc);
     }
 }
 

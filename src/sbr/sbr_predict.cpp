@@ -27,28 +27,6 @@ constexpr float kRelax = 0.99999905f;
 constexpr float kLimit = 16.0f;  // |alpha|^2 from which the HF generator would be unstable
 
 // ------------------------------------------------------------------ lane operations
-template <class T>
-T lane_load(const float* p);
-template <>
-inline float lane_load<float>(const float* p) {
-    return *p;
-}
-template <>
-inline __m128 lane_load<__m128>(const float* p) {
-    return loadu_f128(p);
-}
-inline void lane_store(float* p, float v) { *p = v; }
-inline void lane_store(float* p, __m128 v) { storeu_f128(p, v); }
-template <class T>
-T lane_splat(float v);
-template <>
-inline float lane_splat<float>(float v) {
-    return v;
-}
-template <>
-inline __m128 lane_splat<__m128>(float v) {
-    return _mm_set1_ps(v);
-}
 
 // num / den where den != 0, else 0.
 inline float div_if_nonzero(float num, float den) { return den != 0.0f ? num / den : 0.0f; }

@@ -83,7 +83,7 @@ typedef struct {
      * stream_decoder.c), so that the output keeps its length. */
     Zuf8u last[7];
     size_t min_len, max_len;
-    Zuf8u frame[MP3_MAX_FRAME + MP3_MAIN_PADDING]; /* a rebuilt frame (MP4 sample, lost header) */
+    Zuf8u frame[MP3_MAX_FRAME + MP3_MAIN_PADDING];        /* a rebuilt frame (MP4 sample, lost header) */
     Zuf16s pcm[AAC_MAX_BLOCKS * 2048 * AAC_MAX_CHANNELS]; /* SBR: 2048 sample frames per block */
 } StreamDecoder;
 
