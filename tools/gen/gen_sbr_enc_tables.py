@@ -30,26 +30,13 @@ import cpp_emit as E
 import hpmath as H
 
 
-def to_f32(x):
-    """Nearest binary32 of the exact value x (ties to even), via its neighbours."""
-    f = struct.unpack("<f", struct.pack("<f", float(x)))[0]
-    bits = struct.unpack("<I", struct.pack("<f", f))[0]
-    best = f
-    for nb in (bits - 1, bits + 1):
-        if 0 <= nb < 2**31:
-            g = struct.unpack("<f", struct.pack("<I", nb))[0]
-            if abs(Fraction(g) - x) < abs(Fraction(best) - x):
-                best = g
-    return best
-
-
 def cos_sin(p):
     """(cos, sin)(pi p / 256) as binary32, exact at multiples of pi / 2."""
     p %= 512
     if p % 128 == 0:
         return [(1.0, 0.0), (0.0, 1.0), (-1.0, 0.0), (0.0, -1.0)][p // 128]
     a = H.PI * p / 256
-    return to_f32(Fraction(H.cos(a))), to_f32(Fraction(H.sin(a)))
+    return H.f32(Fraction(H.cos(a))), H.f32(Fraction(H.sin(a)))
 
 
 def pairs(angles):

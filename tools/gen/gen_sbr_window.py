@@ -13,9 +13,9 @@ The decimal value is converted exactly (Fraction), so no double rounding enters.
 usage: gen_sbr_window.py [src/sbr/sbr_window_tables.cpp]
 """
 from fractions import Fraction
-import struct
 
 import cpp_emit as E
+from hpmath import f32
 
 
 def window():
@@ -25,20 +25,6 @@ def window():
         sign = -1 if n in (128, 256) else 1
         assert vals[640 - n] == sign * vals[n], n
     return vals
-
-
-def to_f32(x):
-    """Nearest binary32 of the exact rational x (ties to even), via its neighbours."""
-    f = struct.unpack("<f", struct.pack("<f", float(x)))[0]
-    # step to the neighbours and keep the closest: float(x) may sit on the wrong side of a tie
-    bits = struct.unpack("<I", struct.pack("<f", f))[0]
-    best = f
-    for nb in (bits - 1, bits + 1):
-        if 0 <= nb < 2**32:
-            g = struct.unpack("<f", struct.pack("<I", nb))[0]
-            if abs(Fraction(g) - x) < abs(Fraction(best) - x):
-                best = g
-    return best
 
 
 def q(x, bits):
@@ -56,7 +42,7 @@ def render():
         "and its even-indexed half c[2n] for the 32-band banks."])
     out += ['#include "zufack9/zuf_sbr.h"', ""]
     body = E.comment("c[n], binary32.")
-    body += E.array("extern \"C\" ZUF_API const Zuf32f SBR_TAB_QMF_WINDOW_640_FP[640]", [to_f32(v) for v in c], E.hex_float)
+    body += E.array("extern \"C\" ZUF_API const Zuf32f SBR_TAB_QMF_WINDOW_640_FP[640]", [f32(v) for v in c], E.hex_float)
     for bits in (30, 31):
         body += [""] + E.comment(f"c[n] * 2^{bits}, rounded.")
         body += E.array(f"extern \"C\" ZUF_API const Zuf32s SBR_TABLE_QMF_WINDOW_640_INT_Q{bits}[640]", [q(v, bits) for v in c])

@@ -107,3 +107,21 @@ def round_root(num, den, k):
 def sat31(v):
     return min(v, 0x7FFFFFFF)
 
+
+
+def f32(x):
+    """The binary32 value nearest to the exact value x (Decimal, Fraction, int or float; ties to
+    even), as a Python float: float(x) may round x to a double that sits on the far side of a
+    binary32 tie, so the float's two neighbours are compared exactly as well."""
+    import struct
+    from fractions import Fraction
+    exact = Fraction(x)
+    f = struct.unpack("<f", struct.pack("<f", float(exact)))[0]
+    bits = struct.unpack("<I", struct.pack("<f", f))[0]
+    best = f
+    for nb in (bits - 1, bits + 1):
+        if 0 <= nb < 2**32:
+            g = struct.unpack("<f", struct.pack("<I", nb))[0]
+            if g == g and abs(Fraction(g) - exact) < abs(Fraction(best) - exact):
+                best = g
+    return best
