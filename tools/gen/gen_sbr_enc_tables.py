@@ -24,7 +24,6 @@ evaluated at 60 digits; multiples of pi/2 are exact).
 usage: gen_sbr_enc_tables.py [src/sbr/sbr_enc_tables.cpp]
 """
 from fractions import Fraction
-import struct
 
 import cpp_emit as E
 import hpmath as H
