@@ -268,88 +268,46 @@ TEST(SbrQmfFixed, ReconstructionSnr) {
 TEST(SbrQmfFixed, AgreesWithFloatBanks) {
     std::vector<Zuf32f> w320(320);
     for (int n = 0; n < 320; ++n) w320[n] = SBR_TAB_QMF_WINDOW_640_FP[2 * n];
-    auto block = [](int size) { return std::vector<Zuf8u>(static_cast<size_t>(size) + 32); };
-    auto a16 = [](std::vector<Zuf8u>& v) {
-        return reinterpret_cast<Zuf8u*>((reinterpret_cast<uintptr_t>(v.data()) + 15) & ~uintptr_t{15});
-    };
-    int spec[3], init[3], work[3], fx;
-    ASSERT_EQ(zufsAnalysisFilterGetSize_SBR_RToC_32f32fc(&spec[0], &init[0], &work[0]), zufOk);
-    ASSERT_EQ(zufsSynthesisFilterGetSize_SBR_CToR_32fc32f(&spec[1], &init[1], &work[1]), zufOk);
-    ASSERT_EQ(zufsSynthesisDownFilterGetSize_SBR_CToR_32fc32f(&spec[2], &init[2], &work[2]), zufOk);
-    for (int kind = 0; kind < 3; ++kind) {
-        SCOPED_TRACE(kind);  // analysis, synthesis, down-sampled synthesis
-        auto ms = block(spec[kind]), mi = block(init[kind]), mw = block(work[kind]);
-        void* fl = nullptr;
-        Zuf8u* fixed_ctx;
-        std::vector<Zuf8u> mf;
-        if (kind == 0) {
-            ASSERT_EQ(zufsAnalysisFilterGetSize_SBRHQ_32s32sc(&fx), zufOk);
-            mf = block(fx), fixed_ctx = mf.data();
-            ASSERT_EQ(zufsAnalysisFilterInit_SBRHQ_32s32sc(fixed_ctx), zufOk);
-            ASSERT_EQ(zufsAnalysisFilterInit_SBR_RToC_32f32fc(
-                          reinterpret_cast<AnalysisFilterContext_SBR_RToC_32f32fc**>(&fl), a16(ms), a16(mi)),
-                      zufOk);
-        } else if (kind == 1) {
-            ASSERT_EQ(zufsSynthesisFilterGetSize_SBRHQ_32sc32s(&fx), zufOk);
-            mf = block(fx), fixed_ctx = mf.data();
-            ASSERT_EQ(zufsSynthesisFilterInit_SBRHQ_32sc32s(fixed_ctx), zufOk);
-            ASSERT_EQ(zufsSynthesisFilterInit_SBR_CToR_32fc32f(
-                          reinterpret_cast<SynthesisFilterContext_SBR_CToR_32fc32f**>(&fl), a16(ms), a16(mi)),
-                      zufOk);
+    int sa, ia, wa, ss, is, ws;
+    ASSERT_EQ(zufsAnalysisFilterGetSize_SBR_RToC_32f32fc(&sa, &ia, &wa), zufOk);
+    ASSERT_EQ(zufsSynthesisFilterGetSize_SBR_CToR_32fc32f(&ss, &is, &ws), zufOk);
+    ASSERT_TRUE(sa + ia + wa < 16384 && ss + is + ws < 16384);
+    alignas(16) static Zuf8u spec[2][16384], init[16384], work[16384], fixed[2][8192];
+    AnalysisFilterContext_SBR_RToC_32f32fc* fa;
+    SynthesisFilterContext_SBR_CToR_32fc32f* fs;
+    ASSERT_EQ(zufsAnalysisFilterInit_SBR_RToC_32f32fc(&fa, spec[0], init), zufOk);
+    ASSERT_EQ(zufsSynthesisFilterInit_SBR_CToR_32fc32f(&fs, spec[1], init), zufOk);
+    ASSERT_EQ(zufsAnalysisFilterInit_SBRHQ_32s32sc(fixed[0]), zufOk);
+    ASSERT_EQ(zufsSynthesisFilterInit_SBRHQ_32sc32s(fixed[1]), zufOk);
+    zuft::Rng rng(11);
+    for (int slot = 0; slot < 48; ++slot) {
+        const int syn = slot % 2;  // analysis and synthesis slots alternate, each bank keeps its history
+        std::vector<Zuf32f> x(syn ? 128 : 32), yf(64);
+        std::vector<Zuf32s> xi(x.size()), yi(64);
+        for (size_t i = 0; i < x.size(); ++i) {
+            x[i] = std::round(rng.uniform(-1, 1) * (syn ? 1 << 19 : 32767));
+            xi[i] = static_cast<Zuf32s>(x[i] * (syn ? 32 : 1024));
+        }
+        Zuf32fc* row = reinterpret_cast<Zuf32fc*>(syn ? x.data() : yf.data());
+        const Zuf32fc* crow = row;
+        if (syn) {
+            ASSERT_EQ(
+                zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(&crow, yf.data(), SBR_TAB_QMF_WINDOW_640_FP, 1, fs, work),
+                zufOk);
+            ASSERT_EQ(
+                zufsSynthesisFilter_SBRHQ_32sc32s(reinterpret_cast<const Zuf32sc*>(xi.data()), yi.data(),
+                                                  reinterpret_cast<SynthesisFilterContext_SBRHQ_32sc32s*>(fixed[1])),
+                zufOk);
         } else {
-            ASSERT_EQ(zufsSynthesisDownFilterGetSize_SBRHQ_32sc32s(&fx), zufOk);
-            mf = block(fx), fixed_ctx = mf.data();
-            ASSERT_EQ(zufsSynthesisDownFilterInit_SBRHQ_32sc32s(fixed_ctx), zufOk);
-            ASSERT_EQ(zufsSynthesisDownFilterInit_SBR_CToR_32fc32f(
-                          reinterpret_cast<SynthesisDownFilterContext_SBR_CToR_32fc32f**>(&fl), a16(ms), a16(mi)),
-                      zufOk);
+            ASSERT_EQ(zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(x.data(), &row, w320.data(), 1, 0, 32, fa, work), zufOk);
+            ASSERT_EQ(
+                zufsAnalysisFilter_SBRHQ_32s32sc(xi.data(), reinterpret_cast<Zuf32sc*>(yi.data()), 32,
+                                                 reinterpret_cast<AnalysisFilterContext_SBRHQ_32s32sc*>(fixed[0])),
+                zufOk);
         }
-        const int bands = kind == 1 ? 64 : 32;
-        const double in_scale = kind == 0 ? 1024 : 32, out_scale = kind == 0 ? 0.125 : 1.0 / 32,
-                     tol = kind == 0 ? 24 : 16;
-        zuft::Rng rng(11);
-        for (int slot = 0; slot < 24; ++slot) {
-            std::vector<Zuf32f> x(2 * bands);  // samples (analysis) or interleaved bands
-            for (auto& v : x) v = std::round(rng.uniform(-1, 1) * (kind == 0 ? 32767 : 1 << 19));
-            std::vector<Zuf32s> xi(x.size()), yi(2 * bands);
-            for (size_t i = 0; i < x.size(); ++i) xi[i] = static_cast<Zuf32s>(x[i] * in_scale);
-            std::vector<Zuf32f> yf(2 * bands);
-            Zuf32fc* row = reinterpret_cast<Zuf32fc*>(kind == 0 ? yf.data() : x.data());
-            if (kind == 0) {
-                ASSERT_EQ(zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(
-                              x.data(), &row, w320.data(), 1, 0, 32,
-                              static_cast<AnalysisFilterContext_SBR_RToC_32f32fc*>(fl), a16(mw)),
-                          zufOk);
-                ASSERT_EQ(
-                    zufsAnalysisFilter_SBRHQ_32s32sc(xi.data(), reinterpret_cast<Zuf32sc*>(yi.data()), 32,
-                                                     reinterpret_cast<AnalysisFilterContext_SBRHQ_32s32sc*>(fixed_ctx)),
-                    zufOk);
-            } else if (kind == 1) {
-                const Zuf32fc* r = row;
-                ASSERT_EQ(zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(
-                              &r, yf.data(), SBR_TAB_QMF_WINDOW_640_FP, 1,
-                              static_cast<SynthesisFilterContext_SBR_CToR_32fc32f*>(fl), a16(mw)),
-                          zufOk);
-                ASSERT_EQ(zufsSynthesisFilter_SBRHQ_32sc32s(
-                              reinterpret_cast<const Zuf32sc*>(xi.data()), yi.data(),
-                              reinterpret_cast<SynthesisFilterContext_SBRHQ_32sc32s*>(fixed_ctx)),
-                          zufOk);
-            } else {
-                const Zuf32fc* r = row;
-                ASSERT_EQ(zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(
-                              &r, yf.data(), w320.data(), 1,
-                              static_cast<SynthesisDownFilterContext_SBR_CToR_32fc32f*>(fl), a16(mw)),
-                          zufOk);
-                ASSERT_EQ(zufsSynthesisDownFilter_SBRHQ_32sc32s(
-                              reinterpret_cast<const Zuf32sc*>(xi.data()), yi.data(),
-                              reinterpret_cast<SynthesisDownFilterContext_SBRHQ_32sc32s*>(fixed_ctx)),
-                          zufOk);
-            }
-            const int n = kind == 0 ? 64 : bands;  // analysis: 32 complex bands
-            for (int i = 0; i < n; ++i)
-                ASSERT_NEAR(yi[i] * out_scale, yf[i], tol * out_scale + 1e-5 * std::fabs(yf[i]) + 1)
-                    << slot << " " << i;
-        }
+        const double scale = syn ? 1.0 / 32 : 0.125, tol = syn ? 16 : 24;
+        for (int i = 0; i < 64; ++i)
+            ASSERT_NEAR(yi[i] * scale, yf[i], tol * scale + 1e-5 * std::fabs(yf[i]) + 1) << slot << " " << i;
     }
 }
 
