@@ -234,6 +234,29 @@ TEST(SbrParser, CoupledPairAndTimeDeltas) {
     sbr_element_free(e);
 }
 
+// Without payload the core goes through analysis and synthesis alone: the 32-bit banks give the
+// float banks' output within their truncation bias (under 1 LSB), full and down-sampled.
+TEST(SbrBanks, FixedFollowsFloat) {
+    for (int down = 0; down < 2; ++down) {
+        SbrElement e[2];
+        std::vector<float> core(1024), out[2] = {std::vector<float>(2048), std::vector<float>(2048)};
+        for (int b = 0; b < 2; ++b) {
+            sbr_set_bank(b ? SBR_BANK_FIXED : SBR_BANK_FLOAT);
+            ASSERT_EQ(sbr_element_init(&e[b], 1, 24000, down), 0);
+            sbr_no_payload(&e[b]);
+        }
+        sbr_set_bank(SBR_BANK_FLOAT);
+        for (int frame = 0; frame < 4; ++frame) {
+            for (int i = 0; i < 1024; ++i)
+                core[i] = 20000.0f * std::sin(0.05f * (1024 * frame + i)) + 3000.0f * std::sin(1.3f * i);
+            for (int b = 0; b < 2; ++b) sbr_process(&e[b], 0, core.data(), out[b].data());
+            for (int i = 0; i < (down ? 1024 : 2048); ++i)
+                ASSERT_NEAR(out[1][i], out[0][i], 1.0) << down << " " << frame << " " << i;
+        }
+        sbr_element_free(&e[0]), sbr_element_free(&e[1]);
+    }
+}
+
 #ifdef ZUF_HAVE_SNDFILE
 std::vector<int16_t> read_flac(const std::string& path, int* channels) {
     SF_INFO info{};
@@ -247,46 +270,59 @@ std::vector<int16_t> read_flac(const std::string& path, int* channels) {
 }
 
 // The shared HE-AAC samples against FFmpeg's float decodes, RMS and largest difference in 16-bit
-// LSB after alignment. Bounds: what this decoder reaches, with a little room (FAAD2 on the same
-// streams: 0.02-0.74 RMS). The PS streams are decoded as mono SBR and h02's reference is left
-// out: FFmpeg's 5.1 decode differs from FAAD2's and ours, which agree (0.07 LSB).
+// LSB after alignment, for each choice of QMF banks. Bounds: what this decoder reaches, with a
+// little room (FAAD2 on the same streams: 0.02-0.74 RMS); the 32-bit banks add the bias of their
+// truncated products (about 0.4 LSB RMS, see the decoder's scaling note). The PS streams are decoded as mono SBR
+// and h02's reference is left out: FFmpeg's 5.1 decode differs from FAAD2's and ours, which agree
+// (0.07 LSB).
 TEST(SbrStreams, AgainstFfmpeg) {
     std::string dir = std::string(ZUF_SOURCE_DIR) + "/../shared/vectors/he-aac/";
     if (zuft::read_file(dir + "README.md").empty()) dir = std::string(ZUF_SOURCE_DIR) + "/../../shared/vectors/he-aac/";
+    struct Bound {
+        double rms;
+        int max;
+    };
     const struct {
         const char* name;
         int rate;
-        double rms;
-        int max;
-    } streams[] = {{"h01_iso_sbr_cm_48_2.aac", 48000, 0.1, 2},
-                   {"h03_iso_sbr_sr_48_2_fsaac48.aac", 96000, 0.1, 2},
-                   {"h04_iso_sbr_sr_48_2_fsaac48_ds.m4a", 48000, 0.1, 2},
-                   {"h06_nero_he1_mono_8k16k.aac", 16000, 0.15, 4},
-                   {"h08_nero_he1_st_22k44k.aac", 44100, 0.1, 3},
-                   {"h09_apple_he1_st_16k32k.aac", 32000, 0.1, 2},
-                   {"h11_dolby_he1_st_22k44k_drc.aac", 44100, 0.7, 40}};
-    for (const auto& s : streams) {
-        const auto bytes = zuft::read_file(dir + s.name);
-        if (bytes.empty()) GTEST_SKIP() << "HE-AAC samples not found in " << dir;
-        SCOPED_TRACE(s.name);
-        const std::string base = std::string(s.name).substr(0, std::string(s.name).rfind('.'));
-        int ch = 0;
-        const auto ref = read_flac(dir + base + ".ffmpeg.s16.flac", &ch);
-        const zuft::Decoded d = zuft::decode_memory(bytes);
-        ASSERT_EQ(d.st.channels, ch == 2 && std::string(s.name).find("mono") != std::string::npos ? 1 : ch);
-        EXPECT_EQ(d.st.sample_rate, s.rate);
-        EXPECT_EQ(d.tools.sbr_fallback, 0u);
-        std::vector<int16_t> mine = d.pcm, theirs = ref;
-        if (d.st.channels != ch) {  // FFmpeg gives mono SBR as two equal channels
-            theirs.clear();
-            for (size_t i = 0; i < ref.size(); i += 2) theirs.push_back(ref[i]);
+        Bound bound[2];  // SBR_BANK_FLOAT, SBR_BANK_FIXED
+    } streams[] = {{"h01_iso_sbr_cm_48_2.aac", 48000, {{0.1, 2}, {0.45, 2}}},
+                   {"h03_iso_sbr_sr_48_2_fsaac48.aac", 96000, {{0.1, 2}, {0.45, 2}}},
+                   {"h04_iso_sbr_sr_48_2_fsaac48_ds.m4a", 48000, {{0.1, 2}, {0.45, 2}}},
+                   {"h06_nero_he1_mono_8k16k.aac", 16000, {{0.15, 4}, {0.45, 4}}},
+                   {"h08_nero_he1_st_22k44k.aac", 44100, {{0.1, 3}, {0.45, 3}}},
+                   {"h09_apple_he1_st_16k32k.aac", 32000, {{0.1, 2}, {0.45, 2}}},
+                   {"h11_dolby_he1_st_22k44k_drc.aac", 44100, {{0.7, 40}, {0.8, 40}}}};
+    for (const SbrBank bank : {SBR_BANK_FLOAT, SBR_BANK_FIXED}) {
+        SCOPED_TRACE(bank);
+        sbr_set_bank(bank);
+        for (const auto& s : streams) {
+            const auto bytes = zuft::read_file(dir + s.name);
+            if (bytes.empty()) {
+                sbr_set_bank(SBR_BANK_FLOAT);
+                GTEST_SKIP() << "HE-AAC samples not found in " << dir;
+            }
+            SCOPED_TRACE(s.name);
+            const std::string base = std::string(s.name).substr(0, std::string(s.name).rfind('.'));
+            int ch = 0;
+            const auto ref = read_flac(dir + base + ".ffmpeg.s16.flac", &ch);
+            const zuft::Decoded d = zuft::decode_memory(bytes);
+            ASSERT_EQ(d.st.channels, ch == 2 && std::string(s.name).find("mono") != std::string::npos ? 1 : ch);
+            EXPECT_EQ(d.st.sample_rate, s.rate);
+            EXPECT_EQ(d.tools.sbr_fallback, 0u);
+            std::vector<int16_t> mine = d.pcm, theirs = ref;
+            if (d.st.channels != ch) {  // FFmpeg gives mono SBR as two equal channels
+                theirs.clear();
+                for (size_t i = 0; i < ref.size(); i += 2) theirs.push_back(ref[i]);
+            }
+            const auto c = zuft::compare_pcm(mine.data(), mine.size() / d.st.channels, theirs.data(),
+                                             theirs.size() / d.st.channels, d.st.channels, 2048);
+            std::printf("%s %-40s %s\n", bank == SBR_BANK_FIXED ? "fixed" : "float", s.name, zuft::describe(c).c_str());
+            EXPECT_LT(c.rms, s.bound[bank].rms);
+            EXPECT_LE(c.max_abs, s.bound[bank].max);
         }
-        const auto c = zuft::compare_pcm(mine.data(), mine.size() / d.st.channels, theirs.data(),
-                                         theirs.size() / d.st.channels, d.st.channels, 2048);
-        std::printf("%-40s %s\n", s.name, zuft::describe(c).c_str());
-        EXPECT_LT(c.rms, s.rms);
-        EXPECT_LE(c.max_abs, s.max);
     }
+    sbr_set_bank(SBR_BANK_FLOAT);
 }
 #endif
 

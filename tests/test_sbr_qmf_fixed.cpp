@@ -261,4 +261,54 @@ TEST(SbrQmfFixed, ReconstructionSnr) {
     }
 }
 
+// The 32-bit complex banks against the float ones on the same signal, at the scalings the example
+// SBR decoder converts with: analysis of x 2^10 gives 2^(10-7) times the float bands (1/64 against
+// 2), synthesis of X 2^5 gives the float samples times 2^5; apart from that, the fixed banks'
+// own rounding (24 and 16 LSB, as above) and the float banks' (relative 1e-5).
+TEST(SbrQmfFixed, AgreesWithFloatBanks) {
+    std::vector<Zuf32f> w320(320);
+    for (int n = 0; n < 320; ++n) w320[n] = SBR_TAB_QMF_WINDOW_640_FP[2 * n];
+    int sa, ia, wa, ss, is, ws;
+    ASSERT_EQ(zufsAnalysisFilterGetSize_SBR_RToC_32f32fc(&sa, &ia, &wa), zufOk);
+    ASSERT_EQ(zufsSynthesisFilterGetSize_SBR_CToR_32fc32f(&ss, &is, &ws), zufOk);
+    ASSERT_TRUE(sa + ia + wa < 16384 && ss + is + ws < 16384);
+    alignas(16) static Zuf8u spec[2][16384], init[16384], work[16384], fixed[2][8192];
+    AnalysisFilterContext_SBR_RToC_32f32fc* fa;
+    SynthesisFilterContext_SBR_CToR_32fc32f* fs;
+    ASSERT_EQ(zufsAnalysisFilterInit_SBR_RToC_32f32fc(&fa, spec[0], init), zufOk);
+    ASSERT_EQ(zufsSynthesisFilterInit_SBR_CToR_32fc32f(&fs, spec[1], init), zufOk);
+    ASSERT_EQ(zufsAnalysisFilterInit_SBRHQ_32s32sc(fixed[0]), zufOk);
+    ASSERT_EQ(zufsSynthesisFilterInit_SBRHQ_32sc32s(fixed[1]), zufOk);
+    zuft::Rng rng(11);
+    for (int slot = 0; slot < 48; ++slot) {
+        const int syn = slot % 2;  // analysis and synthesis slots alternate, each bank keeps its history
+        std::vector<Zuf32f> x(syn ? 128 : 32), yf(64);
+        std::vector<Zuf32s> xi(x.size()), yi(64);
+        for (size_t i = 0; i < x.size(); ++i) {
+            x[i] = std::round(rng.uniform(-1, 1) * (syn ? 1 << 19 : 32767));
+            xi[i] = static_cast<Zuf32s>(x[i] * (syn ? 32 : 1024));
+        }
+        Zuf32fc* row = reinterpret_cast<Zuf32fc*>(syn ? x.data() : yf.data());
+        const Zuf32fc* crow = row;
+        if (syn) {
+            ASSERT_EQ(
+                zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(&crow, yf.data(), SBR_TAB_QMF_WINDOW_640_FP, 1, fs, work),
+                zufOk);
+            ASSERT_EQ(
+                zufsSynthesisFilter_SBRHQ_32sc32s(reinterpret_cast<const Zuf32sc*>(xi.data()), yi.data(),
+                                                  reinterpret_cast<SynthesisFilterContext_SBRHQ_32sc32s*>(fixed[1])),
+                zufOk);
+        } else {
+            ASSERT_EQ(zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(x.data(), &row, w320.data(), 1, 0, 32, fa, work), zufOk);
+            ASSERT_EQ(
+                zufsAnalysisFilter_SBRHQ_32s32sc(xi.data(), reinterpret_cast<Zuf32sc*>(yi.data()), 32,
+                                                 reinterpret_cast<AnalysisFilterContext_SBRHQ_32s32sc*>(fixed[0])),
+                zufOk);
+        }
+        const double scale = syn ? 1.0 / 32 : 0.125, tol = syn ? 16 : 24;
+        for (int i = 0; i < 64; ++i)
+            ASSERT_NEAR(yi[i] * scale, yf[i], tol * scale + 1e-5 * std::fabs(yf[i]) + 1) << slot << " " << i;
+    }
+}
+
 }  // namespace

@@ -519,12 +519,17 @@ void sbr_no_payload(SbrElement *e) { e->ch[0].valid = e->ch[1].valid = 0; }
 
 /* ---- filter bank contexts ------------------------------------------------------------------ */
 
+static SbrBank g_bank = SBR_BANK_FLOAT;
+void sbr_set_bank(SbrBank bank) { g_bank = bank; }
+SbrBank sbr_get_bank(void) { return g_bank; }
+
 int sbr_element_init(SbrElement *e, int channels, int core_rate, int down) {
     int c, sa, ia, wa, ss, is, ws, sd, id, wd;
     memset(e, 0, sizeof *e);
     e->rate = 2 * core_rate;
     e->down = down;
     e->channels = channels;
+    e->bank = g_bank;
     for (c = 0; c < 320; ++c) e->win320[c] = SBR_TAB_QMF_WINDOW_640_FP[2 * c];
     if (zufsAnalysisFilterGetSize_SBR_RToC_32f32fc(&sa, &ia, &wa) != zufOk ||
         zufsSynthesisFilterGetSize_SBR_CToR_32fc32f(&ss, &is, &ws) != zufOk ||
@@ -551,6 +556,10 @@ int sbr_element_init(SbrElement *e, int channels, int core_rate, int down) {
         if (zufsSynthesisDownFilterInit_SBR_CToR_32fc32f(&ch->syn_down, p, ALIGN16(tmp)) != zufOk) goto fail;
         ch->work = ALIGN16(p + sd);
         free(tmp);
+        if (e->bank == SBR_BANK_FIXED && (zufsAnalysisFilterInitAlloc_SBRHQ_32s32sc(&ch->ana_fx) != zufOk ||
+                                          zufsSynthesisFilterInitAlloc_SBRHQ_32sc32s(&ch->syn_fx) != zufOk ||
+                                          zufsSynthesisDownFilterInitAlloc_SBRHQ_32sc32s(&ch->syn_down_fx) != zufOk))
+            return 1;
         ch->prev_kx = 32;
         ch->prev_t_end = NUM_TIME_SLOTS;
         continue;
@@ -562,6 +571,14 @@ int sbr_element_init(SbrElement *e, int channels, int core_rate, int down) {
 }
 
 void sbr_element_free(SbrElement *e) {
+    int c;
+    for (c = 0; c < 2; ++c) {
+        SbrChannel *ch = &e->ch[c];
+        if (ch->ana_fx) zufsAnalysisFilterFree_SBRHQ_32s32sc(ch->ana_fx);
+        if (ch->syn_fx) zufsSynthesisFilterFree_SBRHQ_32sc32s(ch->syn_fx);
+        if (ch->syn_down_fx) zufsSynthesisDownFilterFree_SBRHQ_32sc32s(ch->syn_down_fx);
+        ch->ana_fx = NULL, ch->syn_fx = NULL, ch->syn_down_fx = NULL;
+    }
     free(e->ch[0].mem);
     free(e->ch[1].mem);
     e->ch[0].mem = e->ch[1].mem = NULL;
@@ -781,6 +798,59 @@ static void hf_adjust(SbrElement *e, int c, Zuf32fc xhigh[SBR_X_SLOTS][SBR_MAX_B
     }
 }
 
+/* ---- the 32-bit banks ------------------------------------------------------------------------ */
+
+/* Scalings between the float banks and the 32-bit ones. The 32-bit analysis of samples x 2^FX_IN
+ * gives 1/64 of sum c x e^(...) (a 1/4 on windowing, 1/16 on the transform), the float one twice
+ * that sum: X_float = X_32 2^(7 - FX_IN). 2^10 keeps full-scale samples (2^15) at 2^25, half the
+ * 2^26 the bank takes, so a core overshooting full scale by 2x still fits. The 32-bit synthesis
+ * of X_float 2^FX_SYN gives the float synthesis' samples times 2^FX_SYN (its 1/16 transform and
+ * 1/4 window against the float 1/64). Its products are truncated, so each output sample carries
+ * a bias of a few units: 2^5 brings it to a fraction of an LSB (2^3 left 0.78 LSB RMS against
+ * the float banks' 0.1 on the test streams, 2^5 0.41) while bands of a full-scale signal (about
+ * 2^20) stay under the 2^25 the bank takes. Values past the limits are clamped, not wrapped. */
+#define FX_IN 10
+#define FX_SYN 5
+
+static Zuf32s to_fixed(double v, double limit) {
+    v = floor(v + 0.5);
+    return (Zuf32s)(v > limit ? limit : v < -limit ? -limit : v);
+}
+
+static void analysis_fixed(SbrChannel *ch, const float *core, Zuf32fc *const *dst) {
+    const double in = (double)(1 << FX_IN), out = ldexp(1.0, 7 - FX_IN);
+    Zuf32s x[32];
+    Zuf32sc y[32];
+    int l, k;
+    for (l = 0; l < SBR_SLOTS; ++l) {
+        for (k = 0; k < 32; ++k) x[k] = to_fixed(core[32 * l + k] * in, 67108863.0);
+        zufsAnalysisFilter_SBRHQ_32s32sc(x, y, 32, ch->ana_fx);
+        for (k = 0; k < 32; ++k) {
+            dst[l][k].re = (Zuf32f)(y[k].re * out);
+            dst[l][k].im = (Zuf32f)(y[k].im * out);
+        }
+    }
+}
+
+static void synthesis_fixed(SbrChannel *ch, const Zuf32fc *const *rows, float *pcm, int down) {
+    const double in = (double)(1 << FX_SYN), out = 1.0 / (1 << FX_SYN);
+    const int n = down ? 32 : 64;
+    Zuf32sc x[64];
+    Zuf32s y[64];
+    int l, k;
+    for (l = 0; l < SBR_SLOTS; ++l) {
+        for (k = 0; k < n; ++k) {
+            x[k].re = to_fixed(rows[l][k].re * in, 33554431.0);
+            x[k].im = to_fixed(rows[l][k].im * in, 33554431.0);
+        }
+        if (down)
+            zufsSynthesisDownFilter_SBRHQ_32sc32s(x, y, ch->syn_down_fx);
+        else
+            zufsSynthesisFilter_SBRHQ_32sc32s(x, y, ch->syn_fx);
+        for (k = 0; k < n; ++k) pcm[n * l + k] = (float)(y[k] * out);
+    }
+}
+
 /* ---- one frame of one channel -------------------------------------------------------------- */
 
 void sbr_process(SbrElement *e, int c, const float *core, float *out) {
@@ -795,7 +865,10 @@ void sbr_process(SbrElement *e, int c, const float *core, float *out) {
     /* analysis: the last t_HFGen slots stay as history */
     memmove(ch->xlow[0], ch->xlow[SBR_SLOTS], sizeof(Zuf32fc) * 32 * (SBR_X_SLOTS - SBR_SLOTS));
     for (l = 0; l < SBR_SLOTS; ++l) dst[l] = ch->xlow[l + SBR_X_SLOTS - SBR_SLOTS];
-    zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(core, dst, e->win320, SBR_SLOTS, 0, 32, ch->ana, ch->work);
+    if (e->bank == SBR_BANK_FIXED)
+        analysis_fixed(ch, core, dst);
+    else
+        zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(core, dst, e->win320, SBR_SLOTS, 0, 32, ch->ana, ch->work);
     memset(ch->y, 0, sizeof ch->y);
     if (active) {
         memset(e->xhigh, 0, sizeof e->xhigh);
@@ -813,7 +886,9 @@ void sbr_process(SbrElement *e, int c, const float *core, float *out) {
         for (; k < 64; ++k) x[l][k].re = x[l][k].im = 0.0f;
         rows[l] = x[l];
     }
-    if (e->down)
+    if (e->bank == SBR_BANK_FIXED)
+        synthesis_fixed(ch, rows, out, e->down);
+    else if (e->down)
         zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(rows, out, e->win320, SBR_SLOTS, ch->syn_down, ch->work);
     else
         zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(rows, out, SBR_TAB_QMF_WINDOW_640_FP, SBR_SLOTS, ch->syn, ch->work);

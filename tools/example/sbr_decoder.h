@@ -74,7 +74,19 @@ typedef struct {
     SynthesisDownFilterContext_SBR_CToR_32fc32f *syn_down;
     Zuf8u *mem; /* contexts and work buffer, one malloc */
     Zuf8u *work;
+    /* SBR_BANK_FIXED: the 32-bit banks (InitAlloc) */
+    AnalysisFilterContext_SBRHQ_32s32sc *ana_fx;
+    SynthesisFilterContext_SBRHQ_32sc32s *syn_fx;
+    SynthesisDownFilterContext_SBRHQ_32sc32s *syn_down_fx;
 } SbrChannel;
+
+/* The QMF banks the decoder runs on. The complex float banks are the reference; the 32-bit
+ * complex banks give the same transform within their rounding (samples scaled to fit them). */
+typedef enum { SBR_BANK_FLOAT = 0, SBR_BANK_FIXED = 1 } SbrBank;
+
+/* The banks of every SBR element initialised afterwards (process-wide; SBR_BANK_FLOAT by default). */
+void sbr_set_bank(SbrBank bank);
+SbrBank sbr_get_bank(void);
 
 /* The SBR decoder of one SCE or CPE (LFE elements carry no SBR). */
 typedef struct {
@@ -82,6 +94,7 @@ typedef struct {
     int down;        /* down-sampled SBR: 32-band synthesis, output at the core rate */
     int have_header; /* a header was met: frames before the first one are skipped */
     int channels;    /* 1 or 2 */
+    SbrBank bank;
     int coupling;
     SbrHeader h;
     SbrBands b;

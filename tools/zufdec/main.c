@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include "example/audio_out.h"
+#include "example/sbr_decoder.h"
 #include "example/stream.h"
 #include "example/stream_decoder.h"
 
@@ -126,6 +127,8 @@ static void usage(FILE *f) {
             "                     AAC of more than 2 channels (and mono) to stereo: L + 0.707 C + 0.707 Ls\n"
             "                     (the stream's matrix_mixdown factor for Ls/Rs when its PCE has one), LFE\n"
             "                     left out, scaled by 1 / (sum of the factors) so that it cannot clip\n"
+            "      --sbr=BANKS    HE-AAC filter banks: float (default; the complex float QMF banks) or\n"
+            "                     fixed (the 32-bit complex banks)\n"
             "  -h, --help         this help; -V, --version: versions of zufdec and the library\n"
             "\n"
             "Precision: 24-bit and float outputs of AAC carry the filter bank's 32-bit output (about\n"
@@ -516,6 +519,13 @@ int main(int argc, char **argv) {
             opt.overwrite = -1; /* never beats -y */
         } else if (!strcmp(s, "--no-gapless")) {
             opt.no_gapless = 1;
+        } else if (!strncmp(s, "--sbr=", 6)) {
+            if (!strcmp(s + 6, "float"))
+                sbr_set_bank(SBR_BANK_FLOAT);
+            else if (!strcmp(s + 6, "fixed"))
+                sbr_set_bank(SBR_BANK_FIXED);
+            else
+                return usage_error("--sbr takes float or fixed, not '%s'", s + 6);
         } else if (!strcmp(s, "--downmix")) {
             opt.downmix = 1;
         } else if (!strcmp(s, "-ac")) {
