@@ -70,7 +70,7 @@ struct Bank {
     }
     const SbrQmfFloatHeader* head() const { return static_cast<const SbrQmfFloatHeader*>(spec); }
     // Calls the bank as `as` (its own kind by default) with every array `mis` bytes off a 16-byte
-    // boundary; analysis rows are written from row `offset` of a matrix of offset + numLoop rows.
+    // boundary (a multiple of 4: floats stay naturally aligned); analysis rows are written from row `offset` of a matrix of offset + numLoop rows.
     int run(const std::vector<float>& in, std::vector<float>& out, int numLoop, int mis, int offset = 0, int kx = 32,
             int as = -1, void* ctx = nullptr) {
         const int k = as < 0 ? kind : as, nb = bands(kind), rows = analysis(kind) ? offset + numLoop : numLoop;
@@ -202,8 +202,11 @@ TEST(SbrQmfFloat, ModelsAndPaths) {
             if (L == 0) {
                 EXPECT_EQ(bank.head()->pos, pos);
             }
-            ASSERT_EQ(other.run(as_input(kind, in), alt, L, 4 * call + 1 + (call & 1) * 2, call, kx), zufOk);
-            EXPECT_EQ(std::memcmp(got.data(), alt.data(), got.size() * 4), 0) << "paths differ, call " << call;
+            ASSERT_EQ(other.run(as_input(kind, in), alt, L, 4 + 4 * (call % 3), call, kx), zufOk);
+            ASSERT_EQ(got.size(), alt.size());
+            if (!got.empty()) {
+                EXPECT_EQ(std::memcmp(got.data(), alt.data(), got.size() * 4), 0) << "paths differ, call " << call;
+            }
             for (int l = 0; l < L; ++l) {
                 const std::vector<double> want = model.slot(in.data() + per * l);
                 const int nOut = analysis(kind) ? 64 : bands(kind);
