@@ -47,7 +47,7 @@ The test (tests/test_sbr_vectors.cpp) recomputes the same schedule.
 import os
 import sys
 
-LEVELS = (16, 20, 24)  # 1.5 dB steps
+LEVELS = (32, 36, 40)  # 1.5 dB steps
 NOISE = (4, 10, 16, 22)
 SINE_BAND = 20
 N_HIGH, N_LOW, N_Q = 32, 16, 4
