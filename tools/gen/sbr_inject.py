@@ -13,8 +13,9 @@ Header (in every frame): bs_start_freq 5, bs_stop_freq 9, bs_xover_band 0, bs_fr
 bs_alter_scale 0, bs_noise_bands 2, bs_limiter_bands 2, bs_limiter_gains 3 (no limiting),
 bs_interpol_freq 1, bs_smoothing_mode 1 (no smoothing). At 48 kHz: k0 13, k2 45, 32 high-resolution
 bands (one QMF channel each, 13..44), 16 low-resolution bands, 4 noise bands. Without limiting
-and smoothing the adjusted high band of every envelope carries exactly its envelope's energy in
-each QMF channel, whatever the noise floor or sinusoid, so the levels below are measurable.
+and smoothing the adjusted high band of every envelope carries its envelope's energy in each QMF
+channel (but 43 and 44, past the last patch: noise only), whatever the noise floor or sinusoid, so
+the levels below are measurable.
 
 Schedule, frame k, class slot s = k % 8, cycle c = k // 8:
   bs_amp_res (header)  c % 2 (the FIXFIX frame with one envelope always codes 1.5 dB steps)
