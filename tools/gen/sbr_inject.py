@@ -18,7 +18,7 @@ channel (but 43 and 44, past the last patch: noise only), whatever the noise flo
 the levels below are measurable.
 
 Schedule, frame k, class slot s = k % 8, cycle c = k // 8:
-  bs_amp_res (header)  c % 2 (the FIXFIX frame with one envelope always codes 1.5 dB steps)
+  bs_amp_res (header)  c % 2 (the FIXFIX frame with one envelope codes 1.5 dB steps regardless)
   coupling (stereo)    (c // 2 + k // 4) % 2, so every slot meets both with both resolutions
   frame grid, s:       borders in SBR time slots (frame 0..16), freq_res per envelope
     0 FIXFIX 1 env  0,16                  1
@@ -84,7 +84,7 @@ CODES = load_codes()
 def schedule(k):
     """The frame's parameters: amp_res, coupling, grid, levels (1.5 dB steps) per envelope."""
     c, s = k // 8, k % 8
-    amp = 0 if s == 0 else c % 2
+    amp = c % 2  # the header's; a FIXFIX frame with one envelope uses 1.5 dB whatever it says
     coupling = (c // 2 + k // 4) % 2
     cls, borders, res = GRIDS[s]
     levels = [LEVELS[(k + e) % 3] for e in range(len(res))]
