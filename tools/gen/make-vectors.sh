@@ -244,6 +244,20 @@ PY
     }
     ltpenc dec_22050_mono_ltp 22050 "0.125*sin(2*PI*440*t)" mono
     ltpenc dec_16000_stereo_ltp 16000 "0.5*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t)" stereo
+    # HE-AAC v1: FFmpeg's encoder writes no SBR, so sbr_inject.py appends an SBR payload to every
+    # block of a 24 kHz LC stream, coding envelopes, noise floors and sinusoids on the schedule
+    # documented in it (all four frame classes, time and frequency deltas, both amplitude
+    # resolutions, coupling on and off). The core is a tone over white noise, so that every patch
+    # has something to transpose. No reference PCM: tests/test_sbr_vectors.cpp measures the
+    # levels the schedule coded and compares with FFmpeg's decode when ffmpeg is installed.
+    sbrenc() {  # LAYOUT "LEFT[|RIGHT]"
+        ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "aevalsrc=$2:s=24000:d=2.5:c=$1" -c:a aac \
+            -b:a 32k -aac_pns 0 -fflags +bitexact -flags:a +bitexact -f adts "$tmp/sbr_core.aac"
+        python3 "$here/sbr_inject.py" "$tmp/sbr_core.aac" "$d/sbr_24000_$1.aac"
+    }
+    local sbrsrc="0.1*sin(2*PI*440*t)+0.2*(random(0)-0.5)" sbrsrc2="0.1*sin(2*PI*660*t)+0.2*(random(1)-0.5)"
+    sbrenc mono "$sbrsrc"
+    sbrenc stereo "$sbrsrc|$sbrsrc2"
     # The same blocks with the layout in a program configuration element: ADTS with
     # channel_configuration 0 and ADIF (ffmpeg writes neither for these layouts).
     for n in 5.1 7.1; do
