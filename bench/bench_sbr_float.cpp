@@ -157,7 +157,7 @@ struct Fftw {
 struct Ours {
     int kind;
     std::vector<Zuf8u> mem, init, work;
-    void* spec = nullptr;
+    void* ctx = nullptr;
     std::vector<float> in, out, win;
     std::vector<float*> rows, rows2;
     template <class C>
@@ -167,7 +167,7 @@ struct Ours {
         mem.resize(s), init.resize(i), work.resize(w);
         C* c = nullptr;
         fn(&c, mem.data(), init.data());
-        spec = c;
+        ctx = c;
     }
     explicit Ours(int k) : kind(k), in(128 * kSlots), out(128 * kSlots), win(window(shape(k))) {
         switch (k) {
@@ -215,39 +215,39 @@ struct Ours {
         switch (kind) {
             case 0:
                 zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(in.data(), z, w, kSlots, 0, 32,
-                                                        static_cast<AnalysisFilterContext_SBR_RToC_32f32fc*>(spec), wk);
+                                                        static_cast<AnalysisFilterContext_SBR_RToC_32f32fc*>(ctx), wk);
                 break;
             case 1:
                 zufsAnalysisFilter_SBR_RToC_32f_D2L(in.data(), a, b, w, kSlots, 0, 32,
-                                                    static_cast<AnalysisFilterContext_SBR_RToC_32f*>(spec), wk);
+                                                    static_cast<AnalysisFilterContext_SBR_RToC_32f*>(ctx), wk);
                 break;
             case 2:
                 zufsAnalysisFilter_SBR_RToR_32f_D2L(in.data(), a, w, kSlots, 0, 32,
-                                                    static_cast<AnalysisFilterContext_SBR_RToR_32f*>(spec), wk);
+                                                    static_cast<AnalysisFilterContext_SBR_RToR_32f*>(ctx), wk);
                 break;
             case 3:
                 zufsSynthesisFilter_SBR_CToR_32fc32f_D2L(
-                    cz, out.data(), w, kSlots, static_cast<SynthesisFilterContext_SBR_CToR_32fc32f*>(spec), wk);
+                    cz, out.data(), w, kSlots, static_cast<SynthesisFilterContext_SBR_CToR_32fc32f*>(ctx), wk);
                 break;
             case 4:
                 zufsSynthesisFilter_SBR_CToR_32f_D2L(ca, cb, out.data(), w, kSlots,
-                                                     static_cast<SynthesisFilterContext_SBR_CToR_32f*>(spec), wk);
+                                                     static_cast<SynthesisFilterContext_SBR_CToR_32f*>(ctx), wk);
                 break;
             case 5:
                 zufsSynthesisFilter_SBR_RToR_32f_D2L(ca, out.data(), w, kSlots,
-                                                     static_cast<SynthesisFilterContext_SBR_RToR_32f*>(spec), wk);
+                                                     static_cast<SynthesisFilterContext_SBR_RToR_32f*>(ctx), wk);
                 break;
             case 6:
                 zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(
-                    cz, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_CToR_32fc32f*>(spec), wk);
+                    cz, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_CToR_32fc32f*>(ctx), wk);
                 break;
             case 7:
                 zufsSynthesisDownFilter_SBR_CToR_32f_D2L(
-                    ca, cb, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_CToR_32f*>(spec), wk);
+                    ca, cb, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_CToR_32f*>(ctx), wk);
                 break;
             default:
                 zufsSynthesisDownFilter_SBR_RToR_32f_D2L(
-                    ca, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_RToR_32f*>(spec), wk);
+                    ca, out.data(), w, kSlots, static_cast<SynthesisDownFilterContext_SBR_RToR_32f*>(ctx), wk);
         }
     }
 };

@@ -272,11 +272,11 @@ TEST(SbrQmfFixed, AgreesWithFloatBanks) {
     ASSERT_EQ(zufsAnalysisFilterGetSize_SBR_RToC_32f32fc(&sa, &ia, &wa), zufOk);
     ASSERT_EQ(zufsSynthesisFilterGetSize_SBR_CToR_32fc32f(&ss, &is, &ws), zufOk);
     ASSERT_TRUE(sa + ia + wa < 16384 && ss + is + ws < 16384);
-    alignas(16) static Zuf8u spec[2][16384], init[16384], work[16384], fixed[2][8192];
+    alignas(16) static Zuf8u ctxMem[2][16384], init[16384], work[16384], fixed[2][8192];
     AnalysisFilterContext_SBR_RToC_32f32fc* fa;
     SynthesisFilterContext_SBR_CToR_32fc32f* fs;
-    ASSERT_EQ(zufsAnalysisFilterInit_SBR_RToC_32f32fc(&fa, spec[0], init), zufOk);
-    ASSERT_EQ(zufsSynthesisFilterInit_SBR_CToR_32fc32f(&fs, spec[1], init), zufOk);
+    ASSERT_EQ(zufsAnalysisFilterInit_SBR_RToC_32f32fc(&fa, ctxMem[0], init), zufOk);
+    ASSERT_EQ(zufsSynthesisFilterInit_SBR_CToR_32fc32f(&fs, ctxMem[1], init), zufOk);
     ASSERT_EQ(zufsAnalysisFilterInit_SBRHQ_32s32sc(fixed[0]), zufOk);
     ASSERT_EQ(zufsSynthesisFilterInit_SBRHQ_32sc32s(fixed[1]), zufOk);
     zuft::Rng rng(11);

@@ -37,7 +37,7 @@ struct AnyCtx {
 struct Bank {
     int kind;
     std::vector<Zuf8u> mem, init, work;
-    void* spec = nullptr;
+    void* context = nullptr;
     int sizes[3] = {};
     explicit Bank(int k, int misalign = 3) : kind(k) {
         using G = zufResult (*)(int*, int*, int*);
@@ -66,9 +66,9 @@ struct Bank {
     void make(zufResult (*init_fn)(C**, Zuf8u*, Zuf8u*), Zuf8u* m) {
         C* c = nullptr;
         EXPECT_EQ(init_fn(&c, m, init.data()), zufOk);
-        spec = c;
+        context = c;
     }
-    const SbrQmfFloatHeader* head() const { return static_cast<const SbrQmfFloatHeader*>(spec); }
+    const SbrQmfFloatHeader* head() const { return static_cast<const SbrQmfFloatHeader*>(context); }
     // Calls the bank as `as` (its own kind by default) with every array `mis` bytes off a 16-byte
     // boundary (a multiple of 4: floats stay naturally aligned); analysis rows are written from row `offset` of a matrix of offset + numLoop rows.
     int run(const std::vector<float>& in, std::vector<float>& out, int numLoop, int mis, int offset = 0, int kx = 32,
@@ -90,7 +90,7 @@ struct Bank {
         const auto **cA = const_cast<const float**>(A), **cB = const_cast<const float**>(B);
         auto** zA = reinterpret_cast<Zuf32fc**>(A);
         auto** czA = const_cast<const Zuf32fc**>(zA);
-        const AnyCtx x{ctx ? ctx : spec};
+        const AnyCtx x{ctx ? ctx : context};
         const float *s = src.data(), *W = win.data();
         Zuf8u* w = work.data();
         const int L = numLoop, st = k == kAnaC ? zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(s, zA, W, L, offset, kx, x, w)
@@ -299,7 +299,7 @@ TEST(SbrQmfFloat, ImpulseLengthAndChecks) {
     Bank ana(kAnaS), anr(kAnaR), syn(kSynS);
     float buf[64] = {}, *row[1] = {buf};
     const float* crow[1] = {buf};
-    const AnyCtx s{ana.spec}, r{anr.spec}, y{syn.spec};
+    const AnyCtx s{ana.context}, r{anr.context}, y{syn.context};
     Zuf8u* w = ana.work.data();
     EXPECT_EQ(zufsAnalysisFilter_SBR_RToC_32f_D2L(buf, row, row, buf, 1, 0, 0, s, nullptr), zufErrNullPtr);
     EXPECT_EQ(zufsAnalysisFilter_SBR_RToC_32f_D2L(nullptr, row, row, buf, 1, 0, 40, r, w), zufErrContext);

@@ -36,8 +36,8 @@ ZUF_API extern const Zuf32s SBR_TABLE_QMF_WINDOW_320_INT_Q31[320]; /* c[2n] * 2^
  * Context block (16-byte aligned): the transform context at the caller's block rounded up to
  * 16 bytes, then at the next 16-byte boundary a header (ID word, history pointer, ring position,
  * transform pointer), then the history ring: 320 floats (analysis), 1280 (full synthesis; 1281
- * for the real one), 640 (down banks). Init returns the header's address. GetSize: spec size =
- * transform spec size rounded up to 16 + 1327 (analysis), 5167 (complex synthesis), 5183 (real
+ * for the real one), 640 (down banks). Init returns the header's address. GetSize: context size =
+ * transform context size rounded up to 16 + 1327 (analysis), 5167 (complex synthesis), 5183 (real
  * synthesis) or 2607 (down banks); init and work sizes = the transform's + 4. GetSize and Init
  * return zufErrNullPtr for any null pointer. Transforms: split complex FFT order 5 (analysis
  * RToC), inverse DCT 32 (analysis RToR), complex FFT order 5 (synthesis CToR), forward DCT 64

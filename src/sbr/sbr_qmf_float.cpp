@@ -95,9 +95,9 @@ static_assert(round16(sizeof(SbrQmfFloatHeader)) <= 32, "the header fits the sla
 
 zufResult ownsQmfGetSize(Xform t, int k, int* pSpecSize, int* pInitBufSize, int* pWorkBufSize) {
     ZUF_REQUIRE(nonnull(pSpecSize, pInitBufSize, pWorkBufSize), zufErrNullPtr);
-    int spec = 0, init = 0, work = 0;
-    ownsXformSizes(t, &spec, &init, &work);
-    *pSpecSize = round16(spec) + k;
+    int xformBytes = 0, init = 0, work = 0;
+    ownsXformSizes(t, &xformBytes, &init, &work);
+    *pSpecSize = round16(xformBytes) + k;
     *pInitBufSize = init + 4;
     *pWorkBufSize = work + 4;
     return zufOk;
@@ -107,10 +107,10 @@ template <class Ctx>
 zufResult ownsQmfInit(Ctx** ppSpec, Zuf8u* pMemSpec, Zuf8u* pMemInit, Xform t, uint32_t id, int histFloats) {
     ZUF_REQUIRE(nonnull(ppSpec, pMemSpec, pMemInit), zufErrNullPtr);
     Zuf8u* block = align_up(pMemSpec, 16);
-    int spec = 0, init = 0, work = 0;
-    ownsXformSizes(t, &spec, &init, &work);
+    int xformBytes = 0, init = 0, work = 0;
+    ownsXformSizes(t, &xformBytes, &init, &work);
     void* xform = ownsXformInit(t, block, pMemInit);
-    auto* h = reinterpret_cast<Ctx*>(block + round16(spec));
+    auto* h = reinterpret_cast<Ctx*>(block + round16(xformBytes));
     auto* hist = reinterpret_cast<float*>(reinterpret_cast<Zuf8u*>(h) + round16(sizeof(SbrQmfFloatHeader)));
     h->id = id;
     h->pHist = hist;
