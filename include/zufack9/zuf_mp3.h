@@ -93,6 +93,28 @@ typedef struct {
     Zuf32s maxBits;       /* capacity */
 } Mp3BitReservoir;
 
+/* Psychoacoustic model output for one granule and channel: signal-to-mask ratios (threshold /
+ * energy, Q31, 2^31 - 1 for a band without energy) and the perceptual entropy. Long blocks use
+ * ratio[0..20] (scale-factor bands); short blocks ratio[3 * sfb + window], sfb 0..11. */
+typedef struct {
+    Zuf32s ratio[36];
+    Zuf32s pe;
+} Mp3PsyOutput;
+
+/* State of the psychoacoustic model, kept across frames; zero it before the first frame. Analysed
+ * channels 0..3 are left, right, mid and side (mid and side in joint stereo only). blockType is the
+ * block type decided for each channel's next granule (0 long, 2 short), which the quantiser reads
+ * to plan the bit reservoir; the other members are the model's own. */
+typedef struct {
+    Zuf32s blockType[2];
+    Zuf32s prevBlockShort[4];     /* the analysed channel's previous granule was short */
+    Zuf32s magHistory[4][2][6];   /* |X| of FFT lines 0..5, previous two granules */
+    Zuf32s unitHistory[4][2][12]; /* their unit vectors (cos, sin) in Q30 */
+    Zuf64s nbLong[4][2][64];      /* long partition thresholds nb(t-1), nb(t-2) */
+    Zuf64s nbShort[4][48];        /* window-2 short thresholds of the previous granule */
+    Mp3PsyOutput delayed[4];      /* per analysed channel: the output held back one granule */
+} Mp3PsyState;
+
 /* ------------------------------------------------------------------ band tables */
 
 /* Scale-factor band boundaries (line indexes), row = ID * 3 + sampling_frequency: rows 0..2 are
