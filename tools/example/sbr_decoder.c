@@ -734,6 +734,10 @@ static void hf_adjust(SbrElement *e, int c, Zuf32fc xhigh[SBR_X_SLOTS][SBR_MAX_B
             if (boost > 1.584893192) boost = 1.584893192;
             for (m = lo; m < hi; ++m) g[m] *= boost, qm[m] *= boost, s[m] *= boost;
         }
+        /* The merged limiter table can end below kx + M: at the border of a last patch when the
+         * stop channel lies closer to it than the merging width allows. The channels above it
+         * belong to no limiter band and stay silent, as in FFmpeg and FAAD2. */
+        for (m = b->lim[b->n_lim] - kx; m < m_n; ++m) g[m] = qm[m] = s[m] = 0.0;
         for (m = 0; m < m_n; ++m) {
             sm[l][m] = (float)s[m];
             for (i = s0; i < s1; ++i) {

@@ -14,8 +14,8 @@ bs_alter_scale 0, bs_noise_bands 2, bs_limiter_bands 2, bs_limiter_gains 3 (no l
 bs_interpol_freq 1, bs_smoothing_mode 1 (no smoothing). At 48 kHz: k0 13, k2 45, 32 high-resolution
 bands (one QMF channel each, 13..44), 16 low-resolution bands, 4 noise bands. Without limiting
 and smoothing the adjusted high band of every envelope carries its envelope's energy in each QMF
-channel (but 43 and 44, past the last patch: noise only), whatever the noise floor or sinusoid, so
-the levels below are measurable.
+channel (but 43 and 44, past the last patch and the last limiter band: silent), whatever the noise
+floor or sinusoid, so the levels below are measurable.
 
 Schedule, frame k, class slot s = k % 8, cycle c = k // 8:
   bs_amp_res (header)  c % 2 (the FIXFIX frame with one envelope codes 1.5 dB steps regardless)
