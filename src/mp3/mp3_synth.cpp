@@ -191,12 +191,13 @@ void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, 
     ownsDct32_MP3_sse2(src, X);
     hist[pos] = X[16];
     hist[16 + pos] = X[0];
-    Zuf32s* E = hist + 32;
-    Zuf32s* O = hist + 272;
+    // Even slots: X_(16+k) to the E rows and X_(16-k) to the O rows; odd slots the other way.
     const bool even = (pos & 1) == 0;
+    Zuf32s* up = hist + (even ? 32 : 272) + pos;
+    Zuf32s* down = hist + (even ? 272 : 32) + pos;
     for (int k = 1; k < 16; ++k) {
-        E[16 * (k - 1) + pos] = even ? X[16 + k] : X[16 - k];
-        O[16 * (k - 1) + pos] = even ? X[16 - k] : X[16 + k];
+        up[16 * (k - 1)] = X[16 + k];
+        down[16 * (k - 1)] = X[16 - k];
     }
 
     alignas(16) Zuf32s sums[32];
@@ -212,7 +213,14 @@ void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, 
     if (step == 1) {
         for (int j = 0; j < 32; j += 8) storeu_i128(dst + j, load_i128(pcm + j));
     } else {
-        for (int j = 0; j < 32; ++j) dst[2 * j] = pcm[j];
+        // Every second sample, four at a time, the odd entries between them (the other channel)
+        // kept as they are; the last four one by one, so that nothing past entry 62 is touched.
+        const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFFFF0000u)), zero = _mm_setzero_si128();
+        for (int j = 0; j < 28; j += 4) {
+            const __m128i p = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pcm + j)), zero);
+            storeu_i128(dst + 2 * j, _mm_or_si128(_mm_and_si128(loadu_i128(dst + 2 * j), keep), p));
+        }
+        for (int j = 28; j < 32; ++j) dst[2 * j] = pcm[j];
     }
 }
 
