@@ -2,8 +2,8 @@
 // 3-B.7): big_values pairs in up to three regions, then count1 quadruples.
 //
 // The multi-level tables (mp3_huff_tables.cpp, layout in tools/gen/gen_mp3_huffman.py) resolve
-// every code of up to 7 bits with one lookup and longer ones with one more lookup per further
-// 5 bits; sign bits and linbits follow the code.
+// every code of up to 7 bits with one lookup (with its sign bits too where they fit) and longer
+// ones with one more lookup per further 5 bits; other sign bits and linbits follow the code.
 //
 // Bits come through the library's BitCache, topped up whenever fewer remain than the longest
 // pair or quadruple of the table in use can take (small tables: an 11-bit code and two signs;
@@ -37,6 +37,12 @@ void decode_pairs(BitCache& bc, const Zuf16u* t, unsigned linbits, Zuf32s* is, i
     for (; i < end; i += 2) {
         bc.ensure(kMaxBits);
         uint32_t e = t[bc.peek(kRoot)];
+        if ((e & 0xC000u) == 0x4000u) {  // code and signs within the root bits: signed values
+            bc.skip(static_cast<int>(e & 15u));
+            is[i] = sext(e >> 9, 5);
+            is[i + 1] = sext(e >> 4, 5);
+            continue;
+        }
         if (e & 0x8000u) {
             bc.skip(kRoot);
             for (;;) {

@@ -40,7 +40,10 @@ Count1 table B needs no table: the inverted 4-bit code is the magnitudes.
 Multi-level pair tables (_pHfFast<t>, 16-bit entries), the ones the decoder reads: a root of
 2^FAST_ROOT entries indexed by the next FAST_ROOT bits, then subtables. A leaf (bit 15 clear)
 holds the code length within its level in bits 4..0, y in bits 8..5 and x in bits 12..9 (sign
-bits and linbits follow the code in the stream); a reference (bit 15 set) holds the width w
+bits and linbits follow the code in the stream). A root leaf of a pair whose code and sign bits
+fit in the FAST_ROOT looked-up bits (and that needs no linbits) has bit 14 set and holds the
+signed values, signs applied: x in bits 13..9 and y in bits 8..4 (two's complement), the length
+of code and signs in bits 3..0. A reference (bit 15 set) holds the width w
 (1..7) of the subtable in bits 14..12 and its first entry, counted from the table start, in bits
 11..0: the decoder takes the bits of the level it leaves and looks up the next w bits there. A
 subtable is as wide as the longest rest of a code below it, at most FAST_SUB bits, so no lookup
@@ -208,7 +211,14 @@ def pack_fast(codes):
             leaf = [(v, c) for v, c in sub.items() if len(c) <= bits and s.startswith(c)]
             if leaf:
                 (x, y), c = leaf[0]
-                entries[base + p] = len(c) | (y << 5) | (x << 9)
+                n = len(c) + (x != 0) + (y != 0)
+                if base == 0 and n <= bits and x != 15 and y != 15:
+                    signs = iter(s[len(c):n])
+                    vx = -x if x and next(signs) == "1" else x
+                    vy = -y if y and next(signs) == "1" else y
+                    entries[base + p] = 0x4000 | (signed_field(vx, 5) << 9) | (signed_field(vy, 5) << 4) | n
+                else:
+                    entries[base + p] = len(c) | (y << 5) | (x << 9)
             else:
                 deeper.append((p, {v: c[bits:] for v, c in sub.items() if len(c) > bits and c.startswith(s)}))
         for p, rest in deeper:
