@@ -1,9 +1,9 @@
 // Layer III Huffman decoding of part 3 (ISO/IEC 11172-3 2.4.2.7 and 2.4.3.4.5, Annex B Table
 // 3-B.7): big_values pairs in up to three regions, then count1 quadruples.
 //
-// The packed tables (mp3_huff_tables.cpp, layout in tools/gen/gen_mp3_huffman.py) resolve every
-// code of up to 4 bits, sign bits included where they fit, with one lookup; longer codes walk
-// the code tree one bit at a time from the node reached after 4 bits.
+// The multi-level tables (mp3_huff_tables.cpp, layout in tools/gen/gen_mp3_huffman.py) resolve
+// every code of up to 7 bits with one lookup (with its sign bits too where they fit) and longer
+// ones with one more lookup per further 5 bits; other sign bits and linbits follow the code.
 //
 // Bits come through the library's BitCache, topped up whenever fewer remain than the longest
 // pair or quadruple of the table in use can take (small tables: an 11-bit code and two signs;
@@ -28,118 +28,39 @@ inline Zuf32s with_sign(BitCache& bc, Zuf32s m) {
     return (m ^ s) - s;
 }
 
-// Walks the code tree from the node that first-level entry e references, the 4 looked-up bits
-// already taken; returns the leaf and consumes the bits walked.
-template <class E>
-inline uint32_t walk(BitCache& bc, const E* tree, uint32_t node) {
-    uint64_t c = bc.window() << 4;
-    unsigned n = 4;
-    uint32_t v = tree[node];
-    while (!(v & 1)) {
-        // 1: the referenced node; 0: the next entry.
-        node = (c >> 63) ? (static_cast<uint32_t>(v) & 0xFFFEu) >> 1 : node + 1;
-        c <<= 1;
-        ++n;
-        v = tree[node];
-    }
-    bc.skip(n);
-    return v;
-}
-
-// Pairs of a small table (1..12) into is[i..end).
-void decode_small(BitCache& bc, const Zuf8u* t, Zuf32s* is, int i, int end) {
-    const Zuf8u* tree = t + 16;
+// Pairs of table t (multi-level layout of tools/gen/gen_mp3_huffman.py) with `linbits` escape
+// bits into is[i..end). kMaxBits: the longest pair with its linbits and signs (small tables: an
+// 11-bit code and two signs; big tables: 19 + 13 + 1 + 13 + 1).
+template <int kMaxBits>
+void decode_pairs(BitCache& bc, const Zuf16u* t, unsigned linbits, Zuf32s* is, int i, int end) {
+    constexpr int kRoot = 7;  // FAST_ROOT of the generator
     for (; i < end; i += 2) {
-        bc.ensure(13);
-        const uint32_t e = t[bc.peek(4)];
-        const uint32_t kind = (e >> 1) & 7;
-        if ((e & 1) && kind < 4) {
-            // Code and signs within the 4 bits (kinds 0..3 use 4, 3, 2 and 1 of them; the (0, 0)
-            // of kinds 2 and 3 has zero fields).
-            is[i] = sext(e >> 6, 2);
-            is[i + 1] = sext(e >> 4, 2);
-            bc.skip(4 - kind);
+        bc.ensure(kMaxBits);
+        uint32_t e = t[bc.peek(kRoot)];
+        if ((e & 0xC000u) == 0x4000u) {  // code and signs within the root bits: signed values
+            bc.skip(static_cast<int>(e & 15u));
+            is[i] = sext(e >> 9, 5);
+            is[i + 1] = sext(e >> 4, 5);
             continue;
         }
-        Zuf32s x, y;
-        if (e & 1) {
-            bc.skip(4);
-            if (kind == 4) {
-                x = with_sign(bc, 2), y = 0;
-            } else if (kind == 6) {
-                x = sext(e >> 6, 2), y = with_sign(bc, 1);
-            } else {  // 5, 7: magnitudes, then their signs
-                x = with_sign(bc, (e >> 6) & 3);
-                y = with_sign(bc, (e >> 4) & 3);
+        if (e & 0x8000u) {
+            bc.skip(kRoot);
+            for (;;) {
+                const int w = static_cast<int>(e >> 12) & 7;
+                e = t[(e & 0xFFFu) + bc.peek(w)];
+                if (!(e & 0x8000u)) break;
+                bc.skip(w);
             }
-        } else {
-            // Small tables reference node e >> 1 (the walk's rule for 8-bit entries).
-            const uint32_t v = walk(bc, tree, e >> 1);
-            x = (v >> 5) & 7, y = (v >> 2) & 7;
-            if (x) x = with_sign(bc, x);
-            if (y) y = with_sign(bc, y);
         }
-        is[i] = x;
-        is[i + 1] = y;
-    }
-}
-
-// Pairs of a big table (13..31) with `linbits` escape bits into is[i..end).
-void decode_big(BitCache& bc, const Zuf16u* t, unsigned linbits, Zuf32s* is, int i, int end) {
-    const Zuf16u* tree = t + 16;
-    for (; i < end; i += 2) {
-        bc.ensure(47);
-        const uint32_t e = t[bc.peek(4)];
-        const uint32_t kind = (e >> 1) & 7;
-        Zuf32s x, y;
-        if (e & 1) {
-            switch (kind) {
-                case 0:
-                    x = sext(e >> 8, 4), y = 0;
-                    bc.skip(4);
-                    break;
-                case 1:
-                    x = y = 0;
-                    bc.skip(3);
-                    break;
-                case 3:
-                    x = y = 0;
-                    bc.skip(1);
-                    break;
-                case 4:
-                    bc.skip(4);
-                    x = with_sign(bc, 1), y = 0;
-                    break;
-                case 5:
-                    bc.skip(4);
-                    x = 0, y = with_sign(bc, 1);
-                    break;
-                case 6:
-                    x = sext(e >> 8, 4);
-                    bc.skip(4);
-                    y = with_sign(bc, 1);
-                    break;
-                default: {  // 2, 7: magnitudes after a 4-bit code
-                    bc.skip(4);
-                    Zuf32s mx = (e >> 8) & 15, my = (e >> 4) & 15;
-                    if (mx == 15 && linbits) {
-                        x = with_sign(bc, mx + static_cast<Zuf32s>(bc.get(linbits)));
-                        y = with_sign(bc, my + static_cast<Zuf32s>(bc.get(linbits)));
-                    } else {
-                        x = with_sign(bc, mx);
-                        y = with_sign(bc, my);
-                    }
-                    break;
-                }
-            }
-        } else {
-            // Big tables reference the node at byte offset e & 0xFFFE.
-            const uint32_t v = walk(bc, tree, (e & 0xFFFEu) >> 1);
-            x = (v >> 6) & 15, y = (v >> 2) & 15;
-            if (x == 15 && linbits) x += static_cast<Zuf32s>(bc.get(linbits));
-            if (x) x = with_sign(bc, x);
-            if (y == 15 && linbits) y += static_cast<Zuf32s>(bc.get(linbits));
-            if (y) y = with_sign(bc, y);
+        bc.skip(static_cast<int>(e & 31u));
+        Zuf32s x = static_cast<Zuf32s>((e >> 9) & 15u), y = static_cast<Zuf32s>((e >> 5) & 15u);
+        if (x) {
+            if (x == 15 && linbits) x += static_cast<Zuf32s>(bc.get(static_cast<int>(linbits)));
+            x = with_sign(bc, x);
+        }
+        if (y) {
+            if (y == 15 && linbits) y += static_cast<Zuf32s>(bc.get(static_cast<int>(linbits)));
+            y = with_sign(bc, y);
         }
         is[i] = x;
         is[i + 1] = y;
@@ -218,9 +139,9 @@ zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, c
         if (tsel == 0 || tsel == 4 || tsel == 14) {
             std::memset(is + i, 0, static_cast<size_t>(end - i) * sizeof(Zuf32s));
         } else if (tsel < 13) {
-            decode_small(bc, _pHuffmanSmallTables[tsel], is, i, end);
+            decode_pairs<13>(bc, _pHuffmanFastTables[tsel], 0, is, i, end);
         } else {
-            decode_big(bc, _pHuffmanBigTables[tsel - 13], _pHfLinbits[tsel - 13], is, i, end);
+            decode_pairs<47>(bc, _pHuffmanFastTables[tsel], _pHfLinbits[tsel - 13], is, i, end);
         }
         i = end;
     }

@@ -109,21 +109,26 @@ void alias_reduce_ref(Zuf32s* xr, int sb) {
 
 // The same, two at a time:
 // a' = a cs - b ca, b' = b cs + a ca with a = line 18 sb - 1 - i, b = line 18 sb + i, each
-// rounded to the nearest integer.
+// rounded to the nearest integer. The eight lines on each side are loaded and stored four at a
+// time, the lower side reversed so that lane i holds butterfly i.
 void alias_reduce_sse2(Zuf32s* xr, int sb) {
-    Zuf32s* a = xr + 18 * sb - 1;
+    Zuf32s* a = xr + 18 * sb - 8;  // lines 18 sb - 8 .. 18 sb - 1: butterflies 7 .. 0
     Zuf32s* b = xr + 18 * sb;
-    for (int i = 0; i < 8; i += 2) {
-        const __m128d bu = _mm_set_pd(a[-i - 1], a[-i]);
-        const __m128d bd = _mm_set_pd(b[i + 1], b[i]);
-        const __m128d cs = loadu_d128(cCs + i), ca = loadu_d128(cCa + i);
-        const __m128d na = _mm_sub_pd(_mm_mul_pd(bu, cs), _mm_mul_pd(bd, ca));
-        const __m128d nb = _mm_add_pd(_mm_mul_pd(bd, cs), _mm_mul_pd(bu, ca));
-        const __m128i ra = round_sat32_pd(na);
-        a[-i] = _mm_cvtsi128_si32(ra);
-        a[-i - 1] = _mm_cvtsi128_si32(_mm_shuffle_epi32(ra, 1));
-        store_i64(b + i, round_sat32_pd(nb));
+    const auto reverse = [](__m128i v) { return _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3)); };
+    const __m128i a_lo = reverse(loadu_i128(a + 4)), a_hi = reverse(loadu_i128(a));  // butterflies 0..3, 4..7
+    const __m128i b_lo = loadu_i128(b), b_hi = loadu_i128(b + 4);
+    const __m128d bu[4] = {cvt_lo_epi32_pd(a_lo), cvt_hi_epi32_pd(a_lo), cvt_lo_epi32_pd(a_hi), cvt_hi_epi32_pd(a_hi)};
+    const __m128d bd[4] = {cvt_lo_epi32_pd(b_lo), cvt_hi_epi32_pd(b_lo), cvt_lo_epi32_pd(b_hi), cvt_hi_epi32_pd(b_hi)};
+    __m128i ra[4], rb[4];
+    for (int k = 0; k < 4; ++k) {
+        const __m128d cs = loadu_d128(cCs + 2 * k), ca = loadu_d128(cCa + 2 * k);
+        ra[k] = round_sat32_pd(_mm_sub_pd(_mm_mul_pd(bu[k], cs), _mm_mul_pd(bd[k], ca)));
+        rb[k] = round_sat32_pd(_mm_add_pd(_mm_mul_pd(bd[k], cs), _mm_mul_pd(bu[k], ca)));
     }
+    storeu_i128(a + 4, reverse(_mm_unpacklo_epi64(ra[0], ra[1])));
+    storeu_i128(a, reverse(_mm_unpacklo_epi64(ra[2], ra[3])));
+    storeu_i128(b, _mm_unpacklo_epi64(rb[0], rb[1]));
+    storeu_i128(b + 4, _mm_unpacklo_epi64(rb[2], rb[3]));
 }
 
 // Overlap-add and frequency inversion of one subband's 36 transform outputs.

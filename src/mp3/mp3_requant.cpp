@@ -69,7 +69,9 @@ bool ownsRequantRun_MP3_ref(const Zuf32s* src, Zuf32s* dst, int n, int e) {
 
 // The same, four values at a time: magnitudes, clamping and signs in SSE2, the table lookups
 // one by one, the 32 x 32 -> 64 products with pmuludq. A group where anything saturates is
-// redone by the scalar code (products that large come only from extreme gains).
+// redone by the scalar code (products that large come only from extreme gains). A group of
+// magnitudes 0 and 1 only (all of the count1 region, much of the rest) needs no lookup: each
+// value is 0 or the run's requantised 1 with its sign.
 bool ownsRequantRun_MP3_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
     const RunParams r = run_params(e);
     if (r.s >= 64) return ownsRequantRun_MP3_ref(src, dst, n, e);
@@ -82,12 +84,21 @@ bool ownsRequantRun_MP3_sse2(const Zuf32s* src, Zuf32s* dst, int n, int e) {
     const __m128i low = _mm_set_epi32(0, -1, 0, -1);
     __m128i badv = _mm_setzero_si128();
     Zuf32u bad = 0;
+    const __m128i one = _mm_set1_epi32(1);
+    const __m128i one_biased = _mm_set1_epi32(static_cast<int>(0x80000001u));
+    const __m128i unit = _mm_set1_epi32(requant_one(1, r, bad));  // |x| = 1 requantised
     int i = 0;
     for (; i + 4 <= n; i += 4) {
         const __m128i x = loadu_i128(src + i);
         const __m128i sign = _mm_srai_epi32(x, 31);
         __m128i m = _mm_sub_epi32(_mm_xor_si128(x, sign), sign);
-        const __m128i big = _mm_cmpgt_epi32(_mm_xor_si128(m, bias), limit);  // unsigned m > 8206
+        const __m128i mb = _mm_xor_si128(m, bias);
+        if (_mm_movemask_epi8(_mm_cmpgt_epi32(mb, one_biased)) == 0) {  // every unsigned m <= 1
+            const __m128i v = _mm_and_si128(_mm_cmpeq_epi32(m, one), unit);
+            storeu_i128(dst + i, _mm_sub_epi32(_mm_xor_si128(v, sign), sign));
+            continue;
+        }
+        const __m128i big = _mm_cmpgt_epi32(mb, limit);  // unsigned m > 8206
         badv = _mm_or_si128(badv, big);
         m = select_i128(big, top, m);
         alignas(16) Zuf32u idx[4];

@@ -25,11 +25,14 @@
 // scales V (1.0 = 2^24) times D / 512 to 16-bit PCM, saturated.
 //
 // The vector window stage forms the signed high halves from SSE2's unsigned 32 x 32 -> 64
-// products. With v_u = v + 2^31 (the sign bit flipped) and c even (every coefficient is a
-// multiple of 2^14): v c = v_u c - 2^31 c, so hi_s(v, c) = floor(v_u c / 2^32) - c / 2 =
-// hi_u(v_u, c mod 2^32) - [c < 0] v_u - c / 2 (mod 2^32). Only the sum modulo 2^32 is wanted:
-// the masked v_u are summed alongside, and the c / 2 of the sixteen ages of a row add up to a
-// constant of the row, whatever pos is (_pDiHalfSum).
+// products. Every coefficient is c = c' 2^14 with |c'| < 2^17, so hi(v c) = floor(v c' / 2^18).
+// With v_u = v + 2^31 (the sign bit flipped) and the positive multiplier m = c' + 2^18
+// (_pDiQ16Biased): v_u m = v c' + 2^31 c' + 2^18 v_u, so
+//     floor(v_u m / 2^18) = hi(v c) + c / 2 + v_u,
+// one unsigned product (below 2^51) and one shift per term. Only the sum modulo 2^32 is wanted:
+// the sixteen v_u of a row sum to the sum of its v (16 2^31 = 0 mod 2^32), shared by the two
+// outputs that read the row, and the c / 2 of the sixteen ages of a row add up to a constant of
+// the row, whatever pos is (_pDiHalfSum).
 #include "common/checks.h"
 #include "common/fixed_point.h"
 #include "common/simd.h"
@@ -78,50 +81,52 @@ inline Zuf32s window_dot(const Zuf32s* v, const Zuf32s* c) {
     return static_cast<Zuf32s>(sum);
 }
 
-// Running sums of one history row against a coefficient run, four slots at a time.
-struct RowSum {
-    __m128i hi;    // dwords 1 and 3: sums of unsigned high halves
-    __m128i corr;  // all dwords: v_u where the coefficient is negative
-};
-
-// vu: four history values with their sign bits flipped; vu_odd: the odd ones in lanes 0, 2.
-inline void row_add(RowSum& r, __m128i vu, __m128i vu_odd, const Zuf32s* c) {
-    const __m128i ce = loadu_i128(c);
-    const __m128i co = loadu_i128(c + 1);  // c1, _, c3, _
-    r.hi = _mm_add_epi32(r.hi, _mm_mul_epu32(vu, ce));
-    r.hi = _mm_add_epi32(r.hi, _mm_mul_epu32(vu_odd, co));
-    r.corr = _mm_add_epi32(r.corr, _mm_and_si128(_mm_srai_epi32(ce, 31), vu));
+// One output's 16 terms floor(v_u m / 2^18), four slots at a time, in the two 64-bit lanes
+// of acc. vu: four history values with their sign bits flipped; vu_odd: the odd ones in lanes 0, 2.
+inline __m128i row_add(__m128i acc, __m128i vu, __m128i vu_odd, const Zuf32s* m) {
+    acc = _mm_add_epi64(acc, _mm_srli_epi64(_mm_mul_epu32(vu, loadu_i128(m)), 18));
+    acc = _mm_add_epi64(acc, _mm_srli_epi64(_mm_mul_epu32(vu_odd, loadu_i128(m + 1)), 18));
     // Keeps the compiler from regrouping the sums across the unrolled loop, which makes it
     // hold every product at once and spill them.
-    __asm__("" : "+x"(r.hi), "+x"(r.corr));
+    __asm__("" : "+x"(acc));
+    return acc;
 }
 
-// Accumulates history row v (16 slots) against the runs of outputs j1 and j2 (j2 < 0: one).
-inline void window_rows(const Zuf32s* v, int j1, int j2, int c0, RowSum* acc) {
+// Accumulates history row v (16 slots) against the runs of outputs j1 and j2 (j2 < 0: one);
+// rows[j] gets the row's values summed four lanes wide.
+inline void window_rows(const Zuf32s* v, int j1, int j2, int c0, __m128i* acc, __m128i* rows) {
     const __m128i flip = sign_bits_epi32();
-    RowSum a = {_mm_setzero_si128(), _mm_setzero_si128()}, b = a;
+    __m128i a = _mm_setzero_si128(), b = a, rs = a;
     for (int i = 0; i < 16; i += 4) {
-        const __m128i vu = _mm_xor_si128(loadu_i128(v + i), flip);
+        const __m128i x = loadu_i128(v + i);
+        rs = _mm_add_epi32(rs, x);
+        const __m128i vu = _mm_xor_si128(x, flip);
         const __m128i vu_odd = _mm_srli_epi64(vu, 32);
-        row_add(a, vu, vu_odd, _pDiQ30[j1] + c0 + i);
-        if (j2 >= 0) row_add(b, vu, vu_odd, _pDiQ30[j2] + c0 + i);
+        a = row_add(a, vu, vu_odd, _pDiQ16Biased[j1] + c0 + i);
+        if (j2 >= 0) b = row_add(b, vu, vu_odd, _pDiQ16Biased[j2] + c0 + i);
     }
     acc[j1] = a;
-    if (j2 >= 0) acc[j2] = b;
+    rows[j1] = rs;
+    if (j2 >= 0) acc[j2] = b, rows[j2] = rs;
 }
 
-// The sums of four rows at once: hi dwords 1 + 3 minus all corrections minus the row constant.
-inline __m128i reduce4(const RowSum* r, const Zuf32s* half) {
-    // hi: [a1 + a3, b1 + b3] in the top lanes of one vector, [c.., d..] of the other.
-    const __m128i hab = _mm_add_epi32(_mm_unpacklo_epi32(r[0].hi, r[1].hi), _mm_unpackhi_epi32(r[0].hi, r[1].hi));
-    const __m128i hcd = _mm_add_epi32(_mm_unpacklo_epi32(r[2].hi, r[3].hi), _mm_unpackhi_epi32(r[2].hi, r[3].hi));
-    const __m128i h = _mm_unpackhi_epi64(hab, hcd);
-    const __m128i cab =
-        _mm_add_epi32(_mm_unpacklo_epi32(r[0].corr, r[1].corr), _mm_unpackhi_epi32(r[0].corr, r[1].corr));
-    const __m128i ccd =
-        _mm_add_epi32(_mm_unpacklo_epi32(r[2].corr, r[3].corr), _mm_unpackhi_epi32(r[2].corr, r[3].corr));
-    const __m128i c = _mm_add_epi32(_mm_unpacklo_epi64(cab, ccd), _mm_unpackhi_epi64(cab, ccd));
-    return _mm_sub_epi32(_mm_sub_epi32(h, c), loadu_i128(half));
+inline __m128i pick_even_dwords(__m128i a, __m128i b) {  // a0, a2, b0, b2
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+}
+inline __m128i pick_odd_dwords(__m128i a, __m128i b) {  // a1, a3, b1, b3
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// The sums of four outputs at once: the low dwords of both lanes, minus the row sums, minus the
+// row constants.
+inline __m128i reduce4(const __m128i* acc, const __m128i* rows, const Zuf32s* half) {
+    const __m128i s01 = pick_even_dwords(acc[0], acc[1]);  // lane 0, lane 1 of outputs 0 and 1
+    const __m128i s23 = pick_even_dwords(acc[2], acc[3]);
+    const __m128i p = _mm_add_epi32(pick_even_dwords(s01, s23), pick_odd_dwords(s01, s23));
+    const __m128i t01 = _mm_add_epi32(_mm_unpacklo_epi32(rows[0], rows[1]), _mm_unpackhi_epi32(rows[0], rows[1]));
+    const __m128i t23 = _mm_add_epi32(_mm_unpacklo_epi32(rows[2], rows[3]), _mm_unpackhi_epi32(rows[2], rows[3]));
+    const __m128i r = _mm_add_epi32(_mm_unpacklo_epi64(t01, t23), _mm_unpackhi_epi64(t01, t23));
+    return _mm_sub_epi32(_mm_sub_epi32(p, r), loadu_i128(half));
 }
 
 }  // namespace
@@ -171,11 +176,11 @@ void ownsSynthWindow_MP3_ref(const Zuf32s* hist, int pos, Zuf32s* sums) {
 void ownsSynthWindow_MP3_sse2(const Zuf32s* hist, int pos, Zuf32s* sums) {
     const bool even = (pos & 1) == 0;
     const int c0 = 16 - pos;
-    RowSum acc[32];
-    window_rows(hist, 0, -1, c0, acc);
-    for (int j = 1; j < 16; ++j) window_rows(even ? row_e(hist, j) : row_o(hist, j), j, 32 - j, c0, acc);
-    window_rows(hist + 16, 16, -1, c0, acc);
-    for (int j = 0; j < 32; j += 4) storeu_i128(sums + j, reduce4(acc + j, _pDiHalfSum + j));
+    __m128i acc[32], rows[32];
+    window_rows(hist, 0, -1, c0, acc, rows);
+    for (int j = 1; j < 16; ++j) window_rows(even ? row_e(hist, j) : row_o(hist, j), j, 32 - j, c0, acc, rows);
+    window_rows(hist + 16, 16, -1, c0, acc, rows);
+    for (int j = 0; j < 32; j += 4) storeu_i128(sums + j, reduce4(acc + j, rows + j, _pDiHalfSum + j));
 }
 
 void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, int step) {
@@ -186,12 +191,13 @@ void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, 
     ownsDct32_MP3_sse2(src, X);
     hist[pos] = X[16];
     hist[16 + pos] = X[0];
-    Zuf32s* E = hist + 32;
-    Zuf32s* O = hist + 272;
+    // Even slots: X_(16+k) to the E rows and X_(16-k) to the O rows; odd slots the other way.
     const bool even = (pos & 1) == 0;
+    Zuf32s* up = hist + (even ? 32 : 272) + pos;
+    Zuf32s* down = hist + (even ? 272 : 32) + pos;
     for (int k = 1; k < 16; ++k) {
-        E[16 * (k - 1) + pos] = even ? X[16 + k] : X[16 - k];
-        O[16 * (k - 1) + pos] = even ? X[16 - k] : X[16 + k];
+        up[16 * (k - 1)] = X[16 + k];
+        down[16 * (k - 1)] = X[16 - k];
     }
 
     alignas(16) Zuf32s sums[32];
@@ -207,7 +213,14 @@ void ownsSynthPQMF_MP3(const Zuf32s* src, Zuf16s* dst, Zuf32s* hist, int* pPos, 
     if (step == 1) {
         for (int j = 0; j < 32; j += 8) storeu_i128(dst + j, load_i128(pcm + j));
     } else {
-        for (int j = 0; j < 32; ++j) dst[2 * j] = pcm[j];
+        // Every second sample, four at a time, the odd entries between them (the other channel)
+        // kept as they are; the last four one by one, so that nothing past entry 62 is touched.
+        const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFFFF0000u)), zero = _mm_setzero_si128();
+        for (int j = 0; j < 28; j += 4) {
+            const __m128i p = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pcm + j)), zero);
+            storeu_i128(dst + 2 * j, _mm_or_si128(_mm_and_si128(loadu_i128(dst + 2 * j), keep), p));
+        }
+        for (int j = 28; j < 32; ++j) dst[2 * j] = pcm[j];
     }
 }
 

@@ -17,6 +17,7 @@ extern const Zuf32s _pMPEG1_nSlotTable[3][15];   // MPEG-1 bytes per frame witho
 // Packed pair tables: 16 first-level entries for the next 4 bits, then the code tree.
 extern const Zuf8u* const _pHuffmanSmallTables[13];  // tables 0..12 (null: 0, 4)
 extern const Zuf16u* const _pHuffmanBigTables[19];   // tables 13..31 (null: 14)
+extern const Zuf16u* const _pHuffmanFastTables[32];  // multi-level tables 0..31 (null: 0, 4, 14)
 extern const Zuf8u _pHfLinbits[19];                  // linbits of tables 13..31
 extern const Zuf8u _pHfQTable0[52];                  // count1 table A by the next 6 bits
 extern const Zuf32u _pBitsMasks[16];                 // 2^n - 1
@@ -39,12 +40,13 @@ extern const double DCT12x3Coef[36];    // [m][k] cos(pi (2m + 1)(2k + 1) / 24)
 extern const double DCTWinShort[12];    // short window with sign and gain 1/4
 
 // ---------------------------------------------------------------- polyphase synthesis
-extern const double H16[16];          // 1 / (2 cos((2k + 1) pi / 64))
-extern const double H8[8];            // 1 / (2 cos((2k + 1) pi / 32))
-extern const double H4[4];            // 1 / (2 cos((2k + 1) pi / 16))
-extern const double H2[2];            // 1 / (2 cos((2k + 1) pi / 8))
-extern const double H1[1];            // 1 / (2 cos(pi / 4))
-extern const Zuf32s _pDiQ30[32][33];  // window stage coefficients, Q30 (see mp3_synth.cpp)
-extern const Zuf32s _pDiHalfSum[32];  // per row: sum of the sixteen coefficients / 2, mod 2^32
+extern const double H16[16];                // 1 / (2 cos((2k + 1) pi / 64))
+extern const double H8[8];                  // 1 / (2 cos((2k + 1) pi / 32))
+extern const double H4[4];                  // 1 / (2 cos((2k + 1) pi / 16))
+extern const double H2[2];                  // 1 / (2 cos((2k + 1) pi / 8))
+extern const double H1[1];                  // 1 / (2 cos(pi / 4))
+extern const Zuf32s _pDiQ30[32][33];        // window stage coefficients, Q30 (see mp3_synth.cpp)
+extern const Zuf32s _pDiHalfSum[32];        // per row: sum of the sixteen coefficients / 2, mod 2^32
+extern const Zuf32s _pDiQ16Biased[32][33];  // _pDiQ30 / 2^14 + 2^18, for unsigned products
 
 }  // namespace zuf

@@ -37,6 +37,17 @@ an index i, the 7th bit b selects entry i + b with four signed fields, 7 bits; p
 low 3 bits 2: v = x = 0, w and y +-1 (8 bits); low 3 bits 3: magnitudes v = (e > 63), w = bit 5,
 x = bit 4, y = bit 3 and three sign bits (9 bits); otherwise all four +-1 (10 bits).
 Count1 table B needs no table: the inverted 4-bit code is the magnitudes.
+Multi-level pair tables (_pHfFast<t>, 16-bit entries), the ones the decoder reads: a root of
+2^FAST_ROOT entries indexed by the next FAST_ROOT bits, then subtables. A leaf (bit 15 clear)
+holds the code length within its level in bits 4..0, y in bits 8..5 and x in bits 12..9 (sign
+bits and linbits follow the code in the stream). A root leaf of a pair whose code and sign bits
+fit in the FAST_ROOT looked-up bits (and that needs no linbits) has bit 14 set and holds the
+signed values, signs applied: x in bits 13..9 and y in bits 8..4 (two's complement), the length
+of code and signs in bits 3..0. A reference (bit 15 set) holds the width w
+(1..7) of the subtable in bits 14..12 and its first entry, counted from the table start, in bits
+11..0: the decoder takes the bits of the level it leaves and looks up the next w bits there. A
+subtable is as wide as the longest rest of a code below it, at most FAST_SUB bits, so no lookup
+reads past the end of the longest code.
 """
 import cpp_emit as E
 
@@ -185,6 +196,42 @@ def pack_pair_table(codes, big, linbits=0):
     return first + tree
 
 
+FAST_ROOT, FAST_SUB = 7, 5
+
+
+def pack_fast(codes):
+    entries = []
+
+    def build(sub, bits):
+        base = len(entries)
+        entries.extend([None] * (1 << bits))
+        deeper = []
+        for p in range(1 << bits):
+            s = format(p, f"0{bits}b")
+            leaf = [(v, c) for v, c in sub.items() if len(c) <= bits and s.startswith(c)]
+            if leaf:
+                (x, y), c = leaf[0]
+                n = len(c) + (x != 0) + (y != 0)
+                if base == 0 and n <= bits and x != 15 and y != 15:
+                    signs = iter(s[len(c):n])
+                    vx = -x if x and next(signs) == "1" else x
+                    vy = -y if y and next(signs) == "1" else y
+                    entries[base + p] = 0x4000 | (signed_field(vx, 5) << 9) | (signed_field(vy, 5) << 4) | n
+                else:
+                    entries[base + p] = len(c) | (y << 5) | (x << 9)
+            else:
+                deeper.append((p, {v: c[bits:] for v, c in sub.items() if len(c) > bits and c.startswith(s)}))
+        for p, rest in deeper:
+            w = min(max(len(c) for c in rest.values()), FAST_SUB)
+            at = build(rest, w)
+            assert at < 4096
+            entries[base + p] = 0x8000 | (w << 12) | at
+        return base
+
+    build(codes, FAST_ROOT)
+    return entries
+
+
 def pack_count1_a(codes):
     table = [0] * 52
     by_code = {code: v for v, code in codes.items()}
@@ -246,6 +293,9 @@ def render():
         body += E.array(f"const Zuf8u _pHfPTable{t}[{len(v)}]", v, per_line=16, inline=False)
     for t, v in big.items():
         body += E.array(f"const Zuf16u _pHfPTable{t}[{len(v)}]", v, per_line=12, inline=False)
+    fast = {t: pack_fast(pairs[t]) for t in list(small) + list(big)}
+    for t, v in fast.items():
+        body += E.array(f"const Zuf16u _pHfFast{t}[{len(v)}]", v, per_line=12, inline=False)
     body += ["}  // namespace", ""]
     body += E.array("const Zuf8u* const _pHuffmanSmallTables[13]",
                     [f"_pHfPTable{t}" if t in small else "nullptr" for t in range(13)], inline=False)
@@ -253,6 +303,10 @@ def render():
     names = ["nullptr" if t == 14 else f"_pHfPTable{t if t in (13, 15) else 16 if t < 24 else 24}"
              for t in range(13, 32)]
     body += E.array("const Zuf16u* const _pHuffmanBigTables[19]", names, inline=False)
+    body += ["", "// Multi-level tables of pair tables 0..31 (null: 0, 4, 14); 16..23 and 24..31 share theirs."]
+    names = ["nullptr" if t not in fast and t < 16 else f"_pHfFast{t if t in fast else 16 if t < 24 else 24}"
+             for t in range(32)]
+    body += E.array("const Zuf16u* const _pHuffmanFastTables[32]", names, inline=False)
     body += [""] + E.array("const Zuf8u _pHfLinbits[19]", [linbits[t] for t in range(13, 32)])
     body += [""] + E.array("const Zuf8u _pHfQTable0[52]", qa, per_line=13)
     body += [""] + E.array("const Zuf32u _pBitsMasks[16]", [(1 << n) - 1 for n in range(16)], E.unsigned)

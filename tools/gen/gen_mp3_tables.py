@@ -235,6 +235,10 @@ def render():
         t = sum(c // 2 for c in r[:16]) % (1 << 32)
         half.append(t - (1 << 32) if t >= (1 << 31) else t)
     b += E.array("const Zuf32s _pDiHalfSum[32]", half)
+    b += [""]
+    b += E.comment("_pDiQ30 in Q16 plus 2^18 (every entry positive, below 2^19): the multipliers of the vector",
+                   "window stage's unsigned products.")
+    b += E.array("const Zuf32s _pDiQ16Biased[32][33]", [[c // (1 << 14) + (1 << 18) for c in r] for r in rows])
     out += E.namespace("zuf", b)
     return [E.text(out)]
 
