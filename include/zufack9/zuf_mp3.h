@@ -300,6 +300,60 @@ ZUF_API zufResult zufsJointStereoEncode_MP3_32s_I(Zuf32s *pSrcDstXrL, Zuf32s *pS
 
 /* ---- Encoding: quantisation ---------------------------------------------------------------- */
 
+/* Quantisation and rate control of one frame (ISO/IEC 11172-3 Annex C.1.5.4), every granule and
+ * channel in turn (granule-major arrays throughout, channels = 1 when mode is 3, else 2):
+ *   pSrcDstXr      576 MDCT lines per granule and channel (26 fractional bits) in, the signed
+ *                  quantised values (magnitudes at most 8191) out;
+ *   pDstScaleFactor 40 entries per granule and channel (Mp3ScaleFactors layout);
+ *   pScfsi         the caller's scfsi flags (4 per channel), read only: in granule 1 a long-block
+ *                  band group whose flag is set takes granule 0's scale factors;
+ *   pDstCount1Len  lines of the count1 region per granule and channel (the count1 length of
+ *                  zufsHuffmanEncode_MP3_32s1u);
+ *   pDstStuffing   stuffing bits added to each granule and channel's part2_3_length;
+ *   pSideInfo      block_type, window_switching_flag, mixed_block_flag and subblock_gain are
+ *                  read; part2_3_length, global_gain, scalefac_compress (MPEG-1), scalefac_scale,
+ *                  preflag (0), big_values, table_select, region0_count, region1_count and
+ *                  count1table_select are written;
+ *   pPsyOutput     the model's ratios and perceptual entropy per granule and channel;
+ *   pPsyState      blockType[] of the next granule, for the reservoir plan;
+ *   pBitResv       bitsRemaining and maxBits, updated after the frame (bitsRemaining a multiple
+ *                  of 8, at most maxBits: the rest becomes stuffing);
+ *   frameBits      the bits of this frame's main data;
+ *   pIsSfbBound    3 intensity-stereo bounds per granule (long: the first; short: per window),
+ *                  which limit the right channel's coded bands when intensity stereo is on;
+ *   pBuffer        work space of 2 x 576 values.
+ * part2_3_length is the scale-factor bits plus the Huffman bits of the chosen side information
+ * (plus stuffing). Statuses: zufErrNullPtr; zufErrMp3FrameHeader: sampling_frequency outside
+ * 0..2, ID outside 0..1; zufErrMp3SideInfo: a mixed block (not encoded), returned when that
+ * granule is reached. */
+ZUF_API zufResult zufsQuantize_MP3_32s_I(Zuf32s *pSrcDstXr, Zuf8s *pDstScaleFactor, const int *pScfsi,
+                                         int *pDstCount1Len, int *pDstStuffing, const Mp3FrameHeader *pFrameHeader,
+                                         Mp3SideInfo *pSideInfo, const Mp3PsyOutput *pPsyOutput,
+                                         const Mp3PsyState *pPsyState, Mp3BitReservoir *pBitResv, int frameBits,
+                                         const int *pIsSfbBound, Zuf32s *pBuffer);
+
+/* Vector power functions of the encoders. Statuses: zufErrNullPtr; zufErrSize: len < 1 (unless
+ * stated). */
+
+/* pDst[i] = |pSrc[i]|^(3/4), as sqrt(|x|) sqrt(sqrt(|x|)) in single precision (within 1.5
+ * units in the last place). zufWarnMisaligned when pSrc or pDst is not 16-byte aligned (the result is
+ * the same). */
+ZUF_API zufResult zufsPow34_32f(const Zuf32f *pSrc, Zuf32f *pDst, int len);
+
+/* As zufsPow34_32f, rounded to the nearest integer (ties to even) and saturated to 32767. */
+ZUF_API zufResult zufsPow34_32f16s(const Zuf32f *pSrc, Zuf16s *pDst, int len);
+
+/* pDst[i] = (|pSrc[i]| 2^-inScaleFactor)^(3/4) 2^-outScaleFactor, rounded half up, saturated to
+ * 32767 (0 for 0). The length is checked before the pointers. */
+ZUF_API zufResult zufsPow34_16s_Sfs(const Zuf16s *pSrc, int inScaleFactor, Zuf16s *pDst, int outScaleFactor, int len);
+
+/* pDst[i] = sign(pSrc[i]) |pSrc[i]|^(4/3) (single precision, correctly rounded) for magnitudes
+ * up to 8206 (larger ones are taken as 8206). zufErrSize: len < 0; len 0 does nothing. */
+ZUF_API zufResult zufsPow43_16s32f(const Zuf16s *pSrc, Zuf32f *pDst, int len);
+
+/* pSrcDst[i] = pSrcDst[i] (val 2^scaleFactor), the gain formed once in single precision. */
+ZUF_API zufResult zufsScale_32f_I(Zuf32f *pSrcDst, Zuf32f val, int scaleFactor, int len);
+
 /* ---- Encoding: Huffman encoding and bit-stream packing ------------------------------------- */
 
 /* Writes the header at *ppBitStream (a byte boundary): the 12-bit syncword 0xFFF, then ID,

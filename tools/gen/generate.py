@@ -36,6 +36,7 @@ MANIFEST = {
     "gen_mp3_huffman.py": ["src/mp3/mp3_huff_tables.cpp"],
     "gen_mp3_pqmf_tables.py": ["src/sbr/mp3_pqmf_tables.cpp"],
     "gen_mp3_huffman_enc.py": ["src/mp3/mp3_huff_enc_tables.cpp"],
+    "gen_mp3_quant_tables.py": ["src/mp3/mp3_quant_tables.cpp", "src/frame/pow_tables.cpp"],
     "gen_mp3_tables.py": ["src/mp3/mp3_tables.cpp"],
     "gen_sbr_qmf_float_tables.py": ["src/sbr/sbr_qmf_float_tables.cpp"],
     "gen_sbr_qmf_fixed_tables.py": ["src/sbr/sbr_qmf_fixed_tables.cpp"],
