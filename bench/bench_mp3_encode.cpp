@@ -1,7 +1,8 @@
 // MP3 encoder front speed: the polyphase analysis per call (32 new samples), its windowing stage
 // with SSE2 beside the scalar reference, the matrixing alone, the forward hybrid transform per
-// granule and channel (long and short blocks), joint stereo per granule, the rate loop per frame
-// and the 3/4 power (SSE2 beside the scalar reference).
+// granule and channel (long and short blocks), joint stereo per granule, the rate loop per frame,
+// the 3/4 power (SSE2 beside the scalar reference) and the psychoacoustic model per frame (stereo
+// and joint stereo).
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -122,5 +123,21 @@ void BM_Pow34(benchmark::State& state) {
 }
 BENCHMARK(BM_Pow34<zuf::ownsPow34_32f_ref>)->Name("BM_Pow34_32f_ref");
 BENCHMARK(BM_Pow34<zuf::ownsPow34_32f_sse2>)->Name("BM_Pow34_32f_sse2");
+
+void BM_PsychoacousticModel(benchmark::State& state) {  // arg: mode (0 stereo, 1 joint stereo)
+    const std::vector<Zuf16s> in = pcm(2 * (1152 + 448));
+    Mp3FrameHeader h = {};
+    h.ID = 1, h.mode = static_cast<int>(state.range(0)), h.bitrate_index = 9;
+    Mp3SideInfo si[4] = {};
+    Mp3PsyOutput out[4];
+    Mp3PsyState st = {};
+    Zuf32s bound[6];
+    std::vector<Zuf8u> work(ZUF_MP3_PSY_WORK_BYTES);
+    for (auto _ : state) {
+        zufsPsychoacousticModelTwo_MP3_16s(in.data(), out, bound, si, &h, &st, nullptr, work.data());
+        benchmark::DoNotOptimize(out[0].pe);
+    }
+}
+BENCHMARK(BM_PsychoacousticModel)->Arg(0)->Arg(1);
 
 }  // namespace

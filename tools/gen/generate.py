@@ -34,6 +34,7 @@ MANIFEST = {
     "gen_fft_tables.py": ["src/transforms/fft_tables.cpp"],
     "gen_mp3_enc_tables.py": ["src/mp3/mp3_enc_tables.cpp"],
     "gen_mp3_huffman.py": ["src/mp3/mp3_huff_tables.cpp"],
+    "gen_mp3_psy_tables.py": ["src/mp3/mp3_psy_tables.cpp"],
     "gen_mp3_pqmf_tables.py": ["src/sbr/mp3_pqmf_tables.cpp"],
     "gen_mp3_huffman_enc.py": ["src/mp3/mp3_huff_enc_tables.cpp"],
     "gen_mp3_quant_tables.py": ["src/mp3/mp3_quant_tables.cpp", "src/frame/pow_tables.cpp"],
