@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frame/vec_pow.h"
+#include "mp3/mp3_huff_encode.h"
 #include "mp3/mp3_quant.h"
 #include "support/checkasm.h"
 #include "support/mp3_test_util.h"
@@ -188,6 +189,16 @@ TEST(Mp3Quant, EdgeCases) {
     for (int k = 0; k < 2; ++k) {
         EXPECT_LE(std::abs(g.xr[576 * k + 3]), 8191);
         EXPECT_GE(quant_model(0x7FFFFFFF, g.si[k].global_gain - 211), 8192);  // one step finer is too large
+    }
+    // MPEG-2 (one granule, no scale-factor bits): part2_3_length is the Huffman count alone.
+    Frame l(zuft::make_header(0, 1, 0));
+    r = {0, 4088};
+    for (int k = 0; k < 2; ++k) fill(l, k, 0, 1 << 28, rng);
+    ASSERT_EQ(l.run(&r, 1500), zufOk);
+    for (int k = 0; k < 2; ++k) {
+        zuf::Mp3HuffmanChoice c;
+        EXPECT_EQ(l.si[k].part2_3_length - l.stuff[k],
+                  zuf::ownsCountSpectralBits_MP3(&l.xr[576 * k], zuft::sfb_long(1), 0, 0, &c));
     }
     // A mixed block is refused when its granule is reached; header checks.
     Frame m(zuft::make_header(1, 0, 3));
