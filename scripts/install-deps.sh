@@ -3,7 +3,7 @@
 # Does nothing (and needs no network) when everything is already there.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ gcc g++-multilib gcc-multilib libgtest-dev libbenchmark-dev pkg-config binutils python3
-      libsndfile1-dev
+      libsndfile1-dev python3-numpy  # numpy: bench/mp3_quality.py
       qemu-user
       clang libclang-rt-14-dev)  # the libFuzzer runs of test-all.sh (clang-14's libclang_rt.fuzzer)
 missing=()

@@ -107,12 +107,13 @@ typedef struct {
  * to plan the bit reservoir; the other members are the model's own. */
 typedef struct {
     Zuf32s blockType[2];
-    Zuf32s prevBlockShort[4];     /* the analysed channel's previous granule was short */
-    Zuf32s magHistory[4][2][6];   /* |X| of FFT lines 0..5, previous two granules */
+    Zuf32s magHistory[4][2][6];   /* |X| of long FFT lines 0..5, previous granule [0] and the one before [1] */
     Zuf32s unitHistory[4][2][12]; /* their unit vectors (cos, sin) in Q30 */
-    Zuf64s nbLong[4][2][64];      /* long partition thresholds nb(t-1), nb(t-2) */
-    Zuf64s nbShort[4][48];        /* window-2 short thresholds of the previous granule */
-    Mp3PsyOutput delayed[4];      /* per analysed channel: the output held back one granule */
+    Zuf64s nbLong[4][2][64];      /* long partition thresholds nb(t-1) [0] and nb(t-2) [1] */
+    Zuf64s nbShort[4][48];        /* window-2 short partition thresholds of the previous granule */
+    Zuf32s delayedLong[4][21];    /* the previous granule's ratios, long bands (Q31) */
+    Zuf32s delayedShort[4][36];   /* and short bands, [3 * sfb + window] */
+    Zuf32s delayedPe[4];          /* and its perceptual entropy */
 } Mp3PsyState;
 
 /* ------------------------------------------------------------------ band tables */
@@ -298,7 +299,98 @@ ZUF_API zufResult zufsJointStereoEncode_MP3_32s_I(Zuf32s *pSrcDstXrL, Zuf32s *pS
 
 /* ---- Encoding: psychoacoustic model two ---------------------------------------------------- */
 
+/* Bytes of the work buffer zufsPsychoacousticModelTwo_MP3_16s needs (any alignment). */
+#define ZUF_MP3_PSY_WORK_BYTES 65536
+
+/* Psychoacoustic model two (ISO/IEC 11172-3 Annex D) for one frame of MPEG-1 Layer III at 44.1,
+ * 48 or 32 kHz (sampling_frequency 0..2), in fixed point. Per granule (two; one when ID is not 1)
+ * and analysed channel (left and right; one when mode is 3; also mid and side when mode is 1) it
+ * takes a 1024-point and three 256-point Hann-windowed FFTs, the unpredictability of each line,
+ * spread partition energies, a tonality-dependent threshold limited by the threshold in quiet and
+ * by the two previous granules (pre-echo control), the perceptual entropy, and the ratios threshold
+ * / energy per scale-factor band.
+ *
+ * Decisions are one granule late: a call analyses its granules, but the ratios, perceptual entropy
+ * and block types it writes belong to each channel's previous granule (so a start block can
+ * precede a short one); the first frame after a zeroed state reports a silent long granule.
+ *   pSrc        16-bit PCM, interleaved when two channels; granule g reads the 1024 samples per
+ *               channel from sample 576 g on (576 granules + 448 samples per channel in all)
+ *   pDstOut     Mp3PsyOutput per granule and channel (granule-major): ratios of long bands
+ *               (ratio[0..20]) or, for block_type 2, of short bands; pe the perceptual entropy
+ *   pDstIsSfbBound  3 values per granule: with intensity stereo the bound band (long blocks: all
+ *               three entries; short: one per window, equal), else 22 (long) or 13 (short)
+ *   pSideInfo   per granule and channel: block_type (0 long, 1 start, 2 short, 3 stop),
+ *               window_switching_flag (block_type != 0) and mixed_block_flag (0) written
+ *   pFrameHeader  ID, mode, bitrate_index and sampling_frequency read; in joint stereo
+ *               mode_extension written: bit 1 (M/S) when the two channels have the same block
+ *               type in every granule and the left/right perceptual entropy of the call is at
+ *               least the mid/side one, bit 0 (intensity) with the same block types at
+ *               bitrate_index 6..8; other modes leave it as it is
+ *   pState      Mp3PsyState, zeroed before the first frame
+ *   pReserved   not read
+ *   pWork       ZUF_MP3_PSY_WORK_BYTES of scratch
+ * The ratios written in joint stereo are those of the pair (left/right or mid/side) chosen.
+ * Statuses: zufErrNullPtr (a pointer other than pReserved null); sampling_frequency outside 0..2
+ * is read as 0. */
+ZUF_API zufResult zufsPsychoacousticModelTwo_MP3_16s(const Zuf16s *pSrc, Mp3PsyOutput *pDstOut, Zuf32s *pDstIsSfbBound,
+                                                     Mp3SideInfo *pSideInfo, Mp3FrameHeader *pFrameHeader,
+                                                     Mp3PsyState *pState, void *pReserved, Zuf8u *pWork);
+
 /* ---- Encoding: quantisation ---------------------------------------------------------------- */
+
+/* Quantisation and rate control of one frame (ISO/IEC 11172-3 Annex C.1.5.4), every granule and
+ * channel in turn (granule-major arrays throughout, channels = 1 when mode is 3, else 2):
+ *   pSrcDstXr      576 MDCT lines per granule and channel (26 fractional bits) in, the signed
+ *                  quantised values (magnitudes at most 8191) out;
+ *   pDstScaleFactor 40 entries per granule and channel (Mp3ScaleFactors layout);
+ *   pScfsi         the caller's scfsi flags (4 per channel), read only: in granule 1 a long-block
+ *                  band group whose flag is set takes granule 0's scale factors;
+ *   pDstCount1Len  lines of the count1 region per granule and channel (the count1 length of
+ *                  zufsHuffmanEncode_MP3_32s1u);
+ *   pDstStuffing   stuffing bits added to each granule and channel's part2_3_length;
+ *   pSideInfo      block_type, window_switching_flag, mixed_block_flag and subblock_gain are
+ *                  read; part2_3_length, global_gain, scalefac_compress (MPEG-1), scalefac_scale,
+ *                  preflag (0), big_values, table_select, region0_count, region1_count and
+ *                  count1table_select are written;
+ *   pPsyOutput     the model's ratios and perceptual entropy per granule and channel;
+ *   pPsyState      blockType[] of the next granule, for the reservoir plan;
+ *   pBitResv       bitsRemaining and maxBits, updated after the frame (bitsRemaining a multiple
+ *                  of 8, at most maxBits: the rest becomes stuffing);
+ *   frameBits      the bits of this frame's main data;
+ *   pIsSfbBound    3 intensity-stereo bounds per granule (long: the first; short: per window),
+ *                  which limit the right channel's coded bands when intensity stereo is on;
+ *   pBuffer        work space of 2 x 576 values.
+ * part2_3_length is the scale-factor bits plus the Huffman bits of the chosen side information
+ * (plus stuffing). Statuses: zufErrNullPtr; zufErrMp3FrameHeader: sampling_frequency outside
+ * 0..2, ID outside 0..1; zufErrMp3SideInfo: a mixed block (not encoded), returned when that
+ * granule is reached. */
+ZUF_API zufResult zufsQuantize_MP3_32s_I(Zuf32s *pSrcDstXr, Zuf8s *pDstScaleFactor, const int *pScfsi,
+                                         int *pDstCount1Len, int *pDstStuffing, const Mp3FrameHeader *pFrameHeader,
+                                         Mp3SideInfo *pSideInfo, const Mp3PsyOutput *pPsyOutput,
+                                         const Mp3PsyState *pPsyState, Mp3BitReservoir *pBitResv, int frameBits,
+                                         const int *pIsSfbBound, Zuf32s *pBuffer);
+
+/* Vector power functions of the encoders. Statuses: zufErrNullPtr; zufErrSize: len < 1 (unless
+ * stated). */
+
+/* pDst[i] = |pSrc[i]|^(3/4), as sqrt(|x|) sqrt(sqrt(|x|)) in single precision (within 1.5
+ * units in the last place). zufWarnMisaligned when pSrc or pDst is not 16-byte aligned (the result is
+ * the same). */
+ZUF_API zufResult zufsPow34_32f(const Zuf32f *pSrc, Zuf32f *pDst, int len);
+
+/* As zufsPow34_32f, rounded to the nearest integer (ties to even) and saturated to 32767. */
+ZUF_API zufResult zufsPow34_32f16s(const Zuf32f *pSrc, Zuf16s *pDst, int len);
+
+/* pDst[i] = (|pSrc[i]| 2^-inScaleFactor)^(3/4) 2^-outScaleFactor, rounded half up, saturated to
+ * 32767 (0 for 0). The length is checked before the pointers. */
+ZUF_API zufResult zufsPow34_16s_Sfs(const Zuf16s *pSrc, int inScaleFactor, Zuf16s *pDst, int outScaleFactor, int len);
+
+/* pDst[i] = sign(pSrc[i]) |pSrc[i]|^(4/3) (single precision, correctly rounded) for magnitudes
+ * up to 8206 (larger ones are taken as 8206). zufErrSize: len < 0; len 0 does nothing. */
+ZUF_API zufResult zufsPow43_16s32f(const Zuf16s *pSrc, Zuf32f *pDst, int len);
+
+/* pSrcDst[i] = pSrcDst[i] (val 2^scaleFactor), the gain formed once in single precision. */
+ZUF_API zufResult zufsScale_32f_I(Zuf32f *pSrcDst, Zuf32f val, int scaleFactor, int len);
 
 /* ---- Encoding: Huffman encoding and bit-stream packing ------------------------------------- */
 

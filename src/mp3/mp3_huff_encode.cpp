@@ -12,6 +12,7 @@
 
 #include "common/bitstream.h"
 #include "common/checks.h"
+#include "mp3/mp3_quant.h"
 
 namespace zuf {
 
@@ -19,12 +20,6 @@ namespace {
 
 inline uint32_t mag(Zuf32s v) { return v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v); }
 inline uint32_t min_u(uint32_t a, uint32_t b) { return a < b ? a : b; }
-
-// (region0_count, region1_count) by the first long band whose start reaches 2 * big_values
-// (0..21; 22 when none does): region 0 about a third of the big values, region 1 a third.
-constexpr Zuf8u kSubdivide[23][2] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 1}, {1, 1}, {1, 1},
-                                     {1, 2}, {2, 2}, {2, 3}, {2, 3}, {3, 4}, {3, 4}, {3, 4}, {4, 5},
-                                     {4, 5}, {4, 6}, {5, 6}, {5, 6}, {5, 7}, {6, 7}, {6, 7}};
 
 // Region ends for big values b = 2 * big_values: a non-zero block_type splits at line 36 (no
 // region 2); otherwise at the long band boundaries after region0_count + 1 and
@@ -133,7 +128,7 @@ int ownsCountSpectralBits_MP3(const Zuf32s* ix, const Zuf16s* L, int window_swit
     } else {
         int band = 0;
         while (band < 22 && L[band] < b) ++band;
-        int r0 = kSubdivide[band][0], r1 = kSubdivide[band][1];
+        int r0 = _pScalefactorSubdivideTable_MP3[band][0], r1 = _pScalefactorSubdivideTable_MP3[band][1];
         while (r0 > 0 && L[r0 + 1] > b) --r0;
         while (r1 > 0 && L[r0 + r1 + 2] > b) --r1;
         c->region0_count = r0, c->region1_count = r1;

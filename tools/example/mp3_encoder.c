@@ -1,0 +1,452 @@
+/*
+ * MPEG-1 Layer III encoder over libzufack9's public API; mp3_encoder.h describes the frame loop.
+ *
+ * Timeline: encoder granule g analyses the new input samples [576 g, 576 g + 576); samples
+ * before 0 and after the input are zero. The psychoacoustic model's 1024-sample window for
+ * granule g starts at 576 g - 736, which centres it on the granule's MDCT window (the analysis
+ * bank delays by about 240 samples, the MDCT window reaches one granule back). Its decisions for
+ * a granule come out of the call that analyses the next one, so frame F's model call reads
+ * granules 2F + 1 and 2F + 2 and returns those of 2F and 2F + 1, which the transform then codes.
+ */
+#include "mp3_encoder.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#define PSY_LEAD 736             /* the model's window starts this far before its granule */
+#define HISTORY (PSY_LEAD + 576) /* = 1312: samples held before frame F's first granule */
+
+static int lowpass_hz(int kbps, int channels);
+
+static const int k_kbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+
+int mp3enc_bitrate_index(int kbps) {
+    int i;
+    for (i = 1; i < 15; ++i)
+        if (k_kbps[i] == kbps) return i;
+    return 0;
+}
+
+static int rate_index(int rate) { return rate == 44100 ? 0 : rate == 48000 ? 1 : rate == 32000 ? 2 : -1; }
+
+/* 144 bitrate / rate bytes per frame (ISO/IEC 11172-3 2.4.3.1): frame k ends at byte
+ * floor((k + 1) 144 bitrate / rate), so the padding slots spread evenly and the stream keeps its
+ * exact rate. */
+static unsigned long long stream_end(int rate, int kbps, unsigned long long frames) {
+    return frames * 144000ull * (unsigned)kbps / (unsigned)rate;
+}
+
+int mp3enc_frame_bytes(int sample_rate, int kbps, unsigned long k) {
+    return (int)(stream_end(sample_rate, kbps, k + 1ull) - stream_end(sample_rate, kbps, k));
+}
+
+unsigned long long mp3enc_stream_bytes(const Mp3Encoder *e) { return e->bytes_total; }
+
+static void put32(Zuf8u *p, unsigned long v) {
+    p[0] = (Zuf8u)(v >> 24), p[1] = (Zuf8u)(v >> 16), p[2] = (Zuf8u)(v >> 8), p[3] = (Zuf8u)v;
+}
+
+/* CRC-16 with the polynomial x^16 + x^15 + x^2 + 1, bit-reversed (0xA001), initial value 0: the
+ * check of LAME's tag. */
+static unsigned crc16(const Zuf8u *p, size_t n) {
+    unsigned crc = 0;
+    size_t i;
+    int b;
+    for (i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (b = 0; b < 8; ++b) crc = (crc >> 1) ^ ((crc & 1) ? 0xA001u : 0u);
+    }
+    return crc & 0xFFFF;
+}
+
+static int side_bytes(int channels) { return channels == 2 ? 32 : 17; }
+
+/* The first frame: a silent frame whose main data area holds the "Info" tag (flags: frame count,
+ * byte count, quality; no seek table, which a constant rate does not need and which would not
+ * fit a 32 kbit/s frame), then the LAME extension with the encoder delay and padding. */
+static void info_frame(Mp3Encoder *e) {
+    Mp3FrameHeader h = e->hdr;
+    Zuf8u *f = e->out, *p = f, *t;
+    const int len = mp3enc_frame_bytes(e->cfg.sample_rate, e->cfg.kbps, 0);
+    const unsigned long delay = MP3ENC_CHAIN_DELAY - MP3ENC_DECODER_DELAY;
+    const unsigned long padding = e->frames * 1152ul - e->total - delay;
+    memset(f, 0, (size_t)len);
+    h.padding_bit = len > (int)(144000ull * (unsigned)e->cfg.kbps / (unsigned)e->cfg.sample_rate);
+    h.mode_extension = 0;
+    zufsPackFrameHeader_MP3(&h, &p);
+    t = f + 4 + side_bytes(e->cfg.channels);
+    memcpy(t, "Info", 4);
+    put32(t + 4, 1 | 2 | 8);
+    put32(t + 8, e->frames);
+    put32(t + 12, (unsigned long)e->bytes_total);
+    put32(t + 16, 0); /* quality: not a VBR scale */
+    t += 20;
+    /* LAME extension: encoder string (9 bytes; the first four name the tag's layout to
+     * readers), tag revision 0 / method 1 (constant rate), lowpass, replay gain (none), flags,
+     * bit rate, delay and padding (12 bits each), misc, gain, preset, music length and CRC (not
+     * known before the end), tag CRC. */
+    memcpy(t, "LAMEzuf52", 9);
+    t[9] = 0x01;
+    t[10] = (Zuf8u)(e->lowpass_line * e->cfg.sample_rate / 1152 / 100);
+    t[20] = (Zuf8u)(e->cfg.kbps > 255 ? 255 : e->cfg.kbps);
+    t[21] = (Zuf8u)(delay >> 4);
+    t[22] = (Zuf8u)(((delay & 15) << 4) | (padding >> 8));
+    t[23] = (Zuf8u)padding;
+    put32(t + 28, (unsigned long)e->bytes_total);
+    {
+        const unsigned crc = crc16(f, (size_t)(t + 34 - f));
+        t[34] = (Zuf8u)(crc >> 8), t[35] = (Zuf8u)crc;
+    }
+    e->out_len = (size_t)len;
+}
+
+int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, char *why, size_t why_len) {
+    const int sf = rate_index(cfg->sample_rate), bi = mp3enc_bitrate_index(cfg->kbps);
+    memset(e, 0, sizeof *e);
+    if (sf < 0) {
+        snprintf(why, why_len, "sampling rate %d Hz: MPEG-1 Layer III takes 32000, 44100 or 48000", cfg->sample_rate);
+        return 1;
+    }
+    if (cfg->channels < 1 || cfg->channels > 2) {
+        snprintf(why, why_len, "%d channels: one or two are encoded", cfg->channels);
+        return 1;
+    }
+    if (!bi) {
+        snprintf(why, why_len, "%d kbit/s: the rates are 32 40 48 56 64 80 96 112 128 160 192 224 256 320", cfg->kbps);
+        return 1;
+    }
+    if ((cfg->channels == 1) != (cfg->mode == MP3ENC_MONO) ||
+        (cfg->mode != MP3ENC_MONO && cfg->mode != MP3ENC_STEREO && cfg->mode != MP3ENC_JOINT)) {
+        snprintf(why, why_len, "mode %s does not fit %d channel%s", cfg->mode == MP3ENC_MONO ? "mono" : "stereo",
+                 cfg->channels, cfg->channels == 1 ? "" : "s");
+        return 1;
+    }
+    e->cfg = *cfg;
+    e->hdr.ID = 1;
+    e->hdr.layer = 1;
+    e->hdr.protection_bit = 1;
+    e->hdr.bitrate_index = bi;
+    e->hdr.sampling_frequency = sf;
+    e->hdr.mode = cfg->mode;
+    e->hdr.original_copy = 1;
+    if (zufsBitReservoirInit_MP3(&e->resv, &e->hdr) != zufOk) {
+        snprintf(why, why_len, "the bit reservoir could not be set up");
+        return 1;
+    }
+    e->total = total;
+    e->frames = (unsigned long)((total + MP3ENC_CHAIN_DELAY + 1151ull) / 1152ull);
+    e->bytes_total = stream_end(cfg->sample_rate, cfg->kbps, e->frames + 1ull);
+    e->held = HISTORY; /* the zeros before the input */
+    {
+        const int hz = lowpass_hz(cfg->kbps, cfg->channels);
+        e->lowpass_line = hz ? (int)((long long)hz * 1152 / cfg->sample_rate) : 0;
+    }
+    info_frame(e);
+    e->md_base = e->md_len = 0;
+    return 0;
+}
+
+/* Upper edge of the coded band in Hz by bit rate per channel pair (mono counts double): at low
+ * rates the high band would take the bits that the bands below need to stay under their masking
+ * threshold, so it is left out, as LAME's low-pass does (its table, rounded). 0: no limit here
+ * (the quantiser keeps lines below scale-factor band 21, about 16 kHz). */
+static int lowpass_hz(int kbps, int channels) {
+    static const int k_rate[] = {32, 40, 48, 56, 64, 80, 96, 112};
+    static const int k_hz[] = {5500, 7000, 7500, 10000, 11000, 13500, 15100, 15600};
+    const int pair = channels == 1 ? 2 * kbps : kbps;
+    int i;
+    for (i = 0; i < 8; ++i)
+        if (pair <= k_rate[i]) return k_hz[i];
+    return 0;
+}
+
+/* Zeroes the lines above `line` (of 576; short blocks: of 192 per window, in the band-major order
+ * of the short bands) with a linear taper over the 24 lines below it, so that the cut does not
+ * ring. */
+static void lowpass(Zuf32s *xr, int block_type, int line, const Mp3FrameHeader *h) {
+    int i, w;
+    if (block_type != 2) {
+        for (i = 0; i < 576; ++i)
+            if (i >= line)
+                xr[i] = 0;
+            else if (i > line - 24)
+                xr[i] = (Zuf32s)((long long)xr[i] * (line - i) / 24);
+        return;
+    }
+    {
+        const Zuf16s *sfb = _zuf_pMP3SfbTableShort + 14 * (3 * h->ID + h->sampling_frequency);
+        const int cut = line / 3;
+        int b, k = 0;
+        for (b = 0; b < 13; ++b)
+            for (w = 0; w < 3; ++w)
+                for (i = sfb[b]; i < sfb[b + 1]; ++i, ++k)
+                    if (i >= cut)
+                        xr[k] = 0;
+                    else if (i > cut - 8)
+                        xr[k] = (Zuf32s)((long long)xr[k] * (cut - i) / 8);
+    }
+}
+
+/* Lines of the count1 region: the coded part ends at the last non-zero pair, and big_values
+ * pairs come before it (11172-3 2.4.2.7, big_values and count1). */
+static int count1_lines(const Zuf32s *ix, int big_values) {
+    int last = 575, n;
+    while (last >= 0 && ix[last] == 0) --last;
+    n = ((last + 2) & ~1) - 2 * big_values;
+    n = n < 0 ? 0 : (n + 3) & ~3;
+    return 2 * big_values + n > 576 ? 576 - 2 * big_values : n;
+}
+
+/* Whether the quantised right channels of the frame start intensity stereo where a decoder will:
+ * at the band after the last one holding a non-zero line (per window for short blocks). If not,
+ * the bounds are lowered to there (to 0 when `all`) and 0 is returned. */
+static int is_bounds_decodable(Mp3Encoder *e, int all) {
+    const int row = 3 * e->hdr.ID + e->hdr.sampling_frequency;
+    const Zuf16s *lb = _zuf_pMP3SfbTableLong + 23 * row, *sb = _zuf_pMP3SfbTableShort + 14 * row;
+    int gr, w, b, k, ok = 1;
+    for (gr = 0; gr < 2; ++gr) {
+        const Zuf32s *r = e->xr + (gr * 2 + 1) * 576;
+        int *bound = &e->is_bound[gr * 3];
+        if (e->side[gr * 2 + 1].block_type != 2) {
+            for (k = 575; k >= 0 && r[k] == 0; --k) continue;
+            for (b = 0; b < 22 && lb[b] <= k; ++b) continue; /* first band starting above line k */
+            if (all) b = 0;
+            if (b < bound[0]) bound[0] = bound[1] = bound[2] = b, ok = 0;
+            continue;
+        }
+        for (w = 0; w < 3; ++w) {
+            int last = -1; /* last short band of window w with a non-zero line */
+            for (b = 0; b < 13; ++b)
+                for (k = 3 * sb[b] + w * (sb[b + 1] - sb[b]); k < 3 * sb[b] + (w + 1) * (sb[b + 1] - sb[b]); ++k)
+                    if (r[k]) last = b;
+            b = all ? 0 : last + 1;
+            if (b < bound[w]) bound[w] = b, ok = 0;
+        }
+    }
+    return ok;
+}
+
+/* Moves every frame whose slots the main-data stream has filled to the output. */
+static void release_frames(Mp3Encoder *e, int pad_with_zeros) {
+    while (e->npend) {
+        Mp3EncFrame *f = &e->pending[0];
+        const unsigned long slots = (unsigned long)(f->len - f->head);
+        unsigned long have = e->md_base + e->md_len - f->md_pos;
+        if (e->md_base + e->md_len < f->md_pos) have = 0;
+        if (have < slots && !pad_with_zeros) break;
+        if (have > slots) have = slots;
+        memcpy(f->bytes + f->head, e->md + (f->md_pos - e->md_base), have);
+        memset(f->bytes + f->head + have, 0, slots - have);
+        memcpy(e->out + e->out_len, f->bytes, (size_t)f->len);
+        e->out_len += (size_t)f->len;
+        memmove(&e->pending[0], &e->pending[1], (size_t)(e->npend - 1) * sizeof *f);
+        --e->npend;
+    }
+    /* The stream before the first waiting frame's slots is written: drop it. */
+    {
+        const unsigned long keep_from = e->npend ? e->pending[0].md_pos : e->md_base + e->md_len;
+        const unsigned long drop = keep_from > e->md_base ? keep_from - e->md_base : 0;
+        if (drop >= e->md_len) {
+            e->md_base += e->md_len;
+            e->md_len = 0;
+        } else if (drop) {
+            memmove(e->md, e->md + drop, e->md_len - drop);
+            e->md_base += drop;
+            e->md_len -= drop;
+        }
+    }
+}
+
+static int fail(char *why, size_t why_len, const char *what, int status) {
+    snprintf(why, why_len, "%s failed (status %d)", what, status);
+    return 1;
+}
+
+/* Codes frame e->coded from the held PCM (pcm[0] is sample frame 1152 F - 1312). */
+static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
+    const int nch = e->cfg.channels, gr_n = 2;
+    const int len = mp3enc_frame_bytes(e->cfg.sample_rate, e->cfg.kbps, e->coded + 1);
+    const int head = 4 + side_bytes(nch);
+    Mp3EncFrame *f;
+    Zuf8u chunk[4 * 4096 / 8 + 16], *p; /* part2_3_length has 12 bits */
+    unsigned long chunk_bits = 0, md_pos;
+    Mp3BitReservoir resv = e->resv;
+    int gr, ch, i, t, rc, mdb;
+
+    if (!e->primed) {
+        /* The model's first call analyses granules -1 and 0; its outputs (for -2, -1) are dropped. */
+        memset(e->side, 0, sizeof e->side);
+        rc = zufsPsychoacousticModelTwo_MP3_16s(e->pcm, e->psy_out, e->is_bound, e->side, &e->hdr, &e->psy, NULL,
+                                                e->psy_work);
+        if (rc != zufOk) return fail(why, why_len, "psychoacoustic model", rc);
+        e->primed = 1;
+    }
+    memset(e->side, 0, sizeof e->side);
+    memset(e->sf, 0, sizeof e->sf);
+    e->hdr.padding_bit = len > (int)(144000ull * (unsigned)e->cfg.kbps / (unsigned)e->cfg.sample_rate);
+    e->hdr.mode_extension = 0;
+    rc = zufsPsychoacousticModelTwo_MP3_16s(e->pcm + 1152 * nch, e->psy_out, e->is_bound, e->side, &e->hdr, &e->psy,
+                                            NULL, e->psy_work);
+    if (rc != zufOk) return fail(why, why_len, "psychoacoustic model", rc);
+    if (e->hdr.mode != MP3ENC_JOINT) e->hdr.mode_extension = 0;
+
+    /* Analysis and forward transform of granules 2F and 2F + 1 with the decided block types:
+     * the 32 new samples of slot t of granule gr start at 1152 F + 576 gr + 32 t, and the bank
+     * reads from 480 samples before them. */
+    for (gr = 0; gr < gr_n; ++gr) {
+        for (ch = 0; ch < nch; ++ch) {
+            const Mp3SideInfo *si = &e->side[gr * nch + ch];
+            for (t = 0; t < 18; ++t) {
+                const int at = HISTORY - 480 + 576 * gr + 32 * t;
+                rc = zufsAnalysisPQMF_MP3_16s32s(e->pcm + at * nch + ch, e->sub + 32 * t, nch);
+                if (rc != zufOk) return fail(why, why_len, "analysis filter bank", rc);
+            }
+            rc = zufsMDCTFwd_MP3_32s(e->sub, e->xr + (gr * nch + ch) * 576, si->block_type, 0, &e->hdr,
+                                     e->mdct_hist[ch]);
+            if (rc != zufOk) return fail(why, why_len, "forward MDCT", rc);
+            e->short_granules += si->block_type == 2;
+            if (e->lowpass_line) lowpass(e->xr + (gr * nch + ch) * 576, si->block_type, e->lowpass_line, &e->hdr);
+        }
+    }
+    e->ms_frames += (e->hdr.mode_extension & 2) != 0;
+    e->is_frames += (e->hdr.mode_extension & 1) != 0;
+
+    /* Joint stereo and quantisation within this frame's main-data bits and the reservoir.
+     * main_data_begin is the reservoir before the frame: the bytes of earlier slots that earlier
+     * frames left empty. */
+    mdb = e->resv.bitsRemaining / 8;
+    if (nch == 2 && e->hdr.mode == MP3ENC_JOINT) {
+        memcpy(e->xr_saved, e->xr, sizeof e->xr);
+        memcpy(e->side_saved, e->side, sizeof e->side);
+        resv = e->resv;
+    }
+    for (t = 0;; ++t) {
+        if (nch == 2 && e->hdr.mode == MP3ENC_JOINT)
+            for (gr = 0; gr < gr_n; ++gr) {
+                rc = zufsJointStereoEncode_MP3_32s_I(e->xr + gr * 2 * 576, e->xr + (gr * 2 + 1) * 576,
+                                                     (Zuf8u *)e->sf[gr * 2 + 1], &e->hdr, &e->side[gr * 2],
+                                                     &e->is_bound[gr * 3]);
+                if (rc != zufOk) return fail(why, why_len, "joint stereo", rc);
+            }
+        rc = zufsQuantize_MP3_32s_I(e->xr, &e->sf[0][0], e->scfsi, e->count, e->stuff, &e->hdr, e->side, e->psy_out,
+                                    &e->psy, &e->resv, 8 * (len - head), e->is_bound, e->qwork);
+        if (rc != zufOk) return fail(why, why_len, "quantisation", rc);
+        /* A decoder starts intensity stereo above the right channel's last non-zero line
+         * (11172-3 2.4.3.4.9.3), not at the bound the model chose: when the quantiser left the
+         * bands just below that bound empty, the bound moves down to where the decoder will
+         * start and the frame is coded again (the last try puts the whole right channel into
+         * intensity stereo, which every decoder reads alike). */
+        if (!(e->hdr.mode_extension & 1) || e->hdr.mode != MP3ENC_JOINT || is_bounds_decodable(e, t >= 3)) break;
+        memcpy(e->xr, e->xr_saved, sizeof e->xr);
+        memcpy(e->side, e->side_saved, sizeof e->side);
+        memset(e->sf, 0, sizeof e->sf);
+        e->resv = resv;
+    }
+
+    /* The quantiser puts the bits that the reservoir cannot keep into part2_3_length as 1-bits
+     * after the Huffman data. Decoders read those as count1 quadruples until line 576, and not
+     * all alike; written as ancillary data after the granules instead (zeros, below), they mean
+     * nothing to any decoder. */
+    for (i = 0; i < gr_n * nch; ++i) e->side[i].part2_3_length -= e->stuff[i];
+
+    /* Header and side information. */
+    f = &e->pending[e->npend];
+    memset(f, 0, sizeof *f);
+    f->len = len;
+    f->head = head;
+    p = f->bytes;
+    rc = zufsPackFrameHeader_MP3(&e->hdr, &p);
+    if (rc == zufOk) rc = zufsPackSideInfo_MP3(e->side, &p, mdb, 0, e->scfsi, &e->hdr);
+    if (rc != zufOk) return fail(why, why_len, "header and side information packing", rc);
+    md_pos = e->md_slots_end; /* this frame's first slot: the end of all earlier slots */
+    f->md_pos = md_pos;
+
+    /* Main data: per granule and channel the scale factors, then the Huffman data filling the
+     * rest of part2_3_length (the quantiser's stuffing included). */
+    memset(chunk, 0, sizeof chunk);
+    p = chunk;
+    {
+        int off = 0;
+        for (gr = 0; gr < gr_n; ++gr)
+            for (ch = 0; ch < nch; ++ch) {
+                Mp3SideInfo *si = &e->side[gr * nch + ch];
+                const Zuf32s *ix = e->xr + (gr * nch + ch) * 576;
+                const unsigned long start = (unsigned long)(p - chunk) * 8u + (unsigned)off;
+                unsigned long sf_bits;
+                rc = zufsPackScaleFactors_MP3_8s1u(e->sf[gr * nch + ch], &p, &off, &e->hdr, si, e->scfsi + 4 * ch, gr,
+                                                   ch);
+                if (rc != zufOk) return fail(why, why_len, "scale factor packing", rc);
+                sf_bits = (unsigned long)(p - chunk) * 8u + (unsigned)off - start;
+                rc = zufsHuffmanEncode_MP3_32s1u(ix, &p, &off, &e->hdr, si, count1_lines(ix, si->big_values),
+                                                 si->part2_3_length - (int)sf_bits);
+                if (rc != zufOk) return fail(why, why_len, "Huffman encoding", rc);
+                if ((unsigned long)(p - chunk) * 8u + (unsigned)off - start != (unsigned long)si->part2_3_length) {
+                    snprintf(why, why_len, "granule %d channel %d: %lu bits written for part2_3_length %d", gr, ch,
+                             (unsigned long)(p - chunk) * 8u + (unsigned)off - start, (int)si->part2_3_length);
+                    return 1;
+                }
+            }
+        chunk_bits = (unsigned long)(p - chunk) * 8u + (unsigned)off;
+    }
+    /* The reservoir left after this frame says where the next frame's data starts: bits that
+     * the granules' part2_3_length could not hold (at most 4095 each) and a last partial byte
+     * are ancillary data, zeros. */
+    {
+        const unsigned long at = e->md_base + e->md_len;
+        const unsigned long end =
+            e->md_slots_end + (unsigned long)(len - head) - (unsigned long)e->resv.bitsRemaining / 8;
+        const unsigned long bytes = (chunk_bits + 7) / 8;
+        if (at + (unsigned long)mdb != md_pos || at + bytes > end || e->resv.bitsRemaining % 8) {
+            snprintf(why, why_len, "main data of %lu bits at %lu does not fit main_data_begin %d (slots at %lu, %lu)",
+                     chunk_bits, at, mdb, md_pos, end);
+            return 1;
+        }
+        if (e->md_len + (end - at) > sizeof e->md) {
+            snprintf(why, why_len, "main data buffer overflow");
+            return 1;
+        }
+        memcpy(e->md + e->md_len, chunk, bytes);
+        memset(e->md + e->md_len + bytes, 0, end - at - bytes);
+        e->md_len += end - at;
+    }
+    e->md_slots_end += (unsigned long)(len - head);
+    ++e->npend;
+    ++e->coded;
+    release_frames(e, 0);
+    if (e->npend == MP3ENC_PENDING) {
+        snprintf(why, why_len, "too many frames wait for main data");
+        return 1;
+    }
+    return 0;
+}
+
+int mp3enc_push(Mp3Encoder *e, const Zuf16s *pcm, size_t frames, char *why, size_t why_len) {
+    const int nch = e->cfg.channels;
+    while (frames) {
+        size_t n = (size_t)(MP3ENC_HOLD - e->held);
+        if (n > frames) n = frames;
+        if (pcm)
+            memcpy(e->pcm + e->held * nch, pcm, n * (size_t)nch * sizeof *pcm);
+        else
+            memset(e->pcm + e->held * nch, 0, n * (size_t)nch * sizeof *pcm);
+        e->held += (int)n;
+        e->input += n;
+        frames -= n;
+        if (pcm) pcm += n * (size_t)nch;
+        if (e->held == MP3ENC_HOLD) {
+            if (e->coded < e->frames && encode_frame(e, why, why_len)) return 1;
+            memmove(e->pcm, e->pcm + 1152 * nch, (size_t)(MP3ENC_HOLD - 1152) * (size_t)nch * sizeof *e->pcm);
+            e->held -= 1152;
+        }
+    }
+    return 0;
+}
+
+int mp3enc_finish(Mp3Encoder *e, char *why, size_t why_len) {
+    if (e->coded < e->frames) {
+        if (mp3enc_push(e, NULL, (size_t)(MP3ENC_HOLD - e->held), why, why_len)) return 1;
+        return 2;
+    }
+    release_frames(e, 1);
+    return 0;
+}
