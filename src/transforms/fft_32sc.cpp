@@ -9,7 +9,7 @@
 #include "transforms/fft_32sc.h"
 
 #include <cstdint>
-#include <utility>
+#include <cstring>
 
 #include "common/fixed_point.h"
 #include "common/simd.h"
@@ -59,15 +59,15 @@ inline __m128i pair(int32_t v0, int32_t v1) { return _mm_set_epi32(v1, v1, v0, v
 
 inline void l_butterfly2_sse2(int32_t* pa, int32_t* pb, int32_t* pc, int32_t* pd, __m128i c1, __m128i s1, __m128i c3,
                               __m128i s3) {
-    const __m128i reMask = _mm_set_epi32(0, -1, 0, -1);
+    const __m128i imMask = _mm_set_epi32(-1, 0, -1, 0);
     const __m128i a = loadu_i128(pa), b = loadu_i128(pb), c = loadu_i128(pc), d = loadu_i128(pd);
     const __m128i u = _mm_sub_epi32(a, c), v = _mm_sub_epi32(b, d);
     storeu_i128(pa, _mm_add_epi32(a, c));
     storeu_i128(pb, _mm_add_epi32(b, d));
-    const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));  // (vi, vr, ...)
-    const __m128i p = _mm_add_epi32(u, vs), q = _mm_sub_epi32(u, vs);  // (ur + vi, ui + vr), (ur - vi, ui - vr)
-    const __m128i z1 = select_i128(reMask, p, q);                      // u - jv
-    const __m128i z3 = select_i128(reMask, q, p);                      // u + jv
+    const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));      // (vi, vr, ...)
+    const __m128i mjv = _mm_sub_epi32(_mm_xor_si128(vs, imMask), imMask);  // (vi, -vr, ...) = -jv
+    const __m128i z1 = _mm_add_epi32(u, mjv);                              // u - jv
+    const __m128i z3 = _mm_sub_epi32(u, mjv);                              // u + jv
     storeu_i128(pc, rotate2_sse2(z1, c1, s1));
     storeu_i128(pd, rotate2_sse2(z3, c3, s3));
 }
@@ -175,12 +175,12 @@ inline __m128i sqrt_half4_sse2(__m128i t) {
 // The block of 8: butterflies j = 0 (W = 1) and j = 1 = n/8 (the eighth turns), then the block of
 // 4 and the two blocks of 2.
 inline void leaf8_sse2(int32_t* x) {
-    const __m128i reMask = _mm_set_epi32(0, -1, 0, -1);
+    const __m128i imMask = _mm_set_epi32(-1, 0, -1, 0);
     const __m128i a = loadu_i128(x), b = loadu_i128(x + 4), c = loadu_i128(x + 8), d = loadu_i128(x + 12);
     const __m128i u = _mm_sub_epi32(a, c), v = _mm_sub_epi32(b, d);
     const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));
-    const __m128i p = _mm_add_epi32(u, vs), q = _mm_sub_epi32(u, vs);
-    const __m128i z1 = select_i128(reMask, p, q), z3 = select_i128(reMask, q, p);  // u - jv, u + jv
+    const __m128i mjv = _mm_sub_epi32(_mm_xor_si128(vs, imMask), imMask);  // (vi, -vr, ...) = -jv
+    const __m128i z1 = _mm_add_epi32(u, mjv), z3 = _mm_sub_epi32(u, mjv);  // u - jv, u + jv
     // j = 1: (r1 + i1, i1 - r1) and (i3 - r3, -(r3 + i3)) times sqrt(1/2).
     const __m128i h = _mm_unpackhi_epi64(z1, z3);  // (r1, i1, r3, i3)
     const __m128i hs = _mm_shuffle_epi32(h, _MM_SHUFFLE(2, 3, 0, 1));
@@ -216,9 +216,13 @@ void split_radix(int32_t* x, int n, int m, const Zuf32s* tab) {
     split_radix<kSse2>(x + 3 * n / 2, n / 4, m, tab);
 }
 
+// One complex value is one 64-bit move each way (any alignment).
 inline void swap_c(int32_t* x, int a, int b) {
-    std::swap(x[2 * a], x[2 * b]);
-    std::swap(x[2 * a + 1], x[2 * b + 1]);
+    uint64_t va, vb;
+    std::memcpy(&va, x + 2 * a, 8);
+    std::memcpy(&vb, x + 2 * b, 8);
+    std::memcpy(x + 2 * a, &vb, 8);
+    std::memcpy(x + 2 * b, &va, 8);
 }
 
 void bit_reverse_list(int32_t* x, int m, const Zuf8u* list) {
