@@ -27,11 +27,11 @@ namespace {
 // The codewords of one section, with the book's shape fixed at compile time: quadruples or pairs,
 // sign bits or signed values, escapes (book 11) or none. Each value goes straight to pDst.
 template <int kDim, bool kUnsigned, bool kEscapes>
-zufResult spec_huf(BitCache& bc, const Zuf16u* tree, Zuf32s* pDst, int n) {
+zufResult spec_huf(BitCache& bc, const Zuf16u* tree, const Zuf32u* first, Zuf32s* pDst, int n) {
     for (int i = 0; i < n; i += kDim, pDst += kDim) {
         // The longest codeword (16 bits) and its sign bits (at most 20 bits in all books).
         bc.ensure(20);
-        const uint32_t node = walk_tree(bc, tree);
+        const uint32_t node = walk_tree_first(bc, tree, first);
         Zuf32s v[kDim];
         for (int k = 0; k < kDim; ++k)
             v[k] = kDim == 4 ? static_cast<Zuf32s>(node << (27 - 3 * k)) >> 29
@@ -56,21 +56,27 @@ zufResult spec_huf(BitCache& bc, const Zuf16u* tree, Zuf32s* pDst, int n) {
     return zufOk;
 }
 
+// The first-stage tables by codebook number (1..11).
+constexpr const Zuf32u* kFirstStage[12] = {nullptr,      _pHfFirstSp1, _pHfFirstSp2,  _pHfFirstSp3,
+                                           _pHfFirstSp4, _pHfFirstSp5, _pHfFirstSp6,  _pHfFirstSp7,
+                                           _pHfFirstSp8, _pHfFirstSp9, _pHfFirstSp10, _pHfFirstSp11};
+
 }  // namespace
 
 zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst, int n, int codebook) {
     const AacCbParam& book = _pCbParam_AAC[codebook];
     const Zuf16u* tree = book.pTree;
+    const Zuf32u* first = kFirstStage[codebook];
     BitCache bc(*ppBitStream, *pOffset);
     zufResult st;
     if (book.lav == 16)
-        st = spec_huf<2, true, true>(bc, tree, pDst, n);
+        st = spec_huf<2, true, true>(bc, tree, first, pDst, n);
     else if (book.dimension == 4)
-        st = book.is_unsigned ? spec_huf<4, true, false>(bc, tree, pDst, n)
-                              : spec_huf<4, false, false>(bc, tree, pDst, n);
+        st = book.is_unsigned ? spec_huf<4, true, false>(bc, tree, first, pDst, n)
+                              : spec_huf<4, false, false>(bc, tree, first, pDst, n);
     else
-        st = book.is_unsigned ? spec_huf<2, true, false>(bc, tree, pDst, n)
-                              : spec_huf<2, false, false>(bc, tree, pDst, n);
+        st = book.is_unsigned ? spec_huf<2, true, false>(bc, tree, first, pDst, n)
+                              : spec_huf<2, false, false>(bc, tree, first, pDst, n);
     if (st != zufOk) return st;
     bc.finish(ppBitStream, pOffset);
     return zufOk;
