@@ -14,6 +14,7 @@
 
 #include "transforms/fft_32sc.h"
 #include "aac/aac_filterbank.h"
+#include "aac/aac_filterbank_tables.h"
 #include "support/test_util.h"
 #include "zufack9/zuf_aac.h"
 
@@ -191,6 +192,41 @@ TEST(AacFft32s, VectorPathEqualsScalarAtEveryAlignment) {
                 ASSERT_EQ(v.vec(), ref) << "order " << order << " misalignment " << mis;
                 EXPECT_TRUE(v.guards_intact());
             }
+        }
+    }
+}
+
+TEST(AacFilterBank, LongOverlapAddVectorPathsEqualScalarAtEveryAlignment) {
+    // Full-range core and overlap: the 16-bit path's sums saturate, the 32-bit path's wrap.
+    using Fn = void (*)(const Zuf32s*, Zuf32s*, Zuf32s*, const Zuf32s*, const Zuf32s*);
+    const struct {
+        int seq, wide;
+        Fn fn;
+    } cases[] = {{kLong, 0, zuf::ownsOverlapAdd_Long_32s},
+                 {kStart, 0, zuf::ownsOverlapAdd_LongStart_32s},
+                 {kStop, 0, zuf::ownsOverlapAdd_LongStop_32s},
+                 {kLong, 1, zuf::ownsOverlapAdd_Long_AAC_32s_I},
+                 {kStart, 1, zuf::ownsOverlapAdd_LongStart_AAC_32s_I},
+                 {kStop, 1, zuf::ownsOverlapAdd_LongStop_AAC_32s_I}};
+    const Zuf32s* longs[2] = {zuf::pWinSINLong, zuf::pWinKBDLong};
+    const Zuf32s* shorts[2] = {zuf::pWinSINShort, zuf::pWinKBDShort};
+    zuft::Rng rng(21);
+    for (const auto& c : cases) {
+        for (size_t mis : {0, 4, 8, 12}) {
+            const int shape = static_cast<int>(mis / 4) & 1, prev = static_cast<int>(mis / 8);
+            const Zuf32s* p = c.seq == kStop ? shorts[prev] : longs[prev];
+            const Zuf32s* k = c.seq == kStart ? shorts[shape] : longs[shape];
+            zuft::Placed<int32_t> core(1024, mis), sum(1024, mis), ov(1024, 12 - mis);
+            std::vector<int32_t> refSum(1024), refOv(1024);
+            for (int i = 0; i < 1024; ++i) {
+                core[i] = rng.s32() >> (i & 3) * 8;
+                ov[i] = refOv[i] = rng.s32() >> (i & 7) * 4;
+            }
+            c.fn(core.data(), sum.data(), ov.data(), p, k);
+            zuf::ownsOverlapAdd_Long_ref(c.seq, c.wide, core.data(), refSum.data(), refOv.data(), p, k);
+            ASSERT_EQ(sum.vec(), refSum) << "sequence " << c.seq << " wide " << c.wide << " misalignment " << mis;
+            ASSERT_EQ(ov.vec(), refOv) << "sequence " << c.seq << " wide " << c.wide << " misalignment " << mis;
+            EXPECT_TRUE(sum.guards_intact() && ov.guards_intact());
         }
     }
 }

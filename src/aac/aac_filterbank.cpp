@@ -103,6 +103,65 @@ void long_frame(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, F1 f1, F2 f2) {
     }
 }
 
+// SSE2 form of the paths, four lanes at a time. The windowed value takes bits 31..62 (Path16) or
+// 32..63 (Path32) of the signed product w y with w unsigned: the unsigned product less 2^32 w when
+// y < 0. The Path16 sum saturates where the wrapping sum's sign differs from both operands'.
+inline __m128i reverse_epi32(__m128i v) { return _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3)); }
+
+struct Path16Sse2 {
+    static __m128i win(__m128i w, __m128i y) {
+        const __m128i hiMask = _mm_set_epi32(-1, 0, -1, 0);
+        const __m128i even = _mm_srli_epi64(_mm_mul_epu32(w, y), 31);  // bits 31.. in the even lanes
+        const __m128i odd =
+            _mm_slli_epi64(_mm_mul_epu32(_mm_srli_epi64(w, 32), _mm_srli_epi64(y, 32)), 1);  // .. in the odd lanes
+        const __m128i bits = _mm_or_si128(_mm_andnot_si128(hiMask, even), _mm_and_si128(hiMask, odd));
+        return _mm_sub_epi32(bits, _mm_slli_epi32(_mm_and_si128(_mm_srai_epi32(y, 31), w), 1));
+    }
+    static __m128i out(__m128i overlap, __m128i windowed) {
+        const __m128i s = _mm_add_epi32(overlap, windowed);
+        const __m128i wrapped =
+            _mm_srai_epi32(_mm_and_si128(_mm_xor_si128(overlap, s), _mm_xor_si128(windowed, s)), 31);
+        const __m128i limit = _mm_xor_si128(_mm_srai_epi32(overlap, 31), _mm_set1_epi32(0x7FFFFFFF));
+        return select_i128(wrapped, limit, s);
+    }
+};
+struct Path32Sse2 {
+    static __m128i win(__m128i w, __m128i y) {
+        const __m128i hiMask = _mm_set_epi32(-1, 0, -1, 0);
+        const __m128i even = _mm_srli_epi64(_mm_mul_epu32(w, y), 32);
+        const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(w, 32), _mm_srli_epi64(y, 32));
+        const __m128i hiWords = _mm_or_si128(even, _mm_and_si128(hiMask, odd));
+        return _mm_sub_epi32(hiWords, _mm_and_si128(_mm_srai_epi32(y, 31), w));
+    }
+    static __m128i out(__m128i overlap, __m128i windowed) { return _mm_add_epi32(overlap, windowed); }
+};
+template <class P>
+struct VectorOf;
+template <>
+struct VectorOf<Path16> {
+    using type = Path16Sse2;
+};
+template <>
+struct VectorOf<Path32> {
+    using type = Path32Sse2;
+};
+
+// long_frame four positions at a time: f1v(p) and f2v(m) give the factors of positions p..p+3 and
+// m..m+3 (p, m multiples of 4) in natural order.
+template <class P, class F1, class F2>
+void long_frame_sse2(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, F1 f1v, F2 f2v) {
+    using V = typename VectorOf<P>::type;
+    for (int k = 0; k < 512; k += 4) {
+        const int k2 = 1020 - k;  // positions k2 .. k2+3 mirror k+3 .. k
+        const __m128i c1 = loadu_i128(core + k), c2 = loadu_i128(core + 512 + k);
+        const __m128i c1r = _mm_sub_epi32(_mm_setzero_si128(), reverse_epi32(c1));  // -c1 at the mirrored positions
+        storeu_i128(sum + k, V::out(loadu_i128(ov + k), V::win(f1v(k), c1)));
+        storeu_i128(sum + k2, V::out(loadu_i128(ov + k2), V::win(f1v(k2), c1r)));
+        storeu_i128(ov + k, V::win(f2v(k), c2));
+        storeu_i128(ov + k2, V::win(f2v(k2), reverse_epi32(c2)));
+    }
+}
+
 // Eight short transforms: window w's y_w[n] (n < 256) is windowed rising (n < 128) and falling
 // and added at frame position 448 + 128 w + n. Positions 0..447 carry the old overlap only, the
 // new overlap is zero from 576 on.
@@ -134,6 +193,38 @@ inline uint32_t start_tail(const Zuf32s* shortCur, int m) {
 // LONG_STOP first half: 0 below 448, the rising short window 448..575, 1 from 576.
 inline uint32_t stop_head(const Zuf32s* shortPrev, int p) {
     return p < 448 ? 0u : (p < 576 ? static_cast<uint32_t>(shortPrev[p - 448]) : kOne);
+}
+
+// The vector forms of the three long sequences: the same factors, four at a time (the short
+// window's 448 and 576 are multiples of 4, so no group straddles a border).
+inline __m128i factors(const Zuf32s* w, int p) { return loadu_i128(w + p); }
+inline __m128i factors_reversed(const Zuf32s* w, int last) { return reverse_epi32(loadu_i128(w + last - 3)); }
+
+template <class P>
+void only_long_sse2(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* prev, const Zuf32s* cur) {
+    long_frame_sse2<P>(
+        core, sum, ov, [=](int p) { return factors(prev, p); }, [=](int m) { return factors_reversed(cur, 1023 - m); });
+}
+template <class P>
+void long_start_sse2(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* prev, const Zuf32s* shortCur) {
+    long_frame_sse2<P>(
+        core, sum, ov, [=](int p) { return factors(prev, p); },
+        [=](int m) {
+            return m < 448   ? _mm_set1_epi32(static_cast<int32_t>(kOne))
+                   : m < 576 ? factors_reversed(shortCur, 575 - m)
+                             : _mm_setzero_si128();
+        });
+}
+template <class P>
+void long_stop_sse2(const Zuf32s* core, Zuf32s* sum, Zuf32s* ov, const Zuf32s* shortPrev, const Zuf32s* cur) {
+    long_frame_sse2<P>(
+        core, sum, ov,
+        [=](int p) {
+            return p < 448   ? _mm_setzero_si128()
+                   : p < 576 ? factors(shortPrev, p - 448)
+                             : _mm_set1_epi32(static_cast<int32_t>(kOne));
+        },
+        [=](int m) { return factors_reversed(cur, 1023 - m); });
 }
 
 template <class P>
@@ -169,13 +260,13 @@ void synthesis(Zuf32s* x, Zuf32s* sum, Zuf32s* ov, int seq, int shape, int prevS
     mdct_inv_core<kScaled>(x, 1024);
     switch (seq) {
         case aac::kLongStart:
-            long_start<P>(x, sum, ov, long_window(prevShape), short_window(shape));
+            long_start_sse2<P>(x, sum, ov, long_window(prevShape), short_window(shape));
             break;
         case aac::kLongStop:
-            long_stop<P>(x, sum, ov, short_window(prevShape), long_window(shape));
+            long_stop_sse2<P>(x, sum, ov, short_window(prevShape), long_window(shape));
             break;
         default:
-            only_long<P>(x, sum, ov, long_window(prevShape), long_window(shape));
+            only_long_sse2<P>(x, sum, ov, long_window(prevShape), long_window(shape));
             break;
     }
 }
@@ -197,55 +288,76 @@ void ownsMDCTInv_Radix2_32s(Zuf32s* pSrcDst, int n) { mdct_inv_core<true>(pSrcDs
 void ownsMDCTInv_Radix2_32s_I(Zuf32s* pSrcDst, int n) { mdct_inv_core<false>(pSrcDst, n); }
 
 void ownsOverlapAdd_Long_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
-    only_long<Path16>(c, s, o, p, k);
+    only_long_sse2<Path16>(c, s, o, p, k);
 }
 void ownsOverlapAdd_LongStart_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
-    long_start<Path16>(c, s, o, p, k);
+    long_start_sse2<Path16>(c, s, o, p, k);
 }
 void ownsOverlapAdd_LongStop_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
-    long_stop<Path16>(c, s, o, p, k);
+    long_stop_sse2<Path16>(c, s, o, p, k);
 }
 void ownsOverlapAdd_Short_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
     short_frame<Path16>(c, s, o, p, k);
 }
 void ownsOverlapAdd_Long_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
-    only_long<Path32>(c, s, o, p, k);
+    only_long_sse2<Path32>(c, s, o, p, k);
 }
 void ownsOverlapAdd_LongStart_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
-    long_start<Path32>(c, s, o, p, k);
+    long_start_sse2<Path32>(c, s, o, p, k);
 }
 void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
-    long_stop<Path32>(c, s, o, p, k);
+    long_stop_sse2<Path32>(c, s, o, p, k);
 }
 void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
     short_frame<Path32>(c, s, o, p, k);
+}
+
+// The scalar references of the three long sequences, indexed by window_sequence (0, 1, 3) and path
+// (0: 16-bit, 1: 32-bit).
+void ownsOverlapAdd_Long_ref(int seq, int wide, const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p,
+                             const Zuf32s* k) {
+    if (seq == aac::kLongStart)
+        wide ? long_start<Path32>(c, s, o, p, k) : long_start<Path16>(c, s, o, p, k);
+    else if (seq == aac::kLongStop)
+        wide ? long_stop<Path32>(c, s, o, p, k) : long_stop<Path16>(c, s, o, p, k);
+    else
+        wide ? only_long<Path32>(c, s, o, p, k) : only_long<Path16>(c, s, o, p, k);
 }
 
 void ownsPcmAudioOutput_32s16s_ref(const Zuf32s* pSum, Zuf16s* pDst, int stride) {
     for (int p = 0; p < 1024; ++p) pDst[p * stride] = sat16((int64_t{pSum[p]} + 4) >> 3);
 }
 
-// Mono output (stride 1), eight samples per step: (sum + 4) >> 3 cannot wrap in 32 bits after
-// the shift is taken into account (the sum is first halved, see below), and packs saturates
-// exactly like sat16.
-void ownsPcmAudioOutput_32s16s_sse2(const Zuf32s* pSum, Zuf16s* pDst) {
+// Eight samples per step: (sum + 4) >> 3 cannot wrap in 32 bits after the shift is taken into
+// account (the sum is first halved, see below), and packs saturates exactly like sat16. Stereo
+// output (stride 2) stores each 16-bit lane on its own, so the other channel's samples are never
+// touched.
+void ownsPcmAudioOutput_32s16s_sse2(const Zuf32s* pSum, Zuf16s* pDst, int stride) {
     // (s + 4) >> 3 == ((s >> 1) + 2) >> 2 for every 32-bit s, and (s >> 1) + 2 does not overflow.
     const __m128i two = _mm_set1_epi32(2);
     for (int p = 0; p < 1024; p += 8) {
         const __m128i a = loadu_i128(pSum + p), b = loadu_i128(pSum + p + 4);
         const __m128i ra = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(a, 1), two), 2);
         const __m128i rb = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(b, 1), two), 2);
-        storeu_i128(pDst + p, _mm_packs_epi32(ra, rb));
+        const __m128i v = _mm_packs_epi32(ra, rb);
+        if (stride == 1) {
+            storeu_i128(pDst + p, v);
+            continue;
+        }
+        Zuf16s* d = pDst + 2 * p;
+        d[0] = static_cast<Zuf16s>(_mm_extract_epi16(v, 0));
+        d[2] = static_cast<Zuf16s>(_mm_extract_epi16(v, 1));
+        d[4] = static_cast<Zuf16s>(_mm_extract_epi16(v, 2));
+        d[6] = static_cast<Zuf16s>(_mm_extract_epi16(v, 3));
+        d[8] = static_cast<Zuf16s>(_mm_extract_epi16(v, 4));
+        d[10] = static_cast<Zuf16s>(_mm_extract_epi16(v, 5));
+        d[12] = static_cast<Zuf16s>(_mm_extract_epi16(v, 6));
+        d[14] = static_cast<Zuf16s>(_mm_extract_epi16(v, 7));
     }
 }
 
-// Stereo output writes every second sample and stays scalar, so the other channel's samples are
-// never touched.
 void ownsPcmAudioOutput_32s16s(const Zuf32s* pSum, Zuf16s* pDst, int stride) {
-    if (stride == 1)
-        ownsPcmAudioOutput_32s16s_sse2(pSum, pDst);
-    else
-        ownsPcmAudioOutput_32s16s_ref(pSum, pDst, stride);
+    ownsPcmAudioOutput_32s16s_sse2(pSum, pDst, stride);
 }
 
 }  // namespace zuf

@@ -65,10 +65,17 @@ void ownsOverlapAdd_LongStop_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s
 void ownsOverlapAdd_Short_AAC_32s_I(const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap, const Zuf32s* pShortPrev,
                                     const Zuf32s* pShortCur);
 
-// 16-bit PCM from Q3 sums: sat16((sum + 4) >> 3), written at pDst[p * stride], p < 1024. The
-// SSE2 kernel serves stride 1 (any alignment) and matches the scalar reference bit for bit.
+// The long sequences (and their factor groups) run four positions at a time in SSE2, any
+// alignment; ownsOverlapAdd_Long_ref is their scalar reference: window_sequence seq (0, 1 or 3)
+// on the 16-bit (wide = 0) or 32-bit (wide = 1) path, with the windows of the functions above.
+void ownsOverlapAdd_Long_ref(int seq, int wide, const Zuf32s* pCore, Zuf32s* pSum, Zuf32s* pOverlap,
+                             const Zuf32s* pPrev, const Zuf32s* pCur);
+
+// 16-bit PCM from Q3 sums: sat16((sum + 4) >> 3), written at pDst[p * stride], p < 1024
+// (stride 1 or 2; with 2 the odd samples are left alone). The SSE2 kernel serves both strides
+// (any alignment) and matches the scalar reference bit for bit.
 void ownsPcmAudioOutput_32s16s(const Zuf32s* pSum, Zuf16s* pDst, int stride);
 void ownsPcmAudioOutput_32s16s_ref(const Zuf32s* pSum, Zuf16s* pDst, int stride);
-void ownsPcmAudioOutput_32s16s_sse2(const Zuf32s* pSum, Zuf16s* pDst);
+void ownsPcmAudioOutput_32s16s_sse2(const Zuf32s* pSum, Zuf16s* pDst, int stride);
 
 }  // namespace zuf

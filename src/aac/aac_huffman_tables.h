@@ -24,6 +24,20 @@ extern const Zuf16u _pHfTableSp9[337];
 extern const Zuf16u _pHfTableSp10[337];
 extern const Zuf16u _pHfTableSp11[577];
 
+// Their first seven levels, one entry per 7-bit prefix: leaf << 4 | codeword length (bit 4
+// set), or the position reached << 5 | 7 (bit 4 clear).
+extern const Zuf32u _pHfFirstSp1[128];
+extern const Zuf32u _pHfFirstSp2[128];
+extern const Zuf32u _pHfFirstSp3[128];
+extern const Zuf32u _pHfFirstSp4[128];
+extern const Zuf32u _pHfFirstSp5[128];
+extern const Zuf32u _pHfFirstSp6[128];
+extern const Zuf32u _pHfFirstSp7[128];
+extern const Zuf32u _pHfFirstSp8[128];
+extern const Zuf32u _pHfFirstSp9[128];
+extern const Zuf32u _pHfFirstSp10[128];
+extern const Zuf32u _pHfFirstSp11[128];
+
 // One row per section codebook number 0..15: five 32-bit slots on the 32-bit target.
 struct AacCbParam {
     Zuf32s codebook;
@@ -43,6 +57,29 @@ inline uint32_t walk_tree(BitCache& bc, const Node* tree) {
     uint32_t pos = 0;
     uint32_t node = tree[0];
     int n = 0;
+    while ((node & 1u) == 0) {
+        pos += (w >> 63) ? (node >> 1) : 1u;
+        w <<= 1;
+        ++n;
+        node = tree[pos];
+    }
+    bc.skip(n);
+    return node;
+}
+
+// The same walk from a first-stage table: one lookup settles a codeword of up to seven bits, a
+// longer one goes on in the tree from where its first seven bits lead (ensure() before).
+inline uint32_t walk_tree_first(BitCache& bc, const Zuf16u* tree, const Zuf32u* first) {
+    uint64_t w = bc.window();
+    const uint32_t e = first[w >> 57];
+    int n = static_cast<int>(e & 15u);
+    if (e & 16u) {
+        bc.skip(n);
+        return e >> 4;
+    }
+    uint32_t pos = e >> 5;
+    uint32_t node = tree[pos];
+    w <<= 7;
     while ((node & 1u) == 0) {
         pos += (w >> 63) ? (node >> 1) : 1u;
         w <<= 1;

@@ -22,27 +22,25 @@ zufResult ownsDecodeSpecEsc_AAC(BitCache& bc, Zuf32s* pMagnitude) {
     return zufOk;
 }
 
-zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst, int n, int codebook) {
-    const AacCbParam& book = _pCbParam_AAC[codebook];
-    const Zuf16u* tree = book.pTree;
-    const int dim = book.dimension;
-    const bool escapes = book.lav == 16;
-    BitCache bc(*ppBitStream, *pOffset);
-    for (int i = 0; i < n; i += dim) {
+namespace {
+
+// The codewords of one section, with the book's shape fixed at compile time: quadruples or pairs,
+// sign bits or signed values, escapes (book 11) or none. Each value goes straight to pDst.
+template <int kDim, bool kUnsigned, bool kEscapes>
+zufResult spec_huf(BitCache& bc, const Zuf16u* tree, const Zuf32u* first, Zuf32s* pDst, int n) {
+    for (int i = 0; i < n; i += kDim, pDst += kDim) {
         // The longest codeword (16 bits) and its sign bits (at most 20 bits in all books).
         bc.ensure(20);
-        const uint32_t node = walk_tree(bc, tree);
-        Zuf32s v[4];
-        if (dim == 4) {
-            for (int k = 0; k < 4; ++k) v[k] = static_cast<Zuf32s>(node << (27 - 3 * k)) >> 29;
-        } else {
-            for (int k = 0; k < 2; ++k) v[k] = static_cast<Zuf32s>(node << (24 - 6 * k)) >> 26;
-        }
-        if (book.is_unsigned) {
-            for (int k = 0; k < dim; ++k)
+        const uint32_t node = walk_tree_first(bc, tree, first);
+        Zuf32s v[kDim];
+        for (int k = 0; k < kDim; ++k)
+            v[k] = kDim == 4 ? static_cast<Zuf32s>(node << (27 - 3 * k)) >> 29
+                             : static_cast<Zuf32s>(node << (24 - 6 * k)) >> 26;
+        if constexpr (kUnsigned) {
+            for (int k = 0; k < kDim; ++k)
                 if (v[k] != 0 && bc.bit()) v[k] = -v[k];
         }
-        if (escapes) {
+        if constexpr (kEscapes) {
             // Both sign bits come before the escape sequences, first value's escape first.
             for (int k = 0; k < 2; ++k) {
                 if (v[k] != 16 && v[k] != -16) continue;
@@ -53,8 +51,33 @@ zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst,
                 v[k] = v[k] < 0 ? -magnitude : magnitude;
             }
         }
-        for (int k = 0; k < dim; ++k) pDst[i + k] = v[k];
+        for (int k = 0; k < kDim; ++k) pDst[k] = v[k];
     }
+    return zufOk;
+}
+
+// The first-stage tables by codebook number (1..11).
+constexpr const Zuf32u* kFirstStage[12] = {nullptr,      _pHfFirstSp1, _pHfFirstSp2,  _pHfFirstSp3,
+                                           _pHfFirstSp4, _pHfFirstSp5, _pHfFirstSp6,  _pHfFirstSp7,
+                                           _pHfFirstSp8, _pHfFirstSp9, _pHfFirstSp10, _pHfFirstSp11};
+
+}  // namespace
+
+zufResult ownsDecodeSpecHuf_AAC(Zuf8u** ppBitStream, int* pOffset, Zuf32s* pDst, int n, int codebook) {
+    const AacCbParam& book = _pCbParam_AAC[codebook];
+    const Zuf16u* tree = book.pTree;
+    const Zuf32u* first = kFirstStage[codebook];
+    BitCache bc(*ppBitStream, *pOffset);
+    zufResult st;
+    if (book.lav == 16)
+        st = spec_huf<2, true, true>(bc, tree, first, pDst, n);
+    else if (book.dimension == 4)
+        st = book.is_unsigned ? spec_huf<4, true, false>(bc, tree, first, pDst, n)
+                              : spec_huf<4, false, false>(bc, tree, first, pDst, n);
+    else
+        st = book.is_unsigned ? spec_huf<2, true, false>(bc, tree, first, pDst, n)
+                              : spec_huf<2, false, false>(bc, tree, first, pDst, n);
+    if (st != zufOk) return st;
     bc.finish(ppBitStream, pOffset);
     return zufOk;
 }

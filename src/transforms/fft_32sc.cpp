@@ -9,7 +9,7 @@
 #include "transforms/fft_32sc.h"
 
 #include <cstdint>
-#include <utility>
+#include <cstring>
 
 #include "common/fixed_point.h"
 #include "common/simd.h"
@@ -59,15 +59,15 @@ inline __m128i pair(int32_t v0, int32_t v1) { return _mm_set_epi32(v1, v1, v0, v
 
 inline void l_butterfly2_sse2(int32_t* pa, int32_t* pb, int32_t* pc, int32_t* pd, __m128i c1, __m128i s1, __m128i c3,
                               __m128i s3) {
-    const __m128i reMask = _mm_set_epi32(0, -1, 0, -1);
+    const __m128i imMask = _mm_set_epi32(-1, 0, -1, 0);
     const __m128i a = loadu_i128(pa), b = loadu_i128(pb), c = loadu_i128(pc), d = loadu_i128(pd);
     const __m128i u = _mm_sub_epi32(a, c), v = _mm_sub_epi32(b, d);
     storeu_i128(pa, _mm_add_epi32(a, c));
     storeu_i128(pb, _mm_add_epi32(b, d));
-    const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));  // (vi, vr, ...)
-    const __m128i p = _mm_add_epi32(u, vs), q = _mm_sub_epi32(u, vs);  // (ur + vi, ui + vr), (ur - vi, ui - vr)
-    const __m128i z1 = select_i128(reMask, p, q);                      // u - jv
-    const __m128i z3 = select_i128(reMask, q, p);                      // u + jv
+    const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));      // (vi, vr, ...)
+    const __m128i mjv = _mm_sub_epi32(_mm_xor_si128(vs, imMask), imMask);  // (vi, -vr, ...) = -jv
+    const __m128i z1 = _mm_add_epi32(u, mjv);                              // u - jv
+    const __m128i z3 = _mm_sub_epi32(u, mjv);                              // u + jv
     storeu_i128(pc, rotate2_sse2(z1, c1, s1));
     storeu_i128(pd, rotate2_sse2(z3, c3, s3));
 }
@@ -142,8 +142,67 @@ void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
     }
 }
 
+// SSE2 leaves of the recursion: blocks of 2, 4 and 8 complex values transformed in registers,
+// with the sums, differences and sqrt(1/2) products of the scalar recursion (wrapping sums give
+// the same bits in any order), so a small block costs no calls.
+
+// (a, b) -> (a + b, a - b) for the two complex values of a register.
+inline __m128i dft2_sse2(__m128i v) {
+    const __m128i sw = swap_halves_epi32(v);
+    return _mm_unpacklo_epi64(_mm_add_epi32(v, sw), _mm_sub_epi32(v, sw));
+}
+
+// The block of 4 at x from its halves ab = (a, b), cd = (c, d): the j = 0 butterfly, then the
+// block of 2 on (a', b'); the two blocks of 1 are the values themselves.
+inline void leaf4_sse2(int32_t* x, __m128i ab, __m128i cd) {
+    const __m128i s = _mm_add_epi32(ab, cd), d = _mm_sub_epi32(ab, cd);  // (a', b'), (u, v)
+    const __m128i u = _mm_unpacklo_epi64(d, d);                          // (ur, ui, ur, ui)
+    const __m128i v = _mm_shuffle_epi32(d, _MM_SHUFFLE(2, 3, 2, 3));     // (vi, vr, vi, vr)
+    const __m128i p = _mm_add_epi32(u, v), q = _mm_sub_epi32(u, v);      // (ur + vi, ui + vr), (ur - vi, ui - vr)
+    storeu_i128(x, dft2_sse2(s));
+    storeu_i128(x + 4, select_i128(_mm_set_epi32(0, -1, -1, 0), q, p));  // u - jv, u + jv
+}
+
+// hi(0x5A82799A 2t) in each lane (sqrt_half): the unsigned products corrected for negative t.
+inline __m128i sqrt_half4_sse2(__m128i t) {
+    const __m128i k = _mm_set1_epi32(0x5A82799A);
+    const __m128i t2 = _mm_slli_epi32(t, 1);
+    const __m128i even = _mm_mul_epu32(t2, k), odd = _mm_mul_epu32(_mm_srli_epi64(t2, 32), k);
+    const __m128i hiWords = _mm_or_si128(_mm_srli_epi64(even, 32), _mm_and_si128(odd, _mm_set_epi32(-1, 0, -1, 0)));
+    return _mm_sub_epi32(hiWords, _mm_and_si128(_mm_srai_epi32(t2, 31), k));
+}
+
+// The block of 8: butterflies j = 0 (W = 1) and j = 1 = n/8 (the eighth turns), then the block of
+// 4 and the two blocks of 2.
+inline void leaf8_sse2(int32_t* x) {
+    const __m128i imMask = _mm_set_epi32(-1, 0, -1, 0);
+    const __m128i a = loadu_i128(x), b = loadu_i128(x + 4), c = loadu_i128(x + 8), d = loadu_i128(x + 12);
+    const __m128i u = _mm_sub_epi32(a, c), v = _mm_sub_epi32(b, d);
+    const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));
+    const __m128i mjv = _mm_sub_epi32(_mm_xor_si128(vs, imMask), imMask);  // (vi, -vr, ...) = -jv
+    const __m128i z1 = _mm_add_epi32(u, mjv), z3 = _mm_sub_epi32(u, mjv);  // u - jv, u + jv
+    // j = 1: (r1 + i1, i1 - r1) and (i3 - r3, -(r3 + i3)) times sqrt(1/2).
+    const __m128i h = _mm_unpackhi_epi64(z1, z3);  // (r1, i1, r3, i3)
+    const __m128i hs = _mm_shuffle_epi32(h, _MM_SHUFFLE(2, 3, 0, 1));
+    const __m128i sum = _mm_add_epi32(h, hs), dif = _mm_sub_epi32(hs, h);
+    const __m128i t = _mm_unpacklo_epi64(_mm_unpacklo_epi32(sum, dif),
+                                         _mm_unpackhi_epi32(dif, _mm_sub_epi32(_mm_setzero_si128(), sum)));
+    const __m128i r = sqrt_half4_sse2(t);
+    storeu_i128(x + 8, dft2_sse2(_mm_unpacklo_epi64(z1, r)));
+    storeu_i128(x + 12, dft2_sse2(_mm_unpackhi_epi64(_mm_unpacklo_epi64(z3, z3), r)));
+    leaf4_sse2(x, _mm_add_epi32(a, c), _mm_add_epi32(b, d));
+}
+
 template <bool kSse2>
 void split_radix(int32_t* x, int n, int m, const Zuf32s* tab) {
+    if constexpr (kSse2) {
+        if (n <= 8) {
+            if (n == 8) leaf8_sse2(x);
+            if (n == 4) leaf4_sse2(x, loadu_i128(x), loadu_i128(x + 4));
+            if (n == 2) storeu_i128(x, dft2_sse2(loadu_i128(x)));
+            return;
+        }
+    }
     if (n == 2) {
         const int32_t ar = x[0], ai = x[1];
         x[0] = add(ar, x[2]), x[1] = add(ai, x[3]);
@@ -157,9 +216,13 @@ void split_radix(int32_t* x, int n, int m, const Zuf32s* tab) {
     split_radix<kSse2>(x + 3 * n / 2, n / 4, m, tab);
 }
 
+// One complex value is one 64-bit move each way (any alignment).
 inline void swap_c(int32_t* x, int a, int b) {
-    std::swap(x[2 * a], x[2 * b]);
-    std::swap(x[2 * a + 1], x[2 * b + 1]);
+    uint64_t va, vb;
+    std::memcpy(&va, x + 2 * a, 8);
+    std::memcpy(&vb, x + 2 * b, 8);
+    std::memcpy(x + 2 * a, &vb, 8);
+    std::memcpy(x + 2 * b, &va, 8);
 }
 
 void bit_reverse_list(int32_t* x, int m, const Zuf8u* list) {

@@ -15,6 +15,12 @@ receives the decode trees the decoder walks:
                     Leaf: lowest bit 1; quadruple books hold four 3-bit two's-complement values
                     in bits 2-4, 5-7, 8-10, 11-13, pair books two 6-bit ones in bits 2-7, 8-13.
 
+  _pHfFirstSp1..11  128 32-bit entries each, indexed by the next seven bits of the stream: for
+                    a codeword of up to seven bits, its leaf node << 4 | its length (bit 4 set,
+                    as every leaf's lowest bit is); for a longer one, the position of the
+                    inner node those seven bits reach << 5 | 7 (bit 4 clear), where the walk
+                    goes on.
+
 Nodes are laid out in preorder (node, its 0-subtree, its 1-subtree), which keeps every 0-child
 adjacent to its parent. The tests encode with the codewords of the data files themselves
 (tests/support/aac_huffman_codewords.h reads them), never with anything derived from the trees.
@@ -125,6 +131,24 @@ def spectral_tree(book, codes):
     return out
 
 
+FIRST_BITS = 7
+
+
+def first_stage(tree):
+    """The first FIRST_BITS levels of a spectral tree as one lookup table (see the docstring),
+    found by walking the tree exactly as the decoder does."""
+    out = []
+    for prefix in range(1 << FIRST_BITS):
+        pos, n, node = 0, 0, tree[0]
+        while (node & 1) == 0 and n < FIRST_BITS:
+            bit = (prefix >> (FIRST_BITS - 1 - n)) & 1
+            pos += (node >> 1) if bit else 1
+            n += 1
+            node = tree[pos]
+        out.append((node << 4) | n if node & 1 else (pos << 5) | n)
+    return out
+
+
 def render():
     scf = {}
     for idx, length, code in read_records("aac_scalefactor_huffman.txt", 3):
@@ -145,7 +169,8 @@ def render():
         "Huffman decode trees of the codebooks of ISO/IEC 13818-7 (ISO/IEC 14496-3 Tables 4.A.1 to",
         "4.A.12) in preorder: every inner node's 0-child is the next node. The scale-factor tree has",
         "one byte per node (1-child (byte >> 1) bytes on; leaf: index << 1 | 1); the spectral trees",
-        "16-bit nodes (1-child (node) bytes on; leaf: packed tuple << 2 | 1)."])
+        "16-bit nodes (1-child (node) bytes on; leaf: packed tuple << 2 | 1), each with a first-stage",
+        "table of its first seven levels (leaf << 4 | length, or inner node position << 5 | 7)."])
     src += ['#include "aac/aac_huffman_tables.h"', ""]
     body = ["// scale factors: 121 codewords of 1..19 bits, index 60 (difference 0) is the code 0"]
     tree = scf_tree(scf)
@@ -158,6 +183,10 @@ def render():
         body += ["", f"// codebook {b}: {entries} codewords of up to {longest} bits, {kind} "
                  f"{'quadruples' if dim == 4 else 'pairs'}, largest value {lav}"]
         body += E.array(f"const Zuf16u _pHfTableSp{b}[{len(tree)}]", tree, E.hex_int(4), per_line=12)
+        body += ["", f"// codebook {b}: the first {FIRST_BITS} levels of its tree, "
+                 f"one entry per {FIRST_BITS}-bit prefix"]
+        body += E.array(f"const Zuf32u _pHfFirstSp{b}[{1 << FIRST_BITS}]", first_stage(tree), E.hex_int(5),
+                        per_line=10)
     src += E.namespace("zuf", body)
 
     return [E.text(src)]
