@@ -161,7 +161,8 @@ void sbr_lp_generate(SbrLp *lp, const SbrChannel *ch, const SbrBands *b, Zuf32fc
     /* first reflection coefficient -phi(0,1) / phi(1,1) over the covariance's slots */
     for (p = 0; p < 32; ++p) {
         double c01 = 0.0, c11 = 0.0;
-        for (l = 2; l < SBR_X_SLOTS; ++l) c01 += (double)x[l][p] * x[l - 1][p], c11 += (double)x[l - 1][p] * x[l - 1][p];
+        for (l = 2; l < SBR_X_SLOTS; ++l)
+            c01 += (double)x[l][p] * x[l - 1][p], c11 += (double)x[l - 1][p] * x[l - 1][p];
         r[p] = c11 > 0.0 ? -c01 / c11 : 0.0;
         r[p] = r[p] > 1.0 ? 1.0 : r[p] < -1.0 ? -1.0 : r[p];
     }

@@ -28,7 +28,7 @@ struct SbrLp {
     SynthesisFilterContext_SBRLP_32s *syn_fx;
     SynthesisDownFilterContext_SBRLP_32s *syn_down_fx;
     Zuf8u *mem, *work;
-    float deg[SBR_MAX_BANDS + 1];          /* aliasing degree of each HF channel (0 = none) */
+    float deg[SBR_MAX_BANDS + 1];           /* aliasing degree of each HF channel (0 = none) */
     float sine[SBR_MAX_ENV][SBR_MAX_BANDS]; /* sinusoid levels per envelope, channel - kx */
 };
 
@@ -46,8 +46,7 @@ void sbr_lp_generate(SbrLp *lp, const SbrChannel *ch, const SbrBands *b, Zuf32fc
 /* Envelope l of HF adjustment, after limiter and boost: regroups the gains g (channel - kx) of
  * neighbouring channels whose aliasing is not cancelled. ecur: current energies, smap: a sinusoid
  * in the channel's envelope band, s: sinusoid levels (kept for the leakage). */
-void sbr_lp_gains(SbrLp *lp, const SbrBands *b, int l, const double *ecur, const int *smap, const double *s,
-                  double *g);
+void sbr_lp_gains(SbrLp *lp, const SbrBands *b, int l, const double *ecur, const int *smap, const double *s, double *g);
 
 /* After HF adjustment of the frame: drops the imaginary parts of ch->y and adds the leakage of
  * the sinusoids into the neighbouring channels (kx - 1 and kx + M included). */
