@@ -241,7 +241,7 @@ void sbr_lp_assemble(SbrLp *lp, SbrChannel *ch, const SbrBands *b) {
                 const int k = m + kx;
                 const double s = lp->sine[l][m];
                 if (s == 0.0) continue;
-                ch->y[i][k - 1].re -= (Zuf32f)(((k - 1) & 1 ? -1.0 : 1.0) * down * s);
+                if (k > 0) ch->y[i][k - 1].re -= (Zuf32f)(((k - 1) & 1 ? -1.0 : 1.0) * down * s);
                 if (k + 1 < SBR_MAX_BANDS) ch->y[i][k + 1].re -= (Zuf32f)(((k + 1) & 1 ? -1.0 : 1.0) * up * s);
             }
         }
