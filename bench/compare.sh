@@ -71,6 +71,8 @@ ff = "ffmpeg -nostdin -hide_banner -loglevel error -threads 1 -y"
 def decoders(stream, kind):
     out = f"{tmp}/out"
     d = [("zufdec", f"{zufdec} -y -q {stream} {out}.zufdec.wav")]
+    if "sbr" in stream:  # the low-power SBR path beside it (its ratio column: high-quality time / its own)
+        d.append(("zufdec --sbr=lp", f"{zufdec} -y -q --sbr=lp {stream} {out}.zufdec_lp.wav"))
     if have("ffmpeg"):
         d.append(("ffmpeg", f"{ff} -i {stream} -c:a pcm_s16le {out}.ffmpeg.wav"))
         if kind == "aac":

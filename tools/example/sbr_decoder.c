@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "example/sbr_lp.h"
 #include "example/sbr_tables.h"
 
 enum { FIXFIX = 0, FIXVAR, VARFIX, VARVAR };
@@ -560,6 +561,7 @@ int sbr_element_init(SbrElement *e, int channels, int core_rate, int down) {
                                           zufsSynthesisFilterInitAlloc_SBRHQ_32sc32s(&ch->syn_fx) != zufOk ||
                                           zufsSynthesisDownFilterInitAlloc_SBRHQ_32sc32s(&ch->syn_down_fx) != zufOk))
             return 1;
+        if (sbr_get_mode() == SBR_MODE_LP && !(ch->lp = sbr_lp_new(e->bank == SBR_BANK_FIXED))) return 1;
         ch->prev_kx = 32;
         ch->prev_t_end = NUM_TIME_SLOTS;
         continue;
@@ -578,6 +580,8 @@ void sbr_element_free(SbrElement *e) {
         if (ch->syn_fx) zufsSynthesisFilterFree_SBRHQ_32sc32s(ch->syn_fx);
         if (ch->syn_down_fx) zufsSynthesisDownFilterFree_SBRHQ_32sc32s(ch->syn_down_fx);
         ch->ana_fx = NULL, ch->syn_fx = NULL, ch->syn_down_fx = NULL;
+        sbr_lp_free(ch->lp);
+        ch->lp = NULL;
     }
     free(e->ch[0].mem);
     free(e->ch[1].mem);
@@ -738,6 +742,7 @@ static void hf_adjust(SbrElement *e, int c, Zuf32fc xhigh[SBR_X_SLOTS][SBR_MAX_B
          * stop channel lies closer to it than the merging width allows. The channels above it
          * belong to no limiter band and stay silent, as in FFmpeg and FAAD2. */
         for (m = b->lim[b->n_lim] - kx; m < m_n; ++m) g[m] = qm[m] = s[m] = 0.0;
+        if (ch->lp) sbr_lp_gains(ch->lp, b, l, ecur, smap, s, g);
         for (m = 0; m < m_n; ++m) {
             sm[l][m] = (float)s[m];
             for (i = s0; i < s1; ++i) {
@@ -869,7 +874,9 @@ void sbr_process(SbrElement *e, int c, const float *core, float *out) {
     /* analysis: the last t_HFGen slots stay as history */
     memmove(ch->xlow[0], ch->xlow[SBR_SLOTS], sizeof(Zuf32fc) * 32 * (SBR_X_SLOTS - SBR_SLOTS));
     for (l = 0; l < SBR_SLOTS; ++l) dst[l] = ch->xlow[l + SBR_X_SLOTS - SBR_SLOTS];
-    if (e->bank == SBR_BANK_FIXED)
+    if (ch->lp)
+        sbr_lp_analysis(ch->lp, core, dst, e->win320);
+    else if (e->bank == SBR_BANK_FIXED)
         analysis_fixed(ch, core, dst);
     else
         zufsAnalysisFilter_SBR_RToC_32f32fc_D2L(core, dst, e->win320, SBR_SLOTS, 0, 32, ch->ana, ch->work);
@@ -877,8 +884,12 @@ void sbr_process(SbrElement *e, int c, const float *core, float *out) {
     if (active) {
         memset(e->xhigh, 0, sizeof e->xhigh);
         chirp(ch, &e->b);
-        hf_generate(ch, &e->b, xhigh);
+        if (ch->lp)
+            sbr_lp_generate(ch->lp, ch, &e->b, xhigh);
+        else
+            hf_generate(ch, &e->b, xhigh);
         hf_adjust(e, c, xhigh);
+        if (ch->lp) sbr_lp_assemble(ch->lp, ch, &e->b);
     }
     /* X: the low band, the previous frame's HF slots past its end, then this frame's */
     i_temp = 2 * ch->prev_t_end - SBR_SLOTS;
@@ -888,9 +899,12 @@ void sbr_process(SbrElement *e, int c, const float *core, float *out) {
         for (k = 0; k < lkx; ++k) x[l][k] = ch->xlow[l + SBR_T_HFADJ][k];
         for (; k < lkx + lm; ++k) x[l][k] = l < i_temp ? ch->ytail[l][k] : ch->y[l][k];
         for (; k < 64; ++k) x[l][k].re = x[l][k].im = 0.0f;
+        if (ch->lp) sbr_lp_edges(x[l], l < i_temp ? ch->ytail[l] : ch->y[l], lkx, lm);
         rows[l] = x[l];
     }
-    if (e->bank == SBR_BANK_FIXED)
+    if (ch->lp)
+        sbr_lp_synthesis(ch->lp, rows, out, e->down, e->win320);
+    else if (e->bank == SBR_BANK_FIXED)
         synthesis_fixed(ch, rows, out, e->down);
     else if (e->down)
         zufsSynthesisDownFilter_SBR_CToR_32fc32f_D2L(rows, out, e->win320, SBR_SLOTS, ch->syn_down, ch->work);

@@ -53,6 +53,8 @@ typedef struct {
     int last_env[SBR_MAX_BANDS], last_res, last_noise[SBR_MAX_NOISE];
 } SbrFrame;
 
+typedef struct SbrLp SbrLp; /* low-power state (sbr_lp.h) */
+
 /* Everything a channel carries from frame to frame. */
 typedef struct {
     SbrFrame f; /* the current frame (its last_* fields: the previous frame's values on parsing) */
@@ -78,6 +80,7 @@ typedef struct {
     AnalysisFilterContext_SBRHQ_32s32sc *ana_fx;
     SynthesisFilterContext_SBRHQ_32sc32s *syn_fx;
     SynthesisDownFilterContext_SBRHQ_32sc32s *syn_down_fx;
+    SbrLp *lp; /* low-power decoding (sbr_set_mode): real banks and HF, else NULL */
 } SbrChannel;
 
 /* The QMF banks the decoder runs on. The complex float banks are the reference; the 32-bit

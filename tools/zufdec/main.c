@@ -30,6 +30,7 @@
 
 #include "example/audio_out.h"
 #include "example/sbr_decoder.h"
+#include "example/sbr_lp.h"
 #include "example/stream.h"
 #include "example/stream_decoder.h"
 
@@ -127,8 +128,10 @@ static void usage(FILE *f) {
             "                     AAC of more than 2 channels (and mono) to stereo: L + 0.707 C + 0.707 Ls\n"
             "                     (the stream's matrix_mixdown factor for Ls/Rs when its PCE has one), LFE\n"
             "                     left out, scaled by 1 / (sum of the factors) so that it cannot clip\n"
-            "      --sbr=BANKS    HE-AAC filter banks: float (default; the complex float QMF banks) or\n"
-            "                     fixed (the 32-bit complex banks)\n"
+            "      --sbr=KIND     HE-AAC decoding: hq (default; high quality, the complex float QMF\n"
+            "                     banks), lp (low power: real float QMF banks and aliasing reduction),\n"
+            "                     hq-fixed or lp-fixed (the same on the 32-bit banks); float and fixed\n"
+            "                     are hq and hq-fixed\n"
             "  -h, --help         this help; -V, --version: versions of zufdec and the library\n"
             "\n"
             "Precision: 24-bit and float outputs of AAC carry the filter bank's 32-bit output (about\n"
@@ -520,12 +523,20 @@ int main(int argc, char **argv) {
         } else if (!strcmp(s, "--no-gapless")) {
             opt.no_gapless = 1;
         } else if (!strncmp(s, "--sbr=", 6)) {
-            if (!strcmp(s + 6, "float"))
-                sbr_set_bank(SBR_BANK_FLOAT);
-            else if (!strcmp(s + 6, "fixed"))
-                sbr_set_bank(SBR_BANK_FIXED);
-            else
-                return usage_error("--sbr takes float or fixed, not '%s'", s + 6);
+            /* MODE[-BANKS] or BANKS: hq or lp, float or fixed */
+            static const struct {
+                const char *name;
+                SbrMode mode;
+                SbrBank bank;
+            } kinds[] = {{"float", SBR_MODE_HQ, SBR_BANK_FLOAT}, {"fixed", SBR_MODE_HQ, SBR_BANK_FIXED},
+                         {"hq", SBR_MODE_HQ, SBR_BANK_FLOAT},    {"hq-fixed", SBR_MODE_HQ, SBR_BANK_FIXED},
+                         {"lp", SBR_MODE_LP, SBR_BANK_FLOAT},    {"lp-fixed", SBR_MODE_LP, SBR_BANK_FIXED}};
+            size_t k;
+            for (k = 0; k < sizeof kinds / sizeof kinds[0] && strcmp(s + 6, kinds[k].name); ++k) continue;
+            if (k == sizeof kinds / sizeof kinds[0])
+                return usage_error("--sbr takes hq, lp, float, fixed, hq-fixed or lp-fixed, not '%s'", s + 6);
+            sbr_set_mode(kinds[k].mode);
+            sbr_set_bank(kinds[k].bank);
         } else if (!strcmp(s, "--downmix")) {
             opt.downmix = 1;
         } else if (!strcmp(s, "-ac")) {
