@@ -92,36 +92,36 @@ inline CV<V> twiddle(const float* t, int j) {
 // k = 1..3. With n = 4 input and output positions coincide, so that pass may run in place. The
 // twiddles of p = 0 are 1: those butterflies skip the rotation (the adds are what bounds this
 // engine's speed, and a rotation by 1 would only cost them).
-template <class V, class In, bool kRot>
-inline void bfly4(const In& in, float* out, int p, int m, int s, CV<V> w1, CV<V> w2, CV<V> w3) {
-    for (int q = 0; q < s; ++q) {
-        const CV<V> a = in.get(q + s * p), b = in.get(q + s * (p + m));
-        const CV<V> c = in.get(q + s * (p + 2 * m)), d = in.get(q + s * (p + 3 * m));
-        const CV<V> apc = cadd(a, c), amc = csub(a, c), bpd = cadd(b, d), bmd = csub(b, d);
-        CV<V> y1{add(amc.r, bmd.i), sub(amc.i, bmd.r)};  // (a - c) - i (b - d)
-        CV<V> y2 = csub(apc, bpd);
-        CV<V> y3{sub(amc.r, bmd.i), add(amc.i, bmd.r)};  // (a - c) + i (b - d)
-        if (kRot) {
-            y1 = cmul(y1, w1);
-            y2 = cmul(y2, w2);
-            y3 = cmul(y3, w3);
-        }
-        const int o = q + 4 * s * p;
-        put<V>(out, o, cadd(apc, bpd));
-        put<V>(out, o + s, y1);
-        put<V>(out, o + 2 * s, y2);
-        put<V>(out, o + 3 * s, y3);
-    }
-}
 template <class V, class In, bool kWide>
 void pass4(In in, float* out, int n, int s, const float* tw) {
     const int m = n / 4;
     const int per = kWide ? 24 : 6;
-    const CV<V> one{bcast<V>(1.0f), V{}};  // unused: p = 0 is not rotated
-    bfly4<V, In, false>(in, out, 0, m, s, one, one, one);
-    for (int p = 1; p < m; ++p) {
-        const float* t = tw + per * p;
-        bfly4<V, In, true>(in, out, p, m, s, twiddle<V, kWide>(t, 0), twiddle<V, kWide>(t, 1), twiddle<V, kWide>(t, 2));
+    for (int p = 0; p < m; ++p) {
+        const bool rot = p > 0;
+        CV<V> w1{}, w2{}, w3{};
+        if (rot) {
+            w1 = twiddle<V, kWide>(tw + per * p, 0);
+            w2 = twiddle<V, kWide>(tw + per * p, 1);
+            w3 = twiddle<V, kWide>(tw + per * p, 2);
+        }
+        for (int q = 0; q < s; ++q) {
+            const CV<V> a = in.get(q + s * p), b = in.get(q + s * (p + m));
+            const CV<V> c = in.get(q + s * (p + 2 * m)), d = in.get(q + s * (p + 3 * m));
+            const CV<V> apc = cadd(a, c), amc = csub(a, c), bpd = cadd(b, d), bmd = csub(b, d);
+            CV<V> y1{add(amc.r, bmd.i), sub(amc.i, bmd.r)};  // (a - c) - i (b - d)
+            CV<V> y2 = csub(apc, bpd);
+            CV<V> y3{sub(amc.r, bmd.i), add(amc.i, bmd.r)};  // (a - c) + i (b - d)
+            if (rot) {
+                y1 = cmul(y1, w1);
+                y2 = cmul(y2, w2);
+                y3 = cmul(y3, w3);
+            }
+            const int o = q + 4 * s * p;
+            put<V>(out, o, cadd(apc, bpd));
+            put<V>(out, o + s, y1);
+            put<V>(out, o + 2 * s, y2);
+            put<V>(out, o + 3 * s, y3);
+        }
     }
 }
 
