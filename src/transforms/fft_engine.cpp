@@ -5,8 +5,8 @@
 // M = N/4-point transforms of all four run side by side with plain vertical arithmetic (real
 // parts of four lanes in one register, imaginary parts in another: no shuffles inside the
 // butterflies). Those M-point transforms are self-sorting (Stockham) passes: radix 8 as far as the
-// bits allow (fewer passes over memory), then radix 4; the last radix-4 pass is fused with the lane
-// pass, which transposes 4x4 blocks and combines the four lanes with the twiddles
+// bits allow (fewer passes over memory), then radix 4; the last pass (radix 4, or radix 8 when all
+// are) is fused with the lane pass, which transposes 4x4 blocks and combines the four lanes with the twiddles
 // e^(-2 pi i l k / N), writing natural-order output. The first pass, where every butterfly has
 // its own twiddles, reads them stored four-wide. Orders from 17 go through the blocked path
 // (fft_blocked.cpp), which uses this engine on cache-sized blocks.
@@ -89,14 +89,17 @@ inline CV<V> twiddle(const float* t, int j) {
 
 // One self-sorting radix-4 pass over n-point sub-transforms with stride s (n * s = M): reads
 // elements q + s (p + k n/4), writes q + s (4p + k), twiddles e^(-2 pi i k p / n) for the outputs
-// k = 1..3. With n = 4 input and output positions coincide, so that pass may run in place.
+// k = 1..3. With n = 4 input and output positions coincide, so that pass may run in place. The
+// twiddles of p = 0 are 1: those butterflies skip the rotation (the adds are what bounds this
+// engine's speed, and a rotation by 1 would only cost them).
 template <class V, class In, bool kWide>
 void pass4(In in, float* out, int n, int s, const float* tw) {
     const int m = n / 4;
     const int per = kWide ? 24 : 6;
     for (int p = 0; p < m; ++p) {
+        const bool rot = p > 0;
         CV<V> w1{}, w2{}, w3{};
-        if (m > 1) {
+        if (rot) {
             w1 = twiddle<V, kWide>(tw + per * p, 0);
             w2 = twiddle<V, kWide>(tw + per * p, 1);
             w3 = twiddle<V, kWide>(tw + per * p, 2);
@@ -108,7 +111,7 @@ void pass4(In in, float* out, int n, int s, const float* tw) {
             CV<V> y1{add(amc.r, bmd.i), sub(amc.i, bmd.r)};  // (a - c) - i (b - d)
             CV<V> y2 = csub(apc, bpd);
             CV<V> y3{sub(amc.r, bmd.i), add(amc.i, bmd.r)};  // (a - c) + i (b - d)
-            if (m > 1) {
+            if (rot) {
                 y1 = cmul(y1, w1);
                 y2 = cmul(y2, w2);
                 y3 = cmul(y3, w3);
@@ -147,21 +150,25 @@ inline void dft8(CV<V> x[8], CV<V> y[8]) {
     y[7] = {sub(o1.r, o3.i), add(o1.i, o3.r)};
 }
 
-// A radix-8 pass over n-point sub-transforms with stride s (the same scheme as pass4).
+// A radix-8 pass over n-point sub-transforms with stride s (the same scheme as pass4, p = 0
+// without rotations).
+template <class V, class In, bool kRot, bool kWide>
+inline void bfly8(const In& in, float* out, int p, int m, int s, const float* t) {
+    for (int q = 0; q < s; ++q) {
+        CV<V> x[8], y[8];
+        for (int j = 0; j < 8; ++j) x[j] = in.get(q + s * (p + j * m));
+        dft8<V>(x, y);
+        put<V>(out, q + 8 * s * p, y[0]);
+        for (int k = 1; k < 8; ++k)
+            put<V>(out, q + s * (8 * p + k), kRot ? cmul(y[k], twiddle<V, kWide>(t, k - 1)) : y[k]);
+    }
+}
 template <class V, class In, bool kWide>
 void pass8(In in, float* out, int n, int s, const float* tw) {
     const int m = n / 8;
     const int per = kWide ? 56 : 14;
-    for (int p = 0; p < m; ++p) {
-        for (int q = 0; q < s; ++q) {
-            CV<V> x[8], y[8];
-            for (int j = 0; j < 8; ++j) x[j] = in.get(q + s * (p + j * m));
-            dft8<V>(x, y);
-            put<V>(out, q + 8 * s * p, y[0]);
-            for (int k = 1; k < 8; ++k)
-                put<V>(out, q + s * (8 * p + k), m > 1 ? cmul(y[k], twiddle<V, kWide>(tw + per * p, k - 1)) : y[k]);
-        }
-    }
+    bfly8<V, In, false, kWide>(in, out, 0, m, s, tw);
+    for (int p = 1; p < m; ++p) bfly8<V, In, true, kWide>(in, out, p, m, s, tw + per * p);
 }
 
 // The lane combination of one group: e_j holds the four lanes' values at frequency k2 = 4g + j.
@@ -212,8 +219,26 @@ void last4_lanes(const float* buf, const Out& out, int M, const float* tw) {
     }
 }
 
+// The same fusion with a last radix-8 pass (stride s = M/8): used when the lane's bits are a
+// multiple of three, where it replaces two radix-4 passes and so one pass over memory.
+template <class V, class Out>
+void last8_lanes(const float* buf, const Out& out, int M, const float* tw) {
+    const SoaIn<V> in{buf};
+    const int s = M / 8;
+    for (int q0 = 0; q0 < s; q0 += 4) {
+        CV<V> y[8][4];
+        for (int j = 0; j < 4; ++j) {
+            CV<V> x[8], z[8];
+            for (int i = 0; i < 8; ++i) x[i] = in.get(q0 + j + s * i);
+            dft8<V>(x, z);
+            for (int k = 0; k < 8; ++k) y[k][j] = z[k];
+        }
+        for (int k = 0; k < 8; ++k) lane_group<V>(y[k][0], y[k][1], y[k][2], y[k][3], (q0 + s * k) / 4, out, M, tw);
+    }
+}
+
 // All passes. The first reads the caller's data (its twiddles stored four-wide); the middle ones
-// alternate between the two halves wa, wb of the work buffer; the last radix-4 pass is fused with
+// alternate between the two halves wa, wb of the work buffer; the last pass is fused with
 // the lane pass and writes the caller's destination, which is therefore never used as scratch
 // (so it may be the source). With 4 or 8 points per lane the single pass runs in place in wa.
 template <class V, class In, class Out>
@@ -251,7 +276,10 @@ void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, 
         n /= plan.radix[k];
         s *= plan.radix[k];
     }
-    last4_lanes<V>(buf[(plan.npass - 2) & 1], out, plan.M, ctx->laneTw);
+    if (plan.radix[plan.npass - 1] == 8)
+        last8_lanes<V>(buf[(plan.npass - 2) & 1], out, plan.M, ctx->laneTw);
+    else
+        last4_lanes<V>(buf[(plan.npass - 2) & 1], out, plan.M, ctx->laneTw);
 }
 
 template <class V>
@@ -335,8 +363,13 @@ EnginePlan ownsEnginePlan(int corder) {
         p.radix[p.npass++] = bits == 3 ? 8 : 4;
         return p;
     }
-    // The last pass is radix 4 (fused with the lane pass); before it as many radix-8 passes as
-    // the remaining bits allow (fewer passes over memory), then radix 4.
+    // The last pass is fused with the lane pass. When the bits are a multiple of three every pass
+    // is radix 8; otherwise the last one is radix 4, and before it as many radix-8 passes as the
+    // remaining bits allow (fewer passes over memory), then radix 4.
+    if (bits % 3 == 0) {
+        for (int k = 0; k < bits / 3; ++k) p.radix[p.npass++] = 8;
+        return p;
+    }
     int rest = bits - 2;
     const int fours = rest % 3 == 0 ? 0 : (rest % 3 == 2 ? 1 : 2);
     for (int k = 0; k < (rest - 2 * fours) / 3; ++k) p.radix[p.npass++] = 8;

@@ -13,7 +13,7 @@ constexpr int kMaxRadix4Order = 16;
 constexpr int kBlockOrder = 12;
 
 // Inner passes of the radix-4 engine for complex order c >= 4: M = 2^(c-2) elements of four
-// lanes; a radix-8 pass first when c - 2 is odd, then radix-4 passes.
+// lanes; radix-8 passes as far as the bits allow, then radix-4 ones (see ownsEnginePlan).
 struct EnginePlan {
     int M;
     int npass;

@@ -27,8 +27,10 @@ inline void rec_fwd_math(CV<V> a, CV<V> b, CV<V> w, V h, CV<V>& xk, CV<V>& xm) {
     const CV<V> s{add(a.r, b.r), sub(a.i, b.i)};  // A + conj B
     const CV<V> d{sub(a.r, b.r), add(a.i, b.i)};  // A - conj B
     const CV<V> e = cscale(s, h);
-    const CV<V> o{mul(d.i, h), sub(V{}, mul(d.r, h))};  // -i h D
-    const CV<V> t = cmul(o, w);
+    // t = W^k (-i h D): with hD = u + i v, -i hD = v - i u, so t = (v wr + u wi) + i (v wi - u wr)
+    // (the negation folded into the rotation's own adds).
+    const V u = mul(d.r, h), v = mul(d.i, h);
+    const CV<V> t{add(mul(v, w.r), mul(u, w.i)), sub(mul(v, w.i), mul(u, w.r))};
     xk = cadd(e, t);
     xm = {sub(e.r, t.r), sub(t.i, e.i)};
 }
