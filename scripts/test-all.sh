@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds libzufack9 for x86-64 (release), 32-bit x86 and x86-64 with ASan + UBSan, and runs
-# every test of each build; then runs every libFuzzer harness for a short time (scripts/fuzz.sh,
+# every test of each build; on a CPU with AVX2 also the release-avx2 build (kernels built for
+# AVX2, which must give the default build's results bit for bit); then runs every libFuzzer harness for a short time (scripts/fuzz.sh,
 # clang, ASan + UBSan; ZUF_FUZZ_SECONDS each, default 12, 0 skips them). Each build's full output
 # goes to build/test-all-<preset>.log; the terminal gets one summary per build, and the log's
 # failures and tail when a build fails. A fuzzer finding fails the run; its input stays in
@@ -11,7 +12,15 @@ bash scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 mkdir -p build
 total=0
-for preset in release i386 sanitize; do
+presets="release i386 sanitize"
+# The AVX2 build's programs need an AVX2 CPU to run at all.
+if grep -qw avx2 /proc/cpuinfo 2>/dev/null; then
+  presets="release release-avx2 i386 sanitize"
+  avx2_note=""
+else
+  avx2_note=" (release-avx2 skipped: this CPU has no AVX2)"
+fi
+for preset in $presets; do
   log=build/test-all-$preset.log
   start=$SECONDS
   if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$jobs" &&
@@ -31,7 +40,7 @@ for preset in release i386 sanitize; do
   total=$((total + ${passed:-0}))
   echo "$preset: ${passed:-0} passed, 0 failed ($((SECONDS - start)) s, $warnings compiler warnings; log: $log)"
 done
-echo "all builds and tests passed: release, i386, sanitize"
+echo "all builds and tests passed: ${presets// /, }$avx2_note"
 echo "total: $total passed, 0 failed"
 fuzz_seconds=${ZUF_FUZZ_SECONDS:-12}
 if [ "$fuzz_seconds" -gt 0 ]; then

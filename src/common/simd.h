@@ -10,6 +10,9 @@
 
 #include <emmintrin.h>
 #include <pmmintrin.h>
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -104,9 +107,11 @@ inline F64x2 operator-(F64x2 a, F64x2 b) { return {_mm_sub_pd(a.v, b.v)}; }
 // Constants come from tables of doubles: one movddup (SSE3) each.
 inline F64x2 operator*(F64x2 a, const double& c) { return {_mm_mul_pd(a.v, _mm_loaddup_pd(&c))}; }
 
-// One float or four: a kernel written once over T = float (the scalar reference) or T = __m128
-// (four consecutive elements, unaligned access) loads, stores and broadcasts through these, so
-// that both instantiations perform the same IEEE operations in the same order.
+// One float, four or eight: a kernel written once over T = float (the scalar reference), T =
+// __m128 (four consecutive elements, unaligned access) or, in the AVX2 build, T = __m256 (eight)
+// loads, stores and broadcasts through these, so that every instantiation performs the same IEEE
+// operations in the same order on each element. Lanes never meet: a kernel that sums across
+// lanes (a reduction) pins its own association order and stays at four lanes.
 template <class T>
 T lane_load(const float* p);
 template <>
@@ -129,7 +134,28 @@ template <>
 inline __m128 lane_splat<__m128>(float v) {
     return _mm_set1_ps(v);
 }
+#if defined(__AVX2__)
+template <>
+inline __m256 lane_load<__m256>(const float* p) {
+    return _mm256_loadu_ps(p);
+}
+inline void lane_store(float* p, __m256 v) { _mm256_storeu_ps(p, v); }
+template <>
+inline __m256 lane_splat<__m256>(float v) {
+    return _mm256_set1_ps(v);
+}
+#endif
 template <class T>
 constexpr int kLanes = sizeof(T) / sizeof(float);
+
+// The widest float lane type of the build: __m256 with AVX2, else __m128. Kernels whose lanes are
+// independent (element-wise arithmetic, bands side by side) run on it; the result per element is
+// the same whichever width the build picked.
+#if defined(__AVX2__)
+using LaneF = __m256;
+#else
+using LaneF = __m128;
+#endif
+constexpr int kLanesF = sizeof(LaneF) / sizeof(float);  // kLanes<LaneF>, spelled without a template argument
 
 }  // namespace zuf

@@ -39,30 +39,32 @@ inline int advance(FirBlockContext_32f* c) {
     return idx;
 }
 
-// R registers (4R signals) starting at column j. The delay rows are 16-byte aligned: the buffer
-// comes from zufsMalloc_32f and the stride is a multiple of four floats.
-template <int R>
+// R registers of T (R kLanes<T> signals) starting at column j. The delay rows are 16-byte
+// aligned (the buffer comes from zufsMalloc_32f and the stride is a multiple of four floats),
+// which the unaligned loads need not rely on.
+template <class T, int R>
 inline void fir_columns(const Zuf32f* pSrc, Zuf32f* pDst, const FirBlockContext_32f* c, int idx, const Zuf32f* pTaps,
                         int j) {
+    constexpr int L = kLanes<T>;
     const int taps = c->tapsLen, rows = taps - 1;
     const std::ptrdiff_t stride = c->blockStride;
     Zuf32f* oldest = c->pDelay + idx * stride + j;
-    const __m128 hl = _mm_set1_ps(pTaps[taps - 1]), h0 = _mm_set1_ps(pTaps[0]);
-    __m128 x[R], acc[R];
+    const T hl = lane_splat<T>(pTaps[taps - 1]), h0 = lane_splat<T>(pTaps[0]);
+    T x[R], acc[R];
     for (int r = 0; r < R; ++r) {
-        x[r] = loadu_f128(pSrc + j + 4 * r);
-        acc[r] = _mm_add_ps(_mm_mul_ps(hl, load_f128(oldest + 4 * r)), _mm_mul_ps(h0, x[r]));
+        x[r] = lane_load<T>(pSrc + j + L * r);
+        acc[r] = hl * lane_load<T>(oldest + L * r) + h0 * x[r];
     }
     int row = idx;
     for (int k = 1; k <= taps - 2; ++k) {
         row = ring_prev(row, rows);
         const Zuf32f* p = c->pDelay + row * stride + j;
-        const __m128 hk = _mm_set1_ps(pTaps[k]);
-        for (int r = 0; r < R; ++r) acc[r] = _mm_add_ps(acc[r], _mm_mul_ps(hk, load_f128(p + 4 * r)));
+        const T hk = lane_splat<T>(pTaps[k]);
+        for (int r = 0; r < R; ++r) acc[r] = acc[r] + hk * lane_load<T>(p + L * r);
     }
     for (int r = 0; r < R; ++r) {
-        store_f128(oldest + 4 * r, x[r]);
-        storeu_f128(pDst + j + 4 * r, acc[r]);
+        lane_store(oldest + L * r, x[r]);
+        lane_store(pDst + j + L * r, acc[r]);
     }
 }
 
@@ -96,20 +98,23 @@ void ownsFIRBlockOne_32f_ref(const Zuf32f* pSrc, Zuf32f* pDst, FirBlockContext_3
     for (int j = 0; j < n; ++j) fir_column(pSrc, pDst, pCtx, idx, pTaps, j);
 }
 
-// Sixteen signals at a time (four accumulators, so each tap's row is read in whole cache
-// lines), then four, then the scalar rule for the last blockLen % 4.
+// Four registers of the widest lanes at a time (16 signals with SSE, 32 with AVX2, so each tap's
+// row is read in whole cache lines), then one register, then four, then the scalar rule for the
+// last blockLen % 4.
 void ownsFIRBlockOne_32f_sse2(const Zuf32f* pSrc, Zuf32f* pDst, FirBlockContext_32f* pCtx, const Zuf32f* pTaps) {
+    constexpr int L = kLanesF;
     const int n = pCtx->blockLen;
     int j = 0;
     if (pCtx->tapsLen == 1) {
-        const __m128 h0 = _mm_set1_ps(pTaps[0]);
-        for (; j + 4 <= n; j += 4) storeu_f128(pDst + j, _mm_mul_ps(h0, loadu_f128(pSrc + j)));
+        const LaneF h0 = lane_splat<LaneF>(pTaps[0]);
+        for (; j + L <= n; j += L) lane_store(pDst + j, h0 * lane_load<LaneF>(pSrc + j));
         for (; j < n; ++j) pDst[j] = pTaps[0] * pSrc[j];
         return;
     }
     const int idx = advance(pCtx);
-    for (; j + 16 <= n; j += 16) fir_columns<4>(pSrc, pDst, pCtx, idx, pTaps, j);
-    for (; j + 4 <= n; j += 4) fir_columns<1>(pSrc, pDst, pCtx, idx, pTaps, j);
+    for (; j + 4 * L <= n; j += 4 * L) fir_columns<LaneF, 4>(pSrc, pDst, pCtx, idx, pTaps, j);
+    for (; j + L <= n; j += L) fir_columns<LaneF, 1>(pSrc, pDst, pCtx, idx, pTaps, j);
+    for (; j + 4 <= n; j += 4) fir_columns<__m128, 1>(pSrc, pDst, pCtx, idx, pTaps, j);
     for (; j < n; ++j) fir_column(pSrc, pDst, pCtx, idx, pTaps, j);
 }
 

@@ -1,5 +1,5 @@
 // Complex vectors: split into real and imaginary arrays, join, and the element-wise product.
-// Complex values are stored re, im; a 128-bit register holds two of them.
+// Complex values are stored re, im; a 128-bit register holds two of them, a 256-bit one four.
 #include <cstddef>
 
 #include "common/checks.h"
@@ -23,6 +23,16 @@ inline __m128 cmul2(__m128 x, __m128 y) {
     const __m128 ys = _mm_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1));  // d c
     return _mm_addsub_ps(_mm_mul_ps(re, y), _mm_mul_ps(im, ys));
 }
+
+#if defined(__AVX2__)
+// Four complex products, the same lane operations within each 128-bit half.
+inline __m256 cmul2(__m256 x, __m256 y) {
+    const __m256 re = _mm256_moveldup_ps(x);
+    const __m256 im = _mm256_movehdup_ps(x);
+    const __m256 ys = _mm256_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1));
+    return _mm256_addsub_ps(_mm256_mul_ps(re, y), _mm256_mul_ps(im, ys));
+}
+#endif
 
 }  // namespace
 
@@ -59,12 +69,13 @@ void ownsMul_32fc_sse2(const Zuf32fc* pSrc1, const Zuf32fc* pSrc2, Zuf32fc* pDst
     const float* a = flt(pSrc1);
     const float* b = flt(pSrc2);
     float* d = flt(pDst);
-    std::ptrdiff_t i = 0;  // 2 * i may pass INT_MAX
-    for (; i + 4 <= len; i += 4) {
-        const __m128 p0 = cmul2(loadu_f128(a + 2 * i), loadu_f128(b + 2 * i));
-        const __m128 p1 = cmul2(loadu_f128(a + 2 * i + 4), loadu_f128(b + 2 * i + 4));
-        storeu_f128(d + 2 * i, p0);
-        storeu_f128(d + 2 * i + 4, p1);
+    constexpr int L = kLanesF;  // floats per register: L / 2 complex values
+    std::ptrdiff_t i = 0;       // 2 * i may pass INT_MAX
+    for (; i + L <= len; i += L) {
+        const LaneF p0 = cmul2(lane_load<LaneF>(a + 2 * i), lane_load<LaneF>(b + 2 * i));
+        const LaneF p1 = cmul2(lane_load<LaneF>(a + 2 * i + L), lane_load<LaneF>(b + 2 * i + L));
+        lane_store(d + 2 * i, p0);
+        lane_store(d + 2 * i + L, p1);
     }
     for (; i < len; ++i) pDst[i] = cmul(pSrc1[i], pSrc2[i]);
 }

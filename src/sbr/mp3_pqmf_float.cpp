@@ -12,8 +12,9 @@
 //    T[32] being 0), -T[i - 48] (i > 48) follow by sign and mirror, and the folded window table
 //    carries the signs.
 //
-// Vector paths: four outputs per step with the same operations in the same order on every lane
-// (contraction off), so they equal the scalar reference bit for bit.
+// Vector paths: four outputs per step (eight in the matrix with AVX2) with the same operations in
+// the same order on every lane (contraction off), so they equal the scalar reference bit for bit.
+// The window loops read the folded tables in groups of four and stay four lanes wide.
 #include "sbr/mp3_pqmf_float.h"
 
 #include <cstddef>
@@ -106,6 +107,13 @@ void window_synthesis(const Ctx* ctx, float* out) {
     }
 }
 
+// The lane type of the matrix: the scalar reference stays scalar, a vector path runs as wide as
+// the build allows (its 32 outputs are independent).
+inline float matrix_lane(float) { return 0.0f; }
+inline LaneF matrix_lane(__m128) { return LaneF{}; }
+template <class T>
+using MatrixLane = decltype(matrix_lane(T{}));
+
 template <class T>
 void analysis(const Zuf32f* pSrc, Zuf32f* pDst, Ctx* ctx, int step) {
     ctx->phase = (ctx->phase - 1) & 15;
@@ -118,13 +126,13 @@ void analysis(const Zuf32f* pSrc, Zuf32f* pDst, Ctx* ctx, int step) {
     a[0] = y[16];
     for (int m = 1; m <= 16; ++m) a[m] = y[16 + m] + y[16 - m];
     for (int m = 17; m < 32; ++m) a[m] = y[16 + m] - y[80 - m];
-    matrix32<T>(a, pMp3MatrixCos, pDst);
+    matrix32<MatrixLane<T>>(a, pMp3MatrixCos, pDst);
 }
 
 template <class T>
 void synthesis(const Zuf32f* pSrc, Zuf32f* pDst, Ctx* ctx, int step) {
     ctx->phase = (ctx->phase - 1) & 15;
-    matrix32<T>(pSrc, pMp3SynthCos, ctx->history + 32 * ctx->phase);
+    matrix32<MatrixLane<T>>(pSrc, pMp3SynthCos, ctx->history + 32 * ctx->phase);
     alignas(16) float out[32];
     window_synthesis<T>(ctx, out);
     for (int j = 0; j < 32; ++j) pDst[j * step] = out[j];

@@ -3,11 +3,12 @@
 // reciprocal zufsInvWrap_32s_Sf.
 //
 // Float: one algorithm written over its lane type. T = float is the scalar reference (one band);
-// T = __m128 (GCC vector arithmetic on four bands side by side) performs the same IEEE operations
-// in the same order on every lane, contraction off, so each band's result is the same bit for bit
-// whichever path computed it. The conditions (d = 0, phi(1,1) > 0, the limit 16) are branches in
-// the reference and masks in the vector path; a masked-off lane may hold an infinity or a NaN
-// from a division by zero before the mask clears it, which changes nothing.
+// T = __m128 (GCC vector arithmetic on four bands side by side) or, in the AVX2 build, __m256
+// (eight bands) performs the same IEEE operations in the same order on every lane, contraction
+// off, so each band's result is the same bit for bit whichever path computed it. The conditions
+// (d = 0, phi(1,1) > 0, the limit 16) are branches in the reference and masks in the vector path;
+// a masked-off lane may hold an infinity or a NaN from a division by zero before the mask clears
+// it, which changes nothing.
 #include <cstdint>
 #include <initializer_list>
 
@@ -45,6 +46,21 @@ inline __m128 keep_if_stable(__m128 m0, __m128 m1, __m128 v) {
     const __m128 lim = _mm_set1_ps(kLimit);
     return _mm_andnot_ps(_mm_or_ps(_mm_cmpge_ps(m0, lim), _mm_cmpge_ps(m1, lim)), v);
 }
+#if defined(__AVX2__)
+inline __m256 div_if_nonzero(__m256 num, __m256 den) {
+    return _mm256_and_ps(_mm256_cmp_ps(den, _mm256_setzero_ps(), _CMP_NEQ_UQ), _mm256_div_ps(num, den));
+}
+inline __m256 keep_if_nonzero(__m256 den, __m256 v) {
+    return _mm256_and_ps(_mm256_cmp_ps(den, _mm256_setzero_ps(), _CMP_NEQ_UQ), v);
+}
+inline __m256 keep_if_positive(__m256 den, __m256 v) {
+    return _mm256_and_ps(_mm256_cmp_ps(den, _mm256_setzero_ps(), _CMP_GT_OS), v);
+}
+inline __m256 keep_if_stable(__m256 m0, __m256 m1, __m256 v) {
+    const __m256 lim = _mm256_set1_ps(kLimit);
+    return _mm256_andnot_ps(_mm256_or_ps(_mm256_cmp_ps(m0, lim, _CMP_GE_OS), _mm256_cmp_ps(m1, lim, _CMP_GE_OS)), v);
+}
+#endif
 
 // ------------------------------------------------------------------ real rows
 // Bands k .. k+lanes-1 of real rows.
@@ -86,11 +102,27 @@ struct Interleaved {
         re = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
         im = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
     }
+#if defined(__AVX2__)
+    // Eight bands: the in-lane shuffles leave the 128-bit halves in the order 0, 2, 1, 3.
+    void load(int n, int k, __m256& re, __m256& im) const {
+        const float* p = &rows[n][k].re;
+        const __m256 lo = _mm256_loadu_ps(p), hi = _mm256_loadu_ps(p + 8);
+        re = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(lo, hi, 0x88)), 0xD8));
+        im = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(lo, hi, 0xDD)), 0xD8));
+    }
+#endif
     static void put(Zuf32fc* p, int k, float re, float im) { p[k] = {re, im}; }
     static void put(Zuf32fc* p, int k, __m128 re, __m128 im) {
         storeu_f128(&p[k].re, _mm_unpacklo_ps(re, im));
         storeu_f128(&p[k + 2].re, _mm_unpackhi_ps(re, im));
     }
+#if defined(__AVX2__)
+    static void put(Zuf32fc* p, int k, __m256 re, __m256 im) {
+        const __m256 lo = _mm256_unpacklo_ps(re, im), hi = _mm256_unpackhi_ps(re, im);  // bands 0 1 4 5, 2 3 6 7
+        _mm256_storeu_ps(&p[k].re, _mm256_permute2f128_ps(lo, hi, 0x20));
+        _mm256_storeu_ps(&p[k + 4].re, _mm256_permute2f128_ps(lo, hi, 0x31));
+    }
+#endif
     template <class T>
     void store(int k, T a0re, T a0im, T a1re, T a1im) const {
         put(a0, k, a0re, a0im);
@@ -167,33 +199,36 @@ void ownsPredictCoef_C(const Rows& rows, int k, int len) {
                keep_if_stable(m0, m1, a1i));
 }
 
+// The widest lanes first, then four (AVX2 build only), then one band at a time.
+template <class Run>
+void ownsBands(int nBands, bool vector, Run run) {
+    int k = 0;
+    if (vector) {
+        for (; k + kLanesF <= nBands; k += kLanesF) run(LaneF{}, k);
+        for (; k + 4 <= nBands; k += 4) run(__m128{}, k);
+    }
+    for (; k < nBands; ++k) run(0.0f, k);
+}
+
 }  // namespace
 
 void ownsPredictCoef_SBR_R_32f(const Zuf32f* const* ppSrc, Zuf32f* pAlpha0, Zuf32f* pAlpha1, int nBands, int len,
                                bool vector) {
-    int k = 0;
-    if (vector)
-        for (; k + 4 <= nBands; k += 4) ownsPredictCoef_R<__m128>(ppSrc, k, len, pAlpha0, pAlpha1);
-    for (; k < nBands; ++k) ownsPredictCoef_R<float>(ppSrc, k, len, pAlpha0, pAlpha1);
+    ownsBands(nBands, vector,
+              [&](auto lane, int k) { ownsPredictCoef_R<decltype(lane)>(ppSrc, k, len, pAlpha0, pAlpha1); });
 }
 
 void ownsPredictCoef_SBR_C_32fc(const Zuf32fc* const* ppSrc, Zuf32fc* pAlpha0, Zuf32fc* pAlpha1, int nBands, int len,
                                 bool vector) {
     const Interleaved rows{ppSrc, pAlpha0, pAlpha1};
-    int k = 0;
-    if (vector)
-        for (; k + 4 <= nBands; k += 4) ownsPredictCoef_C<__m128>(rows, k, len);
-    for (; k < nBands; ++k) ownsPredictCoef_C<float>(rows, k, len);
+    ownsBands(nBands, vector, [&](auto lane, int k) { ownsPredictCoef_C<decltype(lane)>(rows, k, len); });
 }
 
 void ownsPredictCoef_SBR_C_32f(const Zuf32f* const* ppSrcRe, const Zuf32f* const* ppSrcIm, Zuf32f* pAlpha0Re,
                                Zuf32f* pAlpha0Im, Zuf32f* pAlpha1Re, Zuf32f* pAlpha1Im, int nBands, int len,
                                bool vector) {
     const Split rows{ppSrcRe, ppSrcIm, pAlpha0Re, pAlpha0Im, pAlpha1Re, pAlpha1Im};
-    int k = 0;
-    if (vector)
-        for (; k + 4 <= nBands; k += 4) ownsPredictCoef_C<__m128>(rows, k, len);
-    for (; k < nBands; ++k) ownsPredictCoef_C<float>(rows, k, len);
+    ownsBands(nBands, vector, [&](auto lane, int k) { ownsPredictCoef_C<decltype(lane)>(rows, k, len); });
 }
 
 // ------------------------------------------------------------------ fixed point

@@ -14,6 +14,7 @@
 
 #include "common/checks.h"
 #include "common/context.h"
+#include "common/simd.h"
 #include "transforms/fft_internal.h"
 #include "zufack9/zuf_transforms.h"
 
@@ -123,21 +124,31 @@ zufResult ownsQmfInit(Ctx** ppSpec, Zuf8u* pMemSpec, Zuf8u* pMemInit, Xform t, u
 
 inline bool ownsIdOk(const void* pSpec, uint32_t n) { return context_word(pSpec, 0) == amc_id(n); }
 
+// The window loops have no lane crossings and read whole runs of the ring (slots start at
+// multiples of eight floats): the vector path runs them as wide as the build allows, the scalar
+// reference one float at a time, both with the same operations per element.
+inline LaneF window_lane(__m128) { return LaneF{}; }
+inline float window_lane(Lanes4) { return 0.0f; }
+template <class V>
+using WindowLane = decltype(window_lane(V{}));
+
 // ------------------------------------------------------------------ analysis kernels
 // Window and fold of one slot (ring x of 320 floats, newest sample at x[pos]):
 // u[k] = sum_{j<5} w[k + 64j] x[(pos + k + 64j) mod 320], k = 0..63, j in order.
 template <class V>
 void ownsAnalysisWindow(const float* src, float* x, int pos, const float* win, float* u) {
     for (int i = 0; i < 32; i += 4) storea(x + pos + 28 - i, reverse(load<V>(src + i)));
-    for (int k = 0; k < 64; k += 8) {
-        V a0 = mul(load<V>(win + k), loada<V>(x + (pos + k) % 320));
-        V a1 = mul(load<V>(win + k + 4), loada<V>(x + (pos + k + 4) % 320));
+    using W = WindowLane<V>;
+    constexpr int L = sizeof(W) / sizeof(float);
+    for (int k = 0; k < 64; k += 2 * L) {
+        W a0 = lane_load<W>(win + k) * lane_load<W>(x + (pos + k) % 320);
+        W a1 = lane_load<W>(win + k + L) * lane_load<W>(x + (pos + k + L) % 320);
         for (int j = 64; j < 320; j += 64) {
-            a0 = add(a0, mul(load<V>(win + k + j), loada<V>(x + (pos + k + j) % 320)));
-            a1 = add(a1, mul(load<V>(win + k + 4 + j), loada<V>(x + (pos + k + 4 + j) % 320)));
+            a0 = a0 + lane_load<W>(win + k + j) * lane_load<W>(x + (pos + k + j) % 320);
+            a1 = a1 + lane_load<W>(win + k + L + j) * lane_load<W>(x + (pos + k + L + j) % 320);
         }
-        storea(u + k, a0);
-        storea(u + k + 4, a1);
+        lane_store(u + k, a0);
+        lane_store(u + k + L, a1);
     }
 }
 
@@ -347,15 +358,16 @@ void ownsSynthesisReal(const float* x, float* v, const DctFwdContext_32f* dct, Z
 // 128, 96 and 640.
 template <class V, int B>
 void ownsSynthesisWindow(const float* v, int pos, const float* win, float* out) {
-    constexpr int R = 10 * B, H = B / 2;
-    for (int n = 0; n < H; n += 4) {
-        V acc{};
+    using W = WindowLane<V>;
+    constexpr int R = 10 * B, H = B / 2, L = sizeof(W) / sizeof(float);
+    for (int n = 0; n < H; n += L) {
+        W acc{};
         for (int j = 0; j < 5; ++j) {
-            const V p = mul(load<V>(win + B * j + n), loada<V>(v + (pos + 2 * B * j + n) % R));
-            const V q = mul(load<V>(win + B * j + H + n), loada<V>(v + (pos + 2 * B * j + 3 * H + n) % R));
-            acc = j == 0 ? add(p, q) : add(acc, add(p, q));
+            const W p = lane_load<W>(win + B * j + n) * lane_load<W>(v + (pos + 2 * B * j + n) % R);
+            const W q = lane_load<W>(win + B * j + H + n) * lane_load<W>(v + (pos + 2 * B * j + 3 * H + n) % R);
+            acc = j == 0 ? p + q : acc + (p + q);
         }
-        storea(out + n, acc);
+        lane_store(out + n, acc);
     }
 }
 
