@@ -31,13 +31,13 @@ struct PsyChannel_MP3 {
 };
 
 struct PsyWork_MP3 {
-    Zuf32s fft[1024];           // windowed samples times 16, as 512 complex values, then their FFT
-    Zuf32s longX[2][1026];      // long spectra of left and right, lines 0..512 (re, im)
-    Zuf32s shortX[2][3][258];   // short spectra per window, lines 0..128
-    Zuf32s cw[2][513];          // unpredictability per line, Q31
+    Zuf32s fft[1024];          // windowed samples times 16, as 512 complex values, then their FFT
+    Zuf32s longX[2][1026];     // long spectra of left and right, lines 0..512 (re, im)
+    Zuf32s shortX[2][3][258];  // short spectra per window, lines 0..128
+    Zuf32s cw[2][513];         // unpredictability per line, Q31
     PsyChannel_MP3 ch[4];
-    Mp3PsyOutput out[2][4];     // the call's outputs per granule and analysed channel
-    Zuf32s outType[2][2];       // block type written per granule and channel
+    Mp3PsyOutput out[2][4];  // the call's outputs per granule and analysed channel
+    Zuf32s outType[2][2];    // block type written per granule and channel
 };
 
 static_assert(sizeof(PsyWork_MP3) + 16 <= ZUF_MP3_PSY_WORK_BYTES, "ZUF_MP3_PSY_WORK_BYTES too small");

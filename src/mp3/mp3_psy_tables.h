@@ -8,23 +8,23 @@ namespace zuf {
 
 // One sampling rate's partition tables. Energies are in the model's FFT scale (mp3_psy.cpp).
 struct PsyTables_MP3 {
-    const Zuf16s* partitionLong;   // first FFT line of each long partition, then the end line
-    const Zuf16s* partitionShort;  // the same for the 256-point FFT
-    Zuf32s numPartLong;            // 63, 62, 59
-    Zuf32s numPartShort;           // 39, 38, 42
+    const Zuf16s* partitionLong;     // first FFT line of each long partition, then the end line
+    const Zuf16s* partitionShort;    // the same for the 256-point FFT
+    Zuf32s numPartLong;              // 63, 62, 59
+    Zuf32s numPartShort;             // 39, 38, 42
     const Zuf16s* spreadBoundLong;   // per target partition: first, end (exclusive) source partition
     const Zuf32s* spreadPackedLong;  // their spreading factors times the partition's norm, Q31
     const Zuf16s* spreadBoundShort;
     const Zuf32s* spreadPackedShort;
-    const Zuf32s* bmldLong;        // binaural masking level ratio per partition, Q31
+    const Zuf32s* bmldLong;  // binaural masking level ratio per partition, Q31
     const Zuf32s* bmldShort;
-    const Zuf64u* quietLong;       // threshold in quiet per partition
+    const Zuf64u* quietLong;  // threshold in quiet per partition
     const Zuf64u* quietShort;
-    const Zuf8u* sfbFirstPartLong;    // 22: first partition of each long band, then the last one
-    const Zuf32s* sfbWeightLong;      // 22: weight of that first partition, Q31
-    const Zuf8u* sfbFirstPartShort;   // 13
-    const Zuf32s* sfbWeightShort;     // 13
-    const Zuf32s* smrShort;           // short-block threshold factor per partition, Q31
+    const Zuf8u* sfbFirstPartLong;   // 22: first partition of each long band, then the last one
+    const Zuf32s* sfbWeightLong;     // 22: weight of that first partition, Q31
+    const Zuf8u* sfbFirstPartShort;  // 13
+    const Zuf32s* sfbWeightShort;    // 13
+    const Zuf32s* smrShort;          // short-block threshold factor per partition, Q31
 };
 
 // Rows: sampling_frequency 0 (44.1 kHz), 1 (48 kHz), 2 (32 kHz).
