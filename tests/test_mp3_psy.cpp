@@ -43,7 +43,8 @@ Table load(const char* kind) {
         for (double& x : v) s >> x;
         if (tag == "partition" && kind[0] == 'l') t.p.push_back({int(v[6]), int(v[1]), 256 * v[3], v[4], 0, v[5]});
         if (tag == "partition" && kind[0] == 's') t.p.push_back({int(v[6]), int(v[1]), 256 * v[2], v[3], v[4], v[5]});
-        if (tag == "sfb") t.bu.push_back(int(v[2])), t.bo.push_back(int(v[3])), t.w1.push_back(v[4]), t.w2.push_back(v[5]);
+        if (tag == "sfb")
+            t.bu.push_back(int(v[2])), t.bo.push_back(int(v[3])), t.w1.push_back(v[4]), t.w2.push_back(v[5]);
     }
     return t;
 }
@@ -166,7 +167,7 @@ std::vector<Zuf16s> signal(const char* kind, int samples, int channels = 1) {
             seed = seed * 1664525u + 1013904223u;
             const double noise = int32_t(seed) / 2147483648.0, tone = std::sin(2 * M_PI * 1000.5 * i / 44100);
             double v = kind[0] == 's' ? 12000 * tone : kind[0] == 'n' ? 8000 * noise : 0;
-            if (kind[0] == 'a') v = i < 3000 ? 30 * noise : 16000 * tone;       // attack: hush, then a loud tone
+            if (kind[0] == 'a') v = i < 3000 ? 30 * noise : 16000 * tone;  // attack: hush, then a loud tone
             if (kind[0] == 'm') v = c == 0 ? 12000 * tone : i < 3000 ? 0 : 9000 * noise;  // left steady, right attack
             x[i * channels + c] = Zuf16s(std::lround(v));
         }
@@ -181,7 +182,8 @@ struct PsyRun {
     Mp3SideInfo si[4];
     Zuf32s bound[6];
     int nch, ngr;
-    explicit PsyRun(int id, int mode, int bitrate = 9) : h(make_header(id, 0, mode)), nch(mode == 3 ? 1 : 2), ngr(id ? 2 : 1) {
+    explicit PsyRun(int id, int mode, int bitrate = 9)
+        : h(make_header(id, 0, mode)), nch(mode == 3 ? 1 : 2), ngr(id ? 2 : 1) {
         h.bitrate_index = bitrate;
     }
     void call(const Zuf16s* pcm) {
@@ -272,6 +274,17 @@ TEST(Mp3Psy, StereoDecision) {
         }
     }
     EXPECT_TRUE(differed);
+    {  // equal channels, so the entropies favour mid/side, but the left one is made short (then stop)
+        PsyRun r(1, 1);
+        for (int f = 0; f < 3; ++f) r.call(same.data() + 2 * 1152 * f);
+        ASSERT_EQ(r.h.mode_extension, 2);
+        r.st.blockType[0] = 2;
+        r.call(same.data() + 2 * 1152 * 3);
+        EXPECT_EQ(r.si[0].block_type, 2);
+        EXPECT_EQ(r.si[2].block_type, 3);
+        EXPECT_EQ(r.si[1].block_type, 0);
+        EXPECT_EQ(r.h.mode_extension, 0);
+    }
     for (int bitrate : {6, 7, 8, 9}) {  // equal channels (side silent) after the start-up: mid/side, bounds
         for (int sf = 0; sf < 3; ++sf) {
             PsyRun r(1, 1, bitrate);

@@ -17,15 +17,15 @@ namespace zuf {
 
 namespace {
 
-constexpr int kLines = 513;               // long FFT lines 0..512
-constexpr Zuf32s kCwHigh = 858993459;     // unpredictability 0.4 in Q31 above line 205
-constexpr int kShortCwLimit = 206;        // lines below it take their unpredictability from the short FFTs
-constexpr Zuf32s kTonalCb = 1071379501;   // cb >= 0.4989: tb = 0, threshold 6 dB below
-constexpr Zuf32s kNoiseCb = 104798000;    // cb < 0.0488: tb = 1, threshold 18 dB below
-constexpr Zuf32s kTonalF = 1078847007;    // 10^(-0.6) in Q32
-constexpr Zuf32s kNoiseF = 68070644;      // 10^(-1.8) in Q32
-constexpr Zuf32s kFScale = 1232338071;    // 0.5739 in Q31: f = 0.5739 cb^1.18813
-constexpr Zuf32s kLog10Of2 = 646456993;   // log10(2) in Q31
+constexpr int kLines = 513;              // long FFT lines 0..512
+constexpr Zuf32s kCwHigh = 858993459;    // unpredictability 0.4 in Q31 above line 205
+constexpr int kShortCwLimit = 206;       // lines below it take their unpredictability from the short FFTs
+constexpr Zuf32s kTonalCb = 1071379501;  // cb >= 0.4989: tb = 0, threshold 6 dB below
+constexpr Zuf32s kNoiseCb = 104798000;   // cb < 0.0488: tb = 1, threshold 18 dB below
+constexpr Zuf32s kTonalF = 1078847007;   // 10^(-0.6) in Q32
+constexpr Zuf32s kNoiseF = 68070644;     // 10^(-1.8) in Q32
+constexpr Zuf32s kFScale = 1232338071;   // 0.5739 in Q31: f = 0.5739 cb^1.18813
+constexpr Zuf32s kLog10Of2 = 646456993;  // log10(2) in Q31
 constexpr int kPeShortEnergy = 801, kPeShort = 1001;
 
 // (e f) >> s for e >= 0 up to 2^62 and a factor 0 <= f < 2^31, s = 31 or 32, exact (floor) in 64
@@ -75,7 +75,7 @@ void real_fft(Zuf32s* z, Zuf32s* dst, int order) {
         const int a = k & (m - 1), b = (m - k) & (m - 1), t = k * stride;
         const int64_t ar = z[2 * a], ai = z[2 * a + 1], br = z[2 * b], bi = -int64_t{z[2 * b + 1]};
         const int64_t er = ar + br, ei = ai + bi, or_ = ar - br, oi = ai - bi;  // 2E, 2O
-        int64_t c, s;                                                            // Q30
+        int64_t c, s;                                                           // Q30
         if (t < 256) {
             c = pPsyFftTwiddle_MP3[2 * t];
             s = pPsyFftTwiddle_MP3[2 * t + 1];
@@ -113,7 +113,8 @@ Polar polar(const Zuf32s* x) {
     const Zuf32s root = ownsSqrtNorm_Audio_32s(m, ex, &er);  // |X| = root 2^er, below 2^30
     Zuf32s r = er < 0 ? static_cast<Zuf32s>(rshift_round(root, -er)) : root;
     if (r == 0) r = 1;
-    return {r, static_cast<Zuf32s>((int64_t{x[0]} * (1 << 30)) / r), static_cast<Zuf32s>((int64_t{x[1]} * (1 << 30)) / r)};
+    return {r, static_cast<Zuf32s>((int64_t{x[0]} * (1 << 30)) / r),
+            static_cast<Zuf32s>((int64_t{x[1]} * (1 << 30)) / r)};
 }
 
 // A line kept in the state; a zeroed state holds the silent line, phase 0.
@@ -179,8 +180,8 @@ void couple_ms(Zuf64s* thrL, Zuf64s* thrR, Zuf64s* thrM, Zuf64s* thrS, const Zuf
 }
 
 // Ratio threshold / energy of each band from partition values (weighted edge partitions).
-void band_ratios(const Zuf8u* first, const Zuf32s* weight, int bands, const Zuf64s* e, const Zuf64s* thr,
-                 Zuf32s* ratio, int stride) {
+void band_ratios(const Zuf8u* first, const Zuf32s* weight, int bands, const Zuf64s* e, const Zuf64s* thr, Zuf32s* ratio,
+                 int stride) {
     for (int s = 0; s < bands; ++s) {
         const int a = first[s], z = first[s + 1];
         const Zuf32s wa = weight[s], wz = INT32_MAX - weight[s + 1];
@@ -226,7 +227,8 @@ void analyse_input(const Zuf16s* pcm, int nch, int ch, PsyWork_MP3* w, Mp3PsySta
     for (int j = 6; j < kShortCwLimit; j += 4) {  // lines j..j+3 from short bin (j + 2) / 4 across the windows
         const int k = (j + 2) / 4;
         const Zuf32s* x = w->shortX[ch][2] + 2 * k;
-        const Zuf32s c = unpredictability(x, polar(x), polar(w->shortX[ch][1] + 2 * k), polar(w->shortX[ch][0] + 2 * k));
+        const Zuf32s c =
+            unpredictability(x, polar(x), polar(w->shortX[ch][1] + 2 * k), polar(w->shortX[ch][0] + 2 * k));
         for (int i = j; i < j + 4; ++i) cw[i] = c;
     }
     for (int i = kShortCwLimit; i < kLines; ++i) cw[i] = kCwHigh;
