@@ -57,10 +57,10 @@ void sweep(const std::function<void(int, int)>& f) {
     for (int len : kLens)
         for (int m = 0; m < 4; ++m) f(len, m);
 }
-// A context block from GetSize-style sizes: spec, init and work memory, with slack for alignment.
+// A context block from GetSize-style sizes: context, init and work memory, with slack for alignment.
 struct Mem {
-    std::vector<Zuf8u> spec, init, work;
-    Mem(int s, int i, int w) : spec(s + 64), init(i + 64), work(w + 64) {}
+    std::vector<Zuf8u> ctx, init, work;
+    Mem(int s, int i, int w) : ctx(s + 64), init(i + 64), work(w + 64) {}
 };
 
 void vec_arith(Digest& d) {
@@ -152,7 +152,7 @@ void fft_float(Digest& d) {
             zufsFFTGetSize_C_32fc(order, flag, 0, &s, &i, &w);
             Mem c(s, i, w), r(0, 0, 0), p(0, 0, 0);
             FftContext_C_32fc* fc = nullptr;
-            ASSERT_EQ(zufsFFTInit_C_32fc(&fc, order, flag, 0, c.spec.data() + m, c.init.data()), zufOk);
+            ASSERT_EQ(zufsFFTInit_C_32fc(&fc, order, flag, 0, c.ctx.data() + m, c.init.data()), zufOk);
             Buf<Zuf32fc> x(n, 8 * m), y(n, 8 * (m % 2));
             d.fill(&x[0].re, 2 * n, 1.0f);
             d.st(zufsFFTFwd_CToC_32fc(x.data(), y.data(), fc, c.work.data() + m)), d.add(y.data(), n);
@@ -160,7 +160,7 @@ void fft_float(Digest& d) {
             zufsFFTGetSize_C_32f(order, flag, 0, &s, &i, &w);
             p = Mem(s, i, w);
             FftContext_C_32f* fs = nullptr;
-            ASSERT_EQ(zufsFFTInit_C_32f(&fs, order, flag, 0, p.spec.data() + m, p.init.data()), zufOk);
+            ASSERT_EQ(zufsFFTInit_C_32f(&fs, order, flag, 0, p.ctx.data() + m, p.init.data()), zufOk);
             Buf<Zuf32f> a(n, 4 * m), b(n, 4 * m), e(n + 2, 4 * ((m + 1) % 4)), g(n + 2, 4 * ((m + 2) % 4));
             d.fill(a.data(), n, 1.0f), d.fill(b.data(), n, 1.0f);
             d.st(zufsFFTFwd_CToC_32f(a.data(), b.data(), e.data(), g.data(), fs, p.work.data())), d.add(e.data(), n);
@@ -168,7 +168,7 @@ void fft_float(Digest& d) {
             zufsFFTGetSize_R_32f(order, flag, 0, &s, &i, &w);
             r = Mem(s, i, w);
             FftContext_R_32f* fr = nullptr;
-            ASSERT_EQ(zufsFFTInit_R_32f(&fr, order, flag, 0, r.spec.data() + m, r.init.data()), zufOk);
+            ASSERT_EQ(zufsFFTInit_R_32f(&fr, order, flag, 0, r.ctx.data() + m, r.init.data()), zufOk);
             d.st(zufsFFTFwd_RToPerm_32f(a.data(), e.data(), fr, r.work.data())), d.add(e.data(), n);
             d.st(zufsFFTInv_PermToR_32f(e.data(), g.data(), fr, r.work.data())), d.add(g.data(), n);
         }
@@ -182,24 +182,24 @@ void dct_mdct_float(Digest& d) {
             zufsDCTFwdGetSize_32f(n, 0, &s, &i, &w);
             Mem f(s, i, w);
             DctFwdContext_32f* cf = nullptr;
-            ASSERT_EQ(zufsDCTFwdInit_32f(&cf, n, 0, f.spec.data() + m, f.init.data()), zufOk);
+            ASSERT_EQ(zufsDCTFwdInit_32f(&cf, n, 0, f.ctx.data() + m, f.init.data()), zufOk);
             d.fill(x.data(), n, 1.0f), d.st(zufsDCTFwd_32f(x.data(), y.data(), cf, f.work.data())), d.add(y.data(), n);
             zufsDCTInvGetSize_32f(n, 0, &s, &i, &w);
             Mem v(s, i, w);
             DctInvContext_32f* ci = nullptr;
-            ASSERT_EQ(zufsDCTInvInit_32f(&ci, n, 0, v.spec.data() + m, v.init.data()), zufOk);
+            ASSERT_EQ(zufsDCTInvInit_32f(&ci, n, 0, v.ctx.data() + m, v.init.data()), zufOk);
             d.st(zufsDCTInv_32f(y.data(), x.data(), ci, v.work.data())), d.add(x.data(), n);
             if (n < 12 || (n & (n - 1) && n != 12 && n != 36) || n == 16) continue;
             zufsMDCTFwdGetSize_32f(n, &s, &i, &w);
             Mem mf(s, i, w);
             MdctFwdContext_32f* mcf = nullptr;
-            ASSERT_EQ(zufsMDCTFwdInit_32f(&mcf, n, mf.spec.data() + m, mf.init.data()), zufOk);
+            ASSERT_EQ(zufsMDCTFwdInit_32f(&mcf, n, mf.ctx.data() + m, mf.init.data()), zufOk);
             d.fill(x.data(), n, 1.0f), d.st(zufsMDCTFwd_32f(x.data(), y.data(), mcf, mf.work.data()));
             d.add(y.data(), n / 2);
             zufsMDCTInvGetSize_32f(n, &s, &i, &w);
             Mem mi(s, i, w);
             MdctInvContext_32f* mci = nullptr;
-            ASSERT_EQ(zufsMDCTInvInit_32f(&mci, n, mi.spec.data() + m, mi.init.data()), zufOk);
+            ASSERT_EQ(zufsMDCTInvInit_32f(&mci, n, mi.ctx.data() + m, mi.init.data()), zufOk);
             d.st(zufsMDCTInv_32f(y.data(), x.data(), mci, mi.work.data())), d.add(x.data(), n);
         }
 }
@@ -212,7 +212,7 @@ void transforms_fixed(Digest& d) {
             zufsFFTGetSize_C_16sc(order, 8, hint, &s, &i, &w);
             Mem c(s, i, w);
             FftContext_C_16sc* fc = nullptr;
-            ASSERT_EQ(zufsFFTInit_C_16sc(&fc, order, 8, hint, c.spec.data(), c.init.data()), zufOk);
+            ASSERT_EQ(zufsFFTInit_C_16sc(&fc, order, 8, hint, c.ctx.data(), c.init.data()), zufOk);
             Buf<Zuf16sc> x(n, 4 * hint), y(n, 4 * (1 - hint));
             d.fill(&x[0].re, 2 * n, 16);
             d.st(zufsFFTFwd_CToC_16sc_Sfs(x.data(), y.data(), fc, order / 2, c.work.data())), d.add(y.data(), n);
@@ -220,7 +220,7 @@ void transforms_fixed(Digest& d) {
             zufsMDCTFwdGetSize_16s(n, &s, &i, &w);
             Mem mc(s, i, w);
             MdctFwdContext_16s* mf = nullptr;
-            ASSERT_EQ(zufsMDCTFwdInit_16s(&mf, n, mc.spec.data(), mc.init.data()), zufOk);
+            ASSERT_EQ(zufsMDCTFwdInit_16s(&mf, n, mc.ctx.data(), mc.init.data()), zufOk);
             Buf<Zuf16s> a(n, 2 * hint), b(n, 2 * (1 - hint));
             d.fill(a.data(), n, 16), d.st(zufsMDCTFwd_16s_Sfs(a.data(), b.data(), mf, hint * 3, mc.work.data()));
             d.add(b.data(), n / 2);
@@ -238,7 +238,7 @@ struct Any {
 template <class C>
 void* made(zufResult (*init)(C**, Zuf8u*, Zuf8u*), Mem& c, int m) {
     C* x = nullptr;
-    return init(&x, c.spec.data() + m, c.init.data()) == zufOk ? x : nullptr;
+    return init(&x, c.ctx.data() + m, c.init.data()) == zufOk ? x : nullptr;
 }
 
 void sbr_float_banks(Digest& d) {
@@ -317,8 +317,8 @@ void sbr_predict_enc(Digest& d) {
     int s, i;
     zufsAnalysisFilterEncGetSize_SBR_32f(&s, &i);
     Mem c(s, i, 0);
-    ASSERT_EQ(zufsAnalysisFilterEncInit_SBR_32f(c.spec.data(), c.init.data()), zufOk);
-    const Any X{c.spec.data() + (-reinterpret_cast<std::uintptr_t>(c.spec.data()) & 15)};
+    ASSERT_EQ(zufsAnalysisFilterEncInit_SBR_32f(c.ctx.data(), c.init.data()), zufOk);
+    const Any X{c.ctx.data() + (-reinterpret_cast<std::uintptr_t>(c.ctx.data()) & 15)};
     Buf<Zuf32f> x(640, 4);
     Buf<Zuf32fc> y(64, 8);
     for (int call = 0; call < 8; ++call)
