@@ -50,13 +50,11 @@ extern const AacCbParam _pCbParam_AAC[16];
 
 // One codeword: walks a tree of either layout from its root, one window bit per inner node
 // (1: the child node >> 1 nodes further on, 0: the next node), and returns the leaf. The
-// codeword must be within the cache's valid bits (ensure() before).
+// codeword must be within the cache's valid bits (ensure() before). walk_tree_from goes on from
+// node pos, n bits of the codeword consumed, w the window past them.
 template <class Node>
-inline uint32_t walk_tree(BitCache& bc, const Node* tree) {
-    uint64_t w = bc.window();
-    uint32_t pos = 0;
-    uint32_t node = tree[0];
-    int n = 0;
+inline uint32_t walk_tree_from(BitCache& bc, const Node* tree, uint32_t pos, uint64_t w, int n) {
+    uint32_t node = tree[pos];
     while ((node & 1u) == 0) {
         pos += (w >> 63) ? (node >> 1) : 1u;
         w <<= 1;
@@ -65,6 +63,11 @@ inline uint32_t walk_tree(BitCache& bc, const Node* tree) {
     }
     bc.skip(n);
     return node;
+}
+
+template <class Node>
+inline uint32_t walk_tree(BitCache& bc, const Node* tree) {
+    return walk_tree_from(bc, tree, 0, bc.window(), 0);
 }
 
 // The same walk from a first-stage table: one lookup settles a codeword of up to seven bits, a
@@ -77,17 +80,7 @@ inline uint32_t walk_tree_first(BitCache& bc, const Zuf16u* tree, const Zuf32u* 
         bc.skip(n);
         return e >> 4;
     }
-    uint32_t pos = e >> 5;
-    uint32_t node = tree[pos];
-    w <<= 7;
-    while ((node & 1u) == 0) {
-        pos += (w >> 63) ? (node >> 1) : 1u;
-        w <<= 1;
-        ++n;
-        node = tree[pos];
-    }
-    bc.skip(n);
-    return node;
+    return walk_tree_from(bc, tree, e >> 5, w << 7, n);
 }
 
 // ltp_coef in Q14 by its 3-bit index, ISO/IEC 14496-3 Table 4.147.
