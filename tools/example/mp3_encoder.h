@@ -36,6 +36,8 @@ extern "C" {
 
 typedef enum { MP3ENC_STEREO = 0, MP3ENC_JOINT = 1, MP3ENC_MONO = 3 } Mp3EncMode;
 
+#define MP3ENC_MAX_ATTEN 40 /* quarter decibels: 10 dB */
+
 typedef struct {
     int sample_rate; /* 32000, 44100 or 48000 */
     int channels;    /* 1 or 2 */
@@ -70,13 +72,14 @@ typedef struct {
     Zuf32s qwork[4 * 576];
     /* PCM timeline: pcm[i] is sample frame base + i (interleaved); base = 1152 frame - 1312 */
     Zuf16s pcm[2 * (MP3ENC_HOLD + 1152)];
-    int held;                 /* sample frames in pcm */
-    unsigned long long input; /* sample frames pushed */
-    unsigned long total;      /* sample frames of the input (stated in the Info frame) */
-    unsigned long frames;     /* audio frames to write: ceil((total + chain delay) / 1152) */
-    unsigned long coded;      /* audio frames coded */
-    int lowpass_line;         /* lines from this one up are not coded (0: no limit of our own) */
-    int primed;               /* the model ran once on the granules before the first */
+    int held;                               /* sample frames in pcm */
+    unsigned long long input;               /* sample frames pushed */
+    unsigned long total;                    /* sample frames of the input (stated in the Info frame) */
+    unsigned long frames;                   /* audio frames to write: ceil((total + chain delay) / 1152) */
+    unsigned long coded;                    /* audio frames coded */
+    int lowpass_line;                       /* lines from this one up are not coded (0: no limit of our own) */
+    int primed;                             /* the model ran once on the granules before the first */
+    Zuf32s atten_q30[MP3ENC_MAX_ATTEN + 1]; /* 10^(-k/40) in Q30: an attenuation of k/4 dB */
     /* main data: a byte stream, md[0] at stream position md_base */
     Zuf8u md[8192];
     unsigned long md_base, md_len;
