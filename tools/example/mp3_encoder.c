@@ -10,6 +10,7 @@
  */
 #include "mp3_encoder.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -129,6 +130,11 @@ int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, cha
     e->hdr.sampling_frequency = sf;
     e->hdr.mode = cfg->mode;
     e->hdr.original_copy = 1;
+    e->psy_hdr = e->hdr;
+    /* From 128 kbit/s, where intensity stereo is off, the model analyses left and right only and
+     * choose_mid_side decides; below, the model's mid/side analysis comes with its intensity
+     * bounds. */
+    if (cfg->mode == MP3ENC_JOINT && bi >= 9) e->psy_hdr.mode = MP3ENC_STEREO;
     if (zufsBitReservoirInit_MP3(&e->resv, &e->hdr) != zufOk) {
         snprintf(why, why_len, "the bit reservoir could not be set up");
         return 1;
@@ -238,12 +244,95 @@ static int is_bounds_decodable(Mp3Encoder *e, int all) {
  * the lines between them, but at low frequencies a critical band spans only a few MDCT lines and
  * the ear hears the noise there (on music at 128 kbit/s the bands below 2 kHz carried a
  * noise-to-mask ratio 5 to 9 dB above LAME's before this margin, the bands above it none). */
-static int bass_margin(int hz) {
-    if (hz <= 1000) return 40;
-    return hz >= 2000 ? 0 : 40 * (2000 - hz) / 1000;
+/* Margin between the model's thresholds and the noise the quantiser may leave, in quarter
+ * decibels, for a band starting at hz: 20 dB up to 1 kHz, none from 3 to 8 kHz, then the other
+ * way, up to 10 dB more noise at 16 kHz.
+ * - Model two spreads the masking of strong low partials over the lines between them, but at low
+ *   frequencies a critical band spans only a few MDCT lines and the noise there is heard (on
+ *   music at 128 kbit/s the subbands below 2 kHz carried a noise-to-mask ratio 5 to 9 dB above
+ *   LAME's without this margin).
+ * - Towards 16 kHz the threshold in quiet rises faster than the model's partition tables follow,
+ *   and the bits saved there go to the bands below. */
+static int band_margin(int hz) {
+    if (hz <= 1000) return 80;
+    if (hz < 3000) return 80 * (3000 - hz) / 2000;
+    if (hz <= 8000) return 0;
+    return hz >= 16000 ? -40 : -40 * (hz - 8000) / 8000;
 }
 
-/* The ratios the quantiser reads: the model's, lowered by the bass margin. */
+/* log2 of a positive double to within 0.09, from its exponent and a linear mantissa: exact
+ * arithmetic only, so that every build takes the same decisions. */
+static double log2_rough(double x) {
+    int ex;
+    const double m = frexp(x, &ex); /* x = m 2^ex, 0.5 <= m < 1 */
+    return ex - 2.0 + 2.0 * m;
+}
+
+/* Bits a band needs to keep its noise below thr, roughly: half the lines times log2 of the
+ * energy-to-threshold ratio, 0 when the band is masked. */
+static double band_cost(double energy, double thr, int lines) {
+    if (energy <= thr) return 0.0;
+    return thr > 0 ? 0.5 * lines * log2_rough(energy / thr) : 20.0 * lines;
+}
+
+/* Mid/side or left/right for a joint-stereo frame whose model ran on left and right alone. Mid
+ * and side each get the lower of left's and right's thresholds (their noise reaches both
+ * outputs), and each pair is priced by band_cost over the frame; mid/side is taken unless it
+ * costs a quarter more than left/right (it also keeps the pair's noise alike, and the model
+ * underprices neither channel of left/right). Frames whose channels differ in block type stay
+ * left/right. Model two's own rule compares entropies that do not fall with the side channel's
+ * level, and keeping it would need the model's mid and side analysis, half of its time. */
+static void choose_mid_side(Mp3Encoder *e) {
+    const int row = 3 * e->hdr.ID + e->hdr.sampling_frequency;
+    const Zuf16s *lb = _zuf_pMP3SfbTableLong + 23 * row, *sb = _zuf_pMP3SfbTableShort + 14 * row;
+    double costLR = 0, costMS = 0, thr[2][36], em[2][36], es[2][36];
+    int gr, b, i;
+    if (e->cfg.channels != 2 || e->hdr.mode != MP3ENC_JOINT || e->psy_hdr.mode == MP3ENC_JOINT) return;
+    for (gr = 0; gr < 2; ++gr)
+        if (e->side[2 * gr].block_type != e->side[2 * gr + 1].block_type) return;
+    for (gr = 0; gr < 2; ++gr) {
+        const int shrt = e->side[2 * gr].block_type == 2, nb = shrt ? 36 : 21;
+        const Zuf32s *l = e->xr + 2 * gr * 576, *r = l + 576;
+        for (b = 0; b < nb; ++b) {
+            const int width = shrt ? sb[b / 3 + 1] - sb[b / 3] : lb[b + 1] - lb[b];
+            const int start = shrt ? 3 * sb[b / 3] + (b % 3) * width : lb[b];
+            const Zuf32s rl = e->psy_out[2 * gr].ratio[b], rr = e->psy_out[2 * gr + 1].ratio[b];
+            double el = 0, er = 0, m = 0, d = 0, tl, tr;
+            for (i = start; i < start + width; ++i) {
+                const double x = l[i], y = r[i];
+                el += x * x, er += y * y, m += (x + y) * (x + y), d += (x - y) * (x - y);
+            }
+            m *= 0.5, d *= 0.5;
+            tl = el * (rl / 2147483648.0), tr = er * (rr / 2147483648.0);
+            /* A saturated ratio says only that the band lies below its threshold: the other
+             * channel's threshold decides. */
+            if (rl == 0x7FFFFFFF) tl = tr > el ? tr : el;
+            if (rr == 0x7FFFFFFF) tr = tl > er ? tl : er;
+            thr[gr][b] = tl < tr ? tl : tr, em[gr][b] = m, es[gr][b] = d;
+            costLR += band_cost(el, tl, width) + band_cost(er, tr, width);
+            costMS += band_cost(m, thr[gr][b], width) + band_cost(d, thr[gr][b], width);
+        }
+    }
+    if (costMS >= 1.25 * costLR) return;
+    e->hdr.mode_extension |= 2;
+    for (gr = 0; gr < 2; ++gr) {
+        Mp3PsyOutput *pm = &e->psy_out[2 * gr], *ps = pm + 1;
+        const int nb = e->side[2 * gr].block_type == 2 ? 36 : 21;
+        double cm = 0, cs = 0;
+        const Zuf32s pe = pm->pe + ps->pe;
+        for (b = 0; b < nb; ++b) {
+            const double t = thr[gr][b];
+            pm->ratio[b] = em[gr][b] > t ? (Zuf32s)(t / em[gr][b] * 2147483647.0) : 0x7FFFFFFF;
+            ps->ratio[b] = es[gr][b] > t ? (Zuf32s)(t / es[gr][b] * 2147483647.0) : 0x7FFFFFFF;
+            cm += band_cost(em[gr][b], t, 1), cs += band_cost(es[gr][b], t, 1);
+        }
+        /* The entropy sets each channel's share of the granule's bits: split the pair's. */
+        pm->pe = cm + cs > 0 ? (Zuf32s)(pe * (cm / (cm + cs))) : pe / 2;
+        ps->pe = pe - pm->pe;
+    }
+}
+
+/* The ratios the quantiser reads: the model's, moved by the band margin. */
 static void shape_ratios(Mp3Encoder *e) {
     const int nch = e->cfg.channels, row = 3 * e->hdr.ID + e->hdr.sampling_frequency;
     const Zuf16s *lb = _zuf_pMP3SfbTableLong + 23 * row, *sb = _zuf_pMP3SfbTableShort + 14 * row;
@@ -253,7 +342,13 @@ static void shape_ratios(Mp3Encoder *e) {
         for (b = 0; b < (shrt ? 36 : 21); ++b) {
             const int hz = shrt ? sb[b / 3] * e->cfg.sample_rate / 384 : lb[b] * e->cfg.sample_rate / 1152;
             Zuf32s *r = &e->psy_out[k].ratio[b];
-            *r = (Zuf32s)(((long long)*r * e->atten_q30[bass_margin(hz)]) >> 30);
+            const int a = band_margin(hz);
+            if (a >= 0)
+                *r = (Zuf32s)(((long long)*r * e->atten_q30[a]) >> 30);
+            else {
+                const long long v = ((long long)*r << 30) / e->atten_q30[-a];
+                *r = v > 0x7FFFFFFF ? 0x7FFFFFFF : (Zuf32s)v;
+            }
         }
     }
 }
@@ -308,7 +403,7 @@ static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
     if (!e->primed) {
         /* The model's first call analyses granules -1 and 0; its outputs (for -2, -1) are dropped. */
         memset(e->side, 0, sizeof e->side);
-        rc = zufsPsychoacousticModelTwo_MP3_16s(e->pcm, e->psy_out, e->is_bound, e->side, &e->hdr, &e->psy, NULL,
+        rc = zufsPsychoacousticModelTwo_MP3_16s(e->pcm, e->psy_out, e->is_bound, e->side, &e->psy_hdr, &e->psy, NULL,
                                                 e->psy_work);
         if (rc != zufOk) return fail(why, why_len, "psychoacoustic model", rc);
         e->primed = 1;
@@ -317,10 +412,12 @@ static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
     memset(e->sf, 0, sizeof e->sf);
     e->hdr.padding_bit = len > (int)(144000ull * (unsigned)e->cfg.kbps / (unsigned)e->cfg.sample_rate);
     e->hdr.mode_extension = 0;
-    rc = zufsPsychoacousticModelTwo_MP3_16s(e->pcm + 1152 * nch, e->psy_out, e->is_bound, e->side, &e->hdr, &e->psy,
+    e->psy_hdr.padding_bit = e->hdr.padding_bit;
+    e->psy_hdr.mode_extension = 0;
+    rc = zufsPsychoacousticModelTwo_MP3_16s(e->pcm + 1152 * nch, e->psy_out, e->is_bound, e->side, &e->psy_hdr, &e->psy,
                                             NULL, e->psy_work);
     if (rc != zufOk) return fail(why, why_len, "psychoacoustic model", rc);
-    if (e->hdr.mode != MP3ENC_JOINT) e->hdr.mode_extension = 0;
+    e->hdr.mode_extension = e->hdr.mode == MP3ENC_JOINT ? e->psy_hdr.mode_extension : 0;
 
     /* Analysis and forward transform of granules 2F and 2F + 1 with the decided block types:
      * the 32 new samples of slot t of granule gr start at 1152 F + 576 gr + 32 t, and the bank
@@ -340,13 +437,14 @@ static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
             if (e->lowpass_line) lowpass(e->xr + (gr * nch + ch) * 576, si->block_type, e->lowpass_line, &e->hdr);
         }
     }
-    e->ms_frames += (e->hdr.mode_extension & 2) != 0;
-    e->is_frames += (e->hdr.mode_extension & 1) != 0;
     /* Joint stereo and quantisation within this frame's main-data bits and the reservoir.
      * main_data_begin is the reservoir before the frame: the bytes of earlier slots that earlier
      * frames left empty. */
     mdb = e->resv.bitsRemaining / 8;
+    choose_mid_side(e);
     shape_ratios(e);
+    e->ms_frames += (e->hdr.mode_extension & 2) != 0;
+    e->is_frames += (e->hdr.mode_extension & 1) != 0;
     if (nch == 2 && e->hdr.mode == MP3ENC_JOINT) {
         memcpy(e->xr_saved, e->xr, sizeof e->xr);
         memcpy(e->side_saved, e->side, sizeof e->side);

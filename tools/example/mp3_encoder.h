@@ -36,7 +36,7 @@ extern "C" {
 
 typedef enum { MP3ENC_STEREO = 0, MP3ENC_JOINT = 1, MP3ENC_MONO = 3 } Mp3EncMode;
 
-#define MP3ENC_MAX_ATTEN 40 /* quarter decibels: 10 dB */
+#define MP3ENC_MAX_ATTEN 80 /* quarter decibels: 20 dB */
 
 typedef struct {
     int sample_rate; /* 32000, 44100 or 48000 */
@@ -56,6 +56,8 @@ typedef struct {
 typedef struct {
     Mp3EncConfig cfg;
     Mp3FrameHeader hdr;
+    Mp3FrameHeader psy_hdr; /* the model's view: stereo (left/right only) where this encoder
+                               decides mid/side itself */
     Mp3BitReservoir resv;
     Mp3PsyState psy;
     Mp3PsyOutput psy_out[4];
