@@ -20,6 +20,8 @@
 #   - instructions per decoded second of audio under callgrind for zufdec and the main peer
 #     (ffmpeg for AAC, mpg123 for MP3): a figure that does not move with the machine's load, so
 #     an optimisation can be shown even on a busy machine;
+#   - MP3 encoding of the same signal at 128 kbit/s CBR joint stereo: zufenc against lame -q 7,
+#     -q 2 and -q 0, best CPU time of RUNS interleaved runs, ratio our time / LAME's;
 #   - the complex and real FFTs for N = 64 .. 4096 against FFTW (ESTIMATE and MEASURE plans) and
 #     KissFFT, from bench_fft (CPU time per transform, ratio ours / peer).
 # Peers that are not installed are left out of the table.
@@ -37,10 +39,11 @@ for a in "$@"; do
 done
 
 build=$root/build/release
-if [ ! -x "$build/tools/zufdec" ] || [ ! -x "$build/bench/bench_stream" ] || [ ! -x "$build/bench/bench_fft" ]; then
+if [ ! -x "$build/tools/zufdec" ] || [ ! -x "$build/tools/zufenc" ] || [ ! -x "$build/bench/bench_stream" ] ||
+    [ ! -x "$build/bench/bench_fft" ]; then
     echo "compare.sh: building the release preset with benchmarks" >&2
     (cd "$root" && cmake --preset release -DZUF_BUILD_BENCH=ON >/dev/null &&
-        cmake --build --preset release --target zufdec bench_stream bench_fft >/dev/null)
+        cmake --build --preset release --target zufdec zufenc bench_stream bench_fft >/dev/null)
 fi
 command -v valgrind >/dev/null || callgrind=0
 
@@ -59,7 +62,7 @@ if [ -f "$he" ]; then
     for _ in $(seq 60); do cat "$he"; done >"$tmp/he_aac_sbr.aac"
 fi
 
-ZUFDEC=$build/tools/zufdec BENCH_STREAM=$build/bench/bench_stream BENCH_FFT=$build/bench/bench_fft \
+ZUFDEC=$build/tools/zufdec ZUFENC=$build/tools/zufenc BENCH_STREAM=$build/bench/bench_stream BENCH_FFT=$build/bench/bench_fft \
     python3 - "$tmp" "$runs" "$callgrind" <<'PY'
 import json, os, re, shlex, shutil, subprocess, sys
 
@@ -152,6 +155,22 @@ for title, stream, kind, main_peer in streams:
             if zi and pi:
                 line += f", {main_peer} {pi / secs / 1e6:.1f} M, ratio {zi / pi:.2f}"
         print(line)
+
+if have("lame"):
+    encs = [("zufenc", f"{os.environ['ZUFENC']} -y -q -b 128 {tmp}/signal.wav {tmp}/enc.zufenc.mp3")]
+    encs += [(f"lame -q {q}", f"lame --silent --cbr -b 128 -m j -q {q} {tmp}/signal.wav {tmp}/enc.lame{q}.mp3")
+             for q in (7, 2, 0)]
+    best = {}
+    for _ in range(runs):
+        for name, cmd in encs:
+            t = cpu_of(cmd)
+            best[name] = min(t, best.get(name, t))
+    print(f"\nMP3 encoding, 120 s at 128 kbit/s CBR joint stereo; ratio = zufenc's time / the peer's")
+    print(f"{'encoder':<18} {'CPU s':>8} {'x real time':>12} {'ratio':>7}")
+    for name, _ in encs:
+        t = best[name]
+        ratio = "" if name == "zufenc" else f"{best['zufenc'] / t:7.2f}"
+        print(f"{name:<18} {t:8.3f} {120 / t:12.0f} {ratio:>7}")
 
 print("\nFFT, CPU time per transform (bench_fft), ratio = ours / peer")
 r = subprocess.run([os.environ["BENCH_FFT"], "--benchmark_filter=^(cfft_fwd|cfft_inv|rfft)/.*/(64|128|256|512|1024|2048|4096)$",

@@ -306,3 +306,25 @@ TEST(Mp3Psy, NullPointers) {
     expect_null_each(f, x.data(), r.out, r.bound, r.si, &r.h, &r.st, r.work.data());
     EXPECT_EQ(f(x.data(), r.out, r.bound, r.si, &r.h, &r.st, r.work.data()), zufOk);
 }
+
+// The SSE2 input window equals its scalar reference at every offset, for mono and interleaved
+// stereo input, extremes included, and leaves the values around its output alone.
+TEST(Mp3Psy, WindowMatchesScalarAtAnyOffset) {
+    std::vector<Zuf16s> pcm(2 * 1024 + 16), win(1024 + 8);
+    uint32_t seed = 5;
+    for (auto& v : pcm) v = static_cast<Zuf16s>((seed = seed * 1664525u + 1013904223u) >> 16);
+    for (auto& v : win) v = static_cast<Zuf16s>((seed = seed * 1664525u + 1013904223u) >> 16);
+    pcm[3] = pcm[5] = -32768, win[0] = win[1] = -32768, win[2] = 32767;
+    for (const int step : {1, 2})
+        for (const int n : {256, 1024, 9})
+            for (int off = 0; off < 8; ++off) {
+                std::vector<Zuf32s> a(n + 16, 7), b(n + 16, 7);
+                ownsPsyWindow_MP3(pcm.data() + off, step, win.data() + (off & 3), n, a.data() + 8 + off % 3);
+                ownsPsyWindow_MP3_ref(pcm.data() + off, step, win.data() + (off & 3), n, b.data() + 8 + off % 3);
+                EXPECT_EQ(a, b) << step << " " << n << " " << off;
+                // An input that ends with the buffer (the sanitizer build sees any read past it).
+                const std::vector<Zuf16s> tight(pcm.begin() + off, pcm.begin() + off + step * (n - 1) + 1);
+                ownsPsyWindow_MP3(tight.data(), step, win.data() + (off & 3), n, a.data() + 8 + off % 3);
+                EXPECT_EQ(a, b) << step << " " << n << " " << off;
+            }
+}

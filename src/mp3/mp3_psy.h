@@ -47,6 +47,11 @@ inline PsyWork_MP3* ownsPsyWork_MP3(Zuf8u* pWork) {
     return reinterpret_cast<PsyWork_MP3*>((reinterpret_cast<uintptr_t>(pWork) + 15) & ~uintptr_t{15});
 }
 
+// n samples of one channel, step apart (1 or 2), times a Q15 window: ((pcm win) >> 15) 16 each. The
+// SSE2 form equals the scalar reference bit for bit and reads nothing outside the n samples.
+void ownsPsyWindow_MP3(const Zuf16s* pcm, int step, const Zuf16s* win, int n, Zuf32s* z);
+void ownsPsyWindow_MP3_ref(const Zuf16s* pcm, int step, const Zuf16s* win, int n, Zuf32s* z);
+
 // The model for one frame, arguments checked (zufsPsychoacousticModelTwo_MP3_16s).
 void ownsPsychoacousticModelTwo_MP3(const Zuf16s* pcm, Mp3PsyOutput* out, Zuf32s* bound, Mp3SideInfo* si,
                                     Mp3FrameHeader* hdr, Mp3PsyState* st, PsyWork_MP3* w);

@@ -241,11 +241,23 @@ void bit_reverse_list(int32_t* x, int m, const Zuf8u* list) {
     }
 }
 
+// Bit reversal of 9-bit indices, built at compile time; a smaller order reads it shifted.
+struct Rev9 {
+    uint16_t v[512];
+    constexpr Rev9() : v() {
+        for (int i = 0; i < 512; ++i) {
+            int r = 0;
+            for (int b = 0; b < 9; ++b) r |= ((i >> b) & 1) << (8 - b);
+            v[i] = static_cast<uint16_t>(r);
+        }
+    }
+};
+constexpr Rev9 kRev9;
+
 void bit_reverse_direct(int32_t* x, int order) {
-    const int m = 1 << order;
+    const int m = 1 << order, shift = 9 - order;
     for (int i = 0; i < m; ++i) {
-        int r = 0;
-        for (int b = 0; b < order; ++b) r |= ((i >> b) & 1) << (order - 1 - b);
+        const int r = kRev9.v[i << shift];
         if (r > i) swap_c(x, i, r);
     }
 }
