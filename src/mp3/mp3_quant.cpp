@@ -205,7 +205,8 @@ int ownsQuantizeBand_MP3(const Zuf32s* x, Zuf32s* q, int n, int t) {
             const uint64_t v = a * k;  // < 2^61
             y = v == 0 ? 0 : (shFine <= 0 ? uint64_t{kQuantTooLarge} : (v + (uint64_t{1} << (shFine - 1))) >> shFine);
         }
-        const int r = ownsQuantValue_MP3(y > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<Zuf32u>(y));
+        const int r =
+            y < 256 ? _BaseValue_MP3[y] : ownsQuantValue_MP3(y > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<Zuf32u>(y));
         q[i] = r;
         peak = r > peak ? r : peak;
     }
