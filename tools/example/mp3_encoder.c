@@ -239,11 +239,6 @@ static int is_bounds_decodable(Mp3Encoder *e, int all) {
     return ok;
 }
 
-/* Margin below the model's thresholds, in quarter decibels, for a band starting at hz: 10 dB up
- * to 1 kHz, tapering to none at 2 kHz. Model two spreads the masking of strong low partials over
- * the lines between them, but at low frequencies a critical band spans only a few MDCT lines and
- * the ear hears the noise there (on music at 128 kbit/s the bands below 2 kHz carried a
- * noise-to-mask ratio 5 to 9 dB above LAME's before this margin, the bands above it none). */
 /* Margin between the model's thresholds and the noise the quantiser may leave, in quarter
  * decibels, for a band starting at hz: 20 dB up to 1 kHz, none from 3 to 8 kHz, then the other
  * way, up to 10 dB more noise at 16 kHz.
@@ -278,9 +273,9 @@ static double band_cost(double energy, double thr, int lines) {
 /* Mid/side or left/right for a joint-stereo frame whose model ran on left and right alone. Mid
  * and side each get the lower of left's and right's thresholds (their noise reaches both
  * outputs), and each pair is priced by band_cost over the frame; mid/side is taken unless it
- * costs a quarter more than left/right (it also keeps the pair's noise alike, and the model
- * underprices neither channel of left/right). Frames whose channels differ in block type stay
- * left/right. Model two's own rule compares entropies that do not fall with the side channel's
+ * costs a quarter more than left/right (the estimate is rough, and near a tie mid/side measured
+ * the lower noise-to-mask ratio on near-mono and on wide stereo music). Frames whose channels
+ * differ in block type stay left/right. Model two's own rule compares entropies that do not fall with the side channel's
  * level, and keeping it would need the model's mid and side analysis, half of its time. */
 static void choose_mid_side(Mp3Encoder *e) {
     const int row = 3 * e->hdr.ID + e->hdr.sampling_frequency;
