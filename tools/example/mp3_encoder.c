@@ -131,10 +131,10 @@ int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, cha
     e->hdr.mode = cfg->mode;
     e->hdr.original_copy = 1;
     e->psy_hdr = e->hdr;
-    /* From 128 kbit/s, where intensity stereo is off, the model analyses left and right only and
-     * choose_mid_side decides; below, the model's mid/side analysis comes with its intensity
-     * bounds. */
-    if (cfg->mode == MP3ENC_JOINT && bi >= 9) e->psy_hdr.mode = MP3ENC_STEREO;
+    /* Where the model's intensity bound tables do not reach (80 to 112 kbit/s use intensity
+     * stereo), it analyses left and right only and choose_mid_side decides; at 80 to 112 kbit/s
+     * its mid/side analysis comes with the intensity bounds. */
+    if (cfg->mode == MP3ENC_JOINT && (bi < 6 || bi > 8)) e->psy_hdr.mode = MP3ENC_STEREO;
     if (zufsBitReservoirInit_MP3(&e->resv, &e->hdr) != zufOk) {
         snprintf(why, why_len, "the bit reservoir could not be set up");
         return 1;
@@ -275,8 +275,9 @@ static double band_cost(double energy, double thr, int lines) {
  * outputs), and each pair is priced by band_cost over the frame; mid/side is taken unless it
  * costs a quarter more than left/right (the estimate is rough, and near a tie mid/side measured
  * the lower noise-to-mask ratio on near-mono and on wide stereo music). Frames whose channels
- * differ in block type stay left/right. Model two's own rule compares entropies that do not fall with the side channel's
- * level, and keeping it would need the model's mid and side analysis, half of its time. */
+ * differ in block type stay left/right. Model two's own rule compares entropies that do not fall
+ * with the side channel's level, and keeping it would need the model's mid and side analysis,
+ * half of its time. */
 static void choose_mid_side(Mp3Encoder *e) {
     const int row = 3 * e->hdr.ID + e->hdr.sampling_frequency;
     const Zuf16s *lb = _zuf_pMP3SfbTableLong + 23 * row, *sb = _zuf_pMP3SfbTableShort + 14 * row;

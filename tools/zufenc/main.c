@@ -61,7 +61,7 @@ static void usage(FILE *f) {
             "Options:\n"
             "  -b KBPS            bit rate in kbit/s: 32 40 48 56 64 80 96 112 128 (default) 160 192 224 256 320\n"
             "  -m MODE            joint (default for two channels: mid/side where it pays, intensity stereo\n"
-            "                     below 128 kbit/s), stereo (left/right only), mono (two channels are mixed)\n"
+            "                     at 80 to 112 kbit/s), stereo (left/right only), mono (two channels are mixed)\n"
             "  -y, -f, --force    overwrite an existing output file\n"
             "  -q, --quiet        print errors only (otherwise progress on a terminal, and a summary)\n"
             "  -h, --help         this help; -V, --version: versions of zufenc and the library\n"
