@@ -36,17 +36,6 @@ inline Zuf32s clamp_q31_max(int64_t v) { return v > INT32_MAX ? INT32_MAX : stat
 
 }  // namespace
 
-Zuf32s ownsNorm64_Audio_64s32s(Zuf64s x, int* pExp) {
-    if (x == 0) {
-        *pExp = 0;
-        return 0;
-    }
-    const int e = 32 - __builtin_clrsbll(x);  // the bits beyond 32 that hold information
-    *pExp = e;
-    if (e > 0) return static_cast<Zuf32s>(x >> e);
-    return static_cast<Zuf32s>(static_cast<Zuf64u>(x) << -e);
-}
-
 Zuf32s ownsReciprocal_Audio_32s(Zuf32s m) { return clamp_q31_max(poly_q30(_TAB_Reciprocal, octave_u(m))); }
 
 Zuf32s ownsSqrtNorm_Audio_32s(Zuf32s m, int e, int* pExp) {

@@ -16,7 +16,16 @@ namespace zuf {
 // Normalisation of a 64-bit value: m with no redundant sign bit (2^30 <= m < 2^31, or
 // -2^31 <= m < -2^30) and e such that x = m 2^e + r, 0 <= r < 2^e (truncation toward minus
 // infinity when e > 0; exact when e <= 0). x = 0 gives m = 0, e = 0. Exact.
-Zuf32s ownsNorm64_Audio_64s32s(Zuf64s x, int* pExp);
+inline Zuf32s ownsNorm64_Audio_64s32s(Zuf64s x, int* pExp) {
+    if (x == 0) {
+        *pExp = 0;
+        return 0;
+    }
+    const int e = 32 - __builtin_clrsbll(x);  // the bits beyond 32 that hold information
+    *pExp = e;
+    if (e > 0) return static_cast<Zuf32s>(x >> e);
+    return static_cast<Zuf32s>(static_cast<Zuf64u>(x) << -e);
+}
 
 // Reciprocal of a normalised value m, 2^30 <= m < 2^31 (x = m / 2^31 in [0.5, 1)): 1 / x in
 // Q30, that is about 2^61 / m, in (2^30, 2^31 - 1] (m = 2^30 saturates). Within 3 units of
