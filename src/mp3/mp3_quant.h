@@ -29,7 +29,9 @@ int ownsQuantValue_MP3(Zuf32u y);
 
 // Quantises |x[i]| (magnitudes, 1.0 = 2^26) at step t into q[i], i = 0..n-1: y = |x| 2^(-t/4)
 // rounded half up to an integer, then ownsQuantValue_MP3(y). Returns the largest value.
+// The SSE2 form equals the scalar reference bit for bit.
 int ownsQuantizeBand_MP3(const Zuf32s* x, Zuf32s* q, int n, int t);
+int ownsQuantizeBand_MP3_ref(const Zuf32s* x, Zuf32s* q, int n, int t);
 
 // Distortion of a quantised band: (sum of hi((|x| - xq)^2)) >> 1 with xq = q^(4/3) 2^(t/4)
 // requantised in the format of x, hi the upper 32 bits of the 64-bit square.
