@@ -76,7 +76,10 @@ inline Zuf32s log2_64(Zuf64s x) {
 void real_fft(Zuf32s* z, Zuf32s* dst, int order) {
     const int m = 1 << order, stride = 512 / m;
     ownsIMDCT_FFT_32sc_I(z, order);
-    for (int k = 0; k <= m; ++k) {
+    // Lines k and m - k share their sums and products: E and O change sign in the imaginary and
+    // real part respectively, and the twiddle of m - k is (-c, s) (the table is symmetric).
+    const int64_t half = int64_t{1} << 30;
+    for (int k = 0; 2 * k <= m; ++k) {
         const int a = k & (m - 1), b = (m - k) & (m - 1), t = k * stride;
         const int64_t ar = z[2 * a], ai = z[2 * a + 1], br = z[2 * b], bi = -int64_t{z[2 * b + 1]};
         const int64_t er = ar + br, ei = ai + bi, or_ = ar - br, oi = ai - bi;  // 2E, 2O
@@ -84,16 +87,17 @@ void real_fft(Zuf32s* z, Zuf32s* dst, int order) {
         if (t < 256) {
             c = pPsyFftTwiddle_MP3[2 * t];
             s = pPsyFftTwiddle_MP3[2 * t + 1];
-        } else if (t < 512) {  // angle beyond a quarter turn: (cos, sin)(x + pi/2) = (-sin x, cos x)
-            c = -int64_t{pPsyFftTwiddle_MP3[2 * (t - 256) + 1]};
-            s = pPsyFftTwiddle_MP3[2 * (t - 256)];
-        } else {
-            c = -(int64_t{1} << 30);
-            s = 0;
+        } else {  // t = 256 (k = m / 2): a quarter turn, (cos, sin) = (0, 1)
+            c = -int64_t{pPsyFftTwiddle_MP3[1]};
+            s = pPsyFftTwiddle_MP3[0];
         }
-        const int64_t half = int64_t{1} << 30;
-        dst[2 * k] = static_cast<Zuf32s>((er * (int64_t{1} << 30) - s * or_ + c * oi + half) >> 31);
-        dst[2 * k + 1] = static_cast<Zuf32s>((ei * (int64_t{1} << 30) - s * oi - c * or_ + half) >> 31);
+        const int64_t e = er * (int64_t{1} << 30), f = ei * (int64_t{1} << 30);
+        const int64_t so = s * or_, co = c * oi, si = s * oi, cr = c * or_;
+        dst[2 * k] = static_cast<Zuf32s>((e - so + co + half) >> 31);
+        dst[2 * k + 1] = static_cast<Zuf32s>((f - si - cr + half) >> 31);
+        if (2 * k == m) break;
+        dst[2 * (m - k)] = static_cast<Zuf32s>((e + so - co + half) >> 31);
+        dst[2 * (m - k) + 1] = static_cast<Zuf32s>((-f - si - cr + half) >> 31);
     }
 }
 
