@@ -168,6 +168,20 @@ void spread(const Zuf16s* bound, const Zuf32s* packed, int n, const Zuf64s* in, 
     }
 }
 
+// Two spreads with the same function in one pass: outA from inA, outB from inB.
+void spread2(const Zuf16s* bound, const Zuf32s* packed, int n, const Zuf64s* inA, Zuf64s* outA, const Zuf64s* inB,
+             Zuf64s* outB) {
+    for (int b = 0; b < n; ++b) {
+        Zuf64s sa = 0, sb = 0;
+        for (int j = bound[2 * b]; j < bound[2 * b + 1]; ++j, ++packed) {
+            sa += mul64(inA[j], *packed, 31);
+            sb += mul64(inB[j], *packed, 31);
+        }
+        outA[b] = sa;
+        outB[b] = sb;
+    }
+}
+
 // Mid/side threshold coupling over n partitions (thresholds in place, spread energies e).
 void couple_ms(Zuf64s* thrL, Zuf64s* thrR, Zuf64s* thrM, Zuf64s* thrS, const Zuf64s* eL, const Zuf64s* eR,
                const Zuf64s* eM, const Zuf64s* eS, const Zuf32s* bmld, int n) {
@@ -252,13 +266,18 @@ void long_thresholds(const Frame& f, int a, PsyWork_MP3* w, Mp3PsyState* st) {
     const Zuf32s *l = w->longX[0], *r = w->longX[a == 0 ? 0 : 1];
     const Zuf32s* cwl = w->cw[a == 1 ? 1 : 0];
     const Zuf32s* cwr = w->cw[a == 0 ? 0 : 1];
-    partition_sums(t.partitionLong, n, c.eLong, [&](int i) { return line_energy(a, l + 2 * i, r + 2 * i); });
-    partition_sums(t.partitionLong, n, c.wLong, [&](int i) {
-        return mul64(line_energy(a, l + 2 * i, r + 2 * i), cwl[i] < cwr[i] ? cwl[i] : cwr[i], 31);
-    });
+    for (int b = 0; b < n; ++b) {  // energy and unpredictability-weighted energy in one pass
+        Zuf64s se = 0, sw = 0;
+        for (int i = t.partitionLong[b]; i < t.partitionLong[b + 1]; ++i) {
+            const Zuf64s en = line_energy(a, l + 2 * i, r + 2 * i);
+            se += en;
+            sw += mul64(en, cwl[i] < cwr[i] ? cwl[i] : cwr[i], 31);
+        }
+        c.eLong[b] = se;
+        c.wLong[b] = sw;
+    }
     Zuf64s ct[64];
-    spread(t.spreadBoundLong, t.spreadPackedLong, n, c.eLong, c.ecbLong);
-    spread(t.spreadBoundLong, t.spreadPackedLong, n, c.wLong, ct);
+    spread2(t.spreadBoundLong, t.spreadPackedLong, n, c.eLong, c.ecbLong, c.wLong, ct);
     const bool prevShort = st->blockType[a & 1] == 2;
     Zuf64s* nb1 = st->nbLong[a][0];
     Zuf64s* nb2 = st->nbLong[a][1];

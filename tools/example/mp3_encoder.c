@@ -392,6 +392,7 @@ static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
     const int head = 4 + side_bytes(nch);
     Mp3EncFrame *f;
     Zuf8u chunk[4 * 4096 / 8 + 16], *p; /* part2_3_length has 12 bits */
+    Zuf16s plane[1152 + 480];
     unsigned long chunk_bits = 0, md_pos;
     Mp3BitReservoir resv = e->resv;
     int gr, ch, i, t, rc, mdb;
@@ -418,12 +419,14 @@ static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
     /* Analysis and forward transform of granules 2F and 2F + 1 with the decided block types:
      * the 32 new samples of slot t of granule gr start at 1152 F + 576 gr + 32 t, and the bank
      * reads from 480 samples before them. */
-    for (gr = 0; gr < gr_n; ++gr) {
-        for (ch = 0; ch < nch; ++ch) {
+    for (ch = 0; ch < nch; ++ch) {
+        /* The channel's samples from the first one the bank reads, one after the other: the
+         * bank's loads are simpler without the interleaving step. */
+        for (i = 0; i < 1152 + 480; ++i) plane[i] = e->pcm[(HISTORY - 480 + i) * nch + ch];
+        for (gr = 0; gr < gr_n; ++gr) {
             const Mp3SideInfo *si = &e->side[gr * nch + ch];
             for (t = 0; t < 18; ++t) {
-                const int at = HISTORY - 480 + 576 * gr + 32 * t;
-                rc = zufsAnalysisPQMF_MP3_16s32s(e->pcm + at * nch + ch, e->sub + 32 * t, nch);
+                rc = zufsAnalysisPQMF_MP3_16s32s(plane + 576 * gr + 32 * t, e->sub + 32 * t, 1);
                 if (rc != zufOk) return fail(why, why_len, "analysis filter bank", rc);
             }
             rc = zufsMDCTFwd_MP3_32s(e->sub, e->xr + (gr * nch + ch) * 576, si->block_type, 0, &e->hdr,
