@@ -422,7 +422,11 @@ static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
     for (ch = 0; ch < nch; ++ch) {
         /* The channel's samples from the first one the bank reads, one after the other: the
          * bank's loads are simpler without the interleaving step. */
-        for (i = 0; i < 1152 + 480; ++i) plane[i] = e->pcm[(HISTORY - 480 + i) * nch + ch];
+        const Zuf16s *src = e->pcm + (HISTORY - 480) * nch + ch;
+        if (nch == 2)
+            for (i = 0; i < 1152 + 480; ++i) plane[i] = src[2 * i];
+        else
+            memcpy(plane, src, sizeof plane);
         for (gr = 0; gr < gr_n; ++gr) {
             const Mp3SideInfo *si = &e->side[gr * nch + ch];
             for (t = 0; t < 18; ++t) {
