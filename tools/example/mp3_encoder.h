@@ -7,7 +7,9 @@
  *
  * Per frame: the psychoacoustic model (whose decisions come one granule late, so it reads one
  * granule ahead of the transform), the polyphase analysis bank, the forward hybrid transform
- * with the decided block types, a low-pass at low bit rates, joint stereo (intensity stereo
+ * with the decided block types, a low-pass at low bit rates, the mid/side choice (the model's at
+ * 80 to 112 kbit/s, where it also sets intensity stereo bounds; the encoder's own elsewhere), the
+ * model's ratios moved by a margin below 3 kHz and above 8 kHz, joint stereo (intensity stereo
  * bounds moved to where decoders will find them), quantisation within the bit reservoir, then
  * header, side information, scale factors and Huffman data. Main data is a byte stream laid
  * into the frames' slots; a frame leaves only when its slots are full (main_data_begin reaches
