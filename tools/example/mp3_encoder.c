@@ -349,6 +349,31 @@ static void shape_ratios(Mp3Encoder *e) {
     }
 }
 
+/* Bit estimates for a frame that has no reservoir to draw on (frames of 7680 bits or more, such as
+ * 320 kbit/s): each granule-channel's estimate becomes its share of the frame, in proportion to
+ * its perceptual entropy. The quantiser caps an estimate (1500 bits long, 1800 short), hands the
+ * rest of the frame out as spare, and bounds each granule-channel from below by half of what the
+ * others' estimates leave: with the model's own estimates (a few hundred bits for a quiet side
+ * channel) the first granule took that half, and the second granule of music at 320 kbit/s got
+ * 27% fewer bits than the first. The estimate is the inverse of the quantiser's formulas:
+ * 3.1 PE for long blocks, 38/32 sqrt(PE) for short ones. */
+static void plan_bits(Mp3Encoder *e, int frame_bits) {
+    const int n = 2 * e->cfg.channels;
+    double sum = 0;
+    int k;
+    if (e->resv.maxBits > 0) return;
+    for (k = 0; k < n; ++k) sum += e->psy_out[k].pe > 0 ? e->psy_out[k].pe : 0;
+    if (sum <= 0) return;
+    for (k = 0; k < n; ++k) {
+        const double share = frame_bits * ((e->psy_out[k].pe > 0 ? e->psy_out[k].pe : 0) / sum);
+        if (e->side[k].block_type == 2) {
+            const double m = share * 32.0 / 38.0;
+            e->psy_out[k].pe = (Zuf32s)(m < 1600 ? m * m + 1 : 1600.0 * 1600.0);
+        } else
+            e->psy_out[k].pe = (Zuf32s)(share < 1600 ? share * 65536.0 / 203161.0 + 1 : 516);
+    }
+}
+
 /* Moves every frame whose slots the main-data stream has filled to the output. */
 static void release_frames(Mp3Encoder *e, int pad_with_zeros) {
     while (e->npend) {
@@ -446,6 +471,7 @@ static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
     mdb = e->resv.bitsRemaining / 8;
     choose_mid_side(e);
     shape_ratios(e);
+    plan_bits(e, 8 * (len - head));
     e->ms_frames += (e->hdr.mode_extension & 2) != 0;
     e->is_frames += (e->hdr.mode_extension & 1) != 0;
     if (nch == 2 && e->hdr.mode == MP3ENC_JOINT) {
