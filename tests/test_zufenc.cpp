@@ -59,6 +59,16 @@ std::vector<double> signal(int rate, int channels, size_t frames) {
     return x;
 }
 
+// The header and side information of the frame at mp3[pos], through the library's parsers: their
+// length in bytes, 0 when either does not parse.
+size_t unpack_frame(const std::vector<uint8_t>& mp3, size_t pos, Mp3FrameHeader* h, Mp3SideInfo* si, int* mdb) {
+    Zuf8u* p = const_cast<Zuf8u*>(&mp3[pos]);
+    int priv, scfsi[8];
+    if (zufsUnpackFrameHeader_MP3(&p, h) != zufOk || zufsUnpackSideInfo_MP3(&p, si, mdb, &priv, scfsi, h) != zufOk)
+        return 0;
+    return static_cast<size_t>(p - &mp3[pos]);
+}
+
 class Zufenc : public zuft::ToolTest {
   protected:
     std::string program() const override { return ZUF_ZUFENC; }
@@ -96,13 +106,12 @@ TEST_F(Zufenc, StreamsThatEveryDecoderPlaysAtTheInputsLength) {
         // frame's main data lies within what the reservoir can hold.
         size_t pos = 0, frames = 0, slots = 0;
         while (pos + 4 <= mp3.size()) {
-            Zuf8u* p = const_cast<Zuf8u*>(&mp3[pos]);
             Mp3FrameHeader h;
             Mp3SideInfo si[4];
-            int mdb, priv, scfsi[8];
-            ASSERT_EQ(zufsUnpackFrameHeader_MP3(&p, &h), zufOk);
-            ASSERT_EQ(zufsUnpackSideInfo_MP3(&p, si, &mdb, &priv, scfsi, &h), zufOk);
-            const size_t len = 144000u * c.kbps / c.rate + h.padding_bit, head = p - &mp3[pos];
+            int mdb;
+            const size_t head = unpack_frame(mp3, pos, &h, si, &mdb);
+            ASSERT_NE(head, 0u) << "frame at " << pos;
+            const size_t len = 144000u * c.kbps / c.rate + h.padding_bit;
             int bits = 0;
             for (int i = 0; i < 2 * c.channels; ++i) bits += si[i].part2_3_length;
             EXPECT_LE(static_cast<size_t>(mdb), frames ? std::min<size_t>(slots, 511) : 0);
@@ -216,12 +225,10 @@ TEST_F(Zufenc, SharesAFrameWithoutReservoirBetweenItsGranules) {
     double bits[2] = {0, 0};
     int frames = 0;
     for (size_t pos = 0; pos + 36 <= mp3.size(); ++frames) {
-        Zuf8u* p = const_cast<Zuf8u*>(&mp3[pos]);
         Mp3FrameHeader h;
         Mp3SideInfo si[4];
-        int mdb, priv, scfsi[8];
-        ASSERT_EQ(zufsUnpackFrameHeader_MP3(&p, &h), zufOk);
-        ASSERT_EQ(zufsUnpackSideInfo_MP3(&p, si, &mdb, &priv, scfsi, &h), zufOk);
+        int mdb;
+        ASSERT_NE(unpack_frame(mp3, pos, &h, si, &mdb), 0u) << "frame at " << pos;
         if (frames >= 3 && pos + 4 * (len + 1) < mp3.size())  // steady frames only
             for (int gr = 0; gr < 2; ++gr) bits[gr] += si[2 * gr].part2_3_length + si[2 * gr + 1].part2_3_length;
         pos += len + h.padding_bit;
