@@ -365,12 +365,10 @@ static void plan_bits(Mp3Encoder *e, int frame_bits) {
     for (k = 0; k < n; ++k) sum += e->psy_out[k].pe > 0 ? e->psy_out[k].pe : 0;
     if (sum <= 0) return;
     for (k = 0; k < n; ++k) {
-        const double share = frame_bits * ((e->psy_out[k].pe > 0 ? e->psy_out[k].pe : 0) / sum);
-        if (e->side[k].block_type == 2) {
-            const double m = share * 32.0 / 38.0;
-            e->psy_out[k].pe = (Zuf32s)(m < 1600 ? m * m + 1 : 1600.0 * 1600.0);
-        } else
-            e->psy_out[k].pe = (Zuf32s)(share < 1600 ? share * 65536.0 / 203161.0 + 1 : 516);
+        /* 2000 bits lie above either cap: the quantiser caps the larger shares alike */
+        const double pe = e->psy_out[k].pe > 0 ? e->psy_out[k].pe : 0, full = frame_bits * (pe / sum),
+                     share = full < 2000 ? full : 2000, m = share * 32.0 / 38.0;
+        e->psy_out[k].pe = (Zuf32s)(e->side[k].block_type == 2 ? m * m + 1 : share * 65536.0 / 203161.0 + 1);
     }
 }
 
