@@ -196,6 +196,26 @@ TEST(AacFft32s, VectorPathEqualsScalarAtEveryAlignment) {
     }
 }
 
+TEST(AacFilterBank, CoreVectorRotationsEqualScalarAtEveryLevelAndAlignment) {
+    // Levels from a few LSB to the full 32-bit range: the block scaling then takes every shift
+    // from a left shift (quiet blocks) to a rounded right shift, and the unscaled core's sums wrap.
+    zuft::Rng rng(30);
+    for (int n : {1024, 128}) {
+        for (int scaled = 0; scaled < 2; ++scaled) {
+            for (int level = 2; level <= 32; level += 3) {
+                const size_t mis = static_cast<size_t>(level) % 4 * 4;
+                zuft::Placed<int32_t> v(n, mis);
+                std::vector<int32_t> ref(n);
+                for (int i = 0; i < n; ++i) v[i] = ref[i] = level == 32 ? rng.s32() : rng.s32() >> (32 - level);
+                scaled ? zuf::ownsMDCTInv_Radix2_32s(v.data(), n) : zuf::ownsMDCTInv_Radix2_32s_I(v.data(), n);
+                zuf::ownsMDCTInv_Radix2_ref(ref.data(), n, scaled != 0);
+                ASSERT_EQ(v.vec(), ref) << "n " << n << " scaled " << scaled << " level " << level;
+                EXPECT_TRUE(v.guards_intact());
+            }
+        }
+    }
+}
+
 TEST(AacFilterBank, LongOverlapAddVectorPathsEqualScalarAtEveryAlignment) {
     // Full-range core and overlap: the 16-bit path's sums saturate, the 32-bit path's wrap.
     using Fn = void (*)(const Zuf32s*, Zuf32s*, Zuf32s*, const Zuf32s*, const Zuf32s*);

@@ -57,19 +57,79 @@ void post_rotate(const Zuf32s* z, Zuf32s* out, int n, const Zuf32s* tw, Scale sc
     }
 }
 
-template <bool kScaled>
+// pre_rotate in SSE2, four values i .. i+3 per step: bit for bit the scalar result, the magnitudes
+// summed in two 64-bit lanes (each |z| < 2^31 + 1, so no lane can wrap).
+int64_t pre_rotate_sse2(const Zuf32s* x, Zuf32s* z, int n, const Zuf32s* tw) {
+    const int m = n / 2;
+    const __m128i zero = _mm_setzero_si128();
+    __m128i acc = zero;
+    auto two = [&](const Zuf32s* even, const Zuf32s* oddRev, int i) {
+        // even = x + 2i: (a0, _, a1, _); oddRev = x + n - 4 - 2i: (_, b1, _, b0).
+        const __m128i a = _mm_shuffle_epi32(loadu_i128(even), _MM_SHUFFLE(3, 1, 2, 0));    // (a0, a1, ..)
+        const __m128i b = _mm_shuffle_epi32(loadu_i128(oddRev), _MM_SHUFFLE(0, 2, 1, 3));  // (b0, b1, ..)
+        const __m128i w = loadu_i128(tw + 2 * i);                                         // (c0, s0, c1, s1)
+        const __m128i r = rotate_sums_sse2(_mm_unpacklo_epi32(a, b), _mm_shuffle_epi32(w, _MM_SHUFFLE(2, 2, 0, 0)),
+                                           _mm_shuffle_epi32(w, _MM_SHUFFLE(3, 3, 1, 1)))
+                              .hi_words();
+        storeu_i128(z + 2 * i, r);
+        const __m128i sign = _mm_srai_epi32(r, 31);
+        const __m128i mag = _mm_sub_epi32(_mm_xor_si128(r, sign), sign);  // |r|, 2^31 read unsigned
+        acc = _mm_add_epi64(acc, _mm_add_epi64(_mm_unpacklo_epi32(mag, zero), _mm_unpackhi_epi32(mag, zero)));
+    };
+    for (int i = 0; i < m; i += 4) {
+        two(x + 2 * i, x + n - 4 - 2 * i, i);
+        two(x + 2 * i + 4, x + n - 8 - 2 * i, i + 2);
+    }
+    alignas(16) int64_t lanes[2];
+    store_i128(lanes, acc);
+    return lanes[0] + lanes[1];
+}
+
+// post_rotate in SSE2: output pairs j, j + 1 (j < M/2) take R_i at i = M/2 + j, M/2 + j + 1 (a)
+// and at i = M/2 - 1 - j, M/2 - 2 - j (b): out[2j..2j+3] = (Re a0, -Im b0, Re a1, -Im b1) and
+// out[M+2j..M+2j+3] = (Im a0, -Re b0, Im a1, -Re b1). `scale` maps two rotations to their outputs.
+template <class Scale>
+void post_rotate_sse2(const Zuf32s* z, Zuf32s* out, int n, const Zuf32s* tw, Scale scale) {
+    const int m = n / 2, h = m / 2;
+    auto rotated = [&](int i) {  // R_i, R_(i+1) as (re, im, re, im)
+        const __m128i w = loadu_i128(tw + 2 * i);
+        return scale(rotate_sums_sse2(loadu_i128(z + 2 * i), _mm_shuffle_epi32(w, _MM_SHUFFLE(2, 2, 0, 0)),
+                                      _mm_shuffle_epi32(w, _MM_SHUFFLE(3, 3, 1, 1))));
+    };
+    for (int j = 0; j < h; j += 2) {
+        const __m128i a = _mm_shuffle_epi32(rotated(h + j), _MM_SHUFFLE(3, 1, 2, 0));  // (Re a0, Re a1, Im a0, Im a1)
+        const __m128i b = rotated(h - 2 - j);                                          // (Re b1, Im b1, Re b0, Im b0)
+        const __m128i nb = _mm_sub_epi32(_mm_setzero_si128(), _mm_shuffle_epi32(b, _MM_SHUFFLE(0, 2, 1, 3)));
+        storeu_i128(out + 2 * j, _mm_unpacklo_epi32(a, nb));
+        storeu_i128(out + m + 2 * j, _mm_unpackhi_epi32(a, nb));
+    }
+}
+
+struct ScaleHi {  // the unscaled core's hi(s)
+    int32_t operator()(int64_t s) const { return hi(s); }
+    __m128i operator()(const RotateSums2& r) const { return r.hi_words(); }
+};
+
+// kVector: the SSE2 rotations (the default); otherwise the scalar reference.
+template <bool kScaled, bool kVector = true>
 void mdct_inv_core(Zuf32s* x, int n) {
     const int order = n == 1024 ? 9 : 6;
     const Zuf32s* tw = n == 1024 ? pTwidlTables2 : pTwidlTables1;
     alignas(16) Zuf32s z[1024];
-    const int64_t magnitude = pre_rotate(x, z, n, tw);
+    const int64_t magnitude = kVector ? pre_rotate_sse2(x, z, n, tw) : pre_rotate(x, z, n, tw);
+    auto post = [&](auto scale) {
+        if constexpr (kVector)
+            post_rotate_sse2(z, x, n, tw, scale);
+        else
+            post_rotate(z, x, n, tw, scale);
+    };
     if constexpr (kScaled) {
         // The FFT's gain M, the rotations' 1/16 and the standard's 2/N' = 1/(2M) leave a shift of
         // order - 3 in all, less the block scaling.
-        ownsFFT_BlockScaled_32s(z, n, order, magnitude, [&](auto scale) { post_rotate(z, x, n, tw, scale); });
+        ownsFFT_BlockScaled_32s(z, n, order, magnitude, post);
     } else {
         ownsIMDCT_FFT_32sc_I(z, order);
-        post_rotate(z, x, n, tw, [](int64_t s) { return hi(s); });
+        post(ScaleHi{});
     }
 }
 
@@ -286,6 +346,9 @@ int ownsBlockScale_32s(Zuf32s* z, int count, int64_t s) {
 
 void ownsMDCTInv_Radix2_32s(Zuf32s* pSrcDst, int n) { mdct_inv_core<true>(pSrcDst, n); }
 void ownsMDCTInv_Radix2_32s_I(Zuf32s* pSrcDst, int n) { mdct_inv_core<false>(pSrcDst, n); }
+void ownsMDCTInv_Radix2_ref(Zuf32s* pSrcDst, int n, bool scaled) {
+    scaled ? mdct_inv_core<true, false>(pSrcDst, n) : mdct_inv_core<false, false>(pSrcDst, n);
+}
 
 void ownsOverlapAdd_Long_32s(const Zuf32s* c, Zuf32s* s, Zuf32s* o, const Zuf32s* p, const Zuf32s* k) {
     only_long_sse2<Path16>(c, s, o, p, k);

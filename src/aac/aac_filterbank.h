@@ -18,6 +18,8 @@ namespace zuf {
 //   _32s_I: g = 1/16, fixed scaling, no rounding; the caller keeps the FFT input bounded.
 void ownsMDCTInv_Radix2_32s(Zuf32s* pSrcDst, int n);
 void ownsMDCTInv_Radix2_32s_I(Zuf32s* pSrcDst, int n);
+// Both cores with the scalar pre- and post-rotations (the reference of their SSE2 forms).
+void ownsMDCTInv_Radix2_ref(Zuf32s* pSrcDst, int n, bool scaled);
 
 // Block floating point: the number of halvings that bring the sum of magnitudes s to 0x1FFFFFFF
 // or less (the FFT's headroom), applied to z[0..count) with rounding; 0 when none is needed.
@@ -27,16 +29,31 @@ int ownsBlockScale_32s(Zuf32s* z, int count, int64_t s);
 // pre-rotation, magnitude the sum of their magnitudes) is scaled, transformed in place by the
 // 2^order-point FFT, and post(scale) is called, scale(sum) turning a 64-bit rotation sum into an
 // output value: a shift by order - 3 less the block scaling (rounded when it is a right shift).
+// The output scalings of the block-scaled FFT, each for one 64-bit sum or, in SSE2, for the sums
+// of two rotated complex values (as (re0, im0, re1, im1)).
+struct ScaleRoundDown {  // hi(s) rounded right by t = 1..31: (h >> t) + bit t-1 of h, in 32 bits
+    int t;
+    int32_t operator()(int64_t s) const { return static_cast<int32_t>((hi(s) + (int64_t{1} << (t - 1))) >> t); }
+    __m128i operator()(const RotateSums2& r) const {
+        const __m128i h = r.hi_words();
+        return _mm_add_epi32(_mm_sra_epi32(h, _mm_cvtsi32_si128(t)),
+                             _mm_and_si128(_mm_sra_epi32(h, _mm_cvtsi32_si128(t - 1)), _mm_set1_epi32(1)));
+    }
+};
+struct ScaleUp {  // s >> (32 - u), u = 0..31, truncated to 32 bits
+    int u;
+    int32_t operator()(int64_t s) const { return static_cast<int32_t>(s >> (32 - u)); }
+    __m128i operator()(const RotateSums2& r) const { return r.shifted_low_words(_mm_cvtsi32_si128(32 - u)); }
+};
+
 template <class Post>
 void ownsFFT_BlockScaled_32s(Zuf32s* z, int n, int order, int64_t magnitude, Post post) {
     const int t = order - ownsBlockScale_32s(z, n, magnitude) - 3;
     ownsIMDCT_FFT_32sc_I(z, order);
-    if (t > 0) {
-        const int64_t half = int64_t{1} << (t - 1);
-        post([=](int64_t s) { return static_cast<int32_t>((hi(s) + half) >> t); });
-    } else {
-        post([=](int64_t s) { return static_cast<int32_t>(s >> (32 + t)); });
-    }
+    if (t > 0)
+        post(ScaleRoundDown{t});
+    else
+        post(ScaleUp{-t});
 }
 
 // Windowing and overlap-add of one frame from the core output(s) in pCore (one 1024 transform,

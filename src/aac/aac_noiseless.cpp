@@ -37,8 +37,18 @@ zufResult spec_huf(BitCache& bc, const Zuf16u* tree, const Zuf32u* first, Zuf32s
             v[k] = kDim == 4 ? static_cast<Zuf32s>(node << (27 - 3 * k)) >> 29
                              : static_cast<Zuf32s>(node << (24 - 6 * k)) >> 26;
         if constexpr (kUnsigned) {
-            for (int k = 0; k < kDim; ++k)
-                if (v[k] != 0 && bc.bit()) v[k] = -v[k];
+            // One sign bit per non-zero value, taken without a branch on the values (a branch
+            // per value is mispredicted about as often as values are zero).
+            uint64_t w = bc.window();
+            int taken = 0;
+            for (int k = 0; k < kDim; ++k) {
+                const int nz = v[k] != 0;
+                const Zuf32s m = -static_cast<Zuf32s>(static_cast<int>(w >> 63) & nz);
+                v[k] = (v[k] ^ m) - m;
+                w <<= nz;
+                taken += nz;
+            }
+            bc.skip(taken);
         }
         if constexpr (kEscapes) {
             // Both sign bits come before the escape sequences, first value's escape first.

@@ -73,18 +73,23 @@ struct RunScale {
     const Zuf32s* row;
     int32_t m;
     int32_t small[4];
-    int c2, q;
+    int c1, c2, q;
 
     explicit RunScale(int s) {
         q = (s + 3) >> 2;
         const int r = 4 * q - s;
         row = _pReq16x4_Audio[r];
         m = _pSqrt14_32s_Audio[r];
-        const int c1 = std::max(25 + kBias - q, 0);
+        // row[a] < 2^31, so a shift by 31 gives the 0 that any larger one would.
+        c1 = std::min(std::max(25 + kBias - q, 0), 31);
         small[0] = 0;
-        for (int a = 1; a <= 3; ++a) small[a] = c1 > 31 ? 0 : row[a] >> c1;
+        for (int a = 1; a <= 3; ++a) small[a] = row[a] >> c1;
         c2 = std::min(std::max(22 + kBias - q, 0), 31);
     }
+
+    // magnitude(a) for a < 16 without a branch on a: spectra are mostly such values in random
+    // order, where the branches of magnitude() are mispredicted.
+    int32_t magnitude_small(uint32_t a) const { return row[a] >> (a < 4 ? c1 : c2); }
 
     // Magnitude of the result for a = |x| >= 1 (any a for the 16-bit form; the caller limits
     // the 32-bit form to 8191).
@@ -115,8 +120,13 @@ zufResult ownsReqCore_AAC_I(Zuf32s* pSrcDst, int len, int s) {
     const RunScale<0> rs(s);
     for (int i = 0; i < len; ++i) {
         const int32_t x = pSrcDst[i];
-        if (x == 0) continue;
         const uint32_t a = magnitude_of(x);
+        if (a < 16) {
+            // (v ^ m) - m negates v where x < 0; row[0] is 0, so x = 0 stays 0.
+            const uint32_t m = static_cast<uint32_t>(x >> 31);
+            pSrcDst[i] = static_cast<int32_t>((static_cast<uint32_t>(rs.magnitude_small(a)) ^ m) - m);
+            continue;
+        }
         if (a > 8191) return zufErrAacCoef;
         pSrcDst[i] = with_sign(x, rs.magnitude(a));
     }

@@ -31,28 +31,12 @@ inline void rotate(int32_t zr, int32_t zi, int32_t c, int32_t s, int32_t* out) {
     out[1] = hi(i4 * c - r4 * s);
 }
 
-// SSE2: two L-butterflies (j, j + 1) at once, each 128-bit vector holding two complex values.
-// The rotation forms the same 64-bit sums with the unsigned 32 x 32 multiply: a signed product
-// a b equals u(a) u(b) - 2^32 ([a < 0] b + [b < 0] a) modulo 2^64, so the high words of the
-// unsigned sums, corrected by those terms, are exactly the hi() of the signed sums (which fit
-// in 64 bits). The result is bit for bit the scalar one.
+// SSE2: two L-butterflies (j, j + 1) at once, each 128-bit vector holding two complex values,
+// rotated through rotate_sums_sse2 (fft_32sc.h): bit for bit the scalar result.
 
 // (z re, z im) pairs times (c - j s): C = (c0, c0, c1, c1), S = (s0, s0, s1, s1).
 inline __m128i rotate2_sse2(__m128i z, __m128i c, __m128i s) {
-    const __m128i hiMask = _mm_set_epi32(-1, 0, -1, 0);
-    const __m128i z4 = _mm_slli_epi32(z, 2);    // (4zr0, 4zi0, 4zr1, 4zi1), wrapping
-    const __m128i zi = _mm_srli_epi64(z4, 32);  // 4zi in the even lanes
-    const __m128i re = _mm_add_epi64(_mm_mul_epu32(z4, c), _mm_mul_epu32(zi, s));
-    const __m128i im = _mm_sub_epi64(_mm_mul_epu32(zi, c), _mm_mul_epu32(z4, s));
-    const __m128i hiWords = _mm_or_si128(_mm_srli_epi64(re, 32), _mm_and_si128(im, hiMask));
-    // Sign corrections: lanes (re, im) need zr c + zi s and zi c - zr s respectively.
-    const __m128i tc =
-        _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(z4, 31), c), _mm_and_si128(_mm_srai_epi32(c, 31), z4));
-    const __m128i zsw = _mm_shuffle_epi32(z4, _MM_SHUFFLE(2, 3, 0, 1));  // (4zi, 4zr, ...)
-    const __m128i ts =
-        _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(zsw, 31), s), _mm_and_si128(_mm_srai_epi32(s, 31), zsw));
-    const __m128i tsSigned = _mm_sub_epi32(_mm_xor_si128(ts, hiMask), hiMask);  // negate the im lanes
-    return _mm_sub_epi32(hiWords, _mm_add_epi32(tc, tsSigned));
+    return rotate_sums_sse2(_mm_slli_epi32(z, 2), c, s).hi_words();  // 4z, wrapping
 }
 
 inline __m128i pair(int32_t v0, int32_t v1) { return _mm_set_epi32(v1, v1, v0, v0); }

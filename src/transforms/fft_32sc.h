@@ -10,9 +10,46 @@
 // of all |re| + |im| of the input at most 0x1FFFFFFF no intermediate value wraps.
 #pragma once
 
+#include "common/simd.h"
 #include "zufack9/zuf_core.h"
 
 namespace zuf {
+
+// Two complex values z = (zr0, zi0, zr1, zi1) times (c - j s), C = (c0, c0, c1, c1) and
+// S = (s0, s0, s1, s1), in SSE2: the 64-bit sums zr c + zi s (re) and zi c - zr s (im) of value k
+// in 64-bit lane k. pmuludq forms unsigned products; a signed product a b equals
+// u(a) u(b) - 2^32 ([a < 0] b + [b < 0] a) modulo 2^64, so the unsigned sums less `corr` (lanes
+// re0, im0, re1, im1) in their high words are the signed sums modulo 2^64.
+struct RotateSums2 {
+    __m128i re, im, corr;
+
+    // The high words (re0, im0, re1, im1): hi() of each signed sum when the sums fit in 64 bits.
+    __m128i hi_words() const {
+        const __m128i hiMask = _mm_set_epi32(-1, 0, -1, 0);
+        return _mm_sub_epi32(_mm_or_si128(_mm_srli_epi64(re, 32), _mm_and_si128(im, hiMask)), corr);
+    }
+    // The low words of each signed sum shifted right by k = 1..32, as (re0, im0, re1, im1).
+    __m128i shifted_low_words(__m128i k) const {
+        const __m128i hiMask = _mm_set_epi32(-1, 0, -1, 0);
+        const __m128i r = _mm_srl_epi64(_mm_sub_epi64(re, _mm_slli_epi64(corr, 32)), k);
+        const __m128i i = _mm_srl_epi64(_mm_sub_epi64(im, _mm_and_si128(corr, hiMask)), k);
+        return _mm_or_si128(_mm_andnot_si128(hiMask, r), _mm_slli_epi64(i, 32));
+    }
+};
+
+inline RotateSums2 rotate_sums_sse2(__m128i z, __m128i c, __m128i s) {
+    const __m128i hiMask = _mm_set_epi32(-1, 0, -1, 0);
+    const __m128i zi = _mm_srli_epi64(z, 32);  // zi in the even lanes
+    const __m128i re = _mm_add_epi64(_mm_mul_epu32(z, c), _mm_mul_epu32(zi, s));
+    const __m128i im = _mm_sub_epi64(_mm_mul_epu32(zi, c), _mm_mul_epu32(z, s));
+    // Lanes (re, im) need the terms of zr c + zi s and of zi c - zr s respectively.
+    const __m128i tc = _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(z, 31), c), _mm_and_si128(_mm_srai_epi32(c, 31), z));
+    const __m128i zsw = _mm_shuffle_epi32(z, _MM_SHUFFLE(2, 3, 0, 1));  // (zi, zr, ...)
+    const __m128i ts =
+        _mm_add_epi32(_mm_and_si128(_mm_srai_epi32(zsw, 31), s), _mm_and_si128(_mm_srai_epi32(s, 31), zsw));
+    const __m128i tsSigned = _mm_sub_epi32(_mm_xor_si128(ts, hiMask), hiMask);  // negate the im lanes
+    return {re, im, _mm_add_epi32(tc, tsSigned)};
+}
 
 // Twiddles of the 64-point (order 6) and 512-point (order 9) transforms: four blocks of M/8 - 1
 // Q30 values, cos(k theta), cos(3k theta), sin(k theta), sin(3k theta) for k = 1 .. M/8 - 1,
