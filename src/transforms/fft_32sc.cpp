@@ -41,8 +41,10 @@ inline __m128i rotate2_sse2(__m128i z, __m128i c, __m128i s) {
 
 inline __m128i pair(int32_t v0, int32_t v1) { return _mm_set_epi32(v1, v1, v0, v0); }
 
-inline void l_butterfly2_sse2(int32_t* pa, int32_t* pb, int32_t* pc, int32_t* pd, __m128i c1, __m128i s1, __m128i c3,
-                              __m128i s3) {
+// The sums of two L-butterflies stay in a and b; finish(z1, z3) turns u - jv and u + jv into the
+// values for c and d.
+template <class Finish>
+inline void l_butterfly2_sse2(int32_t* pa, int32_t* pb, int32_t* pc, int32_t* pd, Finish finish) {
     const __m128i imMask = _mm_set_epi32(-1, 0, -1, 0);
     const __m128i a = loadu_i128(pa), b = loadu_i128(pb), c = loadu_i128(pc), d = loadu_i128(pd);
     const __m128i u = _mm_sub_epi32(a, c), v = _mm_sub_epi32(b, d);
@@ -50,10 +52,11 @@ inline void l_butterfly2_sse2(int32_t* pa, int32_t* pb, int32_t* pc, int32_t* pd
     storeu_i128(pb, _mm_add_epi32(b, d));
     const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));      // (vi, vr, ...)
     const __m128i mjv = _mm_sub_epi32(_mm_xor_si128(vs, imMask), imMask);  // (vi, -vr, ...) = -jv
-    const __m128i z1 = _mm_add_epi32(u, mjv);                              // u - jv
-    const __m128i z3 = _mm_sub_epi32(u, mjv);                              // u + jv
-    storeu_i128(pc, rotate2_sse2(z1, c1, s1));
-    storeu_i128(pd, rotate2_sse2(z3, c3, s3));
+    __m128i z1 = _mm_add_epi32(u, mjv);                                    // u - jv
+    __m128i z3 = _mm_sub_epi32(u, mjv);                                    // u + jv
+    finish(z1, z3);
+    storeu_i128(pc, z1);
+    storeu_i128(pd, z3);
 }
 
 // One L-shaped butterfly at index j: the sums stay in a and b, the rotated differences go to c and
@@ -70,7 +73,6 @@ inline void l_butterfly(int32_t* a, int32_t* b, int32_t* c, int32_t* d, Rot rot)
 // The L-shaped butterflies of one block of n >= 4 complex values. The twiddle W^j of this size is
 // k = j * stride of the table's transform (M = 8 m8 points): below M/8 read directly, above it
 // through k' = M/4 - k (k theta = pi/2 - k' theta, 3k theta = 3pi/2 - 3k' theta).
-template <bool kSse2>
 void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
     const int n4 = n / 4, b = m8 - 1;
     int32_t* pa = x;
@@ -85,13 +87,6 @@ void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
     if (n4 == 1) return;
     const int j8 = n / 8;
     int j = 1;
-    if constexpr (kSse2) {
-        for (; j + 1 < j8; j += 2) {
-            const int k0 = j * stride - 1, k1 = k0 + stride;
-            l_butterfly2_sse2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, pair(cos1[k0], cos1[k1]),
-                              pair(sin1[k0], sin1[k1]), pair(cos3[k0], cos3[k1]), pair(sin3[k0], sin3[k1]));
-        }
-    }
     for (; j < j8; ++j) {
         const int k = j * stride - 1;
         const int32_t c1 = cos1[k], s1 = sin1[k], c3 = cos3[k], s3 = sin3[k];
@@ -108,13 +103,6 @@ void l_butterflies(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
                     d[0] = sqrt_half(sub(z3i, z3r)), d[1] = sqrt_half(sub(0, add(z3r, z3i)));
                 });
     j = j8 + 1;
-    if constexpr (kSse2) {
-        for (; j + 1 < n4; j += 2) {
-            const int k0 = (n4 - j) * stride - 1, k1 = k0 - stride;
-            l_butterfly2_sse2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, pair(sin1[k0], sin1[k1]),
-                              pair(cos1[k0], cos1[k1]), pair(-sin3[k0], -sin3[k1]), pair(-cos3[k0], -cos3[k1]));
-        }
-    }
     for (; j < n4; ++j) {
         const int k = (n4 - j) * stride - 1;
         const int32_t c1 = sin1[k], s1 = cos1[k], c3 = -sin3[k], s3 = -cos3[k];
@@ -156,6 +144,15 @@ inline __m128i sqrt_half4_sse2(__m128i t) {
     return _mm_sub_epi32(hiWords, _mm_and_si128(_mm_srai_epi32(t2, 31), k));
 }
 
+// The eighth-turn rotations of the butterfly at j = n/8 on h = (r1, i1, r3, i3), the values
+// u - jv and u + jv: (r1 + i1, i1 - r1) and (i3 - r3, -(r3 + i3)) times sqrt(1/2).
+inline __m128i eighth_turns_sse2(__m128i h) {
+    const __m128i hs = _mm_shuffle_epi32(h, _MM_SHUFFLE(2, 3, 0, 1));
+    const __m128i sum = _mm_add_epi32(h, hs), dif = _mm_sub_epi32(hs, h);
+    return sqrt_half4_sse2(_mm_unpacklo_epi64(_mm_unpacklo_epi32(sum, dif),
+                                              _mm_unpackhi_epi32(dif, _mm_sub_epi32(_mm_setzero_si128(), sum))));
+}
+
 // The block of 8: butterflies j = 0 (W = 1) and j = 1 = n/8 (the eighth turns), then the block of
 // 4 and the two blocks of 2.
 inline void leaf8_sse2(int32_t* x) {
@@ -165,16 +162,65 @@ inline void leaf8_sse2(int32_t* x) {
     const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));
     const __m128i mjv = _mm_sub_epi32(_mm_xor_si128(vs, imMask), imMask);  // (vi, -vr, ...) = -jv
     const __m128i z1 = _mm_add_epi32(u, mjv), z3 = _mm_sub_epi32(u, mjv);  // u - jv, u + jv
-    // j = 1: (r1 + i1, i1 - r1) and (i3 - r3, -(r3 + i3)) times sqrt(1/2).
-    const __m128i h = _mm_unpackhi_epi64(z1, z3);  // (r1, i1, r3, i3)
-    const __m128i hs = _mm_shuffle_epi32(h, _MM_SHUFFLE(2, 3, 0, 1));
-    const __m128i sum = _mm_add_epi32(h, hs), dif = _mm_sub_epi32(hs, h);
-    const __m128i t = _mm_unpacklo_epi64(_mm_unpacklo_epi32(sum, dif),
-                                         _mm_unpackhi_epi32(dif, _mm_sub_epi32(_mm_setzero_si128(), sum)));
-    const __m128i r = sqrt_half4_sse2(t);
+    const __m128i r = eighth_turns_sse2(_mm_unpackhi_epi64(z1, z3));  // j = 1
     storeu_i128(x + 8, dft2_sse2(_mm_unpacklo_epi64(z1, r)));
     storeu_i128(x + 12, dft2_sse2(_mm_unpackhi_epi64(_mm_unpacklo_epi64(z3, z3), r)));
     leaf4_sse2(x, _mm_add_epi32(a, c), _mm_add_epi32(b, d));
+}
+
+// l_butterflies of a block of n >= 16 in SSE2, two butterflies (j, j + 1) per step, so that every
+// j goes through vectors: j = 0 (W = 1) and j = n/8 (the eighth turns, even since n >= 16) start
+// a pair whose other lane is rotated as usual.
+void l_butterflies_sse2(int32_t* x, int n, int stride, const Zuf32s* tab, int m8) {
+    const int n4 = n / 4, j8 = n / 8, b = m8 - 1;
+    int32_t *pa = x, *pb = x + 2 * n4, *pc = x + 4 * n4, *pd = x + 6 * n4;
+    const Zuf32s *cos1 = tab, *cos3 = tab + b, *sin1 = tab + 2 * b, *sin3 = tab + 3 * b;
+    const __m128i lowLanes = _mm_set_epi32(0, 0, -1, -1);
+    // Below n/8 the twiddle of j is k = j stride directly, above it k' = (n/4 - j) stride with the
+    // quarter-turn identities (l_butterflies). Lane 0 of a pair may carry a twiddle it ignores.
+    auto rotate_low = [&](int k0, int k1) {  // j < n/8
+        const __m128i c1 = pair(cos1[k0], cos1[k1]), s1 = pair(sin1[k0], sin1[k1]);
+        const __m128i c3 = pair(cos3[k0], cos3[k1]), s3 = pair(sin3[k0], sin3[k1]);
+        return [=](__m128i& z1, __m128i& z3) {
+            z1 = rotate2_sse2(z1, c1, s1);
+            z3 = rotate2_sse2(z3, c3, s3);
+        };
+    };
+    auto rotate_high = [&](int k0, int k1) {  // j > n/8
+        const __m128i c1 = pair(sin1[k0], sin1[k1]), s1 = pair(cos1[k0], cos1[k1]);
+        const __m128i c3 = pair(-sin3[k0], -sin3[k1]), s3 = pair(-cos3[k0], -cos3[k1]);
+        return [=](__m128i& z1, __m128i& z3) {
+            z1 = rotate2_sse2(z1, c1, s1);
+            z3 = rotate2_sse2(z3, c3, s3);
+        };
+    };
+    {  // j = 0 and 1
+        const auto rot = rotate_low(stride - 1, stride - 1);
+        l_butterfly2_sse2(pa, pb, pc, pd, [&](__m128i& z1, __m128i& z3) {
+            const __m128i u1 = z1, u3 = z3;
+            rot(z1, z3);
+            z1 = select_i128(lowLanes, u1, z1);
+            z3 = select_i128(lowLanes, u3, z3);
+        });
+    }
+    for (int j = 2; j < j8; j += 2) {
+        const int k0 = j * stride - 1;
+        l_butterfly2_sse2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, rotate_low(k0, k0 + stride));
+    }
+    {  // j = n/8 and n/8 + 1
+        const int k1 = (n4 - j8 - 1) * stride - 1;
+        const auto rot = rotate_high(k1, k1);
+        l_butterfly2_sse2(pa + 2 * j8, pb + 2 * j8, pc + 2 * j8, pd + 2 * j8, [&](__m128i& z1, __m128i& z3) {
+            const __m128i e = eighth_turns_sse2(_mm_unpacklo_epi64(z1, z3));  // (c re, c im, d re, d im)
+            rot(z1, z3);
+            z1 = select_i128(lowLanes, e, z1);
+            z3 = select_i128(lowLanes, _mm_unpackhi_epi64(e, e), z3);
+        });
+    }
+    for (int j = j8 + 2; j < n4; j += 2) {
+        const int k0 = (n4 - j) * stride - 1;
+        l_butterfly2_sse2(pa + 2 * j, pb + 2 * j, pc + 2 * j, pd + 2 * j, rotate_high(k0, k0 - stride));
+    }
 }
 
 template <bool kSse2>
@@ -194,7 +240,10 @@ void split_radix(int32_t* x, int n, int m, const Zuf32s* tab) {
         return;
     }
     if (n < 2) return;
-    l_butterflies<kSse2>(x, n, m / n, tab, m / 8);
+    if constexpr (kSse2)
+        l_butterflies_sse2(x, n, m / n, tab, m / 8);
+    else
+        l_butterflies(x, n, m / n, tab, m / 8);
     split_radix<kSse2>(x, n / 2, m, tab);
     split_radix<kSse2>(x + n, n / 4, m, tab);
     split_radix<kSse2>(x + 3 * n / 2, n / 4, m, tab);

@@ -223,11 +223,25 @@ static Zuf32f sample_f32(const Zuf16s *pcm, const Zuf32f *wide, size_t i) {
 }
 
 #ifdef ZUF_HAVE_SNDFILE
+/* 16-bit samples held in buf (w->used bytes) go to libsndfile, which writes what it is given at
+ * once: a decoded frame at a time would cost one system call per 4 KB. */
+static int sndfile_flush16(AudioWriter *w) {
+    const sf_count_t f = (sf_count_t)(w->used / 2 / (size_t)w->channels);
+    w->used = 0;
+    return f > 0 && sf_writef_short((SNDFILE *)w->sndfile, (const short *)(void *)w->buf, f) != f;
+}
+
 static int sndfile_write(AudioWriter *w, const Zuf16s *pcm, const Zuf32f *wide, unsigned long frames) {
     SNDFILE *s = (SNDFILE *)w->sndfile;
     const size_t n = frames * (size_t)w->channels, chunk = sizeof w->buf / 4 / (size_t)w->channels;
     size_t done = 0;
-    if (w->format.sample == AUDIO_S16) return sf_writef_short(s, pcm, (sf_count_t)frames) != (sf_count_t)frames;
+    if (w->format.sample == AUDIO_S16) {
+        if (w->used + 2 * n > sizeof w->buf && sndfile_flush16(w)) return 1;
+        if (2 * n > sizeof w->buf) return sf_writef_short(s, pcm, (sf_count_t)frames) != (sf_count_t)frames;
+        memcpy(w->buf + w->used, pcm, 2 * n);
+        w->used += 2 * n;
+        return 0;
+    }
     /* 24-bit goes through int (libsndfile keeps its top 24 bits: exact), float as is. */
     while (done < n) {
         const size_t k = n - done < chunk * (size_t)w->channels ? n - done : chunk * (size_t)w->channels;
@@ -286,6 +300,8 @@ int audio_write(AudioWriter *w, const Zuf16s *pcm, const Zuf32f *wide, unsigned 
 int audio_close(AudioWriter *w) {
 #ifdef ZUF_HAVE_SNDFILE
     if (w->sndfile) {
+        if (!w->error && sndfile_flush16(w))
+            w->error = sf_error((SNDFILE *)w->sndfile) == SF_ERR_SYSTEM && errno ? errno : -1;
         const int bad = sf_close((SNDFILE *)w->sndfile) != 0;
         if (bad && !w->error) w->error = -1;
         w->sndfile = NULL;
