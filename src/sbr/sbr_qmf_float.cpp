@@ -6,8 +6,7 @@
 // One algorithm, two instantiations: every kernel is a template over a four-lane float type,
 // xf::Lanes4 (the scalar reference) or __m128 (SSE). Both perform the same IEEE operations in the
 // same order on every lane and call the same transform, so the two paths agree bit for bit. The
-// vector path runs when the source and the window (analysis) or the destination (synthesis) are
-// 16-byte aligned, the scalar one otherwise.
+// vector path reads and writes the caller's arrays unaligned, so it serves every alignment.
 #include "sbr/sbr_qmf_float.h"
 
 #include <cstring>
@@ -206,6 +205,8 @@ void ownsAnalysisPostComplex(const float* Zr, const float* Zi, float* re, float*
 
 enum class Layout { Split, Interleaved, Real };
 
+thread_local bool t_reference = false;  // ownsSbrQmfFloatReference
+
 template <class V, Layout L>
 void ownsAnalysis(const float* pSrc, float* const* pRe, float* const* pIm, Zuf32fc* const* pC, const float* pWindow,
                   int numLoop, int offset, int kx, SbrQmfFloatHeader* h, Zuf8u* pWorkBuf) {
@@ -248,7 +249,7 @@ void ownsAnalysis(const float* pSrc, float* const* pRe, float* const* pIm, Zuf32
 template <Layout L>
 void ownsAnalysisRun(const float* pSrc, float* const* pRe, float* const* pIm, Zuf32fc* const* pC, const float* pWindow,
                      int numLoop, int offset, int kx, SbrQmfFloatHeader* h, Zuf8u* pWorkBuf) {
-    if (all_aligned16(pSrc, pWindow))
+    if (!t_reference)
         ownsAnalysis<__m128, L>(pSrc, pRe, pIm, pC, pWindow, numLoop, offset, kx, h, pWorkBuf);
     else
         ownsAnalysis<Lanes4, L>(pSrc, pRe, pIm, pC, pWindow, numLoop, offset, kx, h, pWorkBuf);
@@ -421,13 +422,16 @@ void ownsSynthesis(const float* const* pRe, const float* const* pIm, const Zuf32
 template <Layout L, bool Down>
 void ownsSynthesisRun(const float* const* pRe, const float* const* pIm, const Zuf32fc* const* pC, float* pDst,
                       const float* pWindow, int numLoop, SbrQmfFloatHeader* h, Zuf8u* pWorkBuf) {
-    if (aligned16(pDst))
+    if (!t_reference)
         ownsSynthesis<__m128, L, Down>(pRe, pIm, pC, pDst, pWindow, numLoop, h, pWorkBuf);
     else
         ownsSynthesis<Lanes4, L, Down>(pRe, pIm, pC, pDst, pWindow, numLoop, h, pWorkBuf);
 }
 
 }  // namespace
+
+void ownsSbrQmfFloatReference(bool on) { t_reference = on; }
+
 }  // namespace zuf
 
 using zuf::Layout;

@@ -27,6 +27,10 @@ struct SynthesisDownFilterContext_SBR_RToR_32f : SbrQmfFloatHeader {};
 
 namespace zuf {
 
+// Runs the banks' scalar reference (the Lanes4 instantiation) instead of the SSE one on this
+// thread while set: the tests compare the two through the exported functions.
+void ownsSbrQmfFloatReference(bool on);
+
 // Layouts and values: tools/gen/gen_sbr_qmf_float_tables.py.
 extern const Zuf32f tblPreProcCosSinDCT4_64_SIMD[64];
 extern const Zuf32f tblPostProcCosSinDCT4_32_SIMD[32];
