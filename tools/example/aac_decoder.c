@@ -497,9 +497,21 @@ static void sbr_payload(AacDecoder *d, const Zuf8u *bytes, int cnt) {
     s->last = -1; /* one payload per element */
 }
 
-static Zuf16s round16(float v) {
-    const float r = floorf(v + 0.5f);
-    return (Zuf16s)(r > 32767.0f ? 32767 : r < -32768.0f ? -32768 : (int)r);
+/* floor(v + 0.5) saturated to 16 bits, for n samples into pcm at the given stride. The sum is
+ * clamped before the floor (the same result) and the floor is a truncation corrected for
+ * negative fractions, so the loop has no call and no branch: a NaN becomes 0 as before. */
+static void round16(const float *v, Zuf16s *pcm, int n, int stride) {
+    Zuf16s tmp[2048];
+    int i;
+    for (i = 0; i < n; ++i) {
+        float r = v[i] + 0.5f;
+        int t;
+        r = r > 32767.0f ? 32767.0f : r;
+        r = r < -32768.0f ? -32768.0f : r;
+        t = (int)r;
+        tmp[i] = (Zuf16s)(t - ((float)t > r));
+    }
+    for (i = 0; i < n; ++i) pcm[(long)i * stride] = tmp[i];
 }
 
 /* The block of core samples at `core` (inside d->sbr->core) through each element's SBR decoder
@@ -516,7 +528,7 @@ static void sbr_block(AacDecoder *d, const Zuf16s *core) {
             Zuf16s *out = s->out + (long)n * chans * b + el->slot[c];
             for (i = 0; i < 1024; ++i) s->in[i] = w[(long)i * chans] * 32768.0f;
             sbr_process(&s->el[e], c, s->in, s->res);
-            for (i = 0; i < n; ++i) out[(long)i * chans] = round16(s->res[i]);
+            round16(s->res, out, n, chans);
             if (s->out_wide)
                 for (i = 0; i < n; ++i)
                     s->out_wide[(long)n * chans * b + el->slot[c] + (long)i * chans] = s->res[i] * (1.0f / 32768.0f);
