@@ -94,6 +94,38 @@ inline __m128i row_add(__m128i acc, __m128i vu, __m128i vu_odd, const Zuf32s* m)
 
 // Accumulates history row v (16 slots) against the runs of outputs j1 and j2 (j2 < 0: one);
 // rows[j] gets the row's values summed four lanes wide.
+#if defined(__AVX2__)
+// Eight slots per step, four products per multiply; the four 64-bit lanes fold to the two of the
+// SSE2 form at the end (sums modulo 2^64 and 2^32: the same bits).
+inline __m256i row_add8(__m256i acc, __m256i vu, __m256i vu_odd, const Zuf32s* m) {
+    const __m256i* p = reinterpret_cast<const __m256i*>(m);
+    acc = _mm256_add_epi64(acc, _mm256_srli_epi64(_mm256_mul_epu32(vu, _mm256_loadu_si256(p)), 18));
+    acc = _mm256_add_epi64(
+        acc, _mm256_srli_epi64(
+                 _mm256_mul_epu32(vu_odd, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + 1))), 18));
+    __asm__("" : "+x"(acc));  // as in row_add
+    return acc;
+}
+inline __m128i fold64(__m256i v) {
+    return _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+inline void window_rows(const Zuf32s* v, int j1, int j2, int c0, __m128i* acc, __m128i* rows) {
+    const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+    __m256i a = _mm256_setzero_si256(), b = a, rs = a;
+    for (int i = 0; i < 16; i += 8) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i));
+        rs = _mm256_add_epi32(rs, x);
+        const __m256i vu = _mm256_xor_si256(x, flip);
+        const __m256i vu_odd = _mm256_srli_epi64(vu, 32);
+        a = row_add8(a, vu, vu_odd, _pDiQ16Biased[j1] + c0 + i);
+        if (j2 >= 0) b = row_add8(b, vu, vu_odd, _pDiQ16Biased[j2] + c0 + i);
+    }
+    const __m128i r = _mm_add_epi32(_mm256_castsi256_si128(rs), _mm256_extracti128_si256(rs, 1));
+    acc[j1] = fold64(a);
+    rows[j1] = r;
+    if (j2 >= 0) acc[j2] = fold64(b), rows[j2] = r;
+}
+#else
 inline void window_rows(const Zuf32s* v, int j1, int j2, int c0, __m128i* acc, __m128i* rows) {
     const __m128i flip = sign_bits_epi32();
     __m128i a = _mm_setzero_si128(), b = a, rs = a;
@@ -109,6 +141,7 @@ inline void window_rows(const Zuf32s* v, int j1, int j2, int c0, __m128i* acc, _
     rows[j1] = rs;
     if (j2 >= 0) acc[j2] = b, rows[j2] = rs;
 }
+#endif
 
 inline __m128i pick_even_dwords(__m128i a, __m128i b) {  // a0, a2, b0, b2
     return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
