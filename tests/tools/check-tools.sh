@@ -193,7 +193,16 @@ conventions)
     # The highest status counts: a missing input (1) and a refused output (3).
     expect 3 "missing and refused" zufdec -q missing.mp3 d/song.mp3
     says err.txt "cannot open missing.mp3"
-    ok "help, version, unknown options, option order, -q, default names, several inputs, exit codes"
+    # A failed write is reported with its reason, also when the whole output was still held back
+    # for one larger write at the end (a short stream).
+    if [ -w /dev/full ]; then
+        head -c 4000 song.mp3 >short.mp3
+        for input in song.mp3 short.mp3; do
+            expect 1 "write error ($input)" zufdec -q -y "$input" /dev/full
+            says err.txt "error writing /dev/full: No space left on device"
+        done
+    fi
+    ok "help, version, unknown options, option order, -q, default names, several inputs, exit codes, write errors"
     ;;
 
 zufinfo)
