@@ -2,10 +2,10 @@
 # One table of how fast the library is beside the decoders and FFTs people use, all measured in
 # the same run on the same inputs.
 #
-#   bench/compare.sh [RUNS] [--no-callgrind]
+#   bench/compare.sh [RUNS] [--no-callgrind] [--preset=NAME]
 #
-# Builds the release preset with benchmarks (zufdec, bench_stream, bench_fft) unless they are
-# there, makes the inputs from one 2-minute music-like stereo signal at 44.1 kHz (the signal of
+# Builds the preset (release by default; release-avx2 times the AVX2 build) with benchmarks
+# (zufdec, bench_stream, bench_fft) unless they are there, makes the inputs from one 2-minute music-like stereo signal at 44.1 kHz (the signal of
 # bench/peers.sh):
 #   AAC-LC 128 kbit/s ADTS (FFmpeg's encoder), MP3 128 kbit/s CBR and V2 VBR (LAME), MPEG-2 MP3
 #   at 24 kHz, 64 kbit/s (LAME), and, where ../shared/vectors/he-aac is beside the checkout, an
@@ -31,20 +31,22 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 runs=5
 callgrind=1
+preset=release
 for a in "$@"; do
     case "$a" in
         --no-callgrind) callgrind=0 ;;
+        --preset=?*) preset=${a#--preset=} ;;
         [0-9]*) runs=$a ;;
-        *) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+        *) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
     esac
 done
 
-build=$root/build/release
+build=$root/build/$preset
 if [ ! -x "$build/tools/zufdec" ] || [ ! -x "$build/tools/zufenc" ] || [ ! -x "$build/bench/bench_stream" ] ||
     [ ! -x "$build/bench/bench_fft" ]; then
-    echo "compare.sh: building the release preset with benchmarks" >&2
-    (cd "$root" && cmake --preset release -DZUF_BUILD_BENCH=ON >/dev/null &&
-        cmake --build --preset release --target zufdec zufenc bench_stream bench_fft >/dev/null)
+    echo "compare.sh: building the $preset preset with benchmarks" >&2
+    (cd "$root" && cmake --preset "$preset" -DZUF_BUILD_BENCH=ON >/dev/null &&
+        cmake --build --preset "$preset" --target zufdec zufenc bench_stream bench_fft >/dev/null)
 fi
 command -v valgrind >/dev/null || callgrind=0
 
@@ -63,7 +65,7 @@ if [ -f "$he" ]; then
     for _ in $(seq 60); do cat "$he"; done >"$tmp/he_aac_sbr.aac"
 fi
 
-ZUFDEC=$build/tools/zufdec ZUFENC=$build/tools/zufenc BENCH_STREAM=$build/bench/bench_stream BENCH_FFT=$build/bench/bench_fft \
+PRESET=$preset ZUFDEC=$build/tools/zufdec ZUFENC=$build/tools/zufenc BENCH_STREAM=$build/bench/bench_stream BENCH_FFT=$build/bench/bench_fft \
     python3 - "$tmp" "$runs" "$callgrind" <<'PY'
 import json, os, re, shlex, shutil, subprocess, sys
 
@@ -128,8 +130,8 @@ streams = [("AAC-LC 128k", f"{tmp}/aac_lc_128k.aac", "aac", "ffmpeg"),
            ("MP3 MPEG-2 24k", f"{tmp}/mp3_mpeg2_24k.mp3", "mp3", "mpg123")]
 if os.path.exists(f"{tmp}/he_aac_sbr.aac"):
     streams.insert(1, ("HE-AAC (SBR)", f"{tmp}/he_aac_sbr.aac", "aac", "ffmpeg"))
-print(f"best CPU time (user + system) of {runs} interleaved runs; ratio = zufdec's time / the peer's"
-      " (below 1: zufdec faster)\n")
+print(f"{os.environ['PRESET']} build; best CPU time (user + system) of {runs} interleaved runs; ratio = zufdec's"
+      " time / the peer's (below 1: zufdec faster)\n")
 print(f"{'stream':<15} {'decoder':<18} {'CPU s':>8} {'x real time':>12} {'ratio':>7}")
 for title, stream, kind, main_peer in streams:
     secs = audio_seconds(stream)

@@ -15,6 +15,7 @@
 // output (conj(i) trick: IDFT(x) = swap(DFT(swap(x)))), which in this layout costs nothing.
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "transforms/fft_engine.h"
 
@@ -79,6 +80,17 @@ struct SplitOut {
 };
 
 // ------------------------------------------------------------------ passes
+// 4-point DFT (forward): y0 = (a + c) + (b + d), y1 = (a - c) - i (b - d), y2 = (a + c) - (b + d),
+// y3 = (a - c) + i (b - d).
+template <class V>
+inline void dft4(CV<V> a, CV<V> b, CV<V> c, CV<V> d, CV<V>* y) {
+    const CV<V> apc = cadd(a, c), amc = csub(a, c), bpd = cadd(b, d), bmd = csub(b, d);
+    y[0] = cadd(apc, bpd);
+    y[1] = {add(amc.r, bmd.i), sub(amc.i, bmd.r)};
+    y[2] = csub(apc, bpd);
+    y[3] = {sub(amc.r, bmd.i), add(amc.i, bmd.r)};
+}
+
 // Twiddles of one p: from a table that already holds each value four times (the first pass,
 // where every butterfly has its own twiddles), or broadcast from a compact (re, im) table.
 template <class V, bool kWide>
@@ -105,22 +117,16 @@ void pass4(In in, float* out, int n, int s, const float* tw) {
             w3 = twiddle<V, kWide>(tw + per * p, 2);
         }
         for (int q = 0; q < s; ++q) {
-            const CV<V> a = in.get(q + s * p), b = in.get(q + s * (p + m));
-            const CV<V> c = in.get(q + s * (p + 2 * m)), d = in.get(q + s * (p + 3 * m));
-            const CV<V> apc = cadd(a, c), amc = csub(a, c), bpd = cadd(b, d), bmd = csub(b, d);
-            CV<V> y1{add(amc.r, bmd.i), sub(amc.i, bmd.r)};  // (a - c) - i (b - d)
-            CV<V> y2 = csub(apc, bpd);
-            CV<V> y3{sub(amc.r, bmd.i), add(amc.i, bmd.r)};  // (a - c) + i (b - d)
+            CV<V> y[4];
+            dft4<V>(in.get(q + s * p), in.get(q + s * (p + m)), in.get(q + s * (p + 2 * m)), in.get(q + s * (p + 3 * m)),
+                    y);
             if (rot) {
-                y1 = cmul(y1, w1);
-                y2 = cmul(y2, w2);
-                y3 = cmul(y3, w3);
+                y[1] = cmul(y[1], w1);
+                y[2] = cmul(y[2], w2);
+                y[3] = cmul(y[3], w3);
             }
             const int o = q + 4 * s * p;
-            put<V>(out, o, cadd(apc, bpd));
-            put<V>(out, o + s, y1);
-            put<V>(out, o + 2 * s, y2);
-            put<V>(out, o + 3 * s, y3);
+            for (int k = 0; k < 4; ++k) put<V>(out, o + k * s, y[k]);
         }
     }
 }
@@ -208,12 +214,9 @@ void last4_lanes(const float* buf, const Out& out, int M, const float* tw) {
         CV<V> y[4][4];
         for (int j = 0; j < 4; ++j) {
             const int q = q0 + j;
-            const CV<V> a = in.get(q), b = in.get(q + s), c = in.get(q + 2 * s), d = in.get(q + 3 * s);
-            const CV<V> apc = cadd(a, c), amc = csub(a, c), bpd = cadd(b, d), bmd = csub(b, d);
-            y[0][j] = cadd(apc, bpd);
-            y[1][j] = {add(amc.r, bmd.i), sub(amc.i, bmd.r)};
-            y[2][j] = csub(apc, bpd);
-            y[3][j] = {sub(amc.r, bmd.i), add(amc.i, bmd.r)};
+            CV<V> z[4];
+            dft4<V>(in.get(q), in.get(q + s), in.get(q + 2 * s), in.get(q + 3 * s), z);
+            for (int k = 0; k < 4; ++k) y[k][j] = z[k];
         }
         for (int k = 0; k < 4; ++k) lane_group<V>(y[k][0], y[k][1], y[k][2], y[k][3], (q0 + s * k) / 4, out, M, tw);
     }
@@ -237,6 +240,105 @@ void last8_lanes(const float* buf, const Out& out, int M, const float* tw) {
     }
 }
 
+#if defined(__AVX2__)
+// ------------------------------------------------------------------ AVX2: pair passes
+// The AVX2 build runs the first and the middle passes on two elements per 256-bit register: the
+// low half holds one element, the high half another that the pass treats alike (the first pass
+// pairs p with p + 1, the middle passes q with q + 1), and every lane goes through the operations
+// of the four-lane passes, so the results are the same bits. The buffers keep the four-lane
+// layout: a pair costs two loads or stores and two 128-bit permutes. The fused last pass stays
+// four lanes wide.
+using V8 = Pair8;
+
+// The pair of two elements given as (re | im) each: low half a's, high half b's.
+inline CV<V8> join(__m256 a, __m256 b) {
+    return {{_mm256_permute2f128_ps(a, b, 0x20)}, {_mm256_permute2f128_ps(a, b, 0x31)}};
+}
+// The pair's low half to element e0 of a four-lane buffer, its high half to e1.
+inline void put_pair(float* p, int e0, int e1, CV<V8> y) {
+    _mm256_storeu_ps(p + 8 * e0, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x20));
+    _mm256_storeu_ps(p + 8 * e1, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x31));
+}
+// Pair inputs: elements e and e + 1.
+struct PairSoaIn {
+    const float* p;
+    CV<V8> get(int e) const { return join(_mm256_loadu_ps(p + 8 * e), _mm256_loadu_ps(p + 8 * e + 8)); }
+};
+template <bool kSwap>
+struct PairCplxIn {
+    const float* p;
+    CV<V8> get(int e) const {
+        const __m256 a = _mm256_loadu_ps(p + 8 * e), b = _mm256_loadu_ps(p + 8 * e + 8);
+        // The shuffles give (v0 v1 v4 v5 | v2 v3 v6 v7); the middle 64-bit lanes change places.
+        auto order = [](__m256 v) {
+            return V8{_mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)))};
+        };
+        const V8 re = order(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        const V8 im = order(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        return kSwap ? CV<V8>{im, re} : CV<V8>{re, im};
+    }
+};
+struct PairSplitIn {
+    const float* re;
+    const float* im;
+    CV<V8> get(int e) const { return {{_mm256_loadu_ps(re + 4 * e)}, {_mm256_loadu_ps(im + 4 * e)}}; }
+};
+template <class V, bool kSwap>
+PairCplxIn<kSwap> pair_of(CplxIn<V, kSwap> in) {
+    return {in.p};
+}
+template <class V>
+PairSplitIn pair_of(SplitIn<V> in) {
+    return {in.re, in.im};
+}
+
+// The first pass (s = 1, n = M) on pairs (p, p + 1): twiddles from the four-wide table (per
+// floats per p); p = 0 keeps its values unrotated, as in the four-lane pass.
+template <int kRadix, class PIn>
+void first_pairs(PIn in, float* out, int n, const float* tw) {
+    const int m = n / kRadix, per = 8 * (kRadix - 1);
+    for (int p = 0; p < m; p += 2) {
+        CV<V8> x[kRadix], y[kRadix];
+        for (int j = 0; j < kRadix; ++j) x[j] = in.get(p + j * m);
+        if constexpr (kRadix == 8)
+            dft8<V8>(x, y);
+        else
+            dft4<V8>(x[0], x[1], x[2], x[3], y);
+        for (int k = 1; k < kRadix; ++k) {
+            const float* t = tw + per * p + 8 * (k - 1);
+            const CV<V8> r = cmul(y[k], join(_mm256_loadu_ps(t), _mm256_loadu_ps(t + per)));
+            y[k] = p == 0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}}
+                          : r;
+        }
+        for (int k = 0; k < kRadix; ++k) put_pair(out, kRadix * p + k, kRadix * (p + 1) + k, y[k]);
+    }
+}
+
+// A middle pass (stride s >= 2, even) on pairs (q, q + 1): twiddles broadcast from the compact
+// table, none at p = 0.
+template <int kRadix>
+void middle_pairs(const float* buf, float* out, int n, int s, const float* tw) {
+    const PairSoaIn in{buf};
+    const int m = n / kRadix, per = 2 * (kRadix - 1);
+    for (int p = 0; p < m; ++p) {
+        CV<V8> w[kRadix - 1];
+        for (int j = 0; j < kRadix - 1; ++j) w[j] = {bcast<V8>(tw[per * p + 2 * j]), bcast<V8>(tw[per * p + 2 * j + 1])};
+        for (int q = 0; q < s; q += 2) {
+            CV<V8> x[kRadix], y[kRadix];
+            for (int j = 0; j < kRadix; ++j) x[j] = in.get(q + s * (p + j * m));
+            if constexpr (kRadix == 8)
+                dft8<V8>(x, y);
+            else
+                dft4<V8>(x[0], x[1], x[2], x[3], y);
+            if (p > 0)
+                for (int k = 1; k < kRadix; ++k) y[k] = cmul(y[k], w[k - 1]);
+            const int o = q + kRadix * s * p;
+            for (int k = 0; k < kRadix; ++k) put_pair(out, o + k * s, o + k * s + 1, y[k]);
+        }
+    }
+}
+#endif
+
 // All passes. The first reads the caller's data (its twiddles stored four-wide); the middle ones
 // alternate between the two halves wa, wb of the work buffer; the last pass is fused with
 // the lane pass and writes the caller's destination, which is therefore never used as scratch
@@ -255,11 +357,22 @@ void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, 
     const float* tw = ctx->twiddle;
     int n = plan.M, s = 1;
     float* buf[2] = {wa, wb};
+#if defined(__AVX2__)
+    constexpr bool kPairs = !std::is_same_v<V, Lanes4>;  // the vector instantiation
+#else
+    constexpr bool kPairs = false;
+#endif
     if (plan.radix[0] == 8) {
-        pass8<V, In, true>(in, wa, n, 1, tw);
+        if constexpr (kPairs)
+            first_pairs<8>(pair_of(in), wa, n, tw);
+        else
+            pass8<V, In, true>(in, wa, n, 1, tw);
         tw += 56 * (n / 8);
     } else {
-        pass4<V, In, true>(in, wa, n, 1, tw);
+        if constexpr (kPairs)
+            first_pairs<4>(pair_of(in), wa, n, tw);
+        else
+            pass4<V, In, true>(in, wa, n, 1, tw);
         tw += 24 * (n / 4);
     }
     n /= plan.radix[0];
@@ -267,10 +380,16 @@ void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, 
     for (int k = 1; k < plan.npass - 1; ++k) {
         const SoaIn<V> in2{buf[(k - 1) & 1]};
         if (plan.radix[k] == 8) {
-            pass8<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
+            if constexpr (kPairs)
+                middle_pairs<8>(in2.p, buf[k & 1], n, s, tw);
+            else
+                pass8<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
             tw += 14 * (n / 8);
         } else {
-            pass4<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
+            if constexpr (kPairs)
+                middle_pairs<4>(in2.p, buf[k & 1], n, s, tw);
+            else
+                pass4<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
             tw += 6 * (n / 4);
         }
         n /= plan.radix[k];

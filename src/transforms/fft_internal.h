@@ -88,6 +88,15 @@ inline float mul(float a, float b) { return a * b; }
 inline __m128 add(__m128 a, __m128 b) { return _mm_add_ps(a, b); }
 inline __m128 sub(__m128 a, __m128 b) { return _mm_sub_ps(a, b); }
 inline __m128 mul(__m128 a, __m128 b) { return _mm_mul_ps(a, b); }
+#if defined(__AVX2__)
+// Two four-lane elements side by side: the AVX2 build's pair passes (fft_engine.cpp).
+struct Pair8 {
+    __m256 v;
+};
+inline Pair8 add(Pair8 a, Pair8 b) { return {_mm256_add_ps(a.v, b.v)}; }
+inline Pair8 sub(Pair8 a, Pair8 b) { return {_mm256_sub_ps(a.v, b.v)}; }
+inline Pair8 mul(Pair8 a, Pair8 b) { return {_mm256_mul_ps(a.v, b.v)}; }
+#endif
 
 template <class V>
 V load(const float* p);
@@ -132,6 +141,12 @@ template <>
 inline float bcast<float>(float x) {
     return x;
 }
+#if defined(__AVX2__)
+template <>
+inline Pair8 bcast<Pair8>(float x) {
+    return {_mm256_set1_ps(x)};
+}
+#endif
 inline void store(float* p, Lanes4 a) {
     p[0] = a.v[0];
     p[1] = a.v[1];
