@@ -337,6 +337,80 @@ void middle_pairs(const float* buf, float* out, int n, int s, const float* tw) {
         }
     }
 }
+
+// The fused last pass on pairs. Its butterflies run on pairs (q, q + 1); the lane groups of two
+// outputs k, k + 1 then run side by side: e_j = (lane values of group g0 | of group g1), a 4x4
+// transpose in each half, and the twiddles and sums of lane_group.
+inline void transpose4(V8& a, V8& b, V8& c, V8& d) {
+    const __m256 t0 = _mm256_unpacklo_ps(a.v, b.v), t1 = _mm256_unpackhi_ps(a.v, b.v);
+    const __m256 t2 = _mm256_unpacklo_ps(c.v, d.v), t3 = _mm256_unpackhi_ps(c.v, d.v);
+    auto lo = [](__m256 x, __m256 y) {
+        return _mm256_castpd_ps(_mm256_unpacklo_pd(_mm256_castps_pd(x), _mm256_castps_pd(y)));
+    };
+    auto hi = [](__m256 x, __m256 y) {
+        return _mm256_castpd_ps(_mm256_unpackhi_pd(_mm256_castps_pd(x), _mm256_castps_pd(y)));
+    };
+    a.v = lo(t0, t2), b.v = hi(t0, t2), c.v = lo(t1, t3), d.v = hi(t1, t3);
+}
+
+// Outputs k0 (low half) and k1 (high half) through the four-lane output policies.
+template <class V, bool kSwap, bool kScale>
+void put_pair(const CplxOut<V, kSwap, kScale>& out, int k0, int k1, CV<V8> y) {
+    if (kScale) y = cscale(y, V8{_mm256_set_m128(out.f, out.f)});
+    const __m256 r = kSwap ? y.i.v : y.r.v, i = kSwap ? y.r.v : y.i.v;
+    const __m256 a = _mm256_unpacklo_ps(r, i), b = _mm256_unpackhi_ps(r, i);
+    _mm256_storeu_ps(out.p + 2 * k0, _mm256_permute2f128_ps(a, b, 0x20));
+    _mm256_storeu_ps(out.p + 2 * k1, _mm256_permute2f128_ps(a, b, 0x31));
+}
+template <class V, bool kScale>
+void put_pair(const SplitOut<V, kScale>& out, int k0, int k1, CV<V8> y) {
+    if (kScale) y = cscale(y, V8{_mm256_set_m128(out.f, out.f)});
+    _mm_storeu_ps(out.re + k0, _mm256_castps256_ps128(y.r.v));
+    _mm_storeu_ps(out.re + k1, _mm256_extractf128_ps(y.r.v, 1));
+    _mm_storeu_ps(out.im + k0, _mm256_castps256_ps128(y.i.v));
+    _mm_storeu_ps(out.im + k1, _mm256_extractf128_ps(y.i.v, 1));
+}
+
+// Lane groups g0 and g1 from the butterfly outputs a = (group g0's e0 | e1), (e2 | e3) and b the
+// same of group g1.
+template <class Out>
+void lane_pair(const CV<V8>* a, const CV<V8>* b, int g0, int g1, const Out& out, int M, const float* tw) {
+    auto halves = [](CV<V8> x, CV<V8> y, int imm) {
+        return CV<V8>{{_mm256_permute2f128_ps(x.r.v, y.r.v, imm)}, {_mm256_permute2f128_ps(x.i.v, y.i.v, imm)}};
+    };
+    CV<V8> e[4] = {halves(a[0], b[0], 0x20), halves(a[0], b[0], 0x31), halves(a[1], b[1], 0x20),
+                   halves(a[1], b[1], 0x31)};
+    transpose4(e[0].r, e[1].r, e[2].r, e[3].r);
+    transpose4(e[0].i, e[1].i, e[2].i, e[3].i);
+    auto w = [&](int l) { return join(_mm256_loadu_ps(tw + 24 * g0 + 8 * l), _mm256_loadu_ps(tw + 24 * g1 + 8 * l)); };
+    const CV<V8> t1 = cmul(e[1], w(0)), t2 = cmul(e[2], w(1)), t3 = cmul(e[3], w(2));
+    const CV<V8> s02 = cadd(e[0], t2), d02 = csub(e[0], t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
+    put_pair(out, 4 * g0, 4 * g1, cadd(s02, s13));
+    put_pair(out, 4 * g0 + M, 4 * g1 + M, CV<V8>{add(d02.r, d13.i), sub(d02.i, d13.r)});
+    put_pair(out, 4 * g0 + 2 * M, 4 * g1 + 2 * M, csub(s02, s13));
+    put_pair(out, 4 * g0 + 3 * M, 4 * g1 + 3 * M, CV<V8>{sub(d02.r, d13.i), add(d02.i, d13.r)});
+}
+
+// last4_lanes and last8_lanes on pairs.
+template <int kRadix, class Out>
+void last_pairs(const float* buf, const Out& out, int M, const float* tw) {
+    const PairSoaIn in{buf};
+    const int s = M / kRadix;
+    for (int q0 = 0; q0 < s; q0 += 4) {
+        CV<V8> y[kRadix][2];
+        for (int h = 0; h < 2; ++h) {
+            CV<V8> x[kRadix], z[kRadix];
+            for (int j = 0; j < kRadix; ++j) x[j] = in.get(q0 + 2 * h + s * j);
+            if constexpr (kRadix == 8)
+                dft8<V8>(x, z);
+            else
+                dft4<V8>(x[0], x[1], x[2], x[3], z);
+            for (int k = 0; k < kRadix; ++k) y[k][h] = z[k];
+        }
+        for (int k = 0; k < kRadix; k += 2)
+            lane_pair(y[k], y[k + 1], (q0 + s * k) / 4, (q0 + s * (k + 1)) / 4, out, M, tw);
+    }
+}
 #endif
 
 // All passes. The first reads the caller's data (its twiddles stored four-wide); the middle ones
@@ -395,10 +469,18 @@ void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, 
         n /= plan.radix[k];
         s *= plan.radix[k];
     }
-    if (plan.radix[plan.npass - 1] == 8)
-        last8_lanes<V>(buf[(plan.npass - 2) & 1], out, plan.M, ctx->laneTw);
-    else
-        last4_lanes<V>(buf[(plan.npass - 2) & 1], out, plan.M, ctx->laneTw);
+    const float* last = buf[(plan.npass - 2) & 1];
+    if constexpr (kPairs) {
+        if (plan.radix[plan.npass - 1] == 8)
+            last_pairs<8>(last, out, plan.M, ctx->laneTw);
+        else
+            last_pairs<4>(last, out, plan.M, ctx->laneTw);
+    } else {
+        if (plan.radix[plan.npass - 1] == 8)
+            last8_lanes<V>(last, out, plan.M, ctx->laneTw);
+        else
+            last4_lanes<V>(last, out, plan.M, ctx->laneTw);
+    }
 }
 
 template <class V>
