@@ -184,5 +184,6 @@ for line in table[1:]:
     f = line.split()
     if len(f) > 1 and f[1].isdigit() and 64 <= int(f[1]) <= 4096:
         print(line)
-print("(FFTW's AVX kernels against our SSE ones; bench/fftw-sse2.sh compares on the same vector width)")
+print("(Debian's FFTW runs its AVX kernels; bench/fftw-sse2.sh compares with an FFTW limited to SSE2, the default"
+      " build's width)")
 PY
