@@ -18,6 +18,7 @@
 #include "aac_decoder.h"
 #include "stream.h"
 
+#include <emmintrin.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -498,19 +499,36 @@ static void sbr_payload(AacDecoder *d, const Zuf8u *bytes, int cnt) {
 }
 
 /* floor(v + 0.5) saturated to 16 bits, for n samples into pcm at the given stride. The sum is
- * clamped before the floor (the same result) and the floor is a truncation corrected for
- * negative fractions, so the loop has no call and no branch: a NaN becomes 0 as before. */
+ * clamped before the floor (the same result) and the floor is a truncation corrected for negative
+ * fractions. Four samples at a time in SSE2: GCC keeps the scalar form's comparisons as branches
+ * (they may trap), which costs a tenth of HE-AAC decoding. minps/maxps with the constant first
+ * keep a NaN, whose truncation 0x80000000 keeps its low 16 bits: 0, as (Zuf16s)(int)NaN gives. */
+static Zuf16s round16_one(float v) {
+    float r = v + 0.5f;
+    int t;
+    r = r > 32767.0f ? 32767.0f : r;
+    r = r < -32768.0f ? -32768.0f : r;
+    t = (int)r;
+    return (Zuf16s)(t - ((float)t > r));
+}
+
 static void round16(const float *v, Zuf16s *pcm, int n, int stride) {
     Zuf16s tmp[2048];
-    int i;
-    for (i = 0; i < n; ++i) {
-        float r = v[i] + 0.5f;
-        int t;
-        r = r > 32767.0f ? 32767.0f : r;
-        r = r < -32768.0f ? -32768.0f : r;
-        t = (int)r;
-        tmp[i] = (Zuf16s)(t - ((float)t > r));
+    const __m128 half = _mm_set1_ps(0.5f), hi = _mm_set1_ps(32767.0f), lo = _mm_set1_ps(-32768.0f);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m128i t[2];
+        int k;
+        for (k = 0; k < 2; ++k) {
+            const __m128 r = _mm_max_ps(lo, _mm_min_ps(hi, _mm_add_ps(_mm_loadu_ps(v + i + 4 * k), half)));
+            const __m128i q = _mm_cvttps_epi32(r);
+            /* q - 1 where (float)q > r; then the low 16 bits, sign-extended */
+            const __m128i f = _mm_add_epi32(q, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(q), r)));
+            t[k] = _mm_srai_epi32(_mm_slli_epi32(f, 16), 16);
+        }
+        _mm_storeu_si128((__m128i *)(void *)(tmp + i), _mm_packs_epi32(t[0], t[1]));
     }
+    for (; i < n; ++i) tmp[i] = round16_one(v[i]);
     for (i = 0; i < n; ++i) pcm[(long)i * stride] = tmp[i];
 }
 
