@@ -242,12 +242,12 @@ void last8_lanes(const float* buf, const Out& out, int M, const float* tw) {
 
 #if defined(__AVX2__)
 // ------------------------------------------------------------------ AVX2: pair passes
-// The AVX2 build runs the first and the middle passes on two elements per 256-bit register: the
-// low half holds one element, the high half another that the pass treats alike (the first pass
-// pairs p with p + 1, the middle passes q with q + 1), and every lane goes through the operations
-// of the four-lane passes, so the results are the same bits. The buffers keep the four-lane
-// layout: a pair costs two loads or stores and two 128-bit permutes. The fused last pass stays
-// four lanes wide.
+// The AVX2 build runs every pass on two elements per 256-bit register: the low half holds one
+// element, the high half another that the pass treats alike (the first pass pairs p with p + 1,
+// the middle and last passes q with q + 1, the lane groups of the last pass two outputs k, k + 1),
+// and every lane goes through the operations of the four-lane passes, so the results are the
+// same bits. The buffers keep the four-lane layout: a pair costs two loads or stores and two
+// 128-bit permutes. Transforms of one pass (4 or 8 points per lane) stay four lanes wide.
 using V8 = Pair8;
 
 // The pair of two elements given as (re | im) each: low half a's, high half b's.
