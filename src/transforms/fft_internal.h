@@ -5,7 +5,8 @@
 // One algorithm, two instantiations. Every kernel is a template over a four-lane float type:
 // Lanes4 (four plain floats, the scalar reference) or __m128 (SSE). Both perform the same IEEE
 // operations in the same order on every lane (contraction is off), so they agree bit for bit; the
-// exported functions run the SSE instantiation, the tests compare it with the reference.
+// exported functions run the SSE instantiation, the tests compare it with the reference. The
+// AVX2 build adds Pair8 (two four-lane elements per register) for the float FFT engine's passes.
 #pragma once
 
 #include <cstddef>
