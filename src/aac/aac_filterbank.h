@@ -25,10 +25,6 @@ void ownsMDCTInv_Radix2_ref(Zuf32s* pSrcDst, int n, bool scaled);
 // or less (the FFT's headroom), applied to z[0..count) with rounding; 0 when none is needed.
 int ownsBlockScale_32s(Zuf32s* z, int count, int64_t s);
 
-// The block-scaled FFT of the inverse and forward MDCT cores: z (n words, n/2 complex values after the
-// pre-rotation, magnitude the sum of their magnitudes) is scaled, transformed in place by the
-// 2^order-point FFT, and post(scale) is called, scale(sum) turning a 64-bit rotation sum into an
-// output value: a shift by order - 3 less the block scaling (rounded when it is a right shift).
 // The output scalings of the block-scaled FFT, each for one 64-bit sum or, in SSE2, for the sums
 // of two rotated complex values (as (re0, im0, re1, im1)).
 struct ScaleRoundDown {  // hi(s) rounded right by t = 1..31: (h >> t) + bit t-1 of h, in 32 bits
@@ -46,6 +42,10 @@ struct ScaleUp {  // s >> (32 - u), u = 0..31, truncated to 32 bits
     __m128i operator()(const RotateSums2& r) const { return r.shifted_low_words(_mm_cvtsi32_si128(32 - u)); }
 };
 
+// The block-scaled FFT of the inverse and forward MDCT cores: z (n words, n/2 complex values after the
+// pre-rotation, magnitude the sum of their magnitudes) is scaled, transformed in place by the
+// 2^order-point FFT, and post(scale) is called, scale(sum) turning a 64-bit rotation sum into an
+// output value: a shift by order - 3 less the block scaling (rounded when it is a right shift).
 template <class Post>
 void ownsFFT_BlockScaled_32s(Zuf32s* z, int n, int order, int64_t magnitude, Post post) {
     const int t = order - ownsBlockScale_32s(z, n, magnitude) - 3;

@@ -178,21 +178,19 @@ void l_butterflies_sse2(int32_t* x, int n, int stride, const Zuf32s* tab, int m8
     const __m128i lowLanes = _mm_set_epi32(0, 0, -1, -1);
     // Below n/8 the twiddle of j is k = j stride directly, above it k' = (n/4 - j) stride with the
     // quarter-turn identities (l_butterflies). Lane 0 of a pair may carry a twiddle it ignores.
-    auto rotate_low = [&](int k0, int k1) {  // j < n/8
-        const __m128i c1 = pair(cos1[k0], cos1[k1]), s1 = pair(sin1[k0], sin1[k1]);
-        const __m128i c3 = pair(cos3[k0], cos3[k1]), s3 = pair(sin3[k0], sin3[k1]);
+    auto rotations = [](__m128i c1, __m128i s1, __m128i c3, __m128i s3) {
         return [=](__m128i& z1, __m128i& z3) {
             z1 = rotate2_sse2(z1, c1, s1);
             z3 = rotate2_sse2(z3, c3, s3);
         };
     };
+    auto rotate_low = [&](int k0, int k1) {  // j < n/8
+        return rotations(pair(cos1[k0], cos1[k1]), pair(sin1[k0], sin1[k1]), pair(cos3[k0], cos3[k1]),
+                         pair(sin3[k0], sin3[k1]));
+    };
     auto rotate_high = [&](int k0, int k1) {  // j > n/8
-        const __m128i c1 = pair(sin1[k0], sin1[k1]), s1 = pair(cos1[k0], cos1[k1]);
-        const __m128i c3 = pair(-sin3[k0], -sin3[k1]), s3 = pair(-cos3[k0], -cos3[k1]);
-        return [=](__m128i& z1, __m128i& z3) {
-            z1 = rotate2_sse2(z1, c1, s1);
-            z3 = rotate2_sse2(z3, c3, s3);
-        };
+        return rotations(pair(sin1[k0], sin1[k1]), pair(cos1[k0], cos1[k1]), pair(-sin3[k0], -sin3[k1]),
+                         pair(-cos3[k0], -cos3[k1]));
     };
     {  // j = 0 and 1
         const auto rot = rotate_low(stride - 1, stride - 1);

@@ -223,6 +223,11 @@ static Zuf32f sample_f32(const Zuf16s *pcm, const Zuf32f *wide, size_t i) {
 }
 
 #ifdef ZUF_HAVE_SNDFILE
+/* The error of a failed libsndfile call: its errno when the system failed, else -1. */
+static int sndfile_error(const AudioWriter *w) {
+    return sf_error((SNDFILE *)w->sndfile) == SF_ERR_SYSTEM && errno ? errno : -1;
+}
+
 /* 16-bit samples held in buf (w->used bytes) go to libsndfile, which writes what it is given at
  * once: a decoded frame at a time would cost one system call per 4 KB. */
 static int sndfile_flush16(AudioWriter *w) {
@@ -270,7 +275,7 @@ int audio_write(AudioWriter *w, const Zuf16s *pcm, const Zuf32f *wide, unsigned 
 #ifdef ZUF_HAVE_SNDFILE
     if (w->sndfile) {
         if (sndfile_write(w, pcm, wide, frames)) {
-            w->error = sf_error((SNDFILE *)w->sndfile) == SF_ERR_SYSTEM && errno ? errno : -1;
+            w->error = sndfile_error(w);
             return 1;
         }
         w->frames += frames;
@@ -301,7 +306,7 @@ int audio_close(AudioWriter *w) {
 #ifdef ZUF_HAVE_SNDFILE
     if (w->sndfile) {
         if (!w->error && sndfile_flush16(w))
-            w->error = sf_error((SNDFILE *)w->sndfile) == SF_ERR_SYSTEM && errno ? errno : -1;
+            w->error = sndfile_error(w);
         const int bad = sf_close((SNDFILE *)w->sndfile) != 0;
         if (bad && !w->error) w->error = -1;
         w->sndfile = NULL;
