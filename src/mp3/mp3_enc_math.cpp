@@ -22,6 +22,19 @@ int64_t poly_q30(const Zuf32s (&c)[N], Zuf32s u) {
     return acc;
 }
 
+// Two evaluations of the same polynomial, step by step side by side: the same operations as
+// poly_q30 on each.
+template <int N>
+void poly_q30_pair(const Zuf32s (&c)[N], Zuf32s u, Zuf32s v, int64_t* pu, int64_t* pv) {
+    int64_t a = c[N - 1], b = c[N - 1];
+    for (int k = N - 2; k >= 0; --k) {
+        a = ((a * u + (int64_t{1} << 30)) >> 31) + c[k];
+        b = ((b * v + (int64_t{1} << 30)) >> 31) + c[k];
+    }
+    *pu = a;
+    *pv = b;
+}
+
 // u of a mantissa in [2^30, 2^31).
 inline Zuf32s octave_u(Zuf32s m) { return static_cast<Zuf32s>(static_cast<Zuf32u>(m - 0x60000000) << 2); }
 
@@ -37,6 +50,13 @@ inline Zuf32s clamp_q31_max(int64_t v) { return v > INT32_MAX ? INT32_MAX : stat
 }  // namespace
 
 Zuf32s ownsReciprocal_Audio_32s(Zuf32s m) { return clamp_q31_max(poly_q30(_TAB_Reciprocal, octave_u(m))); }
+
+void ownsReciprocalPair_Audio_32s(Zuf32s m, Zuf32s n, Zuf32s* pRm, Zuf32s* pRn) {
+    int64_t a, b;
+    poly_q30_pair(_TAB_Reciprocal, octave_u(m), octave_u(n), &a, &b);
+    *pRm = clamp_q31_max(a);
+    *pRn = clamp_q31_max(b);
+}
 
 Zuf32s ownsSqrtNorm_Audio_32s(Zuf32s m, int e, int* pExp) {
     if (m <= 0) {
@@ -74,6 +94,20 @@ Zuf32s ownsLog2_Audio_32s(Zuf32s x) {
     const Zuf32s mn = normalise32(x, &c);
     const int64_t p = poly_q30(_TAB_Log2, octave_u(mn));
     return static_cast<Zuf32s>(((30 - c) * (int64_t{1} << 16)) + ((p + (1 << 13)) >> 14));
+}
+
+void ownsLog2Pair_Audio_32s(Zuf32s x, Zuf32s y, Zuf32s* pLx, Zuf32s* pLy) {
+    if (x <= 0 || y <= 0) {
+        *pLx = ownsLog2_Audio_32s(x);
+        *pLy = ownsLog2_Audio_32s(y);
+        return;
+    }
+    int cx, cy;
+    const Zuf32s mx = normalise32(x, &cx), my = normalise32(y, &cy);
+    int64_t px, py;
+    poly_q30_pair(_TAB_Log2, octave_u(mx), octave_u(my), &px, &py);
+    *pLx = static_cast<Zuf32s>(((30 - cx) * (int64_t{1} << 16)) + ((px + (1 << 13)) >> 14));
+    *pLy = static_cast<Zuf32s>(((30 - cy) * (int64_t{1} << 16)) + ((py + (1 << 13)) >> 14));
 }
 
 Zuf32s ownsPow2_Audio_32s(Zuf32s x, int* pExp) {

@@ -32,6 +32,9 @@ inline Zuf32s ownsNorm64_Audio_64s32s(Zuf64s x, int* pExp) {
 // 2^61 / m. Other m: meaningless.
 Zuf32s ownsReciprocal_Audio_32s(Zuf32s m);
 
+// ownsReciprocal_Audio_32s of two values at once (the chains interleave).
+void ownsReciprocalPair_Audio_32s(Zuf32s m, Zuf32s n, Zuf32s* pRm, Zuf32s* pRn);
+
 // Square root of m 2^e for m > 0 (any m, normalised inside; m <= 0 gives 0, exponent 0):
 // mantissa in [2^30 - 4, 2^31) and exponent. Relative error below 4e-9 (2^-27.9).
 Zuf32s ownsSqrtNorm_Audio_32s(Zuf32s m, int e, int* pExp);
@@ -44,6 +47,10 @@ Zuf32s ownsSqrt_Audio_32s(Zuf32s x, int* pExp);
 // (0 for x = 1 .. 31 - 2^-16 for x = 2^31 - 1); within one unit of log2(x) 2^16 (measured:
 // 0.5, so the rounded value). x <= 0 gives INT32_MIN.
 Zuf32s ownsLog2_Audio_32s(Zuf32s x);
+
+// ownsLog2_Audio_32s of two values at once (*pLx of x, *pLy of y): the two polynomial chains
+// interleave, which takes about the time of one.
+void ownsLog2Pair_Audio_32s(Zuf32s x, Zuf32s y, Zuf32s* pLx, Zuf32s* pLy);
 
 // The same in Q26 (0 .. 31 - 2^-26) for callers that need the finer fraction: within one unit
 // of log2(x) 2^26. x <= 0 gives INT32_MIN.

@@ -46,13 +46,9 @@ inline Zuf64s max64(Zuf64s a, Zuf64s b) { return a > b ? a : b; }
 
 // num / den in Q31 for num, den >= 0, saturated to 2^31 - 1 (also for den = 0): den normalised
 // to a 32-bit mantissa, its reciprocal times the normalised numerator.
-Zuf32s ratio_q31(Zuf64s num, Zuf64s den) {
-    if (den <= 0) return INT32_MAX;
-    if (num <= 0) return 0;
-    int en, ed;
-    const Zuf32s mn = ownsNorm64_Audio_64s32s(num, &en), md = ownsNorm64_Audio_64s32s(den, &ed);
-    // num / den = mn 2^en / (md 2^ed), 1 / (md / 2^31) = rec / 2^30: in Q31 (mn rec) 2^(en - ed - 30).
-    const Zuf64u prod = static_cast<Zuf64u>(mn) * static_cast<Zuf64u>(ownsReciprocal_Audio_32s(md));  // < 2^62
+// num / den = mn 2^en / (md 2^ed), 1 / (md / 2^31) = rec / 2^30: in Q31 (mn rec) 2^(en - ed - 30).
+inline Zuf32s ratio_from(Zuf32s mn, int en, int ed, Zuf32s rec) {
+    const Zuf64u prod = static_cast<Zuf64u>(mn) * static_cast<Zuf64u>(rec);  // < 2^62
     const int s = 30 + ed - en;
     if (s <= 0) return INT32_MAX;
     if (s >= 64) return 0;
@@ -60,11 +56,28 @@ Zuf32s ratio_q31(Zuf64s num, Zuf64s den) {
     return v > INT32_MAX ? INT32_MAX : static_cast<Zuf32s>(v);
 }
 
-// log2(x) in Q16 for x > 0 (64-bit).
-inline Zuf32s log2_64(Zuf64s x) {
-    int e;
-    const Zuf32s m = ownsNorm64_Audio_64s32s(x, &e);
-    return ownsLog2_Audio_32s(m) + e * 65536;
+Zuf32s ratio_q31(Zuf64s num, Zuf64s den) {
+    if (den <= 0) return INT32_MAX;
+    if (num <= 0) return 0;
+    int en, ed;
+    const Zuf32s mn = ownsNorm64_Audio_64s32s(num, &en), md = ownsNorm64_Audio_64s32s(den, &ed);
+    return ratio_from(mn, en, ed, ownsReciprocal_Audio_32s(md));
+}
+
+// ratio_q31 of two pairs, the reciprocals side by side.
+void ratio_q31_pair(Zuf64s num0, Zuf64s den0, Zuf64s num1, Zuf64s den1, Zuf32s* r0, Zuf32s* r1) {
+    if (den0 <= 0 || num0 <= 0 || den1 <= 0 || num1 <= 0) {
+        *r0 = ratio_q31(num0, den0);
+        *r1 = ratio_q31(num1, den1);
+        return;
+    }
+    int en0, ed0, en1, ed1;
+    const Zuf32s mn0 = ownsNorm64_Audio_64s32s(num0, &en0), md0 = ownsNorm64_Audio_64s32s(den0, &ed0);
+    const Zuf32s mn1 = ownsNorm64_Audio_64s32s(num1, &en1), md1 = ownsNorm64_Audio_64s32s(den1, &ed1);
+    Zuf32s rec0, rec1;
+    ownsReciprocalPair_Audio_32s(md0, md1, &rec0, &rec1);
+    *r0 = ratio_from(mn0, en0, ed0, rec0);
+    *r1 = ratio_from(mn1, en1, ed1, rec1);
 }
 
 // ---------------------------------------------------------------- FFT analysis
@@ -108,6 +121,20 @@ struct Polar {
     Zuf32s r, c, s;
 };
 
+// a / d rounded toward zero (C's integer division) for d > 0 and |a / d| < 2^40, given inv =
+// 1.0 / d: the double estimate is within one of the quotient (two roundings of 2^-53 each), and
+// the remainder settles it. A 64-bit integer division takes several times as long.
+inline int64_t div_trunc(int64_t a, int64_t d, double inv) {
+    const int64_t m = a < 0 ? -a : a;
+    int64_t q = static_cast<int64_t>(static_cast<double>(m) * inv);
+    const int64_t r = m - q * d;
+    if (r < 0)
+        --q;
+    else if (r >= d)
+        ++q;
+    return a < 0 ? -q : q;
+}
+
 Polar polar(const Zuf32s* x) {
     const Zuf64s e = energy(x);
     if (e == 0) return {0, 1 << 30, 0};
@@ -116,8 +143,9 @@ Polar polar(const Zuf32s* x) {
     const Zuf32s root = ownsSqrtNorm_Audio_32s(m, ex, &er);  // |X| = root 2^er, below 2^30
     Zuf32s r = er < 0 ? static_cast<Zuf32s>(rshift_round(root, -er)) : root;
     if (r == 0) r = 1;
-    return {r, static_cast<Zuf32s>((int64_t{x[0]} * (1 << 30)) / r),
-            static_cast<Zuf32s>((int64_t{x[1]} * (1 << 30)) / r)};
+    const double inv = 1.0 / r;
+    return {r, static_cast<Zuf32s>(div_trunc(int64_t{x[0]} * (1 << 30), r, inv)),
+            static_cast<Zuf32s>(div_trunc(int64_t{x[1]} * (1 << 30), r, inv))};
 }
 
 // A line kept in the state; a zeroed state holds the silent line, phase 0.
@@ -143,8 +171,8 @@ Zuf32s unpredictability(const Zuf32s* x, const Polar& p, const Polar& p1, const 
     if (m == 0) return 0;
     const Zuf32s root = ownsSqrtNorm_Audio_32s(m, ex, &er);
     const int64_t num = er < 0 ? rshift_round(root, -er) : int64_t{root} << er;  // |X - Xpred| / 4
-    const int64_t cw = (num << 31) / den;
-    return cw > INT32_MAX ? INT32_MAX : static_cast<Zuf32s>(cw);
+    if (num >= den) return INT32_MAX;  // the quotient below would be 2^31 or more
+    return static_cast<Zuf32s>(div_trunc(num << 31, den, 1.0 / static_cast<double>(den)));
 }
 
 // ---------------------------------------------------------------- partitions
@@ -162,23 +190,20 @@ void partition_sums(const Zuf16s* bounds, int n, Zuf64s* out, F f) {
 // Spread values: out[b] = sum over b's source range of s(b, j) in[j] (Q31 factors, packed).
 void spread(const Zuf16s* bound, const Zuf32s* packed, int n, const Zuf64s* in, Zuf64s* out) {
     for (int b = 0; b < n; ++b) {
-        Zuf64s sum = 0;
-        for (int j = bound[2 * b]; j < bound[2 * b + 1]; ++j) sum += mul64(in[j], *packed++, 31);
-        out[b] = sum;
+        const int first = bound[2 * b], count = bound[2 * b + 1] - first;
+        out[b] = ownsWeightedSum_MP3(in + first, packed, count);
+        packed += count;
     }
 }
 
-// Two spreads with the same function in one pass: outA from inA, outB from inB.
+// Two spreads with the same function: outA from inA, outB from inB.
 void spread2(const Zuf16s* bound, const Zuf32s* packed, int n, const Zuf64s* inA, Zuf64s* outA, const Zuf64s* inB,
              Zuf64s* outB) {
     for (int b = 0; b < n; ++b) {
-        Zuf64s sa = 0, sb = 0;
-        for (int j = bound[2 * b]; j < bound[2 * b + 1]; ++j, ++packed) {
-            sa += mul64(inA[j], *packed, 31);
-            sb += mul64(inB[j], *packed, 31);
-        }
-        outA[b] = sa;
-        outB[b] = sb;
+        const int first = bound[2 * b], count = bound[2 * b + 1] - first;
+        outA[b] = ownsWeightedSum_MP3(inA + first, packed, count);
+        outB[b] = ownsWeightedSum_MP3(inB + first, packed, count);
+        packed += count;
     }
 }
 
@@ -199,16 +224,21 @@ void couple_ms(Zuf64s* thrL, Zuf64s* thrR, Zuf64s* thrM, Zuf64s* thrS, const Zuf
 // Ratio threshold / energy of each band from partition values (weighted edge partitions).
 void band_ratios(const Zuf8u* first, const Zuf32s* weight, int bands, const Zuf64s* e, const Zuf64s* thr, Zuf32s* ratio,
                  int stride) {
+    Zuf64s en[36], th[36];
     for (int s = 0; s < bands; ++s) {
         const int a = first[s], z = first[s + 1];
         const Zuf32s wa = weight[s], wz = INT32_MAX - weight[s + 1];
-        Zuf64s en = mul64(e[a], wa, 31) + mul64(e[z], wz, 31), th = mul64(thr[a], wa, 31) + mul64(thr[z], wz, 31);
+        en[s] = mul64(e[a], wa, 31) + mul64(e[z], wz, 31);
+        th[s] = mul64(thr[a], wa, 31) + mul64(thr[z], wz, 31);
         for (int j = a + 1; j < z; ++j) {
-            en += e[j];
-            th += thr[j];
+            en[s] += e[j];
+            th[s] += thr[j];
         }
-        ratio[s * stride] = en == 0 ? INT32_MAX : ratio_q31(th, en);
     }
+    // two bands at a time (a band without energy gets 2^31 - 1 from ratio_q31)
+    int s = 0;
+    for (; s + 2 <= bands; s += 2) ratio_q31_pair(th[s], en[s], th[s + 1], en[s + 1], &ratio[s * stride], &ratio[(s + 1) * stride]);
+    if (s < bands) ratio[s * stride] = ratio_q31(th[s], en[s]);
 }
 
 // ---------------------------------------------------------------- one granule
@@ -281,8 +311,13 @@ void long_thresholds(const Frame& f, int a, PsyWork_MP3* w, Mp3PsyState* st) {
     const bool prevShort = st->blockType[a & 1] == 2;
     Zuf64s* nb1 = st->nbLong[a][0];
     Zuf64s* nb2 = st->nbLong[a][1];
-    for (int b = 0; b < n; ++b) {
-        const Zuf32s cb = ratio_q31(ct[b], c.ecbLong[b]);  // tonality
+    Zuf32s tonality[64];
+    int b = 0;
+    for (; b + 2 <= n; b += 2)
+        ratio_q31_pair(ct[b], c.ecbLong[b], ct[b + 1], c.ecbLong[b + 1], &tonality[b], &tonality[b + 1]);
+    if (b < n) tonality[b] = ratio_q31(ct[b], c.ecbLong[b]);
+    for (b = 0; b < n; ++b) {
+        const Zuf32s cb = tonality[b];
         Zuf32s fq32;                                       // threshold factor, Q32
         if (cb >= kTonalCb)
             fq32 = kTonalF;
@@ -341,7 +376,11 @@ Zuf32s perceptual_entropy(const PsyTables_MP3& t, const PsyChannel_MP3& c) {
     Zuf64s sum = 0;
     for (int b = 0; b < t.numPartLong; ++b) {
         if (c.eLong[b] <= 0) continue;
-        const Zuf64s d = Zuf64s{log2_64(c.eLong[b])} - log2_64(c.thrLong[b] + 1);  // Q16
+        int ee, et;
+        const Zuf32s me = ownsNorm64_Audio_64s32s(c.eLong[b], &ee), mt = ownsNorm64_Audio_64s32s(c.thrLong[b] + 1, &et);
+        Zuf32s le, lt;
+        ownsLog2Pair_Audio_32s(me, mt, &le, &lt);
+        const Zuf64s d = (Zuf64s{le} + ee * 65536) - (Zuf64s{lt} + et * 65536);  // log2 e - log2 (thr + 1), Q16
         if (d <= 0) continue;
         sum += ((t.partitionLong[b + 1] - t.partitionLong[b]) * d * kLog10Of2) >> (31 + 16 - 5);
     }
@@ -419,6 +458,29 @@ void ownsPsyWindow_MP3(const Zuf16s* pcm, int step, const Zuf16s* win, int n, Zu
         }
     }
     ownsPsyWindow_MP3_ref(pcm + i * step, step, win + i, n - i, z + i);
+}
+
+Zuf64s ownsWeightedSum_MP3_ref(const Zuf64s* e, const Zuf32s* f, int n) {
+    Zuf64s sum = 0;
+    for (int j = 0; j < n; ++j) sum += mul64(e[j], f[j], 31);
+    return sum;
+}
+
+// Two products at a time with the unsigned 32 x 32 -> 64-bit multiply: with e = h 2^32 + l,
+// floor(e f / 2^31) = 2 h f + floor(l f / 2^31) exactly, and both products fit in 64 bits
+// (h < 2^30, l < 2^32, f < 2^31).
+Zuf64s ownsWeightedSum_MP3(const Zuf64s* e, const Zuf32s* f, int n) {
+    __m128i acc = _mm_setzero_si128();
+    int j = 0;
+    for (; j + 2 <= n; j += 2) {
+        const __m128i v = loadu_i128(e + j), w = _mm_unpacklo_epi32(load_i64(f + j), _mm_setzero_si128());
+        const __m128i lo = _mm_mul_epu32(v, w), hi = _mm_mul_epu32(_mm_srli_epi64(v, 32), w);
+        acc = _mm_add_epi64(acc, _mm_add_epi64(_mm_slli_epi64(hi, 1), _mm_srli_epi64(lo, 31)));
+    }
+    acc = _mm_add_epi64(acc, _mm_unpackhi_epi64(acc, acc));
+    Zuf64s sum;
+    std::memcpy(&sum, &acc, sizeof sum);
+    return sum + ownsWeightedSum_MP3_ref(e + j, f + j, n - j);
 }
 
 void ownsPsychoacousticModelTwo_MP3(const Zuf16s* pcm, Mp3PsyOutput* out, Zuf32s* bound, Mp3SideInfo* si,

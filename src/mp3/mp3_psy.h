@@ -52,6 +52,11 @@ inline PsyWork_MP3* ownsPsyWork_MP3(Zuf8u* pWork) {
 void ownsPsyWindow_MP3(const Zuf16s* pcm, int step, const Zuf16s* win, int n, Zuf32s* z);
 void ownsPsyWindow_MP3_ref(const Zuf16s* pcm, int step, const Zuf16s* win, int n, Zuf32s* z);
 
+// Sum over j < n of floor(e[j] f[j] / 2^31) for energies 0 <= e[j] < 2^62 and Q31 factors
+// 0 <= f[j] < 2^31 (the spreading sums). The SSE2 form equals the scalar reference bit for bit.
+Zuf64s ownsWeightedSum_MP3(const Zuf64s* e, const Zuf32s* f, int n);
+Zuf64s ownsWeightedSum_MP3_ref(const Zuf64s* e, const Zuf32s* f, int n);
+
 // The model for one frame, arguments checked (zufsPsychoacousticModelTwo_MP3_16s).
 void ownsPsychoacousticModelTwo_MP3(const Zuf16s* pcm, Mp3PsyOutput* out, Zuf32s* bound, Mp3SideInfo* si,
                                     Mp3FrameHeader* hdr, Mp3PsyState* st, PsyWork_MP3* w);
