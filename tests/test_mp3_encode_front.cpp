@@ -337,6 +337,17 @@ TEST(Mp3EncMath, RoutinesAgainstDoubleMathOverTheirWholeRanges) {
             w_pow2 = std::max(w_pow2, std::fabs(std::ldexp(p, e) / std::exp2(arg / 67108864.0) - 1));
         }
     }
+    // The paired forms give each value's single result, whatever it is paired with.
+    const std::vector<Zuf32s> xs = all_magnitudes(rng);
+    for (size_t i = 0; i + 1 < xs.size(); ++i) {
+        const Zuf32s x = xs[i], y = xs[xs.size() - 1 - i];
+        Zuf32s a, b;
+        zuf::ownsLog2Pair_Audio_32s(x, y, &a, &b);
+        ASSERT_TRUE(a == zuf::ownsLog2_Audio_32s(x) && b == zuf::ownsLog2_Audio_32s(y)) << x << " " << y;
+        if (x < (1 << 30) || y < (1 << 30)) continue;
+        zuf::ownsReciprocalPair_Audio_32s(x, y, &a, &b);
+        ASSERT_TRUE(a == zuf::ownsReciprocal_Audio_32s(x) && b == zuf::ownsReciprocal_Audio_32s(y)) << x << " " << y;
+    }
     std::printf(
         "math: reciprocal %.2f units, sqrt %.2e rel, log2 Q16 %.2f units, log2 Q26 %.2f units, pow2 %.2e rel,"
         " pow1.18813 %.2e rel\n",

@@ -13,6 +13,7 @@
 
 #include "mp3/mp3_psy.h"
 #include "support/mp3_test_util.h"
+#include "support/test_util.h"
 
 using namespace zuf;
 using namespace zuft;
@@ -305,6 +306,30 @@ TEST(Mp3Psy, NullPointers) {
                  Zuf8u* h) { return zufsPsychoacousticModelTwo_MP3_16s(a, b, c, d, e, g, nullptr, h); };
     expect_null_each(f, x.data(), r.out, r.bound, r.si, &r.h, &r.st, r.work.data());
     EXPECT_EQ(f(x.data(), r.out, r.bound, r.si, &r.h, &r.st, r.work.data()), zufOk);
+}
+
+// The SSE2 spreading sum equals its scalar reference and the exact floor sums of double-width
+// products, for energies up to 2^62 - 1 and factors up to 2^31 - 1, at every length and offset.
+TEST(Mp3Psy, WeightedSumMatchesScalarAndExactProducts) {
+    zuft::Rng rng(17);
+    std::vector<Zuf64s> e(80);
+    std::vector<Zuf32s> f(80);
+    for (int round = 0; round < 40; ++round) {
+        for (auto& v : e) v = static_cast<Zuf64s>(((uint64_t{rng.u32()} << 32) | rng.u32()) >> (2 + round % 40));
+        for (auto& v : f) v = static_cast<Zuf32s>(rng.u32() >> (1 + round % 20));
+        if (round == 0) e.assign(e.size(), (int64_t{1} << 62) - 1), f.assign(f.size(), INT32_MAX);
+        for (int off = 0; off < 3; ++off)
+            for (int n = 0; n <= 64; n += 1 + n / 8) {
+                const Zuf64s v = ownsWeightedSum_MP3(e.data() + off, f.data() + off, n);
+                ASSERT_EQ(v, ownsWeightedSum_MP3_ref(e.data() + off, f.data() + off, n)) << round << " " << n;
+#if defined(__SIZEOF_INT128__)
+                unsigned __int128 exact = 0;
+                for (int j = 0; j < n; ++j)
+                    exact += (static_cast<unsigned __int128>(e[off + j]) * static_cast<uint64_t>(f[off + j])) >> 31;
+                ASSERT_EQ(static_cast<uint64_t>(v), static_cast<uint64_t>(exact)) << round << " " << n;
+#endif
+            }
+    }
 }
 
 // The SSE2 input window equals its scalar reference at every offset, for mono and interleaved

@@ -121,20 +121,6 @@ struct Polar {
     Zuf32s r, c, s;
 };
 
-// a / d rounded toward zero (C's integer division) for d > 0 and |a / d| < 2^40, given inv =
-// 1.0 / d: the double estimate is within one of the quotient (two roundings of 2^-53 each), and
-// the remainder settles it. A 64-bit integer division takes several times as long.
-inline int64_t div_trunc(int64_t a, int64_t d, double inv) {
-    const int64_t m = a < 0 ? -a : a;
-    int64_t q = static_cast<int64_t>(static_cast<double>(m) * inv);
-    const int64_t r = m - q * d;
-    if (r < 0)
-        --q;
-    else if (r >= d)
-        ++q;
-    return a < 0 ? -q : q;
-}
-
 Polar polar(const Zuf32s* x) {
     const Zuf64s e = energy(x);
     if (e == 0) return {0, 1 << 30, 0};
@@ -143,9 +129,8 @@ Polar polar(const Zuf32s* x) {
     const Zuf32s root = ownsSqrtNorm_Audio_32s(m, ex, &er);  // |X| = root 2^er, below 2^30
     Zuf32s r = er < 0 ? static_cast<Zuf32s>(rshift_round(root, -er)) : root;
     if (r == 0) r = 1;
-    const double inv = 1.0 / r;
-    return {r, static_cast<Zuf32s>(div_trunc(int64_t{x[0]} * (1 << 30), r, inv)),
-            static_cast<Zuf32s>(div_trunc(int64_t{x[1]} * (1 << 30), r, inv))};
+    return {r, static_cast<Zuf32s>((int64_t{x[0]} * (1 << 30)) / r),
+            static_cast<Zuf32s>((int64_t{x[1]} * (1 << 30)) / r)};
 }
 
 // A line kept in the state; a zeroed state holds the silent line, phase 0.
@@ -171,8 +156,8 @@ Zuf32s unpredictability(const Zuf32s* x, const Polar& p, const Polar& p1, const 
     if (m == 0) return 0;
     const Zuf32s root = ownsSqrtNorm_Audio_32s(m, ex, &er);
     const int64_t num = er < 0 ? rshift_round(root, -er) : int64_t{root} << er;  // |X - Xpred| / 4
-    if (num >= den) return INT32_MAX;  // the quotient below would be 2^31 or more
-    return static_cast<Zuf32s>(div_trunc(num << 31, den, 1.0 / static_cast<double>(den)));
+    const int64_t cw = (num << 31) / den;
+    return cw > INT32_MAX ? INT32_MAX : static_cast<Zuf32s>(cw);
 }
 
 // ---------------------------------------------------------------- partitions

@@ -216,17 +216,16 @@ int ownsQuantizeBand_MP3_ref(const Zuf32s* x, Zuf32s* q, int n, int t) {
 
 // SSE2 form of the common case, 0 < 26 - floor(e/4) < 40 (steps -103..52): four lines at a time.
 // The products |x| k of the even and odd lanes come from the unsigned 32 x 32 multiply (|x| < 2^31
-// and k < 2^30, so 8 |x| k < 2^64 and y < 2^32). When all four y are below 256, the magnitudes are
-// floor(sqrt(y sqrt(y)) + 0.4054) in single precision, which equals _BaseValue_MP3 for every y
-// below 256 (the fractions of y^(3/4) + 0.4054 stay 0.01 away from an integer there; the tests
-// check all 256). Otherwise, and for other steps and the last n mod 4 lines, the scalar form.
+// and k < 2^30, so 8 |x| k < 2^64 and y < 2^32). When all four y are below 256, the magnitudes
+// come from _BaseValue_MP3 lane by lane (four loads take less time than the two dependent square
+// roots of y^(3/4) in single precision). Otherwise, and for other steps and the last n mod 4
+// lines, the scalar form.
 int ownsQuantizeBand_MP3(const Zuf32s* x, Zuf32s* q, int n, int t) {
     const int e = -t, qe = floor_div4(e), f = e - 4 * qe, sh = 26 - qe;
     if (sh <= 0 || sh >= 40) return ownsQuantizeBand_MP3_ref(x, q, n, t);
     const __m128i k = _mm_set1_epi32(f ? _Power2_1_Div_4_Q29_MP3[f - 1] : 0);
     const __m128i round31 = _mm_set1_epi64x(int64_t{1} << 31), half = _mm_set1_epi64x(int64_t{1} << (sh - 1));
     const __m128i lo32 = _mm_set1_epi64x(0xFFFFFFFF), count = _mm_cvtsi32_si128(sh);
-    const __m128 offset = _mm_set1_ps(0.4054f);
     __m128i top = _mm_setzero_si128();  // magnitudes below 2^15: 16-bit maxima of the low halves
     int peak = 0, i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -240,8 +239,10 @@ int ownsQuantizeBand_MP3(const Zuf32s* x, Zuf32s* q, int n, int t) {
         const __m128i yo = _mm_srl_epi64(_mm_add_epi64(vo, half), count);
         const __m128i y = _mm_or_si128(ye, _mm_slli_epi64(yo, 32));
         if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(y, 8), _mm_setzero_si128())) == 0xFFFF) {
-            const __m128 fy = _mm_cvtepi32_ps(y);
-            const __m128i r = _mm_cvttps_epi32(_mm_add_ps(_mm_sqrt_ps(_mm_mul_ps(fy, _mm_sqrt_ps(fy))), offset));
+            const __m128i r = _mm_setr_epi32(_BaseValue_MP3[_mm_cvtsi128_si32(y)],
+                                             _BaseValue_MP3[_mm_cvtsi128_si32(_mm_shuffle_epi32(y, 1))],
+                                             _BaseValue_MP3[_mm_cvtsi128_si32(_mm_shuffle_epi32(y, 2))],
+                                             _BaseValue_MP3[_mm_cvtsi128_si32(_mm_shuffle_epi32(y, 3))]);
             storeu_i128(q + i, r);
             top = _mm_max_epi16(top, r);
             continue;
