@@ -34,24 +34,18 @@ Regions regions(int b, bool split36, int r0, int r1, const Zuf16s* L) {
 }
 
 // Bits of ix[begin..end) under the n tables cand[] that share one xlen (below 16, or 16..31 with
-// their linbits): bits[k] per candidate.
+// their linbits): bits[k] per candidate. One packed word per pair sums every candidate's code
+// lengths and sign bits at once, and the escapes.
 template <int N>
 void count_candidates(const Zuf32s* ix, int begin, int end, const int* cand, int* bits) {
-    const int xlen = pHf_table[cand[0]].xlen;
-    const uint32_t top = static_cast<uint32_t>(xlen - 1);
-    const bool esc = cand[0] >= 16;
-    uint32_t len[N] = {}, signs = 0, escapes = 0;
-    for (int i = begin; i < end; i += 2) {
-        const uint32_t ax = mag(ix[i]), ay = mag(ix[i + 1]);
-        signs += (ax != 0) + (ay != 0);
-        escapes += (ax >= 15) + (ay >= 15);
-        const uint32_t idx = 2 * (min_u(ax, top) * static_cast<uint32_t>(xlen) + min_u(ay, top)) + 1;
-        for (int k = 0; k < N; ++k) len[k] += pHf_table[cand[k]].code[idx];
-    }
-    for (int k = 0; k < N; ++k) {
-        bits[k] = static_cast<int>(len[k] + signs);
-        if (esc) bits[k] += static_cast<int>(escapes) * pHf_table[cand[k]].linbits;
-    }
+    const uint32_t xlen = static_cast<uint32_t>(pHf_table[cand[0]].xlen), top = xlen - 1;
+    const Zuf64u* packed = _pHuffmanLenPacked + pHfPacked[cand[0]].offset;
+    uint64_t sum = 0;
+    for (int i = begin; i < end; i += 2) sum += packed[min_u(mag(ix[i]), top) * xlen + min_u(mag(ix[i + 1]), top)];
+    const int escapes = cand[0] >= 16 ? static_cast<int>(sum >> 48) : 0;
+    for (int k = 0; k < N; ++k)
+        bits[k] = static_cast<int>((sum >> (16 * pHfPacked[cand[k]].field)) & 0xFFFF) +
+                  escapes * pHf_table[cand[k]].linbits;
 }
 
 // The cheapest of n candidates; the later one on a tie.

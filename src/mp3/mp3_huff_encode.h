@@ -31,6 +31,17 @@ extern const Zuf16u _pHuffmanCode1[2 * 4], _pHuffmanCode2[2 * 9], _pHuffmanCode3
     _pHuffmanCode15[2 * 256], _pHuffmanCode16[2 * 256], _pHuffmanCode24[2 * 256], _pHuffmanCode32[2 * 16],
     _pHuffmanCode33[2 * 16];
 
+// Packed code lengths for bit counting (see the generator): per value pair of a group of tables
+// with one xlen, a 16-bit field per table holding its code length plus the pair's sign bits, and
+// the count of values 15 (escapes) in bits 48..63. Table t reads field `field` of the group at
+// _pHuffmanLenPacked + offset.
+struct Mp3HuffmanPacked {
+    Zuf16s offset;
+    Zuf16s field;
+};
+extern const Zuf64u _pHuffmanLenPacked[];
+extern const Mp3HuffmanPacked pHfPacked[32];
+
 // The encoder's names for the decoder's scale-factor tables (one copy of the data):
 // nr_of_sfb_block[table][kind][part] of ISO/IEC 13818-3 2.4.3.2 and slen1, slen2 by
 // scalefac_compress of ISO/IEC 11172-3 2.4.2.7.

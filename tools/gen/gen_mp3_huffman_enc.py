@@ -15,6 +15,13 @@ not part of the codes.
 
 pHf_table: 34 entries, tables 0..31 then count1 A and B: {xlen, linbits, 2^linbits for tables
 16..31 (else 0), code table} (xlen 0 and a null code table for 0, 4 and 14; xlen 2 for A and B).
+Packed lengths, for counting bits. The tables that the bit count weighs against each other share
+their xlen: 1; 2, 3; 5, 6; 7, 8, 9; 10, 11, 12; 13, 15; and the escape codes of 16 and 24. Per
+group and value pair, _pHuffmanLenPacked holds one unsigned 64-bit word with a 16-bit field per
+table of the group (in that order): the code length plus the sign bits of the pair (one per
+non-zero value); the top field counts the values of 15 (the escapes, in tables 16..31). Sums over
+a region's pairs stay within the fields (288 pairs of at most 21 bits). pHfPacked[t] gives table
+t's group (offset into _pHuffmanLenPacked) and field; tables 17..23 and 25..31 read 16's and 24's.
 """
 import cpp_emit as E
 import gen_mp3_huffman
@@ -65,6 +72,27 @@ def render():
         lb = linbits[t]
         return f"{{{xlen[src]}, {lb}, {1 << lb if t >= 16 else 0}, _pHuffmanCode{src}}}"
 
+    groups = [(1,), (2, 3), (5, 6), (7, 8, 9), (10, 11, 12), (13, 15), (16, 24)]
+    packed, where = [], {}
+    for g in groups:
+        n = xlen[g[0]]
+        assert all(xlen[t] == n for t in g)
+        for f, t in enumerate(g):
+            where[t] = (len(packed), f)
+        for x in range(n):
+            for y in range(n):
+                word = sum((tables[t][2 * (x * n + y) + 1] + (x != 0) + (y != 0)) << (16 * f) for f, t in enumerate(g))
+                packed.append(word + (((x == 15) + (y == 15)) << 48))
+    for t in range(17, 32):
+        if t != 24:
+            where[t] = where[alias[t]]
+    body += ["// Code lengths plus sign bits of the value pairs, by group of tables of one xlen (16-bit fields)."]
+    body += E.array(f"const Zuf64u _pHuffmanLenPacked[{len(packed)}]", packed, fmt=lambda v: f"0x{v:016X}u",
+                    per_line=4, inline=False) + [""]
+    body += ["// Tables 0..31: {offset of the group in _pHuffmanLenPacked, field} (tables without codes: {0, 0})."]
+    body += ["const Mp3HuffmanPacked pHfPacked[32] = {"]
+    body += E.wrap([f"{{{where[t][0]}, {where[t][1]}}}" if t in where else "{0, 0}" for t in range(32)], per_line=8)
+    body += ["};", ""]
     body += ["// Tables 0..31, then count1 A (32) and B (33): {xlen, linbits, 2^linbits (16..31), codes}."]
     body += ["const Mp3HuffmanEncTable pHf_table[34] = {"]
     body += E.wrap([entry(t) for t in range(34)], per_line=4)
