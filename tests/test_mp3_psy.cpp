@@ -318,10 +318,13 @@ TEST(Mp3Psy, WeightedSumMatchesScalarAndExactProducts) {
         for (auto& v : e) v = static_cast<Zuf64s>(((uint64_t{rng.u32()} << 32) | rng.u32()) >> (2 + round % 40));
         for (auto& v : f) v = static_cast<Zuf32s>(rng.u32() >> (1 + round % 20));
         if (round == 0) e.assign(e.size(), (int64_t{1} << 62) - 1), f.assign(f.size(), INT32_MAX);
+        const std::vector<Zuf64s> r(e.rbegin(), e.rend());
         for (int off = 0; off < 3; ++off)
             for (int n = 0; n <= 64; n += 1 + n / 8) {
-                const Zuf64s v = ownsWeightedSum_MP3(e.data() + off, f.data() + off, n);
+                Zuf64s v, w;  // e and e reversed over the same factors
+                ownsWeightedSums_MP3(e.data() + off, r.data() + off, f.data() + off, n, &v, &w);
                 ASSERT_EQ(v, ownsWeightedSum_MP3_ref(e.data() + off, f.data() + off, n)) << round << " " << n;
+                ASSERT_EQ(w, ownsWeightedSum_MP3_ref(r.data() + off, f.data() + off, n)) << round << " " << n;
 #if defined(__SIZEOF_INT128__)
                 unsigned __int128 exact = 0;
                 for (int j = 0; j < n; ++j)

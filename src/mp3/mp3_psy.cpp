@@ -172,11 +172,36 @@ void partition_sums(const Zuf16s* bounds, int n, Zuf64s* out, F f) {
     }
 }
 
+// K sums over the same factors, sum[i] = sum over j < n of floor(e[i][j] f[j] / 2^31), two
+// products at a time with the unsigned 32 x 32 -> 64-bit multiply: with e = h 2^32 + l,
+// floor(e f / 2^31) = 2 h f + floor(l f / 2^31) exactly, and both products fit in 64 bits
+// (h < 2^30, l < 2^32, f < 2^31).
+template <int K>
+inline void weighted_sums(const Zuf64s* const* e, const Zuf32s* f, int n, Zuf64s* sum) {
+    __m128i acc[K];
+    for (int i = 0; i < K; ++i) acc[i] = _mm_setzero_si128();
+    int j = 0;
+    for (; j + 2 <= n; j += 2) {
+        const __m128i w = _mm_unpacklo_epi32(load_i64(f + j), _mm_setzero_si128());
+        for (int i = 0; i < K; ++i) {
+            const __m128i v = loadu_i128(e[i] + j);
+            const __m128i lo = _mm_mul_epu32(v, w), hi = _mm_mul_epu32(_mm_srli_epi64(v, 32), w);
+            acc[i] = _mm_add_epi64(acc[i], _mm_add_epi64(_mm_slli_epi64(hi, 1), _mm_srli_epi64(lo, 31)));
+        }
+    }
+    for (int i = 0; i < K; ++i) {
+        const __m128i a = _mm_add_epi64(acc[i], _mm_unpackhi_epi64(acc[i], acc[i]));
+        std::memcpy(&sum[i], &a, sizeof sum[i]);
+        if (j < n) sum[i] += mul64(e[i][j], f[j], 31);
+    }
+}
+
 // Spread values: out[b] = sum over b's source range of s(b, j) in[j] (Q31 factors, packed).
 void spread(const Zuf16s* bound, const Zuf32s* packed, int n, const Zuf64s* in, Zuf64s* out) {
     for (int b = 0; b < n; ++b) {
         const int first = bound[2 * b], count = bound[2 * b + 1] - first;
-        out[b] = ownsWeightedSum_MP3(in + first, packed, count);
+        const Zuf64s* e[1] = {in + first};
+        weighted_sums<1>(e, packed, count, out + b);
         packed += count;
     }
 }
@@ -186,8 +211,11 @@ void spread2(const Zuf16s* bound, const Zuf32s* packed, int n, const Zuf64s* inA
              Zuf64s* outB) {
     for (int b = 0; b < n; ++b) {
         const int first = bound[2 * b], count = bound[2 * b + 1] - first;
-        outA[b] = ownsWeightedSum_MP3(inA + first, packed, count);
-        outB[b] = ownsWeightedSum_MP3(inB + first, packed, count);
+        const Zuf64s* e[2] = {inA + first, inB + first};
+        Zuf64s sum[2];
+        weighted_sums<2>(e, packed, count, sum);
+        outA[b] = sum[0];
+        outB[b] = sum[1];
         packed += count;
     }
 }
@@ -451,21 +479,12 @@ Zuf64s ownsWeightedSum_MP3_ref(const Zuf64s* e, const Zuf32s* f, int n) {
     return sum;
 }
 
-// Two products at a time with the unsigned 32 x 32 -> 64-bit multiply: with e = h 2^32 + l,
-// floor(e f / 2^31) = 2 h f + floor(l f / 2^31) exactly, and both products fit in 64 bits
-// (h < 2^30, l < 2^32, f < 2^31).
-Zuf64s ownsWeightedSum_MP3(const Zuf64s* e, const Zuf32s* f, int n) {
-    __m128i acc = _mm_setzero_si128();
-    int j = 0;
-    for (; j + 2 <= n; j += 2) {
-        const __m128i v = loadu_i128(e + j), w = _mm_unpacklo_epi32(load_i64(f + j), _mm_setzero_si128());
-        const __m128i lo = _mm_mul_epu32(v, w), hi = _mm_mul_epu32(_mm_srli_epi64(v, 32), w);
-        acc = _mm_add_epi64(acc, _mm_add_epi64(_mm_slli_epi64(hi, 1), _mm_srli_epi64(lo, 31)));
-    }
-    acc = _mm_add_epi64(acc, _mm_unpackhi_epi64(acc, acc));
-    Zuf64s sum;
-    std::memcpy(&sum, &acc, sizeof sum);
-    return sum + ownsWeightedSum_MP3_ref(e + j, f + j, n - j);
+void ownsWeightedSums_MP3(const Zuf64s* a, const Zuf64s* b, const Zuf32s* f, int n, Zuf64s* pSa, Zuf64s* pSb) {
+    const Zuf64s* e[2] = {a, b};
+    Zuf64s sum[2];
+    weighted_sums<2>(e, f, n, sum);
+    *pSa = sum[0];
+    *pSb = sum[1];
 }
 
 void ownsPsychoacousticModelTwo_MP3(const Zuf16s* pcm, Mp3PsyOutput* out, Zuf32s* bound, Mp3SideInfo* si,
