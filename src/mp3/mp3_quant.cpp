@@ -218,8 +218,8 @@ int ownsQuantizeBand_MP3_ref(const Zuf32s* x, Zuf32s* q, int n, int t) {
 // The products |x| k of the even and odd lanes come from the unsigned 32 x 32 multiply (|x| < 2^31
 // and k < 2^30, so 8 |x| k < 2^64 and y < 2^32). When all four y are below 256, the magnitudes
 // come from _BaseValue_MP3 lane by lane (four loads take less time than the two dependent square
-// roots of y^(3/4) in single precision). Otherwise, and for other steps and the last n mod 4
-// lines, the scalar form.
+// roots of y^(3/4) in single precision). Otherwise, for other steps and for an odd last line, the
+// scalar form.
 int ownsQuantizeBand_MP3(const Zuf32s* x, Zuf32s* q, int n, int t) {
     const int e = -t, qe = floor_div4(e), f = e - 4 * qe, sh = 26 - qe;
     if (sh <= 0 || sh >= 40) return ownsQuantizeBand_MP3_ref(x, q, n, t);
@@ -228,8 +228,11 @@ int ownsQuantizeBand_MP3(const Zuf32s* x, Zuf32s* q, int n, int t) {
     const __m128i lo32 = _mm_set1_epi64x(0xFFFFFFFF), count = _mm_cvtsi32_si128(sh);
     __m128i top = _mm_setzero_si128();  // magnitudes below 2^15: 16-bit maxima of the low halves
     int peak = 0, i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m128i a = loadu_i128(x + i);
+    // Whole groups of four, and a last pair (band widths are even) loaded and stored as two lanes.
+    for (int step = 4; i + 2 <= n; i += step) {
+        const bool pair = i + 4 > n;
+        step = pair ? 2 : 4;
+        const __m128i a = pair ? load_i64(x + i) : loadu_i128(x + i);
         __m128i ve = _mm_and_si128(a, lo32), vo = _mm_srli_epi64(a, 32);
         if (f) {
             ve = _mm_srli_epi64(_mm_add_epi64(_mm_slli_epi64(_mm_mul_epu32(ve, k), 3), round31), 32);
@@ -243,13 +246,16 @@ int ownsQuantizeBand_MP3(const Zuf32s* x, Zuf32s* q, int n, int t) {
                                              _BaseValue_MP3[_mm_cvtsi128_si32(_mm_shuffle_epi32(y, 1))],
                                              _BaseValue_MP3[_mm_cvtsi128_si32(_mm_shuffle_epi32(y, 2))],
                                              _BaseValue_MP3[_mm_cvtsi128_si32(_mm_shuffle_epi32(y, 3))]);
-            storeu_i128(q + i, r);
+            if (pair)
+                store_i64(q + i, r);
+            else
+                storeu_i128(q + i, r);
             top = _mm_max_epi16(top, r);
             continue;
         }
         alignas(16) Zuf32u v[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(v), y);
-        for (int j = 0; j < 4; ++j) {
+        for (int j = 0; j < (pair ? 2 : 4); ++j) {
             const int r = v[j] < 256 ? _BaseValue_MP3[v[j]] : ownsQuantValue_MP3(v[j]);
             q[i + j] = r;
             peak = r > peak ? r : peak;
@@ -258,7 +264,8 @@ int ownsQuantizeBand_MP3(const Zuf32s* x, Zuf32s* q, int n, int t) {
     alignas(16) Zuf16s m[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(m), top);
     for (int j = 0; j < 8; j += 2) peak = m[j] > peak ? m[j] : peak;
-    const int rest = ownsQuantizeBand_MP3_ref(x + i, q + i, n - i, t);
+    if (i >= n) return peak;
+    const int rest = ownsQuantizeBand_MP3_ref(x + i, q + i, n - i, t);  // an odd last line
     return rest > peak ? rest : peak;
 }
 
