@@ -162,7 +162,7 @@ inline void leaf8_sse2(int32_t* x) {
     const __m128i vs = _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1));
     const __m128i mjv = _mm_sub_epi32(_mm_xor_si128(vs, imMask), imMask);  // (vi, -vr, ...) = -jv
     const __m128i z1 = _mm_add_epi32(u, mjv), z3 = _mm_sub_epi32(u, mjv);  // u - jv, u + jv
-    const __m128i r = eighth_turns_sse2(_mm_unpackhi_epi64(z1, z3));  // j = 1
+    const __m128i r = eighth_turns_sse2(_mm_unpackhi_epi64(z1, z3));       // j = 1
     storeu_i128(x + 8, dft2_sse2(_mm_unpacklo_epi64(z1, r)));
     storeu_i128(x + 12, dft2_sse2(_mm_unpackhi_epi64(_mm_unpacklo_epi64(z3, z3), r)));
     leaf4_sse2(x, _mm_add_epi32(a, c), _mm_add_epi32(b, d));

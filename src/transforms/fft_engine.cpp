@@ -118,8 +118,8 @@ void pass4(In in, float* out, int n, int s, const float* tw) {
         }
         for (int q = 0; q < s; ++q) {
             CV<V> y[4];
-            dft4<V>(in.get(q + s * p), in.get(q + s * (p + m)), in.get(q + s * (p + 2 * m)), in.get(q + s * (p + 3 * m)),
-                    y);
+            dft4<V>(in.get(q + s * p), in.get(q + s * (p + m)), in.get(q + s * (p + 2 * m)),
+                    in.get(q + s * (p + 3 * m)), y);
             if (rot) {
                 y[1] = cmul(y[1], w1);
                 y[2] = cmul(y[2], w2);
@@ -307,8 +307,8 @@ void first_pairs(PIn in, float* out, int n, const float* tw) {
         for (int k = 1; k < kRadix; ++k) {
             const float* t = tw + per * p + 8 * (k - 1);
             const CV<V8> r = cmul(y[k], join(_mm256_loadu_ps(t), _mm256_loadu_ps(t + per)));
-            y[k] = p == 0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}}
-                          : r;
+            y[k] =
+                p == 0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}} : r;
         }
         for (int k = 0; k < kRadix; ++k) put_pair(out, kRadix * p + k, kRadix * (p + 1) + k, y[k]);
     }
@@ -322,7 +322,8 @@ void middle_pairs(const float* buf, float* out, int n, int s, const float* tw) {
     const int m = n / kRadix, per = 2 * (kRadix - 1);
     for (int p = 0; p < m; ++p) {
         CV<V8> w[kRadix - 1];
-        for (int j = 0; j < kRadix - 1; ++j) w[j] = {bcast<V8>(tw[per * p + 2 * j]), bcast<V8>(tw[per * p + 2 * j + 1])};
+        for (int j = 0; j < kRadix - 1; ++j)
+            w[j] = {bcast<V8>(tw[per * p + 2 * j]), bcast<V8>(tw[per * p + 2 * j + 1])};
         for (int q = 0; q < s; q += 2) {
             CV<V8> x[kRadix], y[kRadix];
             for (int j = 0; j < kRadix; ++j) x[j] = in.get(q + s * (p + j * m));

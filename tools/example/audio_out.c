@@ -305,8 +305,7 @@ int audio_write(AudioWriter *w, const Zuf16s *pcm, const Zuf32f *wide, unsigned 
 int audio_close(AudioWriter *w) {
 #ifdef ZUF_HAVE_SNDFILE
     if (w->sndfile) {
-        if (!w->error && sndfile_flush16(w))
-            w->error = sndfile_error(w);
+        if (!w->error && sndfile_flush16(w)) w->error = sndfile_error(w);
         const int bad = sf_close((SNDFILE *)w->sndfile) != 0;
         if (bad && !w->error) w->error = -1;
         w->sndfile = NULL;
