@@ -22,6 +22,7 @@
 // matrixing adds only that one rounding. The gain 1/2 turns Y (2^25 per unit) into subband
 // samples with 24 fractional bits.
 #include <cstdint>
+#include <cstring>
 
 #include "common/checks.h"
 #include "common/fixed_point.h"
@@ -103,18 +104,81 @@ struct DctIII<1> {
     static void run(const Zuf32s* in, int64_t* out, const Zuf32s*) { out[0] = static_cast<int64_t>(in[0]) << 30; }
 };
 
-}  // namespace
+// The odd-part sums o_k = sum_j in_j c[M k + j] (M a multiple of 4, |in_j| < 2^22, |c| < 2^30)
+// with the unsigned 32 x 32 -> 64-bit multiply, four products of a row per step: on the biased
+// operands in' = in + 2^22 and c' = c + 2^30, sum in' c' - 2^30 sum in' - 2^22 sum_j c = o_k
+// exactly (the row sums come with the table), and every sum stays below 2^64.
+template <int M>
+void odd_part_sse2(const Zuf32s* in, const Zuf32s* c, const Zuf64s* rowSum, int64_t* o) {
+    __m128i even[M / 4], odd[M / 4];
+    uint64_t total = 0;
+    for (int b = 0; b < M / 4; ++b) {
+        const __m128i v = _mm_add_epi32(loadu_i128(in + 4 * b), _mm_set1_epi32(1 << 22));
+        even[b] = v;
+        odd[b] = _mm_srli_epi64(v, 32);
+        for (int j = 0; j < 4; ++j) total += static_cast<uint32_t>(in[4 * b + j] + (1 << 22));
+    }
+    for (int k = 0; k < M; ++k) {
+        __m128i acc = _mm_setzero_si128();
+        for (int b = 0; b < M / 4; ++b) {
+            const __m128i w = _mm_add_epi32(loadu_i128(c + M * k + 4 * b), _mm_set1_epi32(1 << 30));
+            acc = _mm_add_epi64(acc,
+                                _mm_add_epi64(_mm_mul_epu32(w, even[b]), _mm_mul_epu32(_mm_srli_epi64(w, 32), odd[b])));
+        }
+        acc = _mm_add_epi64(acc, _mm_unpackhi_epi64(acc, acc));
+        uint64_t sum;
+        std::memcpy(&sum, &acc, sizeof sum);
+        o[k] = static_cast<int64_t>(sum - (total << 30) - (static_cast<uint64_t>(rowSum[k]) << 22));
+    }
+}
 
-void ownsDCTInv32_MP3_32s(const Zuf32s* y, Zuf32s* s) {
-    Zuf32s a[32];
+// DctIII with the odd parts of N = 32, 16 and 8 in SSE2: the same exact sums.
+template <int N>
+struct DctIIISse2 {
+    static void run(const Zuf32s* in, int64_t* out, const Zuf32s* c, const Zuf64s* rowSum) {
+        constexpr int M = N / 2;
+        Zuf32s even[M], odd[M];
+        for (int j = 0; j < M; ++j) even[j] = in[2 * j], odd[j] = in[2 * j + 1];
+        int64_t e[M], o[M];
+        if constexpr (M > 4)
+            DctIIISse2<M>::run(even, e, c + M * M, rowSum + M);
+        else
+            DctIII<M>::run(even, e, c + M * M);
+        odd_part_sse2<M>(odd, c, rowSum, o);
+        for (int k = 0; k < M; ++k) {
+            out[k] = e[k] + o[k];
+            out[N - 1 - k] = e[k] - o[k];
+        }
+    }
+};
+
+// The folded inputs a_j of the matrixing (see the top of the file).
+inline void fold(const Zuf32s* y, Zuf32s* a) {
     a[0] = y[16];
     for (int j = 1; j <= 16; ++j) a[j] = y[16 + j] + y[16 - j];
     for (int j = 17; j < 32; ++j) a[j] = y[16 + j] - y[80 - j];
+}
+
+}  // namespace
+
+void ownsDCTInv32_MP3_32s_ref(const Zuf32s* y, Zuf32s* s) {
+    Zuf32s a[32];
+    fold(y, a);
     int64_t x[32];
     DctIII<32>::run(a, x, _pAnaDctQ30);
     // Gain 1/2: Q30 and one more bit, rounded half up.
     for (int k = 0; k < 32; ++k) s[k] = static_cast<Zuf32s>(rshift_round(x[k], 31));
 }
+
+void ownsDCTInv32_MP3_32s_sse2(const Zuf32s* y, Zuf32s* s) {
+    Zuf32s a[32];
+    fold(y, a);
+    int64_t x[32];
+    DctIIISse2<32>::run(a, x, _pAnaDctQ30, _pAnaDctRowSumQ30);
+    for (int k = 0; k < 32; ++k) s[k] = static_cast<Zuf32s>(rshift_round(x[k], 31));
+}
+
+void ownsDCTInv32_MP3_32s(const Zuf32s* y, Zuf32s* s) { ownsDCTInv32_MP3_32s_sse2(y, s); }
 
 void ownsAnalysisPQMF_MP3(const Zuf16s* pcm, Zuf32s* s, int step) {
     alignas(16) Zuf32s y[64];

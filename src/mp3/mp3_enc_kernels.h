@@ -15,8 +15,11 @@ void ownsAnalysisWindow_MP3_sse2(const Zuf16s* pcm, int step, Zuf32s* y);
 // Matrixing: s[k] = sum_i cos((2k + 1)(i - 16) pi / 64) Y[i] / 2, k = 0..31, through the
 // 32-point cosine transform of the 32 folded values (64-bit sums of Q30 factors, rounded half up
 // once at the end). With Y from the windowing, s is the standard's subband sample with 24
-// fractional bits (1.0 = 16-bit full scale), the scale of the synthesis bank's input.
+// fractional bits (1.0 = 16-bit full scale), the scale of the synthesis bank's input. |Y| < 2^21
+// (what the windowing gives). The SSE2 form forms the same exact sums; the plain name runs it.
 void ownsDCTInv32_MP3_32s(const Zuf32s* y, Zuf32s* s);
+void ownsDCTInv32_MP3_32s_ref(const Zuf32s* y, Zuf32s* s);
+void ownsDCTInv32_MP3_32s_sse2(const Zuf32s* y, Zuf32s* s);
 
 // The whole analysis call: windowing (SSE2) then matrixing.
 void ownsAnalysisPQMF_MP3(const Zuf16s* pcm, Zuf32s* s, int step);

@@ -10,6 +10,7 @@ namespace zuf {
 // ---------------------------------------------------------------- analysis filter bank
 extern const Zuf32s _pEncWinC_MP3[512];              // C[i] 2^30 (ISO/IEC 11172-3 Table 3-C.1)
 extern const Zuf16s _pEncWinPairs_MP3[16][2][4][8];  // the same split for pmaddwd (SSE2)
+extern const Zuf64s _pAnaDctRowSumQ30[28];           // sums of the rows of the N = 32, 16, 8 factors
 extern const Zuf32s _pAnaDctQ30[341];                // 32-point DCT-III odd-part factors, Q30
 
 // ---------------------------------------------------------------- forward MDCT (doubles)

@@ -44,8 +44,8 @@ void count_candidates(const Zuf32s* ix, int begin, int end, const int* cand, int
     for (int i = begin; i < end; i += 2) sum += packed[min_u(mag(ix[i]), top) * xlen + min_u(mag(ix[i + 1]), top)];
     const int escapes = cand[0] >= 16 ? static_cast<int>(sum >> 48) : 0;
     for (int k = 0; k < N; ++k)
-        bits[k] = static_cast<int>((sum >> (16 * pHfPacked[cand[k]].field)) & 0xFFFF) +
-                  escapes * pHf_table[cand[k]].linbits;
+        bits[k] =
+            static_cast<int>((sum >> (16 * pHfPacked[cand[k]].field)) & 0xFFFF) + escapes * pHf_table[cand[k]].linbits;
 }
 
 // The cheapest of n candidates; the later one on a tie.

@@ -250,7 +250,8 @@ void band_ratios(const Zuf8u* first, const Zuf32s* weight, int bands, const Zuf6
     }
     // two bands at a time (a band without energy gets 2^31 - 1 from ratio_q31)
     int s = 0;
-    for (; s + 2 <= bands; s += 2) ratio_q31_pair(th[s], en[s], th[s + 1], en[s + 1], &ratio[s * stride], &ratio[(s + 1) * stride]);
+    for (; s + 2 <= bands; s += 2)
+        ratio_q31_pair(th[s], en[s], th[s + 1], en[s + 1], &ratio[s * stride], &ratio[(s + 1) * stride]);
     if (s < bands) ratio[s * stride] = ratio_q31(th[s], en[s]);
 }
 
@@ -331,7 +332,7 @@ void long_thresholds(const Frame& f, int a, PsyWork_MP3* w, Mp3PsyState* st) {
     if (b < n) tonality[b] = ratio_q31(ct[b], c.ecbLong[b]);
     for (b = 0; b < n; ++b) {
         const Zuf32s cb = tonality[b];
-        Zuf32s fq32;                                       // threshold factor, Q32
+        Zuf32s fq32;  // threshold factor, Q32
         if (cb >= kTonalCb)
             fq32 = kTonalF;
         else if (cb < kNoiseCb)

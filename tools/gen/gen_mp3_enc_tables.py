@@ -17,6 +17,7 @@ decimal ln/exp/sqrt), then rounded once:
   _pAnaDctQ30[341]              the analysis matrixing's 32-point DCT-III by even/odd splitting:
                                 for N = 32, 16, 8, 4, 2 the (N/2)^2 odd-part factors
                                 round(cos((2k + 1)(2j + 1) pi / 2N) 2^30), row k, column j
+  _pAnaDctRowSumQ30[28]         sums of the rows of the N = 32, 16 and 8 factors (16, 8, 4 rows)
   mp3enc_Ccoef[18][18]          forward 36-point MDCT as an 18-point DCT-IV after folding:
                                 (4/9) cos(pi (2n + 1)(2k + 1) / 72), row k, column n
   mp3enc_CcoefShort[6][6]       forward 12-point MDCT: (4/3) cos(pi (2n + 1)(2k + 1) / 24)
@@ -129,6 +130,11 @@ def render():
             for j in range(n // 2):
                 dct.append(rnd(dcos(PI * (2 * k + 1) * (2 * j + 1) / (2 * n)) * (1 << 30)))
     assert len(dct) == 341 and dct[-1] == 759250125  # cos(pi / 4) 2^30
+    row_sums, at = [], 0
+    for n in (32, 16, 8):
+        for k in range(n // 2):
+            row_sums.append(sum(dct[at + k * (n // 2):at + (k + 1) * (n // 2)]))
+        at += (n // 2) ** 2
 
     # ---------------------------------------------------------------- forward MDCT
     ccoef = [[Decimal(4) / 9 * dcos(PI * (2 * n + 1) * (2 * k + 1) / 72) for n in range(18)] for k in range(18)]
@@ -195,6 +201,8 @@ def render():
     b += E.comment("Matrixing of the analysis bank, 32-point DCT-III by even/odd splitting: for N = 32, 16,",
                    "8, 4, 2 in turn, (N/2)^2 factors cos((2k + 1)(2j + 1) pi / 2N) in Q30, row k, column j.")
     b += E.array("const Zuf32s _pAnaDctQ30[341]", dct)
+    b += ["// Row sums of the factors for N = 32, 16 and 8 (16, 8 and 4 rows): the SSE2 matrixing's offsets."]
+    b += E.array("const Zuf64s _pAnaDctRowSumQ30[28]", row_sums)
     b += [""]
     b += E.comment("Forward 36-point MDCT after folding: the 18-point DCT-IV (4/9) cos(pi (2n + 1)(2k + 1) / 72),",
                    "row k, column n; the gain 4/9 = 2 / 18 times 2^26 / 2^24 (subband samples to lines).")
