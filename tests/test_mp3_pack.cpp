@@ -166,6 +166,36 @@ TEST(Mp3Pack, HuffmanAgainstModelAndDecoder) {
     }
 }
 
+// The table choice at every region length and offset, with magnitudes from 0 to past what any
+// table codes (|INT32_MIN| included): the largest magnitude decides, wherever it lies.
+TEST(Mp3Pack, TableChoiceFollowsTheLargestMagnitude) {
+    Rng rng(12);
+    const Zuf32s kBig[] = {14, 15, 16, 8206, 8207, 40000, INT32_MAX, INT32_MIN};
+    for (int rep = 0; rep < 2000; ++rep) {
+        std::vector<Zuf32s> ix(64);
+        for (auto& v : ix) v = rng.range(-3, 3);
+        const int begin = rng.range(0, 20), end = begin + 2 * rng.range(0, 22);
+        const Zuf32s big = kBig[rep % 8];
+        if (end > begin && rep % 3) ix[rng.range(begin, end - 1)] = rep % 2 ? big : (big == INT32_MIN ? big : -big);
+        uint32_t m = 0;
+        for (int i = begin; i < end; ++i)
+            m = std::max(m, ix[i] < 0 ? 0u - static_cast<uint32_t>(ix[i]) : uint32_t(ix[i]));
+        int bits;
+        const int t = zuf::ownsChooseTable_MP3(ix.data(), begin, end, &bits);
+        if (m > 8206) {
+            EXPECT_TRUE(t == -1 && bits == 1 << 30) << rep;
+        } else if (m == 0) {
+            EXPECT_TRUE(t == 0 && bits == 0) << rep;
+        } else {
+            ASSERT_GE(t, 1) << rep;
+            EXPECT_EQ(bits, zuf::ownsCountPairBits_MP3(ix.data(), begin, end, t)) << rep;
+            EXPECT_TRUE(m < 15 ? t < 16 && m < static_cast<uint32_t>(zuf::pHf_table[t].xlen)
+                               : t >= 16 && m - 15 < static_cast<uint32_t>(zuf::pHf_table[t].linmax))
+                << rep;
+        }
+    }
+}
+
 TEST(Mp3Pack, EdgeCasesAndStatuses) {
     Mp3FrameHeader h = zuft::make_header(1, 0, 3);
     Mp3SideInfo si = zuft::make_side_info();

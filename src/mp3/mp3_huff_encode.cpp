@@ -12,6 +12,7 @@
 
 #include "common/bitstream.h"
 #include "common/checks.h"
+#include "common/simd.h"
 #include "mp3/mp3_quant.h"
 
 namespace zuf {
@@ -66,9 +67,35 @@ int ownsCountPairBits_MP3(const Zuf32s* ix, int begin, int end, int t) {
     return bits;
 }
 
+namespace {
+
+// The largest magnitude of ix[begin..end), or some value of 8207 or more (which no table codes)
+// when it is that large: eight lines at a time, their magnitudes saturated to 16 bits and
+// compared as unsigned (SSE2 has the signed 16-bit maximum only: the sign bit flipped), so that
+// |INT32_MIN|, which wraps to a negative value, still counts as the largest.
+uint32_t max_magnitude(const Zuf32s* ix, int begin, int end) {
+    const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+    __m128i top = _mm_set1_epi16(static_cast<short>(0x8000));  // 0, biased
+    int i = begin;
+    for (; i + 8 <= end; i += 8) {
+        const __m128i a = loadu_i128(ix + i), b = loadu_i128(ix + i + 4);
+        const __m128i sa = _mm_srai_epi32(a, 31), sb = _mm_srai_epi32(b, 31);
+        const __m128i m =
+            _mm_packs_epi32(_mm_sub_epi32(_mm_xor_si128(a, sa), sa), _mm_sub_epi32(_mm_xor_si128(b, sb), sb));
+        top = _mm_max_epi16(top, _mm_xor_si128(m, flip));
+    }
+    top = _mm_max_epi16(top, _mm_shuffle_epi32(top, _MM_SHUFFLE(1, 0, 3, 2)));
+    top = _mm_max_epi16(top, _mm_shuffle_epi32(top, _MM_SHUFFLE(2, 3, 0, 1)));
+    top = _mm_max_epi16(top, _mm_shufflelo_epi16(top, _MM_SHUFFLE(2, 3, 0, 1)));
+    uint32_t m = static_cast<uint32_t>(_mm_cvtsi128_si32(top) & 0xFFFF) ^ 0x8000u;
+    for (; i < end; ++i) m = m > mag(ix[i]) ? m : mag(ix[i]);
+    return m;
+}
+
+}  // namespace
+
 int ownsChooseTable_MP3(const Zuf32s* ix, int begin, int end, int* pBits) {
-    uint32_t m = 0;
-    for (int i = begin; i < end; ++i) m = m > mag(ix[i]) ? m : mag(ix[i]);
+    const uint32_t m = max_magnitude(ix, begin, end);
     int bits[3] = {};
     if (m == 0) {
         *pBits = 0;
@@ -106,6 +133,9 @@ int ownsCountSpectralBits_MP3(const Zuf32s* ix, const Zuf16s* L, int window_swit
                               Mp3HuffmanChoice* c) {
     // Zero pairs from the top, then quadruples of magnitudes 0..1 into count1.
     int n = 576;
+    while (n >= 8 && _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_or_si128(loadu_i128(ix + n - 8), loadu_i128(ix + n - 4)),
+                                                       _mm_setzero_si128())) == 0xFFFF)
+        n -= 8;  // eight zero lines at a time first
     while (n >= 2 && ix[n - 1] == 0 && ix[n - 2] == 0) n -= 2;
     int top = n;
     while (top >= 4 && mag(ix[top - 1]) <= 1 && mag(ix[top - 2]) <= 1 && mag(ix[top - 3]) <= 1 && mag(ix[top - 4]) <= 1)
