@@ -2,7 +2,7 @@
 // 3-B.7): big_values pairs in up to three regions, then count1 quadruples.
 //
 // The multi-level tables (mp3_huff_tables.cpp, layout in tools/gen/gen_mp3_huffman.py) resolve
-// every code of up to 7 bits with one lookup (with its sign bits too where they fit) and longer
+// every code of up to 9 bits with one lookup (with its sign bits too where they fit) and longer
 // ones with one more lookup per further 5 bits; other sign bits and linbits follow the code.
 //
 // Bits come through the library's BitCache, topped up whenever fewer remain than the longest
@@ -33,7 +33,7 @@ inline Zuf32s with_sign(BitCache& bc, Zuf32s m) {
 // 11-bit code and two signs; big tables: 19 + 13 + 1 + 13 + 1).
 template <int kMaxBits>
 void decode_pairs(BitCache& bc, const Zuf16u* t, unsigned linbits, Zuf32s* is, int i, int end) {
-    constexpr int kRoot = 7;  // FAST_ROOT of the generator
+    constexpr int kRoot = 9;  // FAST_ROOT of the generator
     for (; i < end; i += 2) {
         bc.ensure(kMaxBits);
         uint32_t e = t[bc.peek(kRoot)];

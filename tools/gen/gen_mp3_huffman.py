@@ -196,7 +196,7 @@ def pack_pair_table(codes, big, linbits=0):
     return first + tree
 
 
-FAST_ROOT, FAST_SUB = 7, 5
+FAST_ROOT, FAST_SUB = 9, 5
 
 
 def pack_fast(codes):
