@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <fstream>
@@ -312,16 +313,21 @@ TEST(Mp3Psy, NullPointers) {
 // products, for energies up to 2^62 - 1 and factors up to 2^31 - 1, at every length and offset.
 TEST(Mp3Psy, WeightedSumMatchesScalarAndExactProducts) {
     zuft::Rng rng(17);
-    std::vector<Zuf64s> e(80);
+    std::vector<uint64_t> raw(80);
+    std::vector<Zuf64s> e(80), r(80);
     std::vector<Zuf32s> f(80);
     for (int round = 0; round < 40; ++round) {
-        for (auto& v : e) v = static_cast<Zuf64s>(((uint64_t{rng.u32()} << 32) | rng.u32()) >> (2 + round % 40));
+        for (auto& v : raw) v = (uint64_t{rng.u32()} << 32) | rng.u32();
         for (auto& v : f) v = static_cast<Zuf32s>(rng.u32() >> (1 + round % 20));
-        if (round == 0) e.assign(e.size(), (int64_t{1} << 62) - 1), f.assign(f.size(), INT32_MAX);
-        const std::vector<Zuf64s> r(e.rbegin(), e.rend());
-        for (int off = 0; off < 3; ++off)
-            for (int n = 0; n <= 64; n += 1 + n / 8) {
-                Zuf64s v, w;  // e and e reversed over the same factors
+        if (round == 0) raw.assign(raw.size(), ~uint64_t{0}), f.assign(f.size(), INT32_MAX);
+        for (int n = 0; n <= 64; n += 1 + n / 8) {
+            // Energies as large as n terms allow (their sum stays below 2^62); r is e reversed.
+            const int shift = 2 + std::bit_width(static_cast<unsigned>(n)) + round % 30;
+            for (size_t j = 0; j < raw.size(); ++j)
+                e[j] = static_cast<Zuf64s>(raw[j] >> shift),
+                r[j] = static_cast<Zuf64s>(raw[raw.size() - 1 - j] >> shift);
+            for (int off = 0; off < 3; ++off) {
+                Zuf64s v, w;
                 ownsWeightedSums_MP3(e.data() + off, r.data() + off, f.data() + off, n, &v, &w);
                 ASSERT_EQ(v, ownsWeightedSum_MP3_ref(e.data() + off, f.data() + off, n)) << round << " " << n;
                 ASSERT_EQ(w, ownsWeightedSum_MP3_ref(r.data() + off, f.data() + off, n)) << round << " " << n;
@@ -332,6 +338,7 @@ TEST(Mp3Psy, WeightedSumMatchesScalarAndExactProducts) {
                 ASSERT_EQ(static_cast<uint64_t>(v), static_cast<uint64_t>(exact)) << round << " " << n;
 #endif
             }
+        }
     }
 }
 

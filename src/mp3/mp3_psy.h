@@ -53,8 +53,9 @@ void ownsPsyWindow_MP3(const Zuf16s* pcm, int step, const Zuf16s* win, int n, Zu
 void ownsPsyWindow_MP3_ref(const Zuf16s* pcm, int step, const Zuf16s* win, int n, Zuf32s* z);
 
 // Sum over j < n of floor(e[j] f[j] / 2^31) for energies 0 <= e[j] < 2^62 and Q31 factors
-// 0 <= f[j] < 2^31 (the spreading sums); the SSE2 form takes two energy vectors over the same
-// factors and equals the scalar reference for each, bit for bit.
+// 0 <= f[j] < 2^31 whose sum stays below 2^63 (the spreading sums, well below that). The SSE2
+// form takes two energy vectors over the same factors and equals the scalar reference for each,
+// bit for bit.
 void ownsWeightedSums_MP3(const Zuf64s* a, const Zuf64s* b, const Zuf32s* f, int n, Zuf64s* pSa, Zuf64s* pSb);
 Zuf64s ownsWeightedSum_MP3_ref(const Zuf64s* e, const Zuf32s* f, int n);
 
