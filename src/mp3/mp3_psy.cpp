@@ -44,8 +44,6 @@ inline Zuf64s mul64(Zuf64s e, Zuf32s f, int s) {
 inline Zuf64s min64(Zuf64s a, Zuf64s b) { return a < b ? a : b; }
 inline Zuf64s max64(Zuf64s a, Zuf64s b) { return a > b ? a : b; }
 
-// num / den in Q31 for num, den >= 0, saturated to 2^31 - 1 (also for den = 0): den normalised
-// to a 32-bit mantissa, its reciprocal times the normalised numerator.
 // num / den = mn 2^en / (md 2^ed), 1 / (md / 2^31) = rec / 2^30: in Q31 (mn rec) 2^(en - ed - 30).
 inline Zuf32s ratio_from(Zuf32s mn, int en, int ed, Zuf32s rec) {
     const Zuf64u prod = static_cast<Zuf64u>(mn) * static_cast<Zuf64u>(rec);  // < 2^62
@@ -56,6 +54,8 @@ inline Zuf32s ratio_from(Zuf32s mn, int en, int ed, Zuf32s rec) {
     return v > INT32_MAX ? INT32_MAX : static_cast<Zuf32s>(v);
 }
 
+// num / den in Q31 for num, den >= 0, saturated to 2^31 - 1 (also for den = 0): den normalised
+// to a 32-bit mantissa, its reciprocal times the normalised numerator.
 Zuf32s ratio_q31(Zuf64s num, Zuf64s den) {
     if (den <= 0) return INT32_MAX;
     if (num <= 0) return 0;
