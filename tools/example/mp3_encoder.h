@@ -9,8 +9,9 @@
  * granule ahead of the transform), the polyphase analysis bank, the forward hybrid transform
  * with the decided block types, a low-pass at low bit rates, the mid/side choice (the model's at
  * 80 to 112 kbit/s, where it also sets intensity stereo bounds; the encoder's own elsewhere), the
- * model's ratios moved by a margin below 3 kHz and above 8 kHz, joint stereo (intensity stereo
- * bounds moved to where decoders will find them), quantisation within the bit reservoir, then
+ * model's ratios moved by a margin that falls with frequency, joint stereo (intensity stereo
+ * bounds moved to where decoders will find them), quantisation within the bit reservoir (frames
+ * of low entropy leave bits in it), then
  * header, side information, scale factors and Huffman data. Main data is a byte stream laid
  * into the frames' slots; a frame leaves only when its slots are full (main_data_begin reaches
  * back into frames not yet written). Bits the reservoir cannot keep go out as ancillary data.
@@ -83,6 +84,7 @@ typedef struct {
     unsigned long coded;                    /* audio frames coded */
     int lowpass_line;                       /* lines from this one up are not coded (0: no limit of our own) */
     int primed;                             /* the model ran once on the granules before the first */
+    double pe_mean;                         /* running mean of the frames' perceptual entropy */
     Zuf32s atten_q30[MP3ENC_MAX_ATTEN + 1]; /* 10^(-k/40) in Q30: an attenuation of k/4 dB */
     /* main data: a byte stream, md[0] at stream position md_base */
     Zuf8u md[8192];
