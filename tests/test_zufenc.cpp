@@ -62,9 +62,11 @@ std::vector<double> signal(int rate, int channels, size_t frames) {
 
 // The header and side information of the frame at mp3[pos], through the library's parsers: their
 // length in bytes, 0 when either does not parse.
-size_t unpack_frame(const std::vector<uint8_t>& mp3, size_t pos, Mp3FrameHeader* h, Mp3SideInfo* si, int* mdb) {
+size_t unpack_frame(const std::vector<uint8_t>& mp3, size_t pos, Mp3FrameHeader* h, Mp3SideInfo* si, int* mdb,
+                    int* scfsi = nullptr) {
     Zuf8u* p = const_cast<Zuf8u*>(&mp3[pos]);
-    int priv, scfsi[8];
+    int priv, own[8];
+    if (!scfsi) scfsi = own;
     if (zufsUnpackFrameHeader_MP3(&p, h) != zufOk || zufsUnpackSideInfo_MP3(&p, si, mdb, &priv, scfsi, h) != zufOk)
         return 0;
     return static_cast<size_t>(p - &mp3[pos]);
@@ -228,9 +230,10 @@ TEST_F(Zufenc, SharesAFrameWithoutReservoirBetweenItsGranules) {
     for (size_t pos = 0; pos + 36 <= mp3.size(); ++frames) {
         Mp3FrameHeader h;
         Mp3SideInfo si[4];
-        int mdb;
-        ASSERT_NE(unpack_frame(mp3, pos, &h, si, &mdb), 0u) << "frame at " << pos;
-        if (frames >= 3 && pos + 4 * (len + 1) < mp3.size())  // steady frames only
+        int mdb, scfsi[8];
+        ASSERT_NE(unpack_frame(mp3, pos, &h, si, &mdb, scfsi), 0u) << "frame at " << pos;
+        for (int f : scfsi) EXPECT_EQ(f, 0) << "frame at " << pos;  // fresh scale factors at 320
+        if (frames >= 3 && pos + 4 * (len + 1) < mp3.size())        // steady frames only
             for (int gr = 0; gr < 2; ++gr) bits[gr] += si[2 * gr].part2_3_length + si[2 * gr + 1].part2_3_length;
         pos += len + h.padding_bit;
     }
@@ -239,9 +242,10 @@ TEST_F(Zufenc, SharesAFrameWithoutReservoirBetweenItsGranules) {
 }
 
 // Plucked chords every 0.4 s at 128 kbit/s: the decaying frames between the attacks leave bits in
-// the reservoir (median main_data_begin 285 bytes; 11 when every frame spends all it has)
-// and a granule of short blocks at an attack codes with more bits than a long one (1.7 times the
-// mean; 0.8 when its estimate came from the short-block formula).
+// the reservoir (median main_data_begin 285 bytes; 11 when every frame spends all it has), a
+// granule of short blocks at an attack codes with more bits than a long one (1.7 times the mean;
+// 0.8 when its estimate came from the short-block formula), and the second granule of a frame
+// reuses the first one's scale factors where both are long.
 TEST_F(Zufenc, SavesBitsForTheAttacks) {
     const int rate = 44100, n = 2 * rate, period = rate * 2 / 5;
     std::vector<double> x(2 * static_cast<size_t>(n), 0.0);
@@ -265,13 +269,18 @@ TEST_F(Zufenc, SavesBitsForTheAttacks) {
     for (size_t pos = 0; pos + 36 <= mp3.size();) {
         Mp3FrameHeader h;
         Mp3SideInfo si[4];
-        int mdb;
-        ASSERT_NE(unpack_frame(mp3, pos, &h, si, &mdb), 0u) << "frame at " << pos;
+        int mdb, scfsi[8];
+        ASSERT_NE(unpack_frame(mp3, pos, &h, si, &mdb, scfsi), 0u) << "frame at " << pos;
         mdbs.push_back(mdb);
         for (const Mp3SideInfo& g : si) {
             const int kind = g.block_type == 2;
             bits[kind] += g.part2_3_length, count[kind] += 1;
         }
+        // Granule 1 reuses granule 0's scale factors wherever both are long (after the Info frame).
+        for (int ch = 0; ch < 2 && pos > 0; ++ch)
+            for (int grp = 0; grp < 4; ++grp)
+                EXPECT_EQ(scfsi[4 * ch + grp], si[ch].block_type != 2 && si[2 + ch].block_type != 2)
+                    << "frame at " << pos;
         pos += 144000u * 128 / rate + h.padding_bit;
     }
     std::sort(mdbs.begin(), mdbs.end());

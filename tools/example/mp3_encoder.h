@@ -11,10 +11,11 @@
  * 80 to 112 kbit/s, where it also sets intensity stereo bounds; the encoder's own elsewhere), the
  * model's ratios moved by a margin that falls with frequency, joint stereo (intensity stereo
  * bounds moved to where decoders will find them), quantisation within the bit reservoir (frames
- * of low entropy leave bits in it), then
- * header, side information, scale factors and Huffman data. Main data is a byte stream laid
- * into the frames' slots; a frame leaves only when its slots are full (main_data_begin reaches
- * back into frames not yet written). Bits the reservoir cannot keep go out as ancillary data.
+ * of low entropy leave bits in it; granule 1 reuses granule 0's scale factors where both are
+ * long), then header, side information, scale factors and Huffman data. Main data is a byte
+ * stream laid into the frames' slots; a frame leaves only when its slots are full
+ * (main_data_begin reaches back into frames not yet written). Bits the reservoir cannot keep go
+ * out as ancillary data.
  */
 #ifndef ZUF_EXAMPLE_MP3_ENCODER_H
 #define ZUF_EXAMPLE_MP3_ENCODER_H
