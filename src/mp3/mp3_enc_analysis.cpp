@@ -81,29 +81,6 @@ void ownsAnalysisWindow_MP3_sse2(const Zuf16s* pcm, int step, Zuf32s* y) {
 
 namespace {
 
-// N-point DCT-III out_k = sum_j in_j cos((2k + 1) j pi / 2N) in Q30 (64-bit), the odd-part
-// factors of size N at c.
-template <int N>
-struct DctIII {
-    static void run(const Zuf32s* in, int64_t* out, const Zuf32s* c) {
-        Zuf32s even[N / 2];
-        for (int j = 0; j < N / 2; ++j) even[j] = in[2 * j];
-        int64_t e[N / 2];
-        DctIII<N / 2>::run(even, e, c + (N / 2) * (N / 2));
-        for (int k = 0; k < N / 2; ++k) {
-            int64_t o = 0;
-            for (int j = 0; j < N / 2; ++j) o += static_cast<int64_t>(in[2 * j + 1]) * c[(N / 2) * k + j];
-            out[k] = e[k] + o;
-            out[N - 1 - k] = e[k] - o;
-        }
-    }
-};
-
-template <>
-struct DctIII<1> {
-    static void run(const Zuf32s* in, int64_t* out, const Zuf32s*) { out[0] = static_cast<int64_t>(in[0]) << 30; }
-};
-
 // The odd-part sums o_k = sum_j in_j c[M k + j] (M a multiple of 4, |in_j| < 2^22, |c| < 2^30)
 // with the unsigned 32 x 32 -> 64-bit multiply, four products of a row per step: on the biased
 // operands in' = in + 2^22 and c' = c + 2^30, sum in' c' - 2^30 sum in' - 2^22 sum_j c = o_k
@@ -132,23 +109,37 @@ void odd_part_sse2(const Zuf32s* in, const Zuf32s* c, const Zuf64s* rowSum, int6
     }
 }
 
-// DctIII with the odd parts of N = 32, 16 and 8 in SSE2: the same exact sums.
-template <int N>
-struct DctIIISse2 {
+// N-point DCT-III out_k = sum_j in_j cos((2k + 1) j pi / 2N) in Q30 (64-bit), the odd-part
+// factors of size N at c and their row sums at rowSum. kSse2: the odd parts of N = 32, 16 and 8
+// in SSE2 (odd_part_sse2, the same exact sums; the only reader of the row sums).
+template <int N, bool kSse2>
+struct DctIII {
     static void run(const Zuf32s* in, int64_t* out, const Zuf32s* c, const Zuf64s* rowSum) {
         constexpr int M = N / 2;
         Zuf32s even[M], odd[M];
         for (int j = 0; j < M; ++j) even[j] = in[2 * j], odd[j] = in[2 * j + 1];
         int64_t e[M], o[M];
-        if constexpr (M > 4)
-            DctIIISse2<M>::run(even, e, c + M * M, rowSum + M);
-        else
-            DctIII<M>::run(even, e, c + M * M);
-        odd_part_sse2<M>(odd, c, rowSum, o);
+        constexpr bool kVector = kSse2 && M >= 4;
+        DctIII<M, kSse2>::run(even, e, c + M * M, rowSum + (kVector ? M : 0));  // row sums of vector levels only
+        if constexpr (kVector) {
+            odd_part_sse2<M>(odd, c, rowSum, o);
+        } else {
+            for (int k = 0; k < M; ++k) {
+                o[k] = 0;
+                for (int j = 0; j < M; ++j) o[k] += static_cast<int64_t>(odd[j]) * c[M * k + j];
+            }
+        }
         for (int k = 0; k < M; ++k) {
             out[k] = e[k] + o[k];
             out[N - 1 - k] = e[k] - o[k];
         }
+    }
+};
+
+template <bool kSse2>
+struct DctIII<1, kSse2> {
+    static void run(const Zuf32s* in, int64_t* out, const Zuf32s*, const Zuf64s*) {
+        out[0] = static_cast<int64_t>(in[0]) << 30;
     }
 };
 
@@ -159,24 +150,21 @@ inline void fold(const Zuf32s* y, Zuf32s* a) {
     for (int j = 17; j < 32; ++j) a[j] = y[16 + j] - y[80 - j];
 }
 
+// Both forms: fold, the 32-point DCT-III, then gain 1/2 (Q30 and one more bit, rounded half up).
+template <bool kSse2>
+void dct_inv32(const Zuf32s* y, Zuf32s* s) {
+    Zuf32s a[32];
+    fold(y, a);
+    int64_t x[32];
+    DctIII<32, kSse2>::run(a, x, _pAnaDctQ30, _pAnaDctRowSumQ30);
+    for (int k = 0; k < 32; ++k) s[k] = static_cast<Zuf32s>(rshift_round(x[k], 31));
+}
+
 }  // namespace
 
-void ownsDCTInv32_MP3_32s_ref(const Zuf32s* y, Zuf32s* s) {
-    Zuf32s a[32];
-    fold(y, a);
-    int64_t x[32];
-    DctIII<32>::run(a, x, _pAnaDctQ30);
-    // Gain 1/2: Q30 and one more bit, rounded half up.
-    for (int k = 0; k < 32; ++k) s[k] = static_cast<Zuf32s>(rshift_round(x[k], 31));
-}
+void ownsDCTInv32_MP3_32s_ref(const Zuf32s* y, Zuf32s* s) { dct_inv32<false>(y, s); }
 
-void ownsDCTInv32_MP3_32s_sse2(const Zuf32s* y, Zuf32s* s) {
-    Zuf32s a[32];
-    fold(y, a);
-    int64_t x[32];
-    DctIIISse2<32>::run(a, x, _pAnaDctQ30, _pAnaDctRowSumQ30);
-    for (int k = 0; k < 32; ++k) s[k] = static_cast<Zuf32s>(rshift_round(x[k], 31));
-}
+void ownsDCTInv32_MP3_32s_sse2(const Zuf32s* y, Zuf32s* s) { dct_inv32<true>(y, s); }
 
 void ownsDCTInv32_MP3_32s(const Zuf32s* y, Zuf32s* s) { ownsDCTInv32_MP3_32s_sse2(y, s); }
 

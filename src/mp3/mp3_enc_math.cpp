@@ -87,12 +87,20 @@ Zuf32s ownsLog2Q26_Audio_32s(Zuf32s x) {
     return static_cast<Zuf32s>(((30 - c) * (int64_t{1} << 26)) + ((p + 8) >> 4));
 }
 
+namespace {
+
+// log2 x in Q16 from the normalising shift c and the polynomial's log2(mn / 2^30) in Q30.
+Zuf32s log2_q16(int c, int64_t p) {
+    return static_cast<Zuf32s>(((30 - c) * (int64_t{1} << 16)) + ((p + (1 << 13)) >> 14));
+}
+
+}  // namespace
+
 Zuf32s ownsLog2_Audio_32s(Zuf32s x) {
     if (x <= 0) return INT32_MIN;
     int c;
     const Zuf32s mn = normalise32(x, &c);
-    const int64_t p = poly_q30(_TAB_Log2, octave_u(mn));
-    return static_cast<Zuf32s>(((30 - c) * (int64_t{1} << 16)) + ((p + (1 << 13)) >> 14));
+    return log2_q16(c, poly_q30(_TAB_Log2, octave_u(mn)));
 }
 
 void ownsLog2Pair_Audio_32s(Zuf32s x, Zuf32s y, Zuf32s* pLx, Zuf32s* pLy) {
@@ -106,8 +114,8 @@ void ownsLog2Pair_Audio_32s(Zuf32s x, Zuf32s y, Zuf32s* pLx, Zuf32s* pLy) {
     const Zuf32s u[2] = {octave_u(mx), octave_u(my)};
     int64_t p[2];
     poly_q30_lanes<2>(_TAB_Log2, u, p);
-    *pLx = static_cast<Zuf32s>(((30 - cx) * (int64_t{1} << 16)) + ((p[0] + (1 << 13)) >> 14));
-    *pLy = static_cast<Zuf32s>(((30 - cy) * (int64_t{1} << 16)) + ((p[1] + (1 << 13)) >> 14));
+    *pLx = log2_q16(cx, p[0]);
+    *pLy = log2_q16(cy, p[1]);
 }
 
 Zuf32s ownsPow2_Audio_32s(Zuf32s x, int* pExp) {
