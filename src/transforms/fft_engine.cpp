@@ -91,12 +91,16 @@ inline void dft4(CV<V> a, CV<V> b, CV<V> c, CV<V> d, CV<V>* y) {
     y[3] = {sub(amc.r, bmd.i), add(amc.i, bmd.r)};
 }
 
-// Twiddles of one p: from a table that already holds each value four times (the first pass,
-// where every butterfly has its own twiddles), or broadcast from a compact (re, im) table.
+// Twiddle j of one p: from a table that already holds each value four times (the first pass,
+// where every butterfly has its own twiddles), or broadcast from a compact (re, im) table with
+// per floats for each p.
 template <class V, bool kWide>
-inline CV<V> twiddle(const float* t, int j) {
-    if (kWide) return {loada<V>(t + 8 * j), loada<V>(t + 8 * j + 4)};
-    return {bcast<V>(t[2 * j]), bcast<V>(t[2 * j + 1])};
+inline CV<V> twiddle(const float* tw, int per, int p, int j) {
+    if (kWide) {
+        const float* t = tw + ownsWideTwiddle(per, p, j);
+        return {loada<V>(t), loada<V>(t + 8)};
+    }
+    return {bcast<V>(tw[per * p + 2 * j]), bcast<V>(tw[per * p + 2 * j + 1])};
 }
 
 // One self-sorting radix-4 pass over n-point sub-transforms with stride s (n * s = M): reads
@@ -112,9 +116,9 @@ void pass4(In in, float* out, int n, int s, const float* tw) {
         const bool rot = p > 0;
         CV<V> w1{}, w2{}, w3{};
         if (rot) {
-            w1 = twiddle<V, kWide>(tw + per * p, 0);
-            w2 = twiddle<V, kWide>(tw + per * p, 1);
-            w3 = twiddle<V, kWide>(tw + per * p, 2);
+            w1 = twiddle<V, kWide>(tw, per, p, 0);
+            w2 = twiddle<V, kWide>(tw, per, p, 1);
+            w3 = twiddle<V, kWide>(tw, per, p, 2);
         }
         for (int q = 0; q < s; ++q) {
             CV<V> y[4];
@@ -159,22 +163,22 @@ inline void dft8(CV<V> x[8], CV<V> y[8]) {
 // A radix-8 pass over n-point sub-transforms with stride s (the same scheme as pass4, p = 0
 // without rotations).
 template <class V, class In, bool kRot, bool kWide>
-inline void bfly8(const In& in, float* out, int p, int m, int s, const float* t) {
+inline void bfly8(const In& in, float* out, int p, int m, int s, const float* tw, int per) {
     for (int q = 0; q < s; ++q) {
         CV<V> x[8], y[8];
         for (int j = 0; j < 8; ++j) x[j] = in.get(q + s * (p + j * m));
         dft8<V>(x, y);
         put<V>(out, q + 8 * s * p, y[0]);
         for (int k = 1; k < 8; ++k)
-            put<V>(out, q + s * (8 * p + k), kRot ? cmul(y[k], twiddle<V, kWide>(t, k - 1)) : y[k]);
+            put<V>(out, q + s * (8 * p + k), kRot ? cmul(y[k], twiddle<V, kWide>(tw, per, p, k - 1)) : y[k]);
     }
 }
 template <class V, class In, bool kWide>
 void pass8(In in, float* out, int n, int s, const float* tw) {
     const int m = n / 8;
     const int per = kWide ? 56 : 14;
-    bfly8<V, In, false, kWide>(in, out, 0, m, s, tw);
-    for (int p = 1; p < m; ++p) bfly8<V, In, true, kWide>(in, out, p, m, s, tw + per * p);
+    bfly8<V, In, false, kWide>(in, out, 0, m, s, tw, per);
+    for (int p = 1; p < m; ++p) bfly8<V, In, true, kWide>(in, out, p, m, s, tw, per);
 }
 
 // The lane combination of one group: e_j holds the four lanes' values at frequency k2 = 4g + j.
@@ -184,10 +188,11 @@ template <class V, class Out>
 inline void lane_group(CV<V> e0, CV<V> e1, CV<V> e2, CV<V> e3, int g, const Out& out, int M, const float* tw) {
     transpose4(e0.r, e1.r, e2.r, e3.r);
     transpose4(e0.i, e1.i, e2.i, e3.i);
-    const float* w = tw + 24 * g;
-    const CV<V> t1 = cmul(e1, CV<V>{loada<V>(w), loada<V>(w + 4)});
-    const CV<V> t2 = cmul(e2, CV<V>{loada<V>(w + 8), loada<V>(w + 12)});
-    const CV<V> t3 = cmul(e3, CV<V>{loada<V>(w + 16), loada<V>(w + 20)});
+    const LaneTwiddle at = ownsLaneTwiddle(M, g);
+    const float *wr = tw + at.re, *wi = tw + at.im;
+    const CV<V> t1 = cmul(e1, CV<V>{loada<V>(wr), loada<V>(wi)});
+    const CV<V> t2 = cmul(e2, CV<V>{loada<V>(wr + at.step), loada<V>(wi + at.step)});
+    const CV<V> t3 = cmul(e3, CV<V>{loada<V>(wr + 2 * at.step), loada<V>(wi + 2 * at.step)});
     const CV<V> s02 = cadd(e0, t2), d02 = csub(e0, t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
     out.put(4 * g, cadd(s02, s13));
     out.put(4 * g + M, CV<V>{add(d02.r, d13.i), sub(d02.i, d13.r)});
@@ -243,13 +248,17 @@ void last8_lanes(const float* buf, const Out& out, int M, const float* tw) {
 #if defined(__AVX2__)
 // ------------------------------------------------------------------ AVX2: pair passes
 // The AVX2 build runs every pass on two elements per 256-bit register: the low half holds one
-// element, the high half another that the pass treats alike (the first pass pairs p with p + 1,
-// the middle and last passes q with q + 1, the lane groups of the last pass two outputs k, k + 1),
-// and every lane goes through the operations of the four-lane passes, so the results are the
-// same bits. The buffers keep the four-lane layout: a pair costs two loads or stores and two
-// 128-bit permutes. Transforms of one pass (4 or 8 points per lane) stay four lanes wide.
+// element, the high half another that the pass treats alike, and every lane goes through the
+// operations of the four-lane passes, so the results are the same bits. The first pass pairs p
+// with p + 1; when it is radix 8 (every plan but N = 64's), the buffers after it hold blocks of
+// two elements, e and e + 4 (e with bit 2 clear): their four real parts side by side, then their
+// imaginary parts (16 floats). Every later stride is a multiple of 8, so a middle pass's
+// butterflies q and q + 4 read and write whole blocks, and in the last pass they give one output's
+// lane groups g and g + 1 side by side: only the first pass and the final interleaving permute.
+// Transforms of one pass (4 or 8 points per lane) stay four lanes wide.
 using V8 = Pair8;
 
+inline V8 ld8(const float* p) { return {_mm256_loadu_ps(p)}; }
 // The pair of two elements given as (re | im) each: low half a's, high half b's.
 inline CV<V8> join(__m256 a, __m256 b) {
     return {{_mm256_permute2f128_ps(a, b, 0x20)}, {_mm256_permute2f128_ps(a, b, 0x31)}};
@@ -258,6 +267,15 @@ inline CV<V8> join(__m256 a, __m256 b) {
 inline void put_pair(float* p, int e0, int e1, CV<V8> y) {
     _mm256_storeu_ps(p + 8 * e0, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x20));
     _mm256_storeu_ps(p + 8 * e1, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x31));
+}
+// Block access: the block of elements e (low half) and e + 4 (high half) starts at float
+// block_at(e). For q < s with bit 2 clear and s a multiple of 8, block_at(q + s x) is
+// block_at(q) + 8 s x: the passes step through blocks linearly.
+inline int block_at(int e) { return 16 * (((e >> 3) << 2) | (e & 3)); }
+inline CV<V8> get_block(const float* b) { return {ld8(b), ld8(b + 8)}; }
+inline void put_block(float* b, CV<V8> y) {
+    _mm256_storeu_ps(b, y.r.v);
+    _mm256_storeu_ps(b + 8, y.i.v);
 }
 // Pair inputs: elements e and e + 1.
 struct PairSoaIn {
@@ -269,19 +287,17 @@ struct PairCplxIn {
     const float* p;
     CV<V8> get(int e) const {
         const __m256 a = _mm256_loadu_ps(p + 8 * e), b = _mm256_loadu_ps(p + 8 * e + 8);
-        // The shuffles give (v0 v1 v4 v5 | v2 v3 v6 v7); the middle 64-bit lanes change places.
-        auto order = [](__m256 v) {
-            return V8{_mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)))};
-        };
-        const V8 re = order(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
-        const V8 im = order(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        // (x0 x1 | x4 x5) and (x2 x3 | x6 x7) as (re, im) pairs, then the even and odd floats.
+        const __m256 lo = _mm256_permute2f128_ps(a, b, 0x20), hi = _mm256_permute2f128_ps(a, b, 0x31);
+        const V8 re{_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0))};
+        const V8 im{_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1))};
         return kSwap ? CV<V8>{im, re} : CV<V8>{re, im};
     }
 };
 struct PairSplitIn {
     const float* re;
     const float* im;
-    CV<V8> get(int e) const { return {{_mm256_loadu_ps(re + 4 * e)}, {_mm256_loadu_ps(im + 4 * e)}}; }
+    CV<V8> get(int e) const { return {ld8(re + 4 * e), ld8(im + 4 * e)}; }
 };
 template <class V, bool kSwap>
 PairCplxIn<kSwap> pair_of(CplxIn<V, kSwap> in) {
@@ -292,8 +308,9 @@ PairSplitIn pair_of(SplitIn<V> in) {
     return {in.re, in.im};
 }
 
-// The first pass (s = 1, n = M) on pairs (p, p + 1): twiddles from the four-wide table (per
-// floats per p); p = 0 keeps its values unrotated, as in the four-lane pass.
+// The first pass (s = 1, n = M) on pairs (p, p + 1), whose twiddles lie side by side in the table;
+// p = 0 keeps its values unrotated, as in the four-lane pass. Radix 8 writes blocks: outputs k and
+// k + 4 of one p form a block. Radix 4 (N = 64) writes the four-lane layout.
 template <int kRadix, class PIn>
 void first_pairs(PIn in, float* out, int n, const float* tw) {
     const int m = n / kRadix, per = 8 * (kRadix - 1);
@@ -305,43 +322,54 @@ void first_pairs(PIn in, float* out, int n, const float* tw) {
         else
             dft4<V8>(x[0], x[1], x[2], x[3], y);
         for (int k = 1; k < kRadix; ++k) {
-            const float* t = tw + per * p + 8 * (k - 1);
-            const CV<V8> r = cmul(y[k], join(_mm256_loadu_ps(t), _mm256_loadu_ps(t + per)));
+            const float* t = tw + ownsWideTwiddle(per, p, k - 1);
+            const CV<V8> r = cmul(y[k], CV<V8>{ld8(t), ld8(t + 8)});
             y[k] =
                 p == 0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}} : r;
         }
-        for (int k = 0; k < kRadix; ++k) put_pair(out, kRadix * p + k, kRadix * (p + 1) + k, y[k]);
+        if constexpr (kRadix == 8) {
+            for (int k = 0; k < 4; ++k) {
+                auto half = [&](int imm) {
+                    return CV<V8>{{_mm256_permute2f128_ps(y[k].r.v, y[k + 4].r.v, imm)},
+                                  {_mm256_permute2f128_ps(y[k].i.v, y[k + 4].i.v, imm)}};
+                };
+                put_block(out + block_at(8 * p + k), half(0x20));
+                put_block(out + block_at(8 * (p + 1) + k), half(0x31));
+            }
+        } else {
+            for (int k = 0; k < 4; ++k) put_pair(out, 4 * p + k, 4 * (p + 1) + k, y[k]);
+        }
     }
 }
 
-// A middle pass (stride s >= 2, even) on pairs (q, q + 1): twiddles broadcast from the compact
-// table, none at p = 0.
+// A middle pass (stride s >= 8) on blocks: butterflies q and q + 4 side by side, twiddles
+// broadcast from the compact table, none at p = 0.
 template <int kRadix>
-void middle_pairs(const float* buf, float* out, int n, int s, const float* tw) {
-    const PairSoaIn in{buf};
+void middle_blocks(const float* buf, float* out, int n, int s, const float* tw) {
     const int m = n / kRadix, per = 2 * (kRadix - 1);
     for (int p = 0; p < m; ++p) {
-        CV<V8> w[kRadix - 1];
-        for (int j = 0; j < kRadix - 1; ++j)
-            w[j] = {bcast<V8>(tw[per * p + 2 * j]), bcast<V8>(tw[per * p + 2 * j + 1])};
-        for (int q = 0; q < s; q += 2) {
+        // Broadcast where used: a broadcast from memory costs a load, while fourteen registers of
+        // twiddles held across the loop make the radix-8 butterfly spill.
+        const float* w = tw + per * p;
+        const float* src = buf + 8 * s * p;
+        float* dst = out + 8 * s * kRadix * p;
+        const int in_step = 8 * s * m, out_step = 8 * s;
+        // Blocks of q = 0..3, 8..11, ...: 16 floats apart (s / 2 of them in all).
+        for (int b = 0; b < 8 * s; b += 16) {
             CV<V8> x[kRadix], y[kRadix];
-            for (int j = 0; j < kRadix; ++j) x[j] = in.get(q + s * (p + j * m));
+            for (int j = 0; j < kRadix; ++j) x[j] = get_block(src + b + j * in_step);
             if constexpr (kRadix == 8)
                 dft8<V8>(x, y);
             else
                 dft4<V8>(x[0], x[1], x[2], x[3], y);
             if (p > 0)
-                for (int k = 1; k < kRadix; ++k) y[k] = cmul(y[k], w[k - 1]);
-            const int o = q + kRadix * s * p;
-            for (int k = 0; k < kRadix; ++k) put_pair(out, o + k * s, o + k * s + 1, y[k]);
+                for (int k = 1; k < kRadix; ++k)
+                    y[k] = cmul(y[k], CV<V8>{bcast<V8>(w[2 * k - 2]), bcast<V8>(w[2 * k - 1])});
+            for (int k = 0; k < kRadix; ++k) put_block(dst + b + k * out_step, y[k]);
         }
     }
 }
 
-// The fused last pass on pairs. Its butterflies run on pairs (q, q + 1); the lane groups of two
-// outputs k, k + 1 then run side by side: e_j = (lane values of group g0 | of group g1), a 4x4
-// transpose in each half, and the twiddles and sums of lane_group.
 inline void transpose4(V8& a, V8& b, V8& c, V8& d) {
     const __m256 t0 = _mm256_unpacklo_ps(a.v, b.v), t1 = _mm256_unpackhi_ps(a.v, b.v);
     const __m256 t2 = _mm256_unpacklo_ps(c.v, d.v), t3 = _mm256_unpackhi_ps(c.v, d.v);
@@ -372,45 +400,99 @@ void put_pair(const SplitOut<V, kScale>& out, int k0, int k1, CV<V8> y) {
     _mm_storeu_ps(out.im + k1, _mm256_extractf128_ps(y.i.v, 1));
 }
 
-// Lane groups g0 and g1 from the butterfly outputs a = (group g0's e0 | e1), (e2 | e3) and b the
-// same of group g1.
+// The lane groups g and g + 1 (g even) side by side: e[j] = (group g's element j | group g + 1's),
+// a 4x4 transpose in each half, then the twiddles (the pair's lie side by side in the table) and
+// sums of lane_group.
 template <class Out>
-void lane_pair(const CV<V8>* a, const CV<V8>* b, int g0, int g1, const Out& out, int M, const float* tw) {
-    auto halves = [](CV<V8> x, CV<V8> y, int imm) {
-        return CV<V8>{{_mm256_permute2f128_ps(x.r.v, y.r.v, imm)}, {_mm256_permute2f128_ps(x.i.v, y.i.v, imm)}};
-    };
-    CV<V8> e[4] = {halves(a[0], b[0], 0x20), halves(a[0], b[0], 0x31), halves(a[1], b[1], 0x20),
-                   halves(a[1], b[1], 0x31)};
+inline void lane_pair(const CV<V8>* y, int g, const Out& out, int M, const float* tw) {
+    CV<V8> e[4] = {y[0], y[1], y[2], y[3]};  // a copy the compiler keeps in registers
     transpose4(e[0].r, e[1].r, e[2].r, e[3].r);
     transpose4(e[0].i, e[1].i, e[2].i, e[3].i);
-    auto w = [&](int l) { return join(_mm256_loadu_ps(tw + 24 * g0 + 8 * l), _mm256_loadu_ps(tw + 24 * g1 + 8 * l)); };
-    const CV<V8> t1 = cmul(e[1], w(0)), t2 = cmul(e[2], w(1)), t3 = cmul(e[3], w(2));
+    const LaneTwiddle at = ownsLaneTwiddle(M, g);
+    const float *wr = tw + at.re, *wi = tw + at.im;
+    const CV<V8> t1 = cmul(e[1], CV<V8>{ld8(wr), ld8(wi)});
+    const CV<V8> t2 = cmul(e[2], CV<V8>{ld8(wr + at.step), ld8(wi + at.step)});
+    const CV<V8> t3 = cmul(e[3], CV<V8>{ld8(wr + 2 * at.step), ld8(wi + 2 * at.step)});
     const CV<V8> s02 = cadd(e[0], t2), d02 = csub(e[0], t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
-    put_pair(out, 4 * g0, 4 * g1, cadd(s02, s13));
-    put_pair(out, 4 * g0 + M, 4 * g1 + M, CV<V8>{add(d02.r, d13.i), sub(d02.i, d13.r)});
-    put_pair(out, 4 * g0 + 2 * M, 4 * g1 + 2 * M, csub(s02, s13));
-    put_pair(out, 4 * g0 + 3 * M, 4 * g1 + 3 * M, CV<V8>{sub(d02.r, d13.i), add(d02.i, d13.r)});
+    const int k = 4 * g;
+    put_pair(out, k, k + 4, cadd(s02, s13));
+    put_pair(out, k + M, k + 4 + M, CV<V8>{add(d02.r, d13.i), sub(d02.i, d13.r)});
+    put_pair(out, k + 2 * M, k + 4 + 2 * M, csub(s02, s13));
+    put_pair(out, k + 3 * M, k + 4 + 3 * M, CV<V8>{sub(d02.r, d13.i), add(d02.i, d13.r)});
 }
 
-// last4_lanes and last8_lanes on pairs.
+// The last pass on blocks (stride s = M / kRadix >= 8) fused with the lane pass: butterflies
+// q0 + j and q0 + 4 + j (j = 0..3) give, for each output k, the lane groups (q0 + s k) / 4 and the
+// one after it.
 template <int kRadix, class Out>
-void last_pairs(const float* buf, const Out& out, int M, const float* tw) {
-    const PairSoaIn in{buf};
+void last_blocks(const float* buf, const Out& out, int M, const float* tw) {
     const int s = M / kRadix;
-    for (int q0 = 0; q0 < s; q0 += 4) {
-        CV<V8> y[kRadix][2];
-        for (int h = 0; h < 2; ++h) {
+    for (int q0 = 0; q0 < s; q0 += 8) {
+        CV<V8> y[kRadix][4];
+        for (int j = 0; j < 4; ++j) {
             CV<V8> x[kRadix], z[kRadix];
-            for (int j = 0; j < kRadix; ++j) x[j] = in.get(q0 + 2 * h + s * j);
+            for (int i = 0; i < kRadix; ++i) x[i] = get_block(buf + block_at(q0 + j) + 8 * s * i);
             if constexpr (kRadix == 8)
                 dft8<V8>(x, z);
             else
                 dft4<V8>(x[0], x[1], x[2], x[3], z);
-            for (int k = 0; k < kRadix; ++k) y[k][h] = z[k];
+            for (int k = 0; k < kRadix; ++k) y[k][j] = z[k];
         }
-        for (int k = 0; k < kRadix; k += 2)
-            lane_pair(y[k], y[k + 1], (q0 + s * k) / 4, (q0 + s * (k + 1)) / 4, out, M, tw);
+        for (int k = 0; k < kRadix; ++k) lane_pair(y[k], (q0 + s * k) / 4, out, M, tw);
     }
+}
+
+// N = 64 (M = 16, a radix-4 first pass, then the last radix-4 pass at stride 4): butterflies
+// (q, q + 1) from the four-lane layout; outputs k and k + 1 are the lane groups k and k + 1.
+template <class Out>
+void last_pairs16(const float* buf, const Out& out, const float* tw) {
+    const PairSoaIn in{buf};
+    CV<V8> y[4][2];
+    for (int h = 0; h < 2; ++h) {
+        CV<V8> z[4];
+        dft4<V8>(in.get(2 * h), in.get(2 * h + 4), in.get(2 * h + 8), in.get(2 * h + 12), z);
+        for (int k = 0; k < 4; ++k) y[k][h] = z[k];
+    }
+    auto halves = [](CV<V8> x, CV<V8> y, int imm) {
+        return CV<V8>{{_mm256_permute2f128_ps(x.r.v, y.r.v, imm)}, {_mm256_permute2f128_ps(x.i.v, y.i.v, imm)}};
+    };
+    for (int k = 0; k < 4; k += 2) {
+        const CV<V8>*a = y[k], *b = y[k + 1];
+        CV<V8> e[4] = {halves(a[0], b[0], 0x20), halves(a[0], b[0], 0x31), halves(a[1], b[1], 0x20),
+                       halves(a[1], b[1], 0x31)};
+        lane_pair(e, k, out, 16, tw);
+    }
+}
+
+// All passes on pairs (see run_engine).
+template <class In, class Out>
+void run_pairs(const FftContext_C_32fc* ctx, const EnginePlan& plan, In in, const Out& out, float* wa, float* wb) {
+    const float* tw = ctx->twiddle;
+    if (plan.radix[0] == 4) {  // the plan (4, 4) of N = 64: the only one to start with radix 4
+        first_pairs<4>(pair_of(in), wa, plan.M, tw);
+        last_pairs16(wa, out, ctx->laneTw);
+        return;
+    }
+    first_pairs<8>(pair_of(in), wa, plan.M, tw);
+    tw += 56 * (plan.M / 8);
+    int n = plan.M / 8, s = 8;
+    float* buf[2] = {wa, wb};
+    for (int k = 1; k < plan.npass - 1; ++k) {
+        if (plan.radix[k] == 8) {
+            middle_blocks<8>(buf[(k - 1) & 1], buf[k & 1], n, s, tw);
+            tw += 14 * (n / 8);
+        } else {
+            middle_blocks<4>(buf[(k - 1) & 1], buf[k & 1], n, s, tw);
+            tw += 6 * (n / 4);
+        }
+        n /= plan.radix[k];
+        s *= plan.radix[k];
+    }
+    const float* last = buf[(plan.npass - 2) & 1];
+    if (plan.radix[plan.npass - 1] == 8)
+        last_blocks<8>(last, out, plan.M, ctx->laneTw);
+    else
+        last_blocks<4>(last, out, plan.M, ctx->laneTw);
 }
 #endif
 
@@ -429,25 +511,20 @@ void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, 
         lane_pass<V>(wa, out, plan.M, ctx->laneTw);
         return;
     }
+#if defined(__AVX2__)
+    if constexpr (!std::is_same_v<V, Lanes4>) {  // the vector instantiation
+        run_pairs(ctx, plan, in, out, wa, wb);
+        return;
+    }
+#endif
     const float* tw = ctx->twiddle;
     int n = plan.M, s = 1;
     float* buf[2] = {wa, wb};
-#if defined(__AVX2__)
-    constexpr bool kPairs = !std::is_same_v<V, Lanes4>;  // the vector instantiation
-#else
-    constexpr bool kPairs = false;
-#endif
     if (plan.radix[0] == 8) {
-        if constexpr (kPairs)
-            first_pairs<8>(pair_of(in), wa, n, tw);
-        else
-            pass8<V, In, true>(in, wa, n, 1, tw);
+        pass8<V, In, true>(in, wa, n, 1, tw);
         tw += 56 * (n / 8);
     } else {
-        if constexpr (kPairs)
-            first_pairs<4>(pair_of(in), wa, n, tw);
-        else
-            pass4<V, In, true>(in, wa, n, 1, tw);
+        pass4<V, In, true>(in, wa, n, 1, tw);
         tw += 24 * (n / 4);
     }
     n /= plan.radix[0];
@@ -455,33 +532,20 @@ void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, 
     for (int k = 1; k < plan.npass - 1; ++k) {
         const SoaIn<V> in2{buf[(k - 1) & 1]};
         if (plan.radix[k] == 8) {
-            if constexpr (kPairs)
-                middle_pairs<8>(in2.p, buf[k & 1], n, s, tw);
-            else
-                pass8<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
+            pass8<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
             tw += 14 * (n / 8);
         } else {
-            if constexpr (kPairs)
-                middle_pairs<4>(in2.p, buf[k & 1], n, s, tw);
-            else
-                pass4<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
+            pass4<V, SoaIn<V>, false>(in2, buf[k & 1], n, s, tw);
             tw += 6 * (n / 4);
         }
         n /= plan.radix[k];
         s *= plan.radix[k];
     }
     const float* last = buf[(plan.npass - 2) & 1];
-    if constexpr (kPairs) {
-        if (plan.radix[plan.npass - 1] == 8)
-            last_pairs<8>(last, out, plan.M, ctx->laneTw);
-        else
-            last_pairs<4>(last, out, plan.M, ctx->laneTw);
-    } else {
-        if (plan.radix[plan.npass - 1] == 8)
-            last8_lanes<V>(last, out, plan.M, ctx->laneTw);
-        else
-            last4_lanes<V>(last, out, plan.M, ctx->laneTw);
-    }
+    if (plan.radix[plan.npass - 1] == 8)
+        last8_lanes<V>(last, out, plan.M, ctx->laneTw);
+    else
+        last4_lanes<V>(last, out, plan.M, ctx->laneTw);
 }
 
 template <class V>
@@ -610,12 +674,13 @@ void ownsRadix4Init(FftContext_C_32fc* ctx, int corder, uint8_t* mem, const Twid
             for (int j = 1; j < r0; ++j) {
                 float w[2];
                 tw.get(corder, int64_t{4} * q * j, w);  // n = M: N/n = 4
+                float* at = t + ownsWideTwiddle(8 * (r0 - 1), q, j - 1);
                 for (int l = 0; l < 4; ++l) {
-                    t[l] = w[0];
-                    t[4 + l] = w[1];
+                    at[l] = w[0];
+                    at[8 + l] = w[1];
                 }
-                t += 8;
             }
+        t += int64_t{8} * (r0 - 1) * (p.M / r0);
         int n = p.M / r0;
         for (int k = 1; k < p.npass - 1; n /= p.radix[k], ++k) {
             const int64_t step = (int64_t{4} * p.M) / n;
@@ -633,8 +698,9 @@ void ownsRadix4Init(FftContext_C_32fc* ctx, int corder, uint8_t* mem, const Twid
             for (int j = 0; j < 4; ++j) {
                 float w[2];
                 tw.get(corder, int64_t{l} * (4 * g + j), w);
-                lane[24 * g + 8 * (l - 1) + j] = w[0];
-                lane[24 * g + 8 * (l - 1) + 4 + j] = w[1];
+                const LaneTwiddle at = ownsLaneTwiddle(p.M, g);
+                lane[at.re + at.step * (l - 1) + j] = w[0];
+                lane[at.im + at.step * (l - 1) + j] = w[1];
             }
     ctx->twiddle = inner;
     ctx->laneTw = lane;

@@ -21,6 +21,24 @@ struct EnginePlan {
 };
 EnginePlan ownsEnginePlan(int corder);
 
+// The first pass's twiddles are stored four-wide, those of p = 2P and 2P + 1 side by side (the
+// AVX2 build loads a pair's with one 256-bit load): for twiddle j, the 16 floats from per 2P + 16 j
+// hold p's value four times in real parts, p + 1's, then p's imaginary parts, p + 1's (per: the
+// 8 (radix - 1) floats of one p). Offset of the real parts; the imaginary ones follow at + 8.
+inline int ownsWideTwiddle(int per, int p, int j) { return per * (p & ~1) + 16 * j + 4 * (p & 1); }
+// The lane pass's twiddles W_N^(l k2), k2 = 4g..4g+3, l = 1..3, for M / 4 groups g: with two
+// groups or more, groups 2G and 2G + 1 side by side in the same way (for each l eight real parts,
+// then eight imaginary parts). Offsets of group g's real and imaginary parts for l = 1; each
+// further l adds step.
+struct LaneTwiddle {
+    int re, im, step;
+};
+inline LaneTwiddle ownsLaneTwiddle(int M, int g) {
+    const int step = M >= 8 ? 16 : 8;
+    const int re = 24 * (g & ~1) + 4 * (g & 1);
+    return {re, re + step / 2, step};
+}
+
 // Twiddles e^(-2 pi i e / 2^n) as float (re, im) while tables are built: from the static
 // 1024-point table (contexts up to order 10), from a quarter-wave cosine table of order
 // baseOrder built in the init buffer, or (beyond it) from cos/sin in double precision.
