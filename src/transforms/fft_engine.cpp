@@ -136,8 +136,16 @@ void pass4(In in, float* out, int n, int s, const float* tw) {
 }
 
 // 8-point DFT of x[0..7] (forward).
+// In the AVX2 build always inlined: called out of line, its sixteen inputs and outputs go through
+// memory, and GCC's size estimates decide differently from one change to the next. (The SSE build
+// is faster with GCC's own choice.)
+#if defined(__AVX2__)
+#define ZUF_DFT8_INLINE [[gnu::always_inline]] inline
+#else
+#define ZUF_DFT8_INLINE inline
+#endif
 template <class V>
-inline void dft8(CV<V> x[8], CV<V> y[8]) {
+ZUF_DFT8_INLINE void dft8(CV<V> x[8], CV<V> y[8]) {
     const V h = bcast<V>(0.70710678118654752f);  // sqrt(1/2)
     const CV<V> a0 = cadd(x[0], x[4]), a1 = csub(x[0], x[4]), a2 = cadd(x[2], x[6]), a3 = csub(x[2], x[6]);
     const CV<V> a4 = cadd(x[1], x[5]), a5 = csub(x[1], x[5]), a6 = cadd(x[3], x[7]), a7 = csub(x[3], x[7]);
@@ -181,6 +189,15 @@ void pass8(In in, float* out, int n, int s, const float* tw) {
     for (int p = 1; p < m; ++p) bfly8<V, In, true, kWide>(in, out, p, m, s, tw, per);
 }
 
+// Four twiddles of one group (real or imaginary parts) from the first one's offset: consecutive,
+// or in the AVX2 build's order two and two.
+template <class V>
+inline V lane_tw(const float* p, int M) {
+    if (lane_slot(2) == 2 || M < 8) return loada<V>(p);
+    const float t[4] = {p[0], p[1], p[4], p[5]};
+    return load<V>(t);
+}
+
 // The lane combination of one group: e_j holds the four lanes' values at frequency k2 = 4g + j.
 // A 4x4 transpose gives each lane l its four consecutive frequencies in one register; then
 // X[k2 + M k1] = sum_l W_N^(l k2) E_l[k2] (-i)^(l k1).
@@ -190,9 +207,9 @@ inline void lane_group(CV<V> e0, CV<V> e1, CV<V> e2, CV<V> e3, int g, const Out&
     transpose4(e0.i, e1.i, e2.i, e3.i);
     const LaneTwiddle at = ownsLaneTwiddle(M, g);
     const float *wr = tw + at.re, *wi = tw + at.im;
-    const CV<V> t1 = cmul(e1, CV<V>{loada<V>(wr), loada<V>(wi)});
-    const CV<V> t2 = cmul(e2, CV<V>{loada<V>(wr + at.step), loada<V>(wi + at.step)});
-    const CV<V> t3 = cmul(e3, CV<V>{loada<V>(wr + 2 * at.step), loada<V>(wi + 2 * at.step)});
+    const CV<V> t1 = cmul(e1, CV<V>{lane_tw<V>(wr, M), lane_tw<V>(wi, M)});
+    const CV<V> t2 = cmul(e2, CV<V>{lane_tw<V>(wr + at.step, M), lane_tw<V>(wi + at.step, M)});
+    const CV<V> t3 = cmul(e3, CV<V>{lane_tw<V>(wr + 2 * at.step, M), lane_tw<V>(wi + 2 * at.step, M)});
     const CV<V> s02 = cadd(e0, t2), d02 = csub(e0, t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
     out.put(4 * g, cadd(s02, s13));
     out.put(4 * g + M, CV<V>{add(d02.r, d13.i), sub(d02.i, d13.r)});
@@ -251,11 +268,14 @@ void last8_lanes(const float* buf, const Out& out, int M, const float* tw) {
 // element, the high half another that the pass treats alike, and every lane goes through the
 // operations of the four-lane passes, so the results are the same bits. The first pass pairs p
 // with p + 1; when it is radix 8 (every plan but N = 64's), the buffers after it hold blocks of
-// two elements, e and e + 4 (e with bit 2 clear): their four real parts side by side, then their
+// two elements, e and e + 2 (e with bit 1 clear): their four real parts side by side, then their
 // imaginary parts (16 floats). Every later stride is a multiple of 8, so a middle pass's
-// butterflies q and q + 4 read and write whole blocks, and in the last pass they give one output's
-// lane groups g and g + 1 side by side: only the first pass and the final interleaving permute.
-// Transforms of one pass (4 or 8 points per lane) stay four lanes wide.
+// butterflies q and q + 2 read and write whole blocks; in the last pass, the butterflies q0 + 0,
+// 1, 4, 5 (and 2, 3, 6, 7 in the high halves) of one output give two lane groups, whose
+// transposes within the halves leave the frequencies in the order 0 1 4 5 | 2 3 6 7: the order
+// of the lane twiddles in this build's table, and one in which interleaving real and imaginary
+// parts gives the output in natural order without crossing halves. Transforms of one pass (4 or
+// 8 points per lane) stay four lanes wide.
 using V8 = Pair8;
 
 inline V8 ld8(const float* p) { return {_mm256_loadu_ps(p)}; }
@@ -268,10 +288,10 @@ inline void put_pair(float* p, int e0, int e1, CV<V8> y) {
     _mm256_storeu_ps(p + 8 * e0, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x20));
     _mm256_storeu_ps(p + 8 * e1, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x31));
 }
-// Block access: the block of elements e (low half) and e + 4 (high half) starts at float
-// block_at(e). For q < s with bit 2 clear and s a multiple of 8, block_at(q + s x) is
+// Block access: the block of elements e (low half) and e + 2 (high half) starts at float
+// block_at(e). For q < s with bit 1 clear and s a multiple of 4, block_at(q + s x) is
 // block_at(q) + 8 s x: the passes step through blocks linearly.
-inline int block_at(int e) { return 16 * (((e >> 3) << 2) | (e & 3)); }
+inline int block_at(int e) { return 16 * (((e >> 2) << 1) | (e & 1)); }
 inline CV<V8> get_block(const float* b) { return {ld8(b), ld8(b + 8)}; }
 inline void put_block(float* b, CV<V8> y) {
     _mm256_storeu_ps(b, y.r.v);
@@ -328,10 +348,11 @@ void first_pairs(PIn in, float* out, int n, const float* tw) {
                 p == 0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}} : r;
         }
         if constexpr (kRadix == 8) {
-            for (int k = 0; k < 4; ++k) {
+            for (int h = 0; h < 4; ++h) {
+                const int k = h + (h & 2);  // 0, 1, 4, 5
                 auto half = [&](int imm) {
-                    return CV<V8>{{_mm256_permute2f128_ps(y[k].r.v, y[k + 4].r.v, imm)},
-                                  {_mm256_permute2f128_ps(y[k].i.v, y[k + 4].i.v, imm)}};
+                    return CV<V8>{{_mm256_permute2f128_ps(y[k].r.v, y[k + 2].r.v, imm)},
+                                  {_mm256_permute2f128_ps(y[k].i.v, y[k + 2].i.v, imm)}};
                 };
                 put_block(out + block_at(8 * p + k), half(0x20));
                 put_block(out + block_at(8 * (p + 1) + k), half(0x31));
@@ -342,7 +363,7 @@ void first_pairs(PIn in, float* out, int n, const float* tw) {
     }
 }
 
-// A middle pass (stride s >= 8) on blocks: butterflies q and q + 4 side by side, twiddles
+// A middle pass (stride s >= 8) on blocks: butterflies q and q + 2 side by side, twiddles
 // broadcast from the compact table, none at p = 0.
 template <int kRadix>
 void middle_blocks(const float* buf, float* out, int n, int s, const float* tw) {
@@ -354,7 +375,7 @@ void middle_blocks(const float* buf, float* out, int n, int s, const float* tw) 
         const float* src = buf + 8 * s * p;
         float* dst = out + 8 * s * kRadix * p;
         const int in_step = 8 * s * m, out_step = 8 * s;
-        // Blocks of q = 0..3, 8..11, ...: 16 floats apart (s / 2 of them in all).
+        // Blocks of q = 0, 1, 4, 5, ...: 16 floats apart (s / 2 of them in all).
         for (int b = 0; b < 8 * s; b += 16) {
             CV<V8> x[kRadix], y[kRadix];
             for (int j = 0; j < kRadix; ++j) x[j] = get_block(src + b + j * in_step);
@@ -382,27 +403,28 @@ inline void transpose4(V8& a, V8& b, V8& c, V8& d) {
     a.v = lo(t0, t2), b.v = hi(t0, t2), c.v = lo(t1, t3), d.v = hi(t1, t3);
 }
 
-// Outputs k0 (low half) and k1 (high half) through the four-lane output policies.
+// Eight consecutive outputs from k, their frequencies in the order 0 1 4 5 | 2 3 6 7, through the
+// four-lane output policies.
 template <class V, bool kSwap, bool kScale>
-void put_pair(const CplxOut<V, kSwap, kScale>& out, int k0, int k1, CV<V8> y) {
+void put8(const CplxOut<V, kSwap, kScale>& out, int k, CV<V8> y) {
     if (kScale) y = cscale(y, V8{_mm256_set_m128(out.f, out.f)});
     const __m256 r = kSwap ? y.i.v : y.r.v, i = kSwap ? y.r.v : y.i.v;
-    const __m256 a = _mm256_unpacklo_ps(r, i), b = _mm256_unpackhi_ps(r, i);
-    _mm256_storeu_ps(out.p + 2 * k0, _mm256_permute2f128_ps(a, b, 0x20));
-    _mm256_storeu_ps(out.p + 2 * k1, _mm256_permute2f128_ps(a, b, 0x31));
+    _mm256_storeu_ps(out.p + 2 * k, _mm256_unpacklo_ps(r, i));
+    _mm256_storeu_ps(out.p + 2 * k + 8, _mm256_unpackhi_ps(r, i));
 }
 template <class V, bool kScale>
-void put_pair(const SplitOut<V, kScale>& out, int k0, int k1, CV<V8> y) {
+void put8(const SplitOut<V, kScale>& out, int k, CV<V8> y) {
     if (kScale) y = cscale(y, V8{_mm256_set_m128(out.f, out.f)});
-    _mm_storeu_ps(out.re + k0, _mm256_castps256_ps128(y.r.v));
-    _mm_storeu_ps(out.re + k1, _mm256_extractf128_ps(y.r.v, 1));
-    _mm_storeu_ps(out.im + k0, _mm256_castps256_ps128(y.i.v));
-    _mm_storeu_ps(out.im + k1, _mm256_extractf128_ps(y.i.v, 1));
+    auto order = [](__m256 v) {
+        return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)));
+    };
+    _mm256_storeu_ps(out.re + k, order(y.r.v));
+    _mm256_storeu_ps(out.im + k, order(y.i.v));
 }
 
-// The lane groups g and g + 1 (g even) side by side: e[j] = (group g's element j | group g + 1's),
-// a 4x4 transpose in each half, then the twiddles (the pair's lie side by side in the table) and
-// sums of lane_group.
+// The lane groups g and g + 1 (g even) side by side: y[h] holds the elements 4g + 0, 1, 4, 5 (h =
+// 0..3) in its low half and 4g + 2, 3, 6, 7 in its high half; a 4x4 transpose in each half, then
+// the twiddles and sums of lane_group.
 template <class Out>
 inline void lane_pair(const CV<V8>* y, int g, const Out& out, int M, const float* tw) {
     CV<V8> e[4] = {y[0], y[1], y[2], y[3]};  // a copy the compiler keeps in registers
@@ -415,23 +437,22 @@ inline void lane_pair(const CV<V8>* y, int g, const Out& out, int M, const float
     const CV<V8> t3 = cmul(e[3], CV<V8>{ld8(wr + 2 * at.step), ld8(wi + 2 * at.step)});
     const CV<V8> s02 = cadd(e[0], t2), d02 = csub(e[0], t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
     const int k = 4 * g;
-    put_pair(out, k, k + 4, cadd(s02, s13));
-    put_pair(out, k + M, k + 4 + M, CV<V8>{add(d02.r, d13.i), sub(d02.i, d13.r)});
-    put_pair(out, k + 2 * M, k + 4 + 2 * M, csub(s02, s13));
-    put_pair(out, k + 3 * M, k + 4 + 3 * M, CV<V8>{sub(d02.r, d13.i), add(d02.i, d13.r)});
+    put8(out, k, cadd(s02, s13));
+    put8(out, k + M, CV<V8>{add(d02.r, d13.i), sub(d02.i, d13.r)});
+    put8(out, k + 2 * M, csub(s02, s13));
+    put8(out, k + 3 * M, CV<V8>{sub(d02.r, d13.i), add(d02.i, d13.r)});
 }
 
-// The last pass on blocks (stride s = M / kRadix >= 8) fused with the lane pass: butterflies
-// q0 + j and q0 + 4 + j (j = 0..3) give, for each output k, the lane groups (q0 + s k) / 4 and the
-// one after it.
+// The last pass on blocks (stride s = M / kRadix >= 8) fused with the lane pass: the butterflies
+// q0 + 0..7 give, for each output k, the lane groups (q0 + s k) / 4 and the one after it.
 template <int kRadix, class Out>
 void last_blocks(const float* buf, const Out& out, int M, const float* tw) {
     const int s = M / kRadix;
     for (int q0 = 0; q0 < s; q0 += 8) {
         CV<V8> y[kRadix][4];
-        for (int j = 0; j < 4; ++j) {
+        for (int j = 0; j < 4; ++j) {  // the blocks of q0 + 0, 1, 4, 5
             CV<V8> x[kRadix], z[kRadix];
-            for (int i = 0; i < kRadix; ++i) x[i] = get_block(buf + block_at(q0 + j) + 8 * s * i);
+            for (int i = 0; i < kRadix; ++i) x[i] = get_block(buf + 8 * q0 + 16 * j + 8 * s * i);
             if constexpr (kRadix == 8)
                 dft8<V8>(x, z);
             else
@@ -456,10 +477,12 @@ void last_pairs16(const float* buf, const Out& out, const float* tw) {
     auto halves = [](CV<V8> x, CV<V8> y, int imm) {
         return CV<V8>{{_mm256_permute2f128_ps(x.r.v, y.r.v, imm)}, {_mm256_permute2f128_ps(x.i.v, y.i.v, imm)}};
     };
+    // y[k][h] holds the elements (2h | 2h + 1) of lane group k; lane_pair takes (0 | 2), (1 | 3)
+    // of group k, then the same of group k + 1.
     for (int k = 0; k < 4; k += 2) {
         const CV<V8>*a = y[k], *b = y[k + 1];
-        CV<V8> e[4] = {halves(a[0], b[0], 0x20), halves(a[0], b[0], 0x31), halves(a[1], b[1], 0x20),
-                       halves(a[1], b[1], 0x31)};
+        CV<V8> e[4] = {halves(a[0], a[1], 0x20), halves(a[0], a[1], 0x31), halves(b[0], b[1], 0x20),
+                       halves(b[0], b[1], 0x31)};
         lane_pair(e, k, out, 16, tw);
     }
 }
@@ -698,9 +721,9 @@ void ownsRadix4Init(FftContext_C_32fc* ctx, int corder, uint8_t* mem, const Twid
             for (int j = 0; j < 4; ++j) {
                 float w[2];
                 tw.get(corder, int64_t{l} * (4 * g + j), w);
-                const LaneTwiddle at = ownsLaneTwiddle(p.M, g);
-                lane[at.re + at.step * (l - 1) + j] = w[0];
-                lane[at.im + at.step * (l - 1) + j] = w[1];
+                const LaneTwiddle at = ownsLaneTwiddle(p.M, g, j);
+                lane[at.re + at.step * (l - 1)] = w[0];
+                lane[at.im + at.step * (l - 1)] = w[1];
             }
     ctx->twiddle = inner;
     ctx->laneTw = lane;

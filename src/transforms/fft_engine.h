@@ -26,17 +26,25 @@ EnginePlan ownsEnginePlan(int corder);
 // hold p's value four times in real parts, p + 1's, then p's imaginary parts, p + 1's (per: the
 // 8 (radix - 1) floats of one p). Offset of the real parts; the imaginary ones follow at + 8.
 inline int ownsWideTwiddle(int per, int p, int j) { return per * (p & ~1) + 16 * j + 4 * (p & 1); }
-// The lane pass's twiddles W_N^(l k2), k2 = 4g..4g+3, l = 1..3, for M / 4 groups g: with two
-// groups or more, groups 2G and 2G + 1 side by side in the same way (for each l eight real parts,
-// then eight imaginary parts). Offsets of group g's real and imaginary parts for l = 1; each
-// further l adds step.
+// The lane pass's twiddles W_N^(l k2), k2 = 4g..4g+3, l = 1..3, for M / 4 groups g. With two
+// groups or more, groups 2G and 2G + 1 lie side by side: for each l, eight real parts, then eight
+// imaginary parts, of frequencies f = 0..7 from 8G. The AVX2 build orders them 0 1 4 5 2 3 6 7,
+// as its last pass's transposes leave them (lane_slot). Offsets of frequency 4g + j's real and
+// imaginary parts for l = 1; each further l adds step.
+constexpr int lane_slot(int f) {
+#if defined(__AVX2__)
+    return (f & 1) | ((f & 4) >> 1) | ((f & 2) << 1);
+#else
+    return f;
+#endif
+}
 struct LaneTwiddle {
     int re, im, step;
 };
-inline LaneTwiddle ownsLaneTwiddle(int M, int g) {
-    const int step = M >= 8 ? 16 : 8;
-    const int re = 24 * (g & ~1) + 4 * (g & 1);
-    return {re, re + step / 2, step};
+inline LaneTwiddle ownsLaneTwiddle(int M, int g, int j = 0) {
+    if (M < 8) return {j, j + 4, 8};
+    const int re = 24 * (g & ~1) + lane_slot(4 * (g & 1) + j);
+    return {re, re + 8, 16};
 }
 
 // Twiddles e^(-2 pi i e / 2^n) as float (re, im) while tables are built: from the static
