@@ -25,6 +25,9 @@
 #   -t, --timeout SEC   per-test timeout; a mutant that hangs counts as caught (default 300)
 #   -k, --keep          keep the temporary directory (build tree and per-fault logs)
 #   -f, --faults FILE   fault list (default tools/mutate.faults beside this script)
+#   --isa NAME          build the copy with -DZUF_ISA=NAME (default: the default build); the
+#                       AVX2 build's own code paths have their list: --isa avx2 -f
+#                       tools/mutate-avx2.faults
 #   -l, --list          list the selected faults and exit
 #   -c, --check         only check that every selected anchor occurs exactly once in the
 #                       working tree (no copy, no build); exit non-zero otherwise
@@ -49,6 +52,7 @@ jobs=2
 ctest_jobs=2
 timeout=300
 keep=0
+isa=
 mode=run
 selectors=()
 
@@ -62,6 +66,8 @@ while [ $# -gt 0 ]; do
         --timeout=*) timeout=${1#*=}; shift ;;
         -k | --keep) keep=1; shift ;;
         -f | --faults) faults=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
+        --isa) isa=$2; shift 2 ;;
+        --isa=*) isa=${1#*=}; shift ;;
         -l | --list) mode=list; shift ;;
         -c | --check) mode=check; shift ;;
         -h | --help) usage; exit 0 ;;
@@ -204,9 +210,9 @@ mkdir -p "$src" "$logs"
 echo "mutate: copying the working tree of $root to $src"
 python3 "$helper" copytree "$faults" "$root" "$src" || { echo "mutate: copy failed" >&2; exit 2; }
 
-echo "mutate: configuring and building (release, tests + tools + fuzz harnesses, -j$jobs)"
+echo "mutate: configuring and building (release${isa:+, ZUF_ISA=$isa}, tests + tools + fuzz harnesses, -j$jobs)"
 if ! cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUF_BUILD_TESTS=ON -DZUF_BUILD_TOOLS=ON \
-    -DZUF_BUILD_FUZZ=ON -DZUF_BUILD_BENCH=OFF >"$logs/configure.log" 2>&1; then
+    -DZUF_BUILD_FUZZ=ON -DZUF_BUILD_BENCH=OFF ${isa:+-DZUF_ISA="$isa"} >"$logs/configure.log" 2>&1; then
     tail -n 30 "$logs/configure.log" >&2
     echo "mutate: configure failed" >&2
     exit 2
