@@ -135,15 +135,15 @@ void pass4(In in, float* out, int n, int s, const float* tw) {
     }
 }
 
-// 8-point DFT of x[0..7] (forward).
-// In the AVX2 build always inlined: called out of line, its sixteen inputs and outputs go through
-// memory, and GCC's size estimates decide differently from one change to the next. (The SSE build
-// is faster with GCC's own choice.)
+// In the AVX2 build dft8 is always inlined: called out of line, its sixteen inputs and outputs go
+// through memory, and GCC's size estimates decide differently from one change to the next. (The
+// SSE build is faster with GCC's own choice.)
 #if defined(__AVX2__)
 #define ZUF_DFT8_INLINE [[gnu::always_inline]] inline
 #else
 #define ZUF_DFT8_INLINE inline
 #endif
+// 8-point DFT of x[0..7] (forward).
 template <class V>
 ZUF_DFT8_INLINE void dft8(CV<V> x[8], CV<V> y[8]) {
     const V h = bcast<V>(0.70710678118654752f);  // sqrt(1/2)
@@ -288,6 +288,10 @@ inline void put_pair(float* p, int e0, int e1, CV<V8> y) {
     _mm256_storeu_ps(p + 8 * e0, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x20));
     _mm256_storeu_ps(p + 8 * e1, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x31));
 }
+// Low halves of x and y (imm 0x20) or their high halves (0x31), as one pair.
+inline CV<V8> halves(CV<V8> x, CV<V8> y, int imm) {
+    return {{_mm256_permute2f128_ps(x.r.v, y.r.v, imm)}, {_mm256_permute2f128_ps(x.i.v, y.i.v, imm)}};
+}
 // Block access: the block of elements e (low half) and e + 2 (high half) starts at float
 // block_at(e). For q < s with bit 1 clear and s a multiple of 4, block_at(q + s x) is
 // block_at(q) + 8 s x: the passes step through blocks linearly.
@@ -330,7 +334,7 @@ PairSplitIn pair_of(SplitIn<V> in) {
 
 // The first pass (s = 1, n = M) on pairs (p, p + 1), whose twiddles lie side by side in the table;
 // p = 0 keeps its values unrotated, as in the four-lane pass. Radix 8 writes blocks: outputs k and
-// k + 4 of one p form a block. Radix 4 (N = 64) writes the four-lane layout.
+// k + 2 of one p form a block (k = 0, 1, 4, 5). Radix 4 (N = 64) writes the four-lane layout.
 template <int kRadix, class PIn>
 void first_pairs(PIn in, float* out, int n, const float* tw) {
     const int m = n / kRadix, per = 8 * (kRadix - 1);
@@ -350,12 +354,8 @@ void first_pairs(PIn in, float* out, int n, const float* tw) {
         if constexpr (kRadix == 8) {
             for (int h = 0; h < 4; ++h) {
                 const int k = h + (h & 2);  // 0, 1, 4, 5
-                auto half = [&](int imm) {
-                    return CV<V8>{{_mm256_permute2f128_ps(y[k].r.v, y[k + 2].r.v, imm)},
-                                  {_mm256_permute2f128_ps(y[k].i.v, y[k + 2].i.v, imm)}};
-                };
-                put_block(out + block_at(8 * p + k), half(0x20));
-                put_block(out + block_at(8 * (p + 1) + k), half(0x31));
+                put_block(out + block_at(8 * p + k), halves(y[k], y[k + 2], 0x20));
+                put_block(out + block_at(8 * (p + 1) + k), halves(y[k], y[k + 2], 0x31));
             }
         } else {
             for (int k = 0; k < 4; ++k) put_pair(out, 4 * p + k, 4 * (p + 1) + k, y[k]);
@@ -474,9 +474,6 @@ void last_pairs16(const float* buf, const Out& out, const float* tw) {
         dft4<V8>(in.get(2 * h), in.get(2 * h + 4), in.get(2 * h + 8), in.get(2 * h + 12), z);
         for (int k = 0; k < 4; ++k) y[k][h] = z[k];
     }
-    auto halves = [](CV<V8> x, CV<V8> y, int imm) {
-        return CV<V8>{{_mm256_permute2f128_ps(x.r.v, y.r.v, imm)}, {_mm256_permute2f128_ps(x.i.v, y.i.v, imm)}};
-    };
     // y[k][h] holds the elements (2h | 2h + 1) of lane group k; lane_pair takes (0 | 2), (1 | 3)
     // of group k, then the same of group k + 1.
     for (int k = 0; k < 4; k += 2) {
