@@ -12,7 +12,8 @@
  * model's ratios moved by a margin that falls with frequency, joint stereo (intensity stereo
  * bounds moved to where decoders will find them), quantisation within the bit reservoir (frames
  * of low entropy leave bits in it; granule 1 reuses granule 0's scale factors where both are
- * long), then header, side information, scale factors and Huffman data. Main data is a byte
+ * long; frames that have no reservoir, such as 320 kbit/s, go to mp3_uniform.h instead), then
+ * header, side information, scale factors and Huffman data. Main data is a byte
  * stream laid into the frames' slots; a frame leaves only when its slots are full
  * (main_data_begin reaches back into frames not yet written). Bits the reservoir cannot keep go
  * out as ancillary data.
@@ -23,6 +24,8 @@
 #include <stddef.h>
 
 #include <zufack9/zufack9.h>
+
+#include "mp3_uniform.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -100,12 +103,13 @@ typedef struct {
     Zuf8u out[(MP3ENC_PENDING + 2) * MP3ENC_MAX_FRAME];
     size_t out_len;
     Zuf8u psy_work[ZUF_MP3_PSY_WORK_BYTES];
+    Mp3UniformWork uniform; /* frames without a reservoir */
 } Mp3Encoder;
 
 /* Index of kbps in the MPEG-1 bit-rate table (1..14), or 0 when it has none. */
 int mp3enc_bitrate_index(int kbps);
 
-/* Prepares e (about 400 KB) for `total` sample frames of the configuration and writes the Info
+/* Prepares e (about 330 KB) for `total` sample frames of the configuration and writes the Info
  * frame to e->out. Returns 0, or 1 with the reason in `why` (unsupported rate, channels, bit
  * rate or mode). */
 int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, char *why, size_t why_len);
