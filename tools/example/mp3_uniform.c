@@ -116,33 +116,78 @@ static int measure_codes(Mp3UniformWork *w, const Mp3FrameHeader *h) {
     return fail ? -1 : 0;
 }
 
-/* Bits of the pairs of ix[from..to) with table t (signs and linbits included). */
-static long region_bits(const Zuf32s *ix, int from, int to, int t, const Mp3UniformWork *w) {
-    const int lb = k_linbits[t];
-    long bits = 0;
-    int i;
-    if (t < 16)
-        for (i = from; i < to; i += 2) {
-            const int x = abs(ix[i]), y = abs(ix[i + 1]);
-            bits += w->hlen[t][x][y] + (x != 0) + (y != 0);
-        }
-    else
-        for (i = from; i < to; i += 2) {
-            const int x = abs(ix[i]), y = abs(ix[i + 1]), cx = x < 15 ? x : 15, cy = y < 15 ? y : 15;
-            bits += w->hlen[t][cx][cy] + (x != 0) + (y != 0) + (cx == 15 ? lb : 0) + (cy == 15 ? lb : 0);
-        }
-    return bits;
+/* The candidate tables of a region by its largest magnitude m (11172-3 Annex C): the first table
+ * whose rows hold m, and the others of its size; above 14, the first of 16-23 and of 24-31 whose
+ * linbits hold m - 15. */
+static const Zuf8u k_class_of[15] = {0, 0, 1, 2, 3, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5};
+static const Zuf8u k_class_tables[6][3] = {{1, 0, 0}, {2, 3, 0}, {5, 6, 0}, {7, 8, 9}, {10, 11, 12}, {13, 15, 0}};
+static const Zuf8u k_class_count[6] = {1, 2, 2, 3, 3, 2};
+
+/* Per class, per pair of magnitudes (each limited to 15), the candidates' code lengths in 16-bit
+ * fields 0-2 and the pair's sign bits in field 3 (the escape class: the lengths of tables 16 and
+ * 24 in fields 0-1 and the number of linbits fields in 2): a region's counts are one sum. */
+static void pack_classes(Mp3UniformWork *w) {
+    int c, x, y, j;
+    for (c = 0; c < 7; ++c)
+        for (x = 0; x < 16; ++x)
+            for (y = 0; y < 16; ++y) {
+                Zuf64u v = (Zuf64u)((x != 0) + (y != 0)) << 48;
+                if (c < 6) {
+                    for (j = 0; j < k_class_count[c]; ++j) {
+                        const int t = k_class_tables[c][j];
+                        if (x < k_xlen[t] && y < k_xlen[t]) v |= (Zuf64u)w->hlen[t][x][y] << (16 * j);
+                    }
+                } else
+                    v |= (Zuf64u)w->hlen[16][x][y] | (Zuf64u)w->hlen[24][x][y] << 16 |
+                         (Zuf64u)((x == 15) + (y == 15)) << 32;
+                w->packed[c][x][y] = v;
+            }
 }
 
-/* Sets big_values, the regions, their tables and the count1 table of si for ix, as the library's
- * rate loop would choose them (Annex C); returns the spectral bits. */
-static long huffman_plan(const Zuf32s *ix, const Mp3FrameHeader *h, Mp3SideInfo *si, const Mp3UniformWork *w) {
-    static const Zuf8u first_small[15] = {0, 1, 2, 5, 7, 7, 10, 10, 13, 13, 13, 13, 13, 13, 13};
+/* Chooses the table of the region mag[from..to) (largest magnitude m > 0); returns its bits. */
+static long region_table(const Zuf32s *mag, int from, int to, int m, int *table, const Mp3UniformWork *w) {
+    Zuf64u sum = 0;
+    int i;
+    if (m < 15) {
+        const int c = k_class_of[m];
+        const Zuf64u(*pk)[16] = w->packed[c];
+        long best = 0;
+        int j;
+        for (i = from; i < to; i += 2) sum += pk[mag[i]][mag[i + 1]];
+        for (j = 0; j < k_class_count[c]; ++j) {
+            const long b = (long)((sum >> (16 * j)) & 0xFFFF) + (long)(sum >> 48);
+            if (j == 0 || b < best) best = b, *table = k_class_tables[c][j];
+        }
+        return best;
+    } else {
+        const Zuf64u(*pk)[16] = w->packed[6];
+        long b16, b24;
+        int t16 = 16, t24 = 24;
+        for (i = from; i < to; i += 2) {
+            const int x = mag[i] < 15 ? mag[i] : 15, y = mag[i + 1] < 15 ? mag[i + 1] : 15;
+            sum += pk[x][y];
+        }
+        while (t16 < 23 && (1 << k_linbits[t16]) <= m - 15) ++t16;
+        while (t24 < 31 && (1 << k_linbits[t24]) <= m - 15) ++t24;
+        {
+            const long esc = (long)((sum >> 32) & 0xFFFF), signs = (long)(sum >> 48);
+            b16 = (long)(sum & 0xFFFF) + signs + esc * k_linbits[t16];
+            b24 = (long)((sum >> 16) & 0xFFFF) + signs + esc * k_linbits[t24];
+        }
+        /* 24-31 only when strictly smaller, as the library's loop decides */
+        *table = b24 < b16 ? t24 : t16;
+        return b24 < b16 ? b24 : b16;
+    }
+}
+
+/* Sets big_values, the regions, their tables and the count1 table of si for the magnitudes mag,
+ * as the library's rate loop would choose them (Annex C); returns the spectral bits. */
+static long huffman_plan(const Zuf32s *mag, const Mp3FrameHeader *h, Mp3SideInfo *si, const Mp3UniformWork *w) {
     const Zuf16s *L = _zuf_pMP3SfbTableLong + 23 * (3 * h->ID + h->sampling_frequency);
     int n = 576, c1 = 0, r, end[3], bv;
     long bits = 0;
-    while (n > 0 && ix[n - 1] == 0 && ix[n - 2] == 0) n -= 2;
-    while (n >= 4 && abs(ix[n - 1]) <= 1 && abs(ix[n - 2]) <= 1 && abs(ix[n - 3]) <= 1 && abs(ix[n - 4]) <= 1) {
+    while (n > 0 && (mag[n - 1] | mag[n - 2]) == 0) n -= 2;
+    while (n >= 4 && (mag[n - 1] | mag[n - 2] | mag[n - 3] | mag[n - 4]) <= 1) {
         n -= 4;
         c1 += 4;
     }
@@ -167,38 +212,18 @@ static long huffman_plan(const Zuf32s *ix, const Mp3FrameHeader *h, Mp3SideInfo 
     }
     for (r = 0; r < 3; ++r) {
         const int from = r ? end[r - 1] : 0;
-        int m = 0, i, cand[3], nc = 0, c, best = 0;
-        long best_bits = 0;
-        si->table_select[r] = 0;
-        for (i = from; i < end[r]; ++i) m = abs(ix[i]) > m ? abs(ix[i]) : m;
-        if (end[r] <= from || m == 0) continue;
-        if (m < 15) {
-            const int f = first_small[m];
-            cand[nc++] = f;
-            if (f == 2 || f == 5 || f == 7 || f == 10) cand[nc++] = f + 1;
-            if (f == 7 || f == 10) cand[nc++] = f + 2;
-            if (f == 13) cand[nc++] = 15;
-        } else {
-            int k;
-            for (k = 16; k < 23 && (1 << k_linbits[k]) <= m - 15; ++k) {}
-            cand[nc++] = k;
-            for (k = 24; k < 31 && (1 << k_linbits[k]) <= m - 15; ++k) {}
-            cand[nc++] = k;
-        }
-        for (c = 0; c < nc; ++c) {
-            const long b = region_bits(ix, from, end[r], cand[c], w);
-            if (c == 0 || b < best_bits) best = cand[c], best_bits = b;
-        }
-        si->table_select[r] = best;
-        bits += best_bits;
+        int m = 0, i, t = 0;
+        for (i = from; i < end[r]; ++i) m = mag[i] > m ? mag[i] : m;
+        if (m) bits += region_table(mag, from, end[r], m, &t, w);
+        si->table_select[r] = t;
     }
     si->count1table_select = 0;
     if (c1) {
         long a = 0, b = 0;
         int i;
         for (i = n; i < n + c1; i += 4) {
-            const int q = 8 * (ix[i] != 0) + 4 * (ix[i + 1] != 0) + 2 * (ix[i + 2] != 0) + (ix[i + 3] != 0);
-            const int signs = (ix[i] != 0) + (ix[i + 1] != 0) + (ix[i + 2] != 0) + (ix[i + 3] != 0);
+            const int q = 8 * mag[i] + 4 * mag[i + 1] + 2 * mag[i + 2] + mag[i + 3];
+            const int signs = mag[i] + mag[i + 1] + mag[i + 2] + mag[i + 3];
             a += w->qlen[0][q] + signs;
             b += w->qlen[1][q] + signs;
         }
@@ -213,56 +238,65 @@ int mp3enc_uniform_init(Mp3UniformWork *w, const Mp3FrameHeader *h) {
     int i;
     for (i = 0; i < 8207; ++i) q[i] = (Zuf16s)i;
     if (zufsPow43_16s32f(q, w->pow43, 8207) != zufOk || measure_codes(w, h) != 0) return -1;
+    pack_classes(w);
     quiet_bands(w, h);
     w->last_g[0] = w->last_g[1] = 150;
     return 0;
 }
 
-/* Bits of c at global gain g (lines into ix, side information into si), or 2^30 when a line
- * would exceed what tables 16-31 code (15 + 8191). The 0.4054 offset is the rounding of 11172-3
- * Annex C's quantiser. */
-static long bits_at(const Mp3UniformGc *c, int g, Zuf32s *ix, Mp3SideInfo *si, const Mp3FrameHeader *h,
-                    const Mp3UniformWork *w) {
+/* Quantises c at global gain g into its spare buffer of magnitudes and plans its Huffman coding
+ * (side information into si); returns the bits, or 2^30 when a line would exceed what tables
+ * 16-31 code (15 + 8191). The 0.4054 offset is the rounding of 11172-3 Annex C's quantiser. */
+static long try_gain(Mp3UniformGc *c, int g, Mp3SideInfo *si, const Mp3FrameHeader *h, const Mp3UniformWork *w) {
     const float f = (float)exp2_16(-3 * (g - 210));
+    Zuf32s *q = c->q[c->cur ^ 1];
     int i;
     if (c->amax * f + 0.4054f >= 8207.0f) return 1L << 30;
-    for (i = 0; i < 576; ++i) {
-        const Zuf32s q = (Zuf32s)(c->a[i] * f + 0.4054f);
-        ix[i] = (q ^ c->sign[i]) - c->sign[i]; /* sign: 0 or -1 */
-    }
+    for (i = 0; i < 576; ++i) q[i] = (Zuf32s)(c->a[i] * f + 0.4054f);
     *si = c->si;
-    return huffman_plan(ix, h, si, w);
+    return huffman_plan(q, h, si, w);
 }
 
-/* The finest global gain, searched from g, at which c takes at most `budget` bits (at most
- * 4095), with its bits; 256 when none does. Bits fall as the gain rises. */
-static int finest_within(const Mp3UniformGc *c, int g, long budget, Zuf32s *ix, const Mp3FrameHeader *h, long *bits,
-                         const Mp3UniformWork *w) {
+/* Makes the last try_gain of c its coding. */
+static void keep(Mp3UniformGc *c, int g, long bits, const Mp3SideInfo *si) {
+    c->cur ^= 1;
+    c->g = g;
+    c->bits = bits;
+    c->coded = *si;
+}
+
+/* Codes c at the finest global gain, searched from g, that takes at most `budget` bits (at most
+ * 4095; bits fall as the gain rises). Returns the gain, 256 when none fits. */
+static int finest_within(Mp3UniformGc *c, int g, long budget, const Mp3FrameHeader *h, const Mp3UniformWork *w) {
     Mp3SideInfo si;
     long b;
     if (budget > 4095) budget = 4095;
-    b = bits_at(c, g, ix, &si, h, w);
-    if (b <= budget) {
-        long finer;
-        while (g > 0 && (finer = bits_at(c, g - 1, ix, &si, h, w)) <= budget) --g, b = finer;
-    } else
-        while (b > budget && ++g < 256) b = bits_at(c, g, ix, &si, h, w);
-    *bits = b;
+    if ((b = try_gain(c, g, &si, h, w)) <= budget) {
+        keep(c, g, b, &si);
+        while (g > 0 && (b = try_gain(c, g - 1, &si, h, w)) <= budget) keep(c, --g, b, &si);
+        return g;
+    }
+    while (++g < 256)
+        if ((b = try_gain(c, g, &si, h, w)) <= budget) {
+            keep(c, g, b, &si);
+            break;
+        }
     return g;
 }
 
-/* Bits of the frame's granule-channels at one global gain g, stopping once past `limit`; a
- * granule-channel over 4095 bits counts as past it. */
-static long frame_bits_at(const Mp3UniformGc *gc, int n, int g, Zuf32s *ix, const Mp3FrameHeader *h, long limit,
-                          const Mp3UniformWork *w) {
-    Mp3SideInfo si;
-    long sum = 0;
+/* Codes every granule-channel at global gain g when their bits fit `limit` (none over 4095);
+ * returns whether they did (the codings stay as they were when not). */
+static int try_frame(Mp3UniformGc *gc, int n, int g, long limit, const Mp3FrameHeader *h, const Mp3UniformWork *w) {
+    Mp3SideInfo si[4];
+    long b[4], sum = 0;
     int k;
-    for (k = 0; k < n && sum <= limit; ++k) {
-        const long b = gc[k].silent ? 0 : bits_at(&gc[k], g, ix, &si, h, w);
-        sum += b > 4095 ? limit + 1 : b;
+    for (k = 0; k < n; ++k) {
+        b[k] = gc[k].silent ? 0 : try_gain(&gc[k], g, &si[k], h, w);
+        if (b[k] > 4095 || (sum += b[k]) > limit) return 0;
     }
-    return sum;
+    for (k = 0; k < n; ++k)
+        if (!gc[k].silent) keep(&gc[k], g, b[k], &si[k]);
+    return 1;
 }
 
 /* Codes the n granule-channels of a frame in frame_bits at the finest steps that fit:
@@ -271,65 +305,67 @@ static long frame_bits_at(const Mp3UniformGc *gc, int n, int g, Zuf32s *ix, cons
  *    equally instead: a channel of noise-like content would otherwise take most of them where
  *    the other, cleaner one is heard with less masking (LAME splits a left/right granule alike);
  * 3. each granule-channel in turn one step finer while the frame has room.
- * ix: the lines, 576 per granule-channel. Returns 0, or -1 when no step fits. */
-static int code_frame(Mp3UniformGc *gc, int n, Zuf32s *ix, const Mp3FrameHeader *h, long frame_bits, int pair_bits,
-                      int *last_g, const Mp3UniformWork *w) {
-    Mp3SideInfo si;
-    int g = *last_g, k, changed;
+ * Returns 0, or -1 when no step fits. */
+static int code_frame(Mp3UniformGc *gc, int n, const Mp3FrameHeader *h, long frame_bits, int pair_bits, int *last_g,
+                      const Mp3UniformWork *w) {
+    int g = *last_g, k, changed, stuck[4] = {0, 0, 0, 0};
     long total = 0;
-    if (frame_bits_at(gc, n, g, ix, h, frame_bits, w) <= frame_bits)
-        while (g > 0 && frame_bits_at(gc, n, g - 1, ix, h, frame_bits, w) <= frame_bits) --g;
+    for (k = 0; k < n; ++k) gc[k].bits = 0;
+    if (try_frame(gc, n, g, frame_bits, h, w))
+        while (g > 0 && try_frame(gc, n, g - 1, frame_bits, h, w)) --g;
     else
-        while (++g < 256 && frame_bits_at(gc, n, g, ix, h, frame_bits, w) > frame_bits) {}
+        while (++g < 256 && !try_frame(gc, n, g, frame_bits, h, w)) {}
     if (g > 255) return -1;
     *last_g = g;
-    for (k = 0; k < n; ++k) {
-        gc[k].g = g;
-        gc[k].bits = gc[k].silent ? 0 : bits_at(&gc[k], g, ix + 576 * k, &si, h, w);
-        total += gc[k].bits;
-    }
+    for (k = 0; k < n; ++k) total += gc[k].bits;
     if (pair_bits)
         for (k = 0; k + 1 < n; k += 2) {
             Mp3UniformGc *c0 = &gc[k], *c1 = &gc[k + 1];
             const long both = c0->bits + c1->bits;
-            long b0, b1;
-            int g0, g1;
             if (c0->silent || c1->silent) continue;
-            g0 = finest_within(c0, g, both / 2, ix + 576 * k, h, &b0, w);
-            g1 = finest_within(c1, g, both - b0, ix + 576 * (k + 1), h, &b1, w);
-            if (g0 > 255 || g1 > 255) continue; /* keep the common step */
-            c0->g = g0, c0->bits = b0, c1->g = g1, c1->bits = b1;
-            total += b0 + b1 - both;
+            if (finest_within(c0, g, both / 2, h, w) > 255 || finest_within(c1, g, both - c0->bits, h, w) > 255) {
+                Mp3SideInfo si;
+                long b = try_gain(c0, g, &si, h, w); /* back to the common step, which fits */
+                keep(c0, g, b, &si);
+                b = try_gain(c1, g, &si, h, w);
+                keep(c1, g, b, &si);
+            }
+            total += c0->bits + c1->bits - both;
         }
     do {
         changed = 0;
         for (k = 0; k < n; ++k) {
+            Mp3SideInfo si;
             long b;
-            if (gc[k].silent || gc[k].g == 0) continue;
-            b = bits_at(&gc[k], gc[k].g - 1, ix + 576 * k, &si, h, w);
+            /* a granule-channel that did not fit stays out: the others only take bits away */
+            if (gc[k].silent || gc[k].g == 0 || stuck[k]) continue;
+            b = try_gain(&gc[k], gc[k].g - 1, &si, h, w);
             if (b <= 4095 && total - gc[k].bits + b <= frame_bits) {
                 total += b - gc[k].bits;
-                gc[k].bits = b;
-                --gc[k].g;
+                keep(&gc[k], gc[k].g - 1, b, &si);
                 changed = 1;
-            }
+            } else
+                stuck[k] = 1;
         }
     } while (changed);
-    for (k = 0; k < n; ++k) {
-        Mp3SideInfo *s = &gc[k].si;
-        if (gc[k].silent) {
-            memset(ix + 576 * k, 0, 576 * sizeof *ix);
-            s->part2_3_length = s->big_values = 0;
-            s->global_gain = 210;
-            s->table_select[0] = s->table_select[1] = s->table_select[2] = 0;
-            s->region0_count = s->region1_count = s->count1table_select = 0;
-            continue;
-        }
-        gc[k].bits = bits_at(&gc[k], gc[k].g, ix + 576 * k, s, h, w);
-        s->global_gain = gc[k].g;
-        s->part2_3_length = (Zuf32s)gc[k].bits;
-    }
     return 0;
+}
+
+/* The signed lines and side information of c's coding. */
+static void coded_lines(const Mp3UniformGc *c, Zuf32s *ix, Mp3SideInfo *si) {
+    int i;
+    *si = c->coded;
+    if (c->silent) {
+        memset(ix, 0, 576 * sizeof *ix);
+        si->part2_3_length = si->big_values = 0;
+        si->global_gain = 210;
+        si->table_select[0] = si->table_select[1] = si->table_select[2] = 0;
+        si->region0_count = si->region1_count = si->count1table_select = 0;
+        return;
+    }
+    for (i = 0; i < 576; ++i) ix[i] = (c->q[c->cur][i] ^ c->sign[i]) - c->sign[i]; /* sign: 0 or -1 */
+    si->global_gain = c->g;
+    si->part2_3_length = (Zuf32s)c->bits;
 }
 
 /* Product over the left/right granule-channels of their noise-to-allowed ratio: per band (of a
@@ -394,6 +430,8 @@ int mp3enc_code_uniform(const Zuf32s *xr, const Mp3PsyOutput *psy, Mp3SideInfo *
             c->si = side[k];
             c->si.scalefac_compress = c->si.scalefac_scale = c->si.preflag = 0;
             c->si.subblock_gain[0] = c->si.subblock_gain[1] = c->si.subblock_gain[2] = 0;
+            c->coded = c->si;
+            c->cur = 0;
             c->silent = 1;
             for (i = 0; i < 576; ++i) {
                 m[i] = (float)(fabs((double)c->x[i]) * INV_FULL);
@@ -404,7 +442,8 @@ int mp3enc_code_uniform(const Zuf32s *xr, const Mp3PsyOutput *psy, Mp3SideInfo *
             c->amax = 0;
             for (i = 0; i < 576; ++i) c->amax = c->a[i] > c->amax ? c->a[i] : c->amax;
         }
-        if (code_frame(w->gc, n, w->cand, h, frame_bits, !mode && n == 4, &w->last_g[mode], w) < 0) continue;
+        if (code_frame(w->gc, n, h, frame_bits, !mode && n == 4, &w->last_g[mode], w) < 0) continue;
+        for (k = 0; k < n; ++k) coded_lines(&w->gc[k], w->cand + 576 * k, &w->cand_side[k]);
         /* the errors as they are heard: mid/side noise reaches left and right alike */
         for (k = 0; k < n; ++k) {
             const double step = exp2_16(4 * (w->gc[k].g - 210));
@@ -426,7 +465,7 @@ int mp3enc_code_uniform(const Zuf32s *xr, const Mp3PsyOutput *psy, Mp3SideInfo *
             best = s;
             chosen = mode;
             memcpy(w->best, w->cand, sizeof w->best);
-            for (k = 0; k < n; ++k) w->best_side[k] = w->gc[k].si;
+            memcpy(w->best_side, w->cand_side, sizeof w->best_side);
         }
     }
     if (chosen < 0) return -1;

@@ -28,20 +28,24 @@ typedef struct {
     float a[576];     /* |x|^(3/4), 1.0 = full scale */
     float amax;       /* their largest */
     Zuf32s sign[576]; /* -1 where x < 0, else 0 */
-    Mp3SideInfo si;
-    int g;     /* global_gain */
-    long bits; /* part2_3_length at g */
+    Mp3SideInfo si;   /* block type, and the fields this coding leaves 0 */
+    Zuf32s q[2][576]; /* magnitudes: q[cur] of the coding kept, the other of the last try */
+    int cur;
+    Mp3SideInfo coded; /* the coding kept: its side information, */
+    int g;             /* global_gain */
+    long bits;         /* and part2_3_length */
     int silent;
 } Mp3UniformGc;
 
 typedef struct {
     Zuf8u hlen[32][16][16];                 /* Huffman code lengths of the pair tables (signs and linbits apart) */
     Zuf8u qlen[2][16];                      /* and of count1 tables A and B */
+    Zuf64u packed[7][16][16];               /* per class of candidate tables and pair, the lengths to sum */
     Zuf32f pow43[8207];                     /* n^(4/3), the library's table */
     double quiet_long[22], quiet_short[13]; /* threshold in quiet per band, as a noise power */
     int last_g[2];                          /* the last frame's common global gain, left/right and mid/side */
     Mp3UniformGc gc[4];
-    Mp3SideInfo best_side[4];
+    Mp3SideInfo cand_side[4], best_side[4];
     Zuf32s ms[4 * 576], cand[4 * 576], best[4 * 576];
     double err[4 * 576];
 } Mp3UniformWork;
