@@ -7,6 +7,7 @@
 For each signal and bit rate it encodes with zufenc and with lame -q 7, -q 2 and -q 0 (constant
 bit rate, joint stereo, LAME's own low-pass, 44.1 kHz kept at every rate), decodes every stream with ffmpeg (gapless trimming
 on), aligns the output with the input and reports:
+--encoders also takes zufenc-library: zufenc with --rate-loop library.
 (At 320 kbit/s LAME lets main_data_begin reach back 511 bytes, past the 7680-bit buffer that
 ISO/IEC 11172-3 gives a decoder and that zufenc keeps to; there the table also has lame -q 7
 --strictly-enforce-ISO, "lame-q7-iso", which keeps to it as well.)
@@ -403,7 +404,7 @@ def main():
     a = ap.parse_args()
     if not shutil.which("ffmpeg"):
         sys.exit("mp3_quality: ffmpeg is needed to decode")
-    encs = [e for e in a.encoders.split(",") if e == "zufenc" or shutil.which("lame")]
+    encs = [e for e in a.encoders.split(",") if e.startswith("zufenc") or shutil.which("lame")]
     work = a.keep or tempfile.mkdtemp(prefix="mp3_quality_")
     os.makedirs(work, exist_ok=True)
     rates = [int(r) for r in a.rates.split(",")]
@@ -421,6 +422,8 @@ def main():
                 lame = ["lame", "--quiet", "--cbr", "-b", str(rate), "--resample", "44.1"]
                 if enc == "zufenc":
                     run([a.zufenc, "-q", "-y", "-b", str(rate), wav, mp3])
+                elif enc == "zufenc-library":  # the library's rate loop where frames have a reservoir
+                    run([a.zufenc, "-q", "-y", "-b", str(rate), "--rate-loop", "library", wav, mp3])
                 elif enc.endswith("-iso"):
                     # Only where LAME's own reservoir goes past the standard's 7680-bit buffer.
                     if 8 * (144000 * rate // FS) < 7680:

@@ -18,7 +18,7 @@
 #define PSY_LEAD 736             /* the model's window starts this far before its granule */
 #define HISTORY (PSY_LEAD + 576) /* = 1312: samples held before frame F's first granule */
 
-static int lowpass_hz(int kbps, int channels);
+static int lowpass_hz(int kbps, int channels, int every_rate);
 
 static const int k_kbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
 
@@ -133,14 +133,17 @@ int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, cha
     e->hdr.original_copy = 1;
     e->psy_hdr = e->hdr;
     /* Where the model's intensity bound tables do not reach (80 to 112 kbit/s use intensity
-     * stereo), it analyses left and right only and choose_mid_side decides; at 80 to 112 kbit/s
-     * its mid/side analysis comes with the intensity bounds. */
-    if (cfg->mode == MP3ENC_JOINT && (bi < 6 || bi > 8)) e->psy_hdr.mode = MP3ENC_STEREO;
+     * stereo with the library's rate loop), it analyses left and right only and choose_mid_side
+     * or the uniform quantiser decides; at 80 to 112 kbit/s its mid/side analysis comes with the
+     * intensity bounds. */
+    if (cfg->mode == MP3ENC_JOINT && (bi < 6 || bi > 8 || cfg->rate_loop != MP3ENC_LIBRARY_LOOP))
+        e->psy_hdr.mode = MP3ENC_STEREO;
     if (zufsBitReservoirInit_MP3(&e->resv, &e->hdr) != zufOk) {
         snprintf(why, why_len, "the bit reservoir could not be set up");
         return 1;
     }
-    if (e->resv.maxBits == 0 && mp3enc_uniform_init(&e->uniform, &e->hdr) != 0) {
+    if ((e->resv.maxBits == 0 || cfg->rate_loop != MP3ENC_LIBRARY_LOOP) &&
+        mp3enc_uniform_init(&e->uniform, &e->hdr) != 0) {
         snprintf(why, why_len, "the Huffman encoder refused a code");
         return 1;
     }
@@ -149,14 +152,13 @@ int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, cha
     e->bytes_total = stream_end(cfg->sample_rate, cfg->kbps, e->frames + 1ull);
     e->held = HISTORY; /* the zeros before the input */
     {
-        const int hz = lowpass_hz(cfg->kbps, cfg->channels);
+        /* The uniform quantiser codes every line below the edge; frames without a reservoir are
+         * quantised uniformly with either loop. At 128 kbit/s an edge of 16.5 kHz instead of none
+         * took the noise-to-mask ratio of the quality signals down by 0.6-1.8 dB; transients
+         * over the input's rounding noise at 192 and 320 kbit/s come out exact less often. */
+        const int uniform = cfg->rate_loop != MP3ENC_LIBRARY_LOOP || e->resv.maxBits == 0;
+        const int hz = lowpass_hz(cfg->kbps, cfg->channels, uniform);
         e->lowpass_line = hz ? (int)((long long)hz * 1152 / cfg->sample_rate) : 0;
-        /* Frames without a reservoir code every line (mp3_uniform.h), and above 20 kHz that buys
-         * nothing a listener hears (LAME's low-pass at 320 kbit/s ends near 20.5 kHz too). On
-         * the quality signals the noise-to-mask ratio fell by 0.4-1.5 dB on four of seven; speech
-         * and a tone over rounding noise rose by 0.6 and 6 dB, as fewer quiet granules come out
-         * exact. */
-        if (e->resv.maxBits == 0) e->lowpass_line = (int)(20500LL * 1152 / cfg->sample_rate);
     }
     info_frame(e);
     e->md_base = e->md_len = 0;
@@ -174,19 +176,18 @@ int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, cha
  * rates the high band would take the bits that the bands below need to stay under their masking
  * threshold, so it is left out, as LAME's low-pass does (its table, rounded). 0: no limit here
  * (the quantiser keeps lines below scale-factor band 21, about 16 kHz). */
-static int lowpass_hz(int kbps, int channels) {
-    static const int k_rate[] = {32, 40, 48, 56, 64, 80, 96, 112};
-    static const int k_hz[] = {5500, 7000, 7500, 10000, 11000, 13500, 15100, 15600};
+/* Low-pass edge for the bit rate per channel pair (mono counts twice), about LAME's; the
+ * library's rate loop clears everything above 16 kHz itself, so for it (every_rate 0) only the
+ * rates up to 112 kbit/s have one. */
+static int lowpass_hz(int kbps, int channels, int every_rate) {
+    static const int k_rate[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256};
+    static const int k_hz[] = {5500, 7000, 7500, 10000, 11000, 13500, 15100, 15600, 17000, 17500, 18600, 19400, 19700};
     const int pair = channels == 1 ? 2 * kbps : kbps;
     int i;
-    for (i = 0; i < 8; ++i)
+    for (i = 0; i < (every_rate ? 13 : 8); ++i)
         if (pair <= k_rate[i]) return k_hz[i];
-    return 0;
+    return every_rate ? 20500 : 0;
 }
-
-/* Zeroes the lines above `line` (of 576; short blocks: of 192 per window, in the band-major order
- * of the short bands) with a linear taper over the 24 lines below it, so that the cut does not
- * ring. */
 static void lowpass(Zuf32s *xr, int block_type, int line, const Mp3FrameHeader *h) {
     int i, w;
     if (block_type != 2) {
@@ -508,17 +509,25 @@ static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
      * main_data_begin is the reservoir before the frame: the bytes of earlier slots that earlier
      * frames left empty. */
     mdb = e->resv.bitsRemaining / 8;
-    if (e->resv.maxBits == 0) {
-        /* No reservoir: see mp3_uniform.h. */
-        int ms_ok = nch == 2 && e->hdr.mode == MP3ENC_JOINT;
+    if (e->cfg.rate_loop != MP3ENC_LIBRARY_LOOP || e->resv.maxBits == 0) {
+        /* See mp3_uniform.h. The frame may take half of the reservoir. Every frame spends what
+         * it may, so the reservoir fills only where frames cannot (silence, a granule-channel at
+         * 4095 bits) and an attack after a pause finds it full; drawing more measured worse on
+         * bursts of tone after silence, banking by perceptual entropy worse on every signal. */
+        const int frame_bits = 8 * (len - head), held = e->resv.bitsRemaining;
+        int ms_ok = nch == 2 && e->hdr.mode == MP3ENC_JOINT, used = 0, left;
         for (gr = 0; gr < gr_n; ++gr)
             if (nch == 2 && e->side[gr * 2].block_type != e->side[gr * 2 + 1].block_type) ms_ok = 0;
         e->hdr.mode_extension = 0;
-        rc = mp3enc_code_uniform(e->xr, e->psy_out, e->side, e->sf, e->xr, &e->hdr, nch, ms_ok, 8 * (len - head),
+        rc = mp3enc_code_uniform(e->xr, e->psy_out, e->side, e->sf, e->xr, &e->hdr, nch, ms_ok, frame_bits + held / 2,
                                  &e->uniform);
         if (rc < 0) return fail(why, why_len, "quantisation", rc);
         if (rc) e->hdr.mode_extension = 2;
         e->ms_frames += rc;
+        for (i = 0; i < gr_n * nch; ++i) used += e->side[i].part2_3_length;
+        /* what the reservoir keeps: whole bytes, at most its size; the rest is ancillary data */
+        left = held + frame_bits - used;
+        e->resv.bitsRemaining = (left < e->resv.maxBits ? left : e->resv.maxBits) & ~7;
         memset(e->stuff, 0, sizeof e->stuff);
         memset(e->scfsi, 0, sizeof e->scfsi);
         goto pack;

@@ -35,6 +35,7 @@ enum { EXIT_ENCODED = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_REFUSED = 3 };
 typedef struct {
     int kbps;
     int mode; /* -1: joint stereo for two channels, mono for one */
+    int rate_loop;
     int quiet;
     int overwrite;
     const char *in, *out;
@@ -60,8 +61,13 @@ static void usage(FILE *f) {
             "\n"
             "Options:\n"
             "  -b KBPS            bit rate in kbit/s: 32 40 48 56 64 80 96 112 128 (default) 160 192 224 256 320\n"
-            "  -m MODE            joint (default for two channels: mid/side where it pays, intensity stereo\n"
-            "                     at 80 to 112 kbit/s), stereo (left/right only), mono (two channels are mixed)\n"
+            "  -m MODE            joint (default for two channels: mid/side where it pays; with the library's\n"
+            "                     rate loop intensity stereo at 80 to 112 kbit/s), stereo (left/right only),\n"
+            "                     mono (two channels are mixed)\n"
+            "  --rate-loop NAME   uniform (default): one quantiser step per granule and channel, no scale\n"
+            "                     factors, the finest that fit; library: the library's rate loop (scale\n"
+            "                     factors from the psychoacoustic model, intensity stereo at 80 to 112 kbit/s)\n"
+            "                     where a frame has a bit reservoir (not at 320 kbit/s)\n"
             "  -y, -f, --force    overwrite an existing output file\n"
             "  -q, --quiet        print errors only (otherwise progress on a terminal, and a summary)\n"
             "  -h, --help         this help; -V, --version: versions of zufenc and the library\n"
@@ -134,6 +140,7 @@ static int encode(SNDFILE *sf, const SF_INFO *info, const Options *opt, int fd, 
     }
     cfg.sample_rate = info->samplerate;
     cfg.kbps = opt->kbps;
+    cfg.rate_loop = opt->rate_loop;
     cfg.mode = opt->mode >= 0 ? opt->mode : info->channels == 1 ? MP3ENC_MONO : MP3ENC_JOINT;
     cfg.channels = cfg.mode == MP3ENC_MONO ? 1 : info->channels;
     if (info->channels == 1 && cfg.mode != MP3ENC_MONO) {
@@ -346,6 +353,15 @@ int main(int argc, char **argv) {
                 opt.quiet = 1;
             } else if (strcmp(a, "-y") == 0 || strcmp(a, "-f") == 0 || strcmp(a, "--force") == 0) {
                 opt.overwrite = 1;
+            } else if (strcmp(a, "--rate-loop") == 0 || strncmp(a, "--rate-loop=", 12) == 0) {
+                const char *v = a[11] == '=' ? a + 12 : i + 1 < argc ? argv[++i] : NULL;
+                if (!v) return usage_error("option %s needs a value", a);
+                if (strcmp(v, "uniform") == 0)
+                    opt.rate_loop = MP3ENC_UNIFORM;
+                else if (strcmp(v, "library") == 0)
+                    opt.rate_loop = MP3ENC_LIBRARY_LOOP;
+                else
+                    return usage_error("rate loop '%s': uniform or library", v);
             } else if (strcmp(a, "-b") == 0 || strcmp(a, "-m") == 0) {
                 const char *v = i + 1 < argc ? argv[++i] : NULL;
                 char *end;
