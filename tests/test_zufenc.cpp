@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -446,6 +447,49 @@ TEST_F(Zufenc, DrawsOnTheReservoirAfterSilence) {
     // first granule's part2_3_length; they leave as ancillary data instead.
     ASSERT_EQ(run("-y -q -b 256 --rate-loop library " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
     expect_part3_is_data(zuft::read_file(out), 256, rate);
+}
+
+// Signals no music has: full-scale square waves, DC, alternating full-scale samples, silence and
+// full-scale white noise, at a low, a middle and the highest rate with either quantiser. Every
+// stream decodes in the library's decoder without damage at the input's length, and FFmpeg and
+// mpg123 decode it without a word.
+TEST_F(Zufenc, CodesHostileSignalsIntoStreamsEveryDecoderTakes) {
+    const int rate = 44100, n = rate / 5;
+    uint32_t seed = 9;
+    const auto noise = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int32_t>(seed) / 2147483648.0;
+    };
+    const struct {
+        const char* name;
+        std::function<double(int)> f;
+    } kSignals[] = {{"square", [](int i) { return (i / 50) % 2 ? -1.0 : 1.0; }},
+                    {"dc", [](int) { return 1.0; }},
+                    {"alternating", [](int i) { return i % 2 ? -1.0 : 1.0; }},
+                    {"silence", [](int) { return 0.0; }},
+                    {"noise", [&noise](int) { return noise(); }}};
+    for (const auto& sig : kSignals) {
+        std::vector<double> x;
+        for (int i = 0; i < n; ++i) x.push_back(sig.f(i)), x.push_back(sig.f(i + 25));
+        const std::string in = write("in.wav", wav(rate, 2, 16, false, x)), out = path("out.mp3");
+        for (const char* opts :
+             {"-b 32", "-b 128", "-b 320", "-b 32 --rate-loop library", "-b 128 --rate-loop library"}) {
+            SCOPED_TRACE(std::string(sig.name) + ", " + opts);
+            ASSERT_EQ(run(std::string("-y -q ") + opts + " " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
+            const zuft::Decoded d = zuft::decode_memory(zuft::read_file(out));
+            EXPECT_EQ(d.st.damaged + d.st.concealed, 0u);
+            EXPECT_EQ(d.pcm.size(), x.size());
+            std::vector<int16_t> pcm;
+            const std::string ff = peer("ffmpeg -v warning -i", out, " -f s16le -", &pcm);
+            if (ff != "absent") {
+                EXPECT_EQ(ff, "");
+            }
+            const std::string mpg = peer("mpg123 -q -s", out, "", &pcm);
+            if (mpg != "absent") {
+                EXPECT_EQ(mpg, "");
+            }
+        }
+    }
 }
 
 TEST_F(Zufenc, RefusesUnsupportedInputAndKeepsFiles) {
