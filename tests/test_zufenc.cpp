@@ -355,8 +355,9 @@ TEST_F(Zufenc, SavesBitsForTheAttacks) {
 // The mid/side decision at a high and a low rate: a different tone in each channel stays
 // left/right (mid and side would each carry both tones), equal channels go mid/side. The library's
 // rate loop (outside 80 to 112 kbit/s) takes mid/side in every frame; the uniform quantiser, which
-// keeps the coding that leaves less noise in left and right, in most (coded either way, a tone
-// this loud fills the 4095 bits of a granule-channel, and some frames tie).
+// keeps the coding that leaves less noise in left and right, in most: coded either way, a tone
+// this loud reaches the finest step whose values the Huffman tables still hold (8206), and the
+// two codings leave the same noise.
 TEST_F(Zufenc, ChoosesMidSideWhereItSavesBits) {
     const int rate = 44100, n = rate / 2;
     for (const char* opts : {"--rate-loop library -b 160", "--rate-loop library -b 48", "-b 160", "-b 48", "-b 320"})

@@ -1,8 +1,9 @@
 /*
- * Uniform quantisation of MP3 frames without a bit reservoir; see mp3_uniform.h.
+ * Uniform quantisation of MP3 frames; see mp3_uniform.h.
  *
- * Every decision here comes from exact arithmetic, the library's kernels and tables fixed at set-up
- * (powers of two from constants, not libm), so that every build writes the same stream.
+ * Every decision here rests on IEEE arithmetic without libm, the library's kernels, and tables
+ * fixed at set-up (powers of two from constants; the thresholds in quiet snapped to a grid), so
+ * that every build writes the same stream.
  */
 #include "mp3_uniform.h"
 
