@@ -102,6 +102,12 @@ static void info_frame(Mp3Encoder *e) {
     e->out_len = (size_t)len;
 }
 
+/* Whether the frames are quantised by mp3_uniform.h: by choice, or because they have no reservoir,
+ * where the library's rate loop would leave bits unused and the top band empty. */
+static int quantises_uniformly(const Mp3Encoder *e) {
+    return e->cfg.rate_loop != MP3ENC_LIBRARY_LOOP || e->resv.maxBits == 0;
+}
+
 int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, char *why, size_t why_len) {
     const int sf = rate_index(cfg->sample_rate), bi = mp3enc_bitrate_index(cfg->kbps);
     memset(e, 0, sizeof *e);
@@ -142,8 +148,7 @@ int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, cha
         snprintf(why, why_len, "the bit reservoir could not be set up");
         return 1;
     }
-    if ((e->resv.maxBits == 0 || cfg->rate_loop != MP3ENC_LIBRARY_LOOP) &&
-        mp3enc_uniform_init(&e->uniform, &e->hdr) != 0) {
+    if (quantises_uniformly(e) && mp3enc_uniform_init(&e->uniform, &e->hdr) != 0) {
         snprintf(why, why_len, "the Huffman encoder refused a code");
         return 1;
     }
@@ -152,12 +157,11 @@ int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, cha
     e->bytes_total = stream_end(cfg->sample_rate, cfg->kbps, e->frames + 1ull);
     e->held = HISTORY; /* the zeros before the input */
     {
-        /* The uniform quantiser codes every line below the edge; frames without a reservoir are
-         * quantised uniformly with either loop. At 128 kbit/s an edge near 17 kHz instead of 20.5
-         * lowered the noise-to-mask ratio of six quality signals by 0.5-1.8 dB (sweep rose by 0.2);
-         * at 320 kbit/s transients over the input's rounding noise come out exact less often. */
-        const int uniform = cfg->rate_loop != MP3ENC_LIBRARY_LOOP || e->resv.maxBits == 0;
-        const int hz = lowpass_hz(cfg->kbps, cfg->channels, uniform);
+        /* The uniform quantiser codes every line below the edge. At 128 kbit/s an edge near 17 kHz
+         * instead of 20.5 lowered the noise-to-mask ratio of six quality signals by 0.5-1.8 dB
+         * (sweep rose by 0.2); at 320 kbit/s transients over the input's rounding noise come out
+         * exact less often. */
+        const int hz = lowpass_hz(cfg->kbps, cfg->channels, quantises_uniformly(e));
         e->lowpass_line = hz ? (int)((long long)hz * 1152 / cfg->sample_rate) : 0;
     }
     info_frame(e);
@@ -172,13 +176,11 @@ int mp3enc_init(Mp3Encoder *e, const Mp3EncConfig *cfg, unsigned long total, cha
     return 0;
 }
 
-/* Upper edge of the coded band in Hz by bit rate per channel pair (mono counts double): at low
- * rates the high band would take the bits that the bands below need to stay under their masking
- * threshold, so it is left out, as LAME's low-pass does (its table, rounded). 0: no limit here
- * (the quantiser keeps lines below scale-factor band 21, about 16 kHz). */
-/* Low-pass edge for the bit rate per channel pair (mono counts twice), about LAME's; the
- * library's rate loop clears everything above 16 kHz itself, so for it (every_rate 0) only the
- * rates up to 112 kbit/s have one. */
+/* Upper edge of the coded band in Hz by bit rate per channel pair (mono counts double): the high
+ * band would take the bits that the bands below need to stay under their masking threshold, so it
+ * is left out, as LAME's low-pass does (its table, rounded). The library's rate loop keeps only the
+ * lines below scale-factor band 21 (about 16 kHz) itself, so for it (every_rate 0) only the rates
+ * up to 112 kbit/s have an edge here; 0: none. */
 static int lowpass_hz(int kbps, int channels, int every_rate) {
     static const int k_rate[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256};
     static const int k_hz[] = {5500, 7000, 7500, 10000, 11000, 13500, 15100, 15600, 17000, 17500, 18600, 19400, 19700};
@@ -188,6 +190,10 @@ static int lowpass_hz(int kbps, int channels, int every_rate) {
         if (pair <= k_rate[i]) return k_hz[i];
     return every_rate ? 20500 : 0;
 }
+
+/* Zeroes the lines above `line` (of 576; short blocks: of 192 per window, in the band-major order
+ * of the short bands) with a linear taper over the 24 lines below it, so that the cut does not
+ * ring. */
 static void lowpass(Zuf32s *xr, int block_type, int line, const Mp3FrameHeader *h) {
     int i, w;
     if (block_type != 2) {
@@ -509,7 +515,7 @@ static int encode_frame(Mp3Encoder *e, char *why, size_t why_len) {
      * main_data_begin is the reservoir before the frame: the bytes of earlier slots that earlier
      * frames left empty. */
     mdb = e->resv.bitsRemaining / 8;
-    if (e->cfg.rate_loop != MP3ENC_LIBRARY_LOOP || e->resv.maxBits == 0) {
+    if (quantises_uniformly(e)) {
         /* See mp3_uniform.h. The frame may take half of the reservoir. Every frame spends what
          * it may, so the reservoir fills only where frames cannot (silence, a granule-channel at
          * 4095 bits) and an attack after a pause finds it full; drawing more measured worse on

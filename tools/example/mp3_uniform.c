@@ -85,14 +85,15 @@ static long written_bits(const Zuf32s *ix, const Mp3FrameHeader *h, const Mp3Sid
     return (long)(p - buf) * 8 + off;
 }
 
-/* Code lengths, as the library's encoder writes them: each pair and quadruple once. */
-static int measure_codes(Mp3UniformWork *w, const Mp3FrameHeader *h) {
+/* Code lengths, as the library's encoder writes them: each pair (into hlen, signs and linbits
+ * apart) and each quadruple (into w) once. */
+static int measure_codes(Zuf8u (*hlen)[16][16], Mp3UniformWork *w, const Mp3FrameHeader *h) {
     Zuf32s ix[576];
     Mp3SideInfo si;
     int t, x, y, q, fail = 0;
     memset(ix, 0, sizeof ix);
     memset(&si, 0, sizeof si);
-    memset(w->hlen, 0, sizeof w->hlen);
+    memset(hlen, 0, 32 * sizeof *hlen);
     si.big_values = 1; /* one pair, in region 0 */
     for (t = 1; t < 32; ++t) {
         const int lb = k_linbits[t];
@@ -101,8 +102,8 @@ static int measure_codes(Mp3UniformWork *w, const Mp3FrameHeader *h) {
         for (x = 0; x < k_xlen[t]; ++x)
             for (y = 0; y < k_xlen[t]; ++y) {
                 ix[0] = x, ix[1] = y;
-                w->hlen[t][x][y] = (Zuf8u)(written_bits(ix, h, &si, 0, &fail) - (x != 0) - (y != 0) -
-                                           (x == 15 ? lb : 0) - (y == 15 ? lb : 0));
+                hlen[t][x][y] = (Zuf8u)(written_bits(ix, h, &si, 0, &fail) - (x != 0) - (y != 0) - (x == 15 ? lb : 0) -
+                                        (y == 15 ? lb : 0));
             }
     }
     ix[0] = ix[1] = 0;
@@ -127,7 +128,7 @@ static const Zuf8u k_class_count[6] = {1, 2, 2, 3, 3, 2};
 /* Per class, per pair of magnitudes (each limited to 15), the candidates' code lengths in 16-bit
  * fields 0-2 and the pair's sign bits in field 3 (the escape class: the lengths of tables 16 and
  * 24 in fields 0-1 and the number of linbits fields in 2): a region's counts are one sum. */
-static void pack_classes(Mp3UniformWork *w) {
+static void pack_classes(Mp3UniformWork *w, Zuf8u (*hlen)[16][16]) {
     int c, x, y, j;
     for (c = 0; c < 7; ++c)
         for (x = 0; x < 16; ++x)
@@ -136,11 +137,10 @@ static void pack_classes(Mp3UniformWork *w) {
                 if (c < 6) {
                     for (j = 0; j < k_class_count[c]; ++j) {
                         const int t = k_class_tables[c][j];
-                        if (x < k_xlen[t] && y < k_xlen[t]) v |= (Zuf64u)w->hlen[t][x][y] << (16 * j);
+                        if (x < k_xlen[t] && y < k_xlen[t]) v |= (Zuf64u)hlen[t][x][y] << (16 * j);
                     }
                 } else
-                    v |= (Zuf64u)w->hlen[16][x][y] | (Zuf64u)w->hlen[24][x][y] << 16 |
-                         (Zuf64u)((x == 15) + (y == 15)) << 32;
+                    v |= (Zuf64u)hlen[16][x][y] | (Zuf64u)hlen[24][x][y] << 16 | (Zuf64u)((x == 15) + (y == 15)) << 32;
                 w->packed[c][x][y] = v;
             }
 }
@@ -236,10 +236,11 @@ static long huffman_plan(const Zuf32s *mag, const Mp3FrameHeader *h, Mp3SideInfo
 
 int mp3enc_uniform_init(Mp3UniformWork *w, const Mp3FrameHeader *h) {
     Zuf16s q[8207];
+    Zuf8u hlen[32][16][16];
     int i;
     for (i = 0; i < 8207; ++i) q[i] = (Zuf16s)i;
-    if (zufsPow43_16s32f(q, w->pow43, 8207) != zufOk || measure_codes(w, h) != 0) return -1;
-    pack_classes(w);
+    if (zufsPow43_16s32f(q, w->pow43, 8207) != zufOk || measure_codes(hlen, w, h) != 0) return -1;
+    pack_classes(w, hlen);
     quiet_bands(w, h);
     w->last_g[0] = w->last_g[1] = 150;
     return 0;
@@ -369,13 +370,40 @@ static void coded_lines(const Mp3UniformGc *c, Zuf32s *ix, Mp3SideInfo *si) {
     si->part2_3_length = (Zuf32s)c->bits;
 }
 
-/* Product over the left/right granule-channels of their noise-to-allowed ratio: per band (of a
- * window, for short blocks) the error power over the larger of the model's threshold (the band's
- * energy times its ratio) and the threshold in quiet, averaged over the bands weighted by their
- * width, plus 10^-7 (-70 dB: below that, granules count as equally clean). err: the left/right
- * coding errors. */
-static double lr_score(const Zuf32s *xr, const double *err, const Mp3PsyOutput *psy, const Mp3SideInfo *side,
-                       const Mp3FrameHeader *h, int nch, const Mp3UniformWork *w) {
+/* The noise each band (of a window, for short blocks) of the left/right granule-channels may
+ * carry: the larger of the model's threshold (the band's energy times its ratio) and the threshold
+ * in quiet. */
+static void allowed_noise(const Zuf32s *xr, const Mp3PsyOutput *psy, const Mp3SideInfo *side, const Mp3FrameHeader *h,
+                          int nch, Mp3UniformWork *w) {
+    const int row = 3 * h->ID + h->sampling_frequency;
+    int k, b, win, i;
+    for (k = 0; k < 2 * nch; ++k) {
+        const int shrt = side[k].window_switching_flag && side[k].block_type == 2;
+        const Zuf16s *t = shrt ? _zuf_pMP3SfbTableShort + 14 * row : _zuf_pMP3SfbTableLong + 23 * row;
+        const int bands = shrt ? 13 : 22, wins = shrt ? 3 : 1;
+        for (b = 0; b < bands; ++b)
+            for (win = 0; win < wins; ++win) {
+                /* the top band has no ratio of its own: it takes the one below */
+                const int width = t[b + 1] - t[b], start = wins * t[b] + win * width;
+                const int r = shrt ? 3 * (b < 12 ? b : 11) + win : b < 21 ? b : 20;
+                const double quiet = shrt ? w->quiet_short[b] : w->quiet_long[b];
+                double energy = 0, allowed;
+                for (i = start; i < start + width; ++i) {
+                    const double x = xr[576 * k + i] * INV_FULL;
+                    energy += x * x;
+                }
+                allowed = energy * ((double)psy[k].ratio[r] / 2147483648.0);
+                w->allowed[k][wins * b + win] = allowed > quiet ? allowed : quiet;
+            }
+    }
+}
+
+/* Product over the left/right granule-channels of their noise-to-allowed ratio: per band the
+ * error power over the noise it may carry, averaged over the bands weighted by their width, plus
+ * 10^-7 (-70 dB: below that, granules count as equally clean). err: the left/right coding
+ * errors. */
+static double lr_score(const double *err, const Mp3SideInfo *side, const Mp3FrameHeader *h, int nch,
+                       const Mp3UniformWork *w) {
     const int row = 3 * h->ID + h->sampling_frequency;
     double total = 1;
     int k, b, win, i;
@@ -386,18 +414,10 @@ static double lr_score(const Zuf32s *xr, const double *err, const Mp3PsyOutput *
         double sum = 0;
         for (b = 0; b < bands; ++b)
             for (win = 0; win < wins; ++win) {
-                /* the top band has no ratio of its own: it takes the one below */
                 const int width = t[b + 1] - t[b], start = wins * t[b] + win * width;
-                const int r = shrt ? 3 * (b < 12 ? b : 11) + win : b < 21 ? b : 20;
-                const double quiet = shrt ? w->quiet_short[b] : w->quiet_long[b];
-                double energy = 0, noise = 0, allowed;
-                for (i = start; i < start + width; ++i) {
-                    const double x = xr[576 * k + i] * INV_FULL, d = err[576 * k + i];
-                    energy += x * x;
-                    noise += d * d;
-                }
-                allowed = energy * ((double)psy[k].ratio[r] / 2147483648.0);
-                sum += width * noise / (allowed > quiet ? allowed : quiet);
+                double noise = 0;
+                for (i = start; i < start + width; ++i) noise += err[576 * k + i] * err[576 * k + i];
+                sum += width * noise / w->allowed[k][wins * b + win];
             }
         total *= sum / 576 + 1e-7;
     }
@@ -410,6 +430,7 @@ int mp3enc_code_uniform(const Zuf32s *xr, const Mp3PsyOutput *psy, Mp3SideInfo *
     double best = 0;
     int mode, k, i, chosen = -1;
 
+    allowed_noise(xr, psy, side, h, nch, w);
     if (ms_allowed) {
         Mp3FrameHeader mh = *h;
         int bound[6], gr;
@@ -461,7 +482,7 @@ int mp3enc_code_uniform(const Zuf32s *xr, const Mp3PsyOutput *psy, Mp3SideInfo *
                     w->err[576 * k + i] = (m + d) * 0.70710678118654752;
                     w->err[576 * (k + 1) + i] = (m - d) * 0.70710678118654752;
                 }
-        s = lr_score(xr, w->err, psy, side, h, nch, w);
+        s = lr_score(w->err, side, h, nch, w);
         if (chosen < 0 || s < best) {
             best = s;
             chosen = mode;

@@ -40,11 +40,11 @@ typedef struct {
 } Mp3UniformGc;
 
 typedef struct {
-    Zuf8u hlen[32][16][16];                 /* Huffman code lengths of the pair tables (signs and linbits apart) */
-    Zuf8u qlen[2][16];                      /* and of count1 tables A and B */
+    Zuf8u qlen[2][16];                      /* code lengths of count1 tables A and B (signs apart) */
     Zuf64u packed[7][16][16];               /* per class of candidate tables and pair, the lengths to sum */
     Zuf32f pow43[8207];                     /* n^(4/3), the library's table */
     double quiet_long[22], quiet_short[13]; /* threshold in quiet per band, as a noise power */
+    double allowed[4][39];                  /* the frame's allowed noise per band (and window) */
     int last_g[2];                          /* the last frame's common global gain, left/right and mid/side */
     Mp3UniformGc gc[4];
     Mp3SideInfo cand_side[4], best_side[4];
