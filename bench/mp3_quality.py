@@ -8,9 +8,10 @@ For each signal and bit rate it encodes with zufenc and with lame -q 7, -q 2 and
 bit rate, joint stereo, LAME's own low-pass, 44.1 kHz kept at every rate), decodes every stream with ffmpeg (gapless trimming
 on), aligns the output with the input and reports:
 --encoders also takes zufenc-library: zufenc with --rate-loop library.
-(At 320 kbit/s LAME lets main_data_begin reach back 511 bytes, past the 7680-bit buffer that
-ISO/IEC 11172-3 gives a decoder and that zufenc keeps to; there the table also has lame -q 7
---strictly-enforce-ISO, "lame-q7-iso", which keeps to it as well.)
+(By default both LAME and zufenc let main_data_begin reach back 511 bytes, past the 7680-bit
+buffer that ISO/IEC 11172-3 gives a decoder; at 320 kbit/s, where that buffer leaves a frame no
+reservoir, the table also has both held to it: "lame-q7-iso" and "zufenc-iso", each with
+--strictly-enforce-ISO.)
 
   SNR      10 log10(signal energy / error energy) over the whole signal, dB
   segSNR   the mean over 576-sample segments with signal of their SNR limited to -10..80 dB
@@ -399,7 +400,7 @@ def main():
     ap.add_argument("--rates", default="64,128,192,320")
     ap.add_argument("--signals", default=",".join(SIGNALS))
     ap.add_argument("--seconds", type=float, default=5.0)
-    ap.add_argument("--encoders", default="zufenc,lame-q7,lame-q2,lame-q0,lame-q7-iso")
+    ap.add_argument("--encoders", default="zufenc,zufenc-iso,lame-q7,lame-q2,lame-q0,lame-q7-iso")
     ap.add_argument("--keep", help="keep the WAV and MP3 files in this directory")
     a = ap.parse_args()
     if not shutil.which("ffmpeg"):
@@ -425,10 +426,13 @@ def main():
                 elif enc == "zufenc-library":  # the library's rate loop where frames have a reservoir
                     run([a.zufenc, "-q", "-y", "-b", str(rate), "--rate-loop", "library", wav, mp3])
                 elif enc.endswith("-iso"):
-                    # Only where LAME's own reservoir goes past the standard's 7680-bit buffer.
+                    # Only where the standard's 7680-bit buffer leaves a frame no reservoir.
                     if 8 * (144000 * rate // FS) < 7680:
                         continue
-                    run(lame + ["-q", enc[6], "--strictly-enforce-ISO", wav, mp3])
+                    if enc == "zufenc-iso":
+                        run([a.zufenc, "-q", "-y", "-b", str(rate), "--strictly-enforce-ISO", wav, mp3])
+                    else:
+                        run(lame + ["-q", enc[6], "--strictly-enforce-ISO", wav, mp3])
                 else:
                     run(lame + ["-q", enc[-1], wav, mp3])
                 res[enc] = m = measures(pcm, decode(mp3, pcm.shape[1]), thr)

@@ -257,8 +257,8 @@ TEST_F(Zufenc, KeepsTheBassClean) {
     }
 }
 
-// A frame of 320 kbit/s has no reservoir behind it (frames of 7680 bits and more): main_data_begin
-// is 0, and bits a frame leaves unused are lost, so the granules spend nearly all of its slots
+// Held to ISO/IEC 11172-3's 7680-bit decoder buffer, a frame of 320 kbit/s has no reservoir behind
+// it: main_data_begin is 0, and bits a frame leaves unused are lost, so the granules spend nearly all of its slots
 // (99.3% here) on coded lines. On a steady signal, a chord in both channels and a different one each side, the
 // two granules get about the same bits: within 10% (0.975 here).
 TEST_F(Zufenc, SharesAFrameWithoutReservoirBetweenItsGranules) {
@@ -279,7 +279,7 @@ TEST_F(Zufenc, SharesAFrameWithoutReservoirBetweenItsGranules) {
         }
     }
     const std::string in = write("in.wav", wav(rate, 2, 16, false, x)), out = path("out.mp3");
-    ASSERT_EQ(run("-y -q -b 320 " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
+    ASSERT_EQ(run("-y -q -b 320 --strictly-enforce-ISO " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
     const std::vector<uint8_t> mp3 = zuft::read_file(out);
     const size_t len = 144000u * 320 / rate;
     double bits[2] = {0, 0}, slots = 0, spent = 0;
@@ -387,10 +387,11 @@ TEST_F(Zufenc, ChoosesMidSideWhereItSavesBits) {
         }
 }
 
-// At 320 kbit/s a frame has no reservoir, but the bits to code a quiet tone so finely that a
-// decoder's 16-bit output is the input: a 110 Hz tone at -26 dB over the input's own rounding
+// At 320 kbit/s a frame has the bits to code a quiet tone so finely that a decoder's 16-bit output
+// is the input, even held to the ISO buffer, where it has no reservoir: a 110 Hz tone at -26 dB over the input's own rounding
 // noise. The library's rate loop left such a signal 7 dB under its masking threshold at best and
-// never exact (it clears every line above 16 kHz, and sets each band's step from its peak).
+// never exact (it clears every line above 16 kHz, and sets each band's step from its peak). With
+// a reservoir, frames keep what finer steps would waste: it fills to 511 bytes.
 TEST_F(Zufenc, CodesAQuietToneExactlyAt320) {
     const int rate = 44100;
     std::vector<double> x;
@@ -399,23 +400,40 @@ TEST_F(Zufenc, CodesAQuietToneExactlyAt320) {
         x.push_back(v), x.push_back(0.9 * v);
     }
     const std::string in = write("in.wav", wav(rate, 2, 16, false, x)), out = path("out.mp3");
-    ASSERT_EQ(run("-y -q -b 320 " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
-    const zuft::Decoded d = zuft::decode_memory(zuft::read_file(out));
-    ASSERT_EQ(d.pcm.size(), x.size());
-    size_t same = 0;
-    long worst = 0;
-    for (size_t i = 0; i < x.size(); ++i) {
-        const long e = std::labs(d.pcm[i] - std::lround(x[i] * 32767));
-        same += e == 0, worst = std::max(worst, e);
+    for (const char* opts : {"", "--strictly-enforce-ISO "}) {
+        SCOPED_TRACE(opts);
+        ASSERT_EQ(run("-y -q -b 320 " + std::string(opts) + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
+        const std::vector<uint8_t> mp3 = zuft::read_file(out);
+        const zuft::Decoded d = zuft::decode_memory(mp3);
+        ASSERT_EQ(d.pcm.size(), x.size());
+        int deepest = 0;
+        for (size_t pos = 0; pos + 36 <= mp3.size();) {
+            Mp3FrameHeader h;
+            Mp3SideInfo si[4];
+            int mdb;
+            ASSERT_NE(unpack_frame(mp3, pos, &h, si, &mdb), 0u) << "frame at " << pos;
+            deepest = std::max(deepest, mdb);
+            pos += 144000u * 320 / rate + h.padding_bit;
+        }
+        // Once the output is exact, finer steps buy nothing: the bits they would take stay in
+        // the reservoir, which fills.
+        EXPECT_EQ(deepest, *opts ? 0 : 511);
+        size_t same = 0;
+        long worst = 0;
+        for (size_t i = 0; i < x.size(); ++i) {
+            const long e = std::labs(d.pcm[i] - std::lround(x[i] * 32767));
+            same += e == 0, worst = std::max(worst, e);
+        }
+        EXPECT_GE(same, x.size() * 999 / 1000);  // 99.93% here
+        EXPECT_LE(worst, 1);
     }
-    EXPECT_GE(same, x.size() * 999 / 1000);  // 99.93% here
-    EXPECT_LE(worst, 1);
 }
 
 // The uniform quantiser spends each frame's bits and may take half of the reservoir besides, so
-// the reservoir fills during silence and the first frames of a burst after it draw on it: at 128
-// kbit/s the busiest frame takes 1.67 times its own slots, and main_data_begin reaches back as far
-// as the reservoir goes.
+// the reservoir fills during silence and the first frames of a burst after it draw on it: the
+// busiest frame takes 1.67 times its own slots at 128 kbit/s (at 320 more than its own: the mid
+// channel's two granules are held to 4095 bits each), and main_data_begin reaches back as far as it
+// can, 511 bytes, at either rate.
 TEST_F(Zufenc, DrawsOnTheReservoirAfterSilence) {
     const int rate = 44100;
     std::vector<double> x(2 * rate, 0.0);
@@ -427,25 +445,28 @@ TEST_F(Zufenc, DrawsOnTheReservoirAfterSilence) {
             0.2 * std::sin(2 * M_PI * 700 * t) + 0.1 * (static_cast<int32_t>(seed) / 2147483648.0);
     }
     const std::string in = write("in.wav", wav(rate, 2, 16, false, x)), out = path("out.mp3");
-    ASSERT_EQ(run("-y -q -b 128 " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
-    const std::vector<uint8_t> mp3 = zuft::read_file(out);
-    double busiest = 0;
-    int deepest = 0;
-    for (size_t pos = 0; pos + 36 <= mp3.size();) {
-        Mp3FrameHeader h;
-        Mp3SideInfo si[4];
-        int mdb;
-        const size_t head = unpack_frame(mp3, pos, &h, si, &mdb);
-        ASSERT_NE(head, 0u) << "frame at " << pos;
-        const size_t len = 144000u * 128 / rate + h.padding_bit;
-        double bits = 0;
-        for (const Mp3SideInfo& s : si) bits += s.part2_3_length;
-        busiest = std::max(busiest, bits / (8.0 * (len - head))), deepest = std::max(deepest, mdb);
-        pos += len;
+    for (const int kbps : {128, 320}) {
+        SCOPED_TRACE(kbps);
+        ASSERT_EQ(run("-y -q -b " + std::to_string(kbps) + " " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
+        const std::vector<uint8_t> mp3 = zuft::read_file(out);
+        double busiest = 0;
+        int deepest = 0;
+        for (size_t pos = 0; pos + 36 <= mp3.size();) {
+            Mp3FrameHeader h;
+            Mp3SideInfo si[4];
+            int mdb;
+            const size_t head = unpack_frame(mp3, pos, &h, si, &mdb);
+            ASSERT_NE(head, 0u) << "frame at " << pos;
+            const size_t len = 144000u * kbps / rate + h.padding_bit;
+            double bits = 0;
+            for (const Mp3SideInfo& s : si) bits += s.part2_3_length;
+            busiest = std::max(busiest, bits / (8.0 * (len - head))), deepest = std::max(deepest, mdb);
+            pos += len;
+        }
+        EXPECT_GT(busiest, kbps == 128 ? 1.5 : 1.0);
+        EXPECT_EQ(deepest, 511);  // the whole reservoir: 4088 bits
+        expect_part3_is_data(mp3, kbps, rate);
     }
-    EXPECT_GT(busiest, 1.5);
-    EXPECT_EQ(deepest, 511);  // the whole reservoir: 4088 bits
-    expect_part3_is_data(mp3, 128, rate);
     // The library's rate loop puts the bits the full reservoir cannot keep in silence into the
     // first granule's part2_3_length; they leave as ancillary data instead.
     ASSERT_EQ(run("-y -q -b 256 --rate-loop library " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
@@ -475,8 +496,8 @@ TEST_F(Zufenc, CodesHostileSignalsIntoStreamsEveryDecoderTakes) {
         std::vector<double> x;
         for (int i = 0; i < n; ++i) x.push_back(sig.f(i)), x.push_back(sig.f(i + 25));
         const std::string in = write("in.wav", wav(rate, 2, 16, false, x)), out = path("out.mp3");
-        for (const char* opts :
-             {"-b 32", "-b 128", "-b 320", "-b 32 --rate-loop library", "-b 128 --rate-loop library"}) {
+        for (const char* opts : {"-b 32", "-b 128", "-b 320", "-b 32 --rate-loop library", "-b 128 --rate-loop library",
+                                 "-b 320 --rate-loop library", "-b 320 --strictly-enforce-ISO"}) {
             SCOPED_TRACE(std::string(sig.name) + ", " + opts);
             ASSERT_EQ(run(std::string("-y -q ") + opts + " " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
             const zuft::Decoded d = zuft::decode_memory(zuft::read_file(out));
@@ -503,18 +524,19 @@ TEST_F(Zufenc, CodesHostileSignalsIntoStreamsEveryDecoderTakes) {
 // encoder's API, so the i386 build, which has no 32-bit libsndfile for zufenc, runs it too.
 TEST(ZufencStream, EveryBuildWritesTheSameBytes) {
     const struct {
-        int channels, kbps, mode, loop;
+        int channels, kbps, mode, loop, strict_iso;
         uint64_t digest;
-    } kCases[] = {{2, 128, MP3ENC_JOINT, MP3ENC_UNIFORM, 0x22f84d161c868e29ull},
-                  {2, 320, MP3ENC_JOINT, MP3ENC_UNIFORM, 0x7fd6a3be2bf7f7c2ull},
-                  {2, 96, MP3ENC_JOINT, MP3ENC_LIBRARY_LOOP, 0xf5660b5c74d23890ull},
-                  {1, 64, MP3ENC_MONO, MP3ENC_UNIFORM, 0x7c2da190bb318630ull}};
+    } kCases[] = {{2, 128, MP3ENC_JOINT, MP3ENC_UNIFORM, 0, 0x9cfd4a2983ca0e61ull},
+                  {2, 320, MP3ENC_JOINT, MP3ENC_UNIFORM, 0, 0xb14c465fd68bcf42ull},
+                  {2, 320, MP3ENC_JOINT, MP3ENC_UNIFORM, 1, 0x7c2d911d264aaabeull},
+                  {2, 96, MP3ENC_JOINT, MP3ENC_LIBRARY_LOOP, 0, 0xf5660b5c74d23890ull},
+                  {1, 64, MP3ENC_MONO, MP3ENC_UNIFORM, 0, 0x7c2da190bb318630ull}};
     for (const auto& c : kCases) {
         const size_t n = 44100 / 2;
         std::vector<int16_t> pcm;
         for (double v : signal(44100, c.channels, n)) pcm.push_back(static_cast<int16_t>(std::lround(v * 32767)));
         auto e = std::make_unique<Mp3Encoder>();
-        const Mp3EncConfig cfg = {44100, c.channels, c.kbps, c.mode, c.loop};
+        const Mp3EncConfig cfg = {44100, c.channels, c.kbps, c.mode, c.loop, c.strict_iso};
         char why[200];
         ASSERT_EQ(mp3enc_init(e.get(), &cfg, n, why, sizeof why), 0) << why;
         uint64_t h = 14695981039346656037ull;

@@ -16,7 +16,8 @@
  *   margin that falls with frequency, joint stereo (intensity stereo bounds moved to where
  *   decoders will find them), quantisation within the bit reservoir (frames of low entropy leave
  *   bits in it; granule 1 reuses granule 0's scale factors where both are long). Frames that
- *   have no reservoir, such as 320 kbit/s, are quantised uniformly here too.
+ *   have no reservoir (320 kbit/s held to ISO/IEC 11172-3's decoder buffer) are quantised
+ *   uniformly here too.
  * Then header, side information, scale factors and Huffman data. Main data is a byte stream laid
  * into the frames' slots; a frame leaves only when its slots are full (main_data_begin reaches
  * back into frames not yet written). Bits the reservoir cannot keep go out as ancillary data.
@@ -64,6 +65,8 @@ typedef struct {
     int kbps;        /* 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320 */
     int mode;        /* Mp3EncMode: MONO for one channel, STEREO or JOINT for two */
     int rate_loop;   /* Mp3EncRateLoop */
+    int strict_iso;  /* nonzero: the reservoir stays within ISO/IEC 11172-3's 7680-bit decoder buffer
+                      * (none at 320 kbit/s); zero: up to the 511 bytes main_data_begin reaches */
 } Mp3EncConfig;
 
 /* A frame written except for its main data slots. */

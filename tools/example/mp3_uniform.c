@@ -267,6 +267,21 @@ static void keep(Mp3UniformGc *c, int g, long bits, const Mp3SideInfo *si) {
     c->coded = *si;
 }
 
+/* The finest global gain used. Steps finer than this hardly change the decoded 16-bit samples:
+ * quiet granules of speech coded at 123-125 already decoded to within one LSB, and stopping at
+ * 120 keeps the bits they would take in the reservoir for louder frames. At 320 kbit/s this
+ * lowered the noise-to-mask ratio of speech from -25.4 to -26.3 dB and of bursts after silence
+ * from -11.5 to -11.9 and of transients from -82.0 to -83.3 (the others moved by less than 0.1). */
+#define FINEST_GAIN 120
+
+/* How much coarser the side channel's step is than the mid channel's. The 4/3 power law makes a
+ * line's quantisation error grow with its value (by (4/3) q^(1/3) per step), so at one common step
+ * the louder mid channel carries more noise than the side channel; two steps (3 dB) apart, the two
+ * come out nearer even. This lowered the noise-to-mask ratio of speech at 320 kbit/s by 1.6 dB and
+ * of music and bursts at 128, 192 and 320 by 0.1 to 0.8 dB; near-mono and wide stereo lost up to
+ * 0.26 dB at 128 and 320. */
+#define SIDE_OFFSET 2
+
 /* Codes c at the finest global gain, searched from g, that takes at most `budget` bits (at most
  * 4095; bits fall as the gain rises). Returns the gain, 256 when none fits. */
 static int finest_within(Mp3UniformGc *c, int g, long budget, const Mp3FrameHeader *h, const Mp3UniformWork *w) {
@@ -275,7 +290,7 @@ static int finest_within(Mp3UniformGc *c, int g, long budget, const Mp3FrameHead
     if (budget > 4095) budget = 4095;
     if ((b = try_gain(c, g, &si, h, w)) <= budget) {
         keep(c, g, b, &si);
-        while (g > 0 && (b = try_gain(c, g - 1, &si, h, w)) <= budget) keep(c, --g, b, &si);
+        while (g > FINEST_GAIN && (b = try_gain(c, g - 1, &si, h, w)) <= budget) keep(c, --g, b, &si);
         return g;
     }
     while (++g < 256)
@@ -286,37 +301,43 @@ static int finest_within(Mp3UniformGc *c, int g, long budget, const Mp3FrameHead
     return g;
 }
 
-/* Codes every granule-channel at global gain g when their bits fit `limit` (none over 4095);
- * returns whether they did (the codings stay as they were when not). */
-static int try_frame(Mp3UniformGc *gc, int n, int g, long limit, const Mp3FrameHeader *h, const Mp3UniformWork *w) {
+/* Codes every granule-channel at global gain g (the side channels of a mid/side frame, odd k, at
+ * g + SIDE_OFFSET) when their bits fit `limit` (none over 4095); returns whether they did (the
+ * codings stay as they were when not). */
+static int try_frame(Mp3UniformGc *gc, int n, int g, int ms, long limit, const Mp3FrameHeader *h,
+                     const Mp3UniformWork *w) {
     Mp3SideInfo si[4];
     long b[4], sum = 0;
-    int k;
+    int k, gk[4];
     for (k = 0; k < n; ++k) {
-        b[k] = gc[k].silent ? 0 : try_gain(&gc[k], g, &si[k], h, w);
+        gk[k] = ms && (k & 1) && g + SIDE_OFFSET < 256 ? g + SIDE_OFFSET : g;
+        b[k] = gc[k].silent ? 0 : try_gain(&gc[k], gk[k], &si[k], h, w);
         if (b[k] > 4095 || (sum += b[k]) > limit) return 0;
     }
     for (k = 0; k < n; ++k)
-        if (!gc[k].silent) keep(&gc[k], g, b[k], &si[k]);
+        if (!gc[k].silent) keep(&gc[k], gk[k], b[k], &si[k]);
     return 1;
 }
 
-/* Codes the n granule-channels of a frame in frame_bits at the finest steps that fit:
- * 1. one step for all, the same noise everywhere (searched from the last frame's);
+/* Codes the n granule-channels of a frame in frame_bits at the finest steps that fit, none finer
+ * than FINEST_GAIN:
+ * 1. one step for all, the same noise everywhere (searched from the last frame's; with ms, the
+ *    side channels SIDE_OFFSET coarser);
  * 2. with pair_bits (left/right), the two channels of each granule split that granule's bits
  *    equally instead: a channel of noise-like content would otherwise take most of them where
  *    the other, cleaner one is heard with less masking (LAME splits a left/right granule alike);
  * 3. each granule-channel in turn one step finer while the frame has room.
  * Returns 0, or -1 when no step fits. */
-static int code_frame(Mp3UniformGc *gc, int n, const Mp3FrameHeader *h, long frame_bits, int pair_bits, int *last_g,
-                      const Mp3UniformWork *w) {
+static int code_frame(Mp3UniformGc *gc, int n, const Mp3FrameHeader *h, long frame_bits, int pair_bits, int ms,
+                      int *last_g, const Mp3UniformWork *w) {
     int g = *last_g, k, changed, stuck[4] = {0, 0, 0, 0};
     long total = 0;
     for (k = 0; k < n; ++k) gc[k].bits = 0;
-    if (try_frame(gc, n, g, frame_bits, h, w))
-        while (g > 0 && try_frame(gc, n, g - 1, frame_bits, h, w)) --g;
+    if (g < FINEST_GAIN) g = FINEST_GAIN;
+    if (try_frame(gc, n, g, ms, frame_bits, h, w))
+        while (g > FINEST_GAIN && try_frame(gc, n, g - 1, ms, frame_bits, h, w)) --g;
     else
-        while (++g < 256 && !try_frame(gc, n, g, frame_bits, h, w)) {}
+        while (++g < 256 && !try_frame(gc, n, g, ms, frame_bits, h, w)) {}
     if (g > 255) return -1;
     *last_g = g;
     for (k = 0; k < n; ++k) total += gc[k].bits;
@@ -340,7 +361,7 @@ static int code_frame(Mp3UniformGc *gc, int n, const Mp3FrameHeader *h, long fra
             Mp3SideInfo si;
             long b;
             /* a granule-channel that did not fit stays out: the others only take bits away */
-            if (gc[k].silent || gc[k].g == 0 || stuck[k]) continue;
+            if (gc[k].silent || gc[k].g <= FINEST_GAIN || stuck[k]) continue;
             b = try_gain(&gc[k], gc[k].g - 1, &si, h, w);
             if (b <= 4095 && total - gc[k].bits + b <= frame_bits) {
                 total += b - gc[k].bits;
@@ -464,7 +485,7 @@ int mp3enc_code_uniform(const Zuf32s *xr, const Mp3PsyOutput *psy, Mp3SideInfo *
             c->amax = 0;
             for (i = 0; i < 576; ++i) c->amax = c->a[i] > c->amax ? c->a[i] : c->amax;
         }
-        if (code_frame(w->gc, n, h, frame_bits, !mode && n == 4, &w->last_g[mode], w) < 0) continue;
+        if (code_frame(w->gc, n, h, frame_bits, !mode && n == 4, mode, &w->last_g[mode], w) < 0) continue;
         for (k = 0; k < n; ++k) coded_lines(&w->gc[k], w->cand + 576 * k, &w->cand_side[k]);
         /* the errors as they are heard: mid/side noise reaches left and right alike */
         for (k = 0; k < n; ++k) {

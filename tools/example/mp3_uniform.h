@@ -6,7 +6,7 @@
  * The library's rate loop sets each band's step from the band's own peak, spends about 8% of a
  * 128 kbit/s frame on scale factors and clears the lines above long band 21 (16 kHz at 44.1 kHz).
  * Against an independent masking model (bench/mp3_quality.py) this coding left less noise on
- * every signal and at every rate; at 320 kbit/s, where a frame has no reservoir, quiet granules
+ * every signal and at every rate; at 320 kbit/s, even without a reservoir, quiet granules
  * come out of a decoder sample for sample (a tone over the input's rounding noise: -83 dB against
  * its masking threshold, -7 dB with the rate loop).
  *

@@ -36,6 +36,7 @@ typedef struct {
     int kbps;
     int mode; /* -1: joint stereo for two channels, mono for one */
     int rate_loop;
+    int strict_iso;
     int quiet;
     int overwrite;
     const char *in, *out;
@@ -67,7 +68,10 @@ static void usage(FILE *f) {
             "  --rate-loop NAME   uniform (default): one quantiser step per granule and channel, no scale\n"
             "                     factors, the finest that fit; library: the library's rate loop (scale\n"
             "                     factors from the psychoacoustic model, intensity stereo at 80 to 112 kbit/s)\n"
-            "                     where a frame has a bit reservoir (not at 320 kbit/s)\n"
+            "                     where a frame has a bit reservoir\n"
+            "  --strictly-enforce-ISO  keep the bit reservoir within the 7680-bit decoder buffer of\n"
+            "                     ISO/IEC 11172-3 (none at 320 kbit/s); by default frames reach back as far\n"
+            "                     as main_data_begin allows (511 bytes), as LAME's do\n"
             "  -y, -f, --force    overwrite an existing output file\n"
             "  -q, --quiet        print errors only (otherwise progress on a terminal, and a summary)\n"
             "  -h, --help         this help; -V, --version: versions of zufenc and the library\n"
@@ -141,6 +145,7 @@ static int encode(SNDFILE *sf, const SF_INFO *info, const Options *opt, int fd, 
     cfg.sample_rate = info->samplerate;
     cfg.kbps = opt->kbps;
     cfg.rate_loop = opt->rate_loop;
+    cfg.strict_iso = opt->strict_iso;
     cfg.mode = opt->mode >= 0 ? opt->mode : info->channels == 1 ? MP3ENC_MONO : MP3ENC_JOINT;
     cfg.channels = cfg.mode == MP3ENC_MONO ? 1 : info->channels;
     if (info->channels == 1 && cfg.mode != MP3ENC_MONO) {
@@ -349,6 +354,8 @@ int main(int argc, char **argv) {
                 printf("zufenc %s (libzufack9 example tools)\nlibrary: %s %s\naudio files: %s\n", ZUF_TOOL_VERSION,
                        v->libName, v->versionText, sf_version_string());
                 return EXIT_ENCODED;
+            } else if (strcmp(a, "--strictly-enforce-ISO") == 0) {
+                opt.strict_iso = 1;
             } else if (strcmp(a, "-q") == 0 || strcmp(a, "--quiet") == 0) {
                 opt.quiet = 1;
             } else if (strcmp(a, "-y") == 0 || strcmp(a, "-f") == 0 || strcmp(a, "--force") == 0) {
