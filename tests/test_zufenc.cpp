@@ -75,21 +75,47 @@ size_t unpack_frame(const std::vector<uint8_t>& mp3, size_t pos, Mp3FrameHeader*
     return static_cast<size_t>(p - &mp3[pos]);
 }
 
+// Every frame of a CBR stream (the Info frame first), parsed: where it starts, its length, the
+// length of its header and side information, and what they hold. Stops at a frame that does not
+// parse, which fails the test.
+struct Frame {
+    size_t pos, len, head;
+    Mp3FrameHeader h;
+    Mp3SideInfo si[4];
+    int mdb, scfsi[8];
+    int bits() const {
+        return si[0].part2_3_length + si[1].part2_3_length + si[2].part2_3_length + si[3].part2_3_length;
+    }
+};
+std::vector<Frame> frames_of(const std::vector<uint8_t>& mp3, int kbps, int rate) {
+    std::vector<Frame> out;
+    for (size_t pos = 0; pos + 36 <= mp3.size();) {
+        Frame f{};
+        f.pos = pos;
+        f.head = unpack_frame(mp3, pos, &f.h, f.si, &f.mdb, f.scfsi);
+        if (f.head == 0) {
+            ADD_FAILURE() << "frame at " << pos << " does not parse";
+            break;
+        }
+        f.len = 144000u * kbps / rate + f.h.padding_bit;
+        out.push_back(f);
+        pos += f.len;
+    }
+    return out;
+}
+
 // Every bit of every part2_3_length is data: with the main data reassembled from the frames'
 // slots, what the library's decoder reads back its encoder writes in exactly as many bits
 // (stuffing, or an over-counted length, would be 1-bits inside).
 void expect_part3_is_data(const std::vector<uint8_t>& mp3, int kbps, int rate) {
-    std::vector<uint8_t> stream;  // every frame's slots so far
-    for (size_t pos = 0; pos + 36 <= mp3.size();) {
-        Mp3FrameHeader h;
-        Mp3SideInfo si[4];
-        int mdb, scfsi[8];
-        const size_t head = unpack_frame(mp3, pos, &h, si, &mdb, scfsi);
-        ASSERT_NE(head, 0u) << "frame at " << pos;
-        ASSERT_LE(static_cast<size_t>(mdb), stream.size()) << "frame at " << pos;
-        const size_t len = 144000u * kbps / rate + h.padding_bit, start = stream.size() - mdb;
-        stream.insert(stream.end(), mp3.begin() + static_cast<long>(pos + head),
-                      mp3.begin() + static_cast<long>(std::min(mp3.size(), pos + len)));
+    std::vector<uint8_t> stream;                  // every frame's slots so far
+    for (Frame f : frames_of(mp3, kbps, rate)) {  // a copy: the parser takes scfsi writable
+        const Mp3FrameHeader& h = f.h;
+        const size_t pos = f.pos;
+        ASSERT_LE(static_cast<size_t>(f.mdb), stream.size()) << "frame at " << pos;
+        const size_t start = stream.size() - f.mdb;
+        stream.insert(stream.end(), mp3.begin() + static_cast<long>(pos + f.head),
+                      mp3.begin() + static_cast<long>(std::min(mp3.size(), pos + f.len)));
         std::vector<uint8_t> md(stream.begin() + static_cast<long>(start), stream.end());
         md.resize(md.size() + 4);
         Zuf8u* p = md.data();
@@ -97,10 +123,10 @@ void expect_part3_is_data(const std::vector<uint8_t>& mp3, int kbps, int rate) {
         Mp3ScaleFactors sf[2] = {};
         const int nch = h.mode == 3 ? 1 : 2;
         for (int k = 0; k < 2 * nch; ++k) {
-            Mp3SideInfo s = si[k];
+            Mp3SideInfo s = f.si[k];
             const Zuf8u* at = p;
             const int at_off = off, ch = k % nch;
-            ASSERT_EQ(zufsUnpackScaleFactors_MP3_1u8s(&p, &off, sf[ch], &s, scfsi + 4 * ch, &h, k / nch, ch), zufOk);
+            ASSERT_EQ(zufsUnpackScaleFactors_MP3_1u8s(&p, &off, sf[ch], &s, f.scfsi + 4 * ch, &h, k / nch, ch), zufOk);
             const int part3 = s.part2_3_length - static_cast<int>((p - at) * 8 + off - at_off);
             Zuf32s ix[576];
             int nz;
@@ -112,7 +138,6 @@ void expect_part3_is_data(const std::vector<uint8_t>& mp3, int kbps, int rate) {
             ASSERT_EQ(zufsHuffmanEncode_MP3_32s1u(ix, &q, &q_off, &h, &s, count1, 0), zufOk);
             EXPECT_EQ((q - buf) * 8 + q_off, part3) << "frame at " << pos << ", granule-channel " << k;
         }
-        pos += len;
     }
 }
 
@@ -281,24 +306,16 @@ TEST_F(Zufenc, SharesAFrameWithoutReservoirBetweenItsGranules) {
     const std::string in = write("in.wav", wav(rate, 2, 16, false, x)), out = path("out.mp3");
     ASSERT_EQ(run("-y -q -b 320 --strictly-enforce-ISO " + zuft::quoted(in) + " " + zuft::quoted(out)).status, 0);
     const std::vector<uint8_t> mp3 = zuft::read_file(out);
-    const size_t len = 144000u * 320 / rate;
     double bits[2] = {0, 0}, slots = 0, spent = 0;
-    int frames = 0;
-    for (size_t pos = 0; pos + 36 <= mp3.size(); ++frames) {
-        Mp3FrameHeader h;
-        Mp3SideInfo si[4];
-        int mdb, scfsi[8];
-        const size_t head = unpack_frame(mp3, pos, &h, si, &mdb, scfsi);
-        ASSERT_NE(head, 0u) << "frame at " << pos;
-        for (int f : scfsi) EXPECT_EQ(f, 0) << "frame at " << pos;  // fresh scale factors at 320
-        EXPECT_EQ(mdb, 0) << "frame at " << pos;
-        if (frames >= 3 && pos + 4 * (len + 1) < mp3.size()) {  // steady frames only
-            double used = 0;
-            for (int gr = 0; gr < 2; ++gr) bits[gr] += si[2 * gr].part2_3_length + si[2 * gr + 1].part2_3_length;
-            for (const Mp3SideInfo& s : si) used += s.part2_3_length;
-            slots += 8.0 * (len + h.padding_bit - head), spent += used;
+    const std::vector<Frame> frames = frames_of(mp3, 320, rate);
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const Frame& f = frames[k];
+        for (int flag : f.scfsi) EXPECT_EQ(flag, 0) << "frame at " << f.pos;  // fresh scale factors at 320
+        EXPECT_EQ(f.mdb, 0) << "frame at " << f.pos;
+        if (k >= 3 && k + 4 < frames.size()) {  // steady frames only
+            for (int gr = 0; gr < 2; ++gr) bits[gr] += f.si[2 * gr].part2_3_length + f.si[2 * gr + 1].part2_3_length;
+            slots += 8.0 * (f.len - f.head), spent += f.bits();
         }
-        pos += len + h.padding_bit;
     }
     ASSERT_GT(bits[0], 0.0);
     EXPECT_NEAR(bits[1] / bits[0], 1.0, 0.1) << bits[0] << " " << bits[1];
@@ -331,22 +348,17 @@ TEST_F(Zufenc, SavesBitsForTheAttacks) {
     const std::vector<uint8_t> mp3 = zuft::read_file(out);
     std::vector<int> mdbs;
     double bits[2] = {0, 0}, count[2] = {0, 0};  // long, short
-    for (size_t pos = 0; pos + 36 <= mp3.size();) {
-        Mp3FrameHeader h;
-        Mp3SideInfo si[4];
-        int mdb, scfsi[8];
-        ASSERT_NE(unpack_frame(mp3, pos, &h, si, &mdb, scfsi), 0u) << "frame at " << pos;
-        mdbs.push_back(mdb);
-        for (const Mp3SideInfo& g : si) {
+    for (const Frame& f : frames_of(mp3, 128, rate)) {
+        mdbs.push_back(f.mdb);
+        for (const Mp3SideInfo& g : f.si) {
             const int kind = g.block_type == 2;
             bits[kind] += g.part2_3_length, count[kind] += 1;
         }
         // Granule 1 reuses granule 0's scale factors wherever both are long (after the Info frame).
-        for (int ch = 0; ch < 2 && pos > 0; ++ch)
+        for (int ch = 0; ch < 2 && f.pos > 0; ++ch)
             for (int grp = 0; grp < 4; ++grp)
-                EXPECT_EQ(scfsi[4 * ch + grp], si[ch].block_type != 2 && si[2 + ch].block_type != 2)
-                    << "frame at " << pos;
-        pos += 144000u * 128 / rate + h.padding_bit;
+                EXPECT_EQ(f.scfsi[4 * ch + grp], f.si[ch].block_type != 2 && f.si[2 + ch].block_type != 2)
+                    << "frame at " << f.pos;
     }
     std::sort(mdbs.begin(), mdbs.end());
     EXPECT_GT(mdbs[mdbs.size() / 2], 150);
@@ -407,14 +419,7 @@ TEST_F(Zufenc, CodesAQuietToneExactlyAt320) {
         const zuft::Decoded d = zuft::decode_memory(mp3);
         ASSERT_EQ(d.pcm.size(), x.size());
         int deepest = 0;
-        for (size_t pos = 0; pos + 36 <= mp3.size();) {
-            Mp3FrameHeader h;
-            Mp3SideInfo si[4];
-            int mdb;
-            ASSERT_NE(unpack_frame(mp3, pos, &h, si, &mdb), 0u) << "frame at " << pos;
-            deepest = std::max(deepest, mdb);
-            pos += 144000u * 320 / rate + h.padding_bit;
-        }
+        for (const Frame& f : frames_of(mp3, 320, rate)) deepest = std::max(deepest, f.mdb);
         // Once the output is exact, finer steps buy nothing: the bits they would take stay in
         // the reservoir, which fills.
         EXPECT_EQ(deepest, *opts ? 0 : 511);
@@ -451,18 +456,8 @@ TEST_F(Zufenc, DrawsOnTheReservoirAfterSilence) {
         const std::vector<uint8_t> mp3 = zuft::read_file(out);
         double busiest = 0;
         int deepest = 0;
-        for (size_t pos = 0; pos + 36 <= mp3.size();) {
-            Mp3FrameHeader h;
-            Mp3SideInfo si[4];
-            int mdb;
-            const size_t head = unpack_frame(mp3, pos, &h, si, &mdb);
-            ASSERT_NE(head, 0u) << "frame at " << pos;
-            const size_t len = 144000u * kbps / rate + h.padding_bit;
-            double bits = 0;
-            for (const Mp3SideInfo& s : si) bits += s.part2_3_length;
-            busiest = std::max(busiest, bits / (8.0 * (len - head))), deepest = std::max(deepest, mdb);
-            pos += len;
-        }
+        for (const Frame& f : frames_of(mp3, kbps, rate))
+            busiest = std::max(busiest, f.bits() / (8.0 * (f.len - f.head))), deepest = std::max(deepest, f.mdb);
         EXPECT_GT(busiest, kbps == 128 ? 1.5 : 1.0);
         EXPECT_EQ(deepest, 511);  // the whole reservoir: 4088 bits
         expect_part3_is_data(mp3, kbps, rate);

@@ -8,7 +8,6 @@
 #include "mp3_uniform.h"
 
 #include <math.h>
-#include <stdlib.h>
 #include <string.h>
 
 #define SCRATCH 4096                /* a granule-channel's part 3: at most 4095 bits */
