@@ -304,12 +304,12 @@ inline void put_block(float* b, CV<V8> y) {
 // Pair inputs: elements e and e + 1.
 struct PairSoaIn {
     const float* p;
-    CV<V8> get(int e) const { return join(_mm256_loadu_ps(p + 8 * e), _mm256_loadu_ps(p + 8 * e + 8)); }
+    CV<V8> get(std::ptrdiff_t e) const { return join(_mm256_loadu_ps(p + 8 * e), _mm256_loadu_ps(p + 8 * e + 8)); }
 };
 template <bool kSwap>
 struct PairCplxIn {
     const float* p;
-    CV<V8> get(int e) const {
+    CV<V8> get(std::ptrdiff_t e) const {
         const __m256 a = _mm256_loadu_ps(p + 8 * e), b = _mm256_loadu_ps(p + 8 * e + 8);
         // (x0 x1 | x4 x5) and (x2 x3 | x6 x7) as (re, im) pairs, then the even and odd floats.
         const __m256 lo = _mm256_permute2f128_ps(a, b, 0x20), hi = _mm256_permute2f128_ps(a, b, 0x31);
@@ -321,7 +321,7 @@ struct PairCplxIn {
 struct PairSplitIn {
     const float* re;
     const float* im;
-    CV<V8> get(int e) const { return {ld8(re + 4 * e), ld8(im + 4 * e)}; }
+    CV<V8> get(std::ptrdiff_t e) const { return {ld8(re + 4 * e), ld8(im + 4 * e)}; }
 };
 template <class V, bool kSwap>
 PairCplxIn<kSwap> pair_of(CplxIn<V, kSwap> in) {
@@ -332,35 +332,42 @@ PairSplitIn pair_of(SplitIn<V> in) {
     return {in.re, in.im};
 }
 
+// One butterfly pair of the first pass: inputs from the elements p + j m (j = 0..kRadix - 1), t
+// the pair's twiddles, o where the outputs of p go (blocks, or the four-lane layout for radix 4).
+// kP0: p = 0, whose low half stays unrotated.
+template <int kRadix, bool kP0, class PIn>
+[[gnu::always_inline]] inline void first_pair(const PIn& in, std::ptrdiff_t p, std::ptrdiff_t m, float* o,
+                                              const float* t) {
+    CV<V8> x[kRadix], y[kRadix];
+    for (int j = 0; j < kRadix; ++j) x[j] = in.get(p + j * m);
+    if constexpr (kRadix == 8)
+        dft8<V8>(x, y);
+    else
+        dft4<V8>(x[0], x[1], x[2], x[3], y);
+    for (int k = 1; k < kRadix; ++k) {
+        const CV<V8> r = cmul(y[k], CV<V8>{ld8(t + 16 * (k - 1)), ld8(t + 16 * (k - 1) + 8)});
+        y[k] = kP0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}} : r;
+    }
+    if constexpr (kRadix == 8) {
+        // Element 8p + k is in the block at 64 p + block_at(k); 8 (p + 1) + k 64 floats further.
+        for (int h = 0; h < 4; ++h) {
+            const int k = h + (h & 2);  // 0, 1, 4, 5
+            put_block(o + block_at(k), halves(y[k], y[k + 2], 0x20));
+            put_block(o + 64 + block_at(k), halves(y[k], y[k + 2], 0x31));
+        }
+    } else {
+        for (int k = 0; k < 4; ++k) put_pair(o, k, 4 + k, y[k]);
+    }
+}
+
 // The first pass (s = 1, n = M) on pairs (p, p + 1), whose twiddles lie side by side in the table;
 // p = 0 keeps its values unrotated, as in the four-lane pass. Radix 8 writes blocks: outputs k and
 // k + 2 of one p form a block (k = 0, 1, 4, 5). Radix 4 (N = 64) writes the four-lane layout.
 template <int kRadix, class PIn>
 void first_pairs(PIn in, float* out, int n, const float* tw) {
-    const int m = n / kRadix, per = 8 * (kRadix - 1);
-    for (int p = 0; p < m; p += 2) {
-        CV<V8> x[kRadix], y[kRadix];
-        for (int j = 0; j < kRadix; ++j) x[j] = in.get(p + j * m);
-        if constexpr (kRadix == 8)
-            dft8<V8>(x, y);
-        else
-            dft4<V8>(x[0], x[1], x[2], x[3], y);
-        for (int k = 1; k < kRadix; ++k) {
-            const float* t = tw + ownsWideTwiddle(per, p, k - 1);
-            const CV<V8> r = cmul(y[k], CV<V8>{ld8(t), ld8(t + 8)});
-            y[k] =
-                p == 0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}} : r;
-        }
-        if constexpr (kRadix == 8) {
-            for (int h = 0; h < 4; ++h) {
-                const int k = h + (h & 2);  // 0, 1, 4, 5
-                put_block(out + block_at(8 * p + k), halves(y[k], y[k + 2], 0x20));
-                put_block(out + block_at(8 * (p + 1) + k), halves(y[k], y[k + 2], 0x31));
-            }
-        } else {
-            for (int k = 0; k < 4; ++k) put_pair(out, 4 * p + k, 4 * (p + 1) + k, y[k]);
-        }
-    }
+    const std::ptrdiff_t m = n / kRadix, per = 8 * (kRadix - 1);
+    first_pair<kRadix, true>(in, 0, m, out, tw);
+    for (std::ptrdiff_t p = 2; p < m; p += 2) first_pair<kRadix, false>(in, p, m, out + 8 * kRadix * p, tw + per * p);
 }
 
 // A middle pass (stride s >= 8) on blocks: butterflies q and q + 2 side by side, twiddles
@@ -403,63 +410,123 @@ inline void transpose4(V8& a, V8& b, V8& c, V8& d) {
     a.v = lo(t0, t2), b.v = hi(t0, t2), c.v = lo(t1, t3), d.v = hi(t1, t3);
 }
 
-// Eight consecutive outputs from k, their frequencies in the order 0 1 4 5 | 2 3 6 7, through the
-// four-lane output policies.
+// Where the lane groups of the last pass write: eight consecutive outputs from a frequency k,
+// their frequencies in the order 0 1 4 5 | 2 3 6 7. A cursor holds the output pointers already
+// offset to k, so that the four outputs of a group are constant strides apart (kept in registers:
+// the policies are copied into locals, which no store through a float pointer can change).
 template <class V, bool kSwap, bool kScale>
-void put8(const CplxOut<V, kSwap, kScale>& out, int k, CV<V8> y) {
-    if (kScale) y = cscale(y, V8{_mm256_set_m128(out.f, out.f)});
-    const __m256 r = kSwap ? y.i.v : y.r.v, i = kSwap ? y.r.v : y.i.v;
-    _mm256_storeu_ps(out.p + 2 * k, _mm256_unpacklo_ps(r, i));
-    _mm256_storeu_ps(out.p + 2 * k + 8, _mm256_unpackhi_ps(r, i));
+struct PairOut {
+    float* p;
+    __m256 f;
+    explicit PairOut(const CplxOut<V, kSwap, kScale>& o) : p(o.p), f(_mm256_set_m128(o.f, o.f)) {}
+    PairOut at(int k) const {
+        PairOut c = *this;
+        c.p += 2 * k;
+        return c;
+    }
+    void put(std::ptrdiff_t k, CV<V8> y) const {
+        if (kScale) y = cscale(y, V8{f});
+        const __m256 r = kSwap ? y.i.v : y.r.v, i = kSwap ? y.r.v : y.i.v;
+        _mm256_storeu_ps(p + 2 * k, _mm256_unpacklo_ps(r, i));
+        _mm256_storeu_ps(p + 2 * k + 8, _mm256_unpackhi_ps(r, i));
+    }
+};
+template <class V, bool kScale>
+struct PairSplitOut {
+    float* re;
+    float* im;
+    __m256 f;
+    explicit PairSplitOut(const SplitOut<V, kScale>& o) : re(o.re), im(o.im), f(_mm256_set_m128(o.f, o.f)) {}
+    PairSplitOut at(int k) const {
+        PairSplitOut c = *this;
+        c.re += k;
+        c.im += k;
+        return c;
+    }
+    void put(std::ptrdiff_t k, CV<V8> y) const {
+        if (kScale) y = cscale(y, V8{f});
+        auto order = [](__m256 v) {
+            return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)));
+        };
+        _mm256_storeu_ps(re + k, order(y.r.v));
+        _mm256_storeu_ps(im + k, order(y.i.v));
+    }
+};
+template <class V, bool kSwap, bool kScale>
+PairOut<V, kSwap, kScale> pair_out(const CplxOut<V, kSwap, kScale>& o) {
+    return PairOut<V, kSwap, kScale>(o);
 }
 template <class V, bool kScale>
-void put8(const SplitOut<V, kScale>& out, int k, CV<V8> y) {
-    if (kScale) y = cscale(y, V8{_mm256_set_m128(out.f, out.f)});
-    auto order = [](__m256 v) {
-        return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(3, 1, 2, 0)));
-    };
-    _mm256_storeu_ps(out.re + k, order(y.r.v));
-    _mm256_storeu_ps(out.im + k, order(y.i.v));
+PairSplitOut<V, kScale> pair_out(const SplitOut<V, kScale>& o) {
+    return PairSplitOut<V, kScale>(o);
 }
 
 // The lane groups g and g + 1 (g even) side by side: y[h] holds the elements 4g + 0, 1, 4, 5 (h =
 // 0..3) in its low half and 4g + 2, 3, 6, 7 in its high half; a 4x4 transpose in each half, then
-// the twiddles and sums of lane_group.
-template <class Out>
-inline void lane_pair(const CV<V8>* y, int g, const Out& out, int M, const float* tw) {
+// the twiddles and sums of lane_group. o is the output cursor at 4g, w the group pair's twiddles
+// (eight real parts, eight imaginary parts for each of the lanes 1..3), M the quarter length.
+template <class PO>
+[[gnu::always_inline]] inline void lane_pair(const CV<V8>* y, const PO& o, std::ptrdiff_t M, const float* w) {
     CV<V8> e[4] = {y[0], y[1], y[2], y[3]};  // a copy the compiler keeps in registers
     transpose4(e[0].r, e[1].r, e[2].r, e[3].r);
     transpose4(e[0].i, e[1].i, e[2].i, e[3].i);
-    const LaneTwiddle at = ownsLaneTwiddle(M, g);
-    const float *wr = tw + at.re, *wi = tw + at.im;
-    const CV<V8> t1 = cmul(e[1], CV<V8>{ld8(wr), ld8(wi)});
-    const CV<V8> t2 = cmul(e[2], CV<V8>{ld8(wr + at.step), ld8(wi + at.step)});
-    const CV<V8> t3 = cmul(e[3], CV<V8>{ld8(wr + 2 * at.step), ld8(wi + 2 * at.step)});
+    const CV<V8> t1 = cmul(e[1], CV<V8>{ld8(w), ld8(w + 8)});
+    const CV<V8> t2 = cmul(e[2], CV<V8>{ld8(w + 16), ld8(w + 24)});
+    const CV<V8> t3 = cmul(e[3], CV<V8>{ld8(w + 32), ld8(w + 40)});
     const CV<V8> s02 = cadd(e[0], t2), d02 = csub(e[0], t2), s13 = cadd(t1, t3), d13 = csub(t1, t3);
-    const int k = 4 * g;
-    put8(out, k, cadd(s02, s13));
-    put8(out, k + M, CV<V8>{add(d02.r, d13.i), sub(d02.i, d13.r)});
-    put8(out, k + 2 * M, csub(s02, s13));
-    put8(out, k + 3 * M, CV<V8>{sub(d02.r, d13.i), add(d02.i, d13.r)});
+    o.put(0, cadd(s02, s13));
+    o.put(M, CV<V8>{add(d02.r, d13.i), sub(d02.i, d13.r)});
+    o.put(2 * M, csub(s02, s13));
+    o.put(3 * M, CV<V8>{sub(d02.r, d13.i), add(d02.i, d13.r)});
 }
+// The twiddles of the group pair g, g + 1 (g even, M >= 8; see ownsLaneTwiddle).
+inline const float* lane_pair_tw(const float* tw, int g) { return tw + 24 * g; }
 
 // The last pass on blocks (stride s = M / kRadix >= 8) fused with the lane pass: the butterflies
 // q0 + 0..7 give, for each output k, the lane groups (q0 + s k) / 4 and the one after it.
 template <int kRadix, class Out>
-void last_blocks(const float* buf, const Out& out, int M, const float* tw) {
+void last_blocks(const float* buf, const Out& out_, int M, const float* tw) {
+    const auto out = pair_out(out_);
     const int s = M / kRadix;
     for (int q0 = 0; q0 < s; q0 += 8) {
-        CV<V8> y[kRadix][4];
-        for (int j = 0; j < 4; ++j) {  // the blocks of q0 + 0, 1, 4, 5
-            CV<V8> x[kRadix], z[kRadix];
-            for (int i = 0; i < kRadix; ++i) x[i] = get_block(buf + 8 * q0 + 16 * j + 8 * s * i);
-            if constexpr (kRadix == 8)
+        const float* b = buf + 8 * q0;
+        // Output k's groups start at frequency q0 + s k; their twiddles at 6 floats per frequency.
+        const auto o = out.at(q0);
+        const float* w = tw + 6 * q0;
+        if constexpr (kRadix == 4) {
+            // In two halves, so that fewer values wait in memory: outputs 0 and 2 take the sums
+            // a + c and b + d of each butterfly, outputs 1 and 3 the differences. Each operation
+            // of the 4-point DFT still runs once.
+            CV<V8> y0[4], y2[4];
+            for (int j = 0; j < 4; ++j) {  // the blocks of q0 + 0, 1, 4, 5
+                const float* x = b + 16 * j;
+                const CV<V8> apc = cadd(get_block(x), get_block(x + 16 * s));
+                const CV<V8> bpd = cadd(get_block(x + 8 * s), get_block(x + 24 * s));
+                y0[j] = cadd(apc, bpd);
+                y2[j] = csub(apc, bpd);
+            }
+            lane_pair(y0, o, M, w);
+            lane_pair(y2, o.at(2 * s), M, w + 12 * s);
+            CV<V8> y1[4], y3[4];
+            for (int j = 0; j < 4; ++j) {
+                const float* x = b + 16 * j;
+                const CV<V8> amc = csub(get_block(x), get_block(x + 16 * s));
+                const CV<V8> bmd = csub(get_block(x + 8 * s), get_block(x + 24 * s));
+                y1[j] = {add(amc.r, bmd.i), sub(amc.i, bmd.r)};
+                y3[j] = {sub(amc.r, bmd.i), add(amc.i, bmd.r)};
+            }
+            lane_pair(y1, o.at(s), M, w + 6 * s);
+            lane_pair(y3, o.at(3 * s), M, w + 18 * s);
+        } else {
+            CV<V8> y[kRadix][4];
+            for (int j = 0; j < 4; ++j) {  // the blocks of q0 + 0, 1, 4, 5
+                CV<V8> x[kRadix], z[kRadix];
+                for (int i = 0; i < kRadix; ++i) x[i] = get_block(b + 16 * j + 8 * s * i);
                 dft8<V8>(x, z);
-            else
-                dft4<V8>(x[0], x[1], x[2], x[3], z);
-            for (int k = 0; k < kRadix; ++k) y[k][j] = z[k];
+                for (int k = 0; k < kRadix; ++k) y[k][j] = z[k];
+            }
+            for (int k = 0; k < kRadix; ++k) lane_pair(y[k], o.at(s * k), M, w + 6 * s * k);
         }
-        for (int k = 0; k < kRadix; ++k) lane_pair(y[k], (q0 + s * k) / 4, out, M, tw);
     }
 }
 
@@ -480,7 +547,7 @@ void last_pairs16(const float* buf, const Out& out, const float* tw) {
         const CV<V8>*a = y[k], *b = y[k + 1];
         CV<V8> e[4] = {halves(a[0], a[1], 0x20), halves(a[0], a[1], 0x31), halves(b[0], b[1], 0x20),
                        halves(b[0], b[1], 0x31)};
-        lane_pair(e, k, out, 16, tw);
+        lane_pair(e, pair_out(out).at(4 * k), 16, lane_pair_tw(tw, k));
     }
 }
 
@@ -516,13 +583,44 @@ void run_pairs(const FftContext_C_32fc* ctx, const EnginePlan& plan, In in, cons
 }
 #endif
 
+// The pass plan of the radix-4 engine for complex order c >= 4: the last pass is fused with the
+// lane pass. When the bits are a multiple of three every pass is radix 8; otherwise the last one is
+// radix 4, and before it as many radix-8 passes as the remaining bits allow (fewer passes over
+// memory), then radix 4. Made at compile time for every order: a transform only looks it up.
+constexpr EnginePlan make_plan(int corder) {
+    EnginePlan p{};
+    p.M = 1 << (corder - 2);
+    const int bits = corder - 2;
+    if (bits <= 3) {  // one pass of 4 or 8 points
+        p.radix[p.npass++] = bits == 3 ? 8 : 4;
+        return p;
+    }
+    if (bits % 3 == 0) {
+        for (int k = 0; k < bits / 3; ++k) p.radix[p.npass++] = 8;
+        return p;
+    }
+    int rest = bits - 2;
+    const int fours = rest % 3 == 0 ? 0 : (rest % 3 == 2 ? 1 : 2);
+    for (int k = 0; k < (rest - 2 * fours) / 3; ++k) p.radix[p.npass++] = 8;
+    for (int k = 0; k < fours; ++k) p.radix[p.npass++] = 4;
+    p.radix[p.npass++] = 4;
+    return p;
+}
+constexpr auto kPlans = [] {
+    struct {
+        EnginePlan at[kMaxRadix4Order + 1];
+    } t{};
+    for (int c = 4; c <= kMaxRadix4Order; ++c) t.at[c] = make_plan(c);
+    return t;
+}();
+
 // All passes. The first reads the caller's data (its twiddles stored four-wide); the middle ones
 // alternate between the two halves wa, wb of the work buffer; the last pass is fused with
 // the lane pass and writes the caller's destination, which is therefore never used as scratch
 // (so it may be the source). With 4 or 8 points per lane the single pass runs in place in wa.
 template <class V, class In, class Out>
 void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, float* wb) {
-    const EnginePlan plan = ownsEnginePlan(ctx->corder);
+    const EnginePlan plan = kPlans.at[ctx->corder];
     if (plan.npass == 1) {
         if (plan.M == 4)
             pass4<V, In, false>(in, wa, 4, 1, nullptr);
@@ -641,28 +739,7 @@ void ownsSmallC(int order, const float* src, float* dst, Dir dir, bool scale, fl
 }
 
 // ------------------------------------------------------------------ plans and tables
-EnginePlan ownsEnginePlan(int corder) {
-    EnginePlan p{};
-    p.M = 1 << (corder - 2);
-    const int bits = corder - 2;
-    if (bits <= 3) {  // one pass of 4 or 8 points
-        p.radix[p.npass++] = bits == 3 ? 8 : 4;
-        return p;
-    }
-    // The last pass is fused with the lane pass. When the bits are a multiple of three every pass
-    // is radix 8; otherwise the last one is radix 4, and before it as many radix-8 passes as the
-    // remaining bits allow (fewer passes over memory), then radix 4.
-    if (bits % 3 == 0) {
-        for (int k = 0; k < bits / 3; ++k) p.radix[p.npass++] = 8;
-        return p;
-    }
-    int rest = bits - 2;
-    const int fours = rest % 3 == 0 ? 0 : (rest % 3 == 2 ? 1 : 2);
-    for (int k = 0; k < (rest - 2 * fours) / 3; ++k) p.radix[p.npass++] = 8;
-    for (int k = 0; k < fours; ++k) p.radix[p.npass++] = 4;
-    p.radix[p.npass++] = 4;
-    return p;
-}
+EnginePlan ownsEnginePlan(int corder) { return make_plan(corder); }
 
 namespace {
 // First pass: (radix - 1) twiddles per p, each stored four-wide (8 floats); middle passes:
