@@ -262,6 +262,37 @@ void last8_lanes(const float* buf, const Out& out, int M, const float* tw) {
     }
 }
 
+// The pass plan of the radix-4 engine for complex order c >= 4: the last pass is fused with the
+// lane pass. When the bits are a multiple of three every pass is radix 8; otherwise the last one is
+// radix 4, and before it as many radix-8 passes as the remaining bits allow (fewer passes over
+// memory), then radix 4. Made at compile time for every order: a transform only looks it up.
+constexpr EnginePlan make_plan(int corder) {
+    EnginePlan p{};
+    p.M = 1 << (corder - 2);
+    const int bits = corder - 2;
+    if (bits <= 3) {  // one pass of 4 or 8 points
+        p.radix[p.npass++] = bits == 3 ? 8 : 4;
+        return p;
+    }
+    if (bits % 3 == 0) {
+        for (int k = 0; k < bits / 3; ++k) p.radix[p.npass++] = 8;
+        return p;
+    }
+    int rest = bits - 2;
+    const int fours = rest % 3 == 0 ? 0 : (rest % 3 == 2 ? 1 : 2);
+    for (int k = 0; k < (rest - 2 * fours) / 3; ++k) p.radix[p.npass++] = 8;
+    for (int k = 0; k < fours; ++k) p.radix[p.npass++] = 4;
+    p.radix[p.npass++] = 4;
+    return p;
+}
+constexpr auto kPlans = [] {
+    struct {
+        EnginePlan at[kMaxRadix4Order + 1];
+    } t{};
+    for (int c = 4; c <= kMaxRadix4Order; ++c) t.at[c] = make_plan(c);
+    return t;
+}();
+
 #if defined(__AVX2__)
 // ------------------------------------------------------------------ AVX2: pair passes
 // The AVX2 build runs every pass on two elements per 256-bit register: the low half holds one
@@ -363,25 +394,25 @@ template <int kRadix, bool kP0, class PIn>
 // The first pass (s = 1, n = M) on pairs (p, p + 1), whose twiddles lie side by side in the table;
 // p = 0 keeps its values unrotated, as in the four-lane pass. Radix 8 writes blocks: outputs k and
 // k + 2 of one p form a block (k = 0, 1, 4, 5). Radix 4 (N = 64) writes the four-lane layout.
-template <int kRadix, class PIn>
-void first_pairs(PIn in, float* out, int n, const float* tw) {
-    const std::ptrdiff_t m = n / kRadix, per = 8 * (kRadix - 1);
+template <int kRadix, int kN, class PIn>
+void first_pairs(PIn in, float* out, const float* tw) {
+    constexpr std::ptrdiff_t m = kN / kRadix, per = 8 * (kRadix - 1);
     first_pair<kRadix, true>(in, 0, m, out, tw);
     for (std::ptrdiff_t p = 2; p < m; p += 2) first_pair<kRadix, false>(in, p, m, out + 8 * kRadix * p, tw + per * p);
 }
 
 // A middle pass (stride s >= 8) on blocks: butterflies q and q + 2 side by side, twiddles
 // broadcast from the compact table, none at p = 0.
-template <int kRadix>
-void middle_blocks(const float* buf, float* out, int n, int s, const float* tw) {
-    const int m = n / kRadix, per = 2 * (kRadix - 1);
+template <int kRadix, int kN, int kS>
+void middle_blocks(const float* buf, float* out, const float* tw) {
+    constexpr int n = kN, s = kS, m = n / kRadix, per = 2 * (kRadix - 1);
     for (int p = 0; p < m; ++p) {
         // Broadcast where used: a broadcast from memory costs a load, while fourteen registers of
         // twiddles held across the loop make the radix-8 butterfly spill.
         const float* w = tw + per * p;
         const float* src = buf + 8 * s * p;
         float* dst = out + 8 * s * kRadix * p;
-        const int in_step = 8 * s * m, out_step = 8 * s;
+        constexpr int in_step = 8 * s * m, out_step = 8 * s;
         // Blocks of q = 0, 1, 4, 5, ...: 16 floats apart (s / 2 of them in all).
         for (int b = 0; b < 8 * s; b += 16) {
             CV<V8> x[kRadix], y[kRadix];
@@ -484,10 +515,10 @@ inline const float* lane_pair_tw(const float* tw, int g) { return tw + 24 * g; }
 
 // The last pass on blocks (stride s = M / kRadix >= 8) fused with the lane pass: the butterflies
 // q0 + 0..7 give, for each output k, the lane groups (q0 + s k) / 4 and the one after it.
-template <int kRadix, class Out>
-void last_blocks(const float* buf, const Out& out_, int M, const float* tw) {
+template <int kRadix, int kM, class Out>
+void last_blocks(const float* buf, const Out& out_, const float* tw) {
     const auto out = pair_out(out_);
-    const int s = M / kRadix;
+    constexpr int M = kM, s = M / kRadix;
     for (int q0 = 0; q0 < s; q0 += 8) {
         const float* b = buf + 8 * q0;
         // Output k's groups start at frequency q0 + s k; their twiddles at 6 floats per frequency.
@@ -551,68 +582,70 @@ void last_pairs16(const float* buf, const Out& out, const float* tw) {
     }
 }
 
-// All passes on pairs (see run_engine).
-template <class In, class Out>
-void run_pairs(const FftContext_C_32fc* ctx, const EnginePlan& plan, In in, const Out& out, float* wa, float* wb) {
-    const float* tw = ctx->twiddle;
-    if (plan.radix[0] == 4) {  // the plan (4, 4) of N = 64: the only one to start with radix 4
-        first_pairs<4>(pair_of(in), wa, plan.M, tw);
+// The sub-transform length entering pass k of a plan.
+constexpr int pass_length(const EnginePlan& p, int k) {
+    int n = p.M;
+    for (int i = 0; i < k; ++i) n /= p.radix[i];
+    return n;
+}
+
+// Passes kPass.. of order kC's plan, after the first (see run_engine). Every length and stride is
+// a constant of the instantiation, so the passes address their butterflies' rows by immediate
+// offsets instead of computing them.
+template <int kC, int kPass, class Out>
+void later_pairs(float* wa, float* wb, const float* tw, const Out& out, const float* laneTw) {
+    constexpr EnginePlan plan = make_plan(kC);
+    constexpr int n = pass_length(plan, kPass), r = plan.radix[kPass];
+    const float* src = (kPass - 1) & 1 ? wb : wa;
+    if constexpr (kPass == plan.npass - 1) {
+        last_blocks<r, plan.M>(src, out, laneTw);
+    } else {
+        middle_blocks<r, n, plan.M / n>(src, kPass & 1 ? wb : wa, tw);
+        later_pairs<kC, kPass + 1>(wa, wb, tw + 2 * (r - 1) * (n / r), out, laneTw);
+    }
+}
+
+template <int kC, class In, class Out>
+void run_pairs_c(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, float* wb) {
+    constexpr EnginePlan plan = make_plan(kC);
+    if constexpr (plan.radix[0] == 4) {  // the plan (4, 4) of N = 64: the only one to start with radix 4
+        first_pairs<4, plan.M>(pair_of(in), wa, ctx->twiddle);
         last_pairs16(wa, out, ctx->laneTw);
-        return;
+    } else {
+        first_pairs<8, plan.M>(pair_of(in), wa, ctx->twiddle);
+        later_pairs<kC, 1>(wa, wb, ctx->twiddle + 56 * (plan.M / 8), out, ctx->laneTw);
     }
-    first_pairs<8>(pair_of(in), wa, plan.M, tw);
-    tw += 56 * (plan.M / 8);
-    int n = plan.M / 8, s = 8;
-    float* buf[2] = {wa, wb};
-    for (int k = 1; k < plan.npass - 1; ++k) {
-        if (plan.radix[k] == 8) {
-            middle_blocks<8>(buf[(k - 1) & 1], buf[k & 1], n, s, tw);
-            tw += 14 * (n / 8);
-        } else {
-            middle_blocks<4>(buf[(k - 1) & 1], buf[k & 1], n, s, tw);
-            tw += 6 * (n / 4);
-        }
-        n /= plan.radix[k];
-        s *= plan.radix[k];
+}
+
+// All passes on pairs (see run_engine), orders 6..16.
+template <class In, class Out>
+void run_pairs(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, float* wb) {
+    switch (ctx->corder) {
+        case 6:
+            return run_pairs_c<6>(ctx, in, out, wa, wb);
+        case 7:
+            return run_pairs_c<7>(ctx, in, out, wa, wb);
+        case 8:
+            return run_pairs_c<8>(ctx, in, out, wa, wb);
+        case 9:
+            return run_pairs_c<9>(ctx, in, out, wa, wb);
+        case 10:
+            return run_pairs_c<10>(ctx, in, out, wa, wb);
+        case 11:
+            return run_pairs_c<11>(ctx, in, out, wa, wb);
+        case 12:
+            return run_pairs_c<12>(ctx, in, out, wa, wb);
+        case 13:
+            return run_pairs_c<13>(ctx, in, out, wa, wb);
+        case 14:
+            return run_pairs_c<14>(ctx, in, out, wa, wb);
+        case 15:
+            return run_pairs_c<15>(ctx, in, out, wa, wb);
+        default:
+            return run_pairs_c<16>(ctx, in, out, wa, wb);
     }
-    const float* last = buf[(plan.npass - 2) & 1];
-    if (plan.radix[plan.npass - 1] == 8)
-        last_blocks<8>(last, out, plan.M, ctx->laneTw);
-    else
-        last_blocks<4>(last, out, plan.M, ctx->laneTw);
 }
 #endif
-
-// The pass plan of the radix-4 engine for complex order c >= 4: the last pass is fused with the
-// lane pass. When the bits are a multiple of three every pass is radix 8; otherwise the last one is
-// radix 4, and before it as many radix-8 passes as the remaining bits allow (fewer passes over
-// memory), then radix 4. Made at compile time for every order: a transform only looks it up.
-constexpr EnginePlan make_plan(int corder) {
-    EnginePlan p{};
-    p.M = 1 << (corder - 2);
-    const int bits = corder - 2;
-    if (bits <= 3) {  // one pass of 4 or 8 points
-        p.radix[p.npass++] = bits == 3 ? 8 : 4;
-        return p;
-    }
-    if (bits % 3 == 0) {
-        for (int k = 0; k < bits / 3; ++k) p.radix[p.npass++] = 8;
-        return p;
-    }
-    int rest = bits - 2;
-    const int fours = rest % 3 == 0 ? 0 : (rest % 3 == 2 ? 1 : 2);
-    for (int k = 0; k < (rest - 2 * fours) / 3; ++k) p.radix[p.npass++] = 8;
-    for (int k = 0; k < fours; ++k) p.radix[p.npass++] = 4;
-    p.radix[p.npass++] = 4;
-    return p;
-}
-constexpr auto kPlans = [] {
-    struct {
-        EnginePlan at[kMaxRadix4Order + 1];
-    } t{};
-    for (int c = 4; c <= kMaxRadix4Order; ++c) t.at[c] = make_plan(c);
-    return t;
-}();
 
 // All passes. The first reads the caller's data (its twiddles stored four-wide); the middle ones
 // alternate between the two halves wa, wb of the work buffer; the last pass is fused with
@@ -631,7 +664,7 @@ void run_engine(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, 
     }
 #if defined(__AVX2__)
     if constexpr (!std::is_same_v<V, Lanes4>) {  // the vector instantiation
-        run_pairs(ctx, plan, in, out, wa, wb);
+        run_pairs(ctx, in, out, wa, wb);
         return;
     }
 #endif
