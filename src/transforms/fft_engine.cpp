@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "transforms/fft_engine.h"
 
@@ -617,33 +618,15 @@ void run_pairs_c(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa,
     }
 }
 
-// All passes on pairs (see run_engine), orders 6..16.
+// All passes on pairs (see run_engine), orders 6..16: the instantiation for ctx's order.
+template <class In, class Out, int... kC>
+void run_pairs_of(std::integer_sequence<int, kC...>, const FftContext_C_32fc* ctx, In in, const Out& out, float* wa,
+                  float* wb) {
+    (void)((ctx->corder == kC && (run_pairs_c<kC>(ctx, in, out, wa, wb), true)) || ...);
+}
 template <class In, class Out>
 void run_pairs(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, float* wb) {
-    switch (ctx->corder) {
-        case 6:
-            return run_pairs_c<6>(ctx, in, out, wa, wb);
-        case 7:
-            return run_pairs_c<7>(ctx, in, out, wa, wb);
-        case 8:
-            return run_pairs_c<8>(ctx, in, out, wa, wb);
-        case 9:
-            return run_pairs_c<9>(ctx, in, out, wa, wb);
-        case 10:
-            return run_pairs_c<10>(ctx, in, out, wa, wb);
-        case 11:
-            return run_pairs_c<11>(ctx, in, out, wa, wb);
-        case 12:
-            return run_pairs_c<12>(ctx, in, out, wa, wb);
-        case 13:
-            return run_pairs_c<13>(ctx, in, out, wa, wb);
-        case 14:
-            return run_pairs_c<14>(ctx, in, out, wa, wb);
-        case 15:
-            return run_pairs_c<15>(ctx, in, out, wa, wb);
-        default:
-            return run_pairs_c<16>(ctx, in, out, wa, wb);
-    }
+    run_pairs_of(std::integer_sequence<int, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16>{}, ctx, in, out, wa, wb);
 }
 #endif
 
