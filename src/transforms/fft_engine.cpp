@@ -511,8 +511,9 @@ template <class PO>
     o.put(2 * M, csub(s02, s13));
     o.put(3 * M, CV<V8>{sub(d02.r, d13.i), add(d02.i, d13.r)});
 }
-// The twiddles of the group pair g, g + 1 (g even, M >= 8; see ownsLaneTwiddle).
-inline const float* lane_pair_tw(const float* tw, int g) { return tw + 24 * g; }
+// The twiddles of the group pair whose first frequency is f (f a multiple of 8, M >= 8; see
+// ownsLaneTwiddle): 48 floats for every 8 frequencies.
+inline const float* lane_pair_tw(const float* tw, int f) { return tw + 6 * f; }
 
 // The last pass on blocks (stride s = M / kRadix >= 8) fused with the lane pass: the butterflies
 // q0 + 0..7 give, for each output k, the lane groups (q0 + s k) / 4 and the one after it.
@@ -522,9 +523,8 @@ void last_blocks(const float* buf, const Out& out_, const float* tw) {
     constexpr int M = kM, s = M / kRadix;
     for (int q0 = 0; q0 < s; q0 += 8) {
         const float* b = buf + 8 * q0;
-        // Output k's groups start at frequency q0 + s k; their twiddles at 6 floats per frequency.
-        const auto o = out.at(q0);
-        const float* w = tw + 6 * q0;
+        // Output k's group pair starts at frequency q0 + s k.
+        auto lanes = [&](const CV<V8>* y, int k) { lane_pair(y, out.at(q0 + s * k), M, lane_pair_tw(tw, q0 + s * k)); };
         if constexpr (kRadix == 4) {
             // In two halves, so that fewer values wait in memory: outputs 0 and 2 take the sums
             // a + c and b + d of each butterfly, outputs 1 and 3 the differences. Each operation
@@ -537,8 +537,8 @@ void last_blocks(const float* buf, const Out& out_, const float* tw) {
                 y0[j] = cadd(apc, bpd);
                 y2[j] = csub(apc, bpd);
             }
-            lane_pair(y0, o, M, w);
-            lane_pair(y2, o.at(2 * s), M, w + 12 * s);
+            lanes(y0, 0);
+            lanes(y2, 2);
             CV<V8> y1[4], y3[4];
             for (int j = 0; j < 4; ++j) {
                 const float* x = b + 16 * j;
@@ -547,8 +547,8 @@ void last_blocks(const float* buf, const Out& out_, const float* tw) {
                 y1[j] = {add(amc.r, bmd.i), sub(amc.i, bmd.r)};
                 y3[j] = {sub(amc.r, bmd.i), add(amc.i, bmd.r)};
             }
-            lane_pair(y1, o.at(s), M, w + 6 * s);
-            lane_pair(y3, o.at(3 * s), M, w + 18 * s);
+            lanes(y1, 1);
+            lanes(y3, 3);
         } else {
             CV<V8> y[kRadix][4];
             for (int j = 0; j < 4; ++j) {  // the blocks of q0 + 0, 1, 4, 5
@@ -557,7 +557,7 @@ void last_blocks(const float* buf, const Out& out_, const float* tw) {
                 dft8<V8>(x, z);
                 for (int k = 0; k < kRadix; ++k) y[k][j] = z[k];
             }
-            for (int k = 0; k < kRadix; ++k) lane_pair(y[k], o.at(s * k), M, w + 6 * s * k);
+            for (int k = 0; k < kRadix; ++k) lanes(y[k], k);
         }
     }
 }
@@ -579,7 +579,7 @@ void last_pairs16(const float* buf, const Out& out, const float* tw) {
         const CV<V8>*a = y[k], *b = y[k + 1];
         CV<V8> e[4] = {halves(a[0], a[1], 0x20), halves(a[0], a[1], 0x31), halves(b[0], b[1], 0x20),
                        halves(b[0], b[1], 0x31)};
-        lane_pair(e, pair_out(out).at(4 * k), 16, lane_pair_tw(tw, k));
+        lane_pair(e, pair_out(out).at(4 * k), 16, lane_pair_tw(tw, 4 * k));
     }
 }
 
