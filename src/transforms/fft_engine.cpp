@@ -144,29 +144,47 @@ void pass4(In in, float* out, int n, int s, const float* tw) {
 #else
 #define ZUF_DFT8_INLINE inline
 #endif
-// 8-point DFT of x[0..7] (forward).
+// 8-point DFT of x[0..7] (forward). Its first stage forms the sums a_j = x[j] + x[j + 4] and the
+// differences d_j = x[j] - x[j + 4]; the even outputs depend on the sums only, the odd ones on the
+// differences only, so a pass may run the halves apart and keep only half of the values live.
+// Even outputs: the 4-point DFT of (a0, a1, a2, a3) at y[0], y[2], y[4], y[6].
 template <class V>
-ZUF_DFT8_INLINE void dft8(CV<V> x[8], CV<V> y[8]) {
-    const V h = bcast<V>(0.70710678118654752f);  // sqrt(1/2)
-    const CV<V> a0 = cadd(x[0], x[4]), a1 = csub(x[0], x[4]), a2 = cadd(x[2], x[6]), a3 = csub(x[2], x[6]);
-    const CV<V> a4 = cadd(x[1], x[5]), a5 = csub(x[1], x[5]), a6 = cadd(x[3], x[7]), a7 = csub(x[3], x[7]);
-    // Even outputs: 4-point DFT of (a0, a4, a2, a6).
-    const CV<V> e0 = cadd(a0, a2), e1 = csub(a0, a2), e2 = cadd(a4, a6), e3 = csub(a4, a6);
+[[gnu::always_inline]] inline void dft8_even_of(CV<V> a0, CV<V> a1, CV<V> a2, CV<V> a3, CV<V> y[8]) {
+    const CV<V> e0 = cadd(a0, a2), e1 = csub(a0, a2), e2 = cadd(a1, a3), e3 = csub(a1, a3);
     y[0] = cadd(e0, e2);
     y[4] = csub(e0, e2);
     y[2] = {add(e1.r, e3.i), sub(e1.i, e3.r)};
     y[6] = {sub(e1.r, e3.i), add(e1.i, e3.r)};
-    // Odd outputs: 4-point DFT of (a1, a5 w, -i a3, a7 w^3), w = e^(-i pi/4).
-    const CV<V> b1{mul(add(a5.r, a5.i), h), mul(sub(a5.i, a5.r), h)};    // a5 w
-    const V x7 = mul(sub(a7.i, a7.r), h), y7 = mul(add(a7.r, a7.i), h);  // a7 w^3 = x7 - i y7
-    const CV<V> o0{add(a1.r, a3.i), sub(a1.i, a3.r)};                    // a1 - i a3
-    const CV<V> o1{sub(a1.r, a3.i), add(a1.i, a3.r)};                    // a1 + i a3
+}
+// Odd outputs: the 4-point DFT of (d0, d1 w, -i d2, d3 w^3), w = e^(-i pi/4).
+template <class V>
+[[gnu::always_inline]] inline void dft8_odd_of(CV<V> d0, CV<V> d1, CV<V> d2, CV<V> d3, CV<V> y[8]) {
+    const V h = bcast<V>(0.70710678118654752f);                          // sqrt(1/2)
+    const CV<V> b1{mul(add(d1.r, d1.i), h), mul(sub(d1.i, d1.r), h)};    // d1 w
+    const V x7 = mul(sub(d3.i, d3.r), h), y7 = mul(add(d3.r, d3.i), h);  // d3 w^3 = x7 - i y7
+    const CV<V> o0{add(d0.r, d2.i), sub(d0.i, d2.r)};                    // d0 - i d2
+    const CV<V> o1{sub(d0.r, d2.i), add(d0.i, d2.r)};                    // d0 + i d2
     const CV<V> o2{add(b1.r, x7), sub(b1.i, y7)};
     const CV<V> o3{sub(b1.r, x7), add(b1.i, y7)};
     y[1] = cadd(o0, o2);
     y[5] = csub(o0, o2);
     y[3] = {add(o1.r, o3.i), sub(o1.i, o3.r)};
     y[7] = {sub(o1.r, o3.i), add(o1.i, o3.r)};
+}
+template <class V>
+[[gnu::always_inline]] inline void dft8_even(const CV<V> x[8], CV<V> y[8]) {
+    dft8_even_of<V>(cadd(x[0], x[4]), cadd(x[1], x[5]), cadd(x[2], x[6]), cadd(x[3], x[7]), y);
+}
+template <class V>
+[[gnu::always_inline]] inline void dft8_odd(const CV<V> x[8], CV<V> y[8]) {
+    dft8_odd_of<V>(csub(x[0], x[4]), csub(x[1], x[5]), csub(x[2], x[6]), csub(x[3], x[7]), y);
+}
+template <class V>
+ZUF_DFT8_INLINE void dft8(const CV<V> x[8], CV<V> y[8]) {
+    const CV<V> a0 = cadd(x[0], x[4]), d0 = csub(x[0], x[4]), a2 = cadd(x[2], x[6]), d2 = csub(x[2], x[6]);
+    const CV<V> a1 = cadd(x[1], x[5]), d1 = csub(x[1], x[5]), a3 = cadd(x[3], x[7]), d3 = csub(x[3], x[7]);
+    dft8_even_of<V>(a0, a1, a2, a3, y);
+    dft8_odd_of<V>(d0, d1, d2, d3, y);
 }
 
 // A radix-8 pass over n-point sub-transforms with stride s (the same scheme as pass4, p = 0
@@ -417,15 +435,29 @@ void middle_blocks(const float* buf, float* out, const float* tw) {
         // Blocks of q = 0, 1, 4, 5, ...: 16 floats apart (s / 2 of them in all).
         for (int b = 0; b < 8 * s; b += 16) {
             CV<V8> x[kRadix], y[kRadix];
-            for (int j = 0; j < kRadix; ++j) x[j] = get_block(src + b + j * in_step);
-            if constexpr (kRadix == 8)
-                dft8<V8>(x, y);
-            else
+            auto load = [&] {
+                for (int j = 0; j < kRadix; ++j) x[j] = get_block(src + b + j * in_step);
+            };
+            auto put = [&](int k) {
+                const CV<V8> t =
+                    k > 0 && p > 0 ? cmul(y[k], CV<V8>{bcast<V8>(w[2 * k - 2]), bcast<V8>(w[2 * k - 1])}) : y[k];
+                put_block(dst + b + k * out_step, t);
+            };
+            if constexpr (kRadix == 8) {
+                // The even outputs, then the odd ones, each half from its own loads of the
+                // inputs: the whole butterfly on pairs needs more registers than there are, and
+                // loading an input twice costs less than a spill's store and reload.
+                load();
+                dft8_even<V8>(x, y);
+                for (int k = 0; k < 8; k += 2) put(k);
+                load();
+                dft8_odd<V8>(x, y);
+                for (int k = 1; k < 8; k += 2) put(k);
+            } else {
+                load();
                 dft4<V8>(x[0], x[1], x[2], x[3], y);
-            if (p > 0)
-                for (int k = 1; k < kRadix; ++k)
-                    y[k] = cmul(y[k], CV<V8>{bcast<V8>(w[2 * k - 2]), bcast<V8>(w[2 * k - 1])});
-            for (int k = 0; k < kRadix; ++k) put_block(dst + b + k * out_step, y[k]);
+                for (int k = 0; k < 4; ++k) put(k);
+            }
         }
     }
 }
