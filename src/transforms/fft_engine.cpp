@@ -547,6 +547,27 @@ template <class PO>
 // ownsLaneTwiddle): 48 floats for every 8 frequencies.
 inline const float* lane_pair_tw(const float* tw, int f) { return tw + 6 * f; }
 
+// Half of a last radix-8 pass's butterflies q0 + 0..7 (blocks from b, stride s): their even
+// outputs, or their odd ones, then those outputs' lane groups. Run in two halves, like the middle
+// passes, so that half as many outputs wait for their lane groups; the loops are unrolled by
+// hand because GCC leaves them as loops over an array in memory.
+template <bool kOdd, class Lanes>
+[[gnu::always_inline]] inline void last8_half(const float* b, int s, const Lanes& lanes) {
+    CV<V8> y[8][4];
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {  // the blocks of q0 + 0, 1, 4, 5
+        CV<V8> x[8], z[8];
+        for (int i = 0; i < 8; ++i) x[i] = get_block(b + 16 * j + 8 * s * i);
+        if constexpr (kOdd)
+            dft8_odd<V8>(x, z);
+        else
+            dft8_even<V8>(x, z);
+        for (int k = kOdd; k < 8; k += 2) y[k][j] = z[k];
+    }
+#pragma GCC unroll 4
+    for (int k = kOdd; k < 8; k += 2) lanes(y[k], k);
+}
+
 // The last pass on blocks (stride s = M / kRadix >= 8) fused with the lane pass: the butterflies
 // q0 + 0..7 give, for each output k, the lane groups (q0 + s k) / 4 and the one after it.
 template <int kRadix, int kM, class Out>
@@ -582,14 +603,8 @@ void last_blocks(const float* buf, const Out& out_, const float* tw) {
             lanes(y1, 1);
             lanes(y3, 3);
         } else {
-            CV<V8> y[kRadix][4];
-            for (int j = 0; j < 4; ++j) {  // the blocks of q0 + 0, 1, 4, 5
-                CV<V8> x[kRadix], z[kRadix];
-                for (int i = 0; i < kRadix; ++i) x[i] = get_block(b + 16 * j + 8 * s * i);
-                dft8<V8>(x, z);
-                for (int k = 0; k < kRadix; ++k) y[k][j] = z[k];
-            }
-            for (int k = 0; k < kRadix; ++k) lanes(y[k], k);
+            last8_half<false>(b, s, lanes);  // from the sums x[j] + x[j + 4]
+            last8_half<true>(b, s, lanes);   // from the differences
         }
     }
 }
