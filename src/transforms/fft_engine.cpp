@@ -329,9 +329,13 @@ constexpr auto kPlans = [] {
 using V8 = Pair8;
 
 inline V8 ld8(const float* p) { return {_mm256_loadu_ps(p)}; }
-// The pair of two elements given as (re | im) each: low half a's, high half b's.
-inline CV<V8> join(__m256 a, __m256 b) {
-    return {{_mm256_permute2f128_ps(a, b, 0x20)}, {_mm256_permute2f128_ps(a, b, 0x31)}};
+// The low halves of the eight floats at a and at b as one register, and their high halves: loaded
+// by broadcasts and blended, not shuffled. On this build's targets the shuffles share their ports
+// with the adds, which bound these passes, while broadcasting loads and blends do not.
+inline void join_halves(const float* a, const float* b, __m256& lo, __m256& hi) {
+    auto half = [](const float* x) { return _mm256_broadcast_ps(reinterpret_cast<const __m128*>(x)); };
+    lo = _mm256_blend_ps(_mm256_loadu_ps(a), half(b), 0xF0);
+    hi = _mm256_blend_ps(half(a + 4), _mm256_loadu_ps(b), 0xF0);
 }
 // The pair's low half to element e0 of a four-lane buffer, its high half to e1.
 inline void put_pair(float* p, int e0, int e1, CV<V8> y) {
@@ -354,15 +358,19 @@ inline void put_block(float* b, CV<V8> y) {
 // Pair inputs: elements e and e + 1.
 struct PairSoaIn {
     const float* p;
-    CV<V8> get(std::ptrdiff_t e) const { return join(_mm256_loadu_ps(p + 8 * e), _mm256_loadu_ps(p + 8 * e + 8)); }
+    CV<V8> get(std::ptrdiff_t e) const {  // elements stored as (re | im): the pair's re, then im
+        CV<V8> y;
+        join_halves(p + 8 * e, p + 8 * e + 8, y.r.v, y.i.v);
+        return y;
+    }
 };
 template <bool kSwap>
 struct PairCplxIn {
     const float* p;
     CV<V8> get(std::ptrdiff_t e) const {
-        const __m256 a = _mm256_loadu_ps(p + 8 * e), b = _mm256_loadu_ps(p + 8 * e + 8);
         // (x0 x1 | x4 x5) and (x2 x3 | x6 x7) as (re, im) pairs, then the even and odd floats.
-        const __m256 lo = _mm256_permute2f128_ps(a, b, 0x20), hi = _mm256_permute2f128_ps(a, b, 0x31);
+        __m256 lo, hi;
+        join_halves(p + 8 * e, p + 8 * e + 8, lo, hi);
         const V8 re{_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0))};
         const V8 im{_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1))};
         return kSwap ? CV<V8>{im, re} : CV<V8>{re, im};
