@@ -403,7 +403,8 @@ template <int kRadix, bool kP0, class PIn>
     else
         dft4<V8>(x[0], x[1], x[2], x[3], y);
     for (int k = 1; k < kRadix; ++k) {
-        const CV<V8> r = cmul(y[k], CV<V8>{ld8(t + 16 * (k - 1)), ld8(t + 16 * (k - 1) + 8)});
+        const float* w = t + ownsWideTwiddle(8 * (kRadix - 1), 0, k - 1);
+        const CV<V8> r = cmul(y[k], CV<V8>{ld8(w), ld8(w + 8)});
         y[k] = kP0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}} : r;
     }
     if constexpr (kRadix == 8) {
@@ -425,7 +426,8 @@ template <int kRadix, int kN, class PIn>
 void first_pairs(PIn in, float* out, const float* tw) {
     constexpr std::ptrdiff_t m = kN / kRadix, per = 8 * (kRadix - 1);
     first_pair<kRadix, true>(in, 0, m, out, tw);
-    for (std::ptrdiff_t p = 2; p < m; p += 2) first_pair<kRadix, false>(in, p, m, out + 8 * kRadix * p, tw + per * p);
+    for (std::ptrdiff_t p = 2; p < m; p += 2)
+        first_pair<kRadix, false>(in, p, m, out + 8 * kRadix * p, tw + ownsWideTwiddle(per, p, 0));
 }
 
 // A middle pass (stride s >= 8) on blocks: butterflies q and q + 2 side by side, twiddles
