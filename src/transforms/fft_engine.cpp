@@ -396,25 +396,37 @@ PairSplitIn pair_of(SplitIn<V> in) {
 template <int kRadix, bool kP0, class PIn>
 [[gnu::always_inline]] inline void first_pair(const PIn& in, std::ptrdiff_t p, std::ptrdiff_t m, float* o,
                                               const float* t) {
-    CV<V8> x[kRadix], y[kRadix];
-    for (int j = 0; j < kRadix; ++j) x[j] = in.get(p + j * m);
-    if constexpr (kRadix == 8)
-        dft8<V8>(x, y);
-    else
-        dft4<V8>(x[0], x[1], x[2], x[3], y);
-    for (int k = 1; k < kRadix; ++k) {
+    CV<V8> y[kRadix];
+    auto rotate = [&](int k) __attribute__((always_inline)) {
         const float* w = t + ownsWideTwiddle(8 * (kRadix - 1), 0, k - 1);
         const CV<V8> r = cmul(y[k], CV<V8>{ld8(w), ld8(w + 8)});
         y[k] = kP0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}} : r;
-    }
+    };
     if constexpr (kRadix == 8) {
         // Element 8p + k is in the block at 64 p + block_at(k); 8 (p + 1) + k 64 floats further.
-        for (int h = 0; h < 4; ++h) {
-            const int k = h + (h & 2);  // 0, 1, 4, 5
+        // Outputs k and k + 2 share blocks (k = 0, 1, 4, 5): the even outputs are rotated and
+        // written before the odd ones are formed, so that their values need no registers then.
+        auto put = [&](int k) __attribute__((always_inline)) {
             put_block(o + block_at(k), halves(y[k], y[k + 2], 0x20));
             put_block(o + 64 + block_at(k), halves(y[k], y[k + 2], 0x31));
+        };
+        CV<V8> a[4], d[4];
+        for (int j = 0; j < 4; ++j) {
+            const CV<V8> x0 = in.get(p + j * m), x4 = in.get(p + (j + 4) * m);
+            a[j] = cadd(x0, x4);
+            d[j] = csub(x0, x4);
         }
+        dft8_even_of<V8>(a[0], a[1], a[2], a[3], y);
+        for (int k = 2; k < 8; k += 2) rotate(k);
+        put(0);
+        put(4);
+        dft8_odd_of<V8>(d[0], d[1], d[2], d[3], y);
+        for (int k = 1; k < 8; k += 2) rotate(k);
+        put(1);
+        put(5);
     } else {
+        dft4<V8>(in.get(p), in.get(p + m), in.get(p + 2 * m), in.get(p + 3 * m), y);
+        for (int k = 1; k < 4; ++k) rotate(k);
         for (int k = 0; k < 4; ++k) put_pair(o, k, 4 + k, y[k]);
     }
 }
