@@ -358,7 +358,7 @@ inline void put_block(float* b, CV<V8> y) {
 // The block of the low halves of x and y, by 128-bit stores instead of a shuffle joining them: the
 // stores leave the arithmetic ports to the arithmetic. (A store of a high half takes an arithmetic
 // port as a shuffle does.) Only for data read back much later: a 256-bit load of two 128-bit
-// stores still in flight waits for them to retire.
+// stores still in flight cannot take their data from them and waits until they reach the cache.
 inline void put_low_halves(float* b, CV<V8> x, CV<V8> y) {
     _mm_storeu_ps(b, _mm256_castps256_ps128(x.r.v));
     _mm_storeu_ps(b + 4, _mm256_castps256_ps128(y.r.v));
