@@ -87,12 +87,11 @@ inline int32_t round_sat32(double v) {
     return _mm_cvtsd_si32(_mm_set_sd(v));
 }
 
-// The same for two doubles at once, into the two low 32-bit lanes: clamped first, so that the
-// conversion never sees a value out of range, and the results equal round_sat32 lane by lane.
-inline __m128i round_sat32_pd(__m128d v) {
-    const __m128d lo = _mm_set1_pd(-2147483648.0), hi = _mm_set1_pd(2147483647.0);
-    return _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(v, lo), hi));
-}
+// The same for two doubles at once, into the two low 32-bit lanes, equal to round_sat32 lane by
+// lane. Only the top needs a clamp: a value that rounds below -2^31 (or a NaN) converts to the
+// "integer indefinite" 0x80000000, which is the saturated minimum. minpd returns its second
+// operand when either is a NaN, so the NaN goes through to the conversion as in round_sat32.
+inline __m128i round_sat32_pd(__m128d v) { return _mm_cvtpd_epi32(_mm_min_pd(_mm_set1_pd(2147483647.0), v)); }
 
 // ------------------------------------------------------------------ pairs of doubles
 // Two doubles handled alike: a transform written once over its element type T runs on double

@@ -70,9 +70,11 @@ void imdct36(const T* x, const double* win, T* out) {
 }
 
 // 36 outputs of the three overlapped 12-point transforms (window w's six lines at 6w..6w+5).
+// Window w covers outputs 6 + 6w .. 17 + 6w; its first half adds to the second half of window
+// w - 1, the rest is stored as it is (adding it to zero would change only the sign of a zero).
 template <class T>
 void imdct12x3(const T* x, T* out) {
-    for (int i = 0; i < 36; ++i) out[i] = T{};
+    for (int i = 0; i < 6; ++i) out[i] = out[30 + i] = T{};
     for (int w = 0; w < 3; ++w) {
         T y[6];
         for (int m = 0; m < 6; ++m) {
@@ -81,10 +83,13 @@ void imdct12x3(const T* x, T* out) {
             for (int k = 1; k < 6; ++k) s = s + x[6 * w + k] * c[k];
             y[m] = s;
         }
+        T v[12];
+        for (int i = 0; i < 3; ++i) v[i] = y[i + 3] * DCTWinShort[i];
+        for (int i = 3; i < 9; ++i) v[i] = y[8 - i] * DCTWinShort[i];
+        for (int i = 9; i < 12; ++i) v[i] = y[i - 9] * DCTWinShort[i];
         T* z = out + 6 + 6 * w;
-        for (int i = 0; i < 3; ++i) z[i] = z[i] + y[i + 3] * DCTWinShort[i];
-        for (int i = 3; i < 9; ++i) z[i] = z[i] + y[8 - i] * DCTWinShort[i];
-        for (int i = 9; i < 12; ++i) z[i] = z[i] + y[i - 9] * DCTWinShort[i];
+        for (int i = 0; i < 6; ++i) z[i] = w > 0 ? z[i] + v[i] : v[i];
+        for (int i = 6; i < 12; ++i) z[i] = v[i];
     }
 }
 

@@ -178,19 +178,22 @@ void ownsDct32_MP3_sse2(const Zuf32s* src, Zuf32s* x) {
         store_d128(in + k, cvt_lo_epi32_pd(s));
         store_d128(in + k + 2, cvt_hi_epi32_pd(s));
     }
-    // First stage: lane 0 the folded sum, lane 1 the scaled folded difference.
+    // First stage: lane 0 the scaled folded difference, lane 1 the folded sum (SSE3's addsub
+    // subtracts in lane 0 and adds in lane 1; x - y and x + (-y) are the same IEEE operation).
     F64x2 ab[16], R[16];
-    const __m128d sign = _mm_set_pd(-1.0, 1.0);
     for (int k = 0; k < 16; ++k) {
-        const __m128d lo = _mm_set1_pd(in[k]);
-        const __m128d hi = _mm_mul_pd(_mm_set1_pd(in[31 - k]), sign);  // exact: a negation
-        ab[k].v = _mm_mul_pd(_mm_add_pd(lo, hi), _mm_set_pd(H16[k], 1.0));
+        const __m128d t = _mm_addsub_pd(_mm_set1_pd(in[k]), _mm_set1_pd(in[31 - k]));
+        ab[k].v = _mm_mul_pd(t, _mm_set_pd(1.0, H16[k]));
     }
     Lee<16, F64x2>::run(ab, R, kStages + 1);
-    for (int j = 0; j < 16; ++j) {
-        // Lane 0: X_2j = A_j; lane 1: X_2j+1 = B_j + B_j+1.
-        const __m128d next = j < 15 ? _mm_unpackhi_pd(_mm_setzero_pd(), R[j + 1].v) : _mm_setzero_pd();
-        store_i64(x + 2 * j, round_sat32_pd(_mm_add_pd(R[j].v, next)));
+    // Lane 1: X_2j = A_j; lane 0: X_2j+1 = B_j + B_j+1. Two j at a time, the lanes of each put
+    // back in order by one shuffle of the four results.
+    const __m128d zero = _mm_setzero_pd();
+    for (int j = 0; j < 16; j += 2) {
+        const __m128d next2 = j < 14 ? _mm_move_sd(zero, R[j + 2].v) : zero;
+        const __m128i r0 = round_sat32_pd(_mm_add_pd(R[j].v, _mm_move_sd(zero, R[j + 1].v)));
+        const __m128i r1 = round_sat32_pd(_mm_add_pd(R[j + 1].v, next2));
+        storeu_i128(x + 2 * j, _mm_shuffle_epi32(_mm_unpacklo_epi64(r0, r1), _MM_SHUFFLE(2, 3, 0, 1)));
     }
 }
 
