@@ -4,6 +4,7 @@
 // The multi-level tables (mp3_huff_tables.cpp, layout in tools/gen/gen_mp3_huffman.py) resolve
 // every code of up to 9 bits with one lookup (with its sign bits too where they fit) and longer
 // ones with one more lookup per further 5 bits; other sign bits and linbits follow the code.
+// Count1 quadruples take one lookup each, signs included.
 //
 // Bits come through the library's BitCache, topped up whenever fewer remain than the longest
 // pair or quadruple of the table in use can take (small tables: an 11-bit code and two signs;
@@ -67,44 +68,6 @@ void decode_pairs(BitCache& bc, const Zuf16u* t, unsigned linbits, Zuf32s* is, i
     }
 }
 
-// One count1 quadruple with table A into q[0..3].
-void decode_quad_a(BitCache& bc, Zuf32s* q) {
-    const uint32_t p = bc.peek(6);
-    if (p >= 32) {
-        q[0] = q[1] = q[2] = q[3] = 0;
-        bc.skip(1);
-        return;
-    }
-    uint32_t e;
-    if (p >= 16) {
-        e = _pHfQTable0[p];
-        bc.skip(5);
-    } else if (p >= 6) {
-        bc.skip(6);
-        e = _pHfQTable0[_pHfQTable0[p] + bc.get(1)];
-    } else {
-        const uint32_t code = _pHfQTable0[p];
-        bc.skip(6);
-        Zuf32s m[4];
-        if ((code & 7) == 2) {
-            m[0] = 0, m[1] = 1, m[2] = 0, m[3] = 1;
-        } else if ((code & 7) == 3) {
-            m[0] = code > 63, m[1] = (code >> 5) & 1, m[2] = (code >> 4) & 1, m[3] = (code >> 3) & 1;
-        } else {
-            m[0] = m[1] = m[2] = m[3] = 1;
-        }
-        for (int k = 0; k < 4; ++k) q[k] = m[k] ? with_sign(bc, 1) : 0;
-        return;
-    }
-    q[0] = sext(e >> 6, 2), q[1] = sext(e >> 4, 2), q[2] = sext(e >> 2, 2), q[3] = sext(e, 2);
-}
-
-// One count1 quadruple with table B: the inverted code is the magnitudes.
-void decode_quad_b(BitCache& bc, Zuf32s* q) {
-    const uint32_t m = ~bc.get(4) & 15u;
-    for (int k = 0; k < 4; ++k) q[k] = (m >> (3 - k)) & 1 ? with_sign(bc, 1) : 0;
-}
-
 struct Regions {
     int end[3];  // region ends in lines, each limited to 2 * big_values
 };
@@ -152,14 +115,18 @@ zufResult decode(Zuf8u** ppBitStream, int* pOffset, Zuf32s* is, int* pNonZero, c
     }
     i = bv2;
     // count1 region: quadruples while bits remain and four lines fit below 576.
+    // One lookup of the next 10 bits gives a whole quadruple with its signs (tables A and B).
+    const Zuf16u* quads = _pHfQuadSigned[si->count1table_select];
     while (left > 0 && i < 574) {
         bc.ensure(10);
-        const long before = bc.consumed();
-        if (si->count1table_select == 0)
-            decode_quad_a(bc, is + i);
-        else
-            decode_quad_b(bc, is + i);
-        left -= bc.consumed() - before;
+        const uint32_t e = quads[bc.peek(10)];
+        const int n = static_cast<int>(e & 15u);
+        bc.skip(n);
+        is[i] = sext(e >> 10, 2);
+        is[i + 1] = sext(e >> 8, 2);
+        is[i + 2] = sext(e >> 6, 2);
+        is[i + 3] = sext(e >> 4, 2);
+        left -= n;
         i += 4;
     }
     if (left < 0) {

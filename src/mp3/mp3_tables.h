@@ -20,6 +20,7 @@ extern const Zuf16u* const _pHuffmanBigTables[19];   // tables 13..31 (null: 14)
 extern const Zuf16u* const _pHuffmanFastTables[32];  // multi-level tables 0..31 (null: 0, 4, 14)
 extern const Zuf8u _pHfLinbits[19];                  // linbits of tables 13..31
 extern const Zuf8u _pHfQTable0[52];                  // count1 table A by the next 6 bits
+extern const Zuf16u _pHfQuadSigned[2][1024];         // count1 tables A, B with signs, by the next 10 bits
 extern const Zuf32u _pBitsMasks[16];                 // 2^n - 1
 // Sizes in bytes of the packed tables, by table number (0 where there is none).
 extern const Zuf16u _pHfTableBytes[32];

@@ -37,6 +37,10 @@ an index i, the 7th bit b selects entry i + b with four signed fields, 7 bits; p
 low 3 bits 2: v = x = 0, w and y +-1 (8 bits); low 3 bits 3: magnitudes v = (e > 63), w = bit 5,
 x = bit 4, y = bit 3 and three sign bits (9 bits); otherwise all four +-1 (10 bits).
 Count1 table B needs no table: the inverted 4-bit code is the magnitudes.
+Signed count1 tables (_pHfQuadSigned[2][1024], the ones the decoder reads; [0] table A, [1] B),
+by the next 10 bits, which always hold a whole code with its sign bits (at most 6 + 4): the
+length of code and signs in bits 3..0 and v, w, x, y as signed 2-bit fields in bits 11..10,
+9..8, 7..6, 5..4, signs applied. One lookup per quadruple, without branches.
 Multi-level pair tables (_pHfFast<t>, 16-bit entries), the ones the decoder reads: a root of
 2^FAST_ROOT entries indexed by the next FAST_ROOT bits, then subtables. A leaf (bit 15 clear)
 holds the code length within its level in bits 4..0, y in bits 8..5 and x in bits 12..9 (sign
@@ -272,6 +276,26 @@ def pack_count1_a(codes):
     return table
 
 
+def pack_count1_signed(codes):
+    table = [None] * 1024
+    for v, code in codes.items():
+        nz = [k for k in range(4) if v[k]]
+        n = len(code) + len(nz)
+        for signs in range(1 << len(nz)):
+            vals = list(v)
+            for j, k in enumerate(nz):
+                if signs >> (len(nz) - 1 - j) & 1:  # first sign bit belongs to the first non-zero value
+                    vals[k] = -vals[k]
+            prefix = int(code, 2) << len(nz) | signs
+            entry = n | sum(signed_field(c, 2) << (10 - 2 * k) for k, c in enumerate(vals))
+            for rest in range(1 << (10 - n)):
+                idx = prefix << (10 - n) | rest
+                assert table[idx] is None
+                table[idx] = entry
+    assert None not in table
+    return table
+
+
 def render():
     pairs, quads, linbits, alias = read_tables()
     assert [linbits[t] for t in range(13, 32)] == [0, 0, 0, 1, 2, 3, 4, 6, 8, 10, 13, 4, 5, 6, 7, 8, 9, 11, 13]
@@ -309,6 +333,9 @@ def render():
     body += E.array("const Zuf16u* const _pHuffmanFastTables[32]", names, inline=False)
     body += [""] + E.array("const Zuf8u _pHfLinbits[19]", [linbits[t] for t in range(13, 32)])
     body += [""] + E.array("const Zuf8u _pHfQTable0[52]", qa, per_line=13)
+    quad_b = {v: format(15 - (8 * v[0] + 4 * v[1] + 2 * v[2] + v[3]), "04b") for v in quads["A"]}
+    signed = [pack_count1_signed(quads["A"]), pack_count1_signed(quad_b)]
+    body += [""] + E.array("const Zuf16u _pHfQuadSigned[2][1024]", signed, per_line=12)
     body += [""] + E.array("const Zuf32u _pBitsMasks[16]", [(1 << n) - 1 for n in range(16)], E.unsigned)
     byte_sizes = []
     for t in range(32):
