@@ -34,16 +34,22 @@ namespace zuf {
 
 namespace {
 
-// 36 windowed outputs of 18 lines.
-template <class T>
-void imdct36(const T* x, const double* win, T* out) {
+// 36 windowed outputs of 18 lines, each handed to put(i, value) as soon as it is formed: u_m
+// feeds outputs 26 - m and m + 27 (m < 9) or m - 9 and 26 - m (m >= 9).
+template <class T, class Put>
+[[gnu::always_inline]] inline void imdct36(const T* x, const double* win, Put put) {
     T e[9], o[9], zo[9];
     e[0] = x[0];
     for (int j = 1; j < 9; ++j) e[j] = x[2 * j] + x[2 * j - 1];
     for (int j = 0; j < 9; ++j) zo[j] = x[2 * j + 1] + x[2 * j];
     o[0] = zo[0];
     for (int j = 1; j < 9; ++j) o[j] = zo[j] + zo[j - 1];
-    T u[18];
+    const auto emit = [&](int m, T u) [[gnu::always_inline]] {
+        const int i0 = m < 9 ? 26 - m : m - 9, i1 = m < 9 ? m + 27 : 26 - m;
+        put(i0, u * win[i0]);
+        put(i1, u * win[i1]);
+    };
+#pragma GCC unroll 5
     for (int m = 0; m < 5; ++m) {
         const double* c = DCT36Coeff + 8 * m;
         // Even and odd half sums of both 9-point transforms.
@@ -54,27 +60,24 @@ void imdct36(const T* x, const double* win, T* out) {
         if (m < 4) {
             const T e_lo = ee + eo, e_hi = ee - eo;                                        // E_m, E_8-m
             const T o_lo = (oe + oo) * DCT36Post[m], o_hi = (oe - oo) * DCT36Post[8 - m];  // O_m, O_8-m
-            u[m] = e_lo + o_lo;
-            u[17 - m] = e_lo - o_lo;
-            u[8 - m] = e_hi + o_hi;
-            u[9 + m] = e_hi - o_hi;
+            emit(m, e_lo + o_lo);
+            emit(17 - m, e_lo - o_lo);
+            emit(8 - m, e_hi + o_hi);
+            emit(9 + m, e_hi - o_hi);
         } else {  // m = 4 = 8 - m: the odd half sums vanish
             const T o4 = oe * DCT36Post[4];
-            u[4] = ee + o4;
-            u[13] = ee - o4;
+            emit(4, ee + o4);
+            emit(13, ee - o4);
         }
     }
-    for (int i = 0; i < 9; ++i) out[i] = u[i + 9] * win[i];
-    for (int i = 9; i < 27; ++i) out[i] = u[26 - i] * win[i];
-    for (int i = 27; i < 36; ++i) out[i] = u[i - 27] * win[i];
 }
 
-// 36 outputs of the three overlapped 12-point transforms (window w's six lines at 6w..6w+5).
-// Window w covers outputs 6 + 6w .. 17 + 6w; its first half adds to the second half of window
-// w - 1, the rest is stored as it is (adding it to zero would change only the sign of a zero).
-template <class T>
-void imdct12x3(const T* x, T* out) {
-    for (int i = 0; i < 6; ++i) out[i] = out[30 + i] = T{};
+// 36 outputs of the three overlapped 12-point transforms (window w's six lines at 6w..6w+5),
+// each handed to put(i, value). Window w covers outputs 6 + 6w .. 17 + 6w: outputs 12..23 are
+// the sum of two windows, 6..11 and 24..29 come from one, the rest are zero.
+template <class T, class Put>
+[[gnu::always_inline]] inline void imdct12x3(const T* x, Put put) {
+    T v[3][12];
     for (int w = 0; w < 3; ++w) {
         T y[6];
         for (int m = 0; m < 6; ++m) {
@@ -83,23 +86,21 @@ void imdct12x3(const T* x, T* out) {
             for (int k = 1; k < 6; ++k) s = s + x[6 * w + k] * c[k];
             y[m] = s;
         }
-        T v[12];
-        for (int i = 0; i < 3; ++i) v[i] = y[i + 3] * DCTWinShort[i];
-        for (int i = 3; i < 9; ++i) v[i] = y[8 - i] * DCTWinShort[i];
-        for (int i = 9; i < 12; ++i) v[i] = y[i - 9] * DCTWinShort[i];
-        T* z = out + 6 + 6 * w;
-        for (int i = 0; i < 6; ++i) z[i] = w > 0 ? z[i] + v[i] : v[i];
-        for (int i = 6; i < 12; ++i) z[i] = v[i];
+        for (int i = 0; i < 3; ++i) v[w][i] = y[i + 3] * DCTWinShort[i];
+        for (int i = 3; i < 9; ++i) v[w][i] = y[8 - i] * DCTWinShort[i];
+        for (int i = 9; i < 12; ++i) v[w][i] = y[i - 9] * DCTWinShort[i];
+    }
+    for (int i = 0; i < 6; ++i) {
+        put(i, T{});
+        put(6 + i, v[0][i]);
+        put(12 + i, v[0][6 + i] + v[1][i]);
+        put(18 + i, v[1][6 + i] + v[2][i]);
+        put(24 + i, v[2][6 + i]);
+        put(30 + i, T{});
     }
 }
 
-template <class T>
-void imdct_any(const T* x, T* out, int block_type) {
-    if (block_type == 2)
-        imdct12x3(x, out);
-    else
-        imdct36(x, DCTWinLong[block_type == 1 ? 1 : block_type == 3 ? 2 : 0], out);
-}
+const double* long_window(int block_type) { return DCTWinLong[block_type == 1 ? 1 : block_type == 3 ? 2 : 0]; }
 
 // Butterflies between subbands sb - 1 and sb (ISO/IEC 11172-3 2.4.3.4.10.1), one at a time.
 void alias_reduce_ref(Zuf32s* xr, int sb) {
@@ -183,14 +184,17 @@ inline void overlap_add_pair(const Zuf32s* w, Zuf32s* ov0, Zuf32s* ov1, Zuf32s* 
 }  // namespace
 
 void ownsImdct_MP3_ref(const Zuf32s* in, Zuf32s* out, int block_type) {
-    double x[18], v[36];
+    double x[18];
     for (int k = 0; k < 18; ++k) x[k] = in[k];
-    imdct_any(x, v, block_type);
-    for (int i = 0; i < 36; ++i) out[i] = round_sat32(v[i]);
+    const auto put = [&](int i, double v) { out[i] = round_sat32(v); };
+    if (block_type == 2)
+        imdct12x3(x, put);
+    else
+        imdct36(x, long_window(block_type), put);
 }
 
 void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out, int block_type) {
-    F64x2 x[18], v[36];
+    F64x2 x[18];
     for (int k = 0; k < 16; k += 4) {
         const __m128i a = loadu_i128(in + k);
         const __m128i b = loadu_i128(in + 18 + k);
@@ -202,8 +206,12 @@ void ownsImdctPair_MP3_sse2(const Zuf32s* in, Zuf32s* out, int block_type) {
     }
     x[16].v = _mm_set_pd(in[34], in[16]);
     x[17].v = _mm_set_pd(in[35], in[17]);
-    imdct_any(x, v, block_type);
-    for (int i = 0; i < 36; ++i) store_i64(out + 2 * i, round_sat32_pd(v[i].v));
+    // Each output rounded and stored as soon as it is formed: no array of 36 waits in memory.
+    const auto put = [&](int i, F64x2 v) { store_i64(out + 2 * i, round_sat32_pd(v.v)); };
+    if (block_type == 2)
+        imdct12x3(x, put);
+    else
+        imdct36(x, long_window(block_type), put);
 }
 
 void ownsMDCTInvWindow_MP3(const Zuf32s* in, Zuf32s* out, int block_type) { ownsImdct_MP3_ref(in, out, block_type); }
