@@ -610,20 +610,27 @@ static void hf_generate(SbrChannel *ch, const SbrBands *b, Zuf32fc xhigh[SBR_X_S
     int i, x, l, k = b->kx;
     for (l = 0; l < SBR_X_SLOTS; ++l) rows[l] = ch->xlow[l];
     zufsPredictCoef_SBR_C_32fc_D2L(rows, a0, a1, 32, SBR_X_SLOTS - 2);
+    int src[SBR_MAX_BANDS];
+    double r0[SBR_MAX_BANDS], i0[SBR_MAX_BANDS], r1[SBR_MAX_BANDS], i1[SBR_MAX_BANDS];
+    const int k0 = k;
+    /* the coefficients of each high band k from its source band p, then the bands slot by slot */
     for (i = 0; i < b->num_patches; ++i)
         for (x = 0; x < b->patch_size[i]; ++x, ++k) {
             const int p = b->patch_start[i] + x;
             int g = 0;
-            double bw, r0, i0, r1, i1;
+            double bw;
             while (g + 1 < b->n_q && b->noise[g + 1] <= k) ++g;
             bw = ch->bw[g];
-            r0 = bw * a0[p].re, i0 = bw * a0[p].im;
-            r1 = bw * bw * a1[p].re, i1 = bw * bw * a1[p].im;
-            for (l = l0 + SBR_T_HFADJ; l < l1 + SBR_T_HFADJ; ++l) {
-                const Zuf32fc c = ch->xlow[l][p], m1 = ch->xlow[l - 1][p], m2 = ch->xlow[l - 2][p];
-                xhigh[l][k].re = (Zuf32f)(c.re + r0 * m1.re - i0 * m1.im + r1 * m2.re - i1 * m2.im);
-                xhigh[l][k].im = (Zuf32f)(c.im + r0 * m1.im + i0 * m1.re + r1 * m2.im + i1 * m2.re);
-            }
+            src[k - k0] = p;
+            r0[k - k0] = bw * a0[p].re, i0[k - k0] = bw * a0[p].im;
+            r1[k - k0] = bw * bw * a1[p].re, i1[k - k0] = bw * bw * a1[p].im;
+        }
+    for (l = l0 + SBR_T_HFADJ; l < l1 + SBR_T_HFADJ; ++l)
+        for (x = 0; x < k - k0; ++x) {
+            const int p = src[x];
+            const Zuf32fc c = ch->xlow[l][p], m1 = ch->xlow[l - 1][p], m2 = ch->xlow[l - 2][p];
+            xhigh[l][k0 + x].re = (Zuf32f)(c.re + r0[x] * m1.re - i0[x] * m1.im + r1[x] * m2.re - i1[x] * m2.im);
+            xhigh[l][k0 + x].im = (Zuf32f)(c.im + r0[x] * m1.im + i0[x] * m1.re + r1[x] * m2.im + i1[x] * m2.re);
         }
 }
 
@@ -693,14 +700,12 @@ static void hf_adjust(SbrElement *e, int c, Zuf32fc xhigh[SBR_X_SLOTS][SBR_MAX_B
             for (j = b->table[r][bi]; j < b->table[r][bi + 1]; ++j) smap[m] |= sidx[j - kx];
         }
         /* the current envelope (bs_interpol_freq: per channel, else per band) */
-        for (m = 0; m < m_n; ++m) {
-            double sum = 0.0;
-            for (i = s0; i < s1; ++i) {
+        for (m = 0; m < m_n; ++m) ecur[m] = 0.0;
+        for (i = s0; i < s1; ++i) /* slot by slot: rows of xhigh, not columns */
+            for (m = 0; m < m_n; ++m) {
                 const Zuf32fc v = xhigh[i + SBR_T_HFADJ][m + kx];
-                sum += (double)v.re * v.re + (double)v.im * v.im;
+                ecur[m] += (double)v.re * v.re + (double)v.im * v.im;
             }
-            ecur[m] = sum;
-        }
         if (e->h.interpol_freq) {
             for (m = 0; m < m_n; ++m) ecur[m] /= s1 - s0;
         } else {
@@ -743,13 +748,12 @@ static void hf_adjust(SbrElement *e, int c, Zuf32fc xhigh[SBR_X_SLOTS][SBR_MAX_B
          * belong to no limiter band and stay silent, as in FFmpeg and FAAD2. */
         for (m = b->lim[b->n_lim] - kx; m < m_n; ++m) g[m] = qm[m] = s[m] = 0.0;
         if (ch->lp) sbr_lp_gains(ch->lp, b, l, ecur, smap, s, g);
-        for (m = 0; m < m_n; ++m) {
-            sm[l][m] = (float)s[m];
-            for (i = s0; i < s1; ++i) {
+        for (m = 0; m < m_n; ++m) sm[l][m] = (float)s[m];
+        for (i = s0; i < s1; ++i)
+            for (m = 0; m < m_n; ++m) {
                 gt[i + 4][m] = (float)g[m];
                 qt[i + 4][m] = (float)qm[m];
             }
-        }
     }
     /* smoothing history: the previous frame's last slots, or after a reset this frame's first */
     {
@@ -767,19 +771,26 @@ static void hf_adjust(SbrElement *e, int c, Zuf32fc xhigh[SBR_X_SLOTS][SBR_MAX_B
         for (i = 2 * f->t_env[l]; i < 2 * f->t_env[l + 1]; ++i) {
             int nidx = ch->index_noise;
             const double phr = sbr_phi_re[ch->index_sine], phi = sbr_phi_im[ch->index_sine];
+            double gfs[SBR_MAX_BANDS], qfs[SBR_MAX_BANDS];
+            /* the smoothed gains of the slot first, band by band in loops that vectorise */
+            if (h_sl && !quiet) {
+                for (m = 0; m < m_n; ++m) gfs[m] = qfs[m] = 0.0;
+                for (j = 0; j <= 4; ++j)
+                    for (m = 0; m < m_n; ++m) {
+                        gfs[m] += gt[i + 4 - j][m] * sbr_h_smooth[j];
+                        qfs[m] += qt[i + 4 - j][m] * sbr_h_smooth[j];
+                    }
+            } else {
+                for (m = 0; m < m_n; ++m) {
+                    gfs[m] = gt[i + 4][m];
+                    qfs[m] = qt[i + 4][m];
+                }
+            }
             for (m = 0; m < m_n; ++m) {
                 const int k = m + kx;
-                double gf = 0.0, qf = 0.0, yr, yi;
+                const double gf = gfs[m], qf = qfs[m];
+                double yr, yi;
                 const Zuf32fc x = xhigh[i + SBR_T_HFADJ][k];
-                if (h_sl && !quiet) {
-                    for (j = 0; j <= 4; ++j) {
-                        gf += gt[i + 4 - j][m] * sbr_h_smooth[j];
-                        qf += qt[i + 4 - j][m] * sbr_h_smooth[j];
-                    }
-                } else {
-                    gf = gt[i + 4][m];
-                    qf = qt[i + 4][m];
-                }
                 yr = x.re * gf;
                 yi = x.im * gf;
                 nidx = (nidx + 1) & 511;
