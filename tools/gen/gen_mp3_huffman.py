@@ -333,8 +333,7 @@ def render():
     body += E.array("const Zuf16u* const _pHuffmanFastTables[32]", names, inline=False)
     body += [""] + E.array("const Zuf8u _pHfLinbits[19]", [linbits[t] for t in range(13, 32)])
     body += [""] + E.array("const Zuf8u _pHfQTable0[52]", qa, per_line=13)
-    quad_b = {v: format(15 - (8 * v[0] + 4 * v[1] + 2 * v[2] + v[3]), "04b") for v in quads["A"]}
-    signed = [pack_count1_signed(quads["A"]), pack_count1_signed(quad_b)]
+    signed = [pack_count1_signed(quads["A"]), pack_count1_signed(quads["B"])]
     body += [""] + E.array("const Zuf16u _pHfQuadSigned[2][1024]", signed, per_line=12)
     body += [""] + E.array("const Zuf32u _pBitsMasks[16]", [(1 << n) - 1 for n in range(16)], E.unsigned)
     byte_sizes = []
