@@ -78,6 +78,37 @@ inline __m128i swap_halves_epi32(__m128i v) { return _mm_shuffle_epi32(v, _MM_SH
 inline __m128d cvt_lo_epi32_pd(__m128i v) { return _mm_cvtepi32_pd(v); }
 inline __m128d cvt_hi_epi32_pd(__m128i v) { return _mm_cvtepi32_pd(swap_halves_epi32(v)); }
 
+// ------------------------------------------------------------------ float lanes moved as integers
+// Rearranging float lanes with the integer shuffles moves the same bits. On Intel cores from Ice
+// Lake on, punpck* and pshufd (and their 256-bit forms) issue on two ports, while unpcklps,
+// movlhps and a 128-bit shufps take only the one that also serves half the float adds; in the
+// add-bound FFT passes that port decides the speed.
+inline __m128 zip_lo_f32(__m128 a, __m128 b) {  // a0 b0 a1 b1
+    return _mm_castsi128_ps(_mm_unpacklo_epi32(_mm_castps_si128(a), _mm_castps_si128(b)));
+}
+inline __m128 zip_hi_f32(__m128 a, __m128 b) {  // a2 b2 a3 b3
+    return _mm_castsi128_ps(_mm_unpackhi_epi32(_mm_castps_si128(a), _mm_castps_si128(b)));
+}
+inline __m128 zip_lo_f64(__m128 a, __m128 b) {  // a0 a1 b0 b1
+    return _mm_castsi128_ps(_mm_unpacklo_epi64(_mm_castps_si128(a), _mm_castps_si128(b)));
+}
+inline __m128 zip_hi_f64(__m128 a, __m128 b) {  // a2 a3 b2 b3
+    return _mm_castsi128_ps(_mm_unpackhi_epi64(_mm_castps_si128(a), _mm_castps_si128(b)));
+}
+// Lanes of one register in any order (kImm as for _MM_SHUFFLE).
+template <int kImm>
+inline __m128 permute_f32(__m128 v) {
+    return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), kImm));
+}
+#if defined(__AVX2__)
+inline __m256 zip_lo_f32(__m256 a, __m256 b) {  // within each 128-bit half
+    return _mm256_castsi256_ps(_mm256_unpacklo_epi32(_mm256_castps_si256(a), _mm256_castps_si256(b)));
+}
+inline __m256 zip_hi_f32(__m256 a, __m256 b) {
+    return _mm256_castsi256_ps(_mm256_unpackhi_epi32(_mm256_castps_si256(a), _mm256_castps_si256(b)));
+}
+#endif
+
 // ------------------------------------------------------------------ saturating rounds
 // A double to the nearest 32-bit integer, ties to even (the SSE2 conversion in the default
 // rounding mode), saturated to -2^31 .. 2^31 - 1.

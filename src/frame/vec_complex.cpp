@@ -18,9 +18,9 @@ inline Zuf32fc cmul(Zuf32fc x, Zuf32fc y) { return Zuf32fc{x.re * y.re - x.im * 
 
 // Two complex products: [a, b] * [c, d] lane-wise as [ac, ad] -+ [bd, bc].
 inline __m128 cmul2(__m128 x, __m128 y) {
-    const __m128 re = _mm_moveldup_ps(x);                             // a a
-    const __m128 im = _mm_movehdup_ps(x);                             // b b
-    const __m128 ys = _mm_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1));  // d c
+    const __m128 re = _mm_moveldup_ps(x);                       // a a
+    const __m128 im = _mm_movehdup_ps(x);                       // b b
+    const __m128 ys = permute_f32<_MM_SHUFFLE(2, 3, 0, 1)>(y);  // d c
     return _mm_addsub_ps(_mm_mul_ps(re, y), _mm_mul_ps(im, ys));
 }
 
@@ -54,8 +54,8 @@ void ownsRealToCplx_32f_sse2(const Zuf32f* pSrcRe, const Zuf32f* pSrcIm, Zuf32fc
     for (; i + 4 <= len; i += 4) {
         const __m128 re = pSrcRe ? loadu_f128(pSrcRe + i) : zero;
         const __m128 im = pSrcIm ? loadu_f128(pSrcIm + i) : zero;
-        storeu_f128(d + 2 * i, _mm_unpacklo_ps(re, im));
-        storeu_f128(d + 2 * i + 4, _mm_unpackhi_ps(re, im));
+        storeu_f128(d + 2 * i, zip_lo_f32(re, im));
+        storeu_f128(d + 2 * i + 4, zip_hi_f32(re, im));
     }
     for (; i < len; ++i) pDst[i] = Zuf32fc{pSrcRe ? pSrcRe[i] : 0.0f, pSrcIm ? pSrcIm[i] : 0.0f};
 }

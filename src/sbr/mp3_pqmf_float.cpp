@@ -80,13 +80,13 @@ inline int index_even(int j) { return j < 16 ? 16 + j : (j == 16 ? 31 : 48 - j);
 inline int index_odd(int j) { return j <= 16 ? 16 - j : j - 16; }
 inline float pick(const float* t, int j, bool odd) { return t[odd ? index_odd(j) : index_even(j)]; }
 // The same four at a time: runs of four ascending or descending entries.
-inline __m128 rev(__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
+inline __m128 rev(__m128 v) { return permute_f32<_MM_SHUFFLE(0, 1, 2, 3)>(v); }
 inline __m128 pick4(const float* t, int j0, bool odd) {
     if (odd) return j0 < 16 ? rev(loadu_f128(t + 13 - j0)) : loadu_f128(t + j0 - 16);
     if (j0 < 16) return loadu_f128(t + 16 + j0);
     if (j0 == 16) {
         const __m128 v = loadu_f128(t + 28);  // T[28..31] -> T[31], T[31], T[30], T[29]
-        return _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 2, 3, 3));
+        return permute_f32<_MM_SHUFFLE(1, 2, 3, 3)>(v);
     }
     return rev(loadu_f128(t + 45 - j0));
 }

@@ -113,12 +113,12 @@ struct Interleaved {
 #endif
     static void put(Zuf32fc* p, int k, float re, float im) { p[k] = {re, im}; }
     static void put(Zuf32fc* p, int k, __m128 re, __m128 im) {
-        storeu_f128(&p[k].re, _mm_unpacklo_ps(re, im));
-        storeu_f128(&p[k + 2].re, _mm_unpackhi_ps(re, im));
+        storeu_f128(&p[k].re, zip_lo_f32(re, im));
+        storeu_f128(&p[k + 2].re, zip_hi_f32(re, im));
     }
 #if defined(__AVX2__)
     static void put(Zuf32fc* p, int k, __m256 re, __m256 im) {
-        const __m256 lo = _mm256_unpacklo_ps(re, im), hi = _mm256_unpackhi_ps(re, im);  // bands 0 1 4 5, 2 3 6 7
+        const __m256 lo = zip_lo_f32(re, im), hi = zip_hi_f32(re, im);  // bands 0 1 4 5, 2 3 6 7
         _mm256_storeu_ps(&p[k].re, _mm256_permute2f128_ps(lo, hi, 0x20));
         _mm256_storeu_ps(&p[k + 4].re, _mm256_permute2f128_ps(lo, hi, 0x31));
     }

@@ -501,16 +501,18 @@ void middle_blocks(const float* buf, float* out, const float* tw) {
     }
 }
 
+// 4x4 transposes within each half, by shufps alone: the 256-bit shufps issues on two ports on
+// recent Intel cores, unpcklps/unpcklpd on one, and the last pass has as many shuffles as half
+// its adds.
 inline void transpose4(V8& a, V8& b, V8& c, V8& d) {
-    const __m256 t0 = _mm256_unpacklo_ps(a.v, b.v), t1 = _mm256_unpackhi_ps(a.v, b.v);
-    const __m256 t2 = _mm256_unpacklo_ps(c.v, d.v), t3 = _mm256_unpackhi_ps(c.v, d.v);
-    auto lo = [](__m256 x, __m256 y) {
-        return _mm256_castpd_ps(_mm256_unpacklo_pd(_mm256_castps_pd(x), _mm256_castps_pd(y)));
-    };
-    auto hi = [](__m256 x, __m256 y) {
-        return _mm256_castpd_ps(_mm256_unpackhi_pd(_mm256_castps_pd(x), _mm256_castps_pd(y)));
-    };
-    a.v = lo(t0, t2), b.v = hi(t0, t2), c.v = lo(t1, t3), d.v = hi(t1, t3);
+    const __m256 t0 = _mm256_shuffle_ps(a.v, b.v, _MM_SHUFFLE(1, 0, 1, 0));  // a0 a1 b0 b1
+    const __m256 t1 = _mm256_shuffle_ps(a.v, b.v, _MM_SHUFFLE(3, 2, 3, 2));  // a2 a3 b2 b3
+    const __m256 t2 = _mm256_shuffle_ps(c.v, d.v, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m256 t3 = _mm256_shuffle_ps(c.v, d.v, _MM_SHUFFLE(3, 2, 3, 2));
+    a.v = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(2, 0, 2, 0));  // a0 b0 c0 d0
+    b.v = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 1, 3, 1));
+    c.v = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(2, 0, 2, 0));
+    d.v = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 1, 3, 1));
 }
 
 // Where the lane groups of the last pass write: eight consecutive outputs from a frequency k,
@@ -530,8 +532,8 @@ struct PairOut {
     void put(std::ptrdiff_t k, CV<V8> y) const {
         if (kScale) y = cscale(y, V8{f});
         const __m256 r = kSwap ? y.i.v : y.r.v, i = kSwap ? y.r.v : y.i.v;
-        _mm256_storeu_ps(p + 2 * k, _mm256_unpacklo_ps(r, i));
-        _mm256_storeu_ps(p + 2 * k + 8, _mm256_unpackhi_ps(r, i));
+        _mm256_storeu_ps(p + 2 * k, zip_lo_f32(r, i));
+        _mm256_storeu_ps(p + 2 * k + 8, zip_hi_f32(r, i));
     }
 };
 template <class V, bool kScale>

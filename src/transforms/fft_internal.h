@@ -170,8 +170,8 @@ inline void interleave(Lanes4 re, Lanes4 im, Lanes4& a, Lanes4& b) {
     b = {{re.v[2], im.v[2], re.v[3], im.v[3]}};
 }
 inline void interleave(__m128 re, __m128 im, __m128& a, __m128& b) {
-    a = _mm_unpacklo_ps(re, im);
-    b = _mm_unpackhi_ps(re, im);
+    a = zip_lo_f32(re, im);
+    b = zip_hi_f32(re, im);
 }
 inline void transpose4(Lanes4& a, Lanes4& b, Lanes4& c, Lanes4& d) {
     const Lanes4 a0 = a, b0 = b, c0 = c, d0 = d;
@@ -180,9 +180,15 @@ inline void transpose4(Lanes4& a, Lanes4& b, Lanes4& c, Lanes4& d) {
     c = {{a0.v[2], b0.v[2], c0.v[2], d0.v[2]}};
     d = {{a0.v[3], b0.v[3], c0.v[3], d0.v[3]}};
 }
-inline void transpose4(__m128& a, __m128& b, __m128& c, __m128& d) { _MM_TRANSPOSE4_PS(a, b, c, d); }
+inline void transpose4(__m128& a, __m128& b, __m128& c, __m128& d) {
+    const __m128 t0 = zip_lo_f32(a, b), t1 = zip_hi_f32(a, b), t2 = zip_lo_f32(c, d), t3 = zip_hi_f32(c, d);
+    a = zip_lo_f64(t0, t2);
+    b = zip_hi_f64(t0, t2);
+    c = zip_lo_f64(t1, t3);
+    d = zip_hi_f64(t1, t3);
+}
 inline Lanes4 reverse(Lanes4 a) { return {{a.v[3], a.v[2], a.v[1], a.v[0]}}; }
-inline __m128 reverse(__m128 a) { return _mm_shuffle_ps(a, a, _MM_SHUFFLE(0, 1, 2, 3)); }
+inline __m128 reverse(__m128 a) { return permute_f32<_MM_SHUFFLE(0, 1, 2, 3)>(a); }
 
 // A complex four-lane value: four complex numbers, real parts in r, imaginary parts in i.
 template <class V>
