@@ -101,14 +101,12 @@ inline __m256i row_add8(__m256i acc, __m256i vu, __m256i vu_odd, const Zuf32s* m
     const __m256i* p = reinterpret_cast<const __m256i*>(m);
     acc = _mm256_add_epi64(acc, _mm256_srli_epi64(_mm256_mul_epu32(vu, _mm256_loadu_si256(p)), 18));
     acc = _mm256_add_epi64(
-        acc, _mm256_srli_epi64(
-                 _mm256_mul_epu32(vu_odd, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + 1))), 18));
+        acc,
+        _mm256_srli_epi64(_mm256_mul_epu32(vu_odd, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + 1))), 18));
     __asm__("" : "+x"(acc));  // as in row_add
     return acc;
 }
-inline __m128i fold64(__m256i v) {
-    return _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-}
+inline __m128i fold64(__m256i v) { return _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)); }
 inline void window_rows(const Zuf32s* v, int j1, int j2, int c0, __m128i* acc, __m128i* rows) {
     const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
     __m256i a = _mm256_setzero_si256(), b = a, rs = a;
@@ -180,10 +178,14 @@ void ownsDct32_MP3_sse2(const Zuf32s* src, Zuf32s* x) {
     }
     // First stage: lane 0 the scaled folded difference, lane 1 the folded sum (SSE3's addsub
     // subtracts in lane 0 and adds in lane 1; x - y and x + (-y) are the same IEEE operation).
+    // The broadcasts load from memory (movddup) rather than shuffle values GCC still holds in
+    // registers: shuffles of doubles compete with the adds for one port on recent Intel cores.
+    // Lane 1 keeps the sum as it is (a product by 1.0 would give the same bits).
+    asm("" ::: "memory");
     F64x2 ab[16], R[16];
     for (int k = 0; k < 16; ++k) {
-        const __m128d t = _mm_addsub_pd(_mm_set1_pd(in[k]), _mm_set1_pd(in[31 - k]));
-        ab[k].v = _mm_mul_pd(t, _mm_set_pd(1.0, H16[k]));
+        const __m128d t = _mm_addsub_pd(_mm_loaddup_pd(in + k), _mm_loaddup_pd(in + 31 - k));
+        ab[k].v = _mm_move_sd(t, _mm_mul_sd(t, _mm_load_sd(H16 + k)));
     }
     Lee<16, F64x2>::run(ab, R, kStages + 1);
     // Lane 1: X_2j = A_j; lane 0: X_2j+1 = B_j + B_j+1. Two j at a time, the lanes of each put
