@@ -181,7 +181,7 @@ void ownsDct32_MP3_sse2(const Zuf32s* src, Zuf32s* x) {
     // The broadcasts load from memory (movddup) rather than shuffle values GCC still holds in
     // registers: shuffles of doubles compete with the adds for one port on recent Intel cores.
     // Lane 1 keeps the sum as it is (a product by 1.0 would give the same bits).
-    asm("" ::: "memory");
+    asm("" : "+m"(in));
     F64x2 ab[16], R[16];
     for (int k = 0; k < 16; ++k) {
         const __m128d t = _mm_addsub_pd(_mm_loaddup_pd(in + k), _mm_loaddup_pd(in + 31 - k));

@@ -36,7 +36,7 @@ Count1 table A, by the next 6 bits p: p >= 32 is (0, 0, 0, 0) in 1 bit (not stor
 an index i, the 7th bit b selects entry i + b with four signed fields, 7 bits; p < 6: entry e,
 low 3 bits 2: v = x = 0, w and y +-1 (8 bits); low 3 bits 3: magnitudes v = (e > 63), w = bit 5,
 x = bit 4, y = bit 3 and three sign bits (9 bits); otherwise all four +-1 (10 bits).
-Count1 table B needs no table: the inverted 4-bit code is the magnitudes.
+Count1 table B has no table in this layout: its inverted 4-bit code is the magnitudes.
 Signed count1 tables (_pHfQuadSigned[2][1024], the ones the decoder reads; [0] table A, [1] B),
 by the next 10 bits, which always hold a whole code with its sign bits (at most 6 + 4): the
 length of code and signs in bits 3..0 and v, w, x, y as signed 2-bit fields in bits 11..10,
