@@ -337,11 +337,6 @@ inline void join_halves(const float* a, const float* b, __m256& lo, __m256& hi) 
     lo = _mm256_blend_ps(_mm256_loadu_ps(a), half(b), 0xF0);
     hi = _mm256_blend_ps(half(a + 4), _mm256_loadu_ps(b), 0xF0);
 }
-// The pair's low half to element e0 of a four-lane buffer, its high half to e1.
-inline void put_pair(float* p, int e0, int e1, CV<V8> y) {
-    _mm256_storeu_ps(p + 8 * e0, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x20));
-    _mm256_storeu_ps(p + 8 * e1, _mm256_permute2f128_ps(y.r.v, y.i.v, 0x31));
-}
 // Low halves of x and y (imm 0x20) or their high halves (0x31), as one pair.
 inline CV<V8> halves(CV<V8> x, CV<V8> y, int imm) {
     return {{_mm256_permute2f128_ps(x.r.v, y.r.v, imm)}, {_mm256_permute2f128_ps(x.i.v, y.i.v, imm)}};
@@ -366,14 +361,6 @@ inline void put_low_halves(float* b, CV<V8> x, CV<V8> y) {
     _mm_storeu_ps(b + 12, _mm256_castps256_ps128(y.i.v));
 }
 // Pair inputs: elements e and e + 1.
-struct PairSoaIn {
-    const float* p;
-    CV<V8> get(std::ptrdiff_t e) const {  // elements stored as (re | im): the pair's re, then im
-        CV<V8> y;
-        join_halves(p + 8 * e, p + 8 * e + 8, y.r.v, y.i.v);
-        return y;
-    }
-};
 template <bool kSwap>
 struct PairCplxIn {
     const float* p;
@@ -400,64 +387,62 @@ PairSplitIn pair_of(SplitIn<V> in) {
     return {in.re, in.im};
 }
 
-// One butterfly pair of the first pass: inputs from the elements p + j m (j = 0..kRadix - 1), t
-// the pair's twiddles, o where the outputs of p go (blocks, or the four-lane layout for radix 4).
-// kP0: p = 0, whose low half stays unrotated. kLows: write the low halves of radix-8 outputs by
-// put_low_halves (transforms long enough that the next pass reads them well after).
-template <int kRadix, bool kP0, bool kLows, class PIn>
-[[gnu::always_inline]] inline void first_pair(const PIn& in, std::ptrdiff_t p, std::ptrdiff_t m, float* o,
-                                              const float* t) {
-    CV<V8> y[kRadix];
-    auto rotate = [&](int k) __attribute__((always_inline)) {
-        const float* w = t + ownsWideTwiddle(8 * (kRadix - 1), 0, k - 1);
-        const CV<V8> r = cmul(y[k], CV<V8>{ld8(w), ld8(w + 8)});
-        y[k] = kP0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y[k].r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y[k].i.v, 0x0F)}} : r;
-    };
-    if constexpr (kRadix == 8) {
-        // Element 8p + k is in the block at 64 p + block_at(k); 8 (p + 1) + k 64 floats further.
-        // Outputs k and k + 2 share blocks (k = 0, 1, 4, 5): the even outputs are rotated and
-        // written before the odd ones are formed, so that their values need no registers then.
-        auto put = [&](int k) __attribute__((always_inline)) {
-            if constexpr (kLows)
-                put_low_halves(o + block_at(k), y[k], y[k + 2]);
-            else
-                put_block(o + block_at(k), halves(y[k], y[k + 2], 0x20));
-            put_block(o + 64 + block_at(k), halves(y[k], y[k + 2], 0x31));
-        };
-        CV<V8> a[4], d[4];
-        for (int j = 0; j < 4; ++j) {
-            const CV<V8> x0 = in.get(p + j * m), x4 = in.get(p + (j + 4) * m);
-            a[j] = cadd(x0, x4);
-            d[j] = csub(x0, x4);
-        }
-        dft8_even_of<V8>(a[0], a[1], a[2], a[3], y);
-        for (int k = 2; k < 8; k += 2) rotate(k);
-        put(0);
-        put(4);
-        dft8_odd_of<V8>(d[0], d[1], d[2], d[3], y);
-        for (int k = 1; k < 8; k += 2) rotate(k);
-        put(1);
-        put(5);
-    } else {
-        dft4<V8>(in.get(p), in.get(p + m), in.get(p + 2 * m), in.get(p + 3 * m), y);
-        for (int k = 1; k < 4; ++k) rotate(k);
-        for (int k = 0; k < 4; ++k) put_pair(o, k, 4 + k, y[k]);
-    }
+// Output k of a first-pass butterfly pair times its twiddle (t: the pair's twiddles, kRadix - 1 of
+// them); kP0: the pair of p = 0, whose low half stays unrotated.
+template <int kRadix, bool kP0>
+[[gnu::always_inline]] inline CV<V8> first_rotate(CV<V8> y, const float* t, int k) {
+    const float* w = t + ownsWideTwiddle(8 * (kRadix - 1), 0, k - 1);
+    const CV<V8> r = cmul(y, CV<V8>{ld8(w), ld8(w + 8)});
+    return kP0 ? CV<V8>{{_mm256_blend_ps(r.r.v, y.r.v, 0x0F)}, {_mm256_blend_ps(r.i.v, y.i.v, 0x0F)}} : r;
 }
 
-// The first pass (s = 1, n = M) on pairs (p, p + 1), whose twiddles lie side by side in the table;
-// p = 0 keeps its values unrotated, as in the four-lane pass. Radix 8 writes blocks: outputs k and
-// k + 2 of one p form a block (k = 0, 1, 4, 5). Radix 4 (N = 64) writes the four-lane layout.
-template <int kRadix, int kN, class PIn>
+// One butterfly pair of a radix-8 first pass: inputs from the elements p + j m (j = 0..7), t the
+// pair's twiddles, o where the blocks of p's outputs go. kLows: write the low halves by
+// put_low_halves (transforms long enough that the next pass reads them well after).
+template <bool kP0, bool kLows, class PIn>
+[[gnu::always_inline]] inline void first_pair(const PIn& in, std::ptrdiff_t p, std::ptrdiff_t m, float* o,
+                                              const float* t) {
+    CV<V8> y[8];
+    auto rotate = [&](int k) __attribute__((always_inline)) { y[k] = first_rotate<8, kP0>(y[k], t, k); };
+    // Element 8p + k is in the block at 64 p + block_at(k); 8 (p + 1) + k 64 floats further.
+    // Outputs k and k + 2 share blocks (k = 0, 1, 4, 5): the even outputs are rotated and
+    // written before the odd ones are formed, so that their values need no registers then.
+    auto put = [&](int k) __attribute__((always_inline)) {
+        if constexpr (kLows)
+            put_low_halves(o + block_at(k), y[k], y[k + 2]);
+        else
+            put_block(o + block_at(k), halves(y[k], y[k + 2], 0x20));
+        put_block(o + 64 + block_at(k), halves(y[k], y[k + 2], 0x31));
+    };
+    CV<V8> a[4], d[4];
+    for (int j = 0; j < 4; ++j) {
+        const CV<V8> x0 = in.get(p + j * m), x4 = in.get(p + (j + 4) * m);
+        a[j] = cadd(x0, x4);
+        d[j] = csub(x0, x4);
+    }
+    dft8_even_of<V8>(a[0], a[1], a[2], a[3], y);
+    for (int k = 2; k < 8; k += 2) rotate(k);
+    put(0);
+    put(4);
+    dft8_odd_of<V8>(d[0], d[1], d[2], d[3], y);
+    for (int k = 1; k < 8; k += 2) rotate(k);
+    put(1);
+    put(5);
+}
+
+// The radix-8 first pass (s = 1, n = M) on pairs (p, p + 1), whose twiddles lie side by side in the
+// table; p = 0 keeps its values unrotated, as in the four-lane pass. Outputs k and k + 2 of one p
+// form a block (k = 0, 1, 4, 5).
+template <int kN, class PIn>
 void first_pairs(PIn in, float* out, const float* tw) {
-    constexpr std::ptrdiff_t m = kN / kRadix, per = 8 * (kRadix - 1);
+    constexpr std::ptrdiff_t m = kN / 8, per = 56;
     // kN is the lane length M = N / 4. From N = 256 on, the 128-bit stores are 1 to 3% faster
     // (2.4% at N = 256: the low halves skip the shuffle that joins them, on the port the adds
     // need); at N = 128 the next pass's loads catch them in flight and it is 3 to 5% slower.
     constexpr bool kLows = kN >= 64;
-    first_pair<kRadix, true, kLows>(in, 0, m, out, tw);
+    first_pair<true, kLows>(in, 0, m, out, tw);
     for (std::ptrdiff_t p = 2; p < m; p += 2)
-        first_pair<kRadix, false, kLows>(in, p, m, out + 8 * kRadix * p, tw + ownsWideTwiddle(per, p, 0));
+        first_pair<false, kLows>(in, p, m, out + 64 * p, tw + ownsWideTwiddle(per, p, 0));
 }
 
 // A middle pass (stride s >= 8) on blocks: butterflies q and q + 2 side by side, twiddles
@@ -651,24 +636,30 @@ void last_blocks(const float* buf, const Out& out_, const float* tw) {
     }
 }
 
-// N = 64 (M = 16, a radix-4 first pass, then the last radix-4 pass at stride 4): butterflies
-// (q, q + 1) from the four-lane layout; outputs k and k + 1 are the lane groups k and k + 1.
-template <class Out>
-void last_pairs16(const float* buf, const Out& out, const float* tw) {
-    const PairSoaIn in{buf};
-    CV<V8> y[4][2];
-    for (int h = 0; h < 2; ++h) {
-        CV<V8> z[4];
-        dft4<V8>(in.get(2 * h), in.get(2 * h + 4), in.get(2 * h + 8), in.get(2 * h + 12), z);
-        for (int k = 0; k < 4; ++k) y[k][h] = z[k];
-    }
-    // y[k][h] holds the elements (2h | 2h + 1) of lane group k; lane_pair takes (0 | 2), (1 | 3)
-    // of group k, then the same of group k + 1.
+// N = 64 (M = 16: a radix-4 first pass, then the last radix-4 pass at stride 4) in registers. The
+// first pass runs the butterfly pairs (0, 1) and (2, 3); output k of butterfly p is element
+// 4p + k, which the last pass's butterfly q = k reads as its input p. Its butterflies run as the
+// pairs (0, 2) and (1, 3), whose outputs k are the halves lane_pair takes for the lane groups k:
+// no data goes through memory between the passes, and the only rearrangement is sixteen 128-bit
+// half swaps (the four-lane buffer in between cost as many again, and the blends to read it back).
+template <class PIn, class Out>
+void pairs64(const PIn& in, const Out& out, const float* tw, const float* laneTw) {
+    CV<V8> ya[4], yb[4];
+    auto first = [&](auto p0, std::ptrdiff_t p, CV<V8>* y) __attribute__((always_inline)) {
+        const float* t = tw + ownsWideTwiddle(24, p, 0);
+        dft4<V8>(in.get(p), in.get(p + 4), in.get(p + 8), in.get(p + 12), y);
+        for (int k = 1; k < 4; ++k) y[k] = first_rotate<4, decltype(p0)::value>(y[k], t, k);
+    };
+    first(std::true_type{}, 0, ya);
+    first(std::false_type{}, 2, yb);
+    CV<V8> z[2][4];
+    for (int q = 0; q < 2; ++q)  // butterflies q (low halves) and q + 2 (high halves)
+        dft4<V8>(halves(ya[q], ya[q + 2], 0x20), halves(ya[q], ya[q + 2], 0x31), halves(yb[q], yb[q + 2], 0x20),
+                 halves(yb[q], yb[q + 2], 0x31), z[q]);
+    const auto o = pair_out(out);
     for (int k = 0; k < 4; k += 2) {
-        const CV<V8>*a = y[k], *b = y[k + 1];
-        CV<V8> e[4] = {halves(a[0], a[1], 0x20), halves(a[0], a[1], 0x31), halves(b[0], b[1], 0x20),
-                       halves(b[0], b[1], 0x31)};
-        lane_pair(e, pair_out(out).at(4 * k), 16, lane_pair_tw(tw, 4 * k));
+        const CV<V8> e[4] = {z[0][k], z[1][k], z[0][k + 1], z[1][k + 1]};
+        lane_pair(e, o.at(4 * k), 16, lane_pair_tw(laneTw, 4 * k));
     }
 }
 
@@ -699,10 +690,9 @@ template <int kC, class In, class Out>
 void run_pairs_c(const FftContext_C_32fc* ctx, In in, const Out& out, float* wa, float* wb) {
     constexpr EnginePlan plan = make_plan(kC);
     if constexpr (plan.radix[0] == 4) {  // the plan (4, 4) of N = 64: the only one to start with radix 4
-        first_pairs<4, plan.M>(pair_of(in), wa, ctx->twiddle);
-        last_pairs16(wa, out, ctx->laneTw);
+        pairs64(pair_of(in), out, ctx->twiddle, ctx->laneTw);
     } else {
-        first_pairs<8, plan.M>(pair_of(in), wa, ctx->twiddle);
+        first_pairs<plan.M>(pair_of(in), wa, ctx->twiddle);
         later_pairs<kC, 1>(wa, wb, ctx->twiddle + 56 * (plan.M / 8), out, ctx->laneTw);
     }
 }

@@ -26,7 +26,9 @@ class WorkBuffer {
             failed_ = owned_ == nullptr;
         }
     }
-    ~WorkBuffer() { zufsFree(owned_); }
+    ~WorkBuffer() {
+        if (owned_) zufsFree(owned_);  // the common case, the caller's buffer, skips the call
+    }
     WorkBuffer(const WorkBuffer&) = delete;
     WorkBuffer& operator=(const WorkBuffer&) = delete;
     bool failed() const { return failed_; }
