@@ -645,13 +645,12 @@ void last_blocks(const float* buf, const Out& out_, const float* tw) {
 template <class PIn, class Out>
 void pairs64(const PIn& in, const Out& out, const float* tw, const float* laneTw) {
     CV<V8> ya[4], yb[4];
-    auto first = [&](auto p0, std::ptrdiff_t p, CV<V8>* y) __attribute__((always_inline)) {
-        const float* t = tw + ownsWideTwiddle(24, p, 0);
-        dft4<V8>(in.get(p), in.get(p + 4), in.get(p + 8), in.get(p + 12), y);
-        for (int k = 1; k < 4; ++k) y[k] = first_rotate<4, decltype(p0)::value>(y[k], t, k);
-    };
-    first(std::true_type{}, 0, ya);
-    first(std::false_type{}, 2, yb);
+    dft4<V8>(in.get(0), in.get(4), in.get(8), in.get(12), ya);
+    dft4<V8>(in.get(2), in.get(6), in.get(10), in.get(14), yb);
+    for (int k = 1; k < 4; ++k) {
+        ya[k] = first_rotate<4, true>(ya[k], tw, k);
+        yb[k] = first_rotate<4, false>(yb[k], tw + ownsWideTwiddle(24, 2, 0), k);
+    }
     CV<V8> z[2][4];
     for (int q = 0; q < 2; ++q)  // butterflies q (low halves) and q + 2 (high halves)
         dft4<V8>(halves(ya[q], ya[q + 2], 0x20), halves(ya[q], ya[q + 2], 0x31), halves(yb[q], yb[q + 2], 0x20),
