@@ -80,9 +80,9 @@ inline __m128d cvt_hi_epi32_pd(__m128i v) { return _mm_cvtepi32_pd(swap_halves_e
 
 // ------------------------------------------------------------------ float lanes moved as integers
 // Rearranging float lanes with the integer shuffles moves the same bits. On Intel cores from Ice
-// Lake on, punpck* and pshufd (and their 256-bit forms) issue on two ports, while unpcklps,
-// movlhps and a 128-bit shufps take only the one that also serves half the float adds; in the
-// add-bound FFT passes that port decides the speed.
+// Lake on, punpck*, pshufd and shufps (at both widths) issue on two ports, while the float
+// unpacks unpcklps/unpckhps, unpcklpd/unpckhpd, movlhps and movddup take only the one that also
+// serves half the float adds; in the add-bound FFT passes that port decides the speed.
 inline __m128 zip_lo_f32(__m128 a, __m128 b) {  // a0 b0 a1 b1
     return _mm_castsi128_ps(_mm_unpacklo_epi32(_mm_castps_si128(a), _mm_castps_si128(b)));
 }

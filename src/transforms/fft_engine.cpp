@@ -403,7 +403,6 @@ template <bool kP0, bool kLows, class PIn>
 [[gnu::always_inline]] inline void first_pair(const PIn& in, std::ptrdiff_t p, std::ptrdiff_t m, float* o,
                                               const float* t) {
     CV<V8> y[8];
-    auto rotate = [&](int k) __attribute__((always_inline)) { y[k] = first_rotate<8, kP0>(y[k], t, k); };
     // Element 8p + k is in the block at 64 p + block_at(k); 8 (p + 1) + k 64 floats further.
     // Outputs k and k + 2 share blocks (k = 0, 1, 4, 5): the even outputs are rotated and
     // written before the odd ones are formed, so that their values need no registers then.
@@ -421,11 +420,11 @@ template <bool kP0, bool kLows, class PIn>
         d[j] = csub(x0, x4);
     }
     dft8_even_of<V8>(a[0], a[1], a[2], a[3], y);
-    for (int k = 2; k < 8; k += 2) rotate(k);
+    for (int k = 2; k < 8; k += 2) y[k] = first_rotate<8, kP0>(y[k], t, k);
     put(0);
     put(4);
     dft8_odd_of<V8>(d[0], d[1], d[2], d[3], y);
-    for (int k = 1; k < 8; k += 2) rotate(k);
+    for (int k = 1; k < 8; k += 2) y[k] = first_rotate<8, kP0>(y[k], t, k);
     put(1);
     put(5);
 }
